@@ -1,0 +1,100 @@
+#include "platform/ui/UiHandoff.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+namespace platform {
+
+struct UiHandoff::Shared {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool closed = false;
+};
+
+namespace {
+std::atomic<UiHandoff*> g_instance{nullptr};
+
+struct Call {
+    std::function<void()> fn;
+    bool finished = false;
+    bool cancelled = false;
+    std::exception_ptr error;
+};
+}  // namespace
+
+UiHandoff::UiHandoff() : shared_(std::make_shared<Shared>()) {
+    g_instance.store(this);
+}
+
+UiHandoff::~UiHandoff() {
+    shutdown();
+    UiHandoff* self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
+}
+
+UiHandoff* UiHandoff::instance() { return g_instance.load(); }
+
+void UiHandoff::shutdown() {
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->closed = true;
+    }
+    shared_->done.notify_all();
+}
+
+void UiHandoff::run(const std::function<void()>& fn) {
+    if (QThread::currentThread() == thread()) {
+        fn();
+        return;
+    }
+    auto shared = shared_;
+    auto call = std::make_shared<Call>();
+    call->fn = fn;
+    {
+        std::lock_guard lock(shared->mutex);
+        if (shared->closed) throw UiHandoffAbandoned();
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [shared, call] {
+            {
+                std::lock_guard lock(shared->mutex);
+                if (call->cancelled || shared->closed) return;
+            }
+            try {
+                call->fn();
+            } catch (...) {
+                call->error = std::current_exception();
+            }
+            {
+                std::lock_guard lock(shared->mutex);
+                call->finished = true;
+            }
+            shared->done.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(shared->mutex);
+    shared->done.wait(lock, [&] { return call->finished || shared->closed; });
+    if (!call->finished) {
+        // The queued call may still be delivered later; make it a no-op.
+        call->cancelled = true;
+        throw UiHandoffAbandoned();
+    }
+    if (call->error) std::rethrow_exception(call->error);
+}
+
+void runOnUiThread(const std::function<void()>& fn) {
+    if (UiHandoff* handoff = UiHandoff::instance()) {
+        handoff->run(fn);
+    } else {
+        fn();
+    }
+}
+
+}  // namespace platform
