@@ -1,6 +1,7 @@
 #include "platform/ui/UiHandoff.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -22,6 +23,7 @@ std::atomic<UiHandoff*> g_instance{nullptr};
 
 struct Call {
     std::function<void()> fn;
+    bool running = false;
     bool finished = false;
     bool cancelled = false;
     std::exception_ptr error;
@@ -48,7 +50,7 @@ void UiHandoff::shutdown() {
     shared_->done.notify_all();
 }
 
-void UiHandoff::run(const std::function<void()>& fn) {
+void UiHandoff::run(const std::function<void()>& fn, const std::function<bool()>& abandon) {
     if (QThread::currentThread() == thread()) {
         fn();
         return;
@@ -66,6 +68,7 @@ void UiHandoff::run(const std::function<void()>& fn) {
             {
                 std::lock_guard lock(shared->mutex);
                 if (call->cancelled || shared->closed) return;
+                call->running = true;
             }
             try {
                 call->fn();
@@ -79,8 +82,14 @@ void UiHandoff::run(const std::function<void()>& fn) {
             shared->done.notify_all();
         },
         Qt::QueuedConnection);
+    // Abandonment is polled: the predicate's owner has no handle on this wait.
+    constexpr auto kAbandonPoll = std::chrono::milliseconds(20);
     std::unique_lock lock(shared->mutex);
-    shared->done.wait(lock, [&] { return call->finished || shared->closed; });
+    for (;;) {
+        if (call->finished) break;
+        if (!call->running && (shared->closed || (abandon && abandon()))) break;
+        shared->done.wait_for(lock, kAbandonPoll);
+    }
     if (!call->finished) {
         // The queued call may still be delivered later; make it a no-op.
         call->cancelled = true;
@@ -89,9 +98,9 @@ void UiHandoff::run(const std::function<void()>& fn) {
     if (call->error) std::rethrow_exception(call->error);
 }
 
-void runOnUiThread(const std::function<void()>& fn) {
+void runOnUiThread(const std::function<void()>& fn, const std::function<bool()>& abandon) {
     if (UiHandoff* handoff = UiHandoff::instance()) {
-        handoff->run(fn);
+        handoff->run(fn, abandon);
     } else {
         fn();
     }

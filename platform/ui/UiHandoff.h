@@ -26,8 +26,10 @@ public:
     static UiHandoff* instance();
 
     // Runs `fn` on the UI thread and waits for it to finish. Called on the UI
-    // thread it runs `fn` directly.
-    void run(const std::function<void()>& fn);
+    // thread it runs `fn` directly. When `abandon` turns true before `fn` has
+    // started, the wait ends with UiHandoffAbandoned and `fn` never runs; once
+    // started, `fn` is always waited for, since it may use the caller's locals.
+    void run(const std::function<void()>& fn, const std::function<bool()>& abandon = {});
 
     // Releases every waiting worker and refuses later hand-offs.
     void shutdown();
@@ -39,6 +41,6 @@ private:
 
 // Convenience: hands `fn` to the process's UiHandoff, or runs it directly when
 // none exists (tools and tests without a UI).
-void runOnUiThread(const std::function<void()>& fn);
+void runOnUiThread(const std::function<void()>& fn, const std::function<bool()>& abandon = {});
 
 }  // namespace platform

@@ -1,0 +1,111 @@
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include "platform/ui/UiHandoff.h"
+
+using namespace std::chrono_literals;
+using platform::UiHandoff;
+using platform::UiHandoffAbandoned;
+
+namespace {
+
+QCoreApplication& app() {
+    static int argc = 1;
+    static char name[] = "platform_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication instance(argc, argv);
+    return instance;
+}
+
+// Processes UI events until `done` or the limit passes.
+template <typename Pred>
+bool pumpUntil(Pred done, int limitMs = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < limitMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(1ms);
+    }
+    return done();
+}
+
+}  // namespace
+
+TEST(UiHandoff, RunsOnUiThreadAndCarriesExceptionsBack) {
+    app();
+    UiHandoff handoff;
+    std::atomic<bool> finished{false};
+    Qt::HANDLE uiThread = QThread::currentThreadId();
+    Qt::HANDLE ranOn = nullptr;
+    std::string caught;
+    std::thread worker([&] {
+        handoff.run([&] { ranOn = QThread::currentThreadId(); });
+        try {
+            handoff.run([] { throw std::runtime_error("boom"); });
+        } catch (const std::runtime_error& e) {
+            caught = e.what();
+        }
+        finished = true;
+    });
+    EXPECT_TRUE(pumpUntil([&] { return finished.load(); }));
+    worker.join();
+    EXPECT_EQ(ranOn, uiThread);
+    EXPECT_EQ(caught, "boom");
+}
+
+TEST(UiHandoff, DirectCallOnUiThread) {
+    app();
+    UiHandoff handoff;
+    bool ran = false;
+    handoff.run([&] { ran = true; });  // no event loop needed
+    EXPECT_TRUE(ran);
+}
+
+TEST(UiHandoff, AbandonReleasesWaiterAndCallNeverRuns) {
+    app();
+    UiHandoff handoff;
+    std::atomic<bool> halted{false};
+    std::atomic<bool> abandoned{false};
+    bool ran = false;
+    std::thread worker([&] {
+        try {
+            handoff.run([&] { ran = true; }, [&] { return halted.load(); });
+        } catch (const UiHandoffAbandoned&) {
+            abandoned = true;
+        }
+    });
+    std::this_thread::sleep_for(30ms);  // the call is queued, the UI loop is not running
+    halted = true;
+    worker.join();  // bounded by the 20 ms poll
+    EXPECT_TRUE(abandoned);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran);
+}
+
+TEST(UiHandoff, ShutdownReleasesWaitersAndRefusesLaterCalls) {
+    app();
+    UiHandoff handoff;
+    std::atomic<int> abandoned{0};
+    std::thread worker([&] {
+        try {
+            handoff.run([] {});
+        } catch (const UiHandoffAbandoned&) {
+            ++abandoned;
+        }
+        try {
+            handoff.run([] {});
+        } catch (const UiHandoffAbandoned&) {
+            ++abandoned;
+        }
+    });
+    std::this_thread::sleep_for(30ms);
+    handoff.shutdown();
+    worker.join();
+    EXPECT_EQ(abandoned, 2);
+}
