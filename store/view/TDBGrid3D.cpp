@@ -1,0 +1,129 @@
+#include "store/view/TDBGrid3D.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+#include "store/view/SongTableModel.h"
+
+namespace store {
+namespace {
+const char* const kMoneyGreen = "#C0DCC0";
+}
+
+TDBGrid3D::TDBGrid3D(QWidget* parent) : QTableView(parent) {
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setTabKeyNavigation(true);
+    setShowGrid(true);
+    setWordWrap(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    verticalHeader()->hide();
+    verticalHeader()->setDefaultSectionSize(18);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsClickable(false);
+
+    QFont cellFont(QStringLiteral("MS Sans Serif"));
+    cellFont.setPixelSize(13);
+    setFont(cellFont);
+    QFont titleFont(QStringLiteral("宋体"));
+    titleFont.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun")});
+    titleFont.setPixelSize(13);
+    titleFont.setBold(true);
+    horizontalHeader()->setFont(titleFont);
+    horizontalHeader()->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: %1; "
+                                                     "border: 1px solid #808080; padding: 1px; }")
+                                          .arg(kMoneyGreen));
+
+    // The chosen row stays visible when the grid loses focus.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                 pal.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(pal);
+
+    confirmDelete_ = [this] {
+        return QMessageBox::question(this, QStringLiteral("Confirm"), QStringLiteral("Delete record?"),
+                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel) !=
+               QMessageBox::Cancel;
+    };
+}
+
+void TDBGrid3D::setSongModel(SongTableModel* model) {
+    model_ = model;
+    setModel(model);
+    setColumnWidth(SongTableModel::TitleColumn, 252);
+    setColumnWidth(SongTableModel::KeysColumn, 83);
+    setColumnWidth(SongTableModel::UrlColumn, 400);
+    connect(model, &QAbstractItemModel::modelReset, this, &TDBGrid3D::makeFirstRowCurrent);
+    makeFirstRowCurrent();
+}
+
+int TDBGrid3D::currentRecord() const {
+    QModelIndex current = currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+void TDBGrid3D::makeFirstRowCurrent() {
+    if (model_ && model_->rowCount() > 0) {
+        setCurrentIndex(model_->index(0, 0));
+    }
+}
+
+void TDBGrid3D::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        // A right click opens the menu and leaves the current row where it is.
+        event->accept();
+        emit popupRequested(event->globalPosition().toPoint());
+        return;
+    }
+    QTableView::mousePressEvent(event);
+}
+
+void TDBGrid3D::mouseReleaseEvent(QMouseEvent* event) {
+    QTableView::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && indexAt(event->position().toPoint()).isValid()) {
+        emit DBGrid1CellClick();
+    }
+}
+
+void TDBGrid3D::moveCurrentRecord(int step) {
+    if (!model_ || model_->rowCount() == 0) return;
+    QModelIndex current = currentIndex();
+    int row = current.isValid() ? current.row() + step : 0;
+    row = std::clamp(row, 0, model_->rowCount() - 1);
+    int column = current.isValid() ? current.column() : 0;
+    setCurrentIndex(model_->index(row, column));
+}
+
+void TDBGrid3D::wheelEvent(QWheelEvent* event) {
+    // One record per wheel message, whatever its size; no other scrolling.
+    const int delta = event->angleDelta().y();
+    if (delta < 0) moveCurrentRecord(+1);
+    else if (delta > 0) moveCurrentRecord(-1);
+    event->accept();
+}
+
+bool TDBGrid3D::askDelete() { return confirmDelete_ ? confirmDelete_() : true; }
+
+void TDBGrid3D::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Delete && (event->modifiers() & Qt::ControlModifier)) {
+        event->accept();
+        int row = currentRecord();
+        if (!model_ || model_->rowCount() == 0 || row < 0) return;
+        if (!askDelete()) return;
+        try {
+            model_->deleteRow(row);
+        } catch (const StoreError& e) {
+            QMessageBox::warning(this, QStringLiteral("BrelvoMP3"), QString::fromStdString(e.what()));
+        }
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+}  // namespace store
