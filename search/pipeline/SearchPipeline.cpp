@@ -1,0 +1,130 @@
+#include "search/pipeline/SearchPipeline.h"
+
+#include <algorithm>
+
+#include "platform/NamedEvent.h"
+
+namespace search {
+
+void SearchPipeline::Relay::halt() {
+    urlStage->Halt();
+    fetchStage->Halt();
+    cutStage->Halt();
+}
+
+bool SearchPipeline::Relay::finished() const {
+    return urlStage->Finished() && fetchStage->Finished() && cutStage->Finished();
+}
+
+SearchPipeline::SearchPipeline(SearchState& state, SearchUi& ui, store::SongStore& store, PageFetcher& fetcher)
+    : state_(state), ui_(ui), store_(store), fetcher_(fetcher) {}
+
+SearchPipeline::~SearchPipeline() { Shutdown(); }
+
+void SearchPipeline::Shutdown() {
+    shuttingDown_.store(true);
+    std::vector<std::unique_ptr<Relay>> relays;
+    std::vector<std::unique_ptr<TGetMp3>> announcers;
+    {
+        std::lock_guard lock(workersMutex_);
+        for (auto& relay : relays_) relay->halt();
+        relays.swap(relays_);
+        announcers.swap(announcers_);
+        current_ = nullptr;
+    }
+    // Destroying the workers joins their threads; halted stages and
+    // abandoned hand-offs let each of them end promptly.
+}
+
+void SearchPipeline::reapFinished() {
+    std::vector<std::unique_ptr<Relay>> doneRelays;
+    std::vector<std::unique_ptr<TGetMp3>> doneAnnouncers;
+    {
+        std::lock_guard lock(workersMutex_);
+        auto relayDone = [this](const std::unique_ptr<Relay>& r) { return r.get() != current_ && r->finished(); };
+        for (auto it = relays_.begin(); it != relays_.end();) {
+            if (relayDone(*it)) {
+                doneRelays.push_back(std::move(*it));
+                it = relays_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (auto it = announcers_.begin(); it != announcers_.end();) {
+            if ((*it)->Finished()) {
+                doneAnnouncers.push_back(std::move(*it));
+                it = announcers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    // Joined outside the lock; each has already finished.
+}
+
+void SearchPipeline::StartSearch() {
+    if (shuttingDown_.load()) return;
+    // An earlier search must not go on working on the shared state and events.
+    {
+        std::lock_guard lock(workersMutex_);
+        if (current_) current_->halt();
+        current_ = nullptr;
+    }
+    reapFinished();
+
+    ui_.setSearchEnabled(false);
+    ui_.setStopEnabled(true);
+    ui_.appendLog(texts::kInitialising);
+    state_.linkCounter = 0;
+    state_.pageCounter = 0;
+
+    auto makeUrlOk = platform::openNamedEvent(kMakeUrlEvent);
+    auto readWebOk = platform::openNamedEvent(kReadWebEvent);
+    auto cutStrOk = platform::openNamedEvent(kCutStrEvent);
+
+    auto relay = std::make_unique<Relay>();
+    Relay* relayPtr = relay.get();
+    relay->urlStage = std::make_unique<TMakeURl>(cutStrOk, makeUrlOk, stageWait_, state_, ui_);
+    relay->fetchStage = std::make_unique<TReadWeb>(makeUrlOk, readWebOk, stageWait_, state_, ui_, fetcher_);
+    relay->cutStage = std::make_unique<TCutStr>(readWebOk, cutStrOk, stageWait_, state_, ui_, store_,
+                                                [this, relayPtr] { endOfSearch(relayPtr); });
+
+    makeUrlOk->reset();
+    readWebOk->reset();
+    cutStrOk->set();
+
+    {
+        std::lock_guard lock(workersMutex_);
+        relays_.push_back(std::move(relay));
+        current_ = relayPtr;
+    }
+    relayPtr->urlStage->Start();
+    relayPtr->fetchStage->Start();
+    relayPtr->cutStage->Start();
+}
+
+void SearchPipeline::StopSearch() {
+    ui_.setSearchEnabled(true);
+    ui_.setStopEnabled(false);
+    std::lock_guard lock(workersMutex_);
+    if (current_) current_->halt();
+}
+
+void SearchPipeline::AnnounceEnd() {
+    if (shuttingDown_.load()) return;
+    reapFinished();
+    auto announcer = std::make_unique<TGetMp3>(ui_, [this] { return shuttingDown_.load(); });
+    std::lock_guard lock(workersMutex_);
+    announcers_.push_back(std::move(announcer));
+}
+
+// Runs on the cutting stage's thread of `relay` when the limit is reached.
+void SearchPipeline::endOfSearch(Relay* relay) {
+    AnnounceEnd();
+    std::lock_guard lock(workersMutex_);
+    // Once shutting down, the destructor owns the relays and halts them itself.
+    if (shuttingDown_.load()) return;
+    relay->halt();
+}
+
+}  // namespace search

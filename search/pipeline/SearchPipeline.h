@@ -1,0 +1,74 @@
+#pragma once
+// Starts, stops and ends keyword searches: one relay of three stages per
+// search, passing the turn around the events "make url OK", "read web ok"
+// and "CutStr OK".
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "search/SearchState.h"
+#include "search/pipeline/PageFetcher.h"
+#include "search/pipeline/SearchStages.h"
+#include "search/pipeline/SearchUi.h"
+
+namespace store {
+class SongStore;
+}
+
+namespace search {
+
+inline constexpr const char* kMakeUrlEvent = "make url OK";
+inline constexpr const char* kReadWebEvent = "read web ok";
+inline constexpr const char* kCutStrEvent = "CutStr OK";
+
+class SearchPipeline {
+public:
+    static constexpr std::chrono::milliseconds kDefaultStageWait{300000};
+
+    // All four references must outlive the pipeline. Every public method runs
+    // on the UI thread.
+    SearchPipeline(SearchState& state, SearchUi& ui, store::SongStore& store, PageFetcher& fetcher);
+    // Halts every stage and waits for every worker: the program may end.
+    ~SearchPipeline();
+    SearchPipeline(const SearchPipeline&) = delete;
+    SearchPipeline& operator=(const SearchPipeline&) = delete;
+
+    // Halts every stage and waits for every worker; later starts do nothing.
+    void Shutdown();
+
+    void StartSearch();
+    void StopSearch();
+    void AnnounceEnd();
+
+    // How long a stage waits for its turn before it ends (tests shorten it).
+    void setStageWait(std::chrono::milliseconds wait) { stageWait_ = wait; }
+
+private:
+    // The three stages of one search, in relay order.
+    struct Relay {
+        std::unique_ptr<TMakeURl> urlStage;
+        std::unique_ptr<TReadWeb> fetchStage;
+        std::unique_ptr<TCutStr> cutStage;
+        void halt();
+        bool finished() const;
+    };
+
+    void endOfSearch(Relay* relay);
+    void reapFinished();
+
+    SearchState& state_;
+    SearchUi& ui_;
+    store::SongStore& store_;
+    PageFetcher& fetcher_;
+    std::chrono::milliseconds stageWait_ = kDefaultStageWait;
+    std::atomic<bool> shuttingDown_{false};
+
+    std::mutex workersMutex_;  // relays_ and announcers_ grow from stage threads too
+    std::vector<std::unique_ptr<Relay>> relays_;
+    Relay* current_ = nullptr;
+    std::vector<std::unique_ptr<TGetMp3>> announcers_;
+};
+
+}  // namespace search
