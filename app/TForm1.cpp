@@ -1,0 +1,350 @@
+#include "app/TForm1.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/AppInfo.h"
+#include "app/Glyphs.h"
+#include "app/TOKBottomDlg.h"
+#include "search/pipeline/SearchPipeline.h"
+#include "store/SongStore.h"
+#include "store/view/SongTableModel.h"
+#include "store/view/TDBGrid3D.h"
+
+namespace app {
+namespace {
+
+constexpr int kClientWidth = 592;
+constexpr int kClientHeight = 473;
+const QString kCream = QStringLiteral("#FFFBF0");
+const QString kMoneyGreen = QStringLiteral("#C0DCC0");
+const QString kIdeographicSpace = QStringLiteral("\u3000");
+
+QFont songFont(int pixelSize, bool bold) {
+    QFont font(QStringLiteral("宋体"));
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei")});
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+    return font;
+}
+
+QToolButton* makeToolButton(QWidget* parent, const char* name, const QString& text, Glyph glyph) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setText(text);
+    button->setIcon(glyphIcon(glyph));
+    button->setIconSize(QSize(24, 24));
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setAutoRaise(true);
+    button->setFixedSize(47, 55);
+    button->setFont(songFont(16, true));
+    return button;
+}
+
+}  // namespace
+
+QStringList presetKeywords() {
+    return {QStringLiteral("周杰伦"),   QStringLiteral("王菲"),     QStringLiteral("刘德华"),
+            QStringLiteral("张学友"),   QStringLiteral("邓丽君"),   QStringLiteral("陈奕迅"),
+            QStringLiteral("孙燕姿"),   QStringLiteral("蔡依林"),   QStringLiteral("林俊杰"),
+            QStringLiteral("张惠妹"),   QStringLiteral("梁静茹"),   QStringLiteral("王力宏"),
+            QStringLiteral("周华健"),   QStringLiteral("李宗盛"),   QStringLiteral("齐秦"),
+            QStringLiteral("罗大佑"),   QStringLiteral("五月天"),   QStringLiteral("Beyond"),
+            QStringLiteral("黑豹乐队"), QStringLiteral("民歌"),     QStringLiteral("民谣"),
+            QStringLiteral("校园民谣"), QStringLiteral("儿童歌曲"), QStringLiteral("情歌"),
+            QStringLiteral("春天"),     QStringLiteral("秋天"),     QStringLiteral("花儿")};
+}
+
+TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher> fetcher, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      store_(std::make_unique<store::SongStore>(storePath)),
+      fetcher_(std::move(fetcher)) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("BrelvoMP3") + kIdeographicSpace + QStringLiteral("5.3"));
+    setFixedSize(kClientWidth, kClientHeight);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(kCream));
+    setPalette(pal);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    buildToolBar();
+    buildKeywordPanel();
+    buildResultsAndLog();
+    buildStatusBar();
+    buildPopupMenu();
+    layout->addWidget(ToolBar1);
+    layout->addWidget(Panel1);
+    layout->addWidget(Splitter4, 1);
+    layout->addWidget(StatusBar1);
+
+    confirmClear_ = [this] {
+        return QMessageBox::question(this, QStringLiteral("清除数据"),
+                                     QStringLiteral("这项操作将删除您目前已经搜索到的所有数据！继续吗？"),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    };
+    openUrl_ = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+
+    pipeline_ = std::make_unique<search::SearchPipeline>(state_, *this, *store_, *fetcher_);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    // Stages hand work to this window: they must be gone before it is.
+    pipeline_.reset();
+}
+
+void TForm1::buildToolBar() {
+    ToolBar1 = new QFrame(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setFixedHeight(65);
+    auto* bar = new QHBoxLayout(ToolBar1);
+    bar->setContentsMargins(2, 5, 2, 5);
+    bar->setSpacing(0);
+    SpeedButton4 = makeToolButton(ToolBar1, "SpeedButton4", QStringLiteral("搜索"), Glyph::Search);
+    SpeedButton3 = makeToolButton(ToolBar1, "SpeedButton3", QStringLiteral("停止"), Glyph::Stop);
+    SpeedButton2 = makeToolButton(ToolBar1, "SpeedButton2", QStringLiteral("清除"), Glyph::Clear);
+    SpeedButton6 = makeToolButton(ToolBar1, "SpeedButton6", QStringLiteral("刷新"), Glyph::Refresh);
+    SpeedButton5 = makeToolButton(ToolBar1, "SpeedButton5", QStringLiteral("说明"), Glyph::Instructions);
+    SpeedButton1 = makeToolButton(ToolBar1, "SpeedButton1", QStringLiteral("退出"), Glyph::Exit);
+    for (QToolButton* b : {SpeedButton4, SpeedButton3, SpeedButton2, SpeedButton6, SpeedButton5, SpeedButton1})
+        bar->addWidget(b);
+
+    SpeedButton7 = new QToolButton(ToolBar1);
+    SpeedButton7->setObjectName(QStringLiteral("SpeedButton7"));
+    SpeedButton7->setText(QStringLiteral("BrelvoMP3"));
+    SpeedButton7->setAutoRaise(true);
+    SpeedButton7->setFixedSize(293, 55);
+    QFont logoFont(QStringLiteral("隶书"));
+    logoFont.setFamilies({QStringLiteral("隶书"), QStringLiteral("LiSu"), QStringLiteral("WenQuanYi Zen Hei")});
+    logoFont.setPixelSize(48);
+    logoFont.setBold(true);
+    SpeedButton7->setFont(logoFont);
+    SpeedButton7->setStyleSheet(QStringLiteral("QToolButton { color: green; }"));
+    bar->addWidget(SpeedButton7);
+    bar->addStretch(1);
+
+    connect(SpeedButton4, &QToolButton::clicked, this, &TForm1::Button1Click);
+    connect(SpeedButton3, &QToolButton::clicked, this, &TForm1::Button2Click);
+    connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+    connect(SpeedButton6, &QToolButton::clicked, this, &TForm1::SpeedButton6Click);
+    connect(SpeedButton5, &QToolButton::clicked, this, &TForm1::SpeedButton5Click);
+    connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
+    connect(SpeedButton7, &QToolButton::clicked, this, &TForm1::SpeedButton7Click);
+}
+
+void TForm1::buildKeywordPanel() {
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(49);
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Raised);
+    auto* row = new QHBoxLayout(Panel1);
+    row->setContentsMargins(8, 4, 8, 4);
+    row->setSpacing(6);
+
+    Label1 = new QLabel(QStringLiteral("请输入关键词：") + kIdeographicSpace, Panel1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setFont(songFont(14, false));
+
+    ComboBox1 = new QComboBox(Panel1);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->setFixedWidth(220);
+    ComboBox1->addItems(presetKeywords());
+    ComboBox1->setMaxVisibleItems(14);
+    ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setEditText(QStringLiteral("月亮"));
+
+    auto makePanelButton = [this](const char* name, const QString& text, Glyph glyph) {
+        auto* button = new QToolButton(Panel1);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setText(text);
+        button->setIcon(glyphIcon(glyph, 20));
+        button->setIconSize(QSize(20, 20));
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button->setAutoRaise(true);
+        button->setFixedSize(82, 37);
+        button->setFont(songFont(14, true));
+        return button;
+    };
+    Button1 = makePanelButton("Button1", QStringLiteral("搜索"), Glyph::Search);
+    Button2 = makePanelButton("Button2", QStringLiteral("停止"), Glyph::Stop);
+
+    row->addWidget(Label1);
+    row->addWidget(ComboBox1);
+    row->addSpacing(8);
+    row->addWidget(Button1);
+    row->addWidget(Button2);
+    row->addStretch(1);
+
+    connect(Button1, &QToolButton::clicked, this, &TForm1::Button1Click);
+    connect(Button2, &QToolButton::clicked, this, &TForm1::Button2Click);
+}
+
+void TForm1::buildResultsAndLog() {
+    Splitter4 = new QSplitter(Qt::Vertical, this);
+    Splitter4->setObjectName(QStringLiteral("Splitter4"));
+    Splitter4->setHandleWidth(4);
+    Splitter4->setChildrenCollapsible(false);
+    Splitter4->setStyleSheet(QStringLiteral("QSplitter::handle { background-color: %1; }").arg(kMoneyGreen));
+
+    PageControl1 = new QTabWidget(Splitter4);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    // Tabs drawn as buttons.
+    PageControl1->setStyleSheet(QStringLiteral(
+        "QTabBar::tab { border: 2px outset #D4D0C8; background: #D4D0C8; padding: 3px 2px; margin: 2px; }"
+        "QTabBar::tab:selected { border-style: inset; background: #E8E4DC; }"
+        "QTabWidget::pane { border: 0px; }"));
+    DBGrid1 = new store::TDBGrid3D(PageControl1);
+    DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    model_ = std::make_unique<store::SongTableModel>(*store_);
+    DBGrid1->setSongModel(model_.get());
+    PageControl1->addTab(DBGrid1, QStringLiteral("    搜索结果       "));
+    PageControl1->tabBar()->setFont(songFont(12, false));
+
+    Panel2 = new QFrame(Splitter4);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    auto* logLayout = new QVBoxLayout(Panel2);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    Memo1 = new QPlainTextEdit(Panel2);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setFont(songFont(12, false));
+    logLayout->addWidget(Memo1);
+
+    Splitter4->addWidget(PageControl1);
+    Splitter4->addWidget(Panel2);
+    Splitter4->setStretchFactor(0, 1);
+    Splitter4->setStretchFactor(1, 0);
+    Splitter4->setSizes({1000, 81});
+
+    connect(DBGrid1, &store::TDBGrid3D::DBGrid1CellClick, this, &TForm1::DBGrid1CellClick);
+
+    Memo1->appendPlainText(QStringLiteral("欢迎您使用BrelvoMP3。"));
+    Memo1->appendPlainText(QStringLiteral("软件的更新情况请查看我们的网站：") + kIdeographicSpace +
+                           QString::fromLatin1(kHomePage));
+}
+
+void TForm1::buildStatusBar() {
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setStyleSheet(QStringLiteral("QStatusBar { background-color: %1; } QStatusBar::item { border: 0px; }")
+                                  .arg(kMoneyGreen));
+    StatusText = new QLabel(QStringLiteral(" 下载请用鼠标 [右键] 点击歌名。歌曲保存在 downmp3文件夹里。"), StatusBar1);
+    StatusText->setObjectName(QStringLiteral("StatusText"));
+    StatusText->setFont(songFont(12, false));
+    StatusBar1->addWidget(StatusText, 1);
+}
+
+void TForm1::buildPopupMenu() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    PopupMenu1->setSeparatorsCollapsible(false);
+    PopupMenu1->addSeparator();
+    N7 = PopupMenu1->addAction(QStringLiteral("下载歌曲"));
+    N7->setObjectName(QStringLiteral("N7"));
+    PopupMenu1->addSeparator();
+    N2 = PopupMenu1->addAction(QStringLiteral("下载到..."));
+    N2->setObjectName(QStringLiteral("N2"));
+    PopupMenu1->addSeparator();
+    IE1 = PopupMenu1->addAction(QStringLiteral("在IE中打开链接"));
+    IE1->setObjectName(QStringLiteral("IE1"));
+    connect(N7, &QAction::triggered, this, &TForm1::N7Click);
+    connect(N2, &QAction::triggered, this, &TForm1::N2Click);
+    connect(IE1, &QAction::triggered, this, &TForm1::IE1Click);
+    connect(DBGrid1, &store::TDBGrid3D::popupRequested, this,
+            [this](const QPoint& globalPos) { PopupMenu1->popup(globalPos); });
+}
+
+void TForm1::FormCreate() {
+    state_.initialise(searchHost());
+    appendLog("当前歌曲数量：\u3000" + std::to_string(store_->Count()));
+}
+
+QStringList TForm1::logLines() const {
+    return Memo1->toPlainText().split(QLatin1Char('\n'));
+}
+
+void TForm1::appendLog(const std::string& utf8Line) {
+    Memo1->appendPlainText(QString::fromStdString(utf8Line));
+    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
+}
+
+std::string TForm1::keywordText() { return ComboBox1->currentText().toStdString(); }
+
+void TForm1::setSearchEnabled(bool enabled) { Button1->setEnabled(enabled); }
+
+void TForm1::setStopEnabled(bool enabled) { Button2->setEnabled(enabled); }
+
+int TForm1::requeryAndCount() {
+    store_->Requery();
+    return store_->Count();
+}
+
+void TForm1::Button1Click() { pipeline_->StartSearch(); }
+
+void TForm1::Button2Click() { pipeline_->StopSearch(); }
+
+void TForm1::SpeedButton2Click() {
+    if (!confirmClear_()) return;
+    store_->Clear();
+}
+
+void TForm1::SpeedButton6Click() { pipeline_->AnnounceEnd(); }
+
+void TForm1::SpeedButton5Click() {
+    if (aboutDialog_) aboutDialog_->exec();
+}
+
+void TForm1::SpeedButton1Click() { close(); }
+
+void TForm1::SpeedButton7Click() { openUrl_(QString::fromLatin1(kHomePage)); }
+
+void TForm1::DBGrid1CellClick() {
+    const int row = DBGrid1->currentRecord();
+    if (row < 0) return;
+    selected_.url = model_->cellText(row, store::SongTableModel::UrlColumn);
+    selected_.title = model_->cellText(row, store::SongTableModel::TitleColumn);
+}
+
+// The download commands arrive with the download component; until then the
+// menu entries are bound and do nothing.
+void TForm1::N7Click() {}
+void TForm1::N2Click() {}
+void TForm1::IE1Click() {}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // Closing ends the program: abandon any search now, while the window
+    // still exists for the stages' last hand-offs to be refused.
+    pipeline_->Shutdown();
+    QWidget::closeEvent(event);
+}
+
+}  // namespace app

@@ -1,0 +1,139 @@
+#pragma once
+// The main window: toolbar, keyword panel, results grid, message log and
+// status bar. It owns the song store, the search and the page-fetch client.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <QWidget>
+
+#include "search/SearchState.h"
+#include "search/pipeline/PageFetcher.h"
+#include "search/pipeline/SearchUi.h"
+
+class QComboBox;
+class QLabel;
+class QMenu;
+class QAction;
+class QPlainTextEdit;
+class QSplitter;
+class QStatusBar;
+class QTabWidget;
+class QToolButton;
+class QFrame;
+
+namespace store {
+class SongStore;
+class SongTableModel;
+class TDBGrid3D;
+}  // namespace store
+namespace search {
+class SearchPipeline;
+}
+
+namespace app {
+
+class TOKBottomDlg;
+
+// The download address and title of the last clicked grid row.
+struct SelectedSong {
+    QString url;
+    QString title;
+};
+
+class TForm1 : public QWidget, public search::SearchUi {
+    Q_OBJECT
+public:
+    // Opens the store at `storePath` (throws store::StoreError when it cannot
+    // be used), builds the window and runs the creation handler. `fetcher`
+    // fetches result pages; the program passes its HTTP client's.
+    TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher> fetcher,
+           QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The about dialog the Instructions command shows.
+    void setAboutDialog(TOKBottomDlg* dialog) { aboutDialog_ = dialog; }
+    // Asks the Clear question; true means Yes. Replaceable for tests.
+    void setClearConfirmer(std::function<bool()> confirmer) { confirmClear_ = std::move(confirmer); }
+    // Opens an address in the default browser. Replaceable for tests.
+    void setUrlOpener(std::function<void(const QString&)> opener) { openUrl_ = std::move(opener); }
+
+    store::SongStore& songStore() { return *store_; }
+    search::SearchState& searchState() { return state_; }
+    search::SearchPipeline& pipeline() { return *pipeline_; }
+    const SelectedSong& selectedSong() const { return selected_; }
+    QStringList logLines() const;
+
+    // SearchUi (UI thread only).
+    void appendLog(const std::string& utf8Line) override;
+    std::string keywordText() override;
+    void setSearchEnabled(bool enabled) override;
+    void setStopEnabled(bool enabled) override;
+    int requeryAndCount() override;
+
+    // Controls, named as on the window.
+    QFrame* ToolBar1 = nullptr;
+    QToolButton* SpeedButton4 = nullptr;  // Search
+    QToolButton* SpeedButton3 = nullptr;  // Stop
+    QToolButton* SpeedButton2 = nullptr;  // Clear
+    QToolButton* SpeedButton6 = nullptr;  // Refresh
+    QToolButton* SpeedButton5 = nullptr;  // Instructions
+    QToolButton* SpeedButton1 = nullptr;  // Exit
+    QToolButton* SpeedButton7 = nullptr;  // Home page
+    QFrame* Panel1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QToolButton* Button1 = nullptr;  // Search
+    QToolButton* Button2 = nullptr;  // Stop
+    QTabWidget* PageControl1 = nullptr;
+    store::TDBGrid3D* DBGrid1 = nullptr;
+    QSplitter* Splitter4 = nullptr;
+    QFrame* Panel2 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusText = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* N7 = nullptr;   // download song
+    QAction* N2 = nullptr;   // download to
+    QAction* IE1 = nullptr;  // open link in the browser
+
+    // Handlers.
+    void FormCreate();
+    void Button1Click();
+    void Button2Click();
+    void SpeedButton2Click();
+    void SpeedButton6Click();
+    void SpeedButton5Click();
+    void SpeedButton1Click();
+    void SpeedButton7Click();
+    void DBGrid1CellClick();
+    void N7Click();
+    void N2Click();
+    void IE1Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildToolBar();
+    void buildKeywordPanel();
+    void buildResultsAndLog();
+    void buildStatusBar();
+    void buildPopupMenu();
+
+    std::unique_ptr<store::SongStore> store_;
+    std::unique_ptr<search::PageFetcher> fetcher_;
+    search::SearchState state_;
+    std::unique_ptr<search::SearchPipeline> pipeline_;
+    // Owned here, not by the grid: it must go before the store it reads.
+    std::unique_ptr<store::SongTableModel> model_;
+    TOKBottomDlg* aboutDialog_ = nullptr;
+    SelectedSong selected_;
+    std::function<bool()> confirmClear_;
+    std::function<void(const QString&)> openUrl_;
+};
+
+// The 27 entries of the keyword box's list.
+QStringList presetKeywords();
+
+}  // namespace app

@@ -1,0 +1,21 @@
+#pragma once
+// The about dialog: what the program does and whom to write to.
+#include <QDialog>
+
+class QPlainTextEdit;
+class QToolButton;
+
+namespace app {
+
+class TOKBottomDlg : public QDialog {
+    Q_OBJECT
+public:
+    explicit TOKBottomDlg(QWidget* parent = nullptr);
+
+    static QString descriptionText();
+
+    QPlainTextEdit* Memo1 = nullptr;
+    QToolButton* SpeedButton1 = nullptr;
+};
+
+}  // namespace app

@@ -1,0 +1,32 @@
+// Program entry: the main window over the song store in the working
+// directory, the about dialog, and the UI loop.
+#include <QApplication>
+#include <QMessageBox>
+
+#include "app/ProgramFetcher.h"
+#include "app/TForm1.h"
+#include "app/TOKBottomDlg.h"
+#include "platform/ui/UiHandoff.h"
+#include "store/SongStore.h"
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("BrelvoMP3"));
+    platform::UiHandoff handoff;
+
+    std::unique_ptr<app::TForm1> form;
+    try {
+        form = std::make_unique<app::TForm1>(store::SongStore::kDefaultFile, app::makeProgramFetcher());
+    } catch (const std::exception& e) {
+        // The program cannot run without its store.
+        QMessageBox::critical(nullptr, QStringLiteral("BrelvoMP3"), QString::fromStdString(e.what()));
+        return 1;
+    }
+    app::TOKBottomDlg about(form.get());
+    form->setAboutDialog(&about);
+    form->show();
+    const int status = application.exec();
+    handoff.shutdown();
+    form.reset();
+    return status;
+}

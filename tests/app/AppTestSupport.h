@@ -1,0 +1,121 @@
+#pragma once
+// Shared pieces of the window tests: one QApplication with a UI hand-off,
+// bounded event pumping, a store file in a temp dir, scripted page fetchers.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include "platform/ui/UiHandoff.h"
+#include "search/pipeline/PageFetcher.h"
+#include "store/SongStore.h"
+#include "tests/support/TempDir.h"
+
+namespace apptest {
+
+// The test binary's main() owns the QApplication and the UI hand-off.
+inline QApplication& app() { return *qApp; }
+
+// Processes UI events until `done` or `limitMs` passes; returns `done()`.
+template <typename Pred>
+bool pumpUntil(Pred done, int limitMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < limitMs) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
+inline void pumpFor(int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+// A store file in its own temp dir, optionally with rows.
+struct StoreFile {
+    testsupport::TempDir dir;
+    std::string path = dir.file("mysong.mdb");
+    explicit StoreFile(int rows = 0) {
+        store::CreateEmptyStore(path);
+        if (rows > 0) {
+            store::SongStore s(path);
+            for (int i = 0; i < rows; ++i)
+                s.Insert("title " + std::to_string(i), "http://h/" + std::to_string(i) + ".mp3", "key");
+        }
+    }
+};
+
+// Answers each fetch with `respond(url)` (which may throw), records URLs,
+// and can block until interrupted to imitate a server that never answers.
+class ScriptedFetcher : public search::PageFetcher {
+public:
+    std::function<std::string(const std::string&)> respond;
+    std::atomic<bool> blockForever{false};
+
+    std::string fetch(const std::string& url, const void* owner) override {
+        std::unique_lock serial(serialMutex_);
+        {
+            std::unique_lock lock(mutex_);
+            urls_.push_back(url);
+            inFlight_ = owner;
+            interrupted_ = false;
+        }
+        if (blockForever) {
+            std::unique_lock lock(mutex_);
+            changed_.wait_for(lock, std::chrono::seconds(30), [&] { return interrupted_; });
+            inFlight_ = nullptr;
+            throw std::runtime_error("interrupted");
+        }
+        std::string body;
+        try {
+            body = respond ? respond(url) : std::string();
+        } catch (...) {
+            std::lock_guard lock(mutex_);
+            inFlight_ = nullptr;
+            throw;
+        }
+        std::lock_guard lock(mutex_);
+        inFlight_ = nullptr;
+        return body;
+    }
+    void interrupt(const void* owner) override {
+        std::lock_guard lock(mutex_);
+        if (inFlight_ == owner && owner) {
+            interrupted_ = true;
+            ++interrupts_;
+            changed_.notify_all();
+        }
+    }
+    std::vector<std::string> urls() {
+        std::lock_guard lock(mutex_);
+        return urls_;
+    }
+    int interrupts() {
+        std::lock_guard lock(mutex_);
+        return interrupts_;
+    }
+
+private:
+    std::mutex serialMutex_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> urls_;
+    const void* inFlight_ = nullptr;
+    bool interrupted_ = false;
+    int interrupts_ = 0;
+};
+
+}  // namespace apptest

@@ -1,0 +1,164 @@
+#include <QComboBox>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QLabel>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "app/AppInfo.h"
+#include "app/TForm1.h"
+#include "app/TOKBottomDlg.h"
+#include "store/SongStore.h"
+#include "store/view/TDBGrid3D.h"
+#include "tests/app/AppTestSupport.h"
+
+using apptest::ScriptedFetcher;
+using apptest::StoreFile;
+
+namespace {
+
+std::unique_ptr<app::TForm1> makeForm(const StoreFile& file) {
+    apptest::app();
+    return std::make_unique<app::TForm1>(file.path, std::make_unique<ScriptedFetcher>());
+}
+
+}  // namespace
+
+TEST(MainWindow, StartupLogHasWelcomeLinesAndOneCountLine) {
+    StoreFile file(3);
+    auto form = makeForm(file);
+    const QStringList lines = form->logLines();
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_EQ(lines[0], QStringLiteral("欢迎您使用BrelvoMP3。"));
+    EXPECT_EQ(lines[1], QStringLiteral("软件的更新情况请查看我们的网站：\u3000") + QString::fromLatin1(app::kHomePage));
+    EXPECT_EQ(lines[2], QStringLiteral("当前歌曲数量：\u30003"));
+}
+
+TEST(MainWindow, StartupWithoutStoreThrows) {
+    apptest::app();
+    testsupport::TempDir dir;
+    EXPECT_THROW(app::TForm1(dir.file("mysong.mdb"), std::make_unique<ScriptedFetcher>()), store::StoreError);
+}
+
+TEST(MainWindow, WindowFactsAndControls) {
+    StoreFile file;
+    auto form = makeForm(file);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("BrelvoMP3\u30005.3"));
+    EXPECT_EQ(form->size(), QSize(592, 473));
+    EXPECT_EQ(form->minimumSize(), form->maximumSize());
+    EXPECT_EQ(form->ToolBar1->height(), 65);
+    EXPECT_EQ(form->Panel1->height(), 49);
+    EXPECT_EQ(form->SpeedButton4->text(), QStringLiteral("搜索"));
+    EXPECT_EQ(form->SpeedButton3->text(), QStringLiteral("停止"));
+    EXPECT_EQ(form->SpeedButton2->text(), QStringLiteral("清除"));
+    EXPECT_EQ(form->SpeedButton6->text(), QStringLiteral("刷新"));
+    EXPECT_EQ(form->SpeedButton5->text(), QStringLiteral("说明"));
+    EXPECT_EQ(form->SpeedButton1->text(), QStringLiteral("退出"));
+    EXPECT_EQ(form->SpeedButton7->width(), 293);
+    EXPECT_EQ(form->Label1->text(), QStringLiteral("请输入关键词：\u3000"));
+    EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("月亮"));
+    EXPECT_EQ(form->ComboBox1->count(), 27);
+    EXPECT_EQ(form->ComboBox1->itemText(19), QStringLiteral("民歌"));
+    EXPECT_EQ(form->ComboBox1->itemText(26), QStringLiteral("花儿"));
+    EXPECT_EQ(form->ComboBox1->width(), 220);
+    EXPECT_EQ(form->Button1->size(), QSize(82, 37));
+    EXPECT_EQ(form->PageControl1->tabText(0), QStringLiteral("    搜索结果       "));
+    EXPECT_EQ(form->StatusText->text(), QStringLiteral(" 下载请用鼠标 [右键] 点击歌名。歌曲保存在 downmp3文件夹里。"));
+    EXPECT_TRUE(form->Button1->isEnabled());
+    EXPECT_TRUE(form->Button2->isEnabled());
+
+    const auto actions = form->PopupMenu1->actions();
+    ASSERT_EQ(actions.size(), 6);
+    EXPECT_TRUE(actions[0]->isSeparator());
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("下载歌曲"));
+    EXPECT_TRUE(actions[2]->isSeparator());
+    EXPECT_EQ(actions[3]->text(), QStringLiteral("下载到..."));
+    EXPECT_TRUE(actions[4]->isSeparator());
+    EXPECT_EQ(actions[5]->text(), QStringLiteral("在IE中打开链接"));
+}
+
+TEST(MainWindow, KeywordTypedOutsideThePresetListIsUsedAsTyped) {
+    StoreFile file;
+    auto form = makeForm(file);
+    form->ComboBox1->setEditText(QStringLiteral("  自己的 词 "));
+    EXPECT_EQ(form->keywordText(), "  自己的 词 ");
+}
+
+TEST(MainWindow, ClearAnsweredNoChangesNothing) {
+    StoreFile file(2);
+    auto form = makeForm(file);
+    int asked = 0;
+    form->setClearConfirmer([&] { ++asked; return false; });
+    form->SpeedButton2->click();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(form->songStore().Count(), 2);
+    EXPECT_EQ(form->DBGrid1->model()->rowCount(), 2);
+    EXPECT_EQ(form->logLines().size(), 3);
+}
+
+TEST(MainWindow, ClearAnsweredYesEmptiesStoreAndGridWithoutLogLine) {
+    StoreFile file(2);
+    auto form = makeForm(file);
+    form->setClearConfirmer([] { return true; });
+    form->SpeedButton2->click();
+    EXPECT_EQ(form->songStore().Count(), 0);
+    EXPECT_EQ(form->DBGrid1->model()->rowCount(), 0);
+    EXPECT_EQ(form->songStore().QueryText(), "select * from tab1");
+    EXPECT_EQ(form->logLines().size(), 3);
+}
+
+TEST(MainWindow, HomePageOpensTheHomeAddress) {
+    StoreFile file;
+    auto form = makeForm(file);
+    QString opened;
+    form->setUrlOpener([&](const QString& url) { opened = url; });
+    form->SpeedButton7->click();
+    EXPECT_EQ(opened, QString::fromLatin1(app::kHomePage));
+}
+
+TEST(MainWindow, ExitClosesTheWindow) {
+    StoreFile file;
+    auto form = makeForm(file);
+    form->show();
+    EXPECT_TRUE(form->isVisible());
+    form->SpeedButton1->click();
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST(AboutDialog, TextAndLayout) {
+    apptest::app();
+    app::TOKBottomDlg dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("关于BrelvoMP3"));
+    EXPECT_EQ(dialog.size(), QSize(388, 251));
+    EXPECT_EQ(dialog.Memo1->size(), QSize(385, 201));
+    EXPECT_TRUE(dialog.Memo1->isReadOnly());
+    EXPECT_EQ(dialog.SpeedButton1->size(), QSize(105, 30));
+    EXPECT_EQ(dialog.SpeedButton1->text(), QStringLiteral("关闭窗口"));
+    const QStringList lines = dialog.Memo1->toPlainText().split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 9);
+    EXPECT_EQ(lines[0], QString(11, QChar(0x3000)) + QStringLiteral("关于BrelvoMP3"));
+    EXPECT_TRUE(lines[1].isEmpty());
+    EXPECT_TRUE(lines[2].startsWith(QString(2, QChar(0x3000)) + QStringLiteral("BrelvoMP3是")));
+    EXPECT_FALSE(lines[3].startsWith(QChar(0x3000)));
+    EXPECT_TRUE(lines[7].startsWith(QString(2, QChar(0x3000)) + QStringLiteral("其它功能")));
+    EXPECT_EQ(lines[8], QStringLiteral("时告诉我:") + QString::fromLatin1(app::kContactEmail));
+    EXPECT_FALSE(dialog.windowFlags() & Qt::WindowSystemMenuHint);
+}
+
+TEST(AboutDialog, InstructionsShowsItModallyAndCloseEndsIt) {
+    StoreFile file;
+    auto form = makeForm(file);
+    app::TOKBottomDlg dialog(form.get());
+    form->setAboutDialog(&dialog);
+    bool wasModal = false;
+    QTimer::singleShot(50, [&] {
+        wasModal = dialog.isVisible() && dialog.isModal();
+        dialog.SpeedButton1->click();
+    });
+    form->SpeedButton5->click();  // returns when the dialog closes
+    EXPECT_TRUE(wasModal);
+    EXPECT_FALSE(dialog.isVisible());
+}

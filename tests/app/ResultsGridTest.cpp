@@ -1,0 +1,152 @@
+#include <QApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
+#include <gtest/gtest.h>
+
+#include "app/TForm1.h"
+#include "store/SongStore.h"
+#include "store/view/SongTableModel.h"
+#include "store/view/TDBGrid3D.h"
+#include "tests/app/AppTestSupport.h"
+
+using apptest::ScriptedFetcher;
+using apptest::StoreFile;
+
+namespace {
+
+class ResultsGridTest : public ::testing::Test {
+protected:
+    void open(int rows) {
+        apptest::app();
+        file_ = std::make_unique<StoreFile>(rows);
+        form_ = std::make_unique<app::TForm1>(file_->path, std::make_unique<ScriptedFetcher>());
+        form_->show();
+        grid()->setFocus();
+        apptest::pumpFor(20);
+    }
+    store::TDBGrid3D* grid() { return form_->DBGrid1; }
+    QPoint cellCenter(int row, int column = 0) {
+        return grid()->visualRect(grid()->model()->index(row, column)).center();
+    }
+    void clickRow(int row, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseClick(grid()->viewport(), button, Qt::NoModifier, cellCenter(row));
+    }
+    void wheel(int delta) {
+        const QPoint pos = cellCenter(0);
+        QWheelEvent event(pos, grid()->viewport()->mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(grid()->viewport(), &event);
+    }
+    void ctrlDelete() { QTest::keyClick(grid(), Qt::Key_Delete, Qt::ControlModifier); }
+
+    std::unique_ptr<StoreFile> file_;
+    std::unique_ptr<app::TForm1> form_;
+};
+
+}  // namespace
+
+TEST_F(ResultsGridTest, ColumnsTitlesWidthsAndNoRowIndicator) {
+    open(2);
+    auto* model = grid()->model();
+    ASSERT_EQ(model->columnCount(), 3);
+    EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("歌曲或专辑名称"));
+    EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QStringLiteral("搜索关键字"));
+    EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("下载地址"));
+    EXPECT_EQ(grid()->columnWidth(0), 252);
+    EXPECT_EQ(grid()->columnWidth(1), 83);
+    EXPECT_EQ(grid()->columnWidth(2), 400);
+    EXPECT_FALSE(grid()->verticalHeader()->isVisible());
+    EXPECT_EQ(model->data(model->index(1, 0)).toString(), QStringLiteral("title 1"));
+    EXPECT_EQ(model->data(model->index(1, 1)).toString(), QStringLiteral("key"));
+    EXPECT_EQ(model->data(model->index(1, 2)).toString(), QStringLiteral("http://h/1.mp3"));
+    EXPECT_FALSE(model->flags(model->index(0, 0)) & Qt::ItemIsEditable);
+    EXPECT_EQ(grid()->currentRecord(), 0);
+}
+
+TEST_F(ResultsGridTest, LeftClickSelectsSongRightClickDoesNot) {
+    open(3);
+    EXPECT_TRUE(form_->selectedSong().url.isEmpty());
+    clickRow(1);
+    EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/1.mp3"));
+    EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title 1"));
+    EXPECT_EQ(grid()->currentRecord(), 1);
+
+    clickRow(2, Qt::RightButton);
+    EXPECT_TRUE(form_->PopupMenu1->isVisible());
+    form_->PopupMenu1->close();
+    EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/1.mp3"));
+    EXPECT_EQ(grid()->currentRecord(), 1);
+}
+
+TEST_F(ResultsGridTest, ClickOnEmptyGridLeavesSelectionUnchanged) {
+    open(0);
+    QTest::mouseClick(grid()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 10));
+    EXPECT_TRUE(form_->selectedSong().url.isEmpty());
+    EXPECT_TRUE(form_->selectedSong().title.isEmpty());
+}
+
+TEST_F(ResultsGridTest, WheelStepsOneRecordAndStopsAtBothEnds) {
+    open(3);
+    clickRow(0);
+    wheel(120);  // away from the user at the first record: stays
+    EXPECT_EQ(grid()->currentRecord(), 0);
+    wheel(-360);  // one record per message, whatever the size
+    EXPECT_EQ(grid()->currentRecord(), 1);
+    wheel(-120);
+    wheel(-120);
+    EXPECT_EQ(grid()->currentRecord(), 2);  // stays on the last
+    wheel(0);
+    EXPECT_EQ(grid()->currentRecord(), 2);
+    wheel(120);
+    EXPECT_EQ(grid()->currentRecord(), 1);
+    // The wheel moves the cursor, not the selected song.
+    EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/0.mp3"));
+}
+
+TEST_F(ResultsGridTest, CtrlDeleteCancelKeepsRowOkDeletesIt) {
+    open(3);
+    clickRow(1);
+    int asked = 0;
+    grid()->setDeleteConfirmer([&] { ++asked; return false; });
+    ctrlDelete();
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(grid()->model()->rowCount(), 3);
+
+    grid()->setDeleteConfirmer([&] { ++asked; return true; });
+    ctrlDelete();
+    EXPECT_EQ(asked, 2);
+    EXPECT_EQ(grid()->model()->rowCount(), 2);
+    EXPECT_EQ(form_->songStore().Count(), 2);
+    store::SongStore fresh(file_->path);
+    ASSERT_EQ(fresh.Count(), 2);
+    EXPECT_EQ(*fresh.Row(0)->title, "title 0");
+    EXPECT_EQ(*fresh.Row(1)->title, "title 2");
+    EXPECT_EQ(form_->logLines().size(), 3);  // nothing logged
+}
+
+TEST_F(ResultsGridTest, CtrlDeleteOnEmptyGridAsksNothing) {
+    open(0);
+    int asked = 0;
+    grid()->setDeleteConfirmer([&] { ++asked; return true; });
+    ctrlDelete();
+    EXPECT_EQ(asked, 0);
+}
+
+TEST_F(ResultsGridTest, SelectionSurvivesClearAndRequeryMakesFirstRowCurrent) {
+    open(3);
+    clickRow(2);
+    form_->setClearConfirmer([] { return true; });
+    form_->SpeedButton2->click();
+    EXPECT_EQ(grid()->model()->rowCount(), 0);
+    EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title 2"));
+
+    form_->songStore().Insert("new a", "http://h/a.mp3", "k");
+    form_->songStore().Insert("new b", "http://h/b.mp3", "k");
+    EXPECT_EQ(grid()->model()->rowCount(), 0);  // snapshot until requery
+    EXPECT_EQ(form_->requeryAndCount(), 2);
+    EXPECT_EQ(grid()->model()->rowCount(), 2);
+    EXPECT_EQ(grid()->currentRecord(), 0);
+}

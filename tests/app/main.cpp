@@ -1,0 +1,15 @@
+// The window tests need one QApplication for the whole run, created before
+// and destroyed after every test, on the main thread.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include "platform/ui/UiHandoff.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Also when run by hand or listed by the build: no display is needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    platform::UiHandoff handoff;
+    return RUN_ALL_TESTS();
+}
