@@ -4,6 +4,7 @@
 #include "tools/demo-service/DemoService.h"
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <ctime>
@@ -69,11 +70,16 @@ int main(int argc, char** argv) {
             failed = !service.run();
             serving = false;
         });
-        const timespec tick{0, 200 * 1000 * 1000};
+        const timespec tick{0, 50 * 1000 * 1000};
         while (serving) {
             if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) break;
         }
-        service.stop();
+        // The library ignores a stop that comes before it has started
+        // serving, so repeat it until serving has ended.
+        while (serving) {
+            service.stop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
     return failed ? 1 : 0;
 }
