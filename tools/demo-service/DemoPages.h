@@ -184,15 +184,11 @@ inline std::string sizeText(std::size_t bytes) {
     return text;
 }
 
-// Result page `page` (the bg parameter) for a keyword given as GBK bytes.
-// `baseUrl` is "http://127.0.0.1:PORT", without a trailing slash.
-inline std::string resultPage(std::string_view baseUrl, std::string_view keyword, int page) {
-    PageRandom random(stableHash(keyword, static_cast<std::uint64_t>(page) * 0x9E3779B97F4A7C15ULL + 1));
-    const std::string shown = keyword.empty() ? gbk("热门") : htmlEscape(keyword);
-    const std::string base(baseUrl);
-
-    std::string html;
-    html += "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">\r\n";
+// Head of a result page: title, the service's banner, its search form and
+// the start of the result table. `shown` is the keyword as it is displayed.
+inline std::string pageHead(const std::string& base, const std::string& shown, int page) {
+    std::string html =
+        "<html>\r\n<head>\r\n<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">\r\n";
     html += "<title>" + shown + gbk(" - MP3 搜索结果 第") + std::to_string(page + 1) + gbk("页") +
             "</title>\r\n</head>\r\n<body bgcolor=#FFFBF0>\r\n<a name=\"top\"></a>\r\n";
     html += gbk("<table width=100%><tr><td><b>演示音乐搜索</b></td><td align=right><a href=\"") +
@@ -205,29 +201,60 @@ inline std::string resultPage(std::string_view baseUrl, std::string_view keyword
     html += "<!-- results -->\r\n<p>" + gbk("找到与 ") + highlighted(shown) + gbk(" 相关的歌曲：") +
             "</p>\r\n<table border=0 cellspacing=1>\r\n";
     html += gbk("<tr><td>序号</td><td>歌曲名</td><td>格式</td><td>大小</td><td>相关</td></tr>\r\n");
+    return html;
+}
 
-    const int songs = 5 + static_cast<int>(random.below(4));
-    for (int i = 0; i < songs; ++i) {
-        const std::string word = gbk(kTitleWords[random.below(kTitleWords.size())]);
-        // Page 0 carries one song whose address answers with a web page
-        // instead of an MP3 file.
-        const bool listen = page == 0 && i == 1;
-        const std::string name =
-            listen ? std::string(kListenPrefix) + keywordId(keyword) : songName(keyword, page, i);
-        const std::string title = listen ? shown + "&nbsp;-&nbsp;" + gbk("在线试听")
-                                         : songTitle(random, shown, word);
-        const bool target = random.below(3) != 0;
-        html += "<tr><td>" + std::to_string(page * 10 + i + 1) + "</td><td><a href=\"" + base + "/songs/" +
-                name + ".mp3\"" + (target ? " target=_blank" : "") + ">" + title + "</a></td><td>mp3</td><td>" +
-                (listen ? std::string("-") : sizeText(mp3Size(name))) + "</td><td><a href=\"" +
-                searchLink(base, word, 0) + "\">" + word + "</a></td></tr>\r\n";
-    }
-    html += "</table>\r\n<p>";
+struct SongRow {
+    int number;
+    std::string name;   // song file name without ".mp3"
+    std::string title;  // anchor text, markup included
+    bool target;        // anchor carries target=_blank
+    std::string size;
+    std::string word;   // the related search offered beside the song
+};
+
+inline std::string songRow(const std::string& base, const SongRow& row) {
+    return "<tr><td>" + std::to_string(row.number) + "</td><td><a href=\"" + base + "/songs/" + row.name +
+           ".mp3\"" + (row.target ? " target=_blank" : "") + ">" + row.title + "</a></td><td>mp3</td><td>" +
+           row.size + "</td><td><a href=\"" + searchLink(base, row.word, 0) + "\">" + row.word +
+           "</a></td></tr>\r\n";
+}
+
+inline std::string pageFoot(const std::string& base, std::string_view keyword, int page) {
+    std::string html = "</table>\r\n<p>";
     if (page > 0) html += "<a href=\"" + searchLink(base, keyword, page - 1) + gbk("\">上一页</a> | ");
     html += gbk("第") + std::to_string(page + 1) + gbk("页 | <a href=\"") + searchLink(base, keyword, page + 1) +
             gbk("\">下一页</a> | <a href=\"#top\">返回顶部</a></p>\r\n");
     html += gbk("<p><small>本服务仅供演示，所有歌曲均为程序生成的静音示例。</small></p>\r\n</body>\r\n</html>\r\n");
     return html;
+}
+
+// Result page `page` (the bg parameter) for a keyword given as GBK bytes.
+// `baseUrl` is "http://127.0.0.1:PORT", without a trailing slash.
+inline std::string resultPage(std::string_view baseUrl, std::string_view keyword, int page) {
+    PageRandom random(stableHash(keyword, static_cast<std::uint64_t>(page) * 0x9E3779B97F4A7C15ULL + 1));
+    const std::string shown = keyword.empty() ? gbk("热门") : htmlEscape(keyword);
+    const std::string base(baseUrl);
+
+    std::string html = pageHead(base, shown, page);
+    const int songs = 5 + static_cast<int>(random.below(4));
+    for (int i = 0; i < songs; ++i) {
+        SongRow row{page * 10 + i + 1, songName(keyword, page, i), "", false, "",
+                    gbk(kTitleWords[random.below(kTitleWords.size())])};
+        // Page 0 carries one song whose address answers with a web page
+        // instead of an MP3 file.
+        if (page == 0 && i == 1) {
+            row.name = std::string(kListenPrefix) + keywordId(keyword);
+            row.title = shown + "&nbsp;-&nbsp;" + gbk("在线试听");
+            row.size = "-";
+        } else {
+            row.title = songTitle(random, shown, row.word);
+            row.size = sizeText(mp3Size(row.name));
+        }
+        row.target = random.below(3) != 0;
+        html += songRow(base, row);
+    }
+    return html + pageFoot(base, keyword, page);
 }
 
 // What a song address answers when the song is only offered for listening

@@ -16,7 +16,9 @@ DemoService::DemoService() {
         handleResultPage(request, response);
     });
     // Song names are generated lower-case, so nothing else can be a song.
-    server_.Get(R"(/songs/([a-z0-9-]{1,48})\.mp3)",
+    // One trailing space (sent as %20) is allowed: a song address cut from
+    // an anchor with target=_blank keeps the space before "target".
+    server_.Get(R"(/songs/([a-z0-9-]{1,48})\.mp3 ?)",
                 [this](const httplib::Request& request, httplib::Response& response) {
                     handleSong(request, response);
                 });
