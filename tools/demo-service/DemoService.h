@@ -1,0 +1,33 @@
+#pragma once
+// The demo search service: result pages, generated songs and the page a
+// song address may answer with, served over HTTP on the loopback address.
+#include <httplib.h>
+
+#include <string>
+
+namespace demo {
+
+class DemoService {
+public:
+    DemoService();
+    DemoService(const DemoService&) = delete;
+    DemoService& operator=(const DemoService&) = delete;
+
+    // Binds 127.0.0.1:port (0 picks a free port). Returns the bound port,
+    // or -1 when the port cannot be had.
+    int bind(int port);
+    // "http://127.0.0.1:PORT/" once bound.
+    std::string address() const { return baseUrl_ + "/"; }
+    // Serves until stop(); returns false when serving could not start.
+    bool run();
+    void stop();
+
+private:
+    void handleResultPage(const httplib::Request& request, httplib::Response& response) const;
+    void handleSong(const httplib::Request& request, httplib::Response& response) const;
+
+    httplib::Server server_;
+    std::string baseUrl_;  // "http://127.0.0.1:PORT"
+};
+
+}  // namespace demo

@@ -1,0 +1,14 @@
+# Debian ships cpp-httplib as a shared library built with TLS and compression
+# support. Compiling against its header with the same definitions keeps the
+# request and response layouts identical to the library's.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+target_link_libraries(${name} PRIVATE PkgConfig::CPP_HTTPLIB)
+
+# The service's tests start this binary, so building them builds it too.
+function(demo_service_tests_depend)
+  if(TARGET demo_tests AND TARGET demo-service)
+    add_dependencies(demo_tests demo-service)
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL demo_service_tests_depend)
