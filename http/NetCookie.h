@@ -217,7 +217,8 @@ public:
     void RemoveExpiredCookies();
     // The cookies a request to uri carries, in header order: greater paths
     // first, then domains in index order, then newest name first.
-    std::vector<const TNetNetscapeCookie*> matchingCookies(const TNetURI& uri, bool secure);
+    // Name and value of each.
+    std::vector<std::pair<std::string, std::string>> matchingCookies(const TNetURI& uri, bool secure);
 
     std::int32_t count() const;
     ReadWriteLock& lock() { return lock_; }
