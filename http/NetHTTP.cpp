@@ -96,12 +96,12 @@ public:
     ~ScratchContent() { response_.ContentStream = saved_; }
     ScratchContent(const ScratchContent&) = delete;
     ScratchContent& operator=(const ScratchContent&) = delete;
-    TNetMemoryStream& stream() { return scratch_; }
+    TNetBodyStream& stream() { return scratch_; }
 
 private:
     TNetHTTPResponse& response_;
     TNetStream* saved_;
-    TNetMemoryStream scratch_;
+    TNetBodyStream scratch_;
 };
 
 // A chunk-size line: hexadecimal digits, optionally followed by blanks or a
@@ -619,7 +619,7 @@ void TNetCustomHTTP::EnsureConnected(TNetHTTPResponse& response) {
 
 void TNetCustomHTTP::OpenTunnel() {
     TNetHTTPProtocol tunnel(*this);
-    TNetMemoryStream scratch;
+    TNetBodyStream scratch;
     const TNetHTTPRequest& real = protocol_->Request;
     tunnel.Request.UserAgent = real.UserAgent;
     tunnel.Request.Host = real.Host;
