@@ -327,7 +327,9 @@ bool TNetHTTPProtocol::authorize(bool proxy) {
             case AuthNextStep::send: return true;
             case AuthNextStep::fail: return false;
             case AuthNextStep::ask: {
-                if (!ask) return false;
+                // A handler that keeps answering without usable credentials
+                // must not hold the call forever.
+                if (!ask || auth->triedCount() > client_.AuthRetries) return false;
                 giveCredentials();
                 bool handled = false;
                 ask(client_, *auth, handled);
@@ -709,7 +711,10 @@ void TNetCustomHTTP::TakeCookies(TNetHTTPProtocol& protocol) {
 
 void TNetCustomHTTP::AttachCookies(TNetHTTPRequest& request, TNetURI& uri) {
     if (!cookieManager_) return;
-    const std::string text = cookieManager_->CookieHeaderText(uri, IsTlsTransport());
+    // Secure cookies only travel encrypted, not over a TLS transport that
+    // merely passes plain bytes through.
+    const bool encrypted = request.RouteKind == rkTls || request.RouteKind == rkTlsProxy;
+    const std::string text = cookieManager_->CookieHeaderText(uri, encrypted);
     if (!text.empty()) request.RawHeaders.SetHeaderValue("Cookie", text);
 }
 

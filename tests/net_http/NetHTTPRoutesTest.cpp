@@ -179,6 +179,38 @@ TEST(HttpAuthorization, UnknownSchemeFailsWithTheChallenge) {
     EXPECT_EQ(http.Request().Authentication, nullptr);
 }
 
+TEST(HttpAuthorization, AHandlerThatNeverGivesAUserNameDoesNotLoop) {
+    ScriptedHttpServer server(
+        {Reply("HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"x\"\r\nContent-Length: 0\r\n\r\n")});
+    TNetHTTP http;
+    int asked = 0;
+    http.OnAuthorization = [&](TNetCustomHTTP&, TNetAuthentication&, bool& handled) {
+        ++asked;
+        handled = true;
+    };
+    EXPECT_THROW(http.Get(server.url("/")), ENetHTTPProtocolException);
+    EXPECT_LE(asked, http.AuthRetries);
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(HttpRoutes, SecureCookiesGoOnlyOverEncryptedRoutes) {
+    FakeTlsTransport tls(
+        "HTTP/1.1 200 OK\r\nSet-Cookie: s=1; path=/; secure\r\nSet-Cookie: p=2; path=/\r\nContent-Length: 0\r\n\r\n"
+        "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"
+        "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+    tls.endWithSilence();
+    TNetHTTP http;
+    http.SetIOHandler(&tls);
+    http.Get("http://shop.test/");
+    tls.clearWritten();
+    http.Get("http://shop.test/");
+    EXPECT_NE(tls.written().find("\r\nCookie: p=2\r\n"), std::string::npos) << tls.written();
+    tls.clearWritten();
+    http.Get("https://shop.test:80/");  // same connection, now encrypted
+    EXPECT_NE(tls.written().find("s=1"), std::string::npos) << tls.written();
+    http.SetIOHandler(nullptr);
+}
+
 // ---- hostile lengths ---------------------------------------------------------------
 
 TEST(HttpHostile, AHugeContentLengthWithAShortBodyFailsWithoutFillingMemory) {
