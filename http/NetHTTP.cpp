@@ -379,7 +379,7 @@ void TNetHTTPProtocol::readChunkedBody(TNetStream& content) {
         return size;
     };
     for (std::int64_t size = readSize(); size > 0; size = readSize()) {
-        client_.ReadIntoStream(content, static_cast<int>(size), false);
+        client_.ReadIntoStream(content, size, false);
         client_.ReadLine(kLF);
     }
     // Trailer lines, up to the blank line that ends the message.
