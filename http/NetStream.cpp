@@ -1,10 +1,39 @@
 #include "http/NetStream.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
 namespace net {
+namespace {
+
+// Storage at least this large asks the kernel for huge pages: first touches
+// of a fresh 100 MiB buffer otherwise cost tens of thousands of page faults,
+// which dominate the time to receive a large body.
+constexpr std::size_t kHugePageHintFrom = std::size_t{4} << 20;
+
+// Grows `storage` to `size` bytes keeping its first `keep` bytes. A large new
+// allocation gets the huge-page hint before any of its pages is touched.
+void growStorage(std::string& storage, std::size_t size, std::size_t keep) {
+    if (size > storage.capacity() && size >= kHugePageHintFrom) {
+        std::string fresh;
+        fresh.reserve(size);
+        const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        const auto begin = reinterpret_cast<std::uintptr_t>(fresh.data());
+        const std::uintptr_t from = (begin + page - 1) / page * page;
+        const std::uintptr_t to = (begin + fresh.capacity()) / page * page;
+        if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+        fresh.append(storage.data(), std::min(keep, storage.size()));
+        storage.swap(fresh);
+    }
+    storage.resize(size);
+}
+
+}  // namespace
 
 TNetMemoryStream::TNetMemoryStream(std::string initial)
     : storage_(std::move(initial)), size_(static_cast<std::int64_t>(storage_.size())) {}
@@ -45,7 +74,7 @@ void TNetMemoryStream::SetPosition(std::int64_t position) {
 
 void TNetMemoryStream::ReserveCapacity(std::int64_t size) {
     if (size > static_cast<std::int64_t>(storage_.size()))
-        storage_.resize(static_cast<std::size_t>(size));
+        growStorage(storage_, static_cast<std::size_t>(size), static_cast<std::size_t>(size_));
 }
 
 char* TNetMemoryStream::BeginDirectWrite(std::int64_t count) {
@@ -79,8 +108,8 @@ void TNetMemoryStream::ensureStorage(std::int64_t end) {
     const auto have = static_cast<std::int64_t>(storage_.size());
     if (end <= have) return;
     // Geometric growth keeps a long series of small writes linear.
-    const std::int64_t grown = std::max(end, have + have / 2);
-    storage_.resize(static_cast<std::size_t>(grown));
+    const std::int64_t grown = std::max(end, have * 2);
+    growStorage(storage_, static_cast<std::size_t>(grown), static_cast<std::size_t>(size_));
 }
 
 void TNetMemoryStream::zeroGapUpTo(std::int64_t end) {

@@ -134,6 +134,11 @@ ServerScript& ServerScript::hold() {
     return *this;
 }
 
+ServerScript& ServerScript::stall() {
+    steps_.push_back({Kind::Stall, nullptr});
+    return *this;
+}
+
 ServerScript& ServerScript::stepTimeout(std::chrono::milliseconds timeout) {
     timeout_ = timeout;
     return *this;
@@ -319,6 +324,9 @@ void ScriptedTcpServer::runConnection(std::size_t index, int fd) {
                 case ServerScript::Kind::WaitForClose:
                     while (readMore(deadline, true)) {}
                     if (!peerClosed && !stopping_) ok = false;
+                    break;
+                case ServerScript::Kind::Stall:
+                    waitFor(wakeFd_, POLLIN, wakeFd_, Clock::now() + std::chrono::hours(1));
                     break;
                 case ServerScript::Kind::Hold:
                     while (!stopping_ && !peerClosed) readMore(Clock::now() + std::chrono::hours(1), false);

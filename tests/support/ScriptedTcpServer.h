@@ -17,7 +17,7 @@ namespace testsupport {
 
 class ServerScript {
 public:
-    enum class Kind { Expect, ExpectUntil, ExpectCount, Send, Pause, ShutdownWrite, Close, Reset, WaitForClose, Hold };
+    enum class Kind { Expect, ExpectUntil, ExpectCount, Send, Pause, ShutdownWrite, Close, Reset, WaitForClose, Hold, Stall };
     struct Step {
         Kind kind;
         std::shared_ptr<const std::string> bytes;  // Expect, ExpectUntil, Send
@@ -45,6 +45,9 @@ public:
     ServerScript& waitForClose();
     // Stays connected and silent until the client closes or the server stops.
     ServerScript& hold();
+    // Stays connected without reading anything until the server stops, so the
+    // client's sends back up.
+    ServerScript& stall();
     // Bound on each single wait of the script (default 10 s).
     ServerScript& stepTimeout(std::chrono::milliseconds timeout);
 
