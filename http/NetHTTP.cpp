@@ -540,10 +540,6 @@ void TNetCustomHTTP::ResolveTarget() {
     request.Host = uri_.Port == "80" ? uri_.Host : uri_.Host + ":" + uri_.Port;
 }
 
-bool TNetCustomHTTP::IsTlsTransport() const {
-    return dynamic_cast<TNetTlsTransport*>(IOHandler()) != nullptr;
-}
-
 TNetHTTPRouteKind TNetCustomHTTP::ChooseRoute() {
     const bool https = equalsNoCase(uri_.Protocol, "HTTPS");
     auto* tls = dynamic_cast<TNetTlsTransport*>(IOHandler());

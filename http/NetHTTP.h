@@ -5,7 +5,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -199,7 +198,6 @@ public:
     void SetCookieManager(TNetCookieManager* manager);
     const TNetURI& WorkingURI() const { return uri_; }
     int RedirectCount() const { return redirectCount_; }
-    bool IsTlsTransport() const;
 
     int AuthRetries = 3;
     bool AllowCookies = true;
