@@ -1,0 +1,258 @@
+#pragma once
+// The page-fetch HTTP client: one GET (or other method) per call over a
+// kept-alive TCP connection, with redirects, authentication challenges and
+// cookies handled in one transaction loop.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "http/NetAuthentication.h"
+#include "http/NetCookieManager.h"
+#include "http/NetGlobal.h"
+#include "http/NetHTTPHeaderInfo.h"
+#include "http/NetSocketErrors.h"
+#include "http/NetStream.h"
+#include "http/NetTCPClient.h"
+#include "http/NetURI.h"
+
+namespace net {
+
+class TNetCustomHTTP;
+
+enum TNetHTTPProtocolVersion { pv1_0, pv1_1 };
+enum TNetHTTPMethod { hmHead, hmGet, hmPost, hmOptions, hmTrace, hmPut, hmDelete, hmConnect };
+enum TNetHTTPOption { hoInProcessAuth = 1, hoKeepOrigProtocol = 2, hoForceEncodeParams = 4 };
+using TNetHTTPOptions = unsigned;
+enum TNetHTTPRouteKind { rkDirect, rkTls, rkProxy, rkTlsProxy };
+enum TNetHTTPNextStep { nsFollow, nsDone, nsUndecided, nsReadAndFollow, nsRetryAuth };
+
+// A transport that can encrypt. None is built into this program; a transport
+// that implements this may be assigned as the client's IOHandler.
+class TNetTlsTransport {
+public:
+    virtual ~TNetTlsTransport() = default;
+    // true: encrypt the connection; false: pass bytes through unchanged.
+    virtual void SetPassThrough(bool passThrough) = 0;
+};
+
+// A memory stream for whole response bodies. Reserving room only reserves
+// address space (backed by large pages where the system allows), so a large
+// announced length costs nothing until the bytes arrive; the bytes can be
+// moved out as a std::string without a copy.
+class TNetBodyStream : public TNetStream {
+public:
+    // Room reserved in one step at most; a larger announced length grows later.
+    static constexpr std::int64_t kMaxReserve = std::int64_t{1} << 30;
+
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    using TNetStream::Write;
+    std::int64_t Size() const override { return size_; }
+    void SetSize(std::int64_t size) override;
+    std::int64_t Position() const override { return position_; }
+    void SetPosition(std::int64_t position) override;
+    void ReserveCapacity(std::int64_t size) override;
+    char* BeginDirectWrite(std::int64_t count) override;
+    void CommitDirectWrite(std::int64_t count) override;
+
+    // Moves the bytes out and leaves the stream empty.
+    std::string TakeString();
+
+private:
+    // Makes storage_ hold at least `end` bytes, zero-filling new ones.
+    void ensureRoom(std::int64_t end);
+    void reserve(std::int64_t capacity);
+    // Bytes between the end and a position set beyond it read as zeros.
+    void fillGapTo(std::int64_t end);
+
+    std::string storage_;  // its size may exceed size_: room already paid for
+    std::int64_t size_ = 0;
+    std::int64_t position_ = 0;
+};
+
+// ---- exceptions ---------------------------------------------------------
+
+class ENetHTTPProtocolException : public ENetProtocolReplyError {
+public:
+    ENetHTTPProtocolException(int replyCode, const std::string& message, std::string replyBody)
+        : ENetProtocolReplyError(replyCode, message), replyBody_(std::move(replyBody)) {}
+    const std::string& ReplyBody() const { return replyBody_; }
+    const char* ClassName() const override { return "ENetHTTPProtocolException"; }
+
+private:
+    std::string replyBody_;
+};
+
+class ENetUnknownProtocol : public ENetException {
+public:
+    ENetUnknownProtocol() : ENetException("") {}
+    const char* ClassName() const override { return "ENetUnknownProtocol"; }
+};
+
+// ---- events -------------------------------------------------------------
+
+using TNetHTTPOnRedirectEvent = std::function<void(TNetCustomHTTP& sender, std::string& dest,
+                                                   int numRedirect, bool& handled,
+                                                   TNetHTTPMethod& method)>;
+using TNetOnSelectAuthorization = std::function<void(
+    TNetCustomHTTP& sender, TNetAuthenticationClass& authenticationClass,
+    const std::vector<std::string>& authInfo)>;
+using TNetOnAuthorization =
+    std::function<void(TNetCustomHTTP& sender, TNetAuthentication& authentication, bool& handled)>;
+
+// ---- message records ----------------------------------------------------
+
+class TNetHTTPRequest : public TNetRequestHeaderInfo {
+public:
+    std::string URL;
+    TNetHTTPMethod Method = hmGet;
+    TNetStream* SourceStream = nullptr;  // not owned
+    TNetHTTPRouteKind RouteKind = rkDirect;
+
+protected:
+    std::string authorizationValue() override;
+};
+
+class TNetHTTPResponse : public TNetResponseHeaderInfo {
+public:
+    explicit TNetHTTPResponse(TNetCustomHTTP& client) : client_(client) {}
+
+    const std::string& StatusLine() const { return statusLine_; }
+    void SetStatusLine(std::string line);
+    int StatusCode() const { return statusCode_; }
+    TNetHTTPProtocolVersion ResponseVersion() const { return responseVersion_; }
+    // Whether the connection stays open after this response; computed from
+    // the headers and the connection state at each call.
+    bool KeepAlive();
+
+    TNetStream* ContentStream = nullptr;  // not owned
+
+private:
+    TNetCustomHTTP& client_;
+    std::string statusLine_;
+    int statusCode_ = -1;
+    TNetHTTPProtocolVersion responseVersion_ = pv1_1;
+};
+
+// One request/response pair and the steps that interpret a response.
+class TNetHTTPProtocol {
+public:
+    explicit TNetHTTPProtocol(TNetCustomHTTP& client);
+
+    TNetHTTPRequest Request;
+    TNetHTTPResponse Response;
+
+    TNetHTTPNextStep DecideNext();
+    // Reads the body the headers announce into `content`. With `strict`, a
+    // body cut short by the server is an error; otherwise what came is kept.
+    void ReadBody(TNetStream* content, bool strict);
+    [[noreturn]] void FailWithResponse();
+    void DrainBody();
+
+private:
+    bool askRedirect(std::string& dest, TNetHTTPMethod& method);
+    bool authorize(bool proxy);
+    void drainIgnoringErrors();
+    void readChunkedBody(TNetStream& content);
+
+    TNetCustomHTTP& client_;
+};
+
+// ---- the client ---------------------------------------------------------
+
+class TNetCustomHTTP : public TNetTCPClient {
+public:
+    // Waits that bound the reading of bodies nobody will use; tests may lower them.
+    static constexpr int kErrorBodyReadTimeout = 2000;
+    static constexpr int kDrainReadTimeout = 4000;
+
+    TNetCustomHTTP();
+    ~TNetCustomHTTP() override;
+
+    // The whole body of `url` as bytes, exactly as received.
+    std::string Get(const std::string& url);
+    void Get(const std::string& url, TNetStream& content);
+    void PerformRequest(TNetHTTPMethod method, const std::string& url, TNetStream* source,
+                        TNetStream* content);
+
+    // May be called from any thread: the call in progress, blocked in
+    // connect, read or write or about to be, fails promptly with
+    // ENetInterrupted, and the client is usable again at once. An interrupt
+    // that finds no call in progress fails the next call instead, unless
+    // ClearInterrupt() forgets it first.
+    void Interrupt();
+    void ClearInterrupt();
+
+    // Properties.
+    void SetHost(const std::string& host) override;
+    void SetPort(int port) override;
+    TNetHTTPRequest& Request() { return protocol_->Request; }
+    void SetRequest(const TNetRequestHeaderInfo& request);
+    TNetHTTPResponse& Response() { return protocol_->Response; }
+    TNetProxyConnectionInfo& ProxyParams() { return proxyParams_; }
+    TNetCookieManager* CookieManager() const { return cookieManager_; }
+    // A manager set here is not owned and must outlive its use by the client;
+    // one the client created itself goes with the client.
+    void SetCookieManager(TNetCookieManager* manager);
+    const TNetURI& WorkingURI() const { return uri_; }
+    int RedirectCount() const { return redirectCount_; }
+
+    int AuthRetries = 3;
+    bool AllowCookies = true;
+    bool HandleRedirects = false;
+    int RedirectMaximum = 15;
+    TNetHTTPProtocolVersion ProtocolVersion = pv1_1;
+    TNetHTTPOptions HTTPOptions = hoForceEncodeParams;
+    int ConnectTimeout = 0;
+    int ErrorBodyReadTimeout = kErrorBodyReadTimeout;
+    int DrainReadTimeout = kDrainReadTimeout;
+
+    TNetHTTPOnRedirectEvent OnRedirect;
+    TNetOnSelectAuthorization OnSelectAuthorization;
+    TNetOnSelectAuthorization OnSelectProxyAuthorization;
+    TNetOnAuthorization OnAuthorization;
+    TNetOnAuthorization OnProxyAuthorization;
+
+protected:
+    void DoOnDisconnected() override;
+
+private:
+    friend class TNetHTTPProtocol;
+
+    void ResolveTarget();
+    TNetHTTPRouteKind ChooseRoute();
+    void OpenRoute();
+    void EnsureConnected(TNetHTTPResponse& response);
+    void OpenTunnel();
+    void SendRequestHead(TNetHTTPProtocol& protocol, TNetURI* uri);
+    void ReceiveHeaders(TNetHTTPProtocol& protocol);
+    void TakeCookies(TNetHTTPProtocol& protocol);
+    void AttachCookies(TNetHTTPRequest& request, TNetURI& uri);
+    void readFinalResponse(TNetHTTPProtocol& protocol);
+    void rewind(TNetStream* content, std::int64_t position);
+    void finishCall(bool failed);
+    void raiseIfInterrupted();
+    void forgetInterrupt();
+
+    std::unique_ptr<TNetHTTPProtocol> protocol_;
+    TNetURI uri_;
+    TNetProxyConnectionInfo proxyParams_;
+    TNetCookieManager* cookieManager_ = nullptr;
+    std::unique_ptr<TNetCookieManager> ownedCookieManager_;
+    int redirectCount_ = 0;
+    // False from sending a request until its response has been read whole; a
+    // connection left mid-response is never reused.
+    bool exchangeComplete_ = true;
+    std::string requestedUrl_;
+    std::atomic<bool> interruptPending_{false};
+};
+
+class TNetHTTP : public TNetCustomHTTP {};
+
+// Settings of the program's own client (the main window's NetHTTP1), shared
+// by the window and the command-line tools.
+void ApplyProgramSettings(TNetHTTP& http);
+
+}  // namespace net

@@ -1,0 +1,122 @@
+#include "http/NetStream.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <stdexcept>
+
+namespace net {
+namespace {
+
+// Storage at least this large asks the kernel for huge pages: first touches
+// of a fresh 100 MiB buffer otherwise cost tens of thousands of page faults,
+// which dominate the time to receive a large body.
+constexpr std::size_t kHugePageHintFrom = std::size_t{4} << 20;
+
+// Grows `storage` to `size` bytes keeping its first `keep` bytes. A large new
+// allocation gets the huge-page hint before any of its pages is touched.
+void growStorage(std::string& storage, std::size_t size, std::size_t keep) {
+    if (size > storage.capacity() && size >= kHugePageHintFrom) {
+        std::string fresh;
+        fresh.reserve(size);
+        const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        const auto begin = reinterpret_cast<std::uintptr_t>(fresh.data());
+        const std::uintptr_t from = (begin + page - 1) / page * page;
+        const std::uintptr_t to = (begin + fresh.capacity()) / page * page;
+        if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+        fresh.append(storage.data(), std::min(keep, storage.size()));
+        storage.swap(fresh);
+    }
+    storage.resize(size);
+}
+
+}  // namespace
+
+TNetMemoryStream::TNetMemoryStream(std::string initial)
+    : storage_(std::move(initial)), size_(static_cast<std::int64_t>(storage_.size())) {}
+
+std::int64_t TNetMemoryStream::Read(void* buffer, std::int64_t count) {
+    if (count <= 0 || position_ >= size_) return 0;
+    const std::int64_t n = std::min(count, size_ - position_);
+    std::memcpy(buffer, storage_.data() + position_, static_cast<std::size_t>(n));
+    position_ += n;
+    return n;
+}
+
+std::int64_t TNetMemoryStream::Write(const void* buffer, std::int64_t count) {
+    if (count <= 0) return 0;
+    zeroGapUpTo(position_);
+    ensureStorage(position_ + count);
+    std::memcpy(storage_.data() + position_, buffer, static_cast<std::size_t>(count));
+    position_ += count;
+    size_ = std::max(size_, position_);
+    return count;
+}
+
+void TNetMemoryStream::SetSize(std::int64_t size) {
+    if (size < 0) throw std::invalid_argument("negative stream size");
+    if (size > size_) {
+        ensureStorage(size);
+        // Room past the old end may hold bytes of an earlier, longer content.
+        std::memset(storage_.data() + size_, 0, static_cast<std::size_t>(size - size_));
+    }
+    size_ = size;
+    position_ = std::min(position_, size_);
+}
+
+void TNetMemoryStream::SetPosition(std::int64_t position) {
+    if (position < 0) throw std::invalid_argument("negative stream position");
+    position_ = position;
+}
+
+void TNetMemoryStream::ReserveCapacity(std::int64_t size) {
+    if (size > static_cast<std::int64_t>(storage_.size()))
+        growStorage(storage_, static_cast<std::size_t>(size), static_cast<std::size_t>(size_));
+}
+
+char* TNetMemoryStream::BeginDirectWrite(std::int64_t count) {
+    zeroGapUpTo(position_);
+    ensureStorage(position_ + std::max<std::int64_t>(count, 0));
+    return storage_.data() + position_;
+}
+
+void TNetMemoryStream::CommitDirectWrite(std::int64_t count) {
+    if (count <= 0) return;
+    position_ += count;
+    size_ = std::max(size_, position_);
+}
+
+std::string TNetMemoryStream::TakeString() {
+    storage_.resize(static_cast<std::size_t>(size_));
+    std::string out = std::move(storage_);
+    storage_.clear();
+    size_ = 0;
+    position_ = 0;
+    return out;
+}
+
+void TNetMemoryStream::Clear() {
+    storage_ = std::string();
+    size_ = 0;
+    position_ = 0;
+}
+
+void TNetMemoryStream::ensureStorage(std::int64_t end) {
+    const auto have = static_cast<std::int64_t>(storage_.size());
+    if (end <= have) return;
+    // Geometric growth keeps a long series of small writes linear.
+    const std::int64_t grown = std::max(end, have * 2);
+    growStorage(storage_, static_cast<std::size_t>(grown), static_cast<std::size_t>(size_));
+}
+
+void TNetMemoryStream::zeroGapUpTo(std::int64_t end) {
+    if (end <= size_) return;
+    ensureStorage(end);
+    std::memset(storage_.data() + size_, 0, static_cast<std::size_t>(end - size_));
+    size_ = end;
+}
+
+}  // namespace net

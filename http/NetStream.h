@@ -1,0 +1,78 @@
+#pragma once
+// Byte streams that bodies are read into and written from.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace net {
+
+// A seekable byte stream with a size and a position, like a file.
+class TNetStream {
+public:
+    TNetStream() = default;
+    TNetStream(const TNetStream&) = delete;
+    TNetStream& operator=(const TNetStream&) = delete;
+    virtual ~TNetStream() = default;
+
+    // Copies up to `count` bytes from the position on; returns how many came.
+    virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+    // Writes `count` bytes at the position (growing the stream as needed).
+    virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+    virtual std::int64_t Size() const = 0;
+    // Cuts or extends (with zero bytes) the stream; the position stays unless
+    // it would lie beyond the new end.
+    virtual void SetSize(std::int64_t size) = 0;
+    virtual std::int64_t Position() const = 0;
+    virtual void SetPosition(std::int64_t position) = 0;
+
+    // Says the stream will soon hold `size` bytes, so storage can be set up
+    // once instead of growing piece by piece. Changes nothing visible.
+    virtual void ReserveCapacity(std::int64_t size) { (void)size; }
+
+    // Direct writing without an intermediate copy: BeginDirectWrite returns
+    // room for `count` bytes at the position (nullptr when the stream cannot
+    // offer it); the bytes become part of the stream only with
+    // CommitDirectWrite(n), n <= count, which also advances the position.
+    virtual char* BeginDirectWrite(std::int64_t count) { (void)count; return nullptr; }
+    virtual void CommitDirectWrite(std::int64_t count) { (void)count; }
+
+    std::int64_t Write(std::string_view bytes) {
+        return Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    }
+};
+
+// A stream held in one contiguous std::string. The filled part can be moved
+// out as a std::string without copying (TakeString).
+class TNetMemoryStream : public TNetStream {
+public:
+    TNetMemoryStream() = default;
+    explicit TNetMemoryStream(std::string initial);
+
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    using TNetStream::Write;
+    std::int64_t Size() const override { return size_; }
+    void SetSize(std::int64_t size) override;
+    std::int64_t Position() const override { return position_; }
+    void SetPosition(std::int64_t position) override;
+    void ReserveCapacity(std::int64_t size) override;
+    char* BeginDirectWrite(std::int64_t count) override;
+    void CommitDirectWrite(std::int64_t count) override;
+
+    // The stream's bytes (valid until the next change).
+    std::string_view View() const { return {storage_.data(), static_cast<std::size_t>(size_)}; }
+    // Moves the bytes out and leaves the stream empty.
+    std::string TakeString();
+    void Clear();
+
+private:
+    void ensureStorage(std::int64_t end);
+    void zeroGapUpTo(std::int64_t end);
+
+    // storage_.size() may exceed size_: the tail is room already paid for.
+    std::string storage_;
+    std::int64_t size_ = 0;
+    std::int64_t position_ = 0;
+};
+
+}  // namespace net
