@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "app/ProgramFetcher.h"
 #include "app/TForm1.h"
 #include "app/TOKBottomDlg.h"
 #include "platform/ui/UiHandoff.h"
+#include "search/pipeline/NetHttpPageFetcher.h"
 #include "store/SongStore.h"
 
 int main(int argc, char** argv) {
@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
 
     std::unique_ptr<app::TForm1> form;
     try {
-        form = std::make_unique<app::TForm1>(store::SongStore::kDefaultFile, app::makeProgramFetcher());
+        form = std::make_unique<app::TForm1>(store::SongStore::kDefaultFile, std::make_unique<search::NetHttpPageFetcher>());
     } catch (const std::exception& e) {
         // The program cannot run without its store.
         QMessageBox::critical(nullptr, QStringLiteral("BrelvoMP3"), QString::fromStdString(e.what()));
