@@ -378,3 +378,38 @@ TEST_F(LoopbackInterrupt, InterruptDuringTheConnectSetupStopsIt) {
     c.client.CloseConnection();  // the transport kept a copy of the handler
     expectUsableAgain(c.client);
 }
+
+TEST(LoopbackRead, ConnectAndGetAllReadsUntilTheCloseAndCloses) {
+    ScriptedTcpServer server(ServerScript().send("one\r\n").pause(30ms).send("two").close());
+    LoopbackClient c(server.port());
+    EXPECT_EQ(c.client.ConnectAndGetAll(), "one\r\ntwo");
+    EXPECT_FALSE(c.client.IsConnected());
+}
+
+namespace {
+
+class CountingAntiFreeze : public TNetAntiFreezeBase {
+public:
+    void Process() override { ++turns; }
+    int turns = 0;
+};
+
+}  // namespace
+
+TEST(LoopbackAntiFreeze, WaitsOnTheMainThreadGiveTheUserInterfaceTurns) {
+    TNetAntiFreezeBase::SetMainThread();
+    ScriptedTcpServer server(ServerScript().hold());
+    LoopbackClient c(server.port());
+    c.client.OpenConnection();
+    CountingAntiFreeze antiFreeze;
+    antiFreeze.IdleTimeOut = 20;
+    c.client.SetReadTimeout(200);
+    EXPECT_THROW(c.client.ReadLine(), ENetReadTimeout);
+    EXPECT_GE(antiFreeze.turns, 3);
+
+    // Another thread's waits do not.
+    const int before = antiFreeze.turns;
+    std::async(std::launch::async, [&] { EXPECT_THROW(c.client.ReadLine(), ENetReadTimeout); })
+        .wait();
+    EXPECT_EQ(antiFreeze.turns, before);
+}
