@@ -413,3 +413,17 @@ TEST(LoopbackAntiFreeze, WaitsOnTheMainThreadGiveTheUserInterfaceTurns) {
         .wait();
     EXPECT_EQ(antiFreeze.turns, before);
 }
+
+TEST_F(LoopbackInterrupt, InterruptedConnectionReportsClosedAndFurtherCallsRaise) {
+    ScriptedTcpServer server(ServerScript().hold());
+    LoopbackClient c(server.port());
+    c.client.OpenConnection();
+    c.client.Interrupt();
+    EXPECT_FALSE(c.client.IsConnected());
+    EXPECT_THROW(c.client.WriteLine("x"), ENetInterrupted);
+    EXPECT_THROW(c.client.ReadLine(), ENetInterrupted);
+    EXPECT_EQ(c.log.count("OnDisconnected"), 1);
+    c.client.CloseConnection();  // nothing more to report
+    EXPECT_EQ(c.log.count("OnDisconnected"), 1);
+    expectUsableAgain(c.client);
+}
