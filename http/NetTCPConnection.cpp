@@ -166,6 +166,9 @@ void TNetTCPConnection::ResetConnectionState() {
 
 void TNetTCPConnection::CheckPeerClosed(bool raiseIfClosed, bool ignoreBuffer) {
     if (!ioHandler_) return;
+    // An interrupted socket was shut down under us: it counts as closed.
+    const bool interrupted = gate_->Interrupted();
+    if (interrupted) peerClosed_ = true;
     bool closed;
     if (peerClosed_) {
         if (ioHandler_->HandlerIsConnected()) {
@@ -177,6 +180,7 @@ void TNetTCPConnection::CheckPeerClosed(bool raiseIfClosed, bool ignoreBuffer) {
     } else {
         closed = !ioHandler_->HandlerIsConnected();
     }
+    if (closed && raiseIfClosed && interrupted) throw ENetInterrupted();
     if (closed && raiseIfClosed && (inputBuffer_.Size() == 0 || ignoreBuffer))
         throw ENetConnClosedGracefully();
 }

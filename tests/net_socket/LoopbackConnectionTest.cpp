@@ -172,9 +172,11 @@ TEST(LoopbackRead, PeerCloseWithUnreadBytes) {
 }
 
 TEST(LoopbackRead, ResetRaises10054WhereACloseIsGraceful) {
-    ScriptedTcpServer reset(ServerScript().send("line\r\npartial").pause(100ms).reset());
+    // Each server starts only when the client speaks, after its connect.
+    ScriptedTcpServer reset(ServerScript().expect("go").send("line\r\npartial").pause(100ms).reset());
     LoopbackClient r(reset.port());
     r.client.OpenConnection();
+    r.client.WriteText("go");
     EXPECT_EQ(r.client.ReadLine(), "line");
     try {
         r.client.ReadLine();
@@ -183,9 +185,10 @@ TEST(LoopbackRead, ResetRaises10054WhereACloseIsGraceful) {
         EXPECT_EQ(e.LastError(), 10054);
     }
 
-    ScriptedTcpServer closed(ServerScript().send("line\r\npartial").pause(100ms).close());
+    ScriptedTcpServer closed(ServerScript().expect("go").send("line\r\npartial").pause(100ms).close());
     LoopbackClient c(closed.port());
     c.client.OpenConnection();
+    c.client.WriteText("go");
     EXPECT_EQ(c.client.ReadLine(), "line");
     EXPECT_THROW(c.client.ReadLine(), ENetConnClosedGracefully);
 }
@@ -271,9 +274,12 @@ TEST(LoopbackWrite, BufferedWritesReachThePeerOnlyAtTheEnd) {
 }
 
 TEST(LoopbackWrite, WriteToAResetPeerRaisesASocketError) {
-    ScriptedTcpServer server(ServerScript().reset());
+    // The reset comes only after the client's first byte, so the connect itself
+    // always succeeds.
+    ScriptedTcpServer server(ServerScript().expect("x").reset());
     LoopbackClient c(server.port());
     c.client.OpenConnection();
+    c.client.WriteText("x");
     ASSERT_TRUE(server.waitUntilDone(5s));
     const std::string block(65536, 'w');
     // The first send may still be accepted locally; the reset shows up soon.
@@ -376,5 +382,54 @@ TEST_F(LoopbackInterrupt, InterruptDuringTheConnectSetupStopsIt) {
     EXPECT_FALSE(c.client.IsConnected());
     c.client.OnStatus = nullptr;
     c.client.CloseConnection();  // the transport kept a copy of the handler
+    expectUsableAgain(c.client);
+}
+
+TEST(LoopbackRead, ConnectAndGetAllReadsUntilTheCloseAndCloses) {
+    ScriptedTcpServer server(ServerScript().send("one\r\n").pause(30ms).send("two").close());
+    LoopbackClient c(server.port());
+    EXPECT_EQ(c.client.ConnectAndGetAll(), "one\r\ntwo");
+    EXPECT_FALSE(c.client.IsConnected());
+}
+
+namespace {
+
+class CountingAntiFreeze : public TNetAntiFreezeBase {
+public:
+    void Process() override { ++turns; }
+    int turns = 0;
+};
+
+}  // namespace
+
+TEST(LoopbackAntiFreeze, WaitsOnTheMainThreadGiveTheUserInterfaceTurns) {
+    TNetAntiFreezeBase::SetMainThread();
+    ScriptedTcpServer server(ServerScript().hold());
+    LoopbackClient c(server.port());
+    c.client.OpenConnection();
+    CountingAntiFreeze antiFreeze;
+    antiFreeze.IdleTimeOut = 20;
+    c.client.SetReadTimeout(200);
+    EXPECT_THROW(c.client.ReadLine(), ENetReadTimeout);
+    EXPECT_GE(antiFreeze.turns, 3);
+
+    // Another thread's waits do not.
+    const int before = antiFreeze.turns;
+    std::async(std::launch::async, [&] { EXPECT_THROW(c.client.ReadLine(), ENetReadTimeout); })
+        .wait();
+    EXPECT_EQ(antiFreeze.turns, before);
+}
+
+TEST_F(LoopbackInterrupt, InterruptedConnectionReportsClosedAndFurtherCallsRaise) {
+    ScriptedTcpServer server(ServerScript().hold());
+    LoopbackClient c(server.port());
+    c.client.OpenConnection();
+    c.client.Interrupt();
+    EXPECT_FALSE(c.client.IsConnected());
+    EXPECT_THROW(c.client.WriteLine("x"), ENetInterrupted);
+    EXPECT_THROW(c.client.ReadLine(), ENetInterrupted);
+    EXPECT_EQ(c.log.count("OnDisconnected"), 1);
+    c.client.CloseConnection();  // nothing more to report
+    EXPECT_EQ(c.log.count("OnDisconnected"), 1);
     expectUsableAgain(c.client);
 }

@@ -2,6 +2,8 @@
 // in-memory transport.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "http/NetSocketErrors.h"
 #include "tests/net_socket/NetTestUtil.h"
 
@@ -215,4 +217,53 @@ TEST(ConnectionState, ReopenClearsTheInputBuffer) {
     m.io.setInput("fresh\n");
     m.client.OpenConnection();
     EXPECT_EQ(m.client.ReadLine(), "fresh");
+}
+
+namespace {
+
+// Upper-cases what arrives and wraps what leaves in brackets.
+class ShoutingIntercept : public TNetConnectionIntercept {
+public:
+    ShoutingIntercept() {
+        OnReceive = [](TNetBaseComponent*, TNetStream& s) {
+            std::string bytes(static_cast<std::size_t>(s.Size()), '\0');
+            s.Read(bytes.data(), s.Size());
+            for (char& c : bytes) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            s.SetPosition(0);
+            s.Write(bytes);
+        };
+        OnSend = [](TNetBaseComponent*, TNetStream& s) {
+            std::string bytes(static_cast<std::size_t>(s.Size()), '\0');
+            s.Read(bytes.data(), s.Size());
+            s.SetPosition(0);
+            s.Write("[" + bytes + "]");
+        };
+        OnConnect = [this](TNetBaseComponent*) { ++connects; };
+        OnDisconnect = [this](TNetBaseComponent*) { ++disconnects; };
+    }
+    int connects = 0;
+    int disconnects = 0;
+};
+
+}  // namespace
+
+TEST(Intercept, SeesEveryByteBothWaysAndIsForgottenWhenDestroyed) {
+    TNetTCPClient client;
+    testsupport::MemoryIOHandler io("hello\nworld", {3});
+    client.SetIOHandler(&io);
+    {
+        ShoutingIntercept intercept;
+        client.SetIntercept(&intercept);
+        client.OpenConnection();
+        EXPECT_EQ(intercept.connects, 1);
+        EXPECT_EQ(client.ReadLine(), "HELLO");
+        client.WriteText("ab");
+        EXPECT_EQ(io.written(), "[ab]");
+        TNetMemoryStream s;
+        client.ReadIntoStream(s, 5, false);  // through the input buffer, not around it
+        EXPECT_EQ(s.View(), "WORLD");
+        client.CloseConnection();
+        EXPECT_GE(intercept.disconnects, 1);
+    }
+    EXPECT_EQ(client.Intercept(), nullptr);
 }
