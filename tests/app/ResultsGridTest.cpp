@@ -150,3 +150,14 @@ TEST_F(ResultsGridTest, SelectionSurvivesClearAndRequeryMakesFirstRowCurrent) {
     EXPECT_EQ(grid()->model()->rowCount(), 2);
     EXPECT_EQ(grid()->currentRecord(), 0);
 }
+
+TEST_F(ResultsGridTest, TabMovesThroughColumnsInsideTheGrid) {
+    open(2);
+    clickRow(0);
+    ASSERT_EQ(grid()->currentIndex().column(), 0);
+    QTest::keyClick(grid(), Qt::Key_Tab);
+    EXPECT_EQ(grid()->currentIndex().column(), 1);
+    EXPECT_TRUE(grid()->hasFocus());
+    QTest::keyClick(grid(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(grid()->currentIndex().column(), 0);
+}
