@@ -6,7 +6,6 @@
 #include <climits>
 #include <cstring>
 
-#include <sys/mman.h>
 
 namespace net {
 
@@ -96,12 +95,12 @@ public:
     ~ScratchContent() { response_.ContentStream = saved_; }
     ScratchContent(const ScratchContent&) = delete;
     ScratchContent& operator=(const ScratchContent&) = delete;
-    TNetBodyStream& stream() { return scratch_; }
+    TNetMemoryStream& stream() { return scratch_; }
 
 private:
     TNetHTTPResponse& response_;
     TNetStream* saved_;
-    TNetBodyStream scratch_;
+    TNetMemoryStream scratch_;
 };
 
 // A chunk-size line: hexadecimal digits, optionally followed by blanks or a
@@ -117,97 +116,6 @@ std::int64_t chunkSizeOf(std::string_view line) {
 }
 
 }  // namespace
-
-// ---- body stream ------------------------------------------------------
-
-namespace {
-
-// Large pages turn one fault per 4 KiB of a fresh body into one per 2 MiB.
-void adviseLargePages(char* data, std::size_t size) {
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t kLargePage = std::uintptr_t{2} << 20;
-    if (size < 2 * kLargePage) return;
-    const auto begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t alignedBegin = (begin + kLargePage - 1) & ~(kLargePage - 1);
-    const std::uintptr_t end = (begin + size) & ~(kLargePage - 1);
-    if (end > alignedBegin)
-        ::madvise(reinterpret_cast<void*>(alignedBegin), end - alignedBegin, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)size;
-#endif
-}
-
-}  // namespace
-
-std::int64_t TNetBodyStream::Read(void* buffer, std::int64_t count) {
-    const std::int64_t n = std::clamp<std::int64_t>(size_ - position_, 0, std::max<std::int64_t>(count, 0));
-    if (n > 0) std::memcpy(buffer, storage_.data() + position_, static_cast<std::size_t>(n));
-    position_ += n;
-    return n;
-}
-
-std::int64_t TNetBodyStream::Write(const void* buffer, std::int64_t count) {
-    if (count <= 0) return 0;
-    char* room = BeginDirectWrite(count);
-    std::memcpy(room, buffer, static_cast<std::size_t>(count));
-    CommitDirectWrite(count);
-    return count;
-}
-
-void TNetBodyStream::SetSize(std::int64_t size) {
-    size = std::max<std::int64_t>(size, 0);
-    if (size > size_) fillGapTo(size);
-    size_ = size;
-    position_ = std::min(position_, size_);
-}
-
-void TNetBodyStream::SetPosition(std::int64_t position) {
-    position_ = std::max<std::int64_t>(position, 0);
-}
-
-void TNetBodyStream::ReserveCapacity(std::int64_t size) {
-    reserve(std::min(size, kMaxReserve));
-}
-
-char* TNetBodyStream::BeginDirectWrite(std::int64_t count) {
-    fillGapTo(position_);
-    ensureRoom(position_ + std::max<std::int64_t>(count, 0));
-    return storage_.data() + position_;
-}
-
-void TNetBodyStream::CommitDirectWrite(std::int64_t count) {
-    if (count <= 0) return;
-    position_ += count;
-    size_ = std::max(size_, position_);
-}
-
-std::string TNetBodyStream::TakeString() {
-    storage_.resize(static_cast<std::size_t>(size_));
-    std::string out = std::move(storage_);
-    storage_ = std::string();
-    size_ = position_ = 0;
-    return out;
-}
-
-void TNetBodyStream::reserve(std::int64_t capacity) {
-    if (capacity <= static_cast<std::int64_t>(storage_.capacity())) return;
-    storage_.reserve(static_cast<std::size_t>(capacity));
-    adviseLargePages(storage_.data(), storage_.capacity());
-}
-
-void TNetBodyStream::ensureRoom(std::int64_t end) {
-    if (end <= static_cast<std::int64_t>(storage_.size())) return;
-    const auto capacity = static_cast<std::int64_t>(storage_.capacity());
-    if (end > capacity) reserve(std::max(end, capacity + capacity / 2));
-    storage_.resize(static_cast<std::size_t>(end));
-}
-
-void TNetBodyStream::fillGapTo(std::int64_t end) {
-    if (end <= size_) return;
-    ensureRoom(end);
-    std::memset(storage_.data() + size_, 0, static_cast<std::size_t>(end - size_));
-}
 
 // ---- response -----------------------------------------------------------
 
@@ -426,7 +334,7 @@ TNetCustomHTTP::TNetCustomHTTP() : protocol_(std::make_unique<TNetHTTPProtocol>(
 TNetCustomHTTP::~TNetCustomHTTP() = default;
 
 std::string TNetCustomHTTP::Get(const std::string& url) {
-    TNetBodyStream content;
+    TNetMemoryStream content;
     Get(url, content);
     return content.TakeString();
 }
@@ -617,7 +525,7 @@ void TNetCustomHTTP::EnsureConnected(TNetHTTPResponse& response) {
 
 void TNetCustomHTTP::OpenTunnel() {
     TNetHTTPProtocol tunnel(*this);
-    TNetBodyStream scratch;
+    TNetMemoryStream scratch;
     const TNetHTTPRequest& real = protocol_->Request;
     tunnel.Request.UserAgent = real.UserAgent;
     tunnel.Request.Host = real.Host;

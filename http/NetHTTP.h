@@ -37,41 +37,6 @@ public:
     virtual void SetPassThrough(bool passThrough) = 0;
 };
 
-// A memory stream for whole response bodies. Reserving room only reserves
-// address space (backed by large pages where the system allows), so a large
-// announced length costs nothing until the bytes arrive; the bytes can be
-// moved out as a std::string without a copy.
-class TNetBodyStream : public TNetStream {
-public:
-    // Room reserved in one step at most; a larger announced length grows later.
-    static constexpr std::int64_t kMaxReserve = std::int64_t{1} << 30;
-
-    std::int64_t Read(void* buffer, std::int64_t count) override;
-    std::int64_t Write(const void* buffer, std::int64_t count) override;
-    using TNetStream::Write;
-    std::int64_t Size() const override { return size_; }
-    void SetSize(std::int64_t size) override;
-    std::int64_t Position() const override { return position_; }
-    void SetPosition(std::int64_t position) override;
-    void ReserveCapacity(std::int64_t size) override;
-    char* BeginDirectWrite(std::int64_t count) override;
-    void CommitDirectWrite(std::int64_t count) override;
-
-    // Moves the bytes out and leaves the stream empty.
-    std::string TakeString();
-
-private:
-    // Makes storage_ hold at least `end` bytes, zero-filling new ones.
-    void ensureRoom(std::int64_t end);
-    void reserve(std::int64_t capacity);
-    // Bytes between the end and a position set beyond it read as zeros.
-    void fillGapTo(std::int64_t end);
-
-    std::string storage_;  // its size may exceed size_: room already paid for
-    std::int64_t size_ = 0;
-    std::int64_t position_ = 0;
-};
-
 // ---- exceptions ---------------------------------------------------------
 
 class ENetHTTPProtocolException : public ENetProtocolReplyError {

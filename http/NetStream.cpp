@@ -16,20 +16,27 @@ namespace {
 // which dominate the time to receive a large body.
 constexpr std::size_t kHugePageHintFrom = std::size_t{4} << 20;
 
-// Grows `storage` to `size` bytes keeping its first `keep` bytes. A large new
-// allocation gets the huge-page hint before any of its pages is touched.
-void growStorage(std::string& storage, std::size_t size, std::size_t keep) {
-    if (size > storage.capacity() && size >= kHugePageHintFrom) {
-        std::string fresh;
-        fresh.reserve(size);
+// Gives `storage` a capacity of at least `capacity` bytes keeping its first
+// `keep` bytes, without touching the new room. A large new allocation gets
+// the huge-page hint before any of its pages is touched.
+void reserveStorage(std::string& storage, std::size_t capacity, std::size_t keep) {
+    if (capacity <= storage.capacity()) return;
+    std::string fresh;
+    fresh.reserve(capacity);
+    if (capacity >= kHugePageHintFrom) {
         const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
         const auto begin = reinterpret_cast<std::uintptr_t>(fresh.data());
         const std::uintptr_t from = (begin + page - 1) / page * page;
         const std::uintptr_t to = (begin + fresh.capacity()) / page * page;
         if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-        fresh.append(storage.data(), std::min(keep, storage.size()));
-        storage.swap(fresh);
     }
+    fresh.append(storage.data(), std::min(keep, storage.size()));
+    storage.swap(fresh);
+}
+
+// Grows `storage` to `size` bytes keeping its first `keep` bytes.
+void growStorage(std::string& storage, std::size_t size, std::size_t keep) {
+    reserveStorage(storage, size, keep);
     storage.resize(size);
 }
 
@@ -73,8 +80,9 @@ void TNetMemoryStream::SetPosition(std::int64_t position) {
 }
 
 void TNetMemoryStream::ReserveCapacity(std::int64_t size) {
+    size = std::min(size, kMaxReserve);
     if (size > static_cast<std::int64_t>(storage_.size()))
-        growStorage(storage_, static_cast<std::size_t>(size), static_cast<std::size_t>(size_));
+        reserveStorage(storage_, static_cast<std::size_t>(size), static_cast<std::size_t>(size_));
 }
 
 char* TNetMemoryStream::BeginDirectWrite(std::int64_t count) {

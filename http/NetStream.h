@@ -42,9 +42,14 @@ public:
 };
 
 // A stream held in one contiguous std::string. The filled part can be moved
-// out as a std::string without copying (TakeString).
+// out as a std::string without copying (TakeString). Reserving room only
+// reserves address space (with large pages where the system allows), so a
+// large announced length costs nothing until the bytes arrive.
 class TNetMemoryStream : public TNetStream {
 public:
+    // Room reserved in one step at most; a larger announced length grows later.
+    static constexpr std::int64_t kMaxReserve = std::int64_t{1} << 30;
+
     TNetMemoryStream() = default;
     explicit TNetMemoryStream(std::string initial);
 

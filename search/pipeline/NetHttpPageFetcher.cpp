@@ -11,27 +11,27 @@ public:
 };
 
 // A body stream that refuses to grow beyond a limit.
-class CappedBodyStream : public net::TNetBodyStream {
+class CappedMemoryStream : public net::TNetMemoryStream {
 public:
-    explicit CappedBodyStream(std::int64_t limit) : limit_(limit) {}
+    explicit CappedMemoryStream(std::int64_t limit) : limit_(limit) {}
 
     std::int64_t Write(const void* buffer, std::int64_t count) override {
         check(Position() + count);
-        return TNetBodyStream::Write(buffer, count);
+        return TNetMemoryStream::Write(buffer, count);
     }
-    using TNetBodyStream::Write;
+    using TNetMemoryStream::Write;
     void SetSize(std::int64_t size) override {
         check(size);
-        TNetBodyStream::SetSize(size);
+        TNetMemoryStream::SetSize(size);
     }
     void ReserveCapacity(std::int64_t size) override {
         check(size);
-        TNetBodyStream::ReserveCapacity(size);
+        TNetMemoryStream::ReserveCapacity(size);
     }
     char* BeginDirectWrite(std::int64_t count) override {
         // Near the limit fall back to Write, which checks the exact count.
         if (Position() + count > limit_) return nullptr;
-        return TNetBodyStream::BeginDirectWrite(count);
+        return TNetMemoryStream::BeginDirectWrite(count);
     }
 
 private:
@@ -61,7 +61,7 @@ std::string NetHttpPageFetcher::fetch(const std::string& url, const void* owner)
             self.NetHTTP1.ClearInterrupt();
         }
     } reset{*this};
-    CappedBodyStream body(maxPageBytes_);
+    CappedMemoryStream body(maxPageBytes_);
     NetHTTP1.Get(url, body);
     return body.TakeString();
 }

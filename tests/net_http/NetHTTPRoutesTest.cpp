@@ -22,8 +22,8 @@ Reply ok(const std::string& body) {
 
 // ---- body stream -----------------------------------------------------------
 
-TEST(BodyStream, WritesReadsCutsAndHandsOverItsBytes) {
-    TNetBodyStream s;
+TEST(MemoryStream, WritesReadsCutsAndHandsOverItsBytes) {
+    TNetMemoryStream s;
     s.ReserveCapacity(10);
     EXPECT_EQ(s.Size(), 0);
     s.Write(std::string_view("hello world"));
@@ -44,8 +44,8 @@ TEST(BodyStream, WritesReadsCutsAndHandsOverItsBytes) {
     EXPECT_EQ(s.Size(), 0);
 }
 
-TEST(BodyStream, AHugeAnnouncedLengthReservesOnlyAddressSpace) {
-    TNetBodyStream s;
+TEST(MemoryStream, AHugeAnnouncedLengthReservesOnlyAddressSpace) {
+    TNetMemoryStream s;
     s.ReserveCapacity(std::int64_t{3} << 30);  // more than the reserve cap
     s.Write(std::string_view("x"));
     EXPECT_EQ(s.TakeString(), "x");
