@@ -85,7 +85,10 @@ public:
         std::string line;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
         char c;
-        while (stdout_ && std::chrono::steady_clock::now() < deadline && waitReadable(stdout_->get(), 100)) {
+        // A slow start (a loaded machine, a sanitizer build) is waited for
+        // up to the deadline, not just one short poll.
+        while (stdout_ && std::chrono::steady_clock::now() < deadline) {
+            if (!waitReadable(stdout_->get(), 100)) continue;
             if (::read(stdout_->get(), &c, 1) != 1 || c == '\n') break;
             line += c;
         }
