@@ -370,24 +370,22 @@ int TNetStackPosix::SockGetOption(TNetSocket socket, int level, int option, void
     return 0;
 }
 
-void TNetStackPosix::SockPeerName(TNetSocket socket, int& family, int& port, std::string& ip) {
+void TNetStackPosix::socketName(int (*query)(int, sockaddr*, socklen_t*), TNetSocket socket, int& family,
+                                int& port, std::string& ip) {
     sockaddr_in addr{};
     socklen_t len = sizeof addr;
-    if (::getpeername(socket, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        CheckSocketResult(fail());
+    if (query(socket, reinterpret_cast<sockaddr*>(&addr), &len) != 0) CheckSocketResult(fail());
     family = addr.sin_family;
     port = ntohs(addr.sin_port);
     ip = addressText(addr);
 }
 
+void TNetStackPosix::SockPeerName(TNetSocket socket, int& family, int& port, std::string& ip) {
+    socketName(::getpeername, socket, family, port, ip);
+}
+
 void TNetStackPosix::SockLocalName(TNetSocket socket, int& family, int& port, std::string& ip) {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    if (::getsockname(socket, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
-        CheckSocketResult(fail());
-    family = addr.sin_family;
-    port = ntohs(addr.sin_port);
-    ip = addressText(addr);
+    socketName(::getsockname, socket, family, port, ip);
 }
 
 // ---- names

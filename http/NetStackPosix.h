@@ -3,6 +3,8 @@
 // failures are reported with the classic socket error numbers.
 #include <string>
 
+#include <sys/socket.h>
+
 #include "http/NetStack.h"
 
 namespace net {
@@ -59,6 +61,9 @@ public:
 private:
     // Records the current errno as this thread's last socket error; returns -1.
     int fail();
+    // The address `query` (getpeername or getsockname) reports for `socket`.
+    void socketName(int (*query)(int, sockaddr*, socklen_t*), TNetSocket socket, int& family, int& port,
+                    std::string& ip);
 };
 
 }  // namespace net
