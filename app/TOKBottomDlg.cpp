@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include "app/AppInfo.h"
@@ -48,7 +49,11 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent)
     Memo1->setStyleSheet(QStringLiteral("QPlainTextEdit { background-color: #FFFBF0; }"));
     QFont memoFont(QStringLiteral("MS Sans Serif"));
     memoFont.setPixelSize(13);
+    // The description's lines were laid out for this box; the CJK fallback
+    // fonts here run a little wider, so tighten them to keep each line whole.
+    memoFont.setLetterSpacing(QFont::AbsoluteSpacing, -1.5);
     Memo1->setFont(memoFont);
+    Memo1->document()->setDocumentMargin(1);
     Memo1->setPlainText(descriptionText());
 
     SpeedButton1 = new QToolButton(this);
