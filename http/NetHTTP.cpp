@@ -303,7 +303,10 @@ void TNetHTTPProtocol::FailWithResponse() {
         ReadBody(Response.ContentStream, false);
         body = scratch.stream().TakeString();
     }
-    client_.exchangeComplete_ = true;
+    // After a refused interim answer the final one is still on its way: the
+    // next request must not read it as its own.
+    const int code = Response.StatusCode();
+    client_.exchangeComplete_ = code < 100 || code >= 200;
     throw ENetHTTPProtocolException(Response.StatusCode(), Response.StatusLine(), std::move(body));
 }
 

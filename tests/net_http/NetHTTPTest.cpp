@@ -271,6 +271,16 @@ TEST_F(HttpClientTest, InterimContinueIsSkipped) {
     EXPECT_EQ(http.Get(server.url("/")), "ok");
 }
 
+TEST_F(HttpClientTest, RefusedInterimAnswerDropsTheConnectionItsFinalAnswerIsStillOn) {
+    ScriptedHttpServer server(
+        {{"HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"},
+         ok("fresh")});
+    EXPECT_EQ(protocolFailure([&] { http.Get(server.url("/a")); }).ReplyCode(), 103);
+    EXPECT_FALSE(http.IsConnected());
+    EXPECT_EQ(http.Get(server.url("/b")), "fresh");
+    EXPECT_EQ(server.connectionCount(), 2);
+}
+
 TEST_F(HttpClientTest, UnreadableStatusCodeIsMinusOne) {
     ScriptedHttpServer server({{"HTTP/1.1 2x0 OK\r\nContent-Length: 0\r\n\r\n"}, closing("garbage\r\n\r\n")});
     auto e = protocolFailure([&] { http.Get(server.url("/")); });
