@@ -334,7 +334,10 @@ TNetCustomHTTP::TNetCustomHTTP() : protocol_(std::make_unique<TNetHTTPProtocol>(
     SetMaxLineAction(maException);
 }
 
-TNetCustomHTTP::~TNetCustomHTTP() = default;
+TNetCustomHTTP::~TNetCustomHTTP() {
+    // Its destruction notice must find the client whole.
+    ownedCookieManager_.reset();
+}
 
 std::string TNetCustomHTTP::Get(const std::string& url) {
     TNetMemoryStream content;
@@ -606,6 +609,7 @@ void TNetCustomHTTP::TakeCookies(TNetHTTPProtocol& protocol) {
     if (!cookieManager_ && AllowCookies) {
         ownedCookieManager_ = std::make_unique<TNetCookieManager>();
         cookieManager_ = ownedCookieManager_.get();
+        cookieManager_->FreeNotification(this);
     }
     if (!cookieManager_) return;
     std::vector<std::string> cookies, cookies2;
@@ -641,8 +645,15 @@ void TNetCustomHTTP::SetRequest(const TNetRequestHeaderInfo& request) {
 
 void TNetCustomHTTP::SetCookieManager(TNetCookieManager* manager) {
     if (manager == cookieManager_) return;
+    if (cookieManager_) cookieManager_->RemoveFreeNotification(this);
     ownedCookieManager_.reset();
     cookieManager_ = manager;
+    if (cookieManager_) cookieManager_->FreeNotification(this);
+}
+
+void TNetCustomHTTP::Notification(TNetBaseComponent* component) {
+    if (component == cookieManager_) cookieManager_ = nullptr;
+    TNetTCPClient::Notification(component);
 }
 
 void TNetCustomHTTP::DoOnDisconnected() {

@@ -87,6 +87,26 @@ TEST_F(HttpClientTest, SendsCookiesWithRootPathFromTheSecondCallOn) {
     EXPECT_EQ(requests[1].find("doc=1"), std::string::npos);
 }
 
+TEST_F(HttpClientTest, UsesAnAssignedCookieManagerAndForgetsItWhenItIsDestroyed) {
+    ScriptedHttpServer server({ok("1", "Set-Cookie: sid=abc; path=/\r\n"), ok("2"), ok("3")});
+    {
+        TNetCookieManager shared;
+        http.SetCookieManager(&shared);
+        http.Get(server.url("/"));
+        EXPECT_EQ(http.CookieManager(), &shared);
+        http.Get(server.url("/"));
+        EXPECT_EQ(shared.CookieCollection().count(), 1);
+    }
+    EXPECT_EQ(http.CookieManager(), nullptr);
+    // The next response brings a manager of the client's own.
+    EXPECT_EQ(http.Get(server.url("/")), "3");
+    EXPECT_NE(http.CookieManager(), nullptr);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_NE(requests[1].find("\r\nCookie: sid=abc\r\n"), std::string::npos) << requests[1];
+    EXPECT_EQ(requests[2].find("Cookie:"), std::string::npos) << requests[2];
+}
+
 TEST_F(HttpClientTest, SendsBasicWithEmptyCredentialsAfterA401OfferedIt) {
     ScriptedHttpServer server(
         {{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 4\r\n\r\ndeny"},
