@@ -192,7 +192,12 @@ TNetHTTPNextStep TNetHTTPProtocol::DecideNext() {
             drainIgnoringErrors();
             return nsRetryAuth;
         }
-        if (code != 204) ReadBody(Response.ContentStream, true);
+        if (code != 204) {
+            // A body nobody takes still stands between the connection and
+            // the next answer on it.
+            if (Response.ContentStream) ReadBody(Response.ContentStream, true);
+            else DrainBody();
+        }
         client_.exchangeComplete_ = true;
         return nsDone;
     }

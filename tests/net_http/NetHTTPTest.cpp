@@ -217,6 +217,13 @@ TEST_F(HttpClientTest, NoContentReadsNoBody) {
     EXPECT_EQ(http.Get(server.url("/")), "x");
 }
 
+TEST_F(HttpClientTest, ABodyNobodyTakesIsStillConsumedBeforeTheNextRequest) {
+    ScriptedHttpServer server({ok("unwanted"), ok("wanted")});
+    http.PerformRequest(hmGet, server.url("/a"), nullptr, nullptr);
+    EXPECT_EQ(http.Get(server.url("/b")), "wanted");
+    EXPECT_EQ(http.Response().StatusLine(), "HTTP/1.1 200 OK");
+}
+
 TEST_F(HttpClientTest, GetIntoAStreamAppendsAtItsPosition) {
     ScriptedHttpServer server({ok("body")});
     TNetMemoryStream stream;
