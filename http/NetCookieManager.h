@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "http/NetComponent.h"
 #include "http/NetCookie.h"
 
 namespace net {
@@ -17,12 +18,14 @@ using TOnManagerEvent = std::function<void(TNetCookieManager& sender, TNetCookie
 using TOnNewCookieEvent =
     std::function<void(TNetCookieManager& sender, TNetNetscapeCookie& cookie, bool& accept)>;
 
-class TNetCookieManager {
+// A part clients reference: one that asked with FreeNotification forgets the
+// manager when it is destroyed.
+class TNetCookieManager : public TNetBaseComponent {
 public:
     // onCreate runs once the store exists.
     explicit TNetCookieManager(TOnManagerEvent onCreate = {});
     // Drops expired cookies, fires OnDestroy, then frees the store.
-    ~TNetCookieManager();
+    ~TNetCookieManager() override;
     TNetCookieManager(const TNetCookieManager&) = delete;
     TNetCookieManager& operator=(const TNetCookieManager&) = delete;
 

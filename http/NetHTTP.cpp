@@ -192,7 +192,12 @@ TNetHTTPNextStep TNetHTTPProtocol::DecideNext() {
             drainIgnoringErrors();
             return nsRetryAuth;
         }
-        if (code != 204) ReadBody(Response.ContentStream, true);
+        if (code != 204) {
+            // A body nobody takes still stands between the connection and
+            // the next answer on it.
+            if (Response.ContentStream) ReadBody(Response.ContentStream, true);
+            else DrainBody();
+        }
         client_.exchangeComplete_ = true;
         return nsDone;
     }
@@ -303,7 +308,10 @@ void TNetHTTPProtocol::FailWithResponse() {
         ReadBody(Response.ContentStream, false);
         body = scratch.stream().TakeString();
     }
-    client_.exchangeComplete_ = true;
+    // After a refused interim answer the final one is still on its way: the
+    // next request must not read it as its own.
+    const int code = Response.StatusCode();
+    client_.exchangeComplete_ = code < 100 || code >= 200;
     throw ENetHTTPProtocolException(Response.StatusCode(), Response.StatusLine(), std::move(body));
 }
 
@@ -331,7 +339,10 @@ TNetCustomHTTP::TNetCustomHTTP() : protocol_(std::make_unique<TNetHTTPProtocol>(
     SetMaxLineAction(maException);
 }
 
-TNetCustomHTTP::~TNetCustomHTTP() = default;
+TNetCustomHTTP::~TNetCustomHTTP() {
+    // Its destruction notice must find the client whole.
+    ownedCookieManager_.reset();
+}
 
 std::string TNetCustomHTTP::Get(const std::string& url) {
     TNetMemoryStream content;
@@ -603,6 +614,7 @@ void TNetCustomHTTP::TakeCookies(TNetHTTPProtocol& protocol) {
     if (!cookieManager_ && AllowCookies) {
         ownedCookieManager_ = std::make_unique<TNetCookieManager>();
         cookieManager_ = ownedCookieManager_.get();
+        cookieManager_->FreeNotification(this);
     }
     if (!cookieManager_) return;
     std::vector<std::string> cookies, cookies2;
@@ -638,8 +650,15 @@ void TNetCustomHTTP::SetRequest(const TNetRequestHeaderInfo& request) {
 
 void TNetCustomHTTP::SetCookieManager(TNetCookieManager* manager) {
     if (manager == cookieManager_) return;
+    if (cookieManager_) cookieManager_->RemoveFreeNotification(this);
     ownedCookieManager_.reset();
     cookieManager_ = manager;
+    if (cookieManager_) cookieManager_->FreeNotification(this);
+}
+
+void TNetCustomHTTP::Notification(TNetBaseComponent* component) {
+    if (component == cookieManager_) cookieManager_ = nullptr;
+    TNetTCPClient::Notification(component);
 }
 
 void TNetCustomHTTP::DoOnDisconnected() {

@@ -158,8 +158,8 @@ public:
     TNetHTTPResponse& Response() { return protocol_->Response; }
     TNetProxyConnectionInfo& ProxyParams() { return proxyParams_; }
     TNetCookieManager* CookieManager() const { return cookieManager_; }
-    // A manager set here is not owned and must outlive its use by the client;
-    // one the client created itself goes with the client.
+    // A manager set here is not owned; the client forgets it when it is
+    // destroyed. One the client created itself goes with the client.
     void SetCookieManager(TNetCookieManager* manager);
     const TNetURI& WorkingURI() const { return uri_; }
     int RedirectCount() const { return redirectCount_; }
@@ -182,6 +182,7 @@ public:
 
 protected:
     void DoOnDisconnected() override;
+    void Notification(TNetBaseComponent* component) override;
 
 private:
     friend class TNetHTTPProtocol;

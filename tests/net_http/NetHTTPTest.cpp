@@ -87,6 +87,26 @@ TEST_F(HttpClientTest, SendsCookiesWithRootPathFromTheSecondCallOn) {
     EXPECT_EQ(requests[1].find("doc=1"), std::string::npos);
 }
 
+TEST_F(HttpClientTest, UsesAnAssignedCookieManagerAndForgetsItWhenItIsDestroyed) {
+    ScriptedHttpServer server({ok("1", "Set-Cookie: sid=abc; path=/\r\n"), ok("2"), ok("3")});
+    {
+        TNetCookieManager shared;
+        http.SetCookieManager(&shared);
+        http.Get(server.url("/"));
+        EXPECT_EQ(http.CookieManager(), &shared);
+        http.Get(server.url("/"));
+        EXPECT_EQ(shared.CookieCollection().count(), 1);
+    }
+    EXPECT_EQ(http.CookieManager(), nullptr);
+    // The next response brings a manager of the client's own.
+    EXPECT_EQ(http.Get(server.url("/")), "3");
+    EXPECT_NE(http.CookieManager(), nullptr);
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_NE(requests[1].find("\r\nCookie: sid=abc\r\n"), std::string::npos) << requests[1];
+    EXPECT_EQ(requests[2].find("Cookie:"), std::string::npos) << requests[2];
+}
+
 TEST_F(HttpClientTest, SendsBasicWithEmptyCredentialsAfterA401OfferedIt) {
     ScriptedHttpServer server(
         {{"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\nContent-Length: 4\r\n\r\ndeny"},
@@ -197,6 +217,13 @@ TEST_F(HttpClientTest, NoContentReadsNoBody) {
     EXPECT_EQ(http.Get(server.url("/")), "x");
 }
 
+TEST_F(HttpClientTest, ABodyNobodyTakesIsStillConsumedBeforeTheNextRequest) {
+    ScriptedHttpServer server({ok("unwanted"), ok("wanted")});
+    http.PerformRequest(hmGet, server.url("/a"), nullptr, nullptr);
+    EXPECT_EQ(http.Get(server.url("/b")), "wanted");
+    EXPECT_EQ(http.Response().StatusLine(), "HTTP/1.1 200 OK");
+}
+
 TEST_F(HttpClientTest, GetIntoAStreamAppendsAtItsPosition) {
     ScriptedHttpServer server({ok("body")});
     TNetMemoryStream stream;
@@ -269,6 +296,16 @@ TEST_F(HttpClientTest, RedirectLoopEndsInAFailureAtTheLimit) {
 TEST_F(HttpClientTest, InterimContinueIsSkipped) {
     ScriptedHttpServer server({{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}});
     EXPECT_EQ(http.Get(server.url("/")), "ok");
+}
+
+TEST_F(HttpClientTest, RefusedInterimAnswerDropsTheConnectionItsFinalAnswerIsStillOn) {
+    ScriptedHttpServer server(
+        {{"HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"},
+         ok("fresh")});
+    EXPECT_EQ(protocolFailure([&] { http.Get(server.url("/a")); }).ReplyCode(), 103);
+    EXPECT_FALSE(http.IsConnected());
+    EXPECT_EQ(http.Get(server.url("/b")), "fresh");
+    EXPECT_EQ(server.connectionCount(), 2);
 }
 
 TEST_F(HttpClientTest, UnreadableStatusCodeIsMinusOne) {
