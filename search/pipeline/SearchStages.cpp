@@ -53,7 +53,7 @@ void TReadWeb::Step() {
     std::string body;
     bool fetched = false;
     try {
-        body = fetcher_.fetch(url, this);
+        body = fetcher_.fetch(url, this, [this] { return Halted(); });
         fetched = true;
     } catch (...) {
         // Any failure of the fetch is one log line; the relay goes on.
