@@ -138,11 +138,12 @@ void TCutStr::Step() {
 
 // ---- TGetMp3 ----------------------------------------------------------------
 
-TGetMp3::TGetMp3(SearchUi& ui, std::function<bool()> abandon) {
-    thread_ = std::thread([this, &ui, abandon = std::move(abandon)] {
+TGetMp3::TGetMp3(SearchUi& ui, std::function<bool()> abandon, std::function<bool()> wanted) {
+    thread_ = std::thread([this, &ui, abandon = std::move(abandon), wanted = std::move(wanted)] {
         try {
             platform::runOnUiThread(
                 [&] {
+                    if (wanted && !wanted()) return;
                     ui.appendLog(texts::kAllFound);
                     ui.setSearchEnabled(true);
                     ui.setStopEnabled(false);
