@@ -237,8 +237,10 @@ TEST_F(SearchPipelineTest, EndOfAnEarlierSearchDoesNotFlipTheButtonsOfANewOne) {
     ASSERT_TRUE(pumpUntil([&] { return countLines(QStringLiteral("准备读取数据:9")) == 1; }));
     // Not pumping: the first search ends by itself and its announcement
     // waits for the UI thread, which now starts a new search first.
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    for (int i = 0; i < 200 && fetcher_->urls().size() < 9; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(fetcher_->urls().size(), 9u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
     fetcher_->respond = [](const std::string&) { return std::string("<html></html>"); };
     form_->SpeedButton4->click();  // the toolbar's Search stays usable
     ASSERT_TRUE(pumpUntil([&] { return fetcher_->urls().size() >= 12; }));
