@@ -1,5 +1,7 @@
 // Program entry: the main window over the song store in the working
 // directory, the about dialog, and the UI loop.
+#include <memory>
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -22,11 +24,15 @@ int main(int argc, char** argv) {
         QMessageBox::critical(nullptr, QStringLiteral("BrelvoMP3"), QString::fromStdString(e.what()));
         return 1;
     }
-    app::TOKBottomDlg about(form.get());
-    form->setAboutDialog(&about);
+    // Parented to the main window, which would delete it along with its own
+    // children: it must go first, and never live on the stack.
+    auto about = std::make_unique<app::TOKBottomDlg>(form.get());
+    form->setAboutDialog(about.get());
     form->show();
     const int status = application.exec();
     handoff.shutdown();
+    form->setAboutDialog(nullptr);
+    about.reset();
     form.reset();
     return status;
 }

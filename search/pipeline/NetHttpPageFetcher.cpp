@@ -45,12 +45,17 @@ private:
 
 NetHttpPageFetcher::NetHttpPageFetcher() { net::ApplyProgramSettings(NetHTTP1); }
 
-std::string NetHttpPageFetcher::fetch(const std::string& url, const void* owner) {
+std::string NetHttpPageFetcher::fetch(const std::string& url, const void* owner,
+                                      const std::function<bool()>& cancelled) {
     std::lock_guard serial(fetchMutex_);
     {
         // An interrupt meant for an earlier fetch must not fail this one.
         std::lock_guard lock(ownerMutex_);
         NetHTTP1.ClearInterrupt();
+        // An interrupt that came before this point (say, while waiting for
+        // the previous fetch) found no fetch of ours; the caller's flag,
+        // turned true before it, is seen here instead.
+        if (cancelled && cancelled()) throw net::ENetInterrupted();
         owner_ = owner;
     }
     struct OwnerReset {

@@ -17,7 +17,8 @@ public:
 
     NetHttpPageFetcher();
 
-    std::string fetch(const std::string& url, const void* owner) override;
+    std::string fetch(const std::string& url, const void* owner,
+                      const std::function<bool()>& cancelled) override;
     void interrupt(const void* owner) override;
 
     net::TNetHTTP& client() { return NetHTTP1; }

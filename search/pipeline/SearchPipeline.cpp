@@ -69,6 +69,7 @@ void SearchPipeline::StartSearch() {
         std::lock_guard lock(workersMutex_);
         if (current_) current_->halt();
         current_ = nullptr;
+        ++searchNumber_;
     }
     reapFinished();
 
@@ -110,20 +111,28 @@ void SearchPipeline::StopSearch() {
     if (current_) current_->halt();
 }
 
+std::unique_ptr<TGetMp3> SearchPipeline::makeAnnouncer() {
+    const std::uint64_t search = searchNumber_.load();
+    return std::make_unique<TGetMp3>(
+        ui_, [this] { return shuttingDown_.load(); }, [this, search] { return searchNumber_.load() == search; });
+}
+
 void SearchPipeline::AnnounceEnd() {
     if (shuttingDown_.load()) return;
     reapFinished();
-    auto announcer = std::make_unique<TGetMp3>(ui_, [this] { return shuttingDown_.load(); });
+    auto announcer = makeAnnouncer();
     std::lock_guard lock(workersMutex_);
     announcers_.push_back(std::move(announcer));
 }
 
 // Runs on the cutting stage's thread of `relay` when the limit is reached.
 void SearchPipeline::endOfSearch(Relay* relay) {
-    AnnounceEnd();
+    reapFinished();
+    // Decided under the lock that Stop, a newer search and shutdown halt
+    // under: once any of them has halted this relay, it announces nothing.
     std::lock_guard lock(workersMutex_);
-    // Once shutting down, the destructor owns the relays and halts them itself.
-    if (shuttingDown_.load()) return;
+    if (shuttingDown_.load() || relay->cutStage->Halted()) return;
+    announcers_.push_back(makeAnnouncer());
     relay->halt();
 }
 

@@ -4,6 +4,7 @@
 // and "CutStr OK".
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -57,6 +58,7 @@ private:
 
     void endOfSearch(Relay* relay);
     void reapFinished();
+    std::unique_ptr<TGetMp3> makeAnnouncer();
 
     SearchState& state_;
     SearchUi& ui_;
@@ -64,6 +66,9 @@ private:
     PageFetcher& fetcher_;
     std::chrono::milliseconds stageWait_ = kDefaultStageWait;
     std::atomic<bool> shuttingDown_{false};
+    // Counts Start search calls: an announcement made for an earlier search
+    // must not flip the buttons of a newer one.
+    std::atomic<std::uint64_t> searchNumber_{0};
 
     std::mutex workersMutex_;  // relays_ and announcers_ grow from stage threads too
     std::vector<std::unique_ptr<Relay>> relays_;

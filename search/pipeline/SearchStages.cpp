@@ -53,7 +53,7 @@ void TReadWeb::Step() {
     std::string body;
     bool fetched = false;
     try {
-        body = fetcher_.fetch(url, this);
+        body = fetcher_.fetch(url, this, [this] { return Halted(); });
         fetched = true;
     } catch (...) {
         // Any failure of the fetch is one log line; the relay goes on.
@@ -138,11 +138,12 @@ void TCutStr::Step() {
 
 // ---- TGetMp3 ----------------------------------------------------------------
 
-TGetMp3::TGetMp3(SearchUi& ui, std::function<bool()> abandon) {
-    thread_ = std::thread([this, &ui, abandon = std::move(abandon)] {
+TGetMp3::TGetMp3(SearchUi& ui, std::function<bool()> abandon, std::function<bool()> wanted) {
+    thread_ = std::thread([this, &ui, abandon = std::move(abandon), wanted = std::move(wanted)] {
         try {
             platform::runOnUiThread(
                 [&] {
+                    if (wanted && !wanted()) return;
                     ui.appendLog(texts::kAllFound);
                     ui.setSearchEnabled(true);
                     ui.setStopEnabled(false);

@@ -68,8 +68,10 @@ private:
 // Announces the end of a search from a short-lived worker.
 class TGetMp3 {
 public:
-    // `abandon` tells the worker to give up waiting for the UI thread.
-    TGetMp3(SearchUi& ui, std::function<bool()> abandon);
+    // `abandon` tells the worker to give up waiting for the UI thread;
+    // `wanted`, checked on the UI thread, drops an announcement that has
+    // gone stale by the time it gets there.
+    TGetMp3(SearchUi& ui, std::function<bool()> abandon, std::function<bool()> wanted);
     ~TGetMp3();
     TGetMp3(const TGetMp3&) = delete;
     TGetMp3& operator=(const TGetMp3&) = delete;

@@ -79,4 +79,15 @@ void SongTableModel::deleteRow(int row) {
     endRemoveRows();
 }
 
+std::int64_t SongTableModel::recordAt(int row) const {
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return 0;
+    return rows_[static_cast<size_t>(row)].rowid;
+}
+
+int SongTableModel::rowOfRecord(std::int64_t record) const {
+    for (size_t i = 0; i < rows_.size(); ++i)
+        if (rows_[i].rowid == record) return static_cast<int>(i);
+    return -1;
+}
+
 }  // namespace store

@@ -1,6 +1,7 @@
 #pragma once
 // Item model over the store's results snapshot: three fixed columns,
 // whatever columns the results query returns.
+#include <cstdint>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -27,6 +28,10 @@ public:
     QString cellText(int row, Column column) const;
     // Deletes the row from tab1 and from the grid. Throws StoreError.
     void deleteRow(int row);
+    // The stored record a row shows (0 when there is no such row), and the
+    // row that shows a record now (-1 when none does).
+    std::int64_t recordAt(int row) const;
+    int rowOfRecord(std::int64_t record) const;
 
 private:
     void reload(bool closing);

@@ -115,7 +115,13 @@ void TDBGrid3D::keyPressEvent(QKeyEvent* event) {
         event->accept();
         int row = currentRecord();
         if (!model_ || model_->rowCount() == 0 || row < 0) return;
+        const std::int64_t record = model_->recordAt(row);
         if (!askDelete()) return;
+        // The question's event loop may have re-queried the store (a search
+        // page ending): delete the record the user confirmed, wherever it now
+        // stands, and nothing when it is gone.
+        row = model_->rowOfRecord(record);
+        if (row < 0) return;
         try {
             model_->deleteRow(row);
         } catch (const StoreError& e) {

@@ -65,10 +65,12 @@ public:
     std::function<std::string(const std::string&)> respond;
     std::atomic<bool> blockForever{false};
 
-    std::string fetch(const std::string& url, const void* owner) override {
+    std::string fetch(const std::string& url, const void* owner,
+                      const std::function<bool()>& cancelled) override {
         std::unique_lock serial(serialMutex_);
         {
             std::unique_lock lock(mutex_);
+            if (cancelled && cancelled()) throw std::runtime_error("cancelled");
             urls_.push_back(url);
             inFlight_ = owner;
             interrupted_ = false;

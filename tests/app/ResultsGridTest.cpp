@@ -127,6 +127,38 @@ TEST_F(ResultsGridTest, CtrlDeleteCancelKeepsRowOkDeletesIt) {
     EXPECT_EQ(form_->logLines().size(), 3);  // nothing logged
 }
 
+TEST_F(ResultsGridTest, CtrlDeleteRemovesTheConfirmedRowEvenWhenTheGridChangedMeanwhile) {
+    open(3);
+    clickRow(1);
+    // While the question is open a page ends (re-query) after another program
+    // sharing the file removed the first row: the rows shift up by one.
+    grid()->setDeleteConfirmer([&] {
+        store::SongStore other(file_->path);
+        other.DeleteRow(0);
+        form_->requeryAndCount();
+        return true;
+    });
+    ctrlDelete();
+    store::SongStore fresh(file_->path);
+    ASSERT_EQ(fresh.Count(), 1);
+    EXPECT_EQ(*fresh.Row(0)->title, "title 2");
+    EXPECT_EQ(grid()->model()->rowCount(), 1);
+
+    // A confirmed row that is gone by then deletes nothing else.
+    clickRow(0);
+    grid()->setDeleteConfirmer([&] {
+        store::SongStore other(file_->path);
+        other.DeleteRow(0);
+        other.Insert("late", "http://h/late.mp3", "k");
+        form_->requeryAndCount();
+        return true;
+    });
+    ctrlDelete();
+    store::SongStore after(file_->path);
+    ASSERT_EQ(after.Count(), 1);
+    EXPECT_EQ(*after.Row(0)->title, "late");
+}
+
 TEST_F(ResultsGridTest, CtrlDeleteOnEmptyGridAsksNothing) {
     open(0);
     int asked = 0;

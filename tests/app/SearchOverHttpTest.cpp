@@ -1,5 +1,7 @@
 // The search end to end through the program's own HTTP client, against a
 // loopback server that records the raw request bytes.
+#include <future>
+
 #include <QComboBox>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -151,4 +153,33 @@ TEST(SearchOverHttp, ClosingTheWindowDuringAFetchFromASilentServer) {
     search.form->close();
     search.form.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(SearchOverHttp, HaltWhileWaitingForAnEarlierFetchIsNotMissed) {
+    // A stage halted while its fetch still waits for an earlier (halted) one
+    // must not go on to fetch: nobody would interrupt it again.
+    std::vector<ServerScript> scripts(2);
+    scripts[0].expectUntil("\r\n\r\n").hold();
+    scripts[1].expectUntil("\r\n\r\n").hold();
+    ScriptedTcpServer server(scripts);
+    search::NetHttpPageFetcher fetcher;
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/zsmp3?ty=1&word=x&class=mp3&bg=0&webid=";
+    int first = 0, second = 0;
+    std::atomic<bool> secondHalted{false};
+    auto firstDone = std::async(std::launch::async, [&] {
+        EXPECT_THROW(fetcher.fetch(url, &first, {}), net::ENetException);
+    });
+    ASSERT_TRUE(pumpUntil([&] { return server.connectionCount() == 1; }));
+    auto secondDone = std::async(std::launch::async, [&] {
+        EXPECT_ANY_THROW(fetcher.fetch(url, &second, [&] { return secondHalted.load(); }));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the second now waits for the first
+    secondHalted = true;
+    fetcher.interrupt(&second);
+    fetcher.interrupt(&first);
+    ASSERT_EQ(firstDone.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    const bool secondEnded = secondDone.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    if (!secondEnded) fetcher.interrupt(&second);  // let the test end either way
+    EXPECT_TRUE(secondEnded);
+    EXPECT_EQ(server.connectionCount(), 1u);
 }

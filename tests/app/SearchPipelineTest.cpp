@@ -136,7 +136,7 @@ TEST_F(SearchPipelineTest, FailingNetworkNeverEndsByItselfUntilStop) {
 TEST_F(SearchPipelineTest, PagesWithoutAnchorsRunOnUntilStop) {
     fetcher_->respond = [](const std::string&) { return std::string(5000, 'x'); };
     form_->Button1->click();
-    ASSERT_TRUE(pumpUntil([&] { return fetcher_->urls().size() >= 12; }));
+    ASSERT_TRUE(pumpUntil([&] { return fetcher_->urls().size() >= 12; })) << fetcher_->urls().size() << "\n" << form_->logLines().join("\n").toStdString();
     form_->Button2->click();
     EXPECT_EQ(countLines(kAllFound), 0);
     EXPECT_EQ(form_->songStore().Count(), 0);
@@ -224,6 +224,30 @@ TEST_F(SearchPipelineTest, SecondSearchHaltsTheFirst) {
         if (pageOf(urls[i]) == 0) restart = i;
     ASSERT_GT(restart, 0u);
     for (size_t i = restart; i < urls.size(); ++i) EXPECT_EQ(pageOf(urls[i]), static_cast<int>(i - restart));
+}
+
+TEST_F(SearchPipelineTest, EndOfAnEarlierSearchDoesNotFlipTheButtonsOfANewOne) {
+    // The last page's cut (and its announcement) happens well after its
+    // "reading" line, so the test can stop pumping in between.
+    fetcher_->respond = [](const std::string& url) {
+        if (pageOf(url) == 8) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return resultPage(2);
+    };
+    form_->Button1->click();
+    ASSERT_TRUE(pumpUntil([&] { return countLines(QStringLiteral("准备读取数据:9")) == 1; }));
+    // Not pumping: the first search ends by itself and its announcement
+    // waits for the UI thread, which now starts a new search first.
+    for (int i = 0; i < 200 && fetcher_->urls().size() < 9; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(fetcher_->urls().size(), 9u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    fetcher_->respond = [](const std::string&) { return std::string("<html></html>"); };
+    form_->SpeedButton4->click();  // the toolbar's Search stays usable
+    ASSERT_TRUE(pumpUntil([&] { return fetcher_->urls().size() >= 12; }));
+    EXPECT_FALSE(searchEnabled());
+    EXPECT_TRUE(stopEnabled());
+    EXPECT_EQ(countLines(kAllFound), 0);
+    form_->Button2->click();
 }
 
 TEST_F(SearchPipelineTest, ClosingTheWindowDuringABlockedFetchEndsPromptly) {
