@@ -11,7 +11,7 @@ packages=(
   libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth
   fonts-wqy-zenhei
   curl ca-certificates
 )
