@@ -62,13 +62,14 @@ thread_local int tLastError = 0;
 
 // A whole non-negative decimal number of at most `limit`; false otherwise.
 bool parseAddressPart(const std::string& text, std::uint64_t limit, std::uint64_t& value) {
-    if (text.empty() || text.size() > 10) return false;
+    if (text.empty()) return false;
     std::uint64_t v = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return false;
         v = v * 10 + static_cast<std::uint64_t>(c - '0');
+        // Leading zeros may make the text long; only the value must fit.
+        if (v > limit) return false;
     }
-    if (v > limit) return false;
     value = v;
     return true;
 }

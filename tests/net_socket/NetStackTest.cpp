@@ -105,6 +105,11 @@ INSTANTIATE_TEST_SUITE_P(
                     AddressCase{"1..2", akNumeric, {0, 0, 0, 1}, acNone},
                     AddressCase{"1.2..4", akDotted, {1, 0, 0, 2}, acA},
                     AddressCase{"127.0.0.1", akDotted, {127, 0, 0, 1}, acA},
+                    // Leading zeros make long texts whose values still fit.
+                    AddressCase{"000000000010.1.2.3", akDotted, {10, 1, 2, 3}, acA},
+                    AddressCase{"000000004294967295", akNumeric, {255, 255, 255, 255}, acNone},
+                    AddressCase{"000000004294967296", akInvalid, {}, acNone},
+                    AddressCase{"99999999999999999999999", akInvalid, {}, acNone},
                     AddressCase{"1.2.3.256", akInvalid, {}, acNone},
                     AddressCase{"1.2.3.4.5", akInvalid, {}, acNone},
                     AddressCase{"4294967296", akInvalid, {}, acNone},
