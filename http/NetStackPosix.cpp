@@ -27,16 +27,24 @@ constexpr std::size_t kMaxSelectSet = 64;
 // How often a watched connect looks at its cancel flag.
 constexpr int kConnectWatchSliceMs = 100;
 
-sockaddr_in makeAddress(int family, int port, const std::string& ip) {
+enum class EmptyIP { any, invalid };
+
+// The 16-byte IPv4 socket address. An empty IP text means "any address" only
+// for a bind; elsewhere it is an invalid address (0.0.0.0 would reach this host).
+sockaddr_in makeAddress(int family, int port, const std::string& ip, EmptyIP empty) {
     sockaddr_in addr{};
     addr.sin_family = static_cast<sa_family_t>(family);
     addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (!ip.empty()) {
+    if (!ip.empty() || empty == EmptyIP::invalid) {
         const TNetIPv4Bytes bytes = TNetStack::ParseAddress(ip);
         std::memcpy(&addr.sin_addr, bytes.data(), 4);
     }
     return addr;
 }
+
+// A port the 16-bit address field can hold; anything else would silently
+// wrap to another port.
+bool portFits(int port) { return port >= 0 && port <= 65535; }
 
 std::string addressText(const sockaddr_in& addr) {
     TNetIPv4Bytes bytes{};
@@ -60,6 +68,11 @@ TNetStackPosix::TNetStackPosix() = default;
 int TNetStackPosix::fail() {
     tSockError = ErrnoToSocketError(errno);
     return kSocketError;
+}
+
+int TNetStackPosix::invalidArgument() {
+    errno = EINVAL;
+    return fail();
 }
 
 int TNetStackPosix::ErrnoToSocketError(int err) {
@@ -161,13 +174,15 @@ TNetSocket TNetStackPosix::SockCreate(int family, int type, int protocol) {
 }
 
 int TNetStackPosix::SockBind(TNetSocket socket, int family, int port, const std::string& ip) {
-    const sockaddr_in addr = makeAddress(family, port, ip);
+    const sockaddr_in addr = makeAddress(family, port, ip, EmptyIP::any);
+    if (!portFits(port)) return invalidArgument();
     if (::bind(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) return fail();
     return 0;
 }
 
 int TNetStackPosix::SockConnect(TNetSocket socket, int family, int port, const std::string& ip) {
-    const sockaddr_in addr = makeAddress(family, port, ip);
+    const sockaddr_in addr = makeAddress(family, port, ip, EmptyIP::invalid);
+    if (!portFits(port)) return invalidArgument();
     if (::connect(socket, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0) return 0;
     if (errno != EINTR) return fail();
     // A signal cut the wait short; the connect goes on in the background.
@@ -187,7 +202,8 @@ int TNetStackPosix::SockConnect(TNetSocket socket, int family, int port, const s
 int TNetStackPosix::SockConnectWatched(TNetSocket socket, int family, int port,
                                        const std::string& ip,
                                        const std::function<bool()>& cancelled) {
-    const sockaddr_in addr = makeAddress(family, port, ip);
+    const sockaddr_in addr = makeAddress(family, port, ip, EmptyIP::invalid);
+    if (!portFits(port)) return invalidArgument();
     const int flags = ::fcntl(socket, F_GETFL);
     if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) return fail();
     // Back to blocking whatever happens: the transport relies on blocking calls.
@@ -298,7 +314,8 @@ int TNetStackPosix::SockRecvFrom(TNetSocket socket, void* buffer, int length, in
 
 int TNetStackPosix::SockSendTo(TNetSocket socket, const void* buffer, int length, int flags,
                                const std::string& ip, int port) {
-    const sockaddr_in addr = makeAddress(AF_INET, port, ip);
+    const sockaddr_in addr = makeAddress(AF_INET, port, ip, EmptyIP::invalid);
+    if (!portFits(port)) return invalidArgument();
     ssize_t n;
     do {
         n = ::sendto(socket, buffer, static_cast<std::size_t>(std::max(length, 0)),
@@ -423,7 +440,7 @@ std::string TNetStackPosix::SockHostName() {
 }
 
 std::string TNetStackPosix::SockHostByAddr(const std::string& ip) {
-    const sockaddr_in addr = makeAddress(AF_INET, 0, ip);
+    const sockaddr_in addr = makeAddress(AF_INET, 0, ip, EmptyIP::invalid);
     char host[NI_MAXHOST] = {};
     const int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&addr), sizeof addr, host,
                                  sizeof host, nullptr, 0, NI_NAMEREQD);

@@ -61,6 +61,8 @@ public:
 private:
     // Records the current errno as this thread's last socket error; returns -1.
     int fail();
+    // Records 10022 (invalid argument); returns -1.
+    int invalidArgument();
     // The address `query` (getpeername or getsockname) reports for `socket`.
     void socketName(int (*query)(int, sockaddr*, socklen_t*), TNetSocket socket, int& family, int& port,
                     std::string& ip);

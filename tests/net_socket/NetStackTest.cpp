@@ -12,6 +12,7 @@
 #include "http/NetComponent.h"
 #include "http/NetSocketHandle.h"
 #include "http/NetStackPosix.h"
+#include "tests/support/ScriptedTcpServer.h"
 
 using namespace net;
 
@@ -267,6 +268,42 @@ TEST(NetSocketHandleBind, RangeBindsTheHighestFreePortAndReportsAFullRange) {
     } catch (const ENetCouldNotBindSocket& e) {
         EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
     }
+}
+
+TEST(NetSocketHandleConnect, NoPeerAddressIsInvalidNotThisHost) {
+    TNetStackLease lease;
+    TNetSocketHandle handle;
+    handle.AllocateHandle();
+    // Without a peer the connect must not go to 0.0.0.0 (which reaches this host).
+    try {
+        handle.ConnectPeer();
+        FAIL() << "no exception";
+    } catch (const ENetInvalidIPAddress& e) {
+        EXPECT_STREQ(e.what(), " is not a valid IP address.");
+    }
+}
+
+TEST(NetSocketHandleConnect, PortBeyondSixteenBitsFailsInsteadOfWrapping) {
+    TNetStackLease lease;
+    testsupport::ScriptedTcpServer server(testsupport::ServerScript().hold());
+    TNetSocketHandle handle;
+    handle.AllocateHandle();
+    handle.SetPeerAddress("127.0.0.1", server.port() + 65536);
+    EXPECT_EQ(handle.ConnectPeer(), kSocketError);
+    EXPECT_EQ(GStack().SockLastError(), 10022);
+    EXPECT_EQ(server.connectionCount(), 0u);
+
+    TNetSocketHandle bound;
+    bound.AllocateHandle();
+    bound.SetIP("127.0.0.1");
+    bound.SetPort(-1);
+    try {
+        bound.BindLocal();
+        FAIL() << "no exception";
+    } catch (const ENetSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10022);
+    }
+    server.stop();
 }
 
 TEST(NetStackLifetime, SharedStackLivesWhileAComponentLives) {
