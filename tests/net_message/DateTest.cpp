@@ -61,6 +61,23 @@ TEST_F(NetDate, Zones) {
     EXPECT_EQ(net::ParseZoneOffset("+08"), 0.0);
 }
 
+TEST_F(NetDate, FieldLayouts) {
+    const TDateTime expected = at(1994, 11, 6, 16, 49, 37);
+    // No weekday, month before day, lower case names.
+    EXPECT_NEAR(net::ParseHttpDate("06 Nov 1994 08:49:37 GMT"), expected, kSecond / 10);
+    EXPECT_NEAR(net::ParseHttpDate("Nov 06 1994 08:49:37 GMT"), expected, kSecond / 10);
+    EXPECT_NEAR(net::ParseHttpDate("sun, 06 nov 1994 08:49:37 gmt"), expected, kSecond / 10);
+    EXPECT_NEAR(net::ParseHttpDate("Sunday, 06-Nov-1994 08:49:37 GMT"), expected, kSecond / 10);
+    // Without a time the date starts at midnight; short time fields still count.
+    EXPECT_NEAR(net::ParseHttpDate("Sun, 06 Nov 1994"), at(1994, 11, 6, 8), kSecond / 10);
+    EXPECT_NEAR(net::ParseHttpDate("Sun, 06 Nov 1994 8:9:7 GMT"), at(1994, 11, 6, 16, 9, 7), kSecond / 10);
+    // A day that is not a number is the first of the month.
+    EXPECT_NEAR(net::ParseHttpDate("Sun, xx Nov 1994 08:49:37 GMT"), at(1994, 11, 1, 16, 49, 37), kSecond / 10);
+    // Only the first five characters of the zone are read.
+    EXPECT_NEAR(net::ParseHttpDate("Sun, 06 Nov 1994 08:49:37 +0800 (CST)"), at(1994, 11, 6, 8, 49, 37),
+                kSecond / 10);
+}
+
 TEST_F(NetDate, TwoDigitYears) {
     EXPECT_NEAR(net::ParseHttpDate("Mon, 06 Nov 79 00:00:00 GMT"), at(2079, 11, 6, 8), kSecond / 10);
     EXPECT_NEAR(net::ParseHttpDate("Mon, 06 Nov 80 00:00:00 GMT"), at(1980, 11, 6, 8), kSecond / 10);

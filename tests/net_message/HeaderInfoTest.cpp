@@ -82,6 +82,38 @@ TEST_F(NetHeaderInfo, RequestHeaderOrder) {
     EXPECT_EQ(request.RawHeaders.IndexOfHeader("Content-Length"), -1);
 }
 
+TEST_F(NetHeaderInfo, EveryRequestHeaderInItsPlace) {
+    TNetRequestHeaderInfo request;
+    request.Connection = "c";
+    request.ContentVersion = "v";
+    request.ContentEncoding = "e";
+    request.ContentLanguage = "l";
+    request.ContentType = "t";
+    request.SetContentLength(5);
+    request.CacheControl = "cc";
+    request.Date = at(2024, 1, 2, 0, 0, 0);
+    request.Expires = at(2024, 1, 3, 0, 0, 0);
+    request.LastModified = at(2024, 1, 4, 0, 0, 0);
+    request.Pragma = "p";
+    request.ProxyConnection = "pc";
+    request.Host = "h";
+    request.AcceptCharSet = "cs";
+    request.AcceptEncoding = "ae";
+    request.AcceptLanguage = "al";
+    request.From = "f";
+    request.Referer = "r";
+    request.BuildRawHeaders();
+    std::string names;
+    for (std::int32_t i = 0; i < request.RawHeaders.count(); ++i) names += request.RawHeaders.NameOfLine(i) + ",";
+    EXPECT_EQ(names,
+              "CONNECTION,CONTENT-VERSION,CONTENT-ENCODING,CONTENT-LANGUAGE,CONTENT-TYPE,CONTENT-LENGTH,"
+              "CACHE-CONTROL,DATE,EXPIRES,LAST-MODIFIED,PRAGMA,PROXY-CONNECTION,HOST,ACCEPT,ACCEPT-CHARSET,"
+              "ACCEPT-ENCODING,ACCEPT-LANGUAGE,FROM,REFERER,USER-AGENT,IF-MODIFIED-SINCE,");
+    EXPECT_EQ(request.RawHeaders.GetHeaderValue("Date"), "Tue, 2 Jan 2024 00:00:00 +0800");
+    EXPECT_EQ(request.RawHeaders.GetHeaderValue("Expires"), "Wed, 3 Jan 2024 00:00:00 +0800");
+    EXPECT_EQ(request.RawHeaders.GetHeaderValue("Last-Modified"), "Thu, 04 Jan 2024 00:00:00 GMT");
+}
+
 TEST_F(NetHeaderInfo, ResetKeepsTheCallersSettings) {
     TNetRequestHeaderInfo request;
     request.Accept = "x";

@@ -55,6 +55,32 @@ TEST(NetUri, PathAndDocumentSplit) {
     EXPECT_EQ(fragment.Bookmark, "top");
 }
 
+TEST(NetUri, EveryFieldOfAFullAddress) {
+    TNetURI uri("http://user@host:8080/a/b/c.html?x=1#top");
+    EXPECT_EQ(uri.Protocol, "http");
+    EXPECT_EQ(uri.Username, "user");
+    EXPECT_EQ(uri.Password, "");
+    EXPECT_EQ(uri.Host, "host");
+    EXPECT_EQ(uri.Port, "8080");
+    EXPECT_EQ(uri.Path, "/a/b/");
+    EXPECT_EQ(uri.Document, "c.html");
+    EXPECT_EQ(uri.Params, "?x=1");
+    EXPECT_EQ(uri.Bookmark, "top");
+
+    // A "#" before the "?" cuts the document; the query stays a query.
+    TNetURI early("http://h/a#b?c");
+    EXPECT_EQ(early.Path, "/");
+    EXPECT_EQ(early.Document, "a");
+    EXPECT_EQ(early.Bookmark, "b");
+    EXPECT_EQ(early.Params, "?c");
+
+    // With "=" as the query start, a later "/" does not move the path split.
+    TNetURI equals("http://h/a/b=c/d");
+    EXPECT_EQ(equals.Path, "/a/");
+    EXPECT_EQ(equals.Document, "b");
+    EXPECT_EQ(equals.Params, "=c/d");
+}
+
 TEST(NetUri, UserInfoAndPort) {
     TNetURI userOnly("http://user@h/");
     EXPECT_EQ(userOnly.Username, "user");
