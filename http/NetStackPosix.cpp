@@ -189,14 +189,7 @@ int TNetStackPosix::SockConnect(TNetSocket socket, int family, int port, const s
     pollfd p{socket, POLLOUT, 0};
     while (::poll(&p, 1, -1) < 0)
         if (errno != EINTR) return fail();
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return fail();
-    if (err != 0) {
-        errno = err;
-        return fail();
-    }
-    return 0;
+    return pendingConnectResult(socket);
 }
 
 int TNetStackPosix::SockConnectWatched(TNetSocket socket, int family, int port,
@@ -230,13 +223,7 @@ int TNetStackPosix::SockConnectWatched(TNetSocket socket, int family, int port,
             tSockError = wsa::kInterrupted;
             return kSocketError;
         }
-        int err = 0;
-        socklen_t len = sizeof err;
-        if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return fail();
-        if (err != 0) {
-            errno = err;
-            return fail();
-        }
+        if (pendingConnectResult(socket) != 0) return kSocketError;
         if (p.revents & (POLLHUP | POLLERR)) {
             // Woken by a shutdown before the attempt completed.
             errno = ECONNABORTED;
@@ -384,6 +371,17 @@ int TNetStackPosix::SockGetOption(TNetSocket socket, int level, int option, void
     socklen_t len = static_cast<socklen_t>(length);
     if (::getsockopt(socket, level, option, value, &len) != 0) return fail();
     length = static_cast<int>(len);
+    return 0;
+}
+
+int TNetStackPosix::pendingConnectResult(TNetSocket socket) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return fail();
+    if (err != 0) {
+        errno = err;
+        return fail();
+    }
     return 0;
 }
 

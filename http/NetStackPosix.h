@@ -63,6 +63,8 @@ private:
     int fail();
     // Records 10022 (invalid argument); returns -1.
     int invalidArgument();
+    // The outcome of a connect that was waited for: 0, or -1 with the error recorded.
+    int pendingConnectResult(TNetSocket socket);
     // The address `query` (getpeername or getsockname) reports for `socket`.
     void socketName(int (*query)(int, sockaddr*, socklen_t*), TNetSocket socket, int& family, int& port,
                     std::string& ip);
