@@ -62,7 +62,6 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent)
     SpeedButton1->setAutoRaise(true);
     SpeedButton1->setGeometry((kClientWidth - 105) / 2, 201 + (kClientHeight - 201 - 30) / 2, 105, 30);
     QFont buttonFont(QStringLiteral("宋体"));
-    buttonFont.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun")});
     buttonFont.setPixelSize(16);
     buttonFont.setBold(true);
     SpeedButton1->setFont(buttonFont);
