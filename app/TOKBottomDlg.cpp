@@ -51,7 +51,7 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent)
     memoFont.setPixelSize(13);
     // The description's lines were laid out for this box; the CJK fallback
     // fonts here run a little wider, so tighten them to keep each line whole.
-    memoFont.setLetterSpacing(QFont::AbsoluteSpacing, -1.5);
+    memoFont.setLetterSpacing(QFont::AbsoluteSpacing, -1.25);
     Memo1->setFont(memoFont);
     Memo1->document()->setDocumentMargin(1);
     Memo1->setPlainText(descriptionText());

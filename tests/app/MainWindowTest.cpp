@@ -153,6 +153,11 @@ TEST(AboutDialog, TextAndLayout) {
     EXPECT_TRUE(lines[7].startsWith(QString(2, QChar(0x3000)) + QStringLiteral("其它功能")));
     EXPECT_EQ(lines[8], QStringLiteral("时告诉我:") + QString::fromLatin1(app::kContactEmail));
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowSystemMenuHint);
+    // In the faces installed here every line still fits the box whole.
+    dialog.show();
+    apptest::pumpFor(20);
+    EXPECT_EQ(dialog.Memo1->horizontalScrollBar()->maximum(), 0);
+    dialog.close();
 }
 
 TEST(AboutDialog, InstructionsShowsItModallyAndCloseEndsIt) {
