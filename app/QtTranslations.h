@@ -14,8 +14,6 @@ public:
     QtTranslations(const QtTranslations&) = delete;
     QtTranslations& operator=(const QtTranslations&) = delete;
 
-    bool loaded() const { return loaded_; }
-
 private:
     QTranslator translator_;
     bool loaded_ = false;
