@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScreen>
-#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
@@ -35,10 +34,14 @@ constexpr int kClientHeight = 473;
 const QString kCream = QStringLiteral("#FFFBF0");
 const QString kMoneyGreen = QStringLiteral("#C0DCC0");
 const QString kIdeographicSpace = QStringLiteral("\u3000");
+// The log keeps its most recent lines; a search against a dead network adds
+// hundreds a second.
+constexpr int kLogLineLimit = 10000;
 
+// Faces are asked for by their Windows names; the program's font
+// substitutions map them to installed ones.
 QFont songFont(int pixelSize, bool bold) {
     QFont font(QStringLiteral("宋体"));
-    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei")});
     font.setPixelSize(pixelSize);
     font.setBold(bold);
     return font;
@@ -54,6 +57,8 @@ QToolButton* makeToolButton(QWidget* parent, const char* name, const QString& te
     button->setAutoRaise(true);
     button->setFixedSize(47, 55);
     button->setFont(songFont(16, true));
+    // Flat speed buttons never take the keyboard focus.
+    button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
 
@@ -109,6 +114,13 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+    setTabOrder(ComboBox1, Button1);
+    setTabOrder(Button1, Button2);
+    setTabOrder(Button2, PageControl1);
+    setTabOrder(PageControl1, DBGrid1);
+    setTabOrder(DBGrid1, Memo1);
+    // Typing goes into the keyword box as soon as the window opens.
+    ComboBox1->setFocus(Qt::OtherFocusReason);
     FormCreate();
 }
 
@@ -138,8 +150,8 @@ void TForm1::buildToolBar() {
     SpeedButton7->setText(QStringLiteral("BrelvoMP3"));
     SpeedButton7->setAutoRaise(true);
     SpeedButton7->setFixedSize(293, 55);
+    SpeedButton7->setFocusPolicy(Qt::NoFocus);
     QFont logoFont(QStringLiteral("隶书"));
-    logoFont.setFamilies({QStringLiteral("隶书"), QStringLiteral("LiSu"), QStringLiteral("WenQuanYi Zen Hei")});
     logoFont.setPixelSize(48);
     logoFont.setBold(true);
     SpeedButton7->setFont(logoFont);
@@ -234,6 +246,9 @@ void TForm1::buildResultsAndLog() {
     Memo1 = new QPlainTextEdit(Panel2);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
+    // Read-only, but still reached by Tab and scrolled with the keys.
+    Memo1->setFocusPolicy(Qt::StrongFocus);
+    Memo1->setMaximumBlockCount(kLogLineLimit);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setFont(songFont(12, false));
     logLayout->addWidget(Memo1);
@@ -267,6 +282,10 @@ void TForm1::buildPopupMenu() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     PopupMenu1->setSeparatorsCollapsible(false);
+    // The style draws a leading separator over the menu's frame, where it
+    // cannot be seen; give separators room of their own.
+    PopupMenu1->setStyleSheet(QStringLiteral(
+        "QMenu::separator { height: 1px; margin: 3px 1px; background: #808080; border-bottom: 1px solid #FFFFFF; }"));
     PopupMenu1->addSeparator();
     N7 = PopupMenu1->addAction(QStringLiteral("下载歌曲"));
     N7->setObjectName(QStringLiteral("N7"));
@@ -281,6 +300,12 @@ void TForm1::buildPopupMenu() {
     connect(IE1, &QAction::triggered, this, &TForm1::IE1Click);
     connect(DBGrid1, &store::TDBGrid3D::popupRequested, this,
             [this](const QPoint& globalPos) { PopupMenu1->popup(globalPos); });
+    // From the keyboard the menu is for the current row: its commands act on
+    // that song, as they act on a clicked one.
+    connect(DBGrid1, &store::TDBGrid3D::currentRowPopupRequested, this, [this](const QPoint& globalPos) {
+        DBGrid1CellClick();
+        PopupMenu1->popup(globalPos);
+    });
 }
 
 void TForm1::FormCreate() {
@@ -292,10 +317,9 @@ QStringList TForm1::logLines() const {
     return Memo1->toPlainText().split(QLatin1Char('\n'));
 }
 
-void TForm1::appendLog(const std::string& utf8Line) {
-    Memo1->appendPlainText(QString::fromStdString(utf8Line));
-    Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
-}
+// The log follows new lines only while it shows its end; a user scrolled up
+// to read keeps the view, also while the oldest lines are dropped.
+void TForm1::appendLog(const std::string& utf8Line) { Memo1->appendPlainText(QString::fromStdString(utf8Line)); }
 
 std::string TForm1::keywordText() { return ComboBox1->currentText().toStdString(); }
 

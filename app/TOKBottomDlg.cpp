@@ -51,7 +51,7 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent)
     memoFont.setPixelSize(13);
     // The description's lines were laid out for this box; the CJK fallback
     // fonts here run a little wider, so tighten them to keep each line whole.
-    memoFont.setLetterSpacing(QFont::AbsoluteSpacing, -1.5);
+    memoFont.setLetterSpacing(QFont::AbsoluteSpacing, -1.25);
     Memo1->setFont(memoFont);
     Memo1->document()->setDocumentMargin(1);
     Memo1->setPlainText(descriptionText());
@@ -62,7 +62,6 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent)
     SpeedButton1->setAutoRaise(true);
     SpeedButton1->setGeometry((kClientWidth - 105) / 2, 201 + (kClientHeight - 201 - 30) / 2, 105, 30);
     QFont buttonFont(QStringLiteral("宋体"));
-    buttonFont.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun")});
     buttonFont.setPixelSize(16);
     buttonFont.setBold(true);
     SpeedButton1->setFont(buttonFont);

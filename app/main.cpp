@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "app/FontSubstitutions.h"
+#include "app/QtTranslations.h"
 #include "app/TForm1.h"
 #include "app/TOKBottomDlg.h"
 #include "platform/ui/UiHandoff.h"
@@ -14,6 +16,8 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("BrelvoMP3"));
+    app::installFontSubstitutions();
+    app::QtTranslations qtTranslations;
     platform::UiHandoff handoff;
 
     std::unique_ptr<app::TForm1> form;

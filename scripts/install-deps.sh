@@ -12,7 +12,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth
-  fonts-wqy-zenhei
+  # Faces for the names the windows ask for (see app/FontSubstitutions.cpp):
+  # Song-style serif, a brush face, narrow and plain sans, CJK fallbacks.
+  fonts-noto-cjk fonts-arphic-ukai fonts-dejavu-core fonts-dejavu-extra fonts-wqy-zenhei
+  # Qt's own dialog texts in Chinese.
+  qt6-translations-l10n
   curl ca-certificates
 )
 

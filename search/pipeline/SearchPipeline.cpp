@@ -6,10 +6,13 @@
 
 namespace search {
 
-void SearchPipeline::Relay::halt() {
+bool SearchPipeline::Relay::halt() {
+    // A cutting stage that has ended or was halted already left nothing unread.
+    const bool cutting = !cutStage->Halted() && !cutStage->Finished();
     urlStage->Halt();
     fetchStage->Halt();
     cutStage->Halt();
+    return cutting;
 }
 
 bool SearchPipeline::Relay::finished() const {
@@ -65,12 +68,14 @@ void SearchPipeline::reapFinished() {
 void SearchPipeline::StartSearch() {
     if (shuttingDown_.load()) return;
     // An earlier search must not go on working on the shared state and events.
+    bool halted = false;
     {
         std::lock_guard lock(workersMutex_);
-        if (current_) current_->halt();
+        if (current_) halted = current_->halt();
         current_ = nullptr;
         ++searchNumber_;
     }
+    if (halted) rereadResults();
     reapFinished();
 
     ui_.setSearchEnabled(false);
@@ -107,9 +112,17 @@ void SearchPipeline::StartSearch() {
 void SearchPipeline::StopSearch() {
     ui_.setSearchEnabled(true);
     ui_.setStopEnabled(false);
-    std::lock_guard lock(workersMutex_);
-    if (current_) current_->halt();
+    bool halted = false;
+    {
+        std::lock_guard lock(workersMutex_);
+        if (current_) halted = current_->halt();
+    }
+    if (halted) rereadResults();
 }
+
+// A halted cutting stage may have stored rows of a page it did not finish;
+// the grid shows them too. Once Halt has returned no row can be added.
+void SearchPipeline::rereadResults() { ui_.requeryAndCount(); }
 
 std::unique_ptr<TGetMp3> SearchPipeline::makeAnnouncer() {
     const std::uint64_t search = searchNumber_.load();

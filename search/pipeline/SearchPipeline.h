@@ -52,11 +52,13 @@ private:
         std::unique_ptr<TMakeURl> urlStage;
         std::unique_ptr<TReadWeb> fetchStage;
         std::unique_ptr<TCutStr> cutStage;
-        void halt();
+        // Returns whether the cutting stage was still at work.
+        bool halt();
         bool finished() const;
     };
 
     void endOfSearch(Relay* relay);
+    void rereadResults();
     void reapFinished();
     std::unique_ptr<TGetMp3> makeAnnouncer();
 

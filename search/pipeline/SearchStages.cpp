@@ -2,6 +2,7 @@
 
 #include "platform/GbkCodec.h"
 #include "platform/ui/UiHandoff.h"
+#include "search/KeywordInUrl.h"
 #include "search/LowerCase.h"
 #include "search/PageCutter.h"
 #include "store/SongStore.h"
@@ -21,8 +22,8 @@ TMakeURl::~TMakeURl() {
 
 void TMakeURl::Step() {
     OnUi([this] {
-        // The keyword goes into the request line as its raw GBK bytes.
-        const std::string keyword = platform::utf8ToGbk(ui_.keywordText());
+        // The keyword goes into the request line as its GBK bytes, blanks escaped.
+        const std::string keyword = keywordForUrl(platform::utf8ToGbk(ui_.keywordText()));
         state_.currentUrl = state_.urlPrefix + keyword + state_.urlMiddle +
                             std::to_string(state_.pageCounter) + state_.urlSuffix;
         ++state_.pageCounter;
@@ -133,7 +134,12 @@ void TCutStr::Step() {
         throw;
     }
     if (!IfRunning([&] { state_.linkCounter = local.linkCounter; })) return;
-    if (limit) endOfSearch_();
+    if (limit) {
+        // The page stops part-way, without its own re-read: show every row
+        // stored so far before the search ends.
+        OnUi([this] { ui_.requeryAndCount(); });
+        endOfSearch_();
+    }
 }
 
 // ---- TGetMp3 ----------------------------------------------------------------

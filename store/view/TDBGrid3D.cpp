@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QWheelEvent>
 
 #include "store/view/SongTableModel.h"
@@ -31,7 +32,6 @@ TDBGrid3D::TDBGrid3D(QWidget* parent) : QTableView(parent) {
     cellFont.setPixelSize(13);
     setFont(cellFont);
     QFont titleFont(QStringLiteral("宋体"));
-    titleFont.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun")});
     titleFont.setPixelSize(13);
     titleFont.setBold(true);
     horizontalHeader()->setFont(titleFont);
@@ -47,9 +47,14 @@ TDBGrid3D::TDBGrid3D(QWidget* parent) : QTableView(parent) {
     setPalette(pal);
 
     confirmDelete_ = [this] {
-        return QMessageBox::question(this, QStringLiteral("Confirm"), QStringLiteral("Delete record?"),
-                                     QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel) !=
-               QMessageBox::Cancel;
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), QStringLiteral("Delete record?"),
+                        QMessageBox::Ok | QMessageBox::Cancel, this);
+        box.setDefaultButton(QMessageBox::Cancel);
+        // This box keeps its own English texts, whatever language Qt's
+        // standard buttons are translated into.
+        box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+        box.button(QMessageBox::Cancel)->setText(QStringLiteral("Cancel"));
+        return box.exec() != QMessageBox::Cancel;
     };
 }
 
@@ -110,7 +115,23 @@ void TDBGrid3D::wheelEvent(QWheelEvent* event) {
 
 bool TDBGrid3D::askDelete() { return confirmDelete_ ? confirmDelete_() : true; }
 
+QPoint TDBGrid3D::currentRowMenuPlace() {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid()) return viewport()->mapToGlobal(QPoint(0, 0));
+    scrollTo(current);
+    // Below the current cell's left end, kept inside the visible part.
+    const QRect cell = visualRect(current).intersected(viewport()->rect());
+    return viewport()->mapToGlobal(cell.isValid() ? cell.bottomLeft() : QPoint(0, 0));
+}
+
 void TDBGrid3D::keyPressEvent(QKeyEvent* event) {
+    const bool menuKey = event->key() == Qt::Key_Menu;
+    const bool shiftF10 = event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier;
+    if (menuKey || shiftF10) {
+        event->accept();
+        emit currentRowPopupRequested(currentRowMenuPlace());
+        return;
+    }
     if (event->key() == Qt::Key_Delete && (event->modifiers() & Qt::ControlModifier)) {
         event->accept();
         int row = currentRecord();

@@ -1,6 +1,7 @@
 #pragma once
 // The results grid: whole-row selection, no editing, the wheel steps the
-// current record by one, Ctrl+Delete deletes the current record after asking.
+// current record by one, Ctrl+Delete deletes the current record after asking,
+// the Menu key and Shift+F10 ask for the pop-up menu of the current record.
 #include <functional>
 
 #include <QTableView>
@@ -27,6 +28,9 @@ signals:
     void DBGrid1CellClick();
     // A right click: the pop-up menu's place, in global coordinates.
     void popupRequested(const QPoint& globalPos);
+    // The Menu key or Shift+F10: the pop-up menu for the current row, placed
+    // at its cell (the grid's corner when there is no current row).
+    void currentRowPopupRequested(const QPoint& globalPos);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -36,6 +40,7 @@ protected:
 
 private:
     void moveCurrentRecord(int step);
+    QPoint currentRowMenuPlace();
     void makeFirstRowCurrent();
     bool askDelete();
 

@@ -1,5 +1,12 @@
+#include <QAbstractButton>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTest>
+#include <QTextBlock>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -146,6 +153,11 @@ TEST(AboutDialog, TextAndLayout) {
     EXPECT_TRUE(lines[7].startsWith(QString(2, QChar(0x3000)) + QStringLiteral("其它功能")));
     EXPECT_EQ(lines[8], QStringLiteral("时告诉我:") + QString::fromLatin1(app::kContactEmail));
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowSystemMenuHint);
+    // In the faces installed here every line still fits the box whole.
+    dialog.show();
+    apptest::pumpFor(20);
+    EXPECT_EQ(dialog.Memo1->horizontalScrollBar()->maximum(), 0);
+    dialog.close();
 }
 
 TEST(AboutDialog, InstructionsShowsItModallyAndCloseEndsIt) {
@@ -161,4 +173,108 @@ TEST(AboutDialog, InstructionsShowsItModallyAndCloseEndsIt) {
     form->SpeedButton5->click();  // returns when the dialog closes
     EXPECT_TRUE(wasModal);
     EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST(MainWindow, FocusStartsInTheKeywordBoxAndTabSkipsTheToolbar) {
+    StoreFile file(2);
+    auto form = makeForm(file);
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get(), 5000));
+    ASSERT_EQ(QApplication::focusWidget(), form->ComboBox1);
+
+    // Typing goes into the keyword box; Space types a blank, it starts nothing.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("ab c"));
+    EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("ab c"));
+    EXPECT_TRUE(form->Button1->isEnabled());
+
+    for (QToolButton* b : {form->SpeedButton4, form->SpeedButton3, form->SpeedButton2, form->SpeedButton6,
+                           form->SpeedButton5, form->SpeedButton1, form->SpeedButton7})
+        EXPECT_EQ(b->focusPolicy(), Qt::NoFocus) << b->objectName().toStdString();
+
+    // Tab walks the windowed controls in order, up to the grid (where Tab
+    // moves between columns); the read-only log still takes the focus.
+    const std::vector<QWidget*> chain = {form->Button1, form->Button2, form->PageControl1->tabBar(), form->DBGrid1};
+    for (QWidget* next : chain) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+    }
+    EXPECT_TRUE(form->Memo1->focusPolicy() & Qt::TabFocus);
+}
+
+TEST(MainWindow, LogKeepsItsLastTenThousandLines) {
+    StoreFile file;
+    auto form = makeForm(file);
+    for (int i = 0; i < 10050; ++i) form->appendLog("line " + std::to_string(i));
+    const QStringList lines = form->logLines();
+    ASSERT_EQ(lines.size(), 10000);
+    EXPECT_EQ(lines.first(), QStringLiteral("line 50"));
+    EXPECT_EQ(lines.last(), QStringLiteral("line 10049"));
+}
+
+TEST(MainWindow, LogFollowsNewLinesOnlyWhileItShowsItsEnd) {
+    StoreFile file;
+    auto form = makeForm(file);
+    form->show();
+    QScrollBar* bar = form->Memo1->verticalScrollBar();
+    for (int i = 0; i < 10000; ++i) form->appendLog("line " + std::to_string(i));
+    apptest::pumpFor(20);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    form->appendLog("at the end");
+    apptest::pumpFor(20);
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    // Scrolled up to read: new lines (and the oldest dropping out) leave the
+    // same text in view.
+    bar->setValue(bar->maximum() / 2);
+    apptest::pumpFor(20);
+    const QString inView = form->Memo1->cursorForPosition(QPoint(5, 5)).block().text();
+    for (int i = 0; i < 30; ++i) form->appendLog("more " + std::to_string(i));
+    apptest::pumpFor(20);
+    EXPECT_LT(bar->value(), bar->maximum());
+    EXPECT_EQ(form->Memo1->cursorForPosition(QPoint(5, 5)).block().text(), inView);
+}
+
+TEST(MainWindow, ClearQuestionReadsInChineseAndKeepsItsTexts) {
+    StoreFile file(2);
+    auto form = makeForm(file);
+    form->show();
+    QString caption, text;
+    QStringList buttons;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        caption = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton* b : box->buttons()) buttons << b->text();
+        box->button(QMessageBox::No)->click();
+    });
+    form->SpeedButton2->click();  // returns when the box closes
+    EXPECT_EQ(caption, QStringLiteral("清除数据"));
+    EXPECT_EQ(text, QStringLiteral("这项操作将删除您目前已经搜索到的所有数据！继续吗？"));
+    ASSERT_EQ(buttons.size(), 2);
+    for (const QString& b : buttons) {
+        EXPECT_TRUE(b.contains(QStringLiteral("是")) || b.contains(QStringLiteral("否"))) << b.toStdString();
+    }
+    EXPECT_EQ(form->songStore().Count(), 2);
+}
+
+TEST(MainWindow, WindowFacesRenderInInstalledFacesOfTheirKind) {
+    StoreFile file;
+    auto form = makeForm(file);
+    const auto family = [](const QFont& font) { return QFontInfo(font).family(); };
+    const QString song = QStringLiteral("Noto Serif CJK SC");
+    const QString brush = QStringLiteral("AR PL UKai CN");
+    const QString sans = QStringLiteral("DejaVu Sans Condensed");
+    // Each name the windows ask for, and the face it must come out as.
+    const std::vector<std::pair<QString, QString>> faces = {
+        {QStringLiteral("宋体"), song}, {QStringLiteral("SimSun"), song}, {QStringLiteral("隶书"), brush},
+        {QStringLiteral("LiSu"), brush}, {QStringLiteral("Tahoma"), sans}, {QStringLiteral("MS Sans Serif"), sans}};
+    for (const auto& [asked, expected] : faces) EXPECT_EQ(family(QFont(asked)), expected) << asked.toStdString();
+
+    EXPECT_EQ(family(form->SpeedButton4->font()), song);
+    EXPECT_EQ(family(form->SpeedButton7->font()), brush);
+    EXPECT_EQ(family(form->DBGrid1->horizontalHeader()->font()), song);
+    EXPECT_EQ(family(form->DBGrid1->font()), sans);
 }

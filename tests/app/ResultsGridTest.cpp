@@ -1,7 +1,10 @@
+#include <QAbstractButton>
 #include <QApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
@@ -192,4 +195,80 @@ TEST_F(ResultsGridTest, TabMovesThroughColumnsInsideTheGrid) {
     EXPECT_TRUE(grid()->hasFocus());
     QTest::keyClick(grid(), Qt::Key_Backtab, Qt::ShiftModifier);
     EXPECT_EQ(grid()->currentIndex().column(), 0);
+}
+
+TEST_F(ResultsGridTest, MenuKeyAndShiftF10OpenTheMenuForTheCurrentRow) {
+    struct Press {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int row;
+    };
+    open(3);
+    clickRow(0);
+    for (const Press& press : {Press{Qt::Key_Menu, Qt::NoModifier, 2}, Press{Qt::Key_F10, Qt::ShiftModifier, 1}}) {
+        // The keyboard moves the current row; the menu opens at that row and
+        // its commands act on its song.
+        grid()->setCurrentIndex(grid()->model()->index(press.row, 0));
+        QTest::keyClick(grid(), press.key, press.modifiers);
+        ASSERT_TRUE(form_->PopupMenu1->isVisible()) << press.key;
+        const QRect cell(grid()->viewport()->mapToGlobal(grid()->visualRect(grid()->currentIndex()).topLeft()),
+                         grid()->visualRect(grid()->currentIndex()).size());
+        EXPECT_EQ(form_->PopupMenu1->pos().x(), cell.left());
+        EXPECT_NEAR(form_->PopupMenu1->pos().y(), cell.bottom(), 1);
+        EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/%1.mp3").arg(press.row));
+        EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title %1").arg(press.row));
+        form_->PopupMenu1->close();
+    }
+    // F10 alone is no menu key.
+    QTest::keyClick(grid(), Qt::Key_F10);
+    EXPECT_FALSE(form_->PopupMenu1->isVisible());
+}
+
+TEST_F(ResultsGridTest, MenuKeyOnAnEmptyGridOpensTheMenuWithoutSelecting) {
+    open(0);
+    QTest::keyClick(grid(), Qt::Key_Menu);
+    EXPECT_TRUE(form_->PopupMenu1->isVisible());
+    form_->PopupMenu1->close();
+    EXPECT_TRUE(form_->selectedSong().url.isEmpty());
+}
+
+TEST_F(ResultsGridTest, MenuShowsItsLeadingSeparator) {
+    open(1);
+    QMenu* menu = form_->PopupMenu1;
+    menu->popup(QPoint(10, 10));
+    ASSERT_TRUE(apptest::pumpUntil([&] { return menu->isVisible(); }, 2000));
+    const QImage picture = menu->grab().toImage();
+    const auto actions = menu->actions();
+    // Each separator, the first one included, draws its line inside its own
+    // room, clear of the menu's frame.
+    for (int i : {0, 2, 4}) {
+        const QRect room = menu->actionGeometry(actions[i]);
+        ASSERT_GE(room.height(), 3) << i;
+        bool line = false;
+        for (int y = room.top(); y <= room.bottom(); ++y)
+            line = line || picture.pixelColor(room.center().x(), y) == QColor(0x80, 0x80, 0x80);
+        EXPECT_TRUE(line) << i;
+    }
+    EXPECT_LT(menu->actionGeometry(actions[0]).bottom(), menu->actionGeometry(actions[1]).top());
+    menu->close();
+}
+
+TEST_F(ResultsGridTest, DeleteQuestionKeepsItsEnglishTexts) {
+    open(2);
+    QString caption, text;
+    QStringList buttons;
+    QTimer::singleShot(50, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        caption = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton* b : box->buttons()) buttons << b->text();
+        box->button(QMessageBox::Cancel)->click();
+    });
+    ctrlDelete();
+    EXPECT_EQ(caption, QStringLiteral("Confirm"));
+    EXPECT_EQ(text, QStringLiteral("Delete record?"));
+    buttons.sort();
+    EXPECT_EQ(buttons, (QStringList{QStringLiteral("Cancel"), QStringLiteral("OK")}));
+    EXPECT_EQ(grid()->model()->rowCount(), 2);
 }

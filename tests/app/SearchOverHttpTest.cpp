@@ -11,7 +11,9 @@
 #include "search/pipeline/NetHttpPageFetcher.h"
 #include "search/pipeline/SearchPipeline.h"
 #include "store/SongStore.h"
+#include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/DemoServiceProcess.h"
 #include "tests/support/ScriptedTcpServer.h"
 
 using apptest::pumpFor;
@@ -182,4 +184,43 @@ TEST(SearchOverHttp, HaltWhileWaitingForAnEarlierFetchIsNotMissed) {
     if (!secondEnded) fetcher.interrupt(&second);  // let the test end either way
     EXPECT_TRUE(secondEnded);
     EXPECT_EQ(server.connectionCount(), 1u);
+}
+
+TEST(SearchOverHttp, RequestLineCarriesBlanksAsPercent20AndEndsTheQueryAtHash) {
+    const std::string zhou = platform::utf8ToGbk("周杰伦"), qing = platform::utf8ToGbk("晴天");
+    const std::vector<std::pair<QString, std::string>> cases = {
+        {QStringLiteral("周杰伦 晴天"), "GET /zsmp3?ty=1&word=" + zhou + "%20" + qing + "&class=mp3&bg=0&webid= HTTP/1.1"},
+        {QStringLiteral("晴天#x y"), "GET /zsmp3?ty=1&word=" + qing + " HTTP/1.1"},
+    };
+    for (const auto& [keyword, requestLine] : cases) {
+        ServerScript script;
+        script.expectUntil("\r\n\r\n").send(response("<html></html>")).hold();
+        ScriptedTcpServer server(script);
+        HttpSearch search(server.port());
+        search.form->ComboBox1->setEditText(keyword);
+        search.form->Button1->click();
+        ASSERT_TRUE(pumpUntil([&] { return search.form->logLines().count(QStringLiteral("当前歌曲数量：\u30000")) >= 2; }));
+        search.form->Button2->click();
+        const std::string received = server.received(0);
+        EXPECT_EQ(received.substr(0, received.find("\r\n")), requestLine);
+    }
+}
+
+// The search as a user runs it: a keyword with a blank against the demo
+// service, to the end of the search.
+TEST(SearchOverHttp, KeywordWithABlankFillsTheGridFromTheDemoService) {
+    testsupport::DemoServiceProcess service({"--port", "0"});
+    ASSERT_GT(service.port(), 0);
+    HttpSearch search(service.port());
+    search.form->ComboBox1->setEditText(QStringLiteral("周杰伦 晴天"));
+    search.form->Button1->click();
+    ASSERT_TRUE(pumpUntil([&] { return search.count(kAllFound) == 1; }, 30000));
+    EXPECT_EQ(search.count(QStringLiteral("读取网页时出错!")), 0);
+    store::SongStore check(search.file.path);
+    EXPECT_GT(check.Count(), 20);
+    EXPECT_EQ(search.form->DBGrid1->model()->rowCount(), check.Count());
+    for (int row = 0; row < check.Count(); ++row) {
+        EXPECT_EQ(*check.Row(row)->keys, "周杰伦 晴天") << row;
+        EXPECT_NE(check.Row(row)->title->find("周杰伦 晴天"), std::string::npos) << *check.Row(row)->title;
+    }
 }

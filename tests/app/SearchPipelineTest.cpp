@@ -106,6 +106,51 @@ TEST_F(SearchPipelineTest, LinkLimitEndsTheSearchAfterThe301stLink) {
     EXPECT_EQ(fetcher_->urls().size(), 7u);  // bg=0..6
     store::SongStore check(file_.path);
     EXPECT_EQ(check.Count(), 301);
+    // The last page ended part-way; its rows are shown all the same.
+    EXPECT_EQ(form_->DBGrid1->model()->rowCount(), 301);
+    EXPECT_EQ(form_->songStore().Count(), 301);
+}
+
+TEST_F(SearchPipelineTest, StopPartWayThroughAPageShowsEveryStoredRow) {
+    fetcher_->respond = [](const std::string&) { return resultPage(40); };
+    form_->Button1->click();
+    // Each "found" line waits for the UI thread: stop pumping part-way.
+    ASSERT_TRUE(pumpUntil([&] { return countLines(QStringLiteral("找到相关歌曲名称：song5")) == 1; }));
+    form_->Button2->click();
+    store::SongStore check(file_.path);
+    EXPECT_GE(check.Count(), 5);
+    EXPECT_LT(check.Count(), 40);
+    EXPECT_EQ(form_->DBGrid1->model()->rowCount(), check.Count());
+    pumpFor(100);
+    EXPECT_EQ(form_->DBGrid1->model()->rowCount(), check.Count());
+}
+
+TEST_F(SearchPipelineTest, KeywordBlanksGoIntoTheAddressAsPercent20) {
+    struct Case {
+        QString typed;
+        std::string word;  // in the address
+    };
+    const std::string zhou = platform::utf8ToGbk("周杰伦"), qing = platform::utf8ToGbk("晴天");
+    const std::vector<Case> cases = {
+        {QStringLiteral("周杰伦 晴天"), zhou + "%20" + qing},
+        {QStringLiteral(" a  b "), "%20a%20%20b%20"},
+        {QStringLiteral("晴天#x y"), qing + "#x%20y"},  // "#" stays: the client cuts the query there
+        {QStringLiteral("50%+100"), "50%+100"},
+    };
+    for (const Case& c : cases) {
+        form_->ComboBox1->setEditText(c.typed);
+        const size_t before = fetcher_->urls().size();
+        form_->Button1->click();
+        ASSERT_TRUE(pumpUntil([&] { return form_->songStore().Count() > 0; }));
+        form_->Button2->click();
+        ASSERT_GT(fetcher_->urls().size(), before);
+        EXPECT_EQ(fetcher_->urls()[before],
+                  "http://search.test:8080/zsmp3?ty=1&word=" + c.word + "&class=mp3&bg=0&webid=");
+        // The store keeps the keyword as typed.
+        EXPECT_EQ(QString::fromStdString(*form_->songStore().Row(0)->keys), c.typed);
+        form_->setClearConfirmer([] { return true; });
+        form_->SpeedButton2->click();
+    }
 }
 
 TEST_F(SearchPipelineTest, EmptyKeywordSearchesWithEmptyWord) {

@@ -1,8 +1,11 @@
 // The window tests need one QApplication for the whole run, created before
-// and destroyed after every test, on the main thread.
+// and destroyed after every test, on the main thread. Fonts and Qt's own
+// texts are set up as the program sets them up.
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include "app/FontSubstitutions.h"
+#include "app/QtTranslations.h"
 #include "platform/ui/UiHandoff.h"
 
 int main(int argc, char** argv) {
@@ -10,6 +13,8 @@ int main(int argc, char** argv) {
     // Also when run by hand or listed by the build: no display is needed.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
+    app::installFontSubstitutions();
+    app::QtTranslations qtTranslations;
     platform::UiHandoff handoff;
     return RUN_ALL_TESTS();
 }

@@ -100,6 +100,7 @@ TEST(DemoQuery, KeywordMayArriveRawEscapedOrMixed) {
     EXPECT_EQ(demo::readKeyword("%B4%BA%cc%ec"), spring);
     EXPECT_EQ(demo::readKeyword("%B4\xBA\xCC%EC"), spring);
     EXPECT_EQ(demo::readKeyword("a+b c"), "a+b c");
+    EXPECT_EQ(demo::readKeyword("\xD6\xDC%20\xC7\xE7"), "\xD6\xDC \xC7\xE7");
     EXPECT_EQ(demo::readKeyword(""), "");
 }
 

@@ -1,6 +1,7 @@
 // The demo-service binary as a child process on a free loopback port,
 // talked to over a plain socket.
 #include "tools/demo-service/DemoPages.h"
+#include "tests/support/DemoServiceProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -8,31 +9,25 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <cctype>
 #include <map>
 #include <memory>
 #include <optional>
 #include <regex>
-#include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
+using testsupport::DemoServiceProcess;
 
 namespace {
 
-constexpr int kWaitMs = 5000;
+constexpr int kWaitMs = DemoServiceProcess::kWaitMs;
 
 class Fd {
 public:
@@ -50,74 +45,6 @@ bool waitReadable(int fd, int ms) {
     pollfd p{fd, POLLIN, 0};
     return ::poll(&p, 1, ms) > 0;
 }
-
-// One running demo-service; stopped with SIGKILL at the latest when dropped.
-class ServiceProcess {
-public:
-    explicit ServiceProcess(std::vector<std::string> args = {}) {
-        const auto exe = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "demo-service";
-        args.insert(args.begin(), exe.string());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (::pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        stdout_ = std::make_unique<Fd>(out[0]);
-    }
-    ~ServiceProcess() {
-        if (pid_ > 0 && !stopWith(SIGTERM)) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-    ServiceProcess(const ServiceProcess&) = delete;
-    ServiceProcess& operator=(const ServiceProcess&) = delete;
-
-    // The first line the service prints, read within the bound.
-    std::string firstLine() {
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-        char c;
-        // A slow start (a loaded machine, a sanitizer build) is waited for
-        // up to the deadline, not just one short poll.
-        while (stdout_ && std::chrono::steady_clock::now() < deadline) {
-            if (!waitReadable(stdout_->get(), 100)) continue;
-            if (::read(stdout_->get(), &c, 1) != 1 || c == '\n') break;
-            line += c;
-        }
-        return line;
-    }
-
-    // Sends `signal` and waits, bounded, for the exit; the exit status, or
-    // nothing when the process did not end in time.
-    std::optional<int> stopWith(int signal) {
-        if (pid_ <= 0) return std::nullopt;
-        ::kill(pid_, signal);
-        return reap();
-    }
-    std::optional<int> reap() {
-        for (int waited = 0; waited < kWaitMs; waited += 20) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return std::nullopt;
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::unique_ptr<Fd> stdout_;
-};
 
 struct Reply {
     int status = 0;
@@ -176,15 +103,14 @@ std::string pageTarget(const std::string& word, int bg) {
 class DemoServiceTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        service_ = std::make_unique<ServiceProcess>(std::vector<std::string>{"--port", "0"});
+        service_ = std::make_unique<DemoServiceProcess>(std::vector<std::string>{"--port", "0"});
         address_ = service_->firstLine();
-        std::smatch m;
-        if (std::regex_match(address_, m, std::regex(R"(http://127\.0\.0\.1:(\d+)/)"))) port_ = std::stoi(m[1]);
+        port_ = service_->port();
     }
     static void TearDownTestSuite() { service_.reset(); }
     void SetUp() override { ASSERT_GT(port_, 0) << "first line was \"" << address_ << "\""; }
 
-    static inline std::unique_ptr<ServiceProcess> service_;
+    static inline std::unique_ptr<DemoServiceProcess> service_;
     static inline std::string address_;
     static inline int port_ = 0;
 };
@@ -220,6 +146,19 @@ TEST_F(DemoServiceTest, ResultPagesCarryTheKeywordRawOrEscaped) {
     const std::string base = "http://127.0.0.1:" + std::to_string(port_);
     for (int bg = 0; bg <= 9; ++bg)
         EXPECT_EQ(get(port_, pageTarget(keyword, bg)).body, demo::resultPage(base, keyword, bg)) << bg;
+}
+
+TEST_F(DemoServiceTest, KeywordBlanksArriveAsPercent20BesideRawGbkBytes) {
+    // As the program sends "周杰伦 晴天": the blank escaped, the rest raw.
+    const std::string keyword = demo::gbk("周杰伦 晴天");
+    const std::string sent = demo::gbk("周杰伦") + "%20" + demo::gbk("晴天");
+    const Reply page = get(port_, pageTarget(sent, 0));
+    ASSERT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("<font color=#DD0000>" + keyword + "</font>"), std::string::npos);
+    EXPECT_EQ(page.body, demo::resultPage("http://127.0.0.1:" + std::to_string(port_), keyword, 0));
+    EXPECT_GE(songAddresses(page.body).size(), 5u);
+    // A raw blank would end the request target: the request line is invalid.
+    EXPECT_EQ(get(port_, pageTarget(demo::gbk("周杰伦") + " " + demo::gbk("晴天"), 0)).status, 400);
 }
 
 TEST_F(DemoServiceTest, BrokenQueriesStillGetAPage) {
@@ -276,14 +215,14 @@ TEST_F(DemoServiceTest, UnknownPathsAreNotFound) {
 
 TEST(DemoServiceProcess, StopsCleanlyOnSigintAndSigterm) {
     for (int signal : {SIGINT, SIGTERM}) {
-        ServiceProcess service;
+        DemoServiceProcess service;
         ASSERT_TRUE(service.firstLine().starts_with("http://127.0.0.1:"));
         EXPECT_EQ(service.stopWith(signal), std::optional<int>(0)) << "signal " << signal;
     }
 }
 
 TEST(DemoServiceProcess, RefusesABadPortAndAPortInUse) {
-    ServiceProcess bad({"--port", "70000"});
+    DemoServiceProcess bad({"--port", "70000"});
     EXPECT_EQ(bad.reap(), std::optional<int>(2));
 
     Fd taken(::socket(AF_INET, SOCK_STREAM, 0));
@@ -294,7 +233,7 @@ TEST(DemoServiceProcess, RefusesABadPortAndAPortInUse) {
     ASSERT_EQ(::bind(taken.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(::listen(taken.get(), 1), 0);
     ASSERT_EQ(::getsockname(taken.get(), reinterpret_cast<sockaddr*>(&addr), &length), 0);
-    ServiceProcess busy({"--port", std::to_string(ntohs(addr.sin_port))});
+    DemoServiceProcess busy({"--port", std::to_string(ntohs(addr.sin_port))});
     EXPECT_EQ(busy.reap(), std::optional<int>(1));
 }
 

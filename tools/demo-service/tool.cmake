@@ -5,10 +5,13 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 target_link_libraries(${name} PRIVATE PkgConfig::CPP_HTTPLIB)
 
-# The service's tests start this binary, so building them builds it too.
+# The service's tests and the window tests' searches start this binary, so
+# building them builds it too.
 function(demo_service_tests_depend)
-  if(TARGET demo_tests AND TARGET demo-service)
-    add_dependencies(demo_tests demo-service)
-  endif()
+  foreach(tests demo_tests app_tests)
+    if(TARGET ${tests} AND TARGET demo-service)
+      add_dependencies(${tests} demo-service)
+    endif()
+  endforeach()
 endfunction()
 cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL demo_service_tests_depend)
