@@ -14,6 +14,7 @@ packages=(
   xvfb xauth
   fonts-wqy-zenhei
   curl ca-certificates
+  desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()
