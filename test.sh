@@ -15,6 +15,9 @@ echo "== build (RelWithDebInfo)"
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 | tee build/ctest.log
 
+echo "== install check"
+"$root/scripts/check-install.sh" build
+
 echo "== build (ASan + UBSan)"
 "$root/scripts/build.sh" build-asan -DBRELVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 echo "== tests under ASan + UBSan"

@@ -1,9 +1,14 @@
 // Program entry: the main window over the song store in the working
 // directory, the about dialog, and the UI loop.
+#include <cstdio>
 #include <memory>
+#include <optional>
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QMessageBox>
+#include <QRegularExpression>
+#include <QStringList>
 
 #include "app/FontSubstitutions.h"
 #include "app/QtTranslations.h"
@@ -13,9 +18,63 @@
 #include "search/pipeline/NetHttpPageFetcher.h"
 #include "store/SongStore.h"
 
+namespace {
+
+QStringList rawArguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+// Before QApplication exists Qt knows no program name; name it the same way
+// in both passes.
+QString usageText(const QCommandLineParser& parser) {
+    return parser.helpText().replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                                     QStringLiteral("Usage: brelvomp3"));
+}
+
+// The program takes no arguments of its own but --help and --version. They
+// are answered before the window system is touched, so they work without a
+// display; anything else is judged after QApplication has taken its own
+// options (-platform and the like). Returns the exit status when the program
+// is not to start.
+std::optional<int> handleCommandLine(QCommandLineParser& parser, const QStringList& arguments,
+                                     bool final) {
+    const bool parsed = parser.parse(arguments);
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(usageText(parser)), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("BrelvoMP3 %s\n", BRELVO_VERSION);
+        return 0;
+    }
+    if (final && (!parsed || !parser.positionalArguments().isEmpty())) {
+        const QString what = parsed ? QStringLiteral("unexpected argument: ") + parser.positionalArguments().first()
+                                    : parser.errorText();
+        std::fprintf(stderr, "brelvomp3: %s\n%s", qPrintable(what), qPrintable(usageText(parser)));
+        return 2;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Searches an MP3 search service and downloads songs. It keeps its song store\n"
+        "mysong.mdb in the working directory (it never creates it) and downloads into\n"
+        "downmp3/ there. BRELVOMP3_SEARCH_HOST names the search service (host or\n"
+        "host:port)."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    if (auto status = handleCommandLine(parser, rawArguments(argc, argv), false)) return *status;
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("BrelvoMP3"));
+    QApplication::setApplicationVersion(QStringLiteral(BRELVO_VERSION));
+    if (auto status = handleCommandLine(parser, QApplication::arguments(), true)) return *status;
     app::installFontSubstitutions();
     app::QtTranslations qtTranslations;
     platform::UiHandoff handoff;

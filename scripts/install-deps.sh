@@ -18,6 +18,7 @@ packages=(
   # Qt's own dialog texts in Chinese.
   qt6-translations-l10n
   curl ca-certificates
+  desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()

@@ -26,8 +26,14 @@ std::optional<int> parsePort(const char* text) {
     return port;
 }
 
+constexpr const char* kUsage =
+    "usage: demo-service [--port N]\n"
+    "  Serves the demo search service on 127.0.0.1 port N (0 or absent: any free\n"
+    "  port), prints its address on the first line and serves until SIGINT or\n"
+    "  SIGTERM.\n";
+
 int usage() {
-    std::cerr << "usage: demo-service [--port N]   (N = 0 or absent: any free port)\n";
+    std::cerr << kUsage;
     return 2;
 }
 
@@ -37,6 +43,10 @@ int main(int argc, char** argv) {
     int port = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
         if (arg == "--port" && i + 1 < argc) {
             const auto parsed = parsePort(argv[++i]);
             if (!parsed) return usage();

@@ -1,11 +1,23 @@
 // mkstore PATH: creates an empty song store with table tab1 (title, url2, keys).
 #include <cstdio>
+#include <cstring>
 
 #include "store/SongStore.h"
 
+namespace {
+constexpr const char* kUsage =
+    "usage: mkstore PATH\n"
+    "  Creates an empty song store (table tab1: title, url2, keys) at PATH.\n"
+    "  BrelvoMP3 opens mysong.mdb in its working directory and never creates it.\n";
+}
+
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: mkstore PATH\n");
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (argc != 2 || argv[1][0] == '-') {
+        std::fputs(kUsage, stderr);
         return 2;
     }
     try {
