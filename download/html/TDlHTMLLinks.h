@@ -1,0 +1,90 @@
+#pragma once
+// The links of a page, in order. Each link is allocated once and keeps its
+// address until it is removed or the collection dies, also when links are
+// added or sorted.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "download/html/TDlHTMLLink.h"
+
+namespace dl {
+
+class TDlHTMLObject;
+
+class TDlHTMLLinks {
+    using Storage = std::vector<std::unique_ptr<TDlHTMLLink>>;
+
+public:
+    // Walks the links themselves rather than their owners.
+    template <class Link, class Base>
+    class Iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = TDlHTMLLink;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Link*;
+        using reference = Link&;
+
+        Iterator() = default;
+        explicit Iterator(Base it) : it_(it) {}
+        Link& operator*() const { return **it_; }
+        Link* operator->() const { return it_->get(); }
+        Iterator& operator++() {
+            ++it_;
+            return *this;
+        }
+        Iterator operator++(int) {
+            Iterator old = *this;
+            ++it_;
+            return old;
+        }
+        bool operator==(const Iterator& other) const = default;
+
+    private:
+        Base it_{};
+    };
+    using iterator = Iterator<TDlHTMLLink, Storage::iterator>;
+    using const_iterator = Iterator<const TDlHTMLLink, Storage::const_iterator>;
+
+    explicit TDlHTMLLinks(TDlHTMLObject* owner = nullptr) : owner_(owner) {}
+    TDlHTMLLinks(const TDlHTMLLinks&) = delete;
+    TDlHTMLLinks& operator=(const TDlHTMLLinks&) = delete;
+
+    // The page object the links belong to.
+    TDlHTMLObject* owner() const { return owner_; }
+
+    std::int32_t count() const { return static_cast<std::int32_t>(links_.size()); }
+    bool empty() const { return links_.empty(); }
+    TDlHTMLLink& operator[](std::int32_t i) { return *links_.at(static_cast<std::size_t>(i)); }
+    const TDlHTMLLink& operator[](std::int32_t i) const { return *links_.at(static_cast<std::size_t>(i)); }
+    // The index of this very link, or -1.
+    std::int32_t indexOf(const TDlHTMLLink* link) const;
+
+    iterator begin() { return iterator(links_.begin()); }
+    iterator end() { return iterator(links_.end()); }
+    const_iterator begin() const { return const_iterator(links_.begin()); }
+    const_iterator end() const { return const_iterator(links_.end()); }
+
+    // A new link at the end.
+    TDlHTMLLink& add();
+    void remove(std::int32_t i);
+    void clear();
+    // Removes every link without a place in the page (SourcePos below 1).
+    void removeUnplaced();
+    // Stable: links of equal position keep their order.
+    void sortBySourcePos();
+
+    // Counts changes of the order and of the links' URLs, so that whatever is
+    // worked out from them can tell when it is out of date.
+    std::uint64_t changeCount() const { return changes_; }
+    void noteChange() { ++changes_; }
+
+private:
+    TDlHTMLObject* owner_;
+    Storage links_;
+    std::uint64_t changes_ = 0;
+};
+
+}  // namespace dl
