@@ -44,6 +44,8 @@ public:
     void setLocalFile(std::string file) { localFile_ = std::move(file); }
 
 private:
+    friend class TDlHTMLLinks;  // sets the collection of the links it makes in blocks
+
     TDlHTMLLinks* collection_;
     std::string classCode_;
     std::string codeBase_;

@@ -8,15 +8,21 @@ namespace dl {
 
 std::int32_t TDlHTMLLinks::indexOf(const TDlHTMLLink* link) const {
     for (std::size_t i = 0; i < links_.size(); ++i) {
-        if (links_[i].get() == link) return static_cast<std::int32_t>(i);
+        if (links_[i] == link) return static_cast<std::int32_t>(i);
     }
     return -1;
 }
 
 TDlHTMLLink& TDlHTMLLinks::add() {
-    links_.push_back(std::make_unique<TDlHTMLLink>(this));
+    if (usedInLastBlock_ == kBlockSize) {
+        blocks_.push_back(std::make_unique<TDlHTMLLink[]>(kBlockSize));
+        usedInLastBlock_ = 0;
+    }
+    TDlHTMLLink& link = blocks_.back()[usedInLastBlock_++];
+    link.collection_ = this;
+    links_.push_back(&link);
     noteChange();
-    return *links_.back();
+    return link;
 }
 
 void TDlHTMLLinks::remove(std::int32_t i) {
@@ -27,21 +33,35 @@ void TDlHTMLLinks::remove(std::int32_t i) {
 
 void TDlHTMLLinks::clear() {
     links_.clear();
+    blocks_.clear();
+    usedInLastBlock_ = kBlockSize;
     noteChange();
 }
 
 void TDlHTMLLinks::removeUnplaced() {
-    std::erase_if(links_, [](const std::unique_ptr<TDlHTMLLink>& link) { return link->SourcePos() < 1; });
+    std::erase_if(links_, [](const TDlHTMLLink* link) { return link->SourcePos() < 1; });
     noteChange();
 }
 
+// After a load the links are in page order but for an applet whose code base
+// stands before its code, so an insertion sort is linear there; it hands
+// over to a merge sort once it has moved as many links as there are.
 void TDlHTMLLinks::sortBySourcePos() {
-    const auto bySourcePos = [](const std::unique_ptr<TDlHTMLLink>& a, const std::unique_ptr<TDlHTMLLink>& b) {
+    const auto bySourcePos = [](const TDlHTMLLink* a, const TDlHTMLLink* b) {
         return a->SourcePos() < b->SourcePos();
     };
     if (std::is_sorted(links_.begin(), links_.end(), bySourcePos)) return;
-    std::stable_sort(links_.begin(), links_.end(), bySourcePos);
     noteChange();
+    std::size_t moves = 0;
+    for (std::size_t i = 1; i < links_.size(); ++i) {
+        for (std::size_t j = i; j > 0 && bySourcePos(links_[j], links_[j - 1]); --j) {
+            std::swap(links_[j], links_[j - 1]);
+            if (++moves > links_.size()) {
+                std::stable_sort(links_.begin(), links_.end(), bySourcePos);
+                return;
+            }
+        }
+    }
 }
 
 }  // namespace dl

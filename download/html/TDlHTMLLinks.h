@@ -1,7 +1,8 @@
 #pragma once
-// The links of a page, in order. Each link is allocated once and keeps its
-// address until it is removed or the collection dies, also when links are
-// added or sorted.
+// The links of a page, in order. A link keeps its address for as long as the
+// collection holds it, whatever is added, removed or sorted: links live in
+// blocks (a page may have hundreds of thousands), the order is a list of
+// pointers. A removed link's memory stays with the collection until clear.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -14,10 +15,10 @@ namespace dl {
 class TDlHTMLObject;
 
 class TDlHTMLLinks {
-    using Storage = std::vector<std::unique_ptr<TDlHTMLLink>>;
+    using Storage = std::vector<TDlHTMLLink*>;
 
 public:
-    // Walks the links themselves rather than their owners.
+    // Walks the links themselves rather than pointers to them.
     template <class Link, class Base>
     class Iterator {
     public:
@@ -30,7 +31,7 @@ public:
         Iterator() = default;
         explicit Iterator(Base it) : it_(it) {}
         Link& operator*() const { return **it_; }
-        Link* operator->() const { return it_->get(); }
+        Link* operator->() const { return *it_; }
         Iterator& operator++() {
             ++it_;
             return *this;
@@ -82,7 +83,11 @@ public:
     void noteChange() { ++changes_; }
 
 private:
+    static constexpr std::size_t kBlockSize = 256;
+
     TDlHTMLObject* owner_;
+    std::vector<std::unique_ptr<TDlHTMLLink[]>> blocks_;
+    std::size_t usedInLastBlock_ = kBlockSize;
     Storage links_;
     std::uint64_t changes_ = 0;
 };

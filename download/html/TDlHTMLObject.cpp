@@ -31,19 +31,23 @@ public:
         // valuePos is 1-based and names the byte before the value: as a 0-based
         // offset it is the end of the text kept before the value.
         const std::size_t keepEnd = value.valuePos;
-        if (keepEnd < copyFrom_ || keepEnd >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        if (keepEnd < copyFrom_ || keepEnd >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+            leftUnplaced_ = true;
             return;
+        }
         prototype_.append(page_, copyFrom_, keepEnd - copyFrom_);
         copyFrom_ = keepEnd + value.value.size();
         link.setSourcePos(static_cast<std::int32_t>(prototype_.size() + 1));
     }
 
     void finish() { prototype_.append(page_, std::min(copyFrom_, page_.size())); }
+    bool leftUnplaced() const { return leftUnplaced_; }
 
 private:
     std::string_view page_;
     std::string& prototype_;
     std::size_t copyFrom_ = 0;  // 0-based offset of the first byte not yet in the prototype
+    bool leftUnplaced_ = false;
 };
 
 // The tags that hold one link in one attribute.
@@ -59,31 +63,36 @@ constexpr std::array<LinkTag, 4> kLinkTags{{
     {"BODY", "BACKGROUND", LT_BODY},
 }};
 
-// A class link and, with a code base, the code base's own link, cut in the
+// A class link when there is a code and a code base link when there is a
+// code base (a link without its value would be dropped anyway), cut in the
 // order their values stand in the page.
 void addAppletLinks(const TDlWebTagToken& tag, TDlHTMLLinks& links, PrototypeCutter& cutter) {
     const Attribute* code = tag.attribute("CODE");
     const Attribute* codeBase = tag.attribute("CODEBASE");
-    TDlHTMLLink& classLink = links.add();
-    classLink.setLinkType(LT_CLASS);
-    classLink.setCodeBase(codeBase != nullptr ? codeBase->value : std::string_view());
-    classLink.setClassCode(code != nullptr ? code->value : std::string_view());
-    classLink.setURL(classLink.CodeBase() + classLink.ClassCode());
+    const std::string codeBaseText = stripLinkText(codeBase != nullptr ? codeBase->value : std::string_view());
+    TDlHTMLLink* classLink = nullptr;
+    if (code != nullptr) {
+        classLink = &links.add();
+        classLink->setLinkType(LT_CLASS);
+        classLink->setCodeBase(codeBaseText);
+        classLink->setClassCode(code->value);
+        classLink->setURL(classLink->CodeBase() + classLink->ClassCode());
+    }
     TDlHTMLLink* codeBaseLink = nullptr;
     if (codeBase != nullptr) {
         codeBaseLink = &links.add();
         codeBaseLink->setLinkType(LT_NONE);
-        codeBaseLink->setURL(classLink.CodeBase());
+        codeBaseLink->setURL(codeBaseText);
         codeBaseLink->setLocal(true);
-        codeBaseLink->setLocalFile(classLink.CodeBase());
+        codeBaseLink->setLocalFile(codeBaseText);
     }
-    if (code != nullptr && codeBase != nullptr && codeBase->valuePos < code->valuePos) {
+    if (classLink != nullptr && codeBaseLink != nullptr && codeBase->valuePos < code->valuePos) {
         cutter.cut(*codeBase, *codeBaseLink);
-        cutter.cut(*code, classLink);
+        cutter.cut(*code, *classLink);
         return;
     }
-    if (code != nullptr) cutter.cut(*code, classLink);
-    if (codeBase != nullptr) cutter.cut(*codeBase, *codeBaseLink);
+    if (classLink != nullptr) cutter.cut(*code, *classLink);
+    if (codeBaseLink != nullptr) cutter.cut(*codeBase, *codeBaseLink);
 }
 
 std::string_view attributeValue(const TDlWebTagToken& tag, std::string_view name) {
@@ -126,9 +135,9 @@ void TDlHTMLObject::loadPage(std::string_view text) {
         } else {
             for (const LinkTag& linkTag : kLinkTags) {
                 if (!equalsIgnoringAsciiCase(name, linkTag.tag)) continue;
-                TDlHTMLLink& link = links_.add();
-                link.setLinkType(linkTag.type);
                 if (const Attribute* value = tag.attribute(linkTag.attribute)) {
+                    TDlHTMLLink& link = links_.add();
+                    link.setLinkType(linkTag.type);
                     link.setURL(value->value);
                     cutter.cut(*value, link);
                 }
@@ -137,20 +146,29 @@ void TDlHTMLObject::loadPage(std::string_view text) {
         }
     }
     cutter.finish();
-    links_.removeUnplaced();
+    // Only a value beyond the reach of a SourcePos leaves its link unplaced.
+    if (cutter.leftUnplaced()) links_.removeUnplaced();
 }
 
 std::string TDlHTMLObject::pageText() {
     links_.sortBySourcePos();
+    std::size_t written = prototype_.size();
+    for (const TDlHTMLLink& link : links_) written += link.URL().size();
     std::string page;
-    page.reserve(prototype_.size() + prototype_.size() / 8);
+    page.reserve(written);
     std::size_t from = 0;
     for (const TDlHTMLLink& link : links_) {
         // A place set from outside cannot send the text backwards or past its end.
         const std::size_t place = link.SourcePos() < 1 ? 0 : static_cast<std::size_t>(link.SourcePos()) - 1;
         const std::size_t to = std::clamp(place, from, prototype_.size());
         page.append(prototype_, from, to - from);
-        page += link.LinkType() == LT_CLASS ? link.ClassCode() : linkUrl(link);
+        if (link.LinkType() == LT_CLASS) {
+            page += link.ClassCode();
+        } else if (linkConversion_ == lcNone) {
+            page += link.URL();
+        } else {
+            page += linkUrl(link);
+        }
         from = to;
     }
     page.append(prototype_, from);
