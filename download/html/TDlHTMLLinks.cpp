@@ -14,8 +14,9 @@ std::int32_t TDlHTMLLinks::indexOf(const TDlHTMLLink* link) const {
 }
 
 TDlHTMLLink& TDlHTMLLinks::add() {
-    if (usedInLastBlock_ == kBlockSize) {
-        blocks_.push_back(std::make_unique<TDlHTMLLink[]>(kBlockSize));
+    if (usedInLastBlock_ == lastBlockSize_) {
+        lastBlockSize_ = blocks_.empty() ? kFirstBlockSize : std::min(2 * lastBlockSize_, kLargestBlockSize);
+        blocks_.push_back(std::make_unique<TDlHTMLLink[]>(lastBlockSize_));
         usedInLastBlock_ = 0;
     }
     TDlHTMLLink& link = blocks_.back()[usedInLastBlock_++];
@@ -34,7 +35,8 @@ void TDlHTMLLinks::remove(std::int32_t i) {
 void TDlHTMLLinks::clear() {
     links_.clear();
     blocks_.clear();
-    usedInLastBlock_ = kBlockSize;
+    lastBlockSize_ = 0;
+    usedInLastBlock_ = 0;
     noteChange();
 }
 

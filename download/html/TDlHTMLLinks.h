@@ -5,6 +5,7 @@
 // pointers. A removed link's memory stays with the collection until clear.
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -83,11 +84,14 @@ public:
     void noteChange() { ++changes_; }
 
 private:
-    static constexpr std::size_t kBlockSize = 256;
+    // Blocks grow from a few links for a small page to 256.
+    static constexpr std::size_t kFirstBlockSize = 8;
+    static constexpr std::size_t kLargestBlockSize = 256;
 
     TDlHTMLObject* owner_;
     std::vector<std::unique_ptr<TDlHTMLLink[]>> blocks_;
-    std::size_t usedInLastBlock_ = kBlockSize;
+    std::size_t lastBlockSize_ = 0;
+    std::size_t usedInLastBlock_ = 0;
     Storage links_;
     std::uint64_t changes_ = 0;
 };

@@ -171,6 +171,16 @@ TEST(PageObject, LinksKeepTheirAddressesWhenRegenerationSortsThem) {
     EXPECT_EQ(page.Links().indexOf(classLink), 1);
     EXPECT_EQ(page.Links()[1].collection(), &page.Links());
     EXPECT_EQ(page.Links().owner(), &page);
+
+    // Across many blocks and a removal.
+    std::vector<dl::TDlHTMLLink*> added;
+    for (int i = 0; i < 1000; ++i) added.push_back(&page.Links().add());
+    added[999]->setURL("last");
+    page.Links().remove(0);
+    EXPECT_EQ(&page.Links()[0], classLink);
+    EXPECT_EQ(&page.Links()[1], image);
+    EXPECT_EQ(page.Links().indexOf(added[500]), 502);
+    EXPECT_EQ(page.Links()[1001].URL(), "last");
 }
 
 TEST(PageObject, LinkTextByConversion) {
@@ -226,6 +236,7 @@ TEST(PageObject, AbsoluteUrls) {
         // A fragment stays on the page itself.
         {"http://srv1/a/b/page.htm?x=1#old", "#top", "http://srv1/a/b/page.htm?x=1#top"},
         {"http://srv1/a/b/page.htm", "#", "http://srv1/a/b/page.htm#"},
+        {"http://srv1/a/b/page.htm?q#z", "", "http://srv1/a/b/page.htm?q"},
         // What does not make a URL stays as written.
         {"http://srv1/a/b/page.htm", "javascript:go()", "javascript:go()"},
         {"http://srv1/a/b/page.htm", "x\ty.gif", "x\ty.gif"},
@@ -240,6 +251,9 @@ TEST(PageObject, AbsoluteUrls) {
         {"http://srv1/a/page.htm", "\\img\\x.gif", "http://srv1/a/\\img\\x.gif"},
         {"http://srv1/a/page.htm", "http:x.gif", "http:x.gif"},
         {"http://srv1", "x.gif", "http://srv1/x.gif"},
+        {"http://srv1/a/page.htm", "//other", "http://other/"},
+        {"http://srv1/a/page.htm", "HTTP://Other/X", "http://Other/X"},
+        {"http://srv1/a/page.htm", "http://other/b c", "http://other/b c"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.base + " + " + c.url);

@@ -36,30 +36,30 @@ std::vector<std::string> tokenize(const std::string& page) {
 
 using Tokens = std::vector<std::string>;
 
-TEST(Tokenizer, TextRunsAndBlanks) {
-    struct Case {
-        std::string page;
-        Tokens tokens;
-    };
-    const std::vector<Case> cases = {
-        {"", {"EOF"}},
-        {"ab  c\t\r\n d", {"`ab`", "` `", "`c`", "` `", "`d`", "EOF"}},
-        {"  x", {"` `", "`x`", "EOF"}},
-        {"a>b=\"c'<p>d", {"`a>b=\"c'`", "<p>", "`d`", "EOF"}},
-        {"\xB8\xE8<b>", {"`\xB8\xE8`", "<b>", "EOF"}},
-    };
-    for (const Case& c : cases) {
+struct TokenCase {
+    std::string page;
+    Tokens tokens;
+};
+
+void expectTokens(const std::vector<TokenCase>& cases) {
+    for (const TokenCase& c : cases) {
         SCOPED_TRACE(c.page);
         EXPECT_EQ(tokenize(c.page), c.tokens);
     }
 }
 
+TEST(Tokenizer, TextRunsAndBlanks) {
+    expectTokens({
+        {"", {"EOF"}},
+        {"ab  c\t\r\n d", {"`ab`", "` `", "`c`", "` `", "`d`", "EOF"}},
+        {"  x", {"` `", "`x`", "EOF"}},
+        {"a>b=\"c'<p>d", {"`a>b=\"c'`", "<p>", "`d`", "EOF"}},
+        {"\xB8\xE8<b>", {"`\xB8\xE8`", "<b>", "EOF"}},
+    });
+}
+
 TEST(Tokenizer, TagsAttributesAndValuePositions) {
-    struct Case {
-        std::string page;
-        Tokens tokens;
-    };
-    const std::vector<Case> cases = {
+    expectTokens({
         // Quoted: the opening quote's position. Unquoted: the byte before.
         {"<a href=\"x.htm\">", {"<a href=x.htm@9>", "EOF"}},
         {"<a href='x.htm'>", {"<a href=x.htm@9>", "EOF"}},
@@ -82,19 +82,11 @@ TEST(Tokenizer, TagsAttributesAndValuePositions) {
         // "<" followed by no name: the next byte is eaten with it.
         {"<>a", {"<>", "EOF"}},
         {"<> <a href=x>y", {"< href=x@11>", "`y`", "EOF"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.page);
-        EXPECT_EQ(tokenize(c.page), c.tokens);
-    }
+    });
 }
 
 TEST(Tokenizer, WhatEndsAtTheEndOfTheText) {
-    struct Case {
-        std::string page;
-        Tokens tokens;
-    };
-    const std::vector<Case> cases = {
+    expectTokens({
         {"a<", {"`a`", "EOF"}},
         {"<a", {"EOF"}},
         {"<a ", {"<a>", "EOF"}},
@@ -104,19 +96,11 @@ TEST(Tokenizer, WhatEndsAtTheEndOfTheText) {
         {"<a href", {"<a>", "EOF"}},
         {"<!-- <a href=x>", {"<!-->", "EOF"}},
         {"<!--", {"EOF"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.page);
-        EXPECT_EQ(tokenize(c.page), c.tokens);
-    }
+    });
 }
 
 TEST(Tokenizer, Comments) {
-    struct Case {
-        std::string page;
-        Tokens tokens;
-    };
-    const std::vector<Case> cases = {
+    expectTokens({
         {"<!-- <a href=x> -->y", {"<!-->", "`y`", "EOF"}},
         {"<!---->y", {"<!-->", "`y`", "EOF"}},
         {"<!-->y", {"<!-->", "`y`", "EOF"}},
@@ -128,11 +112,7 @@ TEST(Tokenizer, Comments) {
         {"<!--a-- b>c-->d", {"<!-->", "`d`", "EOF"}},
         {"<!--a\"b-->c", {"<!-->", "`c`", "EOF"}},
         {"<!DOCTYPE html>", {"<!DOCTYPE>", "EOF"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.page);
-        EXPECT_EQ(tokenize(c.page), c.tokens);
-    }
+    });
 }
 
 TEST(Tokenizer, TokensKnowTheirBytes) {
