@@ -23,6 +23,7 @@ class PrototypeCutter {
 public:
     PrototypeCutter(std::string_view page, std::string& prototype) : page_(page), prototype_(prototype) {
         prototype_.clear();
+        prototype_.reserve(page.size());
     }
 
     // Cuts the value out when it lies after what is cut already and its place
@@ -105,6 +106,7 @@ std::string_view attributeValue(const TDlWebTagToken& tag, std::string_view name
 TDlHTMLObject::TDlHTMLObject() : links_(this) {}
 
 void TDlHTMLObject::clear() {
+    loadedSize_ = 0;
     title_.clear();
     prototype_.clear();
     links_.clear();
@@ -113,6 +115,7 @@ void TDlHTMLObject::clear() {
 
 void TDlHTMLObject::loadPage(std::string_view text) {
     clear();
+    loadedSize_ = text.size();
     TDlWebHTMLLex lex(text);
     PrototypeCutter cutter(text, prototype_);
     std::optional<std::size_t> titleStart;
@@ -152,10 +155,9 @@ void TDlHTMLObject::loadPage(std::string_view text) {
 
 std::string TDlHTMLObject::pageText() {
     links_.sortBySourcePos();
-    std::size_t written = prototype_.size();
-    for (const TDlHTMLLink& link : links_) written += link.URL().size();
     std::string page;
-    page.reserve(written);
+    // Links as written give the loaded size again; absolute ones need more.
+    page.reserve(linkConversion_ == lcNone ? loadedSize_ : loadedSize_ + loadedSize_ / 4);
     std::size_t from = 0;
     for (const TDlHTMLLink& link : links_) {
         // A place set from outside cannot send the text backwards or past its end.

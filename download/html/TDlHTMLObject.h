@@ -86,6 +86,7 @@ private:
     TDlLinkConversion linkConversion_ = lcOffline;
     TDlHTMLItems items_;
     mutable FindIndex findIndex_;
+    std::size_t loadedSize_ = 0;  // bytes of the page last loaded
 };
 
 }  // namespace dl

@@ -83,15 +83,24 @@ void TDlWebHTMLLex::readAttributes() {
 }
 
 // The comment runs from "<" to the first "-->" in the text read so far (the
-// name included), found with one forward search.
+// name included, so "<!-->" is a whole comment). One forward search from ">"
+// to ">": comment text has more dashes than closing brackets.
 void TDlWebHTMLLex::skipComment(std::size_t start, std::string_view name) {
     if (name.substr(kCommentName.size()).find("--") != std::string_view::npos && !atEnd() &&
         peekByte() == '>') {
         moveTo(position() + 1);
         return;
     }
-    const std::size_t close = text().find("-->", start + 1);
-    moveTo(close == std::string_view::npos ? text().size() : close + 3);
+    const std::string_view page = text();
+    const std::size_t firstClose = start + 1 + kCommentName.size();  // the earliest ">" of a "-->"
+    for (std::size_t close = page.find('>', firstClose); close != std::string_view::npos;
+         close = page.find('>', close + 1)) {
+        if (page[close - 1] == '-' && page[close - 2] == '-') {
+            moveTo(close + 1);
+            return;
+        }
+    }
+    moveTo(page.size());
 }
 
 }  // namespace dl
