@@ -63,6 +63,10 @@ std::string normalizeUrl(std::string_view absoluteUrl) {
     std::string normal = parts->scheme;
     normal += "://";
     normal += parts->host;
+    // A page served from another port than the scheme's own must still find
+    // its own links: without the port no absolute link of it would match.
+    const int defaultPort = equalsIgnoringAsciiCase(parts->scheme, "http") ? 80 : 21;
+    if (parts->port != defaultPort) normal += ":" + std::to_string(parts->port);
     normal += parts->urlPath;
     normal += withoutFragment(parts->extraInfo);
     return normal;

@@ -19,7 +19,8 @@ public:
 std::string decodeUrl(std::string_view url);
 
 // The decoded URL; for the schemes HTTP and FTP (any case) only scheme "://"
-// host path and the extra part up to its first "#" that no "&" follows. A URL
+// host, ":" port when it is not the scheme's own, path and the extra part up
+// to its first "#" that no "&" follows. A URL
 // that does not split stays decoded. Throws UrlDecodeError.
 std::string normalizeUrl(std::string_view absoluteUrl);
 

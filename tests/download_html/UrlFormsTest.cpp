@@ -51,7 +51,9 @@ TEST(UrlForms, NormalizedForm) {
     };
     const std::vector<Case> cases = {
         {"http://srv1/a/b.gif", "http://srv1/a/b.gif"},
-        {"http://u:p@srv1:8080/a/b.gif", "http://srv1/a/b.gif"},
+        {"http://u:p@srv1:8080/a/b.gif", "http://srv1:8080/a/b.gif"},
+        {"http://srv1:80/a/b.gif", "http://srv1/a/b.gif"},
+        {"ftp://srv1:2121/a", "ftp://srv1:2121/a"},
         {"FTP://srv1/pub/x.gif", "ftp://srv1/pub/x.gif"},
         {"http://srv1/a%20b+c.gif", "http://srv1/a b c.gif"},
         {"http://srv1/x.htm?a=1#top", "http://srv1/x.htm?a=1"},
