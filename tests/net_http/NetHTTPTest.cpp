@@ -293,16 +293,24 @@ TEST_F(HttpClientTest, RedirectLoopEndsInAFailureAtTheLimit) {
     EXPECT_EQ(server.requests().size(), 3u);
 }
 
-TEST_F(HttpClientTest, InterimContinueIsSkipped) {
-    ScriptedHttpServer server({{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}});
+TEST_F(HttpClientTest, InterimAnswersAreSkipped) {
+    ScriptedHttpServer server(
+        {{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"},
+         {"HTTP/1.1 102 Processing\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\n"
+          "HTTP/1.1 199 Misc\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\npage"},
+         ok("kept")});
     EXPECT_EQ(http.Get(server.url("/")), "ok");
+    EXPECT_EQ(http.Get(server.url("/")), "page");
+    EXPECT_EQ(http.Response().StatusCode(), 200);
+    EXPECT_EQ(http.Get(server.url("/")), "kept");
+    EXPECT_EQ(server.connectionCount(), 1);
 }
 
-TEST_F(HttpClientTest, RefusedInterimAnswerDropsTheConnectionItsFinalAnswerIsStillOn) {
+TEST_F(HttpClientTest, SwitchingProtocolsFailsAndDropsTheConnection) {
     ScriptedHttpServer server(
-        {{"HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"},
+        {{"HTTP/1.1 101 Switching Protocols\r\nUpgrade: h2c\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"},
          ok("fresh")});
-    EXPECT_EQ(protocolFailure([&] { http.Get(server.url("/a")); }).ReplyCode(), 103);
+    EXPECT_EQ(protocolFailure([&] { http.Get(server.url("/a")); }).ReplyCode(), 101);
     EXPECT_FALSE(http.IsConnected());
     EXPECT_EQ(http.Get(server.url("/b")), "fresh");
     EXPECT_EQ(server.connectionCount(), 2);
