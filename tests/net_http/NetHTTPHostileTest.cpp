@@ -188,6 +188,19 @@ TEST_F(HttpHostile, ChunkSizesBeyond63BitsAndEndlessTrailersFail) {
     EXPECT_EQ(http.Get(server.url("/")), "fine");
 }
 
+// ---- interim answers ------------------------------------------------------------
+
+TEST_F(HttpHostile, InterimAnswersBeforeTheAnswerAreSkipped) {
+    ScriptedHttpServer server(
+        {Reply("HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\nHTTP/1.1 102 Processing\r\n\r\n"
+               "HTTP/1.1 199 Misc\r\n\r\n" + ok("page")),
+         ok("kept")});
+    EXPECT_EQ(http.Get(server.url("/")), "page");
+    EXPECT_EQ(http.Response().StatusCode(), 200);
+    EXPECT_EQ(http.Get(server.url("/")), "kept");
+    EXPECT_EQ(server.connectionCount(), 1);
+}
+
 // ---- headers nobody needs ---------------------------------------------------------
 
 TEST_F(HttpHostile, DateHeadersThatDoNotParseNeverCostThePage) {
