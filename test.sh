@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the normal build, the same tests
-# under AddressSanitizer + UndefinedBehaviorSanitizer, and a short run of each
-# fuzz target.
+# under AddressSanitizer + UndefinedBehaviorSanitizer and under
+# ThreadSanitizer, and a short run of each fuzz target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 cd "$root"
@@ -24,13 +24,27 @@ echo "== tests under ASan + UBSan"
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 | tee build-asan/ctest.log
 
+echo "== build (ThreadSanitizer, clang)"
+# Tests are listed when they run, not when they are built, so that the
+# listing too runs without address-space randomisation (below).
+"$root/scripts/build.sh" build-tsan -DBRELVO_TSAN=ON -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
+echo "== tests under ThreadSanitizer"
+# Qt is not built with ThreadSanitizer: its internals are suppressed. Clang
+# 14's ThreadSanitizer cannot run under the address-space randomisation of
+# some kernels, hence setarch -R.
+TSAN_OPTIONS="suppressions=$root/scripts/sanitizers/tsan-qt.supp" \
+  setarch "$(uname -m)" -R ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 \
+  | tee build-tsan/ctest.log
+
 echo "== fuzz targets (smoke run)"
 "$root/scripts/build.sh" build-fuzz -DBRELVO_FUZZ=ON -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
 "$root/scripts/fuzz-smoke.sh" build-fuzz "${FUZZ_SECONDS:-10}" | tee build-fuzz/fuzz.log
 
-# One closing line over all three runs: CTest's counts twice, plus one per
-# fuzz target (each run reached this point, so none failed).
+# One closing line over all four runs: CTest's counts three times, plus one
+# per fuzz target (each run reached this point, so none failed).
 count() { grep -Eo 'out of [0-9]+' "$1" | tail -n 1 | grep -Eo '[0-9]+'; }
 fuzzed=$(grep -c ', no failure$' build-fuzz/fuzz.log || true)
-total=$(( $(count build/ctest.log) + $(count build-asan/ctest.log) + fuzzed ))
+total=$(( $(count build/ctest.log) + $(count build-asan/ctest.log) + $(count build-tsan/ctest.log) + fuzzed ))
 echo "all: $total passed, 0 failed"

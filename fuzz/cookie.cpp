@@ -39,6 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         } catch (const net::ConversionError&) {
         }
+        // Nothing lingers unstored, and the store keeps to its bounds.
+        net::TNetCookies& store = manager.CookieCollection();
+        if (store.count() != store.storedCount() || store.storedCount() > net::TNetCookies::kMaxCookies)
+            __builtin_trap();
+        for (std::int32_t d = 0; d < store.index().count(); ++d)
+            if (store.index().object(d)->count() > net::TNetCookies::kMaxCookiesPerDomain) __builtin_trap();
     }
     (void)manager.CookieHeaderText(net::TNetURI("http://" + host + "/"), false);
     return 0;

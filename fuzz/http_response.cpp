@@ -27,13 +27,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (flags & 0x40) http.ProtocolVersion = net::pv1_0;
     if (flags & 0x80) http.SetMaxLineAction(net::maSplit);
 
-    for (const char* url : {"http://fuzz.test/zsmp3?ty=1&word=a&bg=1", "http://fuzz.test/next"}) {
+    // The second call reads into a page of limited size, as the program does.
+    http.UnusedBodyLimit = 4096;
+    const char* urls[] = {"http://fuzz.test/zsmp3?ty=1&word=a&bg=1", "http://fuzz.test/next"};
+    for (int call = 0; call < 2; ++call) {
+        net::TNetLimitedMemoryStream limited(4096);
+        net::TNetMemoryStream unlimited;
+        net::TNetMemoryStream& page = call == 0 ? unlimited : limited;
         try {
-            const std::string body = http.Get(url);
-            (void)body;
+            http.Get(urls[call], page);
+            // A head the client took stays within its bounds.
+            if (http.Response().RawHeaders.count() > net::TNetHTTP::kMaxHeaderLines) __builtin_trap();
         } catch (const net::ENetException&) {
             // Every malformed response must end as one of the client's failures.
         }
+        if (page.Size() > 4096 && call == 1) __builtin_trap();
     }
     http.SetIOHandler(nullptr);
     return 0;

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "http/NetHTTPHeaderInfo.h"
 
@@ -21,7 +23,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         response.ParseRawHeaders();
         if (response.HasContentLength() != (response.ContentLength() >= 0)) __builtin_trap();
+        // A length that was taken is the one every Content-Length line gives.
+        std::vector<std::string> lengths;
+        response.RawHeaders.ExtractValues("Content-Length", &lengths);
+        if (lengths.empty() != (response.ContentLength() == -1)) __builtin_trap();
+        for (const std::string& length : lengths)
+            if (length.find(std::to_string(response.ContentLength())) == std::string::npos) __builtin_trap();
+        // Dates never fail; one that is set lies within the years a date can name.
+        for (const net::TDateTime date : {response.Date, response.LastModified, response.Expires})
+            if (date != 0 && !(date > -700000 && date < 3000000)) __builtin_trap();
     } catch (const net::ConversionError&) {
+    } catch (const net::ENetInvalidContentLength&) {
     }
 
     net::TNetRequestHeaderInfo request;
@@ -34,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         request.LastModified = 0;
         request.BuildRawHeaders();
     } catch (const net::ConversionError&) {
+    } catch (const net::ENetInvalidContentLength&) {
     }
     return 0;
 }

@@ -309,51 +309,89 @@ void ReadWriteLock::unlockWrite() {
 
 TNetCookies::~TNetCookies() = default;
 
-void TNetCookies::eraseItem(const TNetNetscapeCookie& cookie) {
-    const auto it = std::find_if(items_.begin(), items_.end(),
-                                 [&](const std::unique_ptr<TNetNetscapeCookie>& item) { return item.get() == &cookie; });
-    if (it != items_.end()) items_.erase(it);
+TNetCookies::Item& TNetCookies::itemOf(const TNetNetscapeCookie& cookie) {
+    const auto it = items_.find(&cookie);
+    if (it == items_.end()) throw ENetException("Cookie not in the collection.");
+    return it->second;
 }
 
-void TNetCookies::unindex(const TNetNetscapeCookie& cookie) {
-    for (std::int32_t d = 0; d < index_.count(); ++d) {
-        CookieNameList& names = *index_.object(d);
-        for (std::int32_t n = 0; n < names.count(); ++n) {
-            if (names.object(n) == &cookie) {
-                // The domain entry stays, even when its list becomes empty.
-                names.remove(n);
-                return;
-            }
+std::int32_t TNetCookies::domainEntry(const std::string& domain) {
+    const auto [it, added] = domainPositions_.try_emplace(upperAscii(domain), index_.count());
+    if (added) index_.add(domain, std::make_unique<CookieNameList>());
+    return it->second;
+}
+
+void TNetCookies::noteUse(Item& item) {
+    item.lastUse = ++useClock_;
+    useOrder_.splice(useOrder_.end(), useOrder_, item.use);
+}
+
+void TNetCookies::evictLeastRecentlyUsedOf(CookieNameList& names) {
+    TNetNetscapeCookie* oldest = nullptr;
+    std::uint64_t oldestUse = 0;
+    for (std::int32_t n = 0; n < names.count(); ++n) {
+        TNetNetscapeCookie* cookie = names.object(n);
+        const std::uint64_t use = itemOf(*cookie).lastUse;
+        if (!oldest || use < oldestUse) {
+            oldest = cookie;
+            oldestUse = use;
         }
     }
+    if (oldest) erase(*oldest);
+}
+
+void TNetCookies::erase(TNetNetscapeCookie& cookie) {
+    const auto it = items_.find(&cookie);
+    if (it == items_.end()) return;
+    Item& item = it->second;
+    if (item.domain >= 0) {
+        // The domain entry stays, even when its list becomes empty.
+        CookieNameList& names = *index_.object(item.domain);
+        for (std::int32_t n = 0; n < names.count(); ++n) {
+            if (names.object(n) == &cookie) {
+                names.remove(n);
+                break;
+            }
+        }
+        useOrder_.erase(item.use);
+    }
+    items_.erase(it);
 }
 
 void TNetCookies::discard(TNetNetscapeCookie& cookie) {
     WriteLock guard(lock_);
-    eraseItem(cookie);
+    erase(cookie);
 }
 
 TNetNetscapeCookie& TNetCookies::StoreCookie(TNetNetscapeCookie& cookie) {
     WriteLock guard(lock_);
-    std::int32_t d = index_.indexOf(cookie.domain);
-    if (d < 0) d = index_.add(cookie.domain, std::make_unique<CookieNameList>());
-    CookieNameList& names = *index_.object(d);
-    const std::int32_t n = names.indexOf(cookie.name);
-    if (n < 0) {
-        names.add(cookie.name, &cookie);
+    Item& item = itemOf(cookie);
+    if (item.domain >= 0) {
+        noteUse(item);
         return cookie;
     }
-    TNetNetscapeCookie& existing = *names.object(n);
-    if (&existing == &cookie) return cookie;
-    existing.takeFieldsFrom(cookie);
-    eraseItem(cookie);
-    return existing;
+    const std::int32_t d = domainEntry(cookie.domain);
+    CookieNameList& names = *index_.object(d);
+    const std::int32_t n = names.indexOf(cookie.name);
+    if (n >= 0) {
+        TNetNetscapeCookie& existing = *names.object(n);
+        existing.takeFieldsFrom(cookie);
+        erase(cookie);
+        noteUse(itemOf(existing));
+        return existing;
+    }
+    if (names.count() >= kMaxCookiesPerDomain) evictLeastRecentlyUsedOf(names);
+    names.add(cookie.name, &cookie);
+    item.domain = d;
+    item.use = useOrder_.insert(useOrder_.end(), &cookie);
+    item.lastUse = ++useClock_;
+    if (useOrder_.size() > static_cast<std::size_t>(kMaxCookies)) erase(*useOrder_.front());
+    return cookie;
 }
 
 void TNetCookies::removeCookie(TNetNetscapeCookie& cookie) {
     WriteLock guard(lock_);
-    unindex(cookie);
-    eraseItem(cookie);
+    erase(cookie);
 }
 
 void TNetCookies::RemoveExpiredCookies() {
@@ -363,7 +401,7 @@ void TNetCookies::RemoveExpiredCookies() {
         CookieNameList& names = *index_.object(d);
         for (std::int32_t n = names.count() - 1; n >= 0; --n) {
             TNetNetscapeCookie& cookie = *names.object(n);
-            if (!cookie.expires().empty() && ParseHttpDate(cookie.expires()) < now) removeCookie(cookie);
+            if (!cookie.expires().empty() && ParseHttpDate(cookie.expires()) < now) erase(cookie);
         }
     }
 }
@@ -371,15 +409,16 @@ void TNetCookies::RemoveExpiredCookies() {
 std::vector<std::pair<std::string, std::string>> TNetCookies::matchingCookies(const TNetURI& uri, bool secure) {
     struct Match {
         std::string path;
-        const TNetNetscapeCookie* cookie;
+        TNetNetscapeCookie* cookie;
     };
     std::vector<Match> byPath;
-    ReadLock guard(lock_);
+    // Sending is a use, which reorders the store: the write lock.
+    WriteLock guard(lock_);
     for (std::int32_t d = 0; d < index_.count(); ++d) {
         if (!hostInDomain(uri.Host, index_.text(d))) continue;
         const CookieNameList& names = *index_.object(d);
         for (std::int32_t n = names.count() - 1; n >= 0; --n) {
-            const TNetNetscapeCookie& cookie = *names.object(n);
+            TNetNetscapeCookie& cookie = *names.object(n);
             if (cookie.path.empty() || textPos(cookie.path, uri.Path) != 1) continue;
             if (cookie.secure && !secure) continue;
             if (cookie.value.empty()) continue;
@@ -391,13 +430,21 @@ std::vector<std::pair<std::string, std::string>> TNetCookies::matchingCookies(co
     }
     std::vector<std::pair<std::string, std::string>> result;
     result.reserve(byPath.size());
-    for (auto it = byPath.rbegin(); it != byPath.rend(); ++it) result.emplace_back(it->cookie->name, it->cookie->value);
+    for (auto it = byPath.rbegin(); it != byPath.rend(); ++it) {
+        result.emplace_back(it->cookie->name, it->cookie->value);
+        noteUse(itemOf(*it->cookie));
+    }
     return result;
 }
 
 std::int32_t TNetCookies::count() const {
     ReadLock guard(lock_);
     return static_cast<std::int32_t>(items_.size());
+}
+
+std::int32_t TNetCookies::storedCount() const {
+    ReadLock guard(lock_);
+    return static_cast<std::int32_t>(useOrder_.size());
 }
 
 }  // namespace net

@@ -3,12 +3,14 @@
 // in-memory store that keeps them for the life of one client, indexed by
 // domain and then by name.
 #include <condition_variable>
+#include <list>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -188,9 +190,17 @@ using CookieNameList = TNetCookieList<TNetNetscapeCookie*>;
 using CookieDomainIndex = TNetCookieList<std::unique_ptr<CookieNameList>>;
 
 // The store: owns every cookie (the collection) and indexes the stored ones
-// by domain, then by name.
+// by domain, then by name. Finding a domain goes through a hash of its
+// upper-cased text and a domain holds a bounded number of names, so storing
+// a cookie takes constant time on average however many are stored. At most
+// kMaxCookiesPerDomain cookies stay per domain and kMaxCookies in all;
+// beyond either the least recently used go first (storing, replacing and
+// sending a cookie count as uses).
 class TNetCookies {
 public:
+    static constexpr std::int32_t kMaxCookiesPerDomain = 50;
+    static constexpr std::int32_t kMaxCookies = 3000;
+
     TNetCookies() = default;
     ~TNetCookies();
     TNetCookies(const TNetCookies&) = delete;
@@ -202,10 +212,10 @@ public:
         auto cookie = std::make_unique<Cookie>();
         Cookie& ref = *cookie;
         WriteLock guard(lock_);
-        items_.push_back(std::move(cookie));
+        items_.emplace(&ref, Item{std::move(cookie)});
         return ref;
     }
-    // Takes a cookie that was never stored out of the collection and frees it.
+    // Takes a cookie out of the collection (and the index) and frees it.
     void discard(TNetNetscapeCookie& cookie);
     // Indexes cookie under its domain and name; an existing cookie of the
     // same domain and name takes the new one's fields and keeps its place,
@@ -216,22 +226,43 @@ public:
     // Frees every cookie whose expiry date has passed (or does not parse).
     void RemoveExpiredCookies();
     // The cookies a request to uri carries, in header order: greater paths
-    // first, then domains in index order, then newest name first.
-    // Name and value of each.
+    // first, then domains in index order, then newest name first. Name and
+    // value of each; each counts as used.
     std::vector<std::pair<std::string, std::string>> matchingCookies(const TNetURI& uri, bool secure);
 
+    // Cookies in the collection.
     std::int32_t count() const;
+    // Cookies in the index.
+    std::int32_t storedCount() const;
     ReadWriteLock& lock() { return lock_; }
     // Callers hold the lock while they walk the index.
     const CookieDomainIndex& index() const { return index_; }
 
 private:
-    void eraseItem(const TNetNetscapeCookie& cookie);
-    void unindex(const TNetNetscapeCookie& cookie);
+    using UseOrder = std::list<TNetNetscapeCookie*>;
+    struct Item {
+        std::unique_ptr<TNetNetscapeCookie> cookie;
+        // Where the cookie is indexed and used; domain -1 until stored.
+        std::int32_t domain = -1;
+        UseOrder::iterator use{};
+        std::uint64_t lastUse = 0;
+    };
+
+    Item& itemOf(const TNetNetscapeCookie& cookie);
+    std::int32_t domainEntry(const std::string& domain);
+    void noteUse(Item& item);
+    void evictLeastRecentlyUsedOf(CookieNameList& names);
+    // Takes the cookie out of the index and the collection and frees it.
+    void erase(TNetNetscapeCookie& cookie);
 
     mutable ReadWriteLock lock_;
-    std::vector<std::unique_ptr<TNetNetscapeCookie>> items_;
+    std::unordered_map<const TNetNetscapeCookie*, Item> items_;
     CookieDomainIndex index_;
+    // Position in index_ of each domain, by its upper-cased text.
+    std::unordered_map<std::string, std::int32_t> domainPositions_;
+    // Stored cookies, least recently used first.
+    UseOrder useOrder_;
+    std::uint64_t useClock_ = 0;
 };
 
 }  // namespace net

@@ -457,12 +457,19 @@ TDateTime LocalUtcOffset() {
     return static_cast<double>(minutes) / 1440.0;
 }
 
-TDateTime ParseHttpDate(std::string_view text) {
+bool TryParseHttpDate(std::string_view text, TDateTime& value) {
     std::string rest(text);
-    TDateTime result = ParseDateText(rest);
+    const TDateTime written = ParseDateText(rest);
+    // ParseDateText gives 0 for an empty text and for one that does not parse.
+    if (written == 0) return false;
     const TDateTime offset = rest.size() >= 5 ? ParseZoneOffset(rest) : 0;
-    result -= offset;
-    return result + LocalUtcOffset();
+    value = written - offset + LocalUtcOffset();
+    return true;
+}
+
+TDateTime ParseHttpDate(std::string_view text) {
+    TDateTime value = 0;
+    return TryParseHttpDate(text, value) ? value : LocalUtcOffset();
 }
 
 std::string ZoneOffsetText(TDateTime offset, bool useGMT) {

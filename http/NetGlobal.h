@@ -119,6 +119,8 @@ TDateTime LocalUtcOffset();
 // Parses any of the three HTTP date styles into local time; a text that does
 // not parse gives LocalUtcOffset() (day 0 in UTC).
 TDateTime ParseHttpDate(std::string_view text);
+// The same, but false (value untouched) for a text that does not parse.
+bool TryParseHttpDate(std::string_view text, TDateTime& value);
 
 std::string ZoneOffsetText(TDateTime offset, bool useGMT);
 // "Sun, 6 Nov 1994 08:49:37 +0800": the local value and the local offset.

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 
+#include "http/NetStack.h"
 
 namespace net {
 
@@ -85,11 +86,12 @@ private:
     int saved_;
 };
 
-// Points a response at a scratch stream for the life of the object.
+// Points a response at a scratch stream of limited size for the life of the
+// object.
 class ScratchContent {
 public:
-    explicit ScratchContent(TNetHTTPResponse& response)
-        : response_(response), saved_(response.ContentStream) {
+    ScratchContent(TNetHTTPResponse& response, std::int64_t limit)
+        : response_(response), saved_(response.ContentStream), scratch_(limit) {
         response_.ContentStream = &scratch_;
     }
     ~ScratchContent() { response_.ContentStream = saved_; }
@@ -97,25 +99,62 @@ public:
     ScratchContent& operator=(const ScratchContent&) = delete;
     TNetMemoryStream& stream() { return scratch_; }
 
+    // Runs read; false when what it read did not fit.
+    template <class Read>
+    bool fill(Read&& read) {
+        try {
+            read();
+            return true;
+        } catch (const ENetStreamLimitExceeded&) {
+            return false;
+        }
+    }
+
 private:
     TNetHTTPResponse& response_;
     TNetStream* saved_;
-    TNetMemoryStream scratch_;
+    TNetLimitedMemoryStream scratch_;
 };
 
-// A chunk-size line: hexadecimal digits, optionally followed by blanks or a
-// ";" extension. -1 when the line holds no valid size.
+// A chunk-size line: hexadecimal digits, any number of leading zeros,
+// optionally followed by blanks or a ";" extension. -1 when the line holds no
+// valid size or one beyond 63 bits.
 std::int64_t chunkSizeOf(std::string_view line) {
     line = line.substr(0, std::min(line.find(' '), line.find(';')));
     while (!line.empty() && line.back() == '\t') line.remove_suffix(1);
-    if (line.empty() || line.size() > 8) return -1;
-    std::uint32_t value = 0;
+    if (line.empty()) return -1;
+    line.remove_prefix(std::min(line.find_first_not_of('0'), line.size() - 1));
+    std::uint64_t value = 0;
     const auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), value, 16);
-    if (ec != std::errc() || end != line.data() + line.size() || value > INT32_MAX) return -1;
-    return value;
+    if (ec != std::errc() || end != line.data() + line.size() || value > INT64_MAX) return -1;
+    return static_cast<std::int64_t>(value);
 }
 
+// Interim answers precede the final one; 101 instead switches protocols,
+// which this client does not speak.
+bool isInterimAnswer(int code) { return code >= 100 && code < 200 && code != 101; }
+
+// Methods that may be sent twice with the same effect as once.
+bool isIdempotent(TNetHTTPMethod method) { return method != hmPost && method != hmConnect; }
+
 }  // namespace
+
+// ---- head bounds ------------------------------------------------------------
+
+class TNetCustomHTTP::HeadBudget {
+public:
+    // Counts one line of the head; header lines also count against the line
+    // bound. Throw ENetResponseHeadTooLarge past either bound.
+    void take(const std::string& line, bool headerLine) {
+        bytes_ += static_cast<std::int64_t>(line.size()) + 2;
+        if (headerLine) ++lines_;
+        if (lines_ > kMaxHeaderLines || bytes_ > kMaxHeadBytes) throw ENetResponseHeadTooLarge();
+    }
+
+private:
+    int lines_ = 0;
+    std::int64_t bytes_ = 0;
+};
 
 // ---- response -----------------------------------------------------------
 
@@ -194,9 +233,9 @@ TNetHTTPNextStep TNetHTTPProtocol::DecideNext() {
         }
         if (code != 204) {
             // A body nobody takes still stands between the connection and
-            // the next answer on it.
+            // the next answer on it; one too long to read past closes it.
             if (Response.ContentStream) ReadBody(Response.ContentStream, true);
-            else DrainBody();
+            else if (!DrainBody()) return nsDone;
         }
         client_.exchangeComplete_ = true;
         return nsDone;
@@ -295,36 +334,39 @@ void TNetHTTPProtocol::readChunkedBody(TNetStream& content) {
         client_.ReadIntoStream(content, size, false);
         client_.ReadLine(kLF);
     }
-    // Trailer lines, up to the blank line that ends the message.
-    while (!client_.ReadLine(kLF).empty()) {
-    }
+    // Trailer lines, up to the blank line that ends the message; they are
+    // not kept, but a trailer without end must not hold the call.
+    TNetCustomHTTP::HeadBudget trailer;
+    for (std::string line = client_.ReadLine(kLF); !line.empty(); line = client_.ReadLine(kLF))
+        trailer.take(line, true);
 }
 
 void TNetHTTPProtocol::FailWithResponse() {
     std::string body;
+    bool whole = true;
     {
         ReadTimeoutOverride bounded(client_, client_.ErrorBodyReadTimeout);
-        ScratchContent scratch(Response);
-        ReadBody(Response.ContentStream, false);
+        ScratchContent scratch(Response, client_.UnusedBodyLimit);
+        whole = scratch.fill([&] { ReadBody(Response.ContentStream, false); });
         body = scratch.stream().TakeString();
     }
-    // After a refused interim answer the final one is still on its way: the
-    // next request must not read it as its own.
+    // After a refused interim answer the final one is still on its way, and
+    // after an error body too long to read the rest of it: the next request
+    // must not read either as its own.
     const int code = Response.StatusCode();
-    client_.exchangeComplete_ = code < 100 || code >= 200;
+    client_.exchangeComplete_ = whole && (code < 100 || code >= 200);
     throw ENetHTTPProtocolException(Response.StatusCode(), Response.StatusLine(), std::move(body));
 }
 
-void TNetHTTPProtocol::DrainBody() {
-    ScratchContent scratch(Response);
-    ReadBody(Response.ContentStream, false);
+bool TNetHTTPProtocol::DrainBody() {
+    ScratchContent scratch(Response, client_.UnusedBodyLimit);
+    return scratch.fill([&] { ReadBody(Response.ContentStream, false); });
 }
 
 void TNetHTTPProtocol::drainIgnoringErrors() {
     ReadTimeoutOverride bounded(client_, client_.DrainReadTimeout);
     try {
-        DrainBody();
-        client_.exchangeComplete_ = true;
+        if (DrainBody()) client_.exchangeComplete_ = true;
     } catch (const ENetInterrupted&) {
         throw;
     } catch (const std::exception&) {
@@ -369,8 +411,7 @@ void TNetCustomHTTP::PerformRequest(TNetHTTPMethod method, const std::string& ur
             raiseIfInterrupted();
             ++redirectCount_;
             ResolveTarget();
-            OpenRoute();
-            readFinalResponse(*protocol_);
+            readFinalResponse(*protocol_, sendRequest());
             switch (protocol_->DecideNext()) {
                 case nsRetryAuth:
                     --redirectCount_;
@@ -392,19 +433,19 @@ void TNetCustomHTTP::PerformRequest(TNetHTTPMethod method, const std::string& ur
         }
     } catch (...) {
         try {
-            finishCall(true);
+            finishCall();
         } catch (...) {
             // The original failure is the one to report.
         }
         forgetInterrupt();
         throw;
     }
-    finishCall(false);
+    finishCall();
 }
 
-void TNetCustomHTTP::finishCall(bool failed) {
+void TNetCustomHTTP::finishCall() {
     redirectCount_ = 0;
-    if ((failed && !exchangeComplete_) || !protocol_->Response.KeepAlive()) CloseConnection();
+    if (!exchangeComplete_ || !protocol_->Response.KeepAlive()) CloseConnection();
 }
 
 void TNetCustomHTTP::rewind(TNetStream* content, std::int64_t position) {
@@ -413,12 +454,52 @@ void TNetCustomHTTP::rewind(TNetStream* content, std::int64_t position) {
     content->SetSize(position);
 }
 
-void TNetCustomHTTP::readFinalResponse(TNetHTTPProtocol& protocol) {
-    do {
-        protocol.Response.SetStatusLine(ReadLine(kLF));
-        ReceiveHeaders(protocol);
+std::string TNetCustomHTTP::sendRequest() {
+    for (bool resent = false;; resent = true) {
+        bool reused = false;
+        try {
+            OpenRoute(reused);
+            return ReadLine(kLF);
+        } catch (const std::exception& failure) {
+            if (resent || !reused || !lostBeforeAnswer(failure)) throw;
+        }
+        // The server dropped the kept connection before answering, as it
+        // may do with an idle one at any time: once more on a new one.
+        CloseConnection();
+        raiseIfInterrupted();
+    }
+}
+
+bool TNetCustomHTTP::lostBeforeAnswer(const std::exception& failure) {
+    if (!isIdempotent(protocol_->Request.Method) || interruptPending_ || InputBuffer().Size() > 0)
+        return false;
+    if (dynamic_cast<const ENetConnClosedGracefully*>(&failure) ||
+        dynamic_cast<const ENetClosedSocket*>(&failure) || dynamic_cast<const ENetNotConnected*>(&failure))
+        return true;
+    const auto* socketError = dynamic_cast<const ENetSocketError*>(&failure);
+    if (!socketError) return false;
+    switch (socketError->LastError()) {
+        case wsa::kConnectionAborted:
+        case wsa::kConnectionReset:
+        case wsa::kNotConnected:
+        case wsa::kShutdown:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void TNetCustomHTTP::readFinalResponse(TNetHTTPProtocol& protocol, std::string statusLine) {
+    // One budget for the whole head: endless interim answers are bounded too.
+    HeadBudget budget;
+    for (;;) {
+        budget.take(statusLine, false);
+        protocol.Response.SetStatusLine(std::move(statusLine));
+        ReceiveHeaders(protocol, budget);
         TakeCookies(protocol);
-    } while (protocol.Response.StatusCode() == 100);
+        if (!isInterimAnswer(protocol.Response.StatusCode())) return;
+        statusLine = ReadLine(kLF);
+    }
 }
 
 void TNetCustomHTTP::ResolveTarget() {
@@ -453,7 +534,7 @@ void TNetCustomHTTP::ResolveTarget() {
         ProtocolVersion != pv1_1)
         throw ENetException("This request method is supported in HTTP 1.1");
     if ((request.Method == hmPost || request.Method == hmPut) && request.SourceStream)
-        request.SetContentLength(static_cast<int>(request.SourceStream->Size()));
+        request.SetContentLength(request.SourceStream->Size());
     else
         request.SetContentLength(-1);
     request.Host = uri_.Port == "80" ? uri_.Host : uri_.Host + ":" + uri_.Port;
@@ -492,7 +573,7 @@ TNetHTTPRouteKind TNetCustomHTTP::ChooseRoute() {
     return rkProxy;
 }
 
-void TNetCustomHTTP::OpenRoute() {
+void TNetCustomHTTP::OpenRoute(bool& reused) {
     TNetHTTPRequest& request = protocol_->Request;
     request.RouteKind = ChooseRoute();
     if (request.RouteKind == rkProxy) request.URL = uri_.URIText();
@@ -510,28 +591,34 @@ void TNetCustomHTTP::OpenRoute() {
             request.Connection.clear();
             break;
     }
+    reused = false;
     if (request.RouteKind == rkTlsProxy) OpenTunnel();
-    else EnsureConnected(protocol_->Response);
+    else reused = EnsureConnected(protocol_->Response);
     exchangeComplete_ = false;
     SendRequestHead(*protocol_, &uri_);
     if ((request.Method == hmPost || request.Method == hmPut) && request.SourceStream)
         WriteFromStream(*request.SourceStream, true, 0, false);
 }
 
-void TNetCustomHTTP::EnsureConnected(TNetHTTPResponse& response) {
+bool TNetCustomHTTP::EnsureConnected(TNetHTTPResponse& response) {
     if (!exchangeComplete_ || !response.KeepAlive()) CloseConnection();
-    PollPeerClosed(false);
-    if (!IsConnected()) {
-        try {
-            OpenConnection(ConnectTimeout);
-        } catch (const ENetSSLProtocolReplyError&) {
-            CloseConnection();
-            throw;
-        }
-        // Opening clears the connection's own interrupt mark; one that came
-        // just before must still end this call.
-        raiseIfInterrupted();
+    try {
+        PollPeerClosed(false);
+    } catch (const ENetSocketError&) {
+        // A kept connection the server reset while it lay idle is just gone.
+        CloseConnection();
     }
+    if (IsConnected()) return true;
+    try {
+        OpenConnection(ConnectTimeout);
+    } catch (const ENetSSLProtocolReplyError&) {
+        CloseConnection();
+        throw;
+    }
+    // Opening clears the connection's own interrupt mark; one that came
+    // just before must still end this call.
+    raiseIfInterrupted();
+    return false;
 }
 
 void TNetCustomHTTP::OpenTunnel() {
@@ -552,8 +639,10 @@ void TNetCustomHTTP::OpenTunnel() {
         SendRequestHead(tunnel, nullptr);
         const std::string line = ReadLine(kLF);
         if (!line.empty()) {
+            HeadBudget budget;
+            budget.take(line, false);
             tunnel.Response.SetStatusLine(line);
-            ReceiveHeaders(tunnel);
+            ReceiveHeaders(tunnel, budget);
             TakeCookies(tunnel);
         } else {
             tunnel.Response.SetStatusLine("HTTP/1.0 200 OK");
@@ -593,17 +682,21 @@ void TNetCustomHTTP::SendRequestHead(TNetHTTPProtocol& protocol, TNetURI* uri) {
             if (!headers[i].empty()) WriteLine(headers[i]);
         WriteLine("");
     } catch (...) {
-        DiscardWriteBuffering();
+        CancelWriteBuffering();
         throw;
     }
     EndWriteBuffering();
 }
 
-void TNetCustomHTTP::ReceiveHeaders(TNetHTTPProtocol& protocol) {
+void TNetCustomHTTP::ReceiveHeaders(TNetHTTPProtocol& protocol, HeadBudget& budget) {
     TNetHeaderList& raw = protocol.Response.RawHeaders;
     raw.clear();
     try {
-        for (std::string line = ReadLine(kLF); !line.empty(); line = ReadLine(kLF)) raw.add(line);
+        for (std::string line = ReadLine(kLF); !line.empty(); line = ReadLine(kLF)) {
+            budget.take(line, true);
+            raw.add(std::move(line));
+        }
+        budget.take({}, false);  // the blank line that ends the head
     } catch (const ENetConnClosedGracefully&) {
         CloseConnection();
     }
@@ -631,7 +724,8 @@ void TNetCustomHTTP::AttachCookies(TNetHTTPRequest& request, TNetURI& uri) {
     // merely passes plain bytes through.
     const bool encrypted = request.RouteKind == rkTls || request.RouteKind == rkTlsProxy;
     const std::string text = cookieManager_->CookieHeaderText(uri, encrypted);
-    if (!text.empty()) request.RawHeaders.SetHeaderValue("Cookie", text);
+    // One line whatever its length: servers may refuse a folded Cookie header.
+    if (!text.empty()) request.RawHeaders.SetHeaderValueUnfolded("Cookie", text);
 }
 
 void TNetCustomHTTP::SetHost(const std::string& host) {

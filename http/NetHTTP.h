@@ -56,6 +56,14 @@ public:
     const char* ClassName() const override { return "ENetUnknownProtocol"; }
 };
 
+// A response head (status line and header lines, interim answers included)
+// or a chunked body's trailer beyond the client's bounds.
+class ENetResponseHeadTooLarge : public ENetException {
+public:
+    ENetResponseHeadTooLarge() : ENetException("Response head too large.") {}
+    const char* ClassName() const override { return "ENetResponseHeadTooLarge"; }
+};
+
 // ---- events -------------------------------------------------------------
 
 using TNetHTTPOnRedirectEvent = std::function<void(TNetCustomHTTP& sender, std::string& dest,
@@ -114,7 +122,10 @@ public:
     // body cut short by the server is an error; otherwise what came is kept.
     void ReadBody(TNetStream* content, bool strict);
     [[noreturn]] void FailWithResponse();
-    void DrainBody();
+    // Reads a body nobody will use, so that the connection can carry the
+    // next answer. False, having stopped reading, when the body is longer
+    // than the client's UnusedBodyLimit: the connection must then be closed.
+    bool DrainBody();
 
 private:
     bool askRedirect(std::string& dest, TNetHTTPMethod& method);
@@ -132,6 +143,13 @@ public:
     // Waits that bound the reading of bodies nobody will use; tests may lower them.
     static constexpr int kErrorBodyReadTimeout = 2000;
     static constexpr int kDrainReadTimeout = 4000;
+    // Most bytes of an error body kept, or of an unused body read past, before
+    // the connection is given up instead.
+    static constexpr std::int64_t kUnusedBodyLimit = std::int64_t{1} << 20;
+    // Bounds on a response head, its interim answers included, and on the
+    // trailer of a chunked body: header lines and bytes (two per line end).
+    static constexpr int kMaxHeaderLines = 1000;
+    static constexpr std::int64_t kMaxHeadBytes = 256 * 1024;
 
     TNetCustomHTTP();
     ~TNetCustomHTTP() override;
@@ -173,6 +191,7 @@ public:
     int ConnectTimeout = 0;
     int ErrorBodyReadTimeout = kErrorBodyReadTimeout;
     int DrainReadTimeout = kDrainReadTimeout;
+    std::int64_t UnusedBodyLimit = kUnusedBodyLimit;
 
     TNetHTTPOnRedirectEvent OnRedirect;
     TNetOnSelectAuthorization OnSelectAuthorization;
@@ -187,18 +206,31 @@ protected:
 private:
     friend class TNetHTTPProtocol;
 
+    // Counts the lines and bytes of one head against the client's bounds.
+    class HeadBudget;
+
     void ResolveTarget();
     TNetHTTPRouteKind ChooseRoute();
-    void OpenRoute();
-    void EnsureConnected(TNetHTTPResponse& response);
+    // Sends the request; `reused` tells whether it went out on a connection
+    // kept from an earlier call.
+    void OpenRoute(bool& reused);
+    // Opens a connection unless a kept one can be used; true when kept.
+    bool EnsureConnected(TNetHTTPResponse& response);
     void OpenTunnel();
     void SendRequestHead(TNetHTTPProtocol& protocol, TNetURI* uri);
-    void ReceiveHeaders(TNetHTTPProtocol& protocol);
+    // Sends the request and reads the first status line of its answer. A
+    // request that went out on a kept connection the server dropped before
+    // answering goes out once more on a new one.
+    std::string sendRequest();
+    // Whether a failed send or wait for the answer may be sent once more: an
+    // idempotent request, no byte of the answer, a connection lost.
+    bool lostBeforeAnswer(const std::exception& failure);
+    void ReceiveHeaders(TNetHTTPProtocol& protocol, HeadBudget& budget);
     void TakeCookies(TNetHTTPProtocol& protocol);
     void AttachCookies(TNetHTTPRequest& request, TNetURI& uri);
-    void readFinalResponse(TNetHTTPProtocol& protocol);
+    void readFinalResponse(TNetHTTPProtocol& protocol, std::string statusLine);
     void rewind(TNetStream* content, std::int64_t position);
-    void finishCall(bool failed);
+    void finishCall();
     void raiseIfInterrupted();
     void forgetInterrupt();
 

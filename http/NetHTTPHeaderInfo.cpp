@@ -1,6 +1,8 @@
 #include "http/NetHTTPHeaderInfo.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace net {
 
@@ -14,24 +16,68 @@ void setIfNotEmpty(TNetHeaderList& headers, std::string_view name, const std::st
     if (!value.empty()) headers.SetHeaderValue(name, value);
 }
 
-// An absent date header leaves the field unset rather than at day 0 in UTC.
+// The client does not act on these dates, so one that does not parse must
+// not cost the page: the field stays unset (0).
 TDateTime parseDateHeader(const TNetHeaderList& headers, std::string_view name) {
-    const std::string value = headers.GetHeaderValue(name);
-    return value.empty() ? 0 : ParseHttpDate(value);
+    TDateTime value = 0;
+    return TryParseHttpDate(headers.GetHeaderValue(name), value) ? value : 0;
 }
 
-// "Expires" may be a number of seconds from now; only a time of day is valid.
+// "Expires" may be a number of seconds from now, valid only as a time of
+// day, or a date. Any other value means already expired (RFC 9111): the
+// moment it was read.
 TDateTime parseExpires(const TNetHeaderList& headers) {
     const std::string value = headers.GetHeaderValue("Expires");
+    if (value.empty()) return 0;
+    const TDateTime now = nowLocal();
     std::int64_t seconds = 0;
-    if (!tryStrToInt64(value, seconds) || seconds == -1) return value.empty() ? 0 : ParseHttpDate(value);
-    TDateTime timeOfDay = 0;
-    if (seconds < 0 || seconds >= 86400 ||
-        !tryEncodeTime(static_cast<int>(seconds / 3600), static_cast<int>(seconds % 3600 / 60),
-                       static_cast<int>(seconds % 60), timeOfDay)) {
-        throw ConversionError("'" + value + "' is not a valid time of day in seconds");
+    if (tryStrToInt64(value, seconds) && seconds != -1) {
+        TDateTime timeOfDay = 0;
+        if (seconds >= 0 && seconds < 86400 &&
+            tryEncodeTime(static_cast<int>(seconds / 3600), static_cast<int>(seconds % 3600 / 60),
+                          static_cast<int>(seconds % 60), timeOfDay))
+            return now + timeOfDay;
+        return now;
     }
-    return nowLocal() + timeOfDay;
+    TDateTime date = 0;
+    return TryParseHttpDate(value, date) ? date : now;
+}
+
+// One "Content-Length" item: digits only, within 63 bits.
+bool parseLengthItem(std::string_view item, std::int64_t& length) {
+    while (!item.empty() && (item.front() == ' ' || item.front() == '\t')) item.remove_prefix(1);
+    while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+    if (item.empty()) return false;
+    std::int64_t value = 0;
+    for (const char c : item) {
+        if (c < '0' || c > '9') return false;
+        const int digit = c - '0';
+        if (value > (INT64_MAX - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    length = value;
+    return true;
+}
+
+// Every "Content-Length" line, and every item of a comma-separated list in
+// one, must give the same plain number; -1 when there is none.
+std::int64_t contentLengthOf(const TNetHeaderList& headers) {
+    std::vector<std::string> values;
+    headers.ExtractValues("Content-Length", &values);
+    std::int64_t length = -1;
+    for (const std::string& value : values) {
+        std::string_view rest = value;
+        for (;;) {
+            const std::size_t comma = rest.find(',');
+            std::int64_t item = 0;
+            if (!parseLengthItem(rest.substr(0, comma), item) || (length >= 0 && item != length))
+                throw ENetInvalidContentLength(value);
+            length = item;
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    return length;
 }
 
 void copyLines(const TNetHeaderList& from, TNetHeaderList& to) {
@@ -54,9 +100,12 @@ std::uint32_t uint32Def(std::string_view text) {
 
 // ---- entity ----------------------------------------------------------------
 
+ENetInvalidContentLength::ENetInvalidContentLength(std::string_view value)
+    : ENetException("Invalid Content-Length: " + std::string(value.substr(0, 64))) {}
+
 TNetEntityHeaderInfo::TNetEntityHeaderInfo() { resetEntityFields(); }
 
-void TNetEntityHeaderInfo::SetContentLength(std::int32_t value) {
+void TNetEntityHeaderInfo::SetContentLength(std::int64_t value) {
     contentLength_ = value;
     hasContentLength_ = value >= 0;
 }
@@ -103,9 +152,7 @@ void TNetEntityHeaderInfo::parseEntityHeaders() {
     ContentEncoding = RawHeaders.GetHeaderValue("Content-Encoding");
     ContentLanguage = RawHeaders.GetHeaderValue("Content-Language");
     ContentType = RawHeaders.GetHeaderValue("Content-Type");
-    std::int32_t length = -1;
-    if (!tryStrToInt32(trim(RawHeaders.GetHeaderValue("Content-Length")), length)) length = -1;
-    SetContentLength(length);
+    SetContentLength(contentLengthOf(RawHeaders));
     Date = parseDateHeader(RawHeaders, "Date");
     LastModified = parseDateHeader(RawHeaders, "Last-Modified");
     Expires = parseExpires(RawHeaders);

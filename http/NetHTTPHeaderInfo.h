@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "http/NetGlobal.h"
 #include "http/NetHeaderList.h"
@@ -18,6 +19,15 @@ class TNetAuthentication;
 
 inline constexpr std::int32_t kRawHeaderFoldLength = 1024;
 
+// A "Content-Length" that cannot frame the body: not a plain non-negative
+// decimal number, or several values that differ. Nothing after such a head
+// can be trusted, so the connection it came on is closed.
+class ENetInvalidContentLength : public ENetException {
+public:
+    explicit ENetInvalidContentLength(std::string_view value);
+    const char* ClassName() const override { return "ENetInvalidContentLength"; }
+};
+
 class TNetEntityHeaderInfo {
 public:
     TNetEntityHeaderInfo();
@@ -28,16 +38,18 @@ public:
     virtual void ResetFields();
     // Empties RawHeaders and fills it from the fields.
     virtual void BuildRawHeaders();
-    // Fills the fields from RawHeaders. Throw ConversionError for a numeric
-    // "Expires" that is not a time of day (and, in a response, for a
-    // "Content-Range" whose bounds are not numbers).
+    // Fills the fields from RawHeaders. Throw ENetInvalidContentLength (see
+    // there) and, in a response, ConversionError for a "Content-Range" whose
+    // bounds are not numbers. Date headers that do not parse never fail: the
+    // field counts as absent, and "Expires" as already expired (the moment
+    // it was read).
     virtual void ParseRawHeaders();
     // Copies the raw list and the content fields of source.
     virtual void Assign(const TNetEntityHeaderInfo& source);
 
-    std::int32_t ContentLength() const { return contentLength_; }
+    std::int64_t ContentLength() const { return contentLength_; }
     // Also sets HasContentLength to (value >= 0).
-    void SetContentLength(std::int32_t value);
+    void SetContentLength(std::int64_t value);
     bool HasContentLength() const { return hasContentLength_; }
     void SetHasContentLength(bool value) { hasContentLength_ = value; }
 
@@ -63,7 +75,7 @@ protected:
     void assignEntity(const TNetEntityHeaderInfo& source);
 
 private:
-    std::int32_t contentLength_ = -1;
+    std::int64_t contentLength_ = -1;
     bool hasContentLength_ = false;
 };
 

@@ -112,6 +112,22 @@ void TNetHeaderList::SetHeaderValue(std::string_view name, std::string_view valu
     for (std::size_t p = 1; p < pieces.size(); ++p) insert(i + static_cast<std::int32_t>(p), std::move(pieces[p]));
 }
 
+void TNetHeaderList::SetHeaderValueUnfolded(std::string_view name, std::string_view value) {
+    if (value.empty()) {
+        SetHeaderValue(name, value);
+        return;
+    }
+    std::string line = std::string(name) + nameValueSeparator + std::string(value);
+    const std::int32_t i = IndexOfHeader(name);
+    if (i < 0) {
+        add(std::move(line));
+        return;
+    }
+    // Pieces of an earlier folded value must not trail the new line.
+    deleteContinuations(i);
+    lines_[static_cast<std::size_t>(i)] = std::move(line);
+}
+
 void TNetHeaderList::ExtractValues(std::string_view name, std::vector<std::string>* destination) const {
     if (destination == nullptr) return;
     for (std::int32_t i = 0; i < count(); ++i) {

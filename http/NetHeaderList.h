@@ -41,6 +41,8 @@ public:
     // Replaces the header in place (a new one goes to the end); an empty value
     // deletes it.
     void SetHeaderValue(std::string_view name, std::string_view value);
+    // The same, but the header stays one line whatever its length.
+    void SetHeaderValueUnfolded(std::string_view name, std::string_view value);
     // Appends the value of every line with that name, in order.
     void ExtractValues(std::string_view name, std::vector<std::string>* destination) const;
     void ExtractValues(std::string_view name, TNetHeaderList* destination) const;

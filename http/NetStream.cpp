@@ -127,4 +127,38 @@ void TNetMemoryStream::zeroGapUpTo(std::int64_t end) {
     size_ = end;
 }
 
+// ---- limited memory stream
+
+ENetStreamLimitExceeded::ENetStreamLimitExceeded(std::int64_t limit)
+    : ENetException("Stream limit of " + std::to_string(limit) + " bytes exceeded."), limit_(limit) {}
+
+bool TNetLimitedMemoryStream::fits(std::int64_t count) const {
+    return count <= 0 || (Position() <= limit_ && count <= limit_ - Position());
+}
+
+void TNetLimitedMemoryStream::check(std::int64_t end) const {
+    if (end > limit_) throw ENetStreamLimitExceeded(limit_);
+}
+
+std::int64_t TNetLimitedMemoryStream::Write(const void* buffer, std::int64_t count) {
+    if (!fits(count)) throw ENetStreamLimitExceeded(limit_);
+    return TNetMemoryStream::Write(buffer, count);
+}
+
+void TNetLimitedMemoryStream::SetSize(std::int64_t size) {
+    check(size);
+    TNetMemoryStream::SetSize(size);
+}
+
+void TNetLimitedMemoryStream::ReserveCapacity(std::int64_t size) {
+    check(size);
+    TNetMemoryStream::ReserveCapacity(size);
+}
+
+char* TNetLimitedMemoryStream::BeginDirectWrite(std::int64_t count) {
+    // Near the limit the caller falls back to Write, which checks the count.
+    if (!fits(count)) return nullptr;
+    return TNetMemoryStream::BeginDirectWrite(count);
+}
+
 }  // namespace net

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "http/NetException.h"
+
 namespace net {
 
 // A seekable byte stream with a size and a position, like a file.
@@ -78,6 +80,41 @@ private:
     std::string storage_;
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
+};
+
+// Raised by a stream asked to hold more bytes than its limit.
+class ENetStreamLimitExceeded : public ENetException {
+public:
+    explicit ENetStreamLimitExceeded(std::int64_t limit);
+    std::int64_t Limit() const { return limit_; }
+    const char* ClassName() const override { return "ENetStreamLimitExceeded"; }
+
+private:
+    std::int64_t limit_;
+};
+
+// A memory stream that never holds more than `limit` bytes: a write, a size
+// or an announced length beyond it raises ENetStreamLimitExceeded and changes
+// nothing. So a body announced longer than the limit fails before any of it
+// is read, and one that only turns out longer fails as soon as it does.
+class TNetLimitedMemoryStream : public TNetMemoryStream {
+public:
+    explicit TNetLimitedMemoryStream(std::int64_t limit) : limit_(limit) {}
+
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    using TNetMemoryStream::Write;
+    void SetSize(std::int64_t size) override;
+    void ReserveCapacity(std::int64_t size) override;
+    char* BeginDirectWrite(std::int64_t count) override;
+
+    std::int64_t Limit() const { return limit_; }
+
+private:
+    // Whether `count` more bytes from the position on stay within the limit.
+    bool fits(std::int64_t count) const;
+    void check(std::int64_t end) const;
+
+    std::int64_t limit_;
 };
 
 }  // namespace net

@@ -357,8 +357,11 @@ bool TNetTCPConnection::canReceiveDirect() const {
 
 void TNetTCPConnection::ReadIntoStream(TNetStream& stream, std::int64_t byteCount, bool untilClosed) {
     if (byteCount == -1 && !untilClosed) byteCount = ReadInt32(true);
-    // Set the storage up once for a known length.
-    if (byteCount > 0) stream.ReserveCapacity(stream.Position() + byteCount);
+    // Set the storage up once for a known length (a length no stream can
+    // reach asks for the most there is).
+    if (byteCount > 0)
+        stream.ReserveCapacity(byteCount > INT64_MAX - stream.Position() ? INT64_MAX
+                                                                         : stream.Position() + byteCount);
 
     std::int64_t remaining = untilClosed ? INT64_MAX : byteCount;
     WorkScope work(*this, wmRead, untilClosed ? 0 : byteCount);
@@ -614,5 +617,7 @@ void TNetTCPConnection::FlushWriteBuffering(std::int64_t count) {
 void TNetTCPConnection::DiscardWriteBuffering() {
     if (writeBuffer_) writeBuffer_->Clear();
 }
+
+void TNetTCPConnection::CancelWriteBuffering() { writeBuffer_.reset(); }
 
 }  // namespace net

@@ -155,6 +155,8 @@ public:
     void EndWriteBuffering();
     void FlushWriteBuffering(std::int64_t count = -1);
     void DiscardWriteBuffering();
+    // Drops what was collected and stops buffering: later writes go out.
+    void CancelWriteBuffering();
 
 protected:
     void Notification(TNetBaseComponent* component) override;

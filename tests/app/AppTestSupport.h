@@ -58,11 +58,37 @@ struct StoreFile {
     }
 };
 
+// A fetcher's answer script. A test may replace it while a stage thread of
+// an earlier search still fetches, so each fetch takes a copy under a lock.
+class Responder {
+public:
+    using Script = std::function<std::string(const std::string&)>;
+
+    Responder& operator=(Script script) {
+        std::lock_guard lock(mutex_);
+        script_ = std::move(script);
+        return *this;
+    }
+    // The script's answer for url (which may throw); empty without a script.
+    std::string operator()(const std::string& url) const {
+        Script script;
+        {
+            std::lock_guard lock(mutex_);
+            script = script_;
+        }
+        return script ? script(url) : std::string();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    Script script_;
+};
+
 // Answers each fetch with `respond(url)` (which may throw), records URLs,
 // and can block until interrupted to imitate a server that never answers.
 class ScriptedFetcher : public search::PageFetcher {
 public:
-    std::function<std::string(const std::string&)> respond;
+    Responder respond;
     std::atomic<bool> blockForever{false};
 
     std::string fetch(const std::string& url, const void* owner,
@@ -83,7 +109,7 @@ public:
         }
         std::string body;
         try {
-            body = respond ? respond(url) : std::string();
+            body = respond(url);
         } catch (...) {
             std::lock_guard lock(mutex_);
             inFlight_ = nullptr;

@@ -224,3 +224,18 @@ TEST(SearchOverHttp, KeywordWithABlankFillsTheGridFromTheDemoService) {
         EXPECT_NE(check.Row(row)->title->find("周杰伦 晴天"), std::string::npos) << *check.Row(row)->title;
     }
 }
+
+TEST(SearchOverHttp, HeaderLinesWithoutEndFailThatFetchAndTheRelayGoesOn) {
+    std::string endless = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 5000; ++i) endless += "X-Line-" + std::to_string(i) + ": more\r\n";
+    std::vector<ServerScript> scripts(2);
+    scripts[0].expectUntil("\r\n\r\n").send(endless).hold();
+    scripts[1].expectUntil("\r\n\r\n").send(response(pageWithSongs(1))).hold();
+    ScriptedTcpServer server(scripts);
+    HttpSearch search(server.port());
+    search.form->Button1->click();
+    ASSERT_TRUE(pumpUntil([&] { return search.form->songStore().Count() == 3; }));
+    EXPECT_EQ(search.count(QStringLiteral("读取网页时出错!")), 1);
+    EXPECT_EQ(server.connectionCount(), 2u);
+    search.form->Button2->click();
+}

@@ -211,18 +211,5 @@ TEST(HttpRoutes, SecureCookiesGoOnlyOverEncryptedRoutes) {
     http.SetIOHandler(nullptr);
 }
 
-// ---- hostile lengths ---------------------------------------------------------------
-
-TEST(HttpHostile, AHugeContentLengthWithAShortBodyFailsWithoutFillingMemory) {
-    Reply reply("HTTP/1.1 200 OK\r\nContent-Length: 2000000000\r\n\r\nabc");
-    reply.closeAfter = true;
-    ScriptedHttpServer server({reply,
-                               Reply("HTTP/1.1 404 Not Found\r\nContent-Length: 2000000000\r\n\r\nabc")});
-    TNetHTTP http;
-    EXPECT_THROW(http.Get(server.url("/")), ENetConnClosedGracefully);
-    http.ErrorBodyReadTimeout = 100;
-    EXPECT_THROW(http.Get(server.url("/")), ENetReadTimeout);
-}
-
 }  // namespace
 }  // namespace net

@@ -298,11 +298,11 @@ TEST_F(HttpClientTest, InterimContinueIsSkipped) {
     EXPECT_EQ(http.Get(server.url("/")), "ok");
 }
 
-TEST_F(HttpClientTest, RefusedInterimAnswerDropsTheConnectionItsFinalAnswerIsStillOn) {
+TEST_F(HttpClientTest, SwitchingProtocolsFailsAndDropsTheConnection) {
     ScriptedHttpServer server(
-        {{"HTTP/1.1 103 Early Hints\r\nLink: </s.css>\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"},
+        {{"HTTP/1.1 101 Switching Protocols\r\nUpgrade: h2c\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nstale"},
          ok("fresh")});
-    EXPECT_EQ(protocolFailure([&] { http.Get(server.url("/a")); }).ReplyCode(), 103);
+    EXPECT_EQ(protocolFailure([&] { http.Get(server.url("/a")); }).ReplyCode(), 101);
     EXPECT_FALSE(http.IsConnected());
     EXPECT_EQ(http.Get(server.url("/b")), "fresh");
     EXPECT_EQ(server.connectionCount(), 2);

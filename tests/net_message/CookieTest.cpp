@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -94,6 +95,36 @@ TEST_F(NetCookies, ReplacingWithAPastExpiryDeletesTheCookie) {
     manager.TakeSetCookie("k=w; path=/", "h");
     EXPECT_EQ(headerFor("http://h/"), "k=w");
     EXPECT_EQ(stored(), 1);
+}
+
+TEST_F(NetCookies, EachDomainKeepsItsFiftyMostRecentlyUsed) {
+    ASSERT_EQ(TNetCookies::kMaxCookiesPerDomain, 50);
+    for (int i = 0; i < 50; ++i)
+        manager.TakeSetCookie("c" + std::to_string(i) + "=v; path=" + (i == 1 ? "/" : "/other/"), "h");
+    EXPECT_EQ(headerFor("http://h/x"), "c1=v");   // sending is a use
+    manager.TakeSetCookie("c0=new; path=/other/", "h");  // and so is replacing
+    manager.TakeSetCookie("c50=v; path=/other/", "h");
+    manager.TakeSetCookie("c51=v; path=/other/", "h");
+    EXPECT_EQ(stored(), 50);
+    const std::string header = "; " + headerFor("http://h/other/x") + ";";
+    for (const char* kept : {"; c0=new;", "; c1=v;", "; c4=v;", "; c50=v;", "; c51=v;"})
+        EXPECT_NE(header.find(kept), std::string::npos) << kept;
+    for (const char* evicted : {"; c2=", "; c3="}) EXPECT_EQ(header.find(evicted), std::string::npos) << evicted;
+    // Another domain has fifty of its own.
+    manager.TakeSetCookie("o=1; path=/", "other");
+    EXPECT_EQ(stored(), 51);
+}
+
+TEST_F(NetCookies, TheWholeStoreKeepsAtMost3000LeastRecentlyUsedFirst) {
+    ASSERT_EQ(TNetCookies::kMaxCookies, 3000);
+    for (int d = 0; d <= 60; ++d)
+        for (int i = 0; i < 50; ++i)
+            manager.TakeSetCookie("c" + std::to_string(i) + "=v; path=/", "host" + std::to_string(d));
+    EXPECT_EQ(stored(), 3000);
+    EXPECT_EQ(manager.CookieCollection().storedCount(), 3000);
+    EXPECT_EQ(headerFor("http://host0/"), "");
+    const std::string last = headerFor("http://host60/");
+    EXPECT_EQ(std::count(last.begin(), last.end(), '='), 50);
 }
 
 TEST_F(NetCookies, HostCheck) {

@@ -89,7 +89,13 @@ TEST_F(NetDate, TextsThatDoNotParseGiveTheOffsetAlone) {
     for (const char* text : {"", "   ", "Sun, 06 November 1994 08:49:37 GMT", "Sun, 31 Feb 1994 08:49:37 GMT",
                              "Sun, 06 Nov 1994 24:00:00 GMT", "Sun, 31 Feb 1994 08:49:37 +0100", "garbage"}) {
         EXPECT_NEAR(net::ParseHttpDate(text), kEightHours, 1e-12) << text;
+        net::TDateTime untouched = 42;
+        EXPECT_FALSE(net::TryParseHttpDate(text, untouched)) << text;
+        EXPECT_EQ(untouched, 42) << text;
     }
+    net::TDateTime parsed = 0;
+    EXPECT_TRUE(net::TryParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT", parsed));
+    EXPECT_NEAR(parsed, at(1994, 11, 6, 16, 49, 37), kSecond / 10);
 }
 
 TEST_F(NetDate, ParseDateTextLeavesTheZone) {

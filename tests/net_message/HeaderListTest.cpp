@@ -99,6 +99,22 @@ TEST(NetHeaderList, FoldsLongLines) {
     EXPECT_EQ(raw.text(), "X-Words: short\r\n");
 }
 
+TEST(NetHeaderList, AnUnfoldedValueStaysOneLine) {
+    TNetHeaderList raw(1024);
+    raw.add("Host: h");
+    std::string longValue;
+    while (longValue.size() < 3000) longValue += "k" + std::to_string(longValue.size()) + "=v; ";
+    raw.SetHeaderValue("Cookie", longValue);  // folded
+    raw.add("Accept: */*");
+    ASSERT_GT(raw.count(), 3);
+    raw.SetHeaderValueUnfolded("cookie", longValue);
+    EXPECT_EQ(raw.text(), "Host: h\r\ncookie: " + longValue + "\r\nAccept: */*\r\n");
+    raw.SetHeaderValueUnfolded("Cookie", "");
+    EXPECT_EQ(raw.text(), "Host: h\r\nAccept: */*\r\n");
+    raw.SetHeaderValueUnfolded("Cookie", "a=b");
+    EXPECT_EQ(raw.text(), "Host: h\r\nAccept: */*\r\nCookie: a=b\r\n");
+}
+
 TEST(NetHeaderList, FoldingKeepsQuotedTextAndDoubleByteCharacters) {
     TNetHeaderList list(20);
     list.SetHeaderValue("X", "\"a b c d e f g h i j k l\" tail");

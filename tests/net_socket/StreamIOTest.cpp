@@ -127,6 +127,21 @@ TEST(WriteBuffering, NothingIsSentBeforeTheEnd) {
     EXPECT_FALSE(m.client.WriteBufferingActive());
 }
 
+TEST(WriteBuffering, CancelDropsWhatWasCollectedAndEndsBuffering) {
+    MemoryConnection m("");
+    m.client.BeginWriteBuffering();
+    m.client.WriteLine("GET /half");
+    m.client.CancelWriteBuffering();
+    EXPECT_FALSE(m.client.WriteBufferingActive());
+    m.client.WriteLine("GET / HTTP/1.1");
+    EXPECT_EQ(m.io.written(), "GET / HTTP/1.1\r\n");
+    // A new buffer starts empty.
+    m.client.BeginWriteBuffering();
+    m.client.WriteText("x");
+    m.client.EndWriteBuffering();
+    EXPECT_EQ(m.io.written(), "GET / HTTP/1.1\r\nx");
+}
+
 TEST(WriteBuffering, ThresholdFlushesWholeThresholds) {
     MemoryConnection m("");
     m.client.BeginWriteBuffering(10);

@@ -1,94 +1,40 @@
 // Runs the cutpage tool, built next to this test binary, on page files.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
-#include <thread>
 #include <vector>
 
-extern char** environ;
+#include "tests/support/TempDir.h"
+#include "tests/support/ToolRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct ToolRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testsupport::ToolRun;
 
 class CutpageTool : public ::testing::Test {
 protected:
     void SetUp() override {
-        tool_ = fs::read_symlink("/proc/self/exe").parent_path() / "cutpage";
+        tool_ = testsupport::toolNextToTests("cutpage");
         if (!fs::exists(tool_)) GTEST_SKIP() << "cutpage is not built next to the tests";
-        char pattern[] = "/tmp/cutpage-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        if (!dir_.empty()) fs::remove_all(dir_);
     }
 
     fs::path writePage(const std::string& bytes) {
-        const fs::path path = dir_ / ("page" + std::to_string(pages_++) + ".html");
+        const fs::path path = dir_.path() / ("page" + std::to_string(pages_++) + ".html");
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
 
-    // Runs the tool with `args`; gives up (and kills it) after ten seconds.
-    ToolRun run(std::vector<std::string> args) {
-        const fs::path outPath = dir_ / "out", errPath = dir_ / "err";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        args.insert(args.begin(), tool_.string());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, tool_.c_str(), &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ToolRun result;
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start cutpage";
-            return result;
-        }
-        int status = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "cutpage did not finish";
-                return result;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        result.out = readAll(outPath);
-        result.err = readAll(errPath);
+    ToolRun run(const std::vector<std::string>& args) {
+        ToolRun result = testsupport::runTool(tool_, args);
+        if (!result.finished) ADD_FAILURE() << "cutpage did not finish";
         return result;
     }
 
     fs::path tool_;
-    fs::path dir_;
+    testsupport::TempDir dir_;
     int pages_ = 0;
 };
 
@@ -130,11 +76,11 @@ TEST_F(CutpageTool, BadUsageAndUnreadableFilesFailClearly) {
         EXPECT_TRUE(r.out.empty());
         EXPECT_NE(r.err.find("usage: cutpage"), std::string::npos);
     }
-    const ToolRun missing = run({(dir_ / "missing.html").string()});
+    const ToolRun missing = run({(dir_.path() / "missing.html").string()});
     EXPECT_NE(missing.exitCode, 0);
     EXPECT_NE(missing.err.find("missing.html"), std::string::npos);
     EXPECT_TRUE(missing.out.empty());
-    EXPECT_NE(run({dir_.string()}).exitCode, 0);
+    EXPECT_NE(run({dir_.path().string()}).exitCode, 0);
 }
 
 }  // namespace
