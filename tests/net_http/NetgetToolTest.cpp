@@ -73,9 +73,10 @@ TEST_F(NetgetTool, BadLimitsAreUsageErrors) {
           {"--max-time", "soon", "http://127.0.0.1:1/"},
           {"--max-time", "-1", "http://127.0.0.1:1/"},
           {"http://127.0.0.1:1/", "--max-time"},
-          {"--max-size", "10"}}) {
+          {"--max-size", "10"},
+          {"--no-such-option", "http://127.0.0.1:1/"}}) {
         const ToolRun r = run(args);
-        EXPECT_EQ(r.exitCode, 100);
+        EXPECT_EQ(r.exitCode, 2);
         EXPECT_NE(r.err.find("usage: netget [--max-size BYTES] [--max-time SECONDS] URL..."), std::string::npos)
             << r.err;
     }

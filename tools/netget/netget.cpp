@@ -2,8 +2,9 @@
 // order with one client that has the program's settings (so a kept-alive
 // connection and cookies carry from one URL to the next) and writes each body
 // to standard output. A failure is reported on standard error and the next
-// URL is tried; the exit status is the number of failed URLs (at most 100),
-// or 100 for a usage error.
+// URL is tried; the exit status is the number of failed URLs (at most 100).
+// --help prints the usage; a wrong argument prints it and exits with 2, as
+// every tool of the program does.
 //
 // Like curl's options of the same names, both limits are off by default and
 // apply to each URL: a body longer than --max-size (announced or received)
@@ -29,12 +30,18 @@
 
 namespace {
 
-constexpr int kUsageError = 100;
+constexpr int kUsageError = 2;
+constexpr const char* kUsage =
+    "usage: netget [--max-size BYTES] [--max-time SECONDS] URL...\n"
+    "  Fetches each URL with one client configured like BrelvoMP3's and writes\n"
+    "  the bodies to standard output. The exit status is the number of failed\n"
+    "  URLs (at most 100). Both limits are off by default and apply to each URL.\n";
 
 struct Options {
     std::optional<std::int64_t> maxSize;
     std::optional<std::chrono::milliseconds> maxTime;
     std::vector<std::string> urls;
+    bool help = false;
 };
 
 bool writeAll(int fd, std::string_view bytes) {
@@ -175,6 +182,14 @@ std::optional<Options> parseArguments(int argc, char** argv) {
         const std::string_view arg = argv[i];
         const bool sizeOption = arg == "--max-size";
         const bool timeOption = arg == "--max-time";
+        if (arg == "--help" || arg == "-h") {
+            options.help = true;
+            return options;
+        }
+        if (!sizeOption && !timeOption && arg.starts_with("-")) {
+            std::fprintf(stderr, "netget: unknown option %s\n", argv[i]);
+            return std::nullopt;
+        }
         if (!sizeOption && !timeOption) {
             options.urls.emplace_back(arg);
             continue;
@@ -204,8 +219,12 @@ std::optional<Options> parseArguments(int argc, char** argv) {
 int main(int argc, char** argv) {
     const std::optional<Options> options = parseArguments(argc, argv);
     if (!options) {
-        std::fprintf(stderr, "usage: netget [--max-size BYTES] [--max-time SECONDS] URL...\n");
+        std::fputs(kUsage, stderr);
         return kUsageError;
+    }
+    if (options->help) {
+        std::fputs(kUsage, stdout);
+        return 0;
     }
     net::TNetHTTP http;
     net::ApplyProgramSettings(http);
