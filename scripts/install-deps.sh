@@ -14,6 +14,7 @@ packages=(
   xvfb xauth
   fonts-wqy-zenhei
   curl ca-certificates
+  openssl
 )
 
 missing=()

@@ -2,7 +2,10 @@
 // Shared pieces of the engine tests: bounded event pumping on the UI thread,
 // canned HTTP answers, and a recorder of the reports a run delivers.
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,6 +28,30 @@ bool pumpUntil(Pred done, int limitMs = 10000) {
     }
     return done();
 }
+
+// Sets an environment variable for one scope and restores it after.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
 
 inline std::string httpResponse(const std::string& status, const std::string& headers, const std::string& body,
                                 bool withLength = true) {

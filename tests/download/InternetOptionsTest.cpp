@@ -1,6 +1,5 @@
 // Connection settings: defaults, copying, local URLs, and what they do to a
 // transfer (agent, proxy, time limits).
-#include <cstdlib>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -18,33 +17,12 @@ using dl::TDlInternetOptions;
 using dltest::httpResponse;
 using dltest::localUrl;
 using dltest::Recorder;
+using dltest::ScopedEnv;
 using testsupport::ScriptedTcpServer;
 using testsupport::ServerScript;
 using testsupport::UnansweredListener;
 
 namespace {
-
-// Sets an environment variable for one scope and restores it after.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 class OtherSettings : public dl::TDlPersistent {
 public:
