@@ -3,11 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <limits>
+#include <optional>
 
 #include "download/DlHeaderParsing.h"
 #include "download/DlTexts.h"
@@ -329,15 +330,18 @@ void ItemTransfer::ReadFileHeaders() {
 
 void ItemTransfer::ReadBody(inet::Request& request) {
     if (length_ > 0) item_.Data.Reserve(static_cast<std::size_t>(length_));
-    std::array<char, kReadChunk> buffer;
     std::uint32_t t = platform::tickCount();
     std::uint32_t lastReport = 0;
     bool ok = true;
     std::size_t n = 0;
     do {
-        ok = request.read(buffer.data(), buffer.size(), n);
+        // Read straight to the bytes' place in the item's data: no copy on the
+        // way. Bytes that arrive beyond this read wait in place for the next.
+        const std::uint32_t at = item_.Size;
+        std::size_t room = 0;
+        char* place = item_.Data.WritableAt(at, kReadChunk, room);
+        ok = request.read(place, std::min(room, kReadChunk), room, n);
         if (ok && n > 0) {
-            const std::uint32_t at = item_.Size;
             if (at + static_cast<std::uint64_t>(n) > kMaxSize) {
                 item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
                 break;
@@ -350,7 +354,7 @@ void ItemTransfer::ReadBody(inet::Request& request) {
             item_.Size = size;
             if (length_ != 0)
                 item_.Percent = static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
-            item_.Data.WriteAt(at, buffer.data(), n);
+            item_.Data.Commit(size);
             if (!item_.Stopped && platform::ticksBetween(lastReport, now) > kReportInterval) {
                 lastReport = now;
                 Notify(true);

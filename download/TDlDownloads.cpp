@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <thread>
 
 #include "download/TDlProcessDownloadThread.h"
 #include "download/TDlProcessThread.h"
@@ -163,7 +162,10 @@ bool TDlDownloads::Run() {
         // then delivered here, so they cannot hold the wait up.
         const bool onUiThread = TDlSyncObject::OnUiThread();
         for (;;) {
-            std::this_thread::sleep_for(kRunPoll);
+            {
+                std::unique_lock wait(endedMutex_);
+                threadEnded_.wait_for(wait, kRunPoll);
+            }
             if (onUiThread) TDlSyncObject::ServeQueued();
             std::lock_guard lock(listLock_);
             if (std::all_of(threads_.begin(), threads_.end(), [](const auto& t) { return t->Finished.load(); }))
@@ -228,6 +230,11 @@ void TDlDownloads::RemoveQueuedItems() {
         if (index < CurrentIndex) --CurrentIndex;
         Delete(index);
     }
+}
+
+void TDlDownloads::ThreadEnded() {
+    { std::lock_guard lock(endedMutex_); }
+    threadEnded_.notify_all();
 }
 
 void TDlDownloads::QueueRemoval(TDlDownloadItem& item) {

@@ -6,6 +6,7 @@
 // handler. Create and destroy it on the UI thread.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,7 +30,8 @@ public:
     static constexpr std::int32_t kMaxThreads = 30;
     // How long NextItem lets a report in progress finish before the next item starts.
     static constexpr std::chrono::milliseconds kNotifyWait{100};
-    // How often Run looks whether its download threads have ended.
+    // How often Run looks whether its download threads have ended (a thread
+    // that ends also tells it at once).
     static constexpr std::chrono::milliseconds kRunPoll{30};
 
     TDlDownloads();
@@ -76,6 +78,8 @@ public:
     std::int32_t TransferRate();
     // Queues a finished item for removal by the next NextItem.
     void QueueRemoval(TDlDownloadItem& item);
+    // Called by a download thread as its last act.
+    void ThreadEnded();
 
     // A copy of the settings (taken under the list lock).
     TDlInternetOptions Options() const;
@@ -109,6 +113,8 @@ private:
     TDlInternetOptions options_;                                       // under the list lock
     std::unique_ptr<TDlProcessThread> manager_;                        // UI thread only
     std::atomic<bool> closing_{false};
+    std::mutex endedMutex_;
+    std::condition_variable threadEnded_;
 };
 
 }  // namespace dl

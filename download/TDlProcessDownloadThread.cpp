@@ -41,6 +41,7 @@ void TDlProcessDownloadThread::Body() {
     } catch (...) {
     }
     Finished = true;
+    downloads_.ThreadEnded();
 }
 
 }  // namespace dl

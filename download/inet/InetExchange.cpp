@@ -88,6 +88,8 @@ int Exchange::start(const ExchangeSetup& setup) {
     lastServerLine_.clear();
     spill_.clear();
     spillHead_ = 0;
+    ahead_ = nullptr;
+    aheadCount_ = 0;
     paused_ = false;
     targetFilled_ = 0;
     if (aborted()) return kErrOperationCancelled;
@@ -211,6 +213,7 @@ std::size_t Exchange::onWrite(char* data, std::size_t size, std::size_t count, v
     x->headComplete_ = true;
     const std::size_t room = x->target_ ? x->targetSize_ - x->targetFilled_ : 0;
     if (room == 0 && x->spilled() + length > kSpillLimit) {
+        // Returning this keeps the bytes with curl, which offers them again later.
         x->paused_ = true;
         return CURL_WRITEFUNC_PAUSE;
     }
@@ -290,16 +293,25 @@ std::size_t Exchange::takeSpill(char* buffer, std::size_t size) {
     return n;
 }
 
-int Exchange::read(char* buffer, std::size_t size, std::size_t& received) {
+int Exchange::read(char* buffer, std::size_t size, std::size_t room, std::size_t& received) {
     received = 0;
     if (!easy_) return kErrIncorrectHandleState;
     if (size == 0) return 0;
+    room = std::max(room, size);
+    // In arrival order: what was placed ahead, then what was kept, then new bytes.
+    if (aheadCount_ > 0) {
+        received = std::min(size, aheadCount_);
+        if (buffer != ahead_) std::memmove(buffer, ahead_, received);
+        ahead_ += received;
+        aheadCount_ -= received;
+        return 0;
+    }
     if (spilled() > 0) {
         received = takeSpill(buffer, size);
         return 0;
     }
     target_ = buffer;
-    targetSize_ = size;
+    targetSize_ = room;
     targetFilled_ = 0;
     if (paused_) {
         // Everything held back has been read: let curl deliver again.
@@ -307,7 +319,9 @@ int Exchange::read(char* buffer, std::size_t size, std::size_t& received) {
         curl_easy_pause(easyOf(easy_), CURLPAUSE_CONT);
     }
     int error = pump([this] { return targetFilled_ > 0; });
-    received = targetFilled_;
+    received = std::min(size, targetFilled_);
+    ahead_ = buffer + received;
+    aheadCount_ = targetFilled_ - received;
     target_ = nullptr;
     targetSize_ = targetFilled_ = 0;
     // Bytes that arrived are handed out first; a failure after them shows on the next call.

@@ -52,7 +52,12 @@ public:
     int waitForEnd();
 
     // Up to `size` bytes; `received` 0 with result 0 is the end of the data.
-    int read(char* buffer, std::size_t size, std::size_t& received);
+    // With `room` above `size`, bytes that arrive beyond `size` may be placed
+    // after them in the caller's memory (up to `room` in all); they are
+    // handed out by the next calls, without a copy when the caller passes the
+    // address right after what it received (that memory must stay as it is
+    // until then).
+    int read(char* buffer, std::size_t size, std::size_t room, std::size_t& received);
 
     bool aborted() const;
     // A failed transfer that never got a connection: worth another attempt.
@@ -103,6 +108,10 @@ private:
     char* target_ = nullptr;
     std::size_t targetSize_ = 0;
     std::size_t targetFilled_ = 0;
+    // Placed in the caller's memory beyond what was handed out.
+    char* ahead_ = nullptr;
+    std::size_t aheadCount_ = 0;
+    // Beyond the caller's room: kept here.
     std::vector<char> spill_;
     std::size_t spillHead_ = 0;
     bool paused_ = false;

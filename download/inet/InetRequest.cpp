@@ -276,13 +276,13 @@ std::optional<std::string> Request::queryInfo(int level, std::size_t bufferSize)
     return text;
 }
 
-bool Request::read(char* buffer, std::size_t size, std::size_t& received) {
+bool Request::read(char* buffer, std::size_t size, std::size_t room, std::size_t& received) {
     received = 0;
     if (!sent_) {
         setLastError(kErrIncorrectHandleState);
         return false;
     }
-    if (int error = exchange_->read(buffer, size, received)) {
+    if (int error = exchange_->read(buffer, size, room, received)) {
         setLastError(error);
         return false;
     }

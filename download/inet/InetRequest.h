@@ -79,7 +79,12 @@ public:
     // bytes (122).
     std::optional<std::string> queryInfo(int level, std::size_t bufferSize) const;
     // Up to `size` bytes of the body; true with `received` 0 at its end.
-    bool read(char* buffer, std::size_t size, std::size_t& received);
+    bool read(char* buffer, std::size_t size, std::size_t& received) { return read(buffer, size, size, received); }
+    // The same, where `room` bytes at `buffer` may be written: bytes that
+    // arrive beyond `size` wait there for the next calls, and reading on at
+    // buffer + received then takes them without a copy. The memory must stay
+    // as it is until the next call.
+    bool read(char* buffer, std::size_t size, std::size_t room, std::size_t& received);
 
 private:
     Request(std::shared_ptr<Session> session, std::shared_ptr<Connection> connection, int handleType);

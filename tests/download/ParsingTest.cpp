@@ -184,6 +184,25 @@ TEST(ReceiveBuffer, HoldsBytesAtTheirOffsetsAndHandsThemOver) {
     EXPECT_EQ(item.Size.load(), 0u);
 }
 
+TEST(ReceiveBuffer, AReusedLargeMappingStillReadsZerosInAGap) {
+    const std::size_t size = 16u << 20;
+    const char* firstBase = nullptr;
+    {
+        dl::ReceiveBuffer first;
+        ASSERT_TRUE(first.Reserve(size));
+        const std::string old(size, 'o');
+        first.WriteAt(0, old.data(), old.size());
+        firstBase = first.Data();
+    }
+    dl::ReceiveBuffer second;
+    ASSERT_TRUE(second.Reserve(size));
+    EXPECT_EQ(second.Data(), firstBase);  // the released mapping was kept for this one
+    second.WriteAt(0, "ab", 2);
+    second.WriteAt(4096, "cd", 2);
+    EXPECT_EQ(second.Size(), 4098u);
+    EXPECT_EQ(std::string(second.View().substr(2, 4094)), std::string(4094, '\0'));
+}
+
 TEST(DownloadItem, CopyTakesTheRequestSettings) {
     dl::TDlDownloads downloads;
     dl::TDlDownloadItem& source = downloads.AddItem();
