@@ -17,7 +17,9 @@ constexpr std::size_t kResponseInfoLimit = 256;
 
 const std::vector<CurlErrorMapping>& curlErrorTable() {
     static const std::vector<CurlErrorMapping> table = {
-        {CURLE_UNSUPPORTED_PROTOCOL, kErrUnrecognizedScheme, "scheme not fetched"},
+        // Schemes are checked before curl sees a URL (12006), so this is curl
+        // refusing a reply that is no HTTP response at all.
+        {CURLE_UNSUPPORTED_PROTOCOL, kErrInvalidServerResponse, "reply is not HTTP"},
         {CURLE_URL_MALFORMAT, kErrInvalidUrl, "malformed URL"},
         {CURLE_COULDNT_RESOLVE_PROXY, kErrNameNotResolved, "proxy name not resolved"},
         {CURLE_COULDNT_RESOLVE_HOST, kErrNameNotResolved, "host name not resolved"},

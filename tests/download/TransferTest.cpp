@@ -125,6 +125,8 @@ TEST(Transfer, OutcomesOfOneItem) {
                           .pause(300ms)
                           .reset()},
                      plain("/a.mp3"), {dl::dsFailed, 12031, "Connection reset", std::string(5000, 'x'), 200}});
+    cases.push_back({"a reply that is no HTTP", {answer("garbage\r\n\r\n")}, plain("/a.mp3"),
+                     {dl::dsFailed, 12152, "Internet Error: 12152", "", 0}});
     cases.push_back({"announced length past 4 GiB - 1",
                      {answer("HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\nabc")}, plain("/a.mp3"),
                      {dl::dsFailed, 12030, "Connection aborted", "", 200}});
@@ -346,4 +348,68 @@ TEST(Transfer, FileUrlsReadTheLocalFile) {
     EXPECT_EQ(std::string(item.Data.View()), "local song");
     EXPECT_GT(item.Date, 0.0);
     EXPECT_EQ(recorder.reportsOf(item)[1].size, 10u);  // the file's size after the headers
+}
+
+namespace {
+
+// The start of an FTP control connection, as curl logs in anonymously.
+ServerScript ftpLogin() {
+    return ServerScript()
+        .send("220 ready\r\n")
+        .expect("USER anonymous\r\n")
+        .send("331 ok\r\n")
+        .expect("PASS ftp@example.com\r\n")
+        .send("230 ok\r\n")
+        .expect("PWD\r\n")
+        .send("257 \"/\"\r\n");
+}
+
+}  // namespace
+
+TEST(Transfer, FtpLooksTheFileUpThenReadsIt) {
+    ScriptedTcpServer data(ServerScript().send("0123456789").close());
+    ScriptedTcpServer control(std::vector<ServerScript>{
+        ftpLogin()
+            .expect("MDTM a.mp3\r\n").send("213 19941115081231\r\n")
+            .expect("TYPE I\r\n").send("200 ok\r\n")
+            .expect("SIZE a.mp3\r\n").send("213 10\r\n")
+            .expect("REST 0\r\n").send("350 ok\r\n")
+            .expect("QUIT\r\n").send("221 bye\r\n"),
+        ftpLogin()
+            .expect("EPSV\r\n").send("229 Entering Extended Passive Mode (|||" + std::to_string(data.port()) + "|)\r\n")
+            .expect("TYPE I\r\n").send("200 ok\r\n")
+            .expect("SIZE a.mp3\r\n").send("213 10\r\n")
+            .expect("RETR a.mp3\r\n").send("150 here\r\n")
+            .pause(100ms)
+            .send("226 done\r\n")
+            .expect("QUIT\r\n").send("221 bye\r\n")});
+    dl::TDlDownloads downloads;
+    Recorder recorder(downloads);
+    dl::TDlDownloadItem& item = downloads.AddItem();
+    item.URL = "ftp://127.0.0.1:" + std::to_string(control.port()) + "/a.mp3";
+    ASSERT_TRUE(recorder.runToEnd());
+    EXPECT_EQ(item.State.load(), dl::dsFinished) << item.ErrorCode << " " << item.ErrorMessage;
+    EXPECT_EQ(std::string(item.Data.View()), "0123456789");
+    EXPECT_DOUBLE_EQ(item.Date, dl::ParseLastModified("Tue, 15 Nov 1994 08:12:31 GMT"));
+    EXPECT_EQ(recorder.reportsOf(item)[1].size, 10u);  // the size looked up, after the headers
+    ASSERT_TRUE(control.waitUntilDone(5s));
+    EXPECT_TRUE(control.failures().empty()) << control.failures().front();
+}
+
+TEST(Transfer, FtpCheckOnlyOfAMissingFileFailsWithTheServersReply) {
+    ScriptedTcpServer control(ftpLogin()
+                                  .expect("MDTM a.mp3\r\n").send("550 No such file\r\n")
+                                  .expect("TYPE I\r\n").send("200 ok\r\n")
+                                  .expect("SIZE a.mp3\r\n").send("550 No such file\r\n")
+                                  .expect("QUIT\r\n").send("221 bye\r\n"));
+    dl::TDlDownloads downloads;
+    Recorder recorder(downloads);
+    dl::TDlDownloadItem& item = downloads.AddItem();
+    item.URL = "ftp://127.0.0.1:" + std::to_string(control.port()) + "/a.mp3";
+    item.CheckOnly = true;
+    ASSERT_TRUE(recorder.runToEnd());
+    EXPECT_EQ(item.State.load(), dl::dsFailed);
+    EXPECT_EQ(item.ErrorCode, 12003);
+    EXPECT_EQ(item.ErrorMessage, "550 No such file");
+    EXPECT_EQ(control.connectionCount(), 1u);
 }
