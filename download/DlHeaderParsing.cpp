@@ -5,17 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "download/DlTexts.h"
 #include "download/TDlPersistent.h"
 
 namespace dl {
 
 namespace {
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 // Words, integers and single other characters; blanks between them skipped.
 class Tokenizer {
@@ -72,7 +67,7 @@ int monthNumber(const Tokenizer& t) {
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     if (t.kind() != Tokenizer::Kind::Word) return 0;
     for (int i = 0; i < 12; ++i) {
-        if (equalsIgnoringCase(t.token(), kMonths[i])) return i + 1;
+        if (SameText(t.token(), kMonths[i])) return i + 1;
     }
     return 0;
 }
@@ -131,7 +126,7 @@ void ParseSetCookies(std::string_view rawHeaders, TDlCookiesList& list, bool str
             ++end;
         std::string_view line = rawHeaders.substr(start, end - start);
         while (!line.empty() && static_cast<unsigned char>(line.front()) < 33) line.remove_prefix(1);
-        if (line.size() >= kPrefix.size() && equalsIgnoringCase(line.substr(0, kPrefix.size()), kPrefix)) {
+        if (line.size() >= kPrefix.size() && SameText(line.substr(0, kPrefix.size()), kPrefix)) {
             if (any) joined += "; ";
             joined += line.substr(kPrefix.size());
             any = true;
@@ -153,8 +148,8 @@ void ParseSetCookies(std::string_view rawHeaders, TDlCookiesList& list, bool str
     if (!strip) return;
     for (std::size_t i = list.Count(); i-- > 0;) {
         const std::string name = list.Name(i);
-        if (equalsIgnoringCase(name, "EXPIRES") || equalsIgnoringCase(name, "DOMAIN") ||
-            equalsIgnoringCase(name, "PATH"))
+        if (SameText(name, "EXPIRES") || SameText(name, "DOMAIN") ||
+            SameText(name, "PATH"))
             list.Delete(i);
     }
 }

@@ -28,12 +28,6 @@ namespace {
 // Size is a 32-bit count: a body that would pass it fails instead of wrapping.
 constexpr std::uint64_t kMaxSize = std::numeric_limits<std::uint32_t>::max();
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::string trimBlanks(const std::string& text) {
     const auto begin = text.find_first_not_of(" \t\r\n");
     if (begin == std::string::npos) return {};
@@ -162,9 +156,9 @@ void ItemTransfer::Guarded() {
     parts_ = splitUrl(url);
 
     std::unique_ptr<inet::Request> request;
-    if (equalsIgnoringCase(parts_.scheme, "HTTP")) {
+    if (SameText(parts_.scheme, "HTTP")) {
         request = OpenHttp(session);
-    } else if (equalsIgnoringCase(parts_.scheme, "FTP")) {
+    } else if (SameText(parts_.scheme, "FTP")) {
         request = OpenFtp(session);
     } else if (!item_.Stopped) {
         request = inet::Request::openUrl(session, url, inet::kFlagMakePersistent | inet::kFlagNeedFile);
@@ -177,7 +171,7 @@ void ItemTransfer::Guarded() {
 
     if (request->handleType() == inet::kHandleHttpRequest) {
         ReadHeaders(*request);
-    } else if (request->handleType() == inet::kHandleFileRequest && equalsIgnoringCase(parts_.scheme, "FILE")) {
+    } else if (request->handleType() == inet::kHandleFileRequest && SameText(parts_.scheme, "FILE")) {
         ReadFileHeaders();
     }
     if (item_.State == dsFailed) return;
@@ -226,7 +220,7 @@ std::unique_ptr<inet::Request> ItemTransfer::OpenHttp(const std::shared_ptr<inet
         bool first = true;
         for (std::size_t i = 0; i < item_.SendCookies.Count(); ++i) {
             const std::string name = item_.SendCookies.Name(i);
-            if (equalsIgnoringCase(name, "expires") || equalsIgnoringCase(name, "path")) continue;
+            if (SameText(name, "expires") || SameText(name, "path")) continue;
             if (!first) header += "; ";
             header += name + "=" + item_.SendCookies.Value(i);
             first = false;
@@ -276,11 +270,11 @@ bool ItemTransfer::Accepted() const {
     if (!item_.AcceptTypes.empty()) {
         const auto lines = linesOf(item_.AcceptTypes);
         accepted = std::any_of(lines.begin(), lines.end(),
-                               [&](const std::string& line) { return equalsIgnoringCase(line, item_.ContentType); });
+                               [&](const std::string& line) { return SameText(line, item_.ContentType); });
     }
     if (accepted) {
         accepted = std::none_of(item_.RejectTypes.begin(), item_.RejectTypes.end(),
-                                [&](const std::string& type) { return equalsIgnoringCase(type, item_.ContentType); });
+                                [&](const std::string& type) { return SameText(type, item_.ContentType); });
     }
     return accepted;
 }

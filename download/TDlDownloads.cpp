@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <stdexcept>
 
 #include "download/TDlProcessDownloadThread.h"
 #include "download/TDlProcessThread.h"
@@ -57,16 +58,20 @@ int TDlDownloads::IndexOf(const TDlDownloadItem& item) const {
 }
 
 void TDlDownloads::Delete(int index) {
+    if (RunState == rsRunning) throw std::logic_error("download items cannot be deleted during a run");
+    EraseItem(index);
+}
+
+void TDlDownloads::EraseItem(int index) {
     std::unique_ptr<TDlDownloadItem> gone;
-    {
-        std::lock_guard lock(itemsMutex_);
-        if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) return;
-        gone = std::move(items_[static_cast<std::size_t>(index)]);
-        items_.erase(items_.begin() + index);
-    }
+    std::lock_guard lock(itemsMutex_);
+    if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) return;
+    gone = std::move(items_[static_cast<std::size_t>(index)]);
+    items_.erase(items_.begin() + index);
 }
 
 void TDlDownloads::Clear() {
+    if (RunState == rsRunning) throw std::logic_error("download items cannot be deleted during a run");
     std::vector<std::unique_ptr<TDlDownloadItem>> gone;
     std::lock_guard lock(itemsMutex_);
     gone.swap(items_);
@@ -228,7 +233,7 @@ void TDlDownloads::RemoveQueuedItems() {
         const int index = IndexOf(*victim);
         if (index < 0) continue;
         if (index < CurrentIndex) --CurrentIndex;
-        Delete(index);
+        EraseItem(index);
     }
 }
 

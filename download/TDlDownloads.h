@@ -47,7 +47,7 @@ public:
     int Count() const;
     TDlDownloadItem& Items(int index) const;
     int IndexOf(const TDlDownloadItem& item) const;
-    // Not while a run is going on.
+    // Not during a run (std::logic_error): the run's threads hold items.
     void Delete(int index);
     void Clear();
 
@@ -100,6 +100,7 @@ public:
 
 private:
     void RemoveQueuedItems();
+    void EraseItem(int index);
     void DeliverAllDone();
     void WaitForManager();
     std::vector<TDlDownloadItem*> Snapshot() const;

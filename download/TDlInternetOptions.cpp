@@ -4,6 +4,7 @@
 #include <cctype>
 #include <mutex>
 
+#include "download/DlTexts.h"
 #include "download/inet/InetConnection.h"
 #include "download/inet/InetSession.h"
 #include "platform/GbkCodec.h"
@@ -20,13 +21,6 @@ std::mutex& queryMutex() {
 std::function<bool()>& connectedStateQuery() {
     static std::function<bool()> query;
     return query;
-}
-
-bool equalsIgnoringCase(const std::string& a, const char* b) {
-    const std::string_view other(b);
-    return a.size() == other.size() && std::equal(a.begin(), a.end(), other.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 }  // namespace
@@ -94,8 +88,8 @@ void TDlInternetOptions::SplitSchemeAndHost(const std::string& url, std::string&
 bool TDlInternetOptions::IsLocalURL(const std::string& url) {
     std::string scheme, host;
     SplitSchemeAndHost(url, scheme, host);
-    return scheme.empty() || equalsIgnoringCase(scheme, "FILE") || equalsIgnoringCase(host, "localhost") ||
-           equalsIgnoringCase(host, "127.0.0.1");
+    return scheme.empty() || SameText(scheme, "FILE") || SameText(host, "localhost") ||
+           SameText(host, "127.0.0.1");
 }
 
 void TDlInternetOptions::ApplyInternetOptions(inet::Session& handle, const TDlInternetOptions& options) {

@@ -315,3 +315,31 @@ TEST(Run, ADroppableReportIsSkippedWhileOneIsPending) {
     EXPECT_FALSE(downloads.Notifier().HasPendingRequest());
     EXPECT_EQ(handled.load(), 1);
 }
+
+TEST(Run, FinishedItemsMarkedForRemovalLeaveTheCollection) {
+    ScriptedTcpServer server(answer(httpResponse("200 OK", "", "x")));
+    dl::TDlDownloads downloads;
+    downloads.ThreadCount = 1;
+    Recorder recorder(downloads);
+    bool refused = false;
+    recorder.onItem = [&](dl::TDlDownloadItem&) {
+        try {
+            downloads.Delete(0);
+        } catch (const std::logic_error&) {
+            refused = true;  // the run's threads hold the items
+        }
+    };
+    dl::TDlDownloadItem& gone = downloads.AddItem();
+    gone.URL = localUrl(server.port(), "/gone");
+    gone.RemoveWhenDone = true;
+    dl::TDlDownloadItem& kept = downloads.AddItem();
+    kept.URL = localUrl(server.port(), "/kept");
+    ASSERT_TRUE(recorder.runToEnd());
+    EXPECT_TRUE(refused);
+    ASSERT_EQ(downloads.Count(), 1);
+    EXPECT_EQ(&downloads.Items(0), &kept);
+    EXPECT_EQ(kept.State.load(), dl::dsFinished);
+    EXPECT_EQ(server.connectionCount(), 2u);
+    downloads.Clear();  // allowed once the run is over
+    EXPECT_EQ(downloads.Count(), 0);
+}
