@@ -112,6 +112,9 @@ void ItemTransfer::Run() {
     item_.HeaderPhase = false;
     item_.Stopped = false;
     item_.State = dsRunning;
+    // A Stop that came after this item was handed out but before it ran
+    // skipped it (it was not running yet): it ends as stopped at once.
+    if (TDlDownloads* downloads = item_.Collection(); downloads && downloads->Stopping) item_.Stopped = true;
     inet::setLastError(0);
     if (!ConnectedTestPasses()) {
         FailNotConnected();
