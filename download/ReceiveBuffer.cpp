@@ -36,8 +36,8 @@ constexpr std::size_t kParkLimit = std::size_t(512) << 20;
 // The last large mapping a buffer released, kept for the next large buffer.
 // Its pages are marked lazily free: the kernel takes them back under memory
 // pressure; otherwise the next download writes into pages that are already
-// there. Fresh pages are what receiving into memory costs most (the kernel
-// zeroes each, and a virtual machine's host may have to supply it first).
+// there. Fresh pages are what receiving into memory costs most: the kernel
+// zeroes each one.
 class ParkedMapping {
 public:
     ~ParkedMapping() {
