@@ -19,6 +19,7 @@ packages=(
   qt6-translations-l10n
   curl ca-certificates
   desktop-file-utils appstream librsvg2-bin
+  openssl
 )
 
 missing=()

@@ -50,8 +50,14 @@ void UiHandoff::shutdown() {
     shared_->done.notify_all();
 }
 
+bool UiHandoff::onUiThread() const { return QThread::currentThread() == thread(); }
+
+void UiHandoff::serveQueued() {
+    if (onUiThread()) QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
 void UiHandoff::run(const std::function<void()>& fn, const std::function<bool()>& abandon) {
-    if (QThread::currentThread() == thread()) {
+    if (onUiThread()) {
         fn();
         return;
     }

@@ -34,6 +34,13 @@ public:
     // Releases every waiting worker and refuses later hand-offs.
     void shutdown();
 
+    // True on the thread that runs the hand-offs.
+    bool onUiThread() const;
+    // On the UI thread: runs the hand-offs queued so far, and nothing else of
+    // the event queue. A UI-thread wait on a worker that may itself be waiting
+    // for a hand-off calls this while it waits.
+    void serveQueued();
+
 private:
     struct Shared;
     std::shared_ptr<Shared> shared_;

@@ -109,3 +109,24 @@ TEST(UiHandoff, ShutdownReleasesWaitersAndRefusesLaterCalls) {
     worker.join();
     EXPECT_EQ(abandoned, 2);
 }
+
+TEST(UiHandoff, ServeQueuedRunsOnlyTheHandOffs) {
+    app();
+    UiHandoff handoff;
+    EXPECT_TRUE(handoff.onUiThread());
+    std::atomic<bool> ran{false};
+    std::thread worker([&] { handoff.run([&] { ran = true; }); });
+    QObject other;
+    bool otherRan = false;
+    QMetaObject::invokeMethod(&other, [&] { otherRan = true; }, Qt::QueuedConnection);
+    // The worker's call is queued once the worker is blocked; serve until it ran.
+    for (int i = 0; i < 5000 && !ran; ++i) {
+        handoff.serveQueued();
+        std::this_thread::sleep_for(1ms);
+    }
+    worker.join();
+    EXPECT_TRUE(ran.load());
+    EXPECT_FALSE(otherRan);  // the rest of the event queue waits for the event loop
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(otherRan);
+}

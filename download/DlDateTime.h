@@ -1,0 +1,17 @@
+#pragma once
+// Date-time values as the download engine keeps them: days since
+// 30 December 1899 as a double, the time of day being the fraction, in local
+// time.
+#include <ctime>
+
+namespace dl {
+
+using TDateTime = double;
+
+// Raises EConvertError for a date or time that does not exist.
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second);
+
+// The local date-time of an instant.
+TDateTime LocalDateTimeOf(std::time_t instant);
+
+}  // namespace dl

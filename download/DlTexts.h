@@ -1,0 +1,24 @@
+#pragma once
+// The download engine's entries of the program's message table, the texts of
+// the platform's error numbers and of HTTP statuses, and the engine's one way
+// of comparing texts ignoring case.
+#include <string>
+#include <string_view>
+
+namespace dl {
+
+inline constexpr const char* kTextNotConnected = "Not connected";
+inline constexpr const char* kTextStopped = "Stopped";
+inline constexpr const char* kTextPrecondFailed = "Precond failed";
+inline constexpr const char* kTextInternetError = "Internet Error: %d";
+inline constexpr const char* kTextHttpError = "HTTP Error: %d";
+
+// Equal when compared byte by byte ignoring the case of ASCII letters.
+bool SameText(std::string_view a, std::string_view b);
+
+// The text for an error number: the table's, or "Internet Error: %d"; empty for 0.
+std::string InternetErrorText(int error);
+// The text for an HTTP status: the table's, or "HTTP Error: %d".
+std::string HttpStatusText(int status);
+
+}  // namespace dl

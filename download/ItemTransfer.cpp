@@ -1,0 +1,368 @@
+#include "download/ItemTransfer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <optional>
+
+#include "download/DlHeaderParsing.h"
+#include "download/DlTexts.h"
+#include "download/TDlDownloadItem.h"
+#include "download/TDlDownloads.h"
+#include "download/inet/InetConnection.h"
+#include "download/inet/InetErrors.h"
+#include "download/inet/InetRequest.h"
+#include "download/inet/InetRequestUrl.h"
+#include "download/inet/InetSession.h"
+#include "platform/TickCount.h"
+
+namespace dl {
+
+namespace {
+
+// Size is a 32-bit count: a body that would pass it fails instead of wrapping.
+constexpr std::uint64_t kMaxSize = std::numeric_limits<std::uint32_t>::max();
+
+std::string trimBlanks(const std::string& text) {
+    const auto begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) return {};
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+// The whole text as a non-negative decimal number.
+std::optional<std::uint64_t> decimal(const std::string& text) {
+    if (text.empty() || text.size() > 19) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return value;
+}
+
+// Lines as a string list reads them: at CR LF, CR or LF.
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            line += text[i];
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+inet::UrlComponents splitUrl(const std::string& url) {
+    return inet::crackUrl(url).value_or(inet::UrlComponents{});
+}
+
+// Closes and forgets the item's handles when the guarded part ends, however.
+class HandlesClosed {
+public:
+    explicit HandlesClosed(std::function<void()> close) : close_(std::move(close)) {}
+    ~HandlesClosed() { close_(); }
+    HandlesClosed(const HandlesClosed&) = delete;
+    HandlesClosed& operator=(const HandlesClosed&) = delete;
+
+private:
+    std::function<void()> close_;
+};
+
+}  // namespace
+
+void RecordTransferError(TDlDownloadItem& item) {
+    if (item.State == dsFailed) return;
+    item.ErrorCode = inet::lastError();
+    if (item.Stopped && item.ErrorCode == 0) item.ErrorCode = kErrorStopped;
+    item.ErrorMessage = InternetErrorText(item.ErrorCode);
+    if (item.ErrorCode == inet::kErrExtendedError) {
+        int error = 0;
+        item.ErrorMessage = inet::lastResponseInfo(error);
+        item.ErrorCode = error;
+    }
+}
+
+std::string QueryHeader(const inet::Request& request, int level) {
+    return request.queryInfo(level, kHeaderBuffer).value_or(std::string());
+}
+
+bool ItemTransfer::ConnectedTestPasses() const {
+    return item_.Options.ForceInternetCheck || TDlInternetOptions::IsConnectedToInternet() ||
+           TDlInternetOptions::IsLocalURL(item_.URL);
+}
+
+void ItemTransfer::FailNotConnected() { item_.FailItem(kErrorNotConnected, kTextNotConnected); }
+
+void ItemTransfer::Notify(bool droppable) {
+    if (TDlDownloads* downloads = item_.Collection()) downloads->NotifyItem(item_, droppable);
+}
+
+void ItemTransfer::Run() {
+    if (item_.State != dsWaiting) return;
+    item_.HeaderPhase = false;
+    item_.Stopped = false;
+    item_.State = dsRunning;
+    // A Stop that came after this item was handed out but before it ran
+    // skipped it (it was not running yet): it ends as stopped at once.
+    if (TDlDownloads* downloads = item_.Collection(); downloads && downloads->Stopping) item_.Stopped = true;
+    inet::setLastError(0);
+    if (!ConnectedTestPasses()) {
+        FailNotConnected();
+    } else {
+        try {
+            Guarded();
+        } catch (const std::exception& e) {
+            item_.FailItem(kErrorException, e.what());
+        } catch (...) {
+            item_.FailItem(kErrorException, "Unknown exception");
+        }
+    }
+    if (item_.State != dsFailed) item_.State = dsFinished;
+    item_.Percent = 100;
+    // The end report: the component writes the file here. A stopped item gets none.
+    if (!item_.Stopped) Notify(false);
+    if (item_.RemoveWhenDone) {
+        if (TDlDownloads* downloads = item_.Collection()) downloads->QueueRemoval(item_);
+    }
+}
+
+void ItemTransfer::Guarded() {
+    Notify(false);  // the start report
+    std::shared_ptr<inet::Session> session = inet::Session::open(item_.Options.AgentName());
+    item_.Date = 0;
+    if (!session) {
+        RecordTransferError(item_);
+        item_.State = dsFailed;
+        return;
+    }
+    item_.KeepInternetHandle(session);
+    HandlesClosed closed([this] { item_.CloseHandles(); });
+    if (!item_.Options.UseDefaultOptions) {
+        TDlInternetOptions::ApplyInternetOptions(*session, item_.Options);
+        if (!ConnectedTestPasses()) {
+            FailNotConnected();
+            return;
+        }
+    }
+    item_.ReceivedCookies.Clear();
+    const std::string url = inet::browserUrl(item_.URL);
+    parts_ = splitUrl(url);
+
+    std::unique_ptr<inet::Request> request;
+    if (SameText(parts_.scheme, "HTTP")) {
+        request = OpenHttp(session);
+    } else if (SameText(parts_.scheme, "FTP")) {
+        request = OpenFtp(session);
+    } else if (!item_.Stopped) {
+        request = inet::Request::openUrl(session, url, inet::kFlagMakePersistent | inet::kFlagNeedFile);
+    }
+    if (!request || item_.State == dsFailed) {
+        RecordTransferError(item_);
+        item_.State = dsFailed;
+        return;
+    }
+
+    if (request->handleType() == inet::kHandleHttpRequest) {
+        ReadHeaders(*request);
+    } else if (request->handleType() == inet::kHandleFileRequest && SameText(parts_.scheme, "FILE")) {
+        ReadFileHeaders();
+    }
+    if (item_.State == dsFailed) return;
+    if (length_ > kMaxSize) {
+        item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
+        return;
+    }
+    item_.Size = static_cast<std::uint32_t>(length_);
+    item_.HeaderPhase = true;
+    Notify(false);  // the after-headers report: the component's limits apply here
+    item_.HeaderPhase = false;
+    if (!item_.CheckOnly) item_.Size = 0;
+    if (!item_.CheckOnly && !item_.Stopped) ReadBody(*request);
+}
+
+std::string ItemTransfer::RequestBody() const {
+    if (const auto* text = std::get_if<std::string>(&item_.PostData)) return *text;
+    if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&item_.PostData))
+        return std::string(bytes->begin(), bytes->end());
+    return {};
+}
+
+std::unique_ptr<inet::Request> ItemTransfer::OpenHttp(const std::shared_ptr<inet::Session>& session) {
+    const std::string verb = item_.Method == dmPost ? "POST" : "GET";
+    std::shared_ptr<inet::Connection> connection;
+    if (!item_.Stopped) {
+        connection = inet::Connection::connect(session, parts_.host, parts_.port, item_.UserName, item_.Password,
+                                               inet::Service::Http);
+        if (connection) item_.KeepConnectionHandle(connection);
+    }
+    std::unique_ptr<inet::Request> request;
+    if (connection) {
+        TDlInternetOptions::ApplyProxyCredentials(*connection, item_.Options);
+        std::uint32_t flags = inet::kFlagKeepConnection;
+        if (item_.Reload) flags |= inet::kFlagReload | inet::kFlagPragmaNoCache;
+        if (item_.NoRedirect) flags |= inet::kFlagNoAutoRedirect;
+        const std::string referer = item_.Referer.empty() ? parts_.urlPath : item_.Referer;
+        // The query goes with the path (a song address may be "...?id=7"); a fragment never does.
+        std::string objectName = parts_.urlPath + parts_.extraInfo;
+        objectName = objectName.substr(0, objectName.find('#'));
+        if (!item_.Stopped) request = inet::Request::openHttp(connection, verb, objectName, referer, flags);
+    }
+    const std::string body = RequestBody();
+    if (request && !item_.SendCookies.Empty()) {
+        std::string header = "Cookie: ";
+        bool first = true;
+        for (std::size_t i = 0; i < item_.SendCookies.Count(); ++i) {
+            const std::string name = item_.SendCookies.Name(i);
+            if (SameText(name, "expires") || SameText(name, "path")) continue;
+            if (!first) header += "; ";
+            header += name + "=" + item_.SendCookies.Value(i);
+            first = false;
+        }
+        request->addHeader(header);
+    }
+    if (request && !item_.Stopped && !body.empty()) request->addHeader("CONTENT-TYPE:application/x-www-form-urlencoded");
+    bool sent = false;
+    if (request && !item_.Stopped) sent = request->send(body);
+    if (item_.Stopped || !sent) {
+        RecordTransferError(item_);
+        request.reset();
+        item_.State = dsFailed;
+    }
+    return request;
+}
+
+std::unique_ptr<inet::Request> ItemTransfer::OpenFtp(const std::shared_ptr<inet::Session>& session) {
+    std::shared_ptr<inet::Connection> connection;
+    if (!item_.Stopped) {
+        connection = inet::Connection::connect(session, parts_.host, parts_.port, item_.UserName, item_.Password,
+                                               inet::Service::Ftp);
+        if (connection) item_.KeepConnectionHandle(connection);
+    }
+    if (!connection) return nullptr;
+    if (const auto found = inet::ftpFindFirstFile(connection, parts_.urlPath)) {
+        item_.Date = 0;
+        if (found->modified) {
+            try {
+                item_.Date = LocalDateTimeOf(*found->modified);
+            } catch (const std::exception&) {
+                item_.Date = 0;
+            }
+        }
+        length_ = static_cast<std::uint64_t>(std::max<std::int64_t>(found->size, 0));
+    } else if (item_.CheckOnly) {
+        RecordTransferError(item_);
+        item_.State = dsFailed;
+    }
+    if (item_.State == dsFailed) return nullptr;
+    return inet::Request::openFtpFile(connection, parts_.urlPath, inet::kFlagReload);
+}
+
+bool ItemTransfer::Accepted() const {
+    if (item_.ContentType.empty()) return true;
+    bool accepted = true;
+    if (!item_.AcceptTypes.empty()) {
+        const auto lines = linesOf(item_.AcceptTypes);
+        accepted = std::any_of(lines.begin(), lines.end(),
+                               [&](const std::string& line) { return SameText(line, item_.ContentType); });
+    }
+    if (accepted) {
+        accepted = std::none_of(item_.RejectTypes.begin(), item_.RejectTypes.end(),
+                                [&](const std::string& type) { return SameText(type, item_.ContentType); });
+    }
+    return accepted;
+}
+
+void ItemTransfer::ReadHeaders(inet::Request& request) {
+    const std::string status = QueryHeader(request, inet::kQueryStatusCode);
+    if (!status.empty()) {
+        const auto number = decimal(status);
+        item_.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
+        if (item_.StatusCode != 200 && item_.StatusCode != 302)
+            item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
+    }
+    const std::string location = QueryHeader(request, inet::kQueryLocation);
+    item_.Location = location.empty() ? item_.URL : location;
+    item_.ContentType = trimBlanks(QueryHeader(request, inet::kQueryContentType));
+    if (!Accepted()) item_.FailItem(kErrorPrecondFailed, kTextPrecondFailed);
+    ParseSetCookies(QueryHeader(request, inet::kQueryRawHeaders), item_.ReceivedCookies,
+                    item_.StripCookieAttributes);
+    if (const auto length = decimal(QueryHeader(request, inet::kQueryContentLength))) length_ = *length;
+    const std::string modified = QueryHeader(request, inet::kQueryLastModified);
+    if (!modified.empty()) {
+        try {
+            item_.Date = ParseLastModified(modified);
+        } catch (const std::exception&) {
+            // Left as it was.
+        }
+    }
+}
+
+void ItemTransfer::ReadFileHeaders() {
+    std::string path = parts_.urlPath;
+    if (path.rfind("\\\\", 0) == 0) path.erase(0, 2);
+    if (path.find(':') != std::string::npos && !path.empty() && (path.front() == '/' || path.front() == '\\'))
+        path.erase(0, 1);
+    std::error_code ignored;
+    const std::string full = std::filesystem::absolute(path, ignored).lexically_normal().string();
+    struct stat info {};
+    if (::stat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        length_ = static_cast<std::uint64_t>(info.st_size);
+        try {
+            item_.Date = LocalDateTimeOf(info.st_mtime);
+        } catch (const std::exception&) {
+            item_.Date = 0;
+        }
+    }
+}
+
+void ItemTransfer::ReadBody(inet::Request& request) {
+    if (length_ > 0) item_.Data.Reserve(static_cast<std::size_t>(length_));
+    std::uint32_t t = platform::tickCount();
+    std::uint32_t lastReport = 0;
+    bool ok = true;
+    std::size_t n = 0;
+    do {
+        // Read straight to the bytes' place in the item's data: no copy on the
+        // way. Bytes that arrive beyond this read wait in place for the next.
+        const std::uint32_t at = item_.Size;
+        std::size_t room = 0;
+        char* place = item_.Data.WritableAt(at, kReadChunk, room);
+        ok = request.read(place, std::min(room, kReadChunk), room, n);
+        if (ok && n > 0) {
+            if (at + static_cast<std::uint64_t>(n) > kMaxSize) {
+                item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
+                break;
+            }
+            const std::uint32_t now = platform::tickCount();
+            if (TDlDownloads* downloads = item_.Collection())
+                downloads->AddTraffic(platform::ticksBetween(t, now), static_cast<std::int64_t>(n));
+            t = now;
+            const std::uint32_t size = at + static_cast<std::uint32_t>(n);
+            item_.Size = size;
+            if (length_ != 0)
+                item_.Percent = static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
+            item_.Data.Commit(size);
+            if (!item_.Stopped && platform::ticksBetween(lastReport, now) > kReportInterval) {
+                lastReport = now;
+                Notify(true);
+            }
+        }
+    } while (!item_.Stopped && ok && n > 0);
+    if (!ok) {
+        RecordTransferError(item_);
+        if (item_.ErrorCode != 0) item_.State = dsFailed;
+    }
+    if (item_.Stopped && item_.ErrorCode == 0) RecordTransferError(item_);
+}
+
+}  // namespace dl

@@ -1,0 +1,355 @@
+#include "download/inet/InetExchange.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include <curl/curl.h>
+
+#include "download/inet/InetErrors.h"
+
+namespace inet {
+
+namespace {
+
+// Bytes that arrive beyond what the reader asked for wait here; past this
+// much, curl is paused until the reader catches up.
+constexpr std::size_t kSpillLimit = 1 << 20;
+// curl's receive buffer: larger than a read, so fewer trips through the loop.
+constexpr long kReceiveBuffer = 256 * 1024;
+// Upper bound of one wait; curl shortens it for its own timers, and closing a
+// handle wakes it at once.
+constexpr int kPollMs = 1000;
+
+// Tests trust their own certificate authority through this variable.
+constexpr const char* kCaFileVariable = "BRELVOMP3_CA_FILE";
+
+CURLM* multiOf(void* p) { return static_cast<CURLM*>(p); }
+CURL* easyOf(void* p) { return static_cast<CURL*>(p); }
+
+std::string trimmed(std::string_view text) {
+    const auto notBlank = [](char c) { return c != ' ' && c != '\t' && c != '\r' && c != '\n'; };
+    auto begin = std::find_if(text.begin(), text.end(), notBlank);
+    auto end = std::find_if(text.rbegin(), text.rend(), notBlank).base();
+    return begin < end ? std::string(begin, end) : std::string();
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+Exchange::Exchange(std::vector<std::shared_ptr<AbortSignal>> signals) : signals_(std::move(signals)) {
+    multi_ = curl_multi_init();
+    if (multi_) {
+        for (const auto& s : signals_) s->attach(multi_);
+    }
+}
+
+Exchange::~Exchange() {
+    dropTransfer();
+    if (multi_) {
+        for (const auto& s : signals_) s->detach(multi_);
+        curl_multi_cleanup(multiOf(multi_));
+    }
+}
+
+void Exchange::dropTransfer() {
+    if (easy_) {
+        curl_multi_remove_handle(multiOf(multi_), easyOf(easy_));
+        curl_easy_cleanup(easyOf(easy_));
+        easy_ = nullptr;
+    }
+    if (headerList_) {
+        curl_slist_free_all(static_cast<curl_slist*>(headerList_));
+        headerList_ = nullptr;
+    }
+}
+
+bool Exchange::aborted() const {
+    return std::any_of(signals_.begin(), signals_.end(), [](const auto& s) { return s->aborted(); });
+}
+
+int Exchange::start(const ExchangeSetup& setup) {
+    dropTransfer();
+    setup_ = setup;
+    httpLike_ = setup_.protocols.rfind("http", 0) == 0;
+    finished_ = false;
+    result_ = CURLE_OK;
+    osErrno_ = 0;
+    headComplete_ = false;
+    blockEnded_ = false;
+    status_ = 0;
+    statusLine_.clear();
+    headers_.clear();
+    lastServerLine_.clear();
+    spill_.clear();
+    spillHead_ = 0;
+    ahead_ = nullptr;
+    aheadCount_ = 0;
+    paused_ = false;
+    targetFilled_ = 0;
+    if (aborted()) return kErrOperationCancelled;
+    if (!multi_) return kErrInternalError;
+    CURL* easy = curl_easy_init();
+    if (!easy) return kErrInternalError;
+    easy_ = easy;
+
+    curl_easy_setopt(easy, CURLOPT_URL, setup_.url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, setup_.protocols.c_str());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);  // followed by the request, see InetRequest
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Exchange::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Exchange::onWrite);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    if (!setup_.agent.empty()) curl_easy_setopt(easy, CURLOPT_USERAGENT, setup_.agent.c_str());
+    if (!setup_.referer.empty()) curl_easy_setopt(easy, CURLOPT_REFERER, setup_.referer.c_str());
+
+    curl_slist* list = nullptr;
+    for (const std::string& line : setup_.headers) list = curl_slist_append(list, line.c_str());
+    // No "Expect: 100-continue" pause before a body.
+    if (httpLike_) list = curl_slist_append(list, "Expect:");
+    headerList_ = list;
+    if (list) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+
+    if (setup_.headOnly) {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(easy, CURLOPT_FILETIME, 1L);
+    } else if (setup_.verb == "POST") {
+        curl_easy_setopt(easy, CURLOPT_POST, 1L);
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(setup_.body.size()));
+        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, setup_.body.data());
+    } else if (setup_.verb == "GET" && !setup_.hasBody) {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else {
+        if (setup_.hasBody) {
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(setup_.body.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, setup_.body.data());
+        }
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, setup_.verb.c_str());
+    }
+
+    if (!setup_.userName.empty()) {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, setup_.userName.c_str());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, setup_.password.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    }
+
+    const SessionSettings& s = setup_.settings;
+    switch (s.access) {
+        case AccessType::Preconfigured:
+            break;  // curl reads http_proxy, https_proxy and no_proxy itself
+        case AccessType::Direct:
+            curl_easy_setopt(easy, CURLOPT_PROXY, "");
+            break;
+        case AccessType::NamedProxy:
+            curl_easy_setopt(easy, CURLOPT_PROXY, s.proxyList.c_str());
+            curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
+            break;
+    }
+    if (!setup_.proxyUserName.empty()) {
+        curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, setup_.proxyUserName.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, setup_.proxyPassword.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+    }
+    if (s.connectTimeoutSeconds > 0)
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(s.connectTimeoutSeconds));
+    if (s.dataTimeoutSeconds > 0) {
+        // Less than one byte a second over the whole limit counts as silence.
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(s.dataTimeoutSeconds));
+    }
+    if (const char* caFile = std::getenv(kCaFileVariable); caFile && *caFile)
+        curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
+
+    if (curl_multi_add_handle(multiOf(multi_), easy) != CURLM_OK) {
+        dropTransfer();
+        return kErrInternalError;
+    }
+    return 0;
+}
+
+std::size_t Exchange::onHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* x = static_cast<Exchange*>(self);
+    const std::size_t length = size * count;
+    std::string_view line(data, length);
+    if (!x->httpLike_) {
+        // FTP and the like: the server's reply lines.
+        const std::string text = trimmed(line);
+        if (!text.empty()) x->lastServerLine_ = text;
+        return length;
+    }
+    if (line.rfind("HTTP/", 0) == 0) {
+        // A new response head (an interim 1xx answer may come first).
+        x->statusLine_ = trimmed(line);
+        x->headers_.clear();
+        x->blockEnded_ = false;
+        const std::size_t space = x->statusLine_.find(' ');
+        x->status_ = space == std::string::npos ? 0 : std::atoi(x->statusLine_.c_str() + space + 1);
+        return length;
+    }
+    if (trimmed(line).empty()) {
+        x->blockEnded_ = true;
+        if (x->status_ >= 200 || x->status_ == 0) x->headComplete_ = true;
+        return length;
+    }
+    const std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos)
+        x->headers_.emplace_back(std::string(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+    return length;
+}
+
+std::size_t Exchange::onWrite(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* x = static_cast<Exchange*>(self);
+    const std::size_t length = size * count;
+    // Body bytes mean the head is over (and stand for it where there is none).
+    x->headComplete_ = true;
+    const std::size_t room = x->target_ ? x->targetSize_ - x->targetFilled_ : 0;
+    if (room == 0 && x->spilled() + length > kSpillLimit) {
+        // Returning this keeps the bytes with curl, which offers them again later.
+        x->paused_ = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    const std::size_t direct = std::min(room, length);
+    if (direct > 0) {
+        std::memcpy(x->target_ + x->targetFilled_, data, direct);
+        x->targetFilled_ += direct;
+    }
+    if (direct < length) x->spill_.insert(x->spill_.end(), data + direct, data + length);
+    return length;
+}
+
+void Exchange::collectMessages() {
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multiOf(multi_), &left)) {
+        if (msg->msg != CURLMSG_DONE || msg->easy_handle != easy_) continue;
+        finished_ = true;
+        result_ = msg->data.result;
+        curl_easy_getinfo(easyOf(easy_), CURLINFO_OS_ERRNO, &osErrno_);
+    }
+}
+
+template <typename Done>
+int Exchange::pump(Done done) {
+    for (;;) {
+        if (done() || finished_) return 0;
+        if (aborted()) return kErrOperationCancelled;
+        int running = 0;
+        if (curl_multi_perform(multiOf(multi_), &running) != CURLM_OK) return kErrInternalError;
+        collectMessages();
+        if (done() || finished_) return 0;
+        if (aborted()) return kErrOperationCancelled;
+        curl_multi_poll(multiOf(multi_), nullptr, 0, kPollMs, nullptr);
+    }
+}
+
+int Exchange::resultError() const {
+    if (result_ == CURLE_OK) return 0;
+    const int error = errorFromCurl(result_, osErrno_);
+    if (error == kErrExtendedError) setLastResponseInfo(lastServerLine_);
+    return error;
+}
+
+int Exchange::waitForHead() {
+    if (!easy_) return kErrIncorrectHandleState;
+    if (int error = pump([this] { return headComplete_; })) return error;
+    if (headComplete_) return 0;
+    if (int error = resultError()) return error;
+    // Ended cleanly without a head: an empty body.
+    headComplete_ = true;
+    return 0;
+}
+
+int Exchange::waitForEnd() {
+    if (!easy_) return kErrIncorrectHandleState;
+    if (int error = pump([] { return false; })) return error;
+    return resultError();
+}
+
+bool Exchange::failedToConnect() const {
+    if (!finished_ || !easy_) return false;
+    if (result_ == CURLE_COULDNT_CONNECT) return true;
+    if (result_ != CURLE_OPERATION_TIMEDOUT) return false;
+    curl_off_t connected = 0;
+    curl_easy_getinfo(easyOf(easy_), CURLINFO_CONNECT_TIME_T, &connected);
+    return connected == 0;
+}
+
+std::size_t Exchange::takeSpill(char* buffer, std::size_t size) {
+    const std::size_t n = std::min(size, spilled());
+    std::memcpy(buffer, spill_.data() + spillHead_, n);
+    spillHead_ += n;
+    if (spillHead_ == spill_.size()) {
+        spill_.clear();
+        spillHead_ = 0;
+    }
+    return n;
+}
+
+int Exchange::read(char* buffer, std::size_t size, std::size_t room, std::size_t& received) {
+    received = 0;
+    if (!easy_) return kErrIncorrectHandleState;
+    if (size == 0) return 0;
+    room = std::max(room, size);
+    // In arrival order: what was placed ahead, then what was kept, then new bytes.
+    if (aheadCount_ > 0) {
+        received = std::min(size, aheadCount_);
+        if (buffer != ahead_) std::memmove(buffer, ahead_, received);
+        ahead_ += received;
+        aheadCount_ -= received;
+        return 0;
+    }
+    if (spilled() > 0) {
+        received = takeSpill(buffer, size);
+        return 0;
+    }
+    target_ = buffer;
+    targetSize_ = room;
+    targetFilled_ = 0;
+    if (paused_) {
+        // Everything held back has been read: let curl deliver again.
+        paused_ = false;
+        curl_easy_pause(easyOf(easy_), CURLPAUSE_CONT);
+    }
+    int error = pump([this] { return targetFilled_ > 0; });
+    received = std::min(size, targetFilled_);
+    ahead_ = buffer + received;
+    aheadCount_ = targetFilled_ - received;
+    target_ = nullptr;
+    targetSize_ = targetFilled_ = 0;
+    // Bytes that arrived are handed out first; a failure after them shows on the next call.
+    if (received > 0) return 0;
+    if (error) return error;
+    return resultError();
+}
+
+std::optional<std::string> Exchange::header(const std::string& name) const {
+    for (const auto& [key, value] : headers_) {
+        if (equalsIgnoringCase(key, name)) return value;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> Exchange::contentLength() const {
+    if (!easy_) return std::nullopt;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easyOf(easy_), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK || length < 0)
+        return std::nullopt;
+    return static_cast<std::int64_t>(length);
+}
+
+std::optional<std::int64_t> Exchange::fileTime() const {
+    if (!easy_) return std::nullopt;
+    curl_off_t time = -1;
+    if (curl_easy_getinfo(easyOf(easy_), CURLINFO_FILETIME_T, &time) != CURLE_OK || time < 0) return std::nullopt;
+    return static_cast<std::int64_t>(time);
+}
+
+}  // namespace inet

@@ -1,0 +1,120 @@
+#pragma once
+// One request/response exchange on libcurl, driven from the calling thread:
+// blocking calls (wait for the response head, read the next bytes) over a
+// curl multi handle, so that closing an internet or connection handle on
+// another thread can wake the waiting call through curl_multi_wakeup.
+// Internal to the inet layer.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "download/inet/InetAbortSignal.h"
+#include "download/inet/InetSession.h"
+
+namespace inet {
+
+struct ExchangeSetup {
+    std::string url;
+    std::string verb = "GET";
+    bool hasBody = false;
+    std::string body;
+    std::vector<std::string> headers;  // "Name: value" lines
+    std::string userName;              // sent as Basic credentials when not empty
+    std::string password;
+    std::string referer;
+    std::string agent;
+    SessionSettings settings;
+    std::string proxyUserName;
+    std::string proxyPassword;
+    std::string protocols = "http,https";
+    bool headOnly = false;  // FTP: size and date only
+};
+
+class Exchange {
+public:
+    explicit Exchange(std::vector<std::shared_ptr<AbortSignal>> signals);
+    ~Exchange();
+    Exchange(const Exchange&) = delete;
+    Exchange& operator=(const Exchange&) = delete;
+
+    // Starts a transfer, replacing the one before (whose unread body is dropped).
+    // Returns 0 or an error number.
+    int start(const ExchangeSetup& setup);
+
+    // Waits until the final response head has arrived (HTTP), the first bytes
+    // have arrived or the transfer has ended. 0 or an error number.
+    int waitForHead();
+    // Waits for the whole transfer (used for the FTP size and date query).
+    int waitForEnd();
+
+    // Up to `size` bytes; `received` 0 with result 0 is the end of the data.
+    // With `room` above `size`, bytes that arrive beyond `size` may be placed
+    // after them in the caller's memory (up to `room` in all); they are
+    // handed out by the next calls, without a copy when the caller passes the
+    // address right after what it received (that memory must stay as it is
+    // until then).
+    int read(char* buffer, std::size_t size, std::size_t room, std::size_t& received);
+
+    bool aborted() const;
+    // A failed transfer that never got a connection: worth another attempt.
+    bool failedToConnect() const;
+
+    // The final response head (HTTP).
+    bool headComplete() const { return headComplete_; }
+    int status() const { return status_; }
+    const std::string& statusLine() const { return statusLine_; }
+    const std::vector<std::pair<std::string, std::string>>& headers() const { return headers_; }
+    std::optional<std::string> header(const std::string& name) const;
+
+    // FTP: the last line the server answered.
+    const std::string& lastServerLine() const { return lastServerLine_; }
+    std::optional<std::int64_t> contentLength() const;
+    std::optional<std::int64_t> fileTime() const;
+
+private:
+    static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
+    static std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* self);
+
+    template <typename Done>
+    int pump(Done done);
+    void collectMessages();
+    int resultError() const;
+    void dropTransfer();
+    std::size_t spilled() const { return spill_.size() - spillHead_; }
+    std::size_t takeSpill(char* buffer, std::size_t size);
+
+    std::vector<std::shared_ptr<AbortSignal>> signals_;
+    void* multi_ = nullptr;  // CURLM*
+    void* easy_ = nullptr;   // CURL*
+    void* headerList_ = nullptr;  // curl_slist*
+    ExchangeSetup setup_;
+    bool httpLike_ = true;
+
+    bool finished_ = false;
+    int result_ = 0;  // CURLcode
+    long osErrno_ = 0;
+
+    bool headComplete_ = false;
+    bool blockEnded_ = false;
+    int status_ = 0;
+    std::string statusLine_;
+    std::vector<std::pair<std::string, std::string>> headers_;
+    std::string lastServerLine_;
+
+    char* target_ = nullptr;
+    std::size_t targetSize_ = 0;
+    std::size_t targetFilled_ = 0;
+    // Placed in the caller's memory beyond what was handed out.
+    char* ahead_ = nullptr;
+    std::size_t aheadCount_ = 0;
+    // Beyond the caller's room: kept here.
+    std::vector<char> spill_;
+    std::size_t spillHead_ = 0;
+    bool paused_ = false;
+};
+
+}  // namespace inet

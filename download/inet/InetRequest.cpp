@@ -1,0 +1,320 @@
+#include "download/inet/InetRequest.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "download/inet/InetErrors.h"
+#include "download/inet/InetExchange.h"
+#include "download/inet/InetRequestUrl.h"
+#include "download/inet/InetUrl.h"
+
+namespace inet {
+
+namespace {
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() && lowerCase(text.substr(0, prefix.size())) == prefix;
+}
+
+std::string hostForUrl(const std::string& host) {
+    if (host.find(':') != std::string::npos && host.front() != '[') return "[" + host + "]";
+    return host;
+}
+
+std::string serverUrl(const char* scheme, const Connection& connection, const std::string& path) {
+    std::string url = std::string(scheme) + "://" + hostForUrl(connection.host()) + ":" +
+                      std::to_string(connection.port());
+    if (path.empty() || path.front() != '/') url += '/';
+    return url + path;
+}
+
+bool isRedirect(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::vector<std::shared_ptr<AbortSignal>> signalsOf(const std::shared_ptr<Session>& session,
+                                                    const std::shared_ptr<Connection>& connection) {
+    std::vector<std::shared_ptr<AbortSignal>> signals{session->signal()};
+    if (connection) signals.push_back(connection->signal());
+    return signals;
+}
+
+}  // namespace
+
+Request::Request(std::shared_ptr<Session> session, std::shared_ptr<Connection> connection, int handleType)
+    : session_(std::move(session)),
+      connection_(std::move(connection)),
+      handleType_(handleType),
+      exchange_(std::make_unique<Exchange>(signalsOf(session_, connection_))) {
+    if (connection_) {
+        userName_ = connection_->userName();
+        password_ = connection_->password();
+    }
+}
+
+Request::~Request() = default;
+
+std::unique_ptr<Request> Request::openHttp(std::shared_ptr<Connection> connection, const std::string& verb,
+                                           const std::string& objectName, const std::string& referer,
+                                           std::uint32_t flags) {
+    if (!connection || connection->closed()) {
+        setLastError(kErrInvalidHandle);
+        return nullptr;
+    }
+    if (connection->service() != Service::Http) {
+        setLastError(kErrIncorrectHandleType);
+        return nullptr;
+    }
+    std::unique_ptr<Request> request(new Request(connection->session(), connection, kHandleHttpRequest));
+    request->url_ = serverUrl("http", *connection, objectName);
+    request->verb_ = verb.empty() ? "GET" : verb;
+    request->referer_ = referer;
+    request->flags_ = flags;
+    request->protocols_ = "http,https";
+    if (flags & kFlagPragmaNoCache) request->headers_.push_back("Pragma: no-cache");
+    setLastError(0);
+    return request;
+}
+
+std::unique_ptr<Request> Request::openUrl(std::shared_ptr<Session> session, const std::string& url,
+                                          std::uint32_t flags) {
+    if (!session || session->closed()) {
+        setLastError(kErrInvalidHandle);
+        return nullptr;
+    }
+    const auto parts = crackUrl(url);
+    if (!parts) {
+        setLastError(url.find("://") == std::string::npos ? kErrUnrecognizedScheme : kErrInvalidUrl);
+        return nullptr;
+    }
+    int handleType = 0;
+    std::string protocols;
+    if (parts->scheme == "http" || parts->scheme == "https") {
+        handleType = kHandleHttpRequest;
+        protocols = "http,https";
+    } else if (parts->scheme == "file") {
+        handleType = kHandleFileRequest;
+        protocols = "file";
+    } else if (parts->scheme == "ftp") {
+        handleType = kHandleFtpFile;
+        protocols = "ftp";
+    } else {
+        setLastError(kErrUnrecognizedScheme);
+        return nullptr;
+    }
+    std::unique_ptr<Request> request(new Request(session, nullptr, handleType));
+    request->url_ = url;
+    request->flags_ = flags;
+    request->protocols_ = protocols;
+    if (flags & kFlagPragmaNoCache && handleType == kHandleHttpRequest)
+        request->headers_.push_back("Pragma: no-cache");
+    if (!request->perform(handleType == kHandleHttpRequest && !(flags & kFlagNoAutoRedirect))) return nullptr;
+    return request;
+}
+
+std::unique_ptr<Request> Request::openFtpFile(std::shared_ptr<Connection> connection, const std::string& path,
+                                              std::uint32_t flags) {
+    if (!connection || connection->closed()) {
+        setLastError(kErrInvalidHandle);
+        return nullptr;
+    }
+    if (connection->service() != Service::Ftp) {
+        setLastError(kErrIncorrectHandleType);
+        return nullptr;
+    }
+    std::unique_ptr<Request> request(new Request(connection->session(), connection, kHandleFtpFile));
+    request->url_ = serverUrl("ftp", *connection, path);
+    request->flags_ = flags;
+    request->protocols_ = "ftp";
+    if (!request->perform(false)) return nullptr;
+    return request;
+}
+
+bool Request::addHeader(const std::string& line) {
+    // A line break inside would smuggle in further headers.
+    if (line.find_first_of("\r\n") != std::string::npos || line.find(':') == std::string::npos) {
+        setLastError(kErrInvalidHeader);
+        return false;
+    }
+    headers_.push_back(line);
+    setLastError(0);
+    return true;
+}
+
+bool Request::send(const std::string& body) {
+    if (handleType_ != kHandleHttpRequest || sent_) {
+        setLastError(kErrIncorrectHandleState);
+        return false;
+    }
+    body_ = body;
+    hasBody_ = !body.empty();
+    return perform(!(flags_ & kFlagNoAutoRedirect));
+}
+
+int Request::performOnce() {
+    ExchangeSetup setup;
+    setup.url = url_;
+    setup.verb = verb_;
+    setup.hasBody = hasBody_;
+    setup.body = body_;
+    setup.headers = headers_;
+    setup.userName = userName_;
+    setup.password = password_;
+    setup.referer = referer_;
+    setup.agent = session_->agent();
+    setup.settings = session_->settings();
+    if (connection_) {
+        setup.proxyUserName = connection_->proxyUserName();
+        setup.proxyPassword = connection_->proxyPassword();
+    }
+    setup.protocols = protocols_;
+    const int attempts = std::max(1, setup.settings.connectAttempts);
+    for (int attempt = 1;; ++attempt) {
+        if (int error = exchange_->start(setup)) return error;
+        const int error = exchange_->waitForHead();
+        if (error == 0) return 0;
+        if (attempt < attempts && exchange_->failedToConnect() && !exchange_->aborted()) continue;
+        return error;
+    }
+}
+
+bool Request::perform(bool followRedirects) {
+    sent_ = true;
+    for (int hop = 0;; ++hop) {
+        if (int error = performOnce()) {
+            setLastError(error);
+            return false;
+        }
+        if (!followRedirects || !isRedirect(exchange_->status())) break;
+        const auto location = exchange_->header("Location");
+        if (!location || location->empty()) break;
+        const auto next = hop < kMaxRedirects ? combineUrl(url_, encodeUnsafeBytes(*location)) : std::nullopt;
+        const auto nextParts = next ? crackUrl(*next) : std::nullopt;
+        // Like the platform: a redirect may switch between http and https only.
+        if (!nextParts || (nextParts->scheme != "http" && nextParts->scheme != "https")) {
+            setLastError(kErrRedirectFailed);
+            return false;
+        }
+        const auto currentParts = crackUrl(url_);
+        if (!currentParts || lowerCase(currentParts->host) != lowerCase(nextParts->host)) {
+            // Credentials are for the server they were given for.
+            userName_.clear();
+            password_.clear();
+        }
+        const int status = exchange_->status();
+        if ((status == 303 && verb_ != "HEAD") || ((status == 301 || status == 302) && verb_ == "POST")) {
+            verb_ = "GET";
+            body_.clear();
+            hasBody_ = false;
+            headers_.erase(std::remove_if(headers_.begin(), headers_.end(),
+                                          [](const std::string& h) { return startsWithIgnoringCase(h, "content-type:"); }),
+                           headers_.end());
+        }
+        url_ = *next;
+    }
+    setLastError(0);
+    return true;
+}
+
+std::optional<std::string> Request::queryInfo(int level, std::size_t bufferSize) const {
+    if (handleType_ != kHandleHttpRequest) {
+        setLastError(kErrIncorrectHandleType);
+        return std::nullopt;
+    }
+    if (!sent_ || !exchange_->headComplete()) {
+        setLastError(kErrIncorrectHandleState);
+        return std::nullopt;
+    }
+    std::optional<std::string> text;
+    switch (level) {
+        case kQueryStatusCode:
+            if (exchange_->status() > 0) text = std::to_string(exchange_->status());
+            break;
+        case kQueryLocation:
+            text = exchange_->header("Location");
+            break;
+        case kQueryContentType:
+            text = exchange_->header("Content-Type");
+            break;
+        case kQueryContentLength:
+            text = exchange_->header("Content-Length");
+            break;
+        case kQueryLastModified:
+            text = exchange_->header("Last-Modified");
+            break;
+        case kQueryRawHeaders:
+            if (!exchange_->statusLine().empty()) {
+                std::string raw = exchange_->statusLine();
+                raw += '\0';
+                for (const auto& [name, value] : exchange_->headers()) {
+                    raw += name;
+                    raw += ": ";
+                    raw += value;
+                    raw += '\0';
+                }
+                text = std::move(raw);
+            }
+            break;
+        default:
+            break;
+    }
+    if (!text) {
+        setLastError(kErrHeaderNotFound);
+        return std::nullopt;
+    }
+    if (text->size() + 1 > bufferSize) {
+        setLastError(kErrInsufficientBuffer);
+        return std::nullopt;
+    }
+    setLastError(0);
+    return text;
+}
+
+bool Request::read(char* buffer, std::size_t size, std::size_t room, std::size_t& received) {
+    received = 0;
+    if (!sent_) {
+        setLastError(kErrIncorrectHandleState);
+        return false;
+    }
+    if (int error = exchange_->read(buffer, size, room, received)) {
+        setLastError(error);
+        return false;
+    }
+    setLastError(0);
+    return true;
+}
+
+std::optional<FtpFileInfo> ftpFindFirstFile(const std::shared_ptr<Connection>& connection, const std::string& path) {
+    if (!connection || connection->closed()) {
+        setLastError(kErrInvalidHandle);
+        return std::nullopt;
+    }
+    Exchange exchange(signalsOf(connection->session(), connection));
+    ExchangeSetup setup;
+    setup.url = serverUrl("ftp", *connection, path);
+    setup.userName = connection->userName();
+    setup.password = connection->password();
+    setup.agent = connection->session()->agent();
+    setup.settings = connection->session()->settings();
+    setup.protocols = "ftp";
+    setup.headOnly = true;
+    int error = exchange.start(setup);
+    if (error == 0) error = exchange.waitForEnd();
+    if (error) {
+        setLastError(error);
+        return std::nullopt;
+    }
+    FtpFileInfo info;
+    info.size = exchange.contentLength().value_or(0);
+    if (auto time = exchange.fileTime()) info.modified = static_cast<std::time_t>(*time);
+    setLastError(0);
+    return info;
+}
+
+}  // namespace inet

@@ -1,0 +1,115 @@
+#pragma once
+// A request handle: opened on a connection (HTTP verb, object name, referer,
+// flags) or straight from a URL, sent, then queried for its response head and
+// read in pieces. Every call blocks the calling thread and leaves its outcome
+// in the thread's last error (InetErrors.h). Closing the request's internet or
+// connection handle on another thread makes a blocked call return at once
+// with 12017.
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "download/inet/InetConnection.h"
+#include "download/inet/InetSession.h"
+
+namespace inet {
+
+class Exchange;
+
+// Request flags, with the platform's values.
+constexpr std::uint32_t kFlagReload = 0x80000000;          // never from a cache (there is none here)
+constexpr std::uint32_t kFlagMakePersistent = 0x02000000;  // cache hint; no effect here
+constexpr std::uint32_t kFlagKeepConnection = 0x00400000;  // curl keeps connections by itself
+constexpr std::uint32_t kFlagNoAutoRedirect = 0x00200000;
+constexpr std::uint32_t kFlagPragmaNoCache = 0x00000100;   // sends "Pragma: no-cache"
+constexpr std::uint32_t kFlagNeedFile = 0x00000010;        // cache hint; no effect here
+
+// Header query levels.
+constexpr int kQueryContentType = 1;
+constexpr int kQueryContentLength = 5;
+constexpr int kQueryLastModified = 11;
+constexpr int kQueryStatusCode = 19;
+constexpr int kQueryRawHeaders = 21;  // status line and header lines, each ended by a NUL
+constexpr int kQueryLocation = 33;
+
+// Handle types.
+constexpr int kHandleFtpFile = 7;
+constexpr int kHandleHttpRequest = 13;
+constexpr int kHandleFileRequest = 14;
+
+// Redirects followed for one request before it fails with 12156.
+constexpr int kMaxRedirects = 10;
+
+struct FtpFileInfo {
+    std::int64_t size = 0;
+    std::optional<std::time_t> modified;
+};
+
+class Request {
+public:
+    // Prepares an HTTP request on the connection; nothing is sent yet.
+    static std::unique_ptr<Request> openHttp(std::shared_ptr<Connection> connection, const std::string& verb,
+                                             const std::string& objectName, const std::string& referer,
+                                             std::uint32_t flags);
+    // Opens and sends a GET for an absolute http, https, ftp or file URL,
+    // returning once the response head (or the first bytes) has arrived.
+    static std::unique_ptr<Request> openUrl(std::shared_ptr<Session> session, const std::string& url,
+                                            std::uint32_t flags);
+    // Opens an FTP file for reading; `path` as the server names it.
+    static std::unique_ptr<Request> openFtpFile(std::shared_ptr<Connection> connection, const std::string& path,
+                                                std::uint32_t flags);
+    ~Request();
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+
+    // One "Name: value" line, sent with the request (and its redirects).
+    bool addHeader(const std::string& line);
+    // Sends an HTTP request prepared by openHttp, following redirects unless
+    // the request was opened with kFlagNoAutoRedirect; returns once the final
+    // response head has arrived.
+    bool send(const std::string& body);
+
+    int handleType() const { return handleType_; }
+    // A header of the final response, as text; nothing when absent (12150) or
+    // when the text with its terminating NUL needs more than `bufferSize`
+    // bytes (122).
+    std::optional<std::string> queryInfo(int level, std::size_t bufferSize) const;
+    // Up to `size` bytes of the body; true with `received` 0 at its end.
+    bool read(char* buffer, std::size_t size, std::size_t& received) { return read(buffer, size, size, received); }
+    // The same, where `room` bytes at `buffer` may be written: bytes that
+    // arrive beyond `size` wait there for the next calls, and reading on at
+    // buffer + received then takes them without a copy. The memory must stay
+    // as it is until the next call.
+    bool read(char* buffer, std::size_t size, std::size_t room, std::size_t& received);
+
+private:
+    Request(std::shared_ptr<Session> session, std::shared_ptr<Connection> connection, int handleType);
+    bool perform(bool followRedirects);
+    int performOnce();
+
+    std::shared_ptr<Session> session_;
+    std::shared_ptr<Connection> connection_;
+    int handleType_;
+    std::unique_ptr<Exchange> exchange_;
+    std::string url_;
+    std::string verb_ = "GET";
+    std::string referer_;
+    std::uint32_t flags_ = 0;
+    std::vector<std::string> headers_;
+    std::string userName_;
+    std::string password_;
+    std::string body_;
+    bool hasBody_ = false;
+    std::string protocols_;
+    bool sent_ = false;
+};
+
+// Looks an FTP file up: its size and, when the server tells, its time.
+// Nothing (with the last error set) when it cannot be found.
+std::optional<FtpFileInfo> ftpFindFirstFile(const std::shared_ptr<Connection>& connection, const std::string& path);
+
+}  // namespace inet

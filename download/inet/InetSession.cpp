@@ -1,0 +1,42 @@
+#include "download/inet/InetSession.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include <curl/curl.h>
+
+#include "download/inet/InetErrors.h"
+
+namespace inet {
+
+namespace {
+
+void initCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+std::shared_ptr<Session> Session::open(std::string agent) {
+    initCurlOnce();
+    setLastError(0);
+    return std::make_shared<Session>(std::move(agent));
+}
+
+Session::Session(std::string agent) : agent_(std::move(agent)), signal_(std::make_shared<AbortSignal>()) {}
+
+void Session::setConnectRetries(int retries) { settings_.connectAttempts = std::max(1, retries); }
+
+void Session::setConnectTimeout(int seconds) { settings_.connectTimeoutSeconds = std::max(0, seconds); }
+
+void Session::setDataTimeout(int seconds) { settings_.dataTimeoutSeconds = std::max(0, seconds); }
+
+void Session::setProxy(AccessType access, std::string proxyList) {
+    settings_.access = access;
+    settings_.proxyList = std::move(proxyList);
+}
+
+void Session::close() { signal_->abort(); }
+
+}  // namespace inet

@@ -1,0 +1,57 @@
+#pragma once
+// The internet handle: an agent name and the settings every request made
+// through it inherits (connect attempts and time limits, proxy). Closing it
+// from any thread makes every blocked call made through it return at once.
+#include <memory>
+#include <string>
+
+#include "download/inet/InetAbortSignal.h"
+
+namespace inet {
+
+// How requests reach the server.
+enum class AccessType {
+    Preconfigured = 0,  // curl's own handling of the proxy environment variables
+    Direct = 1,         // no proxy, whatever the environment names
+    NamedProxy = 3,     // the proxy list of the session
+};
+
+struct SessionSettings {
+    int connectAttempts = 1;       // at least one
+    int connectTimeoutSeconds = 0; // 0: curl's default
+    int dataTimeoutSeconds = 0;    // 0: no limit
+    AccessType access = AccessType::Preconfigured;
+    std::string proxyList;         // "host:port", for NamedProxy
+};
+
+class Session {
+public:
+    // Opens an internet handle; never fails on this platform but for an
+    // empty agent, which the caller replaces beforehand.
+    static std::shared_ptr<Session> open(std::string agent);
+
+    explicit Session(std::string agent);
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    const std::string& agent() const { return agent_; }
+
+    // Set by the thread that uses the handle, before it makes requests.
+    void setConnectRetries(int retries);
+    void setConnectTimeout(int seconds);
+    void setDataTimeout(int seconds);
+    void setProxy(AccessType access, std::string proxyList);
+    const SessionSettings& settings() const { return settings_; }
+
+    // Any thread.
+    void close();
+    bool closed() const { return signal_->aborted(); }
+    const std::shared_ptr<AbortSignal>& signal() const { return signal_; }
+
+private:
+    std::string agent_;
+    SessionSettings settings_;
+    std::shared_ptr<AbortSignal> signal_;
+};
+
+}  // namespace inet

@@ -1,0 +1,133 @@
+#pragma once
+// Shared pieces of the engine tests: bounded event pumping on the UI thread,
+// canned HTTP answers, and a recorder of the reports a run delivers.
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include "download/TDlDownloads.h"
+
+namespace dltest {
+
+// Processes UI events until `done` or `limitMs` passes; returns `done()`.
+template <typename Pred>
+bool pumpUntil(Pred done, int limitMs = 10000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < limitMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+}
+
+// Sets an environment variable for one scope and restores it after.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+inline std::string httpResponse(const std::string& status, const std::string& headers, const std::string& body,
+                                bool withLength = true) {
+    std::string head = "HTTP/1.1 " + status + "\r\n" + headers;
+    if (withLength) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return head + "Connection: close\r\n\r\n" + body;
+}
+
+inline std::string localUrl(int port, const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+// One report as the UI thread saw it.
+struct Report {
+    const dl::TDlDownloadItem* item;
+    dl::TDlItemState state;
+    bool headerPhase;
+    std::uint32_t size;
+    std::int32_t percent;
+    bool onUiThread;
+};
+
+// Hooks both handlers of a collection and records what they see.
+class Recorder {
+public:
+    explicit Recorder(dl::TDlDownloads& downloads) : downloads_(downloads) {
+        downloads.OnItemProgress = [this](dl::TDlDownloadItem& item) {
+            if (onItem) onItem(item);
+            std::lock_guard lock(mutex_);
+            reports_.push_back({&item, item.State.load(), item.HeaderPhase.load(), item.Size.load(),
+                                item.Percent.load(), dl::TDlSyncObject::OnUiThread()});
+        };
+        downloads.OnAllDone = [this](dl::TDlDownloads&) {
+            std::lock_guard lock(mutex_);
+            ++allDone_;
+            allDoneOnUiThread_ = dl::TDlSyncObject::OnUiThread();
+        };
+    }
+
+    // Starts the run and pumps until its end has been reported, then waits
+    // for the manager thread. False when the run did not end within the limit.
+    bool runToEnd(int limitMs = 10000) {
+        downloads_.StartAsync();
+        const bool ended = pumpUntil([this] { return allDone() > 0; }, limitMs);
+        downloads_.WaitForRun();
+        return ended;
+    }
+
+    std::vector<Report> reports() const {
+        std::lock_guard lock(mutex_);
+        return reports_;
+    }
+    std::vector<Report> reportsOf(const dl::TDlDownloadItem& item) const {
+        std::vector<Report> out;
+        for (const Report& r : reports())
+            if (r.item == &item) out.push_back(r);
+        return out;
+    }
+    int allDone() const {
+        std::lock_guard lock(mutex_);
+        return allDone_;
+    }
+    bool allDoneOnUiThread() const {
+        std::lock_guard lock(mutex_);
+        return allDoneOnUiThread_;
+    }
+
+    // Runs first in the per-item handler, on the UI thread.
+    std::function<void(dl::TDlDownloadItem&)> onItem;
+
+private:
+    dl::TDlDownloads& downloads_;
+    mutable std::mutex mutex_;
+    std::vector<Report> reports_;
+    int allDone_ = 0;
+    bool allDoneOnUiThread_ = false;
+};
+
+}  // namespace dltest

@@ -1,0 +1,345 @@
+// Runs of a collection: stopping, order, items added during a run, the
+// counters, and the waits the UI thread makes on the run's threads.
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "download/TDlDownloads.h"
+#include "download/TDlProcessDownloadThread.h"
+#include "platform/TickCount.h"
+#include "tests/download/DownloadTestSupport.h"
+#include "tests/support/ScriptedTcpServer.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using dltest::httpResponse;
+using dltest::localUrl;
+using dltest::pumpUntil;
+using dltest::Recorder;
+using testsupport::ScriptedTcpServer;
+using testsupport::ServerScript;
+using testsupport::UnansweredListener;
+
+namespace {
+
+ServerScript answer(const std::string& response) { return ServerScript().expectUntil("\r\n\r\n").send(response); }
+
+long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
+    enum class Where { Connecting, WaitingForTheAnswer, Reading, BetweenReads };
+    struct Case {
+        const char* name;
+        Where where;
+        dl::TDlItemState state;
+        std::int32_t code;
+        const char* message;
+    };
+    // A blocked call that is interrupted fails the item; a stop noticed
+    // between two reads leaves it finished with "Stopped".
+    const Case cases[] = {
+        {"connecting", Where::Connecting, dl::dsFailed, 12017, "Operation cancelled"},
+        {"waiting for the answer", Where::WaitingForTheAnswer, dl::dsFailed, 12017, "Operation cancelled"},
+        {"reading", Where::Reading, dl::dsFailed, 12017, "Operation cancelled"},
+        {"between two reads", Where::BetweenReads, dl::dsFinished, 6, "Stopped"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<UnansweredListener> unanswered;
+        std::unique_ptr<ScriptedTcpServer> server;
+        int port = 0;
+        if (c.where == Where::Connecting) {
+            unanswered = std::make_unique<UnansweredListener>();
+            port = unanswered->port();
+        } else if (c.where == Where::WaitingForTheAnswer) {
+            server = std::make_unique<ScriptedTcpServer>(ServerScript().expectUntil("\r\n\r\n").hold());
+            port = server->port();
+        } else {
+            server = std::make_unique<ScriptedTcpServer>(
+                ServerScript().expectUntil("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc").hold());
+            port = server->port();
+        }
+        dl::TDlDownloads downloads;
+        downloads.ThreadCount = 1;
+        Recorder recorder(downloads);
+        const auto readingReport = [&] {
+            for (const auto& r : recorder.reports())
+                if (r.size == 3u && !r.headerPhase) return true;
+            return false;
+        };
+        Clock::time_point stopped{};
+        if (c.where == Where::BetweenReads) {
+            recorder.onItem = [&](dl::TDlDownloadItem& item) {
+                if (item.Size == 3u && !item.HeaderPhase && stopped == Clock::time_point{}) {
+                    stopped = Clock::now();
+                    downloads.Stop();
+                }
+            };
+        }
+        dl::TDlDownloadItem& item = downloads.AddItem();
+        item.URL = localUrl(port, "/a.mp3");
+        downloads.StartAsync();
+        if (c.where == Where::Connecting) {
+            ASSERT_TRUE(pumpUntil([&] { return !recorder.reports().empty(); }));
+            pumpUntil([] { return false; }, 200);  // well into the connect
+        } else if (c.where == Where::WaitingForTheAnswer) {
+            ASSERT_TRUE(pumpUntil([&] { return server->received().find("\r\n\r\n") != std::string::npos; }));
+            pumpUntil([] { return false; }, 200);  // the server says nothing for 200 ms
+        } else if (c.where == Where::Reading) {
+            ASSERT_TRUE(pumpUntil(readingReport));
+            pumpUntil([] { return false; }, 100);  // back in the next read
+        }
+        std::size_t reportsBefore = 0;
+        if (c.where != Where::BetweenReads) {
+            reportsBefore = recorder.reports().size();
+            stopped = Clock::now();
+            downloads.Stop();
+            EXPECT_LT(msSince(stopped), 150);  // Stop does not wait for the threads
+        }
+        ASSERT_TRUE(pumpUntil([&] { return recorder.allDone() > 0; }, 2000));
+        EXPECT_LT(msSince(stopped), 1000);
+        downloads.WaitForRun();
+        pumpUntil([] { return false; }, 50);
+        if (c.where == Where::BetweenReads) reportsBefore = 3;  // start, headers, the one that stopped
+        EXPECT_EQ(recorder.allDone(), 1);
+        EXPECT_EQ(recorder.reports().size(), reportsBefore);  // no end report, nothing after the stop
+        EXPECT_EQ(downloads.RunState.load(), dl::rsFinished);
+        EXPECT_TRUE(item.Stopped.load());
+        EXPECT_EQ(item.State.load(), c.state);
+        EXPECT_EQ(item.ErrorCode, c.code);
+        EXPECT_EQ(item.ErrorMessage, c.message);
+        if (c.where == Where::Reading || c.where == Where::BetweenReads) {
+            EXPECT_EQ(std::string(item.Data.View()), "abc");
+        }
+    }
+}
+
+TEST(Run, OneThreadTakesTheItemsInCollectionOrder) {
+    ScriptedTcpServer server(answer(httpResponse("200 OK", "", "song")));
+    dl::TDlDownloads downloads;
+    downloads.ThreadCount = 1;
+    Recorder recorder(downloads);
+    dl::TDlDownloadItem& first = downloads.AddItem();
+    dl::TDlDownloadItem& second = downloads.AddItem();
+    first.URL = localUrl(server.port(), "/first.mp3");
+    second.URL = localUrl(server.port(), "/second.mp3");
+    ASSERT_TRUE(recorder.runToEnd());
+    const auto reports = recorder.reports();
+    ASSERT_FALSE(reports.empty());
+    // Every report of the first item comes before any of the second.
+    std::size_t lastFirst = 0, firstSecond = reports.size();
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        if (reports[i].item == &first) lastFirst = i;
+        if (reports[i].item == &second && firstSecond == reports.size()) firstSecond = i;
+    }
+    EXPECT_LT(lastFirst, firstSecond);
+    EXPECT_EQ(first.State.load(), dl::dsFinished);
+    EXPECT_EQ(second.State.load(), dl::dsFinished);
+    ASSERT_EQ(server.connectionCount(), 2u);
+    EXPECT_NE(server.received(0).find("GET /first.mp3 "), std::string::npos);
+    EXPECT_NE(server.received(1).find("GET /second.mp3 "), std::string::npos);
+    EXPECT_EQ(recorder.allDone(), 1);
+    EXPECT_TRUE(recorder.allDoneOnUiThread());
+}
+
+TEST(Run, WakeWorkersLetsASleepingThreadTakeAnItemAddedDuringTheRun) {
+    // The page is slow; the item added after its headers is quick.
+    ScriptedTcpServer slow(ServerScript()
+                               .expectUntil("\r\n\r\n")
+                               .send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\npage")
+                               .pause(600ms)
+                               .send("!!"));
+    ScriptedTcpServer quick(answer(httpResponse("200 OK", "", "frame")));
+    dl::TDlDownloads downloads;
+    downloads.ThreadCount = 2;
+    Recorder recorder(downloads);
+    dl::TDlDownloadItem* added = nullptr;
+    recorder.onItem = [&](dl::TDlDownloadItem& item) {
+        if (!added && item.HeaderPhase) {
+            added = &downloads.AddItem();
+            added->URL = localUrl(quick.port(), "/frame.htm");
+            added->IsLink = true;
+            added->Level = -1;
+            downloads.WakeWorkers();
+        }
+    };
+    dl::TDlDownloadItem& page = downloads.AddItem();
+    page.URL = localUrl(slow.port(), "/page.htm");
+    ASSERT_TRUE(recorder.runToEnd());
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(page.State.load(), dl::dsFinished);
+    EXPECT_EQ(added->State.load(), dl::dsFinished);
+    EXPECT_EQ(std::string(added->Data.View()), "frame");
+    // The second thread fetched it while the first was still reading the page.
+    const auto pageReports = recorder.reportsOf(page);
+    const auto addedReports = recorder.reportsOf(*added);
+    const auto reports = recorder.reports();
+    std::size_t pageEnd = 0, addedEnd = 0;
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        if (reports[i].item == &page && reports[i].state == dl::dsFinished) pageEnd = i;
+        if (reports[i].item == added && reports[i].state == dl::dsFinished) addedEnd = i;
+    }
+    EXPECT_LT(addedEnd, pageEnd);
+    EXPECT_EQ(recorder.allDone(), 1);
+}
+
+TEST(Run, ItemsAddedByTheEndReportAreFetchedInTheSameRun) {
+    ScriptedTcpServer server(answer(httpResponse("200 OK", "", "x")));
+    dl::TDlDownloads downloads;
+    downloads.ThreadCount = 1;
+    Recorder recorder(downloads);
+    int added = 0;
+    recorder.onItem = [&](dl::TDlDownloadItem& item) {
+        if (item.State == dl::dsFinished && added < 2) {
+            ++added;
+            downloads.AddItem().URL = localUrl(server.port(), "/more" + std::to_string(added));
+            downloads.WakeWorkers();
+        }
+    };
+    downloads.AddItem().URL = localUrl(server.port(), "/first");
+    ASSERT_TRUE(recorder.runToEnd());
+    ASSERT_EQ(downloads.Count(), 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(downloads.Items(i).State.load(), dl::dsFinished) << i;
+    EXPECT_EQ(server.connectionCount(), 3u);
+}
+
+TEST(Run, CountsTheBytesAndTheRateOfTheCurrentRun) {
+    ScriptedTcpServer server(ServerScript()
+                                 .expectUntil("\r\n\r\n")
+                                 .send("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n" + std::string(32768, 'a'))
+                                 .pause(400ms)
+                                 .send(std::string(32768, 'b')));
+    dl::TDlDownloads downloads;
+    Recorder recorder(downloads);
+    std::int32_t rateAtEnd = -1;
+    recorder.onItem = [&](dl::TDlDownloadItem& item) {
+        if (item.State == dl::dsFinished) rateAtEnd = downloads.TransferRate();
+    };
+    downloads.AddItem().URL = localUrl(server.port(), "/a.mp3");
+    ASSERT_TRUE(recorder.runToEnd());
+    EXPECT_EQ(downloads.BytesReceived.load(), 65536);
+    // 64 KiB over the 400 ms pause and a little more.
+    EXPECT_GT(rateAtEnd, 65536 * 1000 / 3000);
+    EXPECT_LE(rateAtEnd, 65536 * 1000 / 390);
+    // A new run starts its counters afresh.
+    ASSERT_TRUE(recorder.runToEnd());
+    EXPECT_EQ(downloads.BytesReceived.load(), 65536);
+}
+
+TEST(Run, TransferRateIsTheAverageSinceTheFirstData) {
+    dl::TDlDownloads downloads;
+    downloads.AddTraffic(200, 10000);
+    downloads.AddTraffic(0, 10000);
+    const std::int32_t rate = downloads.TransferRate();
+    // 20000 bytes over 200 ms (and the few ms this test takes).
+    EXPECT_LE(rate, 100000);
+    EXPECT_GT(rate, 20000 * 1000 / 400);
+}
+
+TEST(Run, AnEmptyCollectionFinishesAtOnce) {
+    dl::TDlDownloads downloads;
+    Recorder recorder(downloads);
+    ASSERT_TRUE(recorder.runToEnd());
+    EXPECT_EQ(recorder.allDone(), 1);
+    EXPECT_EQ(downloads.RunState.load(), dl::rsFinished);
+    downloads.ResetFinished();
+    EXPECT_EQ(downloads.RunState.load(), dl::rsIdle);
+}
+
+TEST(Run, RunOnTheUiThreadDeliversTheReportsWhileItWaits) {
+    ScriptedTcpServer server(answer(httpResponse("200 OK", "", "abc")));
+    dl::TDlDownloads downloads;
+    Recorder recorder(downloads);
+    downloads.AddItem().URL = localUrl(server.port(), "/a.mp3");
+    EXPECT_TRUE(downloads.Run());  // no event loop: Run serves the hand-offs itself
+    EXPECT_EQ(recorder.allDone(), 1);
+    EXPECT_EQ(recorder.reports().back().state, dl::dsFinished);
+}
+
+TEST(Run, WaitForRunOnTheUiThreadDeliversTheReportsItWaitsFor) {
+    ScriptedTcpServer server(answer(httpResponse("200 OK", "", "abc")));
+    dl::TDlDownloads downloads;
+    Recorder recorder(downloads);
+    downloads.AddItem().URL = localUrl(server.port(), "/a.mp3");
+    downloads.StartAsync();
+    const auto start = Clock::now();
+    downloads.WaitForRun();  // no pumping here: the manager waits for the UI thread meanwhile
+    EXPECT_LT(msSince(start), 5000);
+    EXPECT_EQ(recorder.allDone(), 1);
+    EXPECT_EQ(recorder.reports().back().state, dl::dsFinished);
+}
+
+TEST(Run, DestroyingTheCollectionStopsTheRunAndWaitsForIt) {
+    ScriptedTcpServer server(ServerScript().expectUntil("\r\n\r\n").hold());
+    auto downloads = std::make_unique<dl::TDlDownloads>();
+    int allDone = 0;
+    downloads->OnAllDone = [&](dl::TDlDownloads&) { ++allDone; };
+    downloads->OnItemProgress = [](dl::TDlDownloadItem&) {};
+    downloads->AddItem().URL = localUrl(server.port(), "/a.mp3");
+    downloads->StartAsync();
+    ASSERT_TRUE(pumpUntil([&] { return server.received().find("\r\n\r\n") != std::string::npos; }));
+    const auto start = Clock::now();
+    downloads.reset();  // the manager's last report is dropped, not waited for
+    EXPECT_LT(msSince(start), 1000);
+    pumpUntil([] { return false; }, 50);
+    EXPECT_EQ(allDone, 0);
+}
+
+TEST(Run, ADroppableReportIsSkippedWhileOneIsPending) {
+    dl::TDlDownloads downloads;
+    std::atomic<int> handled{0};
+    downloads.OnItemProgress = [&](dl::TDlDownloadItem&) { ++handled; };
+    dl::TDlDownloadItem& item = downloads.AddItem();
+    // A report waits for the UI thread, which is not pumping yet.
+    std::thread reporter([&] { downloads.NotifyItem(item, false); });
+    const auto start = Clock::now();
+    while (!downloads.Notifier().HasPendingRequest() && msSince(start) < 2000) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(downloads.Notifier().HasPendingRequest());
+    std::atomic<bool> droppedReturned{false};
+    std::thread dropper([&] {
+        downloads.NotifyItem(item, true);
+        droppedReturned = true;
+    });
+    dropper.join();  // returns without the UI thread's help
+    EXPECT_TRUE(droppedReturned);
+    ASSERT_TRUE(pumpUntil([&] { return handled.load() == 1; }));
+    reporter.join();
+    EXPECT_FALSE(downloads.Notifier().HasPendingRequest());
+    EXPECT_EQ(handled.load(), 1);
+}
+
+TEST(Run, FinishedItemsMarkedForRemovalLeaveTheCollection) {
+    ScriptedTcpServer server(answer(httpResponse("200 OK", "", "x")));
+    dl::TDlDownloads downloads;
+    downloads.ThreadCount = 1;
+    Recorder recorder(downloads);
+    bool refused = false;
+    recorder.onItem = [&](dl::TDlDownloadItem&) {
+        try {
+            downloads.Delete(0);
+        } catch (const std::logic_error&) {
+            refused = true;  // the run's threads hold the items
+        }
+    };
+    dl::TDlDownloadItem& gone = downloads.AddItem();
+    gone.URL = localUrl(server.port(), "/gone");
+    gone.RemoveWhenDone = true;
+    dl::TDlDownloadItem& kept = downloads.AddItem();
+    kept.URL = localUrl(server.port(), "/kept");
+    ASSERT_TRUE(recorder.runToEnd());
+    EXPECT_TRUE(refused);
+    ASSERT_EQ(downloads.Count(), 1);
+    EXPECT_EQ(&downloads.Items(0), &kept);
+    EXPECT_EQ(kept.State.load(), dl::dsFinished);
+    EXPECT_EQ(server.connectionCount(), 2u);
+    downloads.Clear();  // allowed once the run is over
+    EXPECT_EQ(downloads.Count(), 0);
+}
