@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -101,7 +102,12 @@ void UiHandoff::run(const std::function<void()>& fn, const std::function<bool()>
         call->cancelled = true;
         throw UiHandoffAbandoned();
     }
-    if (call->error) std::rethrow_exception(call->error);
+    // The caller takes the exception over: the UI thread's copy of the call
+    // may outlive this wait, and must not be the one to free the exception
+    // the caller is still reading.
+    std::exception_ptr error = std::exchange(call->error, nullptr);
+    lock.unlock();
+    if (error) std::rethrow_exception(error);
 }
 
 void runOnUiThread(const std::function<void()>& fn, const std::function<bool()>& abandon) {
