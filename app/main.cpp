@@ -14,6 +14,7 @@
 #include "app/QtTranslations.h"
 #include "app/TForm1.h"
 #include "app/TOKBottomDlg.h"
+#include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
 #include "search/pipeline/NetHttpPageFetcher.h"
 #include "store/SongStore.h"
@@ -91,6 +92,13 @@ int main(int argc, char** argv) {
     // children: it must go first, and never live on the stack.
     auto about = std::make_unique<app::TOKBottomDlg>(form.get());
     form->setAboutDialog(about.get());
+    // Asked to end from outside, the program ends as if its window were
+    // closed: a download in progress is cancelled and nothing half-written
+    // stays behind. Quitting also ends a dialog that may be open.
+    platform::TerminationSignals termination([&form](int) {
+        if (form) form->close();
+        QCoreApplication::quit();
+    });
     form->show();
     const int status = application.exec();
     handoff.shutdown();

@@ -2,6 +2,7 @@
 // folders made as needed.
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -21,6 +22,27 @@ using uitest::writeFile;
 
 namespace {
 
+// Local time in a zone of the test's choosing for one scope.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+    }
+    ~ScopedTimeZone() {
+        if (old_.empty()) {
+            ::unsetenv("TZ");
+        } else {
+            ::setenv("TZ", old_.c_str(), 1);
+        }
+        ::tzset();
+    }
+
+private:
+    std::string old_;
+};
+
 std::time_t modified(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 ? info.st_mtime : 0;
@@ -29,7 +51,8 @@ std::time_t modified(const std::string& path) {
 }  // namespace
 
 TEST(LocalDateTimes, InstantOfLocalDateTimeUndoesLocalDateTimeOf) {
-    // The tests run in Asia/Shanghai (no clock changes since 1991).
+    // Asia/Shanghai: eight hours ahead of GMT, no clock changes since 1991.
+    ScopedTimeZone zone("Asia/Shanghai");
     const std::vector<std::time_t> instants = {0, 86399, 1700000000, 2000000000, -2208988800LL, -2500000000LL};
     for (std::time_t instant : instants)
         EXPECT_EQ(dl::InstantOfLocalDateTime(dl::LocalDateTimeOf(instant)), instant) << instant;
