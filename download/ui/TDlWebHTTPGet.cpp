@@ -9,6 +9,7 @@
 #include "download/DlFileNames.h"
 #include "download/DlFileWriting.h"
 #include "download/DlTexts.h"
+#include "download/PreparedFile.h"
 #include "download/html/TDlHTMLLink.h"
 #include "download/html/TDlHTMLObject.h"
 #include "download/ui/TDlWebDownload.h"
@@ -19,6 +20,9 @@ namespace {
 
 constexpr std::int32_t kErrorSizeLimit = 8;
 constexpr std::int32_t kErrorOlded = 9;
+// Downloads announced at this length or more get their file made ready while
+// they arrive.
+constexpr std::uint32_t kPrepareFrom = std::uint32_t(8) << 20;
 
 std::string joined(const std::vector<std::string>& lines, std::string_view separator) {
     std::string text;
@@ -48,6 +52,7 @@ bool olderThan(TDateTime date, double days) {
 TDlWebHTTPGet::TDlWebHTTPGet() { HookOwnHandlers(); }
 
 TDlWebHTTPGet::~TDlWebHTTPGet() {
+    preparations_.clear();
     downloads_.OnItemProgress = nullptr;
     downloads_.OnAllDone = nullptr;
 }
@@ -151,6 +156,7 @@ void TDlWebHTTPGet::Prepare() {
     ApplyWebConfig();
     document_.Clear();
     currentItem_ = nullptr;
+    preparations_.clear();
     downloads_.Clear();
     TDlDownloadItem& item = downloads_.AddItem();
     currentItem_ = &item;
@@ -175,7 +181,9 @@ void TDlWebHTTPGet::Prepare() {
 
 void TDlWebHTTPGet::HandleItemProgress(TDlDownloadItem& item) {
     ApplyLimits(item);
+    PrepareLargeFile(item);
     WriteItem(item);
+    if (item.State == dsFinished || item.State == dsFailed) preparations_.erase(&item);
     if (&item == currentItem_ && item.State == dsFinished) document_ = item.TakeData();
     if (OnProgress) OnProgress(*this, item);
 }
@@ -206,6 +214,28 @@ void TDlWebHTTPGet::ApplyLimits(TDlDownloadItem& item) {
     }
 }
 
+// A large download's file is made ready from its first bytes on, so that
+// writing it at the end costs little more than the copy (see PreparedFile).
+void TDlWebHTTPGet::PrepareLargeFile(TDlDownloadItem& item) {
+    if (item.State != dsRunning || item.Stopped || DownloadParams.CheckOnly || DownloadDir.empty()) return;
+    if (item.HeaderPhase) {
+        // The length is known now; the bytes are counted from the next report on.
+        if (item.Size >= kPrepareFrom && !IsHtmlContentType(item.ContentType)) preparations_[&item].length = item.Size;
+        return;
+    }
+    const auto found = preparations_.find(&item);
+    if (found == preparations_.end() || found->second.file) return;
+    found->second.file = std::make_unique<PreparedFile>(ExpandFolder(DownloadDir), found->second.length, item.Size);
+}
+
+bool TDlWebHTTPGet::WriteFile(TDlDownloadItem& item, const std::string& folder, const std::string& path,
+                              std::string_view content) {
+    const auto found = preparations_.find(&item);
+    if (found != preparations_.end() && found->second.file && found->second.file->folder() == folder)
+        return found->second.file->TakeName(path, content, item.Date);
+    return WriteTextFile(path, content, item.Date);
+}
+
 void TDlWebHTTPGet::WriteItem(TDlDownloadItem& item) {
     if (item.State != dsFinished || DownloadParams.CheckOnly || DownloadDir.empty() || item.ErrorCode != 0 ||
         item.Size == 0)
@@ -230,7 +260,7 @@ void TDlWebHTTPGet::WriteItem(TDlDownloadItem& item) {
             std::filesystem::remove(item.LocalFileName, ignored);
         }
         ForceFolders(folder);
-        if (!WriteTextFile(path, content, item.Date)) return;
+        if (!WriteFile(item, folder, path, content)) return;
         // Only a file that is there is named: the page written again at the
         // end of the run points at it, and callers can tell what was saved.
         item.SetLocalFileName(path);
@@ -280,6 +310,8 @@ int TDlWebHTTPGet::AddPageResources(TDlHTMLObject& page) {
 }
 
 void TDlWebHTTPGet::HandleAllDone() {
+    // Files made ready for downloads that did not finish go.
+    preparations_.clear();
     if (!DownloadParams.CheckOnly && !DownloadDir.empty()) {
         for (int i = 0; i < downloads_.Count(); ++i) {
             TDlDownloadItem& item = downloads_.Items(i);

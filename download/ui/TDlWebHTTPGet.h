@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "download/ReceiveBuffer.h"
@@ -18,6 +19,7 @@
 
 namespace dl {
 
+class PreparedFile;
 class TDlHTMLObject;
 class TDlWebConfig;
 class TDlWebDownload;
@@ -95,7 +97,9 @@ private:
     void HookOwnHandlers();
     void Prepare();
     void ApplyLimits(TDlDownloadItem& item);
+    void PrepareLargeFile(TDlDownloadItem& item);
     void WriteItem(TDlDownloadItem& item);
+    bool WriteFile(TDlDownloadItem& item, const std::string& folder, const std::string& path, std::string_view content);
     void LoadPage(TDlDownloadItem& item, const std::string& pageFile, std::string& pageText);
     int AddPageResources(TDlHTMLObject& page);
     void FinishRun();
@@ -104,6 +108,14 @@ private:
     TDlDownloadItem* currentItem_ = nullptr;
     ReceiveBuffer document_;
     TDlWebDownload* window_ = nullptr;  // the progress window while Execute shows it
+    // Files of large downloads made ready while they arrive, by item: the
+    // announced length, then the file. Each refers to its item's byte count,
+    // so it goes before the item does.
+    struct Preparation {
+        std::uint32_t length = 0;
+        std::unique_ptr<PreparedFile> file;
+    };
+    std::unordered_map<const TDlDownloadItem*, Preparation> preparations_;
     // Last: it goes first, and with it the run and every handler call.
     TDlDownloads downloads_;
 };

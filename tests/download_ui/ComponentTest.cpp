@@ -28,6 +28,11 @@ namespace {
 
 const std::string kSong = "ID3\x03 pretend song bytes \xff\xfb";
 const std::string kBig(5000, 'b');
+const std::string kLarge = [] {
+    std::string bytes(9 << 20, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+    return bytes;
+}();
 const std::time_t kTenDaysAgo = std::time(nullptr) - 10 * 86400;
 
 std::string httpDate(std::time_t instant) {
@@ -90,6 +95,21 @@ void routes(httplib::Server& server) {
     });
     server.Get("/classes/Player.class", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("\xca\xfe\xba\xbe", "application/java");
+    });
+    // Large enough for their files to be made ready while they arrive.
+    server.Get("/large.mp3", [](const httplib::Request&, httplib::Response& res) { res.set_content(kLarge, "audio/mpeg"); });
+    server.Get("/short.mp3", [](const httplib::Request&, httplib::Response& res) {
+        // Announces 64 MiB, sends 9 MiB and hangs up.
+        res.set_content_provider(64 << 20, "audio/mpeg", [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset >= kLarge.size()) return false;
+            return sink.write(kLarge.data() + offset, std::min<std::size_t>(1 << 20, kLarge.size() - offset));
+        });
+    });
+    server.Get("/slow-large.mp3", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(kLarge.size(), "audio/mpeg", [](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return sink.write(kLarge.data() + offset, std::min<std::size_t>(256 << 10, kLarge.size() - offset));
+        });
     });
     server.Post("/form", [](const httplib::Request& req, httplib::Response& res) {
         res.set_content("posted:" + req.body + ";" + req.get_header_value("Content-Type"), "text/plain");
@@ -324,4 +344,34 @@ TEST(Component, ARunOnTheCallingThreadWritesTheFileAfterwards) {
     // The component's own handlers are back.
     EXPECT_TRUE(static_cast<bool>(d.get.Downloads().OnItemProgress));
     EXPECT_TRUE(static_cast<bool>(d.get.Downloads().OnAllDone));
+}
+
+TEST(Component, ALargeDownloadsFileIsMadeReadyAndNothingOfItStaysWhenItFails) {
+    struct Case {
+        const char* path;
+        bool stopHalfway;
+        bool complete;  // finished without error
+        std::vector<std::string> files;
+    };
+    const std::vector<Case> cases = {
+        {"/large.mp3", false, true, {"big.mp3", "kept.mp3"}},
+        {"/short.mp3", false, false, {"kept.mp3"}},
+        {"/slow-large.mp3", true, false, {"kept.mp3"}},
+    };
+    for (const Case& c : cases) {
+        Download d;
+        d.get.DestinationName = "big.mp3";
+        fs::create_directories(d.folder());
+        writeFile(d.folder() / "kept.mp3", "older file");
+        d.get.OnProgress = [&](dl::TDlWebHTTPGet& sender, dl::TDlDownloadItem& item) {
+            if (c.stopHalfway && !item.HeaderPhase && item.Size > kLarge.size() / 2) sender.Downloads().Stop();
+        };
+        ASSERT_TRUE(d.run(c.path)) << c.path;
+        EXPECT_EQ(d.item().State == dl::dsFinished && d.item().ErrorCode == 0, c.complete) << c.path;
+        // Hidden files included: nothing made ready is left behind.
+        EXPECT_EQ(filesIn(d.folder()), c.files) << c.path;
+        if (c.complete) {
+            EXPECT_TRUE(readFile(d.folder() / "big.mp3") == kLarge);
+        }
+    }
 }
