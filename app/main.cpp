@@ -81,6 +81,19 @@ int main(int argc, char** argv) {
     platform::UiHandoff handoff;
 
     std::unique_ptr<app::TForm1> form;
+    // Asked to end from outside, the program ends as if its window were
+    // closed: a download in progress is cancelled and nothing half-written
+    // stays behind. Quitting also ends a dialog that may be open. A signal
+    // is handled once the event loop runs, when the window exists.
+    std::optional<platform::TerminationSignals> termination;
+    try {
+        termination.emplace([&form](int) {
+            if (form) form->close();
+            QCoreApplication::quit();
+        });
+    } catch (const std::exception&) {
+        // Without them the signals keep their default effect; the program runs all the same.
+    }
     try {
         form = std::make_unique<app::TForm1>(store::SongStore::kDefaultFile, std::make_unique<search::NetHttpPageFetcher>());
     } catch (const std::exception& e) {
@@ -92,13 +105,6 @@ int main(int argc, char** argv) {
     // children: it must go first, and never live on the stack.
     auto about = std::make_unique<app::TOKBottomDlg>(form.get());
     form->setAboutDialog(about.get());
-    // Asked to end from outside, the program ends as if its window were
-    // closed: a download in progress is cancelled and nothing half-written
-    // stays behind. Quitting also ends a dialog that may be open.
-    platform::TerminationSignals termination([&form](int) {
-        if (form) form->close();
-        QCoreApplication::quit();
-    });
     form->show();
     const int status = application.exec();
     handoff.shutdown();
