@@ -202,7 +202,7 @@ TDlDownloadItem* TDlDownloads::NextItem(TDlProcessDownloadThread& thread) {
             item = &Items(CurrentIndex);
             if (!item->IsLink) {
                 // A report in progress gets a moment to finish before the next item starts.
-                if (notifyLock_.try_lock_for(kNotifyWait)) notifyLock_.unlock();
+                if (notifyLock_.try_acquire_for(kNotifyWait)) notifyLock_.release();
             }
         } else {
             --CurrentIndex;
@@ -268,7 +268,11 @@ void TDlDownloads::Stop() {
 
 void TDlDownloads::NotifyItem(TDlDownloadItem& item, bool droppable) {
     if (droppable && notifier_.HasPendingRequest()) return;
-    std::lock_guard lock(notifyLock_);
+    notifyLock_.acquire();
+    struct Release {
+        std::binary_semaphore& lock;
+        ~Release() { lock.release(); }
+    } release{notifyLock_};
     NotifiedItem = &item;
     if (OnItemProgress && !Stopping) {
         try {

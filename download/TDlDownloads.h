@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <semaphore>
 #include <vector>
 
 #include "download/TDlDownloadItem.h"
@@ -108,7 +109,10 @@ private:
     mutable std::mutex itemsMutex_;  // the item list's structure; never held across a wait
     std::vector<std::unique_ptr<TDlDownloadItem>> items_;
     mutable std::mutex listLock_;
-    std::timed_mutex notifyLock_;
+    // A binary semaphore: std::timed_mutex waits through
+    // pthread_mutex_clocklock, which ThreadSanitizer does not see, so every
+    // release after a timed wait looked like a foreign unlock.
+    std::binary_semaphore notifyLock_{1};
     TDlSyncObject notifier_;
     std::vector<std::unique_ptr<TDlProcessDownloadThread>> threads_;  // under the list lock
     TDlInternetOptions options_;                                       // under the list lock
