@@ -8,13 +8,9 @@
 // count for the child, as /usr/bin/time -v reports it), the medians and
 // their ratio. Exits non-zero when dlget's median time is above 1.25 x
 // curl's or its peak above 1.1 x the file size + 48 MiB.
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,36 +22,11 @@
 namespace fs = std::filesystem;
 using testsupport::median;
 
+using Run = testsupport::MeasuredRun;
+
 namespace {
 
-struct Run {
-    double seconds = -1;
-    double peakMiB = 0;
-};
-
-// Runs argv with standard output to /dev/null; wall time and peak resident
-// memory, or a negative time when it failed.
-Run measured(const std::vector<std::string>& argv) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int out = ::open("/dev/null", O_WRONLY);
-        if (out >= 0) ::dup2(out, 1);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        std::_Exit(127);
-    }
-    int status = 0;
-    rusage usage{};
-    ::wait4(pid, &status, 0, &usage);
-    Run run;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
-    return run;
-}
+Run measured(const std::vector<std::string>& argv) { return testsupport::measuredRun(argv, "/dev/null"); }
 
 }  // namespace
 
