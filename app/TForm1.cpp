@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -21,6 +23,8 @@
 #include "app/AppInfo.h"
 #include "app/Glyphs.h"
 #include "app/TOKBottomDlg.h"
+#include "download/TDlInternetOptions.h"
+#include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/SearchPipeline.h"
 #include "store/SongStore.h"
 #include "store/view/SongTableModel.h"
@@ -34,6 +38,8 @@ constexpr int kClientHeight = 473;
 const QString kCream = QStringLiteral("#FFFBF0");
 const QString kMoneyGreen = QStringLiteral("#C0DCC0");
 const QString kIdeographicSpace = QStringLiteral("\u3000");
+// Download song saves into this folder of the working directory.
+constexpr const char* kDownloadFolder = "downmp3/";
 // The log keeps its most recent lines; a search against a dead network adds
 // hundreds a second.
 constexpr int kLogLineLimit = 10000;
@@ -108,6 +114,11 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     };
     openUrl_ = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+    chooseSaveFile_ = [this] { return runSaveDialog(); };
+    showMessage_ = [this](const QString& caption, const QString& text) {
+        QMessageBox::information(this, caption, text, QMessageBox::Ok);
+    };
+    buildDownloadComponent();
 
     pipeline_ = std::make_unique<search::SearchPipeline>(state_, *this, *store_, *fetcher_);
 
@@ -127,6 +138,7 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
 TForm1::~TForm1() {
     // Stages hand work to this window: they must be gone before it is.
     pipeline_.reset();
+    httpGet_.reset();
 }
 
 void TForm1::buildToolBar() {
@@ -308,6 +320,24 @@ void TForm1::buildPopupMenu() {
     });
 }
 
+// HTTPGet1 as the window holds it: the program's connection settings, the
+// download folder, no size limit.
+void TForm1::buildDownloadComponent() {
+    httpGet_ = std::make_unique<dl::TDlWebHTTPGet>();
+    HTTPGet1 = httpGet_.get();
+    dl::TDlInternetOptions options = HTTPGet1->InternetOptions();
+    options.SocksProxy = false;
+    options.SocksVersion = dl::sv4;
+    options.UseProxyAuth = false;
+    options.UserAgent = "Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)";
+    options.ModemConnection = false;
+    options.AutoDial = false;
+    options.AutoClose = false;
+    HTTPGet1->SetInternetOptions(options);
+    HTTPGet1->DownloadDir = kDownloadFolder;
+    HTTPGet1->DownloadParams.SizeLimit = 0;
+}
+
 void TForm1::FormCreate() {
     state_.initialise(searchHost());
     appendLog("当前歌曲数量：\u3000" + std::to_string(store_->Count()));
@@ -358,15 +388,52 @@ void TForm1::DBGrid1CellClick() {
     selected_.title = model_->cellText(row, store::SongTableModel::TitleColumn);
 }
 
-// The download commands arrive with the download component; until then the
-// menu entries are bound and do nothing.
-void TForm1::N7Click() {}
-void TForm1::N2Click() {}
-void TForm1::IE1Click() {}
+void TForm1::N7Click() { downloadSelectedSong(kDownloadFolder, selected_.title + QStringLiteral(".mp3")); }
+
+// The song takes the name chosen in the dialog, in the chosen folder.
+void TForm1::N2Click() {
+    const QString chosen = chooseSaveFile_();
+    if (chosen.isEmpty()) return;
+    const QFileInfo file(chosen);
+    downloadSelectedSong(file.absolutePath().toStdString() + "/", file.fileName());
+}
+
+void TForm1::downloadSelectedSong(const std::string& folder, const QString& fileName) {
+    HTTPGet1->URL = selected_.url.toStdString();
+    HTTPGet1->DownloadDir = folder;
+    HTTPGet1->DestinationName = fileName.toStdString();
+    HTTPGet1->Caption = (QStringLiteral("BrelvoMP3，正在下载歌曲...") + selected_.title).toStdString();
+    HTTPGet1->Execute();
+}
+
+QString TForm1::runSaveDialog() {
+    if (!SaveDlg) {
+        SaveDlg = new QFileDialog(this);
+        SaveDlg->setObjectName(QStringLiteral("SaveDlg"));
+        SaveDlg->setAcceptMode(QFileDialog::AcceptSave);
+        SaveDlg->setDefaultSuffix(QStringLiteral("mp3"));
+        SaveDlg->setNameFilter(QStringLiteral("*.mp3"));
+    }
+    SaveDlg->selectFile(QString());  // no initial name
+    if (SaveDlg->exec() != QDialog::Accepted) return {};
+    const QStringList files = SaveDlg->selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+void TForm1::IE1Click() {
+    showMessage_(QStringLiteral("下载MP3文件"),
+                 QStringLiteral("将在IE中打开URL，下载您选择的MP3文件更好的下载方式正在开发中....,有建议请联系") +
+                     QString::fromLatin1(kContactEmail));
+    // As a browser reads it: an address cut from a page may end in a blank.
+    openUrl_(selected_.url.trimmed());
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // Closing ends the program: abandon any search now, while the window
-    // still exists for the stages' last hand-offs to be refused.
+    // Closing ends the program: a download in progress ends as if
+    // cancelled (its window closes, nothing more is written), and any search
+    // is abandoned now, while the window still exists for the stages' last
+    // hand-offs to be refused.
+    HTTPGet1->Abort();
     pipeline_->Shutdown();
     QWidget::closeEvent(event);
 }

@@ -21,6 +21,7 @@ class QStatusBar;
 class QTabWidget;
 class QToolButton;
 class QFrame;
+class QFileDialog;
 
 namespace store {
 class SongStore;
@@ -29,6 +30,9 @@ class TDBGrid3D;
 }  // namespace store
 namespace search {
 class SearchPipeline;
+}
+namespace dl {
+class TDlWebHTTPGet;
 }
 
 namespace app {
@@ -57,6 +61,14 @@ public:
     void setClearConfirmer(std::function<bool()> confirmer) { confirmClear_ = std::move(confirmer); }
     // Opens an address in the default browser. Replaceable for tests.
     void setUrlOpener(std::function<void(const QString&)> opener) { openUrl_ = std::move(opener); }
+    // Asks where Download to saves the song (the Save dialog): the full file
+    // name, or empty when the user cancels. Replaceable for tests.
+    void setSaveFileChooser(std::function<QString()> chooser) { chooseSaveFile_ = std::move(chooser); }
+    // Shows an OK message box (caption, text) owned by the window.
+    // Replaceable for tests.
+    void setMessageShower(std::function<void(const QString&, const QString&)> shower) {
+        showMessage_ = std::move(shower);
+    }
 
     store::SongStore& songStore() { return *store_; }
     search::SearchState& searchState() { return state_; }
@@ -96,6 +108,10 @@ public:
     QAction* N7 = nullptr;   // download song
     QAction* N2 = nullptr;   // download to
     QAction* IE1 = nullptr;  // open link in the browser
+    // The download component, with the program's settings; owned.
+    dl::TDlWebHTTPGet* HTTPGet1 = nullptr;
+    // Download to's Save dialog, made when first needed.
+    QFileDialog* SaveDlg = nullptr;
 
     // Handlers.
     void FormCreate();
@@ -120,6 +136,11 @@ private:
     void buildResultsAndLog();
     void buildStatusBar();
     void buildPopupMenu();
+    void buildDownloadComponent();
+    QString runSaveDialog();
+    // Hands the selected song to HTTPGet1 for `folder` (ending in a
+    // separator) under `fileName`, and downloads it with the progress window.
+    void downloadSelectedSong(const std::string& folder, const QString& fileName);
 
     std::unique_ptr<store::SongStore> store_;
     std::unique_ptr<search::PageFetcher> fetcher_;
@@ -131,6 +152,9 @@ private:
     SelectedSong selected_;
     std::function<bool()> confirmClear_;
     std::function<void(const QString&)> openUrl_;
+    std::function<QString()> chooseSaveFile_;
+    std::function<void(const QString&, const QString&)> showMessage_;
+    std::unique_ptr<dl::TDlWebHTTPGet> httpGet_;
 };
 
 // The 27 entries of the keyword box's list.

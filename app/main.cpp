@@ -14,6 +14,7 @@
 #include "app/QtTranslations.h"
 #include "app/TForm1.h"
 #include "app/TOKBottomDlg.h"
+#include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
 #include "search/pipeline/NetHttpPageFetcher.h"
 #include "store/SongStore.h"
@@ -80,6 +81,19 @@ int main(int argc, char** argv) {
     platform::UiHandoff handoff;
 
     std::unique_ptr<app::TForm1> form;
+    // Asked to end from outside, the program ends as if its window were
+    // closed: a download in progress is cancelled and nothing half-written
+    // stays behind. Quitting also ends a dialog that may be open. A signal
+    // is handled once the event loop runs, when the window exists.
+    std::optional<platform::TerminationSignals> termination;
+    try {
+        termination.emplace([&form](int) {
+            if (form) form->close();
+            QCoreApplication::quit();
+        });
+    } catch (const std::exception&) {
+        // Without them the signals keep their default effect; the program runs all the same.
+    }
     try {
         form = std::make_unique<app::TForm1>(store::SongStore::kDefaultFile, std::make_unique<search::NetHttpPageFetcher>());
     } catch (const std::exception& e) {

@@ -14,4 +14,10 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 // The local date-time of an instant.
 TDateTime LocalDateTimeOf(std::time_t instant);
 
+// The instant a local date-time names, to the nearest second (the inverse of
+// LocalDateTimeOf). A local time that a clock change skipped or repeated is
+// read as the system's mktime reads it. Raises EConvertError for a value
+// outside the years 1 to 9999.
+std::time_t InstantOfLocalDateTime(TDateTime value);
+
 }  // namespace dl

@@ -12,6 +12,16 @@ inline constexpr const char* kTextStopped = "Stopped";
 inline constexpr const char* kTextPrecondFailed = "Precond failed";
 inline constexpr const char* kTextInternetError = "Internet Error: %d";
 inline constexpr const char* kTextHttpError = "HTTP Error: %d";
+// The download component's limits.
+inline constexpr const char* kTextSizeLimit = "Size limit";
+inline constexpr const char* kTextUrlIsOlded = "URL is olded";
+// The progress window's captions.
+inline constexpr const char* kTextDownloadCaption = "Download";
+inline constexpr const char* kTextDownloadLabel = "Download:";
+inline constexpr const char* kTextTransferRate = "Transfer rate:";
+inline constexpr const char* kTextTotalSize = "Total size:";
+inline constexpr const char* kTextClose = "&Close";
+inline constexpr const char* kTextCancel = "Cancel";
 
 // Equal when compared byte by byte ignoring the case of ASCII letters.
 bool SameText(std::string_view a, std::string_view b);

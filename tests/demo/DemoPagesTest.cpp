@@ -146,13 +146,18 @@ TEST(DemoResultPage, SamePageTwiceIsIdenticalAndPagesDiffer) {
     EXPECT_NE(demo::resultPage(kBase, keyword, 0), demo::resultPage(kBase, demo::gbk("夏天"), 0));
 }
 
-TEST(DemoResultPage, OnlyTheFirstPageOffersTheListenOnlySong) {
+TEST(DemoResultPage, OnlyTheFirstPageOffersTheListenOnlyAndTheSlowSong) {
     const std::string keyword = demo::gbk("春天");
-    const std::string listen = "/songs/" + std::string(demo::kListenPrefix) + demo::keywordId(keyword) + ".mp3\"";
     const std::string first = demo::resultPage(kBase, keyword, 0);
-    ASSERT_NE(first.find(listen), std::string::npos);
-    EXPECT_EQ(first.find(listen, first.find(listen) + 1), std::string::npos);
-    EXPECT_EQ(demo::resultPage(kBase, keyword, 1).find("listen-"), std::string::npos);
+    for (const std::string_view prefix : {demo::kListenPrefix, demo::kSlowPrefix}) {
+        const std::string song = "/songs/" + std::string(prefix) + demo::keywordId(keyword) + ".mp3\"";
+        ASSERT_NE(first.find(song), std::string::npos) << prefix;
+        EXPECT_EQ(first.find(song, first.find(song) + 1), std::string::npos) << prefix;
+        EXPECT_EQ(demo::resultPage(kBase, keyword, 1).find(prefix), std::string::npos) << prefix;
+    }
+    // The slow song's size is announced like every other song's.
+    EXPECT_NE(first.find(demo::sizeText(demo::kSlowMp3Size)), std::string::npos);
+    EXPECT_EQ(demo::silentFrames(demo::kSlowMp3Frames).size(), demo::kSlowMp3Size);
 }
 
 TEST(DemoResultPage, RandomQueryBytesGivePagesThatStillCut) {

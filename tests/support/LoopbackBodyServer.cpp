@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,7 +94,7 @@ void LoopbackBodyServer::serve(int fd) {
     }
 }
 
-double timedRun(const std::vector<std::string>& argv, const char* stdoutPath) {
+MeasuredRun measuredRun(const std::vector<std::string>& argv, const char* stdoutPath) {
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -106,9 +107,17 @@ double timedRun(const std::vector<std::string>& argv, const char* stdoutPath) {
         std::_Exit(127);
     }
     int status = 0;
-    ::waitpid(pid, &status, 0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1.0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    MeasuredRun run;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB
+    return run;
+}
+
+double timedRun(const std::vector<std::string>& argv, const char* stdoutPath) {
+    return measuredRun(argv, stdoutPath).seconds;
 }
 
 double median(std::vector<double> values) {

@@ -32,8 +32,15 @@ private:
     std::thread thread_;
 };
 
-// Runs argv with standard output sent to `stdoutPath`; returns the wall time
-// in seconds, or a negative value when the program failed.
+struct MeasuredRun {
+    double seconds = -1;  // wall time; negative when the program failed
+    double peakMiB = 0;   // the child's peak resident memory, as /usr/bin/time -v reports it
+};
+
+// Runs argv with standard output sent to `stdoutPath`.
+MeasuredRun measuredRun(const std::vector<std::string>& argv, const char* stdoutPath);
+
+// The wall time of measuredRun alone.
 double timedRun(const std::vector<std::string>& argv, const char* stdoutPath);
 
 double median(std::vector<double> values);

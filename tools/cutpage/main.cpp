@@ -5,10 +5,6 @@
 //
 // Prints "title<TAB>address" per accepted link (raw page bytes, with TAB,
 // LF, CR and backslash escaped), then "links: N, limit: yes|no".
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -21,8 +17,15 @@
 
 #include "search/LowerCase.h"
 #include "search/PageCutter.h"
+#include "tools/common/ToolIo.h"
 
 namespace {
+
+using tools::escapeField;
+using tools::finishOutput;
+using tools::readFile;
+using tools::UsageError;
+using tools::writeOut;
 
 constexpr std::string_view kUsage =
     "usage: cutpage [--page-counter N] [--link-counter N] FILE\n"
@@ -35,10 +38,6 @@ struct Options {
     std::int32_t linkCounter = 0;
     std::string file;
     bool help = false;
-};
-
-class UsageError : public std::runtime_error {
-    using std::runtime_error::runtime_error;
 };
 
 std::int32_t parseCounter(std::string_view option, std::string_view text) {
@@ -88,61 +87,6 @@ Options parseArguments(int argc, char** argv) {
     return options;
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// The file's raw bytes; throws with the system's reason when it can't.
-std::string readFile(const std::string& path) {
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) throw std::runtime_error("cannot open '" + path + "': " + std::strerror(errno));
-    std::string bytes;
-    struct stat info {};
-    if (::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            throw std::runtime_error("cannot read '" + path + "': " + std::strerror(errno));
-        }
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    return bytes;
-}
-
-// Keeps one link on one line and the TAB unambiguous.
-std::string escapeField(std::string_view field) {
-    std::string out;
-    out.reserve(field.size());
-    for (char c : field) {
-        switch (c) {
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\\': out += "\\\\"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
-void writeOut(std::string_view text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
-        throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
-}
-
 int run(const Options& options) {
     std::string page = readFile(options.file);
     search::lowerCasePage(page);
@@ -154,29 +98,10 @@ int run(const Options& options) {
         });
     writeOut("links: " + std::to_string(linkCounter) +
              ", limit: " + (outcome == search::CutOutcome::LimitReached ? "yes" : "no") + "\n");
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
+    finishOutput();
     return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    Options options;
-    try {
-        options = parseArguments(argc, argv);
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "cutpage: %s\n%.*s", e.what(), static_cast<int>(kUsage.size()), kUsage.data());
-        return 2;
-    }
-    if (options.help) {
-        std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-        return 0;
-    }
-    try {
-        return run(options);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "cutpage: %s\n", e.what());
-        return 1;
-    }
-}
+int main(int argc, char** argv) { return tools::toolMain("cutpage", kUsage, argc, argv, parseArguments, run); }

@@ -34,17 +34,24 @@ inline std::size_t mp3Size(std::string_view name) {
     return static_cast<std::size_t>(mp3FrameCount(name)) * kMp3FrameBytes;
 }
 
-// A run of silent frames: header, then all-zero side information (no main
-// data in either granule) and zero filler, which decoders play as silence.
-inline std::string silentMp3(std::string_view name) {
+// The slow song: long enough (about 1.5 MiB, 96 s of silence) that its
+// download can be watched, cancelled and photographed.
+inline constexpr int kSlowMp3Frames = 4096;
+inline constexpr std::size_t kSlowMp3Size = static_cast<std::size_t>(kSlowMp3Frames) * kMp3FrameBytes;
+
+// A run of `frames` silent frames: header, then all-zero side information
+// (no main data in either granule) and zero filler, which decoders play as
+// silence.
+inline std::string silentFrames(int frames) {
     std::string frame(kMp3FrameBytes, '\0');
     for (std::size_t i = 0; i < 4; ++i) frame[i] = static_cast<char>(kMp3FrameHeader[i]);
     std::string out;
-    const int frames = mp3FrameCount(name);
     out.reserve(static_cast<std::size_t>(frames) * kMp3FrameBytes);
     for (int i = 0; i < frames; ++i) out += frame;
     return out;
 }
+
+inline std::string silentMp3(std::string_view name) { return silentFrames(mp3FrameCount(name)); }
 
 // 1x1 GIF89a in the window's cream colour (#FFFBF0).
 inline std::string tinyGif() {

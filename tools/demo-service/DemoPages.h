@@ -19,6 +19,7 @@ namespace demo {
 
 inline constexpr int kMaxPage = 999999;
 inline constexpr std::string_view kListenPrefix = "listen-";
+inline constexpr std::string_view kSlowPrefix = "slow-";
 
 // Raw value of one query parameter of a request target ("/path?a=1&b=2"),
 // or nothing when the parameter is absent.
@@ -157,6 +158,7 @@ inline std::string songName(std::string_view keyword, int page, int index) {
 }
 
 inline bool isListenSong(std::string_view name) { return name.starts_with(kListenPrefix); }
+inline bool isSlowSong(std::string_view name) { return name.starts_with(kSlowPrefix); }
 
 inline std::string searchLink(std::string_view baseUrl, std::string_view keyword, int page) {
     return std::string(baseUrl) + "/zsmp3?ty=1&word=" + urlEncode(keyword) + "&class=mp3&bg=" +
@@ -242,11 +244,15 @@ inline std::string resultPage(std::string_view baseUrl, std::string_view keyword
         SongRow row{page * 10 + i + 1, songName(keyword, page, i), "", false, "",
                     gbk(kTitleWords[random.below(kTitleWords.size())])};
         // Page 0 carries one song whose address answers with a web page
-        // instead of an MP3 file.
+        // instead of an MP3 file, and one that arrives slowly.
         if (page == 0 && i == 1) {
             row.name = std::string(kListenPrefix) + keywordId(keyword);
             row.title = shown + "&nbsp;-&nbsp;" + gbk("在线试听");
             row.size = "-";
+        } else if (page == 0 && i == 3) {
+            row.name = std::string(kSlowPrefix) + keywordId(keyword);
+            row.title = shown + "&nbsp;-&nbsp;" + gbk("慢速下载演示");
+            row.size = sizeText(kSlowMp3Size);
         } else {
             row.title = songTitle(random, shown, row.word);
             row.size = sizeText(mp3Size(row.name));

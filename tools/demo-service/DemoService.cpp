@@ -1,5 +1,10 @@
 #include "tools/demo-service/DemoService.h"
 
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+
 #include "tools/demo-service/DemoMedia.h"
 #include "tools/demo-service/DemoPages.h"
 
@@ -8,6 +13,9 @@ namespace {
 
 constexpr const char* kLoopback = "127.0.0.1";
 constexpr const char* kHtmlType = "text/html; charset=gbk";
+// The slow song trickles out at 160 KiB/s, in tenths of a second.
+constexpr std::size_t kSlowSlice = 16 * 1024;
+constexpr auto kSlowPause = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -45,7 +53,10 @@ int DemoService::bind(int port) {
 
 bool DemoService::run() { return server_.listen_after_bind(); }
 
-void DemoService::stop() { server_.stop(); }
+void DemoService::stop() {
+    stopping_ = true;
+    server_.stop();
+}
 
 void DemoService::handleResultPage(const httplib::Request& request, httplib::Response& response) const {
     // The raw target, not the library's parsed parameters: the keyword comes
@@ -59,6 +70,14 @@ void DemoService::handleSong(const httplib::Request& request, httplib::Response&
     const std::string name = request.matches[1];
     if (isListenSong(name)) {
         response.set_content(listenPage(), kHtmlType);
+    } else if (isSlowSong(name)) {
+        auto song = std::make_shared<const std::string>(silentFrames(kSlowMp3Frames));
+        response.set_content_provider(
+            song->size(), "audio/mpeg", [this, song](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                if (stopping_) return false;
+                if (offset > 0) std::this_thread::sleep_for(kSlowPause);
+                return sink.write(song->data() + offset, std::min(length, kSlowSlice));
+            });
     } else {
         response.set_content(silentMp3(name), "audio/mpeg");
     }

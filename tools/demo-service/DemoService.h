@@ -3,6 +3,7 @@
 // song address may answer with, served over HTTP on the loopback address.
 #include <httplib.h>
 
+#include <atomic>
 #include <string>
 
 namespace demo {
@@ -28,6 +29,7 @@ private:
 
     httplib::Server server_;
     std::string baseUrl_;  // "http://127.0.0.1:PORT"
+    std::atomic<bool> stopping_{false};  // ends slow answers still being sent
 };
 
 }  // namespace demo

@@ -6,10 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -18,8 +15,15 @@
 
 #include "download/html/TDlHTMLLink.h"
 #include "download/html/TDlHTMLObject.h"
+#include "tools/common/ToolIo.h"
 
 namespace {
+
+using tools::escapeField;
+using tools::finishOutput;
+using tools::readFile;
+using tools::UsageError;
+using tools::writeOut;
 
 constexpr std::string_view kUsage =
     "usage: pagelinks [--local URL=PATH]... [--page-file PATH] [--regen none|online|offline] BASEURL FILE\n"
@@ -40,10 +44,6 @@ struct Options {
     std::string baseUrl;
     std::string file;
     bool help = false;
-};
-
-class UsageError : public std::runtime_error {
-    using std::runtime_error::runtime_error;
 };
 
 dl::TDlLinkConversion parseConversion(std::string_view text) {
@@ -100,31 +100,6 @@ Options parseArguments(int argc, char** argv) {
     return options;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot open '" + path + "': " + std::strerror(errno));
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad()) throw std::runtime_error("cannot read '" + path + "'");
-    return std::move(bytes).str();
-}
-
-// Keeps one link on one line and the TAB unambiguous.
-std::string escapeField(std::string_view field) {
-    std::string out;
-    out.reserve(field.size());
-    for (char c : field) {
-        switch (c) {
-            case '\t': out += "\\t"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\\': out += "\\\\"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 std::string linkLine(const dl::TDlHTMLObject& page, const dl::TDlHTMLLink& link) {
     std::string normalized;
     try {
@@ -134,11 +109,6 @@ std::string linkLine(const dl::TDlHTMLObject& page, const dl::TDlHTMLLink& link)
     }
     return std::string(dl::linkTypeName(link.LinkType())) + '\t' + std::to_string(link.SourcePos()) + '\t' +
            escapeField(link.URL()) + '\t' + escapeField(page.absoluteUrl(link)) + '\t' + normalized + '\n';
-}
-
-void writeOut(std::string_view text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
-        throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
 }
 
 int run(const Options& options) {
@@ -162,29 +132,10 @@ int run(const Options& options) {
         writeOut("title: " + escapeField(page.Title()) + '\n');
         for (const dl::TDlHTMLLink& link : page.Links()) writeOut(linkLine(page, link));
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
+    finishOutput();
     return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    Options options;
-    try {
-        options = parseArguments(argc, argv);
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "pagelinks: %s\n%.*s", e.what(), static_cast<int>(kUsage.size()), kUsage.data());
-        return 2;
-    }
-    if (options.help) {
-        std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
-        return 0;
-    }
-    try {
-        return run(options);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "pagelinks: %s\n", e.what());
-        return 1;
-    }
-}
+int main(int argc, char** argv) { return tools::toolMain("pagelinks", kUsage, argc, argv, parseArguments, run); }

@@ -1,0 +1,25 @@
+#pragma once
+// Putting a download on disk: its folders, and the file written whole or
+// not at all.
+#include <string>
+#include <string_view>
+
+#include "download/DlDateTime.h"
+
+namespace dl {
+
+// Creates the folder and every missing folder above it. Failures are
+// ignored: existing folders pass, and a folder that cannot be made shows
+// when the file is written.
+void ForceFolders(const std::string& path);
+
+// Writes `content` as the file `path`, replacing a file of that name, and
+// gives it `date` (a local date-time; 0: leave the time of writing) as its
+// last-write time. The bytes go to a new file beside it first, which then
+// takes the name: a file of that name is either the old one or the whole new
+// one, never a part, also when the program ends in the middle. Returns
+// whether the file was written (a date no file can carry leaves the time of
+// writing); never throws.
+bool WriteTextFile(const std::string& path, std::string_view content, TDateTime date);
+
+}  // namespace dl

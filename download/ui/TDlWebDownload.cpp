@@ -1,0 +1,232 @@
+#include "download/ui/TDlWebDownload.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include "download/DlProgressText.h"
+#include "download/DlTexts.h"
+#include "download/ui/CopyAnimation.h"
+
+namespace dl {
+
+namespace {
+
+QLabel* makeLabel(QWidget* parent, const char* name, int left, int top) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->move(left, top);
+    return label;
+}
+
+// A value label keeps its size; longer text is clipped.
+QLabel* makeValueLabel(QWidget* parent, const char* name, QRect geometry) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(false);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, QRect geometry) {
+    auto* button = new QPushButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(geometry);
+    return button;
+}
+
+}  // namespace
+
+TDlWebDownload::TDlWebDownload(QWidget* parent)
+    // A title bar without any buttons: no system menu, no close box.
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    setObjectName(QStringLiteral("DlWebDownload"));
+    setWindowTitle(QString::fromLatin1(kTextDownloadCaption));
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(11);
+    setFont(font);
+    resize(kClientWidth, kClientHeight);
+
+    StopBtn = makeButton(this, "StopBtn", QRect(275, 137, 80, 24));
+    ProgressBar = new QProgressBar(this);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setGeometry(9, 86, 345, 11);
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+    Label1 = makeLabel(this, "Label1", 10, 67);
+    DownloadLabel = makeValueLabel(this, "DownloadLabel", QRect(90, 67, 266, 13));
+    TransferLabel = makeLabel(this, "TransferLabel", 9, 103);
+    CPSLabel = makeValueLabel(this, "CPSLabel", QRect(90, 103, 143, 13));
+    CloseBtn = makeButton(this, "CloseBtn", QRect(191, 137, 77, 24));
+    Label2 = makeLabel(this, "Label2", 9, 119);
+    SizeLabel = makeValueLabel(this, "SizeLabel", QRect(90, 119, 143, 13));
+    CopyAnimate = new CopyAnimation(this);
+    CopyAnimate->setObjectName(QStringLiteral("CopyAnimate"));
+    CopyAnimate->setGeometry(9, 8, 346, 56);
+    setTabOrder(StopBtn, CloseBtn);
+
+    connect(StopBtn, &QPushButton::clicked, this, &TDlWebDownload::StopBtnClick);
+    connect(CloseBtn, &QPushButton::clicked, this, &TDlWebDownload::CloseBtnClick);
+    FormCreate();
+    StopBtn->setFocus(Qt::OtherFocusReason);
+
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TDlWebDownload::~TDlWebDownload() { UnhookDownloads(); }
+
+void TDlWebDownload::FormCreate() {
+    Downloads = nullptr;
+    ProgressStep = 100;
+    ProgressBase = 0;
+    OnFinished = nullptr;
+    ResultCode = 1;
+    AutoClose = true;
+    Label1->setText(QString::fromLatin1(kTextDownloadLabel));
+    TransferLabel->setText(QString::fromLatin1(kTextTransferRate));
+    Label2->setText(QString::fromLatin1(kTextTotalSize));
+    CloseBtn->setText(QString::fromLatin1(kTextClose));
+    StopBtn->setText(QString::fromLatin1(kTextCancel));
+    for (QLabel* label : {Label1, TransferLabel, Label2}) label->adjustSize();
+    CopyAnimate->raise();
+}
+
+void TDlWebDownload::HookDownloads() {
+    if (!Downloads) return;
+    SavedItemProgress = Downloads->OnItemProgress.get();
+    SavedAllDone = Downloads->OnAllDone.get();
+    Downloads->OnItemProgress = [this](TDlDownloadItem& item) { ShowItemProgress(item); };
+    Downloads->OnAllDone = [this](TDlDownloads& downloads) { RunDone(downloads); };
+    hooked_ = true;
+}
+
+void TDlWebDownload::UnhookDownloads() {
+    if (!hooked_ || !Downloads) return;
+    Downloads->OnItemProgress = SavedItemProgress;
+    Downloads->OnAllDone = SavedAllDone;
+    hooked_ = false;
+}
+
+void TDlWebDownload::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // One run per window, however often the window system shows it again.
+    if (started_) return;
+    started_ = true;
+    StartRun();
+}
+
+void TDlWebDownload::StartRun() {
+    ResultCode = 1;
+    CopyAnimate->play();
+    StopBtn->setEnabled(true);
+    if (Downloads) {
+        Downloads->ThreadCount = 1;
+        Downloads->StartAsync();
+    }
+    UpdateButtons();
+}
+
+void TDlWebDownload::UpdateButtons() {
+    CloseBtn->setEnabled(Downloads && Downloads->RunState == rsFinished);
+    StopBtn->setEnabled(!CloseBtn->isEnabled());
+}
+
+void TDlWebDownload::ShowItemProgress(TDlDownloadItem& item) {
+    if (ResultCode == 2) {
+        // Cancelled: a report already on its way is dropped too, so nothing
+        // more is written. A Cancel that came before the run had begun is
+        // carried out now that it has.
+        if (Downloads && !Downloads->Stopping) Downloads->Stop();
+        return;
+    }
+    if (SavedItemProgress) SavedItemProgress(item);
+    if (!Downloads) return;
+    std::int64_t sum = 0;
+    const int count = Downloads->Count();
+    for (int i = 0; i < count; ++i) {
+        const TDlDownloadItem& each = Downloads->Items(i);
+        switch (each.State.load()) {
+            case dsRunning:
+            case dsFinished: sum += each.Percent.load(); break;
+            case dsFailed: sum += 100; break;
+            case dsWaiting: break;
+        }
+    }
+    DownloadLabel->setText(QString::fromStdString(DownloadLabelText(item.URL)));
+    CPSLabel->setText(KilobyteFigure(Downloads->TransferRate()) + QStringLiteral(" Kb/s"));
+    SizeLabel->setText(KilobyteFigure(static_cast<double>(Downloads->BytesReceived.load())) + QStringLiteral(" Kb"));
+    ProgressBar->setValue(ProgressPosition(ProgressStep, sum, count) + ProgressBase);
+}
+
+void TDlWebDownload::RunDone(TDlDownloads& downloads) {
+    UpdateButtons();
+    ProgressBase += ProgressStep;
+    ProgressBar->setValue(ProgressBase);
+    CopyAnimate->stop();
+    ProgressBar->setValue(100);
+    if (OnFinished && ResultCode == 1) {
+        // The manager thread waits in the notifier until this returns, so the
+        // wait for it belongs to a later call of its own.
+        QMetaObject::invokeMethod(this, [this] { AnnounceFinished(); }, Qt::QueuedConnection);
+    } else if (AutoClose) {
+        close();
+    }
+    if (SavedAllDone) SavedAllDone(downloads);
+}
+
+void TDlWebDownload::AnnounceFinished() {
+    if (!OnFinished) return;
+    if (Downloads) Downloads->WaitForRun();
+    OnFinished(*this);
+}
+
+void TDlWebDownload::StopBtnClick() {
+    ResultCode = 2;
+    StopBtn->setEnabled(false);
+    if (Downloads) Downloads->Stop();
+}
+
+void TDlWebDownload::CloseBtnClick() { close(); }
+
+void TDlWebDownload::Abandon() {
+    StopBtnClick();
+    close();
+}
+
+bool TDlWebDownload::runEnded() const { return !started_ || !Downloads || Downloads->RunState == rsFinished; }
+
+void TDlWebDownload::closeEvent(QCloseEvent* event) {
+    // Without title-bar buttons only Cancel ends a run: a close asked for by
+    // the window system (Alt+F4) waits until the run has ended.
+    if (event->spontaneous() && !runEnded()) {
+        event->ignore();
+        return;
+    }
+    FormClose();
+    event->accept();
+}
+
+void TDlWebDownload::FormClose() {
+    CopyAnimate->stop();
+    UnhookDownloads();
+    // Hiding the window ends its modal loop with this result.
+    setResult(ResultCode);
+}
+
+void TDlWebDownload::keyPressEvent(QKeyEvent* event) {
+    // No cancel key: Escape does nothing.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+}  // namespace dl

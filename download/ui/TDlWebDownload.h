@@ -1,0 +1,97 @@
+#pragma once
+// The download progress window: shown modally for one download, it starts
+// the collection's run when it appears, shows what is fetched, how fast and
+// how much has arrived, lets the user cancel, and closes itself when the run
+// has ended. Every call reaches it on the UI thread: the run's reports come
+// through the collection's notifier while the reporting thread waits.
+#include <cstdint>
+#include <functional>
+
+#include <QDialog>
+
+#include "download/TDlDownloads.h"
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace dl {
+
+class CopyAnimation;
+
+class TDlWebDownload : public QDialog {
+    Q_OBJECT
+public:
+    using TNotifyEvent = std::function<void(TDlWebDownload& sender)>;
+
+    // Client area, in pixels whatever the screen density.
+    static constexpr int kClientWidth = 361;
+    static constexpr int kClientHeight = 168;
+
+    // Centred on the screen, captioned "Download" until told otherwise.
+    explicit TDlWebDownload(QWidget* parent = nullptr);
+    // Hands the collection its own handlers back if the window still holds them.
+    ~TDlWebDownload() override;
+
+    // Controls, in the order they are declared on the window.
+    QPushButton* StopBtn = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* DownloadLabel = nullptr;
+    QLabel* TransferLabel = nullptr;
+    QLabel* CPSLabel = nullptr;
+    QPushButton* CloseBtn = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* SizeLabel = nullptr;
+    CopyAnimation* CopyAnimate = nullptr;
+
+    // When set, the end of a run that was not cancelled is announced through
+    // it (by a posted call) instead of closing the window.
+    TNotifyEvent OnFinished;
+    // Close the window when the run ends.
+    bool AutoClose = true;
+    TDlEvent<TDlDownloadItem&>::Handler SavedItemProgress;
+    TDlEvent<TDlDownloads&>::Handler SavedAllDone;
+    // The modal result the window ends with: 1 (OK) or 2 (Cancel).
+    std::int32_t ResultCode = 1;
+    // Bar position reached by runs already finished in this window.
+    std::int32_t ProgressBase = 0;
+    // Share of the bar one run is given.
+    std::int32_t ProgressStep = 100;
+    // The collection whose run the window drives; not owned.
+    TDlDownloads* Downloads = nullptr;
+
+    // Swaps the window's handlers into the collection, keeping its own.
+    void HookDownloads();
+    // Gives the collection its own handlers back; nothing when not hooked.
+    void UnhookDownloads();
+    // Starts the run (one download thread); called when the window is shown.
+    void StartRun();
+    void UpdateButtons();
+    // The collection's per-item handler while the window is up.
+    void ShowItemProgress(TDlDownloadItem& item);
+    // The collection's end-of-run handler while the window is up.
+    void RunDone(TDlDownloads& downloads);
+    void StopBtnClick();
+    void CloseBtnClick();
+    // For an owner going away: cancels the run as Cancel does and closes the
+    // window at once, without waiting for the run to wind down.
+    void Abandon();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    // The call RunDone posts to the window itself.
+    void AnnounceFinished();
+    bool runEnded() const;
+
+    bool hooked_ = false;
+    bool started_ = false;
+};
+
+}  // namespace dl

@@ -1,0 +1,123 @@
+#pragma once
+// The download component: downloads one URL into a file in a folder. It is a
+// thin front over a download collection: it prepares one item, runs it with
+// the progress window (Execute) or without (Download), and, through the
+// collection's two handlers, applies its limits, names and writes the file,
+// and fetches what an HTML answer's page needs beside it (page mode).
+// Everything here runs on the UI thread; create and destroy it there.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "download/ReceiveBuffer.h"
+#include "download/TDlDownloadParams.h"
+#include "download/TDlDownloads.h"
+#include "download/TDlInternetOptions.h"
+
+namespace dl {
+
+class PreparedFile;
+class TDlHTMLObject;
+class TDlWebConfig;
+class TDlWebDownload;
+class TDlWebHTTPGet;
+
+using TOnDlWebProgress = std::function<void(TDlWebHTTPGet& sender, TDlDownloadItem& item)>;
+using TOnDlWebGetFileName =
+    std::function<void(TDlWebHTTPGet& sender, TDlDownloadItem& item, std::string& fileName)>;
+using TOnCustomizeForm = std::function<void(TDlWebHTTPGet& sender, TDlWebDownload& dlWebDownload)>;
+using TDlNotifyEvent = std::function<void(TDlWebHTTPGet& sender)>;
+
+class TDlWebHTTPGet {
+public:
+    TDlWebHTTPGet();
+    // Stops a run still going and waits for it; no handler runs any more.
+    virtual ~TDlWebHTTPGet();
+    TDlWebHTTPGet(const TDlWebHTTPGet&) = delete;
+    TDlWebHTTPGet& operator=(const TDlWebHTTPGet&) = delete;
+
+    // ---- published properties ----
+    std::vector<std::string> AcceptTypes;
+    std::string URL;
+    std::string Caption;  // the progress window's caption; empty keeps "Download"
+    std::string UserName;
+    std::string Password;
+    std::string Referer;
+    std::vector<std::string> PostParams;  // name=value lines
+    // The folder, joined to the file name as it is: end it with a separator.
+    std::string DownloadDir;
+    // The file name of the prepared item; empty: the name made from the URL.
+    std::string DestinationName;
+    TDlDownloadParams DownloadParams;
+    TOnDlWebProgress OnProgress;
+    TDlNotifyEvent OnProcessed;
+    TOnDlWebGetFileName OnGetFileName;
+    TOnCustomizeForm OnCustomizeForm;
+
+    // The collection's settings; setting copies them in.
+    TDlInternetOptions InternetOptions() const { return downloads_.Options(); }
+    void SetInternetOptions(const TDlInternetOptions& options) { downloads_.SetOptions(options); }
+    // A shared settings component this one copies from. This program links
+    // none, so ApplyWebConfig has nothing to copy.
+    TDlWebConfig* WebConfig() const { return webConfig_; }
+
+    // ---- operations ----
+    // Downloads with the progress window, modally; returns when the window
+    // has closed and the run has ended. True unless the user pressed Cancel.
+    bool Execute();
+    // Prepares the item (unless a run is going on); then nothing more, or
+    // starts the run on its manager thread, or runs it on this thread.
+    bool Download(bool PrepareOnly, bool Asynchronous);
+    // Letters, digits and ! $ ' ( ) * - . @ _ stay; a blank becomes "%20";
+    // every other byte "%" and two upper-case hexadecimal digits.
+    static std::string EncodeFormValue(std::string_view value);
+    // Copies the settings of the linked configuration; none is linked here.
+    virtual void ApplyWebConfig();
+    // The per-item handler: limits, the file, OnProgress.
+    void HandleItemProgress(TDlDownloadItem& item);
+    // The end-of-run handler: pages written again with their local links,
+    // OnProcessed, the dial-up rule.
+    void HandleAllDone();
+    // For an owner that is going away during Execute: the download ends as
+    // if cancelled, its window closes at once, and Execute returns false as
+    // soon as the run has wound down. Nothing when no window is up.
+    void Abort();
+
+    // ---- unpublished ----
+    TDlDownloads& Downloads() { return downloads_; }
+    // The item made by the last preparation; none before the first.
+    TDlDownloadItem* CurrentItem() const { return currentItem_; }
+    // The last finished download's bytes, until the next preparation.
+    const ReceiveBuffer& Document() const { return document_; }
+
+private:
+    void HookOwnHandlers();
+    void Prepare();
+    void ApplyLimits(TDlDownloadItem& item);
+    void PrepareLargeFile(TDlDownloadItem& item);
+    void WriteItem(TDlDownloadItem& item);
+    bool WriteFile(TDlDownloadItem& item, const std::string& folder, const std::string& path, std::string_view content);
+    void LoadPage(TDlDownloadItem& item, const std::string& pageFile, std::string& pageText);
+    int AddPageResources(TDlHTMLObject& page);
+    void FinishRun();
+
+    TDlWebConfig* webConfig_ = nullptr;
+    TDlDownloadItem* currentItem_ = nullptr;
+    ReceiveBuffer document_;
+    TDlWebDownload* window_ = nullptr;  // the progress window while Execute shows it
+    // Files of large downloads made ready while they arrive, by item: the
+    // announced length, then the file. Each refers to its item's byte count,
+    // so it goes before the item does.
+    struct Preparation {
+        std::uint32_t length = 0;
+        std::unique_ptr<PreparedFile> file;
+    };
+    std::unordered_map<const TDlDownloadItem*, Preparation> preparations_;
+    // Last: it goes first, and with it the run and every handler call.
+    TDlDownloads downloads_;
+};
+
+}  // namespace dl

@@ -1,0 +1,181 @@
+// dlget as a black box: its arguments, the lines it prints, its exit status,
+// the files it leaves, and an interrupt in the middle of a download.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/download_ui/UiTestSupport.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/ToolRun.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using testsupport::ToolRun;
+using uitest::filesIn;
+using uitest::readFile;
+using uitest::RouteServer;
+using uitest::ScopedWorkDir;
+
+namespace {
+
+const std::string kSong = "dlget song bytes";
+
+void routes(httplib::Server& server) {
+    server.Get("/music/song.mp3", [](const httplib::Request&, httplib::Response& res) { res.set_content(kSong, "audio/mpeg"); });
+    server.Get("/big.mp3", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(5000, 'b'), "audio/mpeg");
+    });
+    server.Get("/old.mp3", [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT");
+        res.set_content(kSong, "audio/mpeg");
+    });
+    server.Get("/listen.mp3", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<body background=\"bg.gif\"><img src=\"pic.gif\"><frame src=\"frame.htm\">", "text/html");
+    });
+    server.Get("/bg.gif", [](const httplib::Request&, httplib::Response& res) { res.set_content("GIF89a", "image/gif"); });
+    server.Get("/pic.gif", [](const httplib::Request&, httplib::Response& res) { res.set_content("GIF89a", "image/gif"); });
+    server.Get("/frame.htm", [](const httplib::Request&, httplib::Response& res) { res.set_content("<p>", "text/html"); });
+    server.Get("/slow.mp3", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(1 << 20, "audio/mpeg", [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            static const std::string slice(16384, 'w');
+            if (offset > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return sink.write(slice.data(), std::min(length, slice.size()));
+        });
+    });
+}
+
+class DlgetTool : public ::testing::Test {
+protected:
+    ToolRun dlget(std::vector<std::string> args) {
+        return testsupport::runTool(testsupport::toolNextToTests("dlget"), args, std::chrono::seconds(20));
+    }
+    std::string line(const char* state, int code, const std::string& message, const std::string& file,
+                     const std::string& path) {
+        return std::string(state) + "\t" + std::to_string(code) + "\t" + message + "\t" + file + "\t" +
+               server_.url(path) + "\n";
+    }
+    std::string saved(const std::string& name) const { return (work_.path() / "downmp3" / name).string(); }
+
+    RouteServer server_{routes};
+    ScopedWorkDir work_;
+};
+
+}  // namespace
+
+TEST_F(DlgetTool, HelpAndUsageErrors) {
+    const ToolRun help = dlget({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out.rfind("usage: dlget", 0), 0u) << help.out;
+    const std::vector<std::vector<std::string>> wrong = {
+        {},
+        {"--bogus", "http://h/x"},
+        {"http://h/x", "http://h/y"},
+        {"--dir"},
+        {"--dir", "", "http://h/x"},
+        {"--size-limit", "x", "http://h/x"},
+        {"--size-limit", "4294967296", "http://h/x"},
+        {"--size-limit", "-1", "http://h/x"},
+        {"--older", "-1", "http://h/x"},
+        {"--older", "nan", "http://h/x"},
+    };
+    for (const auto& args : wrong) {
+        const ToolRun run = dlget(args);
+        EXPECT_EQ(run.exitCode, 2) << (args.empty() ? "" : args[0]);
+        EXPECT_NE(run.err.find("usage: dlget"), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.empty());
+    }
+    EXPECT_FALSE(fs::exists(work_.path() / "downmp3"));
+}
+
+TEST_F(DlgetTool, OneLinePerItemAndTheExitStatus) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string path;
+        int exitCode;
+        std::vector<std::string> lines;  // made with line() below
+        std::vector<std::string> files;  // in downmp3/
+    };
+    const std::vector<Case> cases = {
+        {{}, "/music/song.mp3", 0, {line("finished", 0, "", saved("127.0.0.1_song.mp3"), "/music/song.mp3")},
+         {"127.0.0.1_song.mp3"}},
+        {{"--name", "AC/DC.mp3"}, "/music/song.mp3", 0,
+         {line("finished", 0, "", saved("AC_DC.mp3"), "/music/song.mp3")}, {"AC_DC.mp3"}},
+        {{}, "/missing.mp3", 1, {line("failed", 2, "File not found", "", "/missing.mp3")}, {}},
+        {{"--size-limit", "4999"}, "/big.mp3", 1, {line("failed", 8, "Size limit", "", "/big.mp3")}, {}},
+        {{"--size-limit", "5000"}, "/big.mp3", 0, {line("finished", 0, "", saved("127.0.0.1_big.mp3"), "/big.mp3")},
+         {"127.0.0.1_big.mp3"}},
+        {{"--older", "30"}, "/old.mp3", 1, {line("failed", 9, "URL is olded", "", "/old.mp3")}, {}},
+        {{"--check-only"}, "/big.mp3", 0, {line("finished", 0, "", "", "/big.mp3")}, {}},
+        {{"--name", "t.mp3"}, "/listen.mp3", 0,
+         {line("finished", 0, "", saved("t.mp3.htm"), "/listen.mp3"),
+          line("finished", 0, "", saved("127.0.0.1_bg.gif"), "/bg.gif"),
+          line("finished", 0, "", saved("127.0.0.1_frame.htm"), "/frame.htm")},
+         {"127.0.0.1_bg.gif", "127.0.0.1_frame.htm", "t.mp3.htm"}},
+        {{"--name", "t.mp3", "--load-images"}, "/listen.mp3", 0,
+         {line("finished", 0, "", saved("t.mp3.htm"), "/listen.mp3"),
+          line("finished", 0, "", saved("127.0.0.1_bg.gif"), "/bg.gif"),
+          line("finished", 0, "", saved("127.0.0.1_pic.gif"), "/pic.gif"),
+          line("finished", 0, "", saved("127.0.0.1_frame.htm"), "/frame.htm")},
+         {"127.0.0.1_bg.gif", "127.0.0.1_frame.htm", "127.0.0.1_pic.gif", "t.mp3.htm"}},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(work_.path() / "downmp3");
+        std::vector<std::string> args = c.args;
+        args.push_back(server_.url(c.path));
+        const ToolRun run = dlget(args);
+        ASSERT_TRUE(run.finished) << c.path;
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.path << "\n" << run.err;
+        std::string expected;
+        for (const std::string& l : c.lines) expected += l;
+        EXPECT_EQ(run.out, expected) << c.path;
+        EXPECT_EQ(filesIn(work_.path() / "downmp3"), c.files) << c.path;
+    }
+    EXPECT_EQ(readFile(saved("127.0.0.1_bg.gif")), "GIF89a");
+}
+
+TEST_F(DlgetTool, ADirWithoutItsSeparatorStillNamesTheFolder) {
+    const ToolRun run = dlget({"--dir", "songs/new", server_.url("/music/song.mp3")});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(readFile(work_.path() / "songs/new/127.0.0.1_song.mp3"), kSong);
+}
+
+TEST_F(DlgetTool, AnInterruptStopsTheDownloadWithoutAFile) {
+    testsupport::TempDir outDir;
+    const std::string out = outDir.file("out");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::string tool = testsupport::toolNextToTests("dlget").string(), url = server_.url("/slow.mp3");
+    char* argv[] = {tool.data(), url.data(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Half a second into a download of about three.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (::waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool ended = std::chrono::steady_clock::now() < deadline;
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(readFile(out).rfind("failed\t", 0), 0u) << readFile(out);
+    EXPECT_FALSE(fs::exists(work_.path() / "downmp3"));
+}

@@ -1,0 +1,7 @@
+# The component's tests run dlget as a black box, so building them builds it.
+function(dlget_tests_depend)
+  if(TARGET download_ui_tests AND TARGET dlget)
+    add_dependencies(download_ui_tests dlget)
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${PROJECT_SOURCE_DIR} CALL dlget_tests_depend)
