@@ -10,7 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
+#include <QStringList>
+#include <QTimer>
 #include <QElapsedTimer>
 
 #include "platform/ui/UiHandoff.h"
@@ -42,6 +46,26 @@ inline void pumpFor(int ms) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+// What a message box showed: caption, text and its buttons' texts.
+struct ShownBox {
+    QString caption;
+    QString text;
+    QStringList buttons;
+};
+
+// Reads the message box that opens next and answers it with `answer`. The
+// result fills in when the box shows; keep it alive until then.
+inline void answerNextBox(ShownBox& shown, QMessageBox::StandardButton answer) {
+    QTimer::singleShot(50, [&shown, answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        shown.caption = box->windowTitle();
+        shown.text = box->text();
+        for (QAbstractButton* b : box->buttons()) shown.buttons << b->text();
+        box->button(answer)->click();
+    });
 }
 
 // A store file in its own temp dir, optionally with rows.

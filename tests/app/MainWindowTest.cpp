@@ -22,7 +22,9 @@
 #include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
 
+using apptest::answerNextBox;
 using apptest::ScriptedFetcher;
+using apptest::ShownBox;
 using apptest::StoreFile;
 
 namespace {
@@ -240,21 +242,13 @@ TEST(MainWindow, ClearQuestionReadsInChineseAndKeepsItsTexts) {
     StoreFile file(2);
     auto form = makeForm(file);
     form->show();
-    QString caption, text;
-    QStringList buttons;
-    QTimer::singleShot(50, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        caption = box->windowTitle();
-        text = box->text();
-        for (QAbstractButton* b : box->buttons()) buttons << b->text();
-        box->button(QMessageBox::No)->click();
-    });
+    ShownBox shown;
+    answerNextBox(shown, QMessageBox::No);
     form->SpeedButton2->click();  // returns when the box closes
-    EXPECT_EQ(caption, QStringLiteral("清除数据"));
-    EXPECT_EQ(text, QStringLiteral("这项操作将删除您目前已经搜索到的所有数据！继续吗？"));
-    ASSERT_EQ(buttons.size(), 2);
-    for (const QString& b : buttons) {
+    EXPECT_EQ(shown.caption, QStringLiteral("清除数据"));
+    EXPECT_EQ(shown.text, QStringLiteral("这项操作将删除您目前已经搜索到的所有数据！继续吗？"));
+    ASSERT_EQ(shown.buttons.size(), 2);
+    for (const QString& b : shown.buttons) {
         EXPECT_TRUE(b.contains(QStringLiteral("是")) || b.contains(QStringLiteral("否"))) << b.toStdString();
     }
     EXPECT_EQ(form->songStore().Count(), 2);

@@ -15,7 +15,9 @@
 #include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
 
+using apptest::answerNextBox;
 using apptest::ScriptedFetcher;
+using apptest::ShownBox;
 using apptest::StoreFile;
 
 namespace {
@@ -255,20 +257,12 @@ TEST_F(ResultsGridTest, MenuShowsItsLeadingSeparator) {
 
 TEST_F(ResultsGridTest, DeleteQuestionKeepsItsEnglishTexts) {
     open(2);
-    QString caption, text;
-    QStringList buttons;
-    QTimer::singleShot(50, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        caption = box->windowTitle();
-        text = box->text();
-        for (QAbstractButton* b : box->buttons()) buttons << b->text();
-        box->button(QMessageBox::Cancel)->click();
-    });
+    ShownBox shown;
+    answerNextBox(shown, QMessageBox::Cancel);
     ctrlDelete();
-    EXPECT_EQ(caption, QStringLiteral("Confirm"));
-    EXPECT_EQ(text, QStringLiteral("Delete record?"));
-    buttons.sort();
-    EXPECT_EQ(buttons, (QStringList{QStringLiteral("Cancel"), QStringLiteral("OK")}));
+    EXPECT_EQ(shown.caption, QStringLiteral("Confirm"));
+    EXPECT_EQ(shown.text, QStringLiteral("Delete record?"));
+    shown.buttons.sort();
+    EXPECT_EQ(shown.buttons, (QStringList{QStringLiteral("Cancel"), QStringLiteral("OK")}));
     EXPECT_EQ(grid()->model()->rowCount(), 2);
 }

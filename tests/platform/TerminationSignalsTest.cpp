@@ -9,16 +9,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/ui/TerminationSignals.h"
+#include "tests/platform/PlatformTestApp.h"
 
 namespace {
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "platform_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
+using platformtest::app;
 
 bool sameHandler(int signal, void (*handler)(int)) {
     struct sigaction now {};

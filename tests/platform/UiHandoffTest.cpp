@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ui/UiHandoff.h"
+#include "tests/platform/PlatformTestApp.h"
 
 using namespace std::chrono_literals;
 using platform::UiHandoff;
@@ -15,13 +16,7 @@ using platform::UiHandoffAbandoned;
 
 namespace {
 
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "platform_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
+using platformtest::app;
 
 // Processes UI events until `done` or the limit passes.
 template <typename Pred>
