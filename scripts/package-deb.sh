@@ -80,8 +80,7 @@ for i in $(seq 1 "$paragraphs"); do
   description+=$'\n'$(fold -s -w 72 <<<"$text" | sed 's/ *$//; s/^/ /')
 done
 
-# Every file's time is the last changelog entry's, so that the same sources
-# give the same package.
+# Every file's time is the last changelog entry's, not the build's.
 SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l "$debian/changelog" -S Timestamp)
 export SOURCE_DATE_EPOCH
 (cd "$stage" && find usr -type f | LC_ALL=C sort | xargs md5sum) >"$stage/DEBIAN/md5sums"
