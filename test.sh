@@ -18,6 +18,10 @@ ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 | tee build/
 echo "== install check"
 "$root/scripts/check-install.sh" build
 
+echo "== Debian package"
+"$root/scripts/package-deb.sh"
+"$root/scripts/check-deb.sh" "$root"/brelvomp3_*_"$(dpkg --print-architecture)".deb
+
 echo "== build (ASan + UBSan)"
 "$root/scripts/build.sh" build-asan -DBRELVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 echo "== tests under ASan + UBSan"

@@ -6,10 +6,11 @@
 #   check-install.sh BUILD_DIR
 set -euo pipefail
 build=$1
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/installed-checks.sh"
 tmp=$(mktemp -d)
-pid=""
 cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  [ -n "$launched_pid" ] && kill "$launched_pid" 2>/dev/null || true
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -21,16 +22,12 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 share="$prefix/share"
 desktop="$share/applications/org.example.brelvomp3.desktop"
 metainfo="$share/metainfo/org.example.brelvomp3.metainfo.xml"
-for f in bin/brelvomp3 bin/brelvomp3-launch bin/mkstore \
-         share/applications/org.example.brelvomp3.desktop \
-         share/metainfo/org.example.brelvomp3.metainfo.xml \
-         share/icons/hicolor/scalable/apps/brelvomp3.svg \
-         share/icons/hicolor/48x48/apps/brelvomp3.png \
-         share/icons/hicolor/256x256/apps/brelvomp3.png; do
+while read -r f; do
   [ -e "$prefix/$f" ] || fail "missing $f"
-done
+done < <(installed_files)
 for f in "$prefix"/bin/*; do
   [ -x "$f" ] || fail "not executable: $f"
+  [ -e "$share/man/man1/$(basename "$f").1" ] || fail "no manual page for $(basename "$f")"
 done
 
 # A PNG's width and height are the big-endian words at bytes 16 and 20.
@@ -45,33 +42,6 @@ desktop-file-validate "$desktop" >/dev/null || {
 appstreamcli validate --no-net "$metainfo" >/dev/null || {
   appstreamcli validate --no-net "$metainfo"; fail "metainfo does not validate"; }
 
-export QT_QPA_PLATFORM=offscreen
-for tool in "$prefix"/bin/*; do
-  name=$(basename "$tool")
-  [ "$name" = brelvomp3-launch ] && continue
-  "$tool" --help >/dev/null 2>&1 || fail "$name --help does not exit 0"
-  set +e; "$tool" --no-such-option >/dev/null 2>&1; status=$?; set -e
-  [ "$status" -eq 2 ] || fail "$name with a wrong argument exits $status, not 2"
-done
-
-# The desktop entry's command, from a data folder that does not exist yet.
-data="$tmp/data"
-command=$(sed -n 's/^Exec=//p' "$desktop")
-env PATH="$prefix/bin:$PATH" XDG_DATA_HOME="$data" $command >"$tmp/run.log" 2>&1 &
-pid=$!
-store="$data/brelvomp3/mysong.mdb"
-shown=""
-for _ in $(seq 1 200); do
-  kill -0 "$pid" 2>/dev/null || { cat "$tmp/run.log"; fail "the program ended by itself"; }
-  # The window is built once the program holds its store open.
-  if [ -e "$store" ] && ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "mysong.mdb"; then
-    shown=yes; break
-  fi
-  sleep 0.1
-done
-[ -n "$shown" ] || { cat "$tmp/run.log"; fail "the program did not open its store in 20 s"; }
-sleep 1
-kill -0 "$pid" 2>/dev/null || fail "the program ended after opening its store"
-kill "$pid"; wait "$pid" 2>/dev/null || true; pid=""
-[ -d "$data/brelvomp3" ] || fail "the launcher did not create its data folder"
-echo "install check: passed ($(ls "$prefix/bin" | wc -l) programs, desktop entry, icons, metainfo, launcher)"
+check_programs_answer "$prefix"/bin/*
+check_desktop_command_starts "$desktop" "$prefix/bin" "$tmp"
+echo "install check: passed ($(ls "$prefix/bin" | wc -l) programs, desktop entry, icons, metainfo, manual pages, launcher)"

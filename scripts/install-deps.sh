@@ -19,6 +19,9 @@ packages=(
   qt6-translations-l10n
   curl ca-certificates
   desktop-file-utils appstream librsvg2-bin
+  # The Debian package: its build (dpkg-shlibdeps, the hardening flags, the
+  # description read from the AppStream file) and its check.
+  dpkg-dev libxml2-utils lintian
   openssl
 )
 
