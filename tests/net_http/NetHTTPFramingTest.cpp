@@ -14,7 +14,6 @@
 namespace net {
 namespace {
 
-using nettest::Reply;
 using nettest::ScriptedHttpServer;
 using namespace std::chrono_literals;
 
@@ -50,9 +49,7 @@ CallResult boundedGet(TNetHTTP& http, const std::string& url) {
 TEST(HttpFraming, EachRawAnswerKeptAndClosed) {
     for (const nettest::RawAnswerCase& c : nettest::rawAnswerCases()) {
         SCOPED_TRACE(c.name);
-        Reply first(c.answer);
-        first.closeAfter = !c.kept;
-        ScriptedHttpServer server({first, Reply(nettest::nextAnswer())});
+        ScriptedHttpServer server(nettest::repliesFor(c));
         TNetHTTP http;
         ApplyProgramSettings(http);
         // The server holds the connection after an error body that ends at
@@ -75,9 +72,7 @@ TEST(HttpFraming, EachRawAnswerKeptAndClosed) {
 
         const auto requests = server.requests();
         ASSERT_EQ(requests.size(), 2u);
-        const std::string requestLine =
-            c.requestLine.empty() ? "GET " + c.target + " HTTP/1.1" : c.requestLine;
-        EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), requestLine);
+        EXPECT_EQ(nettest::requestLineOf(requests[0]), nettest::expectedRequestLine(c));
     }
 }
 

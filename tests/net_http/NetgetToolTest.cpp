@@ -73,9 +73,7 @@ TEST_F(NetgetTool, LimitsAreOffByDefaultAndAFailureWhenReached) {
 TEST_F(NetgetTool, RawAnswersKeptAndClosed) {
     for (const nettest::RawAnswerCase& c : nettest::rawAnswerCases()) {
         SCOPED_TRACE(c.name);
-        Reply first(c.answer);
-        first.closeAfter = !c.kept;
-        ScriptedHttpServer server({first, Reply(nettest::nextAnswer())});
+        ScriptedHttpServer server(nettest::repliesFor(c));
         const std::string url = server.url(c.target);
         const ToolRun r = run({url, server.url("/next")});
         EXPECT_EQ(r.exitCode, c.failure.empty() ? 0 : 1);
@@ -84,8 +82,7 @@ TEST_F(NetgetTool, RawAnswersKeptAndClosed) {
         EXPECT_EQ(server.requestConnections(), (std::vector<int>{1, c.reused ? 1 : 2}));
         const auto requests = server.requests();
         ASSERT_EQ(requests.size(), 2u);
-        const std::string requestLine = c.requestLine.empty() ? "GET " + c.target + " HTTP/1.1" : c.requestLine;
-        EXPECT_EQ(requests[0].substr(0, requests[0].find("\r\n")), requestLine);
+        EXPECT_EQ(nettest::requestLineOf(requests[0]), nettest::expectedRequestLine(c));
     }
 }
 

@@ -56,6 +56,18 @@ private:
 
 std::string nextAnswer() { return ok(kNextBody); }
 
+std::vector<Reply> repliesFor(const RawAnswerCase& c) {
+    Reply first(c.answer);
+    first.closeAfter = !c.kept;
+    return {first, Reply(nextAnswer())};
+}
+
+std::string expectedRequestLine(const RawAnswerCase& c) {
+    return c.requestLine.empty() ? "GET " + c.target + " HTTP/1.1" : c.requestLine;
+}
+
+std::string requestLineOf(const std::string& head) { return head.substr(0, head.find("\r\n")); }
+
 std::vector<RawAnswerCase> rawAnswerCases() {
     Table t;
     const std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ScriptedHttpServer.h"
+
 namespace nettest {
 
 struct RawAnswerCase {
@@ -26,5 +28,12 @@ std::string nextAnswer();
 inline constexpr const char* kNextBody = "next";
 
 std::vector<RawAnswerCase> rawAnswerCases();
+
+// What the server plays for a case: its answer, then nextAnswer().
+std::vector<Reply> repliesFor(const RawAnswerCase& c);
+// The request line the case's first request must go out with.
+std::string expectedRequestLine(const RawAnswerCase& c);
+// The first line of a recorded request head.
+std::string requestLineOf(const std::string& head);
 
 }  // namespace nettest
