@@ -2,10 +2,17 @@
 // The page-fetch HTTP client: one GET (or other method) per call over a
 // kept-alive TCP connection, with redirects, authentication challenges and
 // cookies handled in one transaction loop.
+//
+// Its members are defined by concern: NetHTTP.cpp (life, properties,
+// settings), NetHTTPSendRequest.cpp (the target, the route, the connection
+// and the request head), NetHTTPReadHead.cpp (status line, head, cookies,
+// keep-alive), NetHTTPReadBody.cpp (body framing, chunks, unused and error
+// bodies) and NetHTTPTransaction.cpp (the loop and its decisions).
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "http/NetAuthentication.h"
@@ -64,6 +71,22 @@ public:
     const char* ClassName() const override { return "ENetResponseHeadTooLarge"; }
 };
 
+// A status line other than "HTTP/1." + one digit, a blank and three digits
+// (then the end, or a blank and the reason).
+class ENetInvalidStatusLine : public ENetException {
+public:
+    explicit ENetInvalidStatusLine(std::string_view line);
+    const char* ClassName() const override { return "ENetInvalidStatusLine"; }
+};
+
+// The connection closed after some of a response head had come, before the
+// blank line that ends it.
+class ENetResponseHeadCutShort : public ENetException {
+public:
+    ENetResponseHeadCutShort() : ENetException("Response head cut short.") {}
+    const char* ClassName() const override { return "ENetResponseHeadCutShort"; }
+};
+
 // ---- events -------------------------------------------------------------
 
 using TNetHTTPOnRedirectEvent = std::function<void(TNetCustomHTTP& sender, std::string& dest,
@@ -97,8 +120,17 @@ public:
     int StatusCode() const { return statusCode_; }
     TNetHTTPProtocolVersion ResponseVersion() const { return responseVersion_; }
     // Whether the connection stays open after this response; computed from
-    // the headers and the connection state at each call.
+    // the headers and the connection state at each call. An answer whose
+    // transfer codings override a Content-Length never keeps it.
     bool KeepAlive();
+
+    void ResetFields() override;
+    void ParseRawHeaders() override;
+    // Every Transfer-Encoding line taken as one comma list, compared without
+    // regard to case: whether it names a coding, and whether the last one is
+    // chunked.
+    bool TransferCoded() const { return transferCoded_; }
+    bool Chunked() const { return chunked_; }
 
     TNetStream* ContentStream = nullptr;  // not owned
 
@@ -107,6 +139,8 @@ private:
     std::string statusLine_;
     int statusCode_ = -1;
     TNetHTTPProtocolVersion responseVersion_ = pv1_1;
+    bool transferCoded_ = false;
+    bool chunked_ = false;
 };
 
 // One request/response pair and the steps that interpret a response.
@@ -132,6 +166,7 @@ private:
     bool authorize(bool proxy);
     void drainIgnoringErrors();
     void readChunkedBody(TNetStream& content);
+    void readChunkEnd();
 
     TNetCustomHTTP& client_;
 };
@@ -225,7 +260,15 @@ private:
     // Whether a failed send or wait for the answer may be sent once more: an
     // idempotent request, no byte of the answer, a connection lost.
     bool lostBeforeAnswer(const std::exception& failure);
-    void ReceiveHeaders(TNetHTTPProtocol& protocol, HeadBudget& budget);
+    // Whether the connection may carry the next request: the last answer was
+    // read whole, no byte came after it, and its headers keep the connection.
+    bool canReuseConnection(TNetHTTPResponse& response);
+    // The next status line. A close after some of the answer had come (or
+    // after an interim answer, when `answerBegun`) means the head was cut
+    // short; a close before any byte of it stays a plain close.
+    std::string readStatusLine(bool answerBegun);
+    // False when the connection closed before the head's blank line.
+    bool ReceiveHeaders(TNetHTTPProtocol& protocol, HeadBudget& budget);
     void TakeCookies(TNetHTTPProtocol& protocol);
     void AttachCookies(TNetHTTPRequest& request, TNetURI& uri);
     void readFinalResponse(TNetHTTPProtocol& protocol, std::string statusLine);

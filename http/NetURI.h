@@ -1,6 +1,7 @@
 #pragma once
 // A URL split into its fields and joined back. No byte is escaped or
-// decoded: a GBK keyword with blanks, "&", "=" or "%" travels as typed.
+// decoded: a GBK keyword with blanks, "&", "=" or "%" stays as typed (the
+// client escapes only blanks and control bytes, in the request line).
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -84,16 +86,34 @@ TEST(HttpRoutes, ProxyCredentialsGoOutUnasked) {
 }
 
 // A transport that says it can encrypt; it passes bytes through either way.
+// Like a server, it answers each request head written to it with the next of
+// its answers, and is silent in between.
 class FakeTlsTransport : public testsupport::MemoryIOHandler, public TNetTlsTransport {
 public:
-    using MemoryIOHandler::MemoryIOHandler;
+    explicit FakeTlsTransport(std::vector<std::string> answers) : answers_(answers.begin(), answers.end()) {
+        endWithSilence();
+    }
     void SetPassThrough(bool passThrough) override { modes.push_back(passThrough); }
+    int HandlerSend(const void* buffer, int length) override {
+        const int sent = MemoryIOHandler::HandlerSend(buffer, length);
+        head_.append(static_cast<const char*>(buffer), static_cast<std::size_t>(std::max(sent, 0)));
+        for (std::size_t end = head_.find("\r\n\r\n"); end != std::string::npos; end = head_.find("\r\n\r\n")) {
+            head_.erase(0, end + 4);
+            if (answers_.empty()) continue;
+            appendInput(answers_.front());
+            answers_.pop_front();
+        }
+        return sent;
+    }
     std::vector<bool> modes;
+
+private:
+    std::deque<std::string> answers_;
+    std::string head_;
 };
 
 TEST(HttpRoutes, HttpsWithATlsTransportEncryptsAndPlainHttpPassesThrough) {
-    FakeTlsTransport tls("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\np");
-    tls.endWithSilence();
+    FakeTlsTransport tls({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\np"});
     TNetHTTP http;
     ApplyProgramSettings(http);
     http.SetIOHandler(&tls);
@@ -106,9 +126,8 @@ TEST(HttpRoutes, HttpsWithATlsTransportEncryptsAndPlainHttpPassesThrough) {
 }
 
 TEST(HttpRoutes, TunnelThroughAProxyForHttps) {
-    FakeTlsTransport tls(
-        "HTTP/1.1 200 Connection established\r\n\r\n"
-        "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecret");
+    FakeTlsTransport tls({"HTTP/1.1 200 Connection established\r\n\r\n",
+                          "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecret"});
     TNetHTTP http;
     ApplyProgramSettings(http);
     http.SetIOHandler(&tls);
@@ -195,10 +214,8 @@ TEST(HttpAuthorization, AHandlerThatNeverGivesAUserNameDoesNotLoop) {
 
 TEST(HttpRoutes, SecureCookiesGoOnlyOverEncryptedRoutes) {
     FakeTlsTransport tls(
-        "HTTP/1.1 200 OK\r\nSet-Cookie: s=1; path=/; secure\r\nSet-Cookie: p=2; path=/\r\nContent-Length: 0\r\n\r\n"
-        "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"
-        "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
-    tls.endWithSilence();
+        {"HTTP/1.1 200 OK\r\nSet-Cookie: s=1; path=/; secure\r\nSet-Cookie: p=2; path=/\r\nContent-Length: 0\r\n\r\n",
+         "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"});
     TNetHTTP http;
     http.SetIOHandler(&tls);
     http.Get("http://shop.test/");

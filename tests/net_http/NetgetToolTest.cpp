@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "RawAnswerCases.h"
 #include "ScriptedHttpServer.h"
 #include "tests/support/ToolRun.h"
 
@@ -63,6 +64,25 @@ TEST_F(NetgetTool, LimitsAreOffByDefaultAndAFailureWhenReached) {
         EXPECT_EQ(r.out.size(), c.out.size());
         EXPECT_TRUE(r.out == c.out);
         EXPECT_EQ(r.err, c.err);
+    }
+}
+
+// Each raw answer of the table as the first of two URLs: the second shows
+// whether netget's client took anything left on the connection for its
+// answer, and which connection it went out on.
+TEST_F(NetgetTool, RawAnswersKeptAndClosed) {
+    for (const nettest::RawAnswerCase& c : nettest::rawAnswerCases()) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer server(nettest::repliesFor(c));
+        const std::string url = server.url(c.target);
+        const ToolRun r = run({url, server.url("/next")});
+        EXPECT_EQ(r.exitCode, c.failure.empty() ? 0 : 1);
+        EXPECT_EQ(r.out, c.body + nettest::kNextBody);
+        EXPECT_EQ(r.err, c.failure.empty() ? "" : "netget: " + url + ": " + c.failure + "\n");
+        EXPECT_EQ(server.requestConnections(), (std::vector<int>{1, c.reused ? 1 : 2}));
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_EQ(nettest::requestLineOf(requests[0]), nettest::expectedRequestLine(c));
     }
 }
 
