@@ -43,13 +43,14 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
         std::int32_t code;
         const char* message;
     };
-    // A blocked call that is interrupted fails the item; a stop noticed
-    // between two reads leaves it finished with "Stopped".
+    // Wherever the stop finds it, a stopped item did not finish: it fails
+    // with "Stopped", whether a blocked call was interrupted or the stop was
+    // noticed between two reads.
     const Case cases[] = {
-        {"connecting", Where::Connecting, dl::dsFailed, 12017, "Operation cancelled"},
-        {"waiting for the answer", Where::WaitingForTheAnswer, dl::dsFailed, 12017, "Operation cancelled"},
-        {"reading", Where::Reading, dl::dsFailed, 12017, "Operation cancelled"},
-        {"between two reads", Where::BetweenReads, dl::dsFinished, 6, "Stopped"},
+        {"connecting", Where::Connecting, dl::dsFailed, 6, "Stopped"},
+        {"waiting for the answer", Where::WaitingForTheAnswer, dl::dsFailed, 6, "Stopped"},
+        {"reading", Where::Reading, dl::dsFailed, 6, "Stopped"},
+        {"between two reads", Where::BetweenReads, dl::dsFailed, 6, "Stopped"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

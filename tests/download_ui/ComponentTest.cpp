@@ -196,8 +196,8 @@ TEST(Component, WritesNothingWhereThereIsNothingToWriteAndKeepsTheOlderFile) {
         {"no download folder", "/music/song.mp3", [](dl::TDlWebHTTPGet& g) { g.DownloadDir.clear(); },
          dl::dsFinished, 0, "", -1},
         {"a name the file system refuses",
-         "/music/song.mp3", [](dl::TDlWebHTTPGet& g) { g.DestinationName = std::string(300, 'n'); }, dl::dsFinished, 0,
-         "", -1},
+         "/music/song.mp3", [](dl::TDlWebHTTPGet& g) { g.DestinationName = std::string(300, 'n'); }, dl::dsFailed, 12,
+         "File name too long", -1},
     };
     for (const Case& c : cases) {
         Download d;
