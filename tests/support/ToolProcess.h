@@ -19,9 +19,10 @@ namespace testsupport {
 class ToolProcess {
 public:
     // Starts `tool` with `args`; `env` entries ("NAME=value") are added to
-    // the test's own environment. started() tells whether it runs.
+    // the test's own environment; `cwd`, when given, is its working folder.
+    // started() tells whether it runs.
     ToolProcess(const std::filesystem::path& tool, const std::vector<std::string>& args,
-                const std::vector<std::string>& env = {});
+                const std::vector<std::string>& env = {}, const std::filesystem::path& cwd = {});
     ~ToolProcess();
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
