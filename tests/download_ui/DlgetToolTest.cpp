@@ -39,6 +39,14 @@ void routes(httplib::Server& server) {
     server.Get("/big.mp3", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(std::string(5000, 'b'), "audio/mpeg");
     });
+    server.Get("/empty.mp3", [](const httplib::Request&, httplib::Response& res) { res.set_content("", "audio/mpeg"); });
+    server.Get("/moved.mp3", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 302;
+        res.set_content("moved", "text/plain");
+    });
+    server.Get("/large.mp3", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(std::string(300000, 'L'), "audio/mpeg");
+    });
     server.Get("/old.mp3", [](const httplib::Request&, httplib::Response& res) {
         res.set_header("Last-Modified", "Sun, 06 Nov 1994 08:49:37 GMT");
         res.set_content(kSong, "audio/mpeg");
@@ -120,6 +128,10 @@ TEST_F(DlgetTool, OneLinePerItemAndTheExitStatus) {
          {"127.0.0.1_big.mp3"}},
         {{"--older", "30"}, "/old.mp3", 1, {line("failed", 9, "URL is olded", "", "/old.mp3")}, {}},
         {{"--check-only"}, "/big.mp3", 0, {line("finished", 0, "", "", "/big.mp3")}, {}},
+        // Finished without a file is no success; neither is a redirect without Location.
+        {{}, "/empty.mp3", 1, {line("finished", 0, "", "", "/empty.mp3")}, {}},
+        {{}, "/moved.mp3", 1, {line("failed", 2, "Redirect without location", "", "/moved.mp3")}, {}},
+        {{"--name", "."}, "/music/song.mp3", 1, {line("failed", 13, "Invalid file name", "", "/music/song.mp3")}, {}},
         {{"--name", "t.mp3"}, "/listen.mp3", 0,
          {line("finished", 0, "", saved("t.mp3.htm"), "/listen.mp3"),
           line("finished", 0, "", saved("127.0.0.1_bg.gif"), "/bg.gif"),
@@ -151,6 +163,23 @@ TEST_F(DlgetTool, ADirWithoutItsSeparatorStillNamesTheFolder) {
     const ToolRun run = dlget({"--dir", "songs/new", server_.url("/music/song.mp3")});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(readFile(work_.path() / "songs/new/127.0.0.1_song.mp3"), kSong);
+}
+
+// A disk that fills up: the system's file size limit (the shell's ulimit
+// -f, with its signal ignored) makes every write past it fail like one.
+TEST_F(DlgetTool, ADiskThatFillsUpFailsTheDownloadAndKeepsTheOlderFile) {
+    fs::create_directories(work_.path() / "downmp3");
+    uitest::writeFile(work_.path() / "downmp3" / "kept.mp3", "older file");
+    const ToolRun run = testsupport::runTool(
+        "/bin/sh",
+        {"-c", "ulimit -f 64 && trap '' XFSZ && exec \"$0\" \"$@\"", testsupport::toolNextToTests("dlget").string(),
+         "--name", "kept.mp3", server_.url("/large.mp3")},
+        std::chrono::seconds(20));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    EXPECT_EQ(run.out, line("failed", 10, "Disk full", "", "/large.mp3"));
+    EXPECT_EQ(readFile(work_.path() / "downmp3" / "kept.mp3"), "older file");
+    EXPECT_EQ(filesIn(work_.path() / "downmp3"), std::vector<std::string>{"kept.mp3"});
 }
 
 // Each signal that asks a program to end stops the download like Cancel,
