@@ -20,6 +20,8 @@ packages=(
   curl ca-certificates
   desktop-file-utils appstream librsvg2-bin
   openssl
+  # CPU hogs, to check that the tests pass on a busy machine.
+  stress-ng
 )
 
 missing=()
