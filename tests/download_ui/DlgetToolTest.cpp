@@ -5,6 +5,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -38,6 +39,15 @@ void routes(httplib::Server& server) {
     server.Get("/music/song.mp3", [](const httplib::Request&, httplib::Response& res) { res.set_content(kSong, "audio/mpeg"); });
     server.Get("/big.mp3", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(std::string(5000, 'b'), "audio/mpeg");
+    });
+    server.Get("/gallery.mp3", [](const httplib::Request&, httplib::Response& res) {
+        std::string page;
+        for (int i = 0; i < 150; ++i) page += "<img src=\"pic/" + std::to_string(i) + ".gif\">";
+        res.set_content(page, "text/html");
+    });
+    server.Get(R"(/pic/(\d+)\.gif)", [](const httplib::Request&, httplib::Response& res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        res.set_content("GIF89a", "image/gif");
     });
     server.Get("/empty.mp3", [](const httplib::Request&, httplib::Response& res) { res.set_content("", "audio/mpeg"); });
     server.Get("/moved.mp3", [](const httplib::Request&, httplib::Response& res) {
@@ -187,7 +197,7 @@ TEST_F(DlgetTool, ADiskThatFillsUpFailsTheDownloadAndKeepsTheOlderFile) {
 // never ends. The test waits for the download to be there (its part file,
 // the lookup's mark), never for a time.
 TEST_F(DlgetTool, AnInterruptStopsTheDownloadWithoutAFile) {
-    enum class Where { Reading, LookingUp };
+    enum class Where { Reading, LookingUp, InPageMode };
     struct Case {
         const char* name;
         int signal;
@@ -199,6 +209,7 @@ TEST_F(DlgetTool, AnInterruptStopsTheDownloadWithoutAFile) {
         {"SIGHUP while reading", SIGHUP, Where::Reading},
         {"SIGTERM in a lookup that hangs", SIGTERM, Where::LookingUp},
         {"SIGHUP in a lookup that hangs", SIGHUP, Where::LookingUp},
+        {"SIGINT in page mode", SIGINT, Where::InPageMode},
     };
     const fs::path preload = testsupport::toolNextToTests("libhanging_resolver.so");
     for (const Case& c : cases) {
@@ -212,15 +223,23 @@ TEST_F(DlgetTool, AnInterruptStopsTheDownloadWithoutAFile) {
                                                   .hold());
         const std::string url = c.where == Where::Reading
                                     ? "http://127.0.0.1:" + std::to_string(server.port()) + "/slow.mp3"
-                                    : std::string("http://song.hang.test/slow.mp3");
+                                : c.where == Where::LookingUp ? std::string("http://song.hang.test/slow.mp3")
+                                                              : server_.url("/gallery.mp3");
+        fs::remove_all(work_.path() / "downmp3");
         // The preloaded lookup goes before a sanitizer's runtime; it needs none.
-        testsupport::ToolProcess tool(testsupport::toolNextToTests("dlget"), {url},
+        std::vector<std::string> args{url};
+        if (c.where == Where::InPageMode) args.insert(args.begin(), "--load-images");
+        testsupport::ToolProcess tool(testsupport::toolNextToTests("dlget"), args,
                                       {"LD_PRELOAD=" + preload.string(), "BRELVO_HANGING_RESOLVER_MARK=" + mark,
                                        "ASAN_OPTIONS=verify_asan_link_order=0"});
         ASSERT_TRUE(tool.started());
         const fs::path folder = work_.path() / "downmp3";
         const bool there = testsupport::waitFor(
-            [&] { return c.where == Where::Reading ? !filesIn(folder).empty() : fs::exists(mark); },
+            [&] {
+                if (c.where == Where::LookingUp) return fs::exists(mark);
+                // Page mode: the page and two of its pictures are saved.
+                return filesIn(folder).size() >= (c.where == Where::Reading ? 1u : 3u);
+            },
             std::chrono::seconds(20));
         if (!there && c.where == Where::LookingUp) {
             // The ThreadSanitizer runtime's own getaddrinfo comes first in a tool.
@@ -237,8 +256,17 @@ TEST_F(DlgetTool, AnInterruptStopsTheDownloadWithoutAFile) {
                                                .count()));
         EXPECT_TRUE(tool.exited()) << tool.termSignal();
         EXPECT_EQ(tool.exitCode(), 1);
+        const auto names = filesIn(folder);
+        if (c.where == Where::InPageMode) {
+            // What was saved stays; the rest reads as stopped, and nothing hidden is left.
+            const std::string out = tool.out();
+            EXPECT_EQ(out.rfind("finished\t0\t\t" + (folder / "127.0.0.1_gallery.mp3.htm").string(), 0), 0u) << out;
+            EXPECT_NE(out.find("failed\t6\tStopped\t\t"), std::string::npos) << out;
+            EXPECT_TRUE(std::none_of(names.begin(), names.end(), [](const std::string& n) { return n.rfind(".brelvo-", 0) == 0; }));
+            continue;
+        }
         EXPECT_EQ(tool.out(), "failed\t6\tStopped\t\t" + url + "\n") << tool.err();
         // Hidden files included: nothing of the download stays.
-        EXPECT_TRUE(filesIn(folder).empty());
+        EXPECT_TRUE(names.empty());
     }
 }
