@@ -96,7 +96,7 @@ void routes(httplib::Server& server) {
     server.Get("/classes/Player.class", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("\xca\xfe\xba\xbe", "application/java");
     });
-    // Large enough for their files to be made ready while they arrive.
+    // Large: several staging buffers written through while they arrive.
     server.Get("/large.mp3", [](const httplib::Request&, httplib::Response& res) { res.set_content(kLarge, "audio/mpeg"); });
     server.Get("/short.mp3", [](const httplib::Request&, httplib::Response& res) {
         // Announces 64 MiB, sends 9 MiB and hangs up.
@@ -346,7 +346,7 @@ TEST(Component, ARunOnTheCallingThreadWritesTheFileAfterwards) {
     EXPECT_TRUE(static_cast<bool>(d.get.Downloads().OnAllDone));
 }
 
-TEST(Component, ALargeDownloadsFileIsMadeReadyAndNothingOfItStaysWhenItFails) {
+TEST(Component, ALargeDownloadIsWrittenAsItArrivesAndNothingOfItStaysWhenItFails) {
     struct Case {
         const char* path;
         bool stopHalfway;
