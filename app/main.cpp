@@ -86,10 +86,18 @@ int main(int argc, char** argv) {
     // stays behind. Quitting also ends a dialog that may be open. A signal
     // is handled once the event loop runs, when the window exists.
     std::optional<platform::TerminationSignals> termination;
+    bool terminated = false;
     try {
-        termination.emplace([&form](int) {
-            if (form) form->close();
-            QCoreApplication::quit();
+        termination.emplace([&form, &terminated](int) {
+            terminated = true;
+            if (form) {
+                form->close();
+                QCoreApplication::quit();
+            } else {
+                // Before the main loop runs (the start-up error box) quitting
+                // does nothing: every loop that runs, the box's, is ended.
+                QCoreApplication::exit(1);
+            }
         });
     } catch (const std::exception&) {
         // Without them the signals keep their default effect; the program runs all the same.
@@ -97,8 +105,11 @@ int main(int argc, char** argv) {
     try {
         form = std::make_unique<app::TForm1>(store::SongStore::kDefaultFile, std::make_unique<search::NetHttpPageFetcher>());
     } catch (const std::exception& e) {
-        // The program cannot run without its store.
-        QMessageBox::critical(nullptr, QStringLiteral("BrelvoMP3"), QString::fromStdString(e.what()));
+        // The program cannot run without its store. Said on standard error
+        // too, for a program started from a terminal or a script.
+        std::fprintf(stderr, "brelvomp3: %s\n", e.what());
+        std::fflush(stderr);
+        if (!terminated) QMessageBox::critical(nullptr, QStringLiteral("BrelvoMP3"), QString::fromStdString(e.what()));
         return 1;
     }
     // Parented to the main window, which would delete it along with its own

@@ -1,24 +1,28 @@
 #include "download/DlFileWriting.h"
 
+#include <cerrno>
 #include <filesystem>
 
-#include "download/SiblingFile.h"
+#include "download/PartFile.h"
 
 namespace dl {
 
-void ForceFolders(const std::string& path) {
-    if (path.empty()) return;
-    std::error_code ignored;
-    std::filesystem::create_directories(path, ignored);
+void ForceFolders(const std::string& path) { MakeFolders(path); }
+
+int WriteFileWhole(const std::string& path, std::string_view content, TDateTime date) {
+    try {
+        int error = 0;
+        auto file = PartFile::Create(std::filesystem::path(path).parent_path().string(), error);
+        if (!file) return error;
+        if ((error = file->Append(content.data(), content.size())) != 0) return error;
+        return file->TakeName(path, date);
+    } catch (...) {
+        return ENOMEM;
+    }
 }
 
 bool WriteTextFile(const std::string& path, std::string_view content, TDateTime date) {
-    try {
-        SiblingFile file(std::filesystem::path(path).parent_path().string());
-        return file.TakeName(path, content, date);
-    } catch (...) {
-        return false;
-    }
+    return WriteFileWhole(path, content, date) == 0;
 }
 
 }  // namespace dl

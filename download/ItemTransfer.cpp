@@ -10,8 +10,11 @@
 #include <limits>
 #include <optional>
 
+#include "download/DlFileErrors.h"
+#include "download/DlFileNames.h"
 #include "download/DlHeaderParsing.h"
 #include "download/DlTexts.h"
+#include "download/PartFile.h"
 #include "download/TDlDownloadItem.h"
 #include "download/TDlDownloads.h"
 #include "download/inet/InetConnection.h"
@@ -34,16 +37,28 @@ std::string trimBlanks(const std::string& text) {
     return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
 }
 
-// The whole text as a non-negative decimal number.
+// The whole text as a non-negative decimal number; one too large for 64
+// bits reads as the largest.
 std::optional<std::uint64_t> decimal(const std::string& text) {
-    if (text.empty() || text.size() > 19) return std::nullopt;
+    if (text.empty()) return std::nullopt;
     std::uint64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        value = value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10
+                    ? std::numeric_limits<std::uint64_t>::max()
+                    : value * 10 + digit;
     }
     return value;
 }
+
+bool isRedirectStatus(std::int32_t status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool isHttpScheme(const std::string& scheme) { return SameText(scheme, "http") || SameText(scheme, "https"); }
+
+constexpr const char* kTextRedirectWithoutLocation = "Redirect without location";
 
 // Lines as a string list reads them: at CR LF, CR or LF.
 std::vector<std::string> linesOf(const std::string& text) {
@@ -127,13 +142,26 @@ void ItemTransfer::Run() {
             item_.FailItem(kErrorException, "Unknown exception");
         }
     }
+    if (item_.Stopped) EndStopped();
     if (item_.State != dsFailed) item_.State = dsFinished;
+    // What a failed transfer wrote of its file goes (an older file of the name stays).
+    if (item_.State == dsFailed && item_.Data.InFile()) item_.Data.Clear();
     item_.Percent = 100;
     // The end report: the component writes the file here. A stopped item gets none.
     if (!item_.Stopped) Notify(false);
     if (item_.RemoveWhenDone) {
         if (TDlDownloads* downloads = item_.Collection()) downloads->QueueRemoval(item_);
     }
+}
+
+// A stopped item did not finish: it fails, with 6 "Stopped" unless it
+// already failed for a reason of its own (a limit, a file that cannot be
+// written) or the platform reported one before the stop.
+void ItemTransfer::EndStopped() {
+    if (item_.State == dsFailed && item_.ErrorCode != 0 && item_.ErrorCode != inet::kErrOperationCancelled &&
+        item_.ErrorCode != kErrorStopped)
+        return;
+    item_.FailItem(kErrorStopped, kTextStopped);
 }
 
 void ItemTransfer::Guarded() {
@@ -157,6 +185,12 @@ void ItemTransfer::Guarded() {
     item_.ReceivedCookies.Clear();
     const std::string url = inet::browserUrl(item_.URL);
     parts_ = splitUrl(url);
+    // What a page refers to is fetched over the web only: never a local
+    // file or another scheme.
+    if (item_.IsLink && !isHttpScheme(parts_.scheme)) {
+        item_.FailItem(inet::kErrUnrecognizedScheme, InternetErrorText(inet::kErrUnrecognizedScheme));
+        return;
+    }
 
     std::unique_ptr<inet::Request> request;
     if (SameText(parts_.scheme, "HTTP")) {
@@ -186,8 +220,9 @@ void ItemTransfer::Guarded() {
     item_.HeaderPhase = true;
     Notify(false);  // the after-headers report: the component's limits apply here
     item_.HeaderPhase = false;
+    if (item_.State == dsRunning && !item_.CheckOnly && !PassesSizeLimit(length_)) return;
     if (!item_.CheckOnly) item_.Size = 0;
-    if (!item_.CheckOnly && !item_.Stopped) ReadBody(*request);
+    if (!item_.CheckOnly && !item_.Stopped && item_.State == dsRunning) ReadBody(*request);
 }
 
 std::string ItemTransfer::RequestBody() const {
@@ -291,7 +326,13 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
             item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
     }
     const std::string location = QueryHeader(request, inet::kQueryLocation);
-    item_.Location = location.empty() ? item_.URL : location;
+    item_.ResponseURL = request.redirected() ? request.finalUrl() : item_.URL;
+    item_.Location = location.empty() ? item_.ResponseURL : location;
+    // A redirect that was not followed for want of a usable Location is no
+    // answer: its body must not pass for the song.
+    if (isRedirectStatus(item_.StatusCode) &&
+        (location.find_first_not_of(" \t") == std::string::npos || !inet::combineUrl(request.finalUrl(), location)))
+        item_.FailItem(kErrorNotConnected, kTextRedirectWithoutLocation);
     item_.ContentType = trimBlanks(QueryHeader(request, inet::kQueryContentType));
     if (!Accepted()) item_.FailItem(kErrorPrecondFailed, kTextPrecondFailed);
     ParseSetCookies(QueryHeader(request, inet::kQueryRawHeaders), item_.ReceivedCookies,
@@ -325,18 +366,56 @@ void ItemTransfer::ReadFileHeaders() {
     }
 }
 
+bool ItemTransfer::PassesSizeLimit(std::uint64_t size) {
+    if (item_.SizeLimit == 0 || size <= item_.SizeLimit) return true;
+    item_.Stopped = true;
+    item_.FailItem(kErrorSizeLimit, kTextSizeLimit);
+    return false;
+}
+
+// The bytes cannot be kept: the item fails at once (and still gets its end
+// report), reading no further.
+void ItemTransfer::FailWriting(int error) {
+    const FileFailure failure = FileFailureOf(error);
+    item_.FailItem(failure.code, failure.text);
+}
+
+bool ItemTransfer::StartPartFile() {
+    int error = MakeFolders(item_.SaveFolder);
+    if (error == 0) {
+        if (TDlDownloads* downloads = item_.Collection()) downloads->SweepFolderOnce(item_.SaveFolder);
+        if (auto file = PartFile::Create(item_.SaveFolder, error)) error = item_.Data.MoveToFile(std::move(file));
+    }
+    if (error == 0) return true;
+    FailWriting(error);
+    return false;
+}
+
 void ItemTransfer::ReadBody(inet::Request& request) {
-    if (length_ > 0) item_.Data.Reserve(static_cast<std::size_t>(length_));
+    // Nothing is had ahead of the bytes: not the announced length in memory
+    // nor on disk. They go to the part file as they come, but for a page,
+    // which is held in memory up to its limit.
+    const bool toFile = !item_.SaveFolder.empty();
+    const bool page = IsHtmlContentType(item_.ContentType);
     std::uint32_t t = platform::tickCount();
     std::uint32_t lastReport = 0;
     bool ok = true;
     std::size_t n = 0;
     do {
-        // Read straight to the bytes' place in the item's data: no copy on the
-        // way. Bytes that arrive beyond this read wait in place for the next.
         const std::uint32_t at = item_.Size;
+        // The part file (and its folder) is made with the first bytes: an
+        // empty answer leaves nothing behind.
+        if (toFile && !item_.Data.InFile() && at > 0 && (!page || at >= kPageInMemoryLimit) && !StartPartFile())
+            return;
+        // Read straight to the bytes' place (memory, or the file's staging
+        // buffer): no copy on the way. Bytes that arrive beyond this read
+        // wait in place for the next.
         std::size_t room = 0;
-        char* place = item_.Data.WritableAt(at, kReadChunk, room);
+        char* place = item_.Data.WritableTail(kReadChunk, room);
+        // Bytes bound for the file never wait in memory beyond what is taken,
+        // so they move there with nothing left in place; a page in memory
+        // takes none past its limit.
+        if (toFile && !item_.Data.InFile()) room = std::min(room, page ? kPageInMemoryLimit - at : kReadChunk);
         ok = request.read(place, std::min(room, kReadChunk), room, n);
         if (ok && n > 0) {
             if (at + static_cast<std::uint64_t>(n) > kMaxSize) {
@@ -351,7 +430,12 @@ void ItemTransfer::ReadBody(inet::Request& request) {
             item_.Size = size;
             if (length_ != 0)
                 item_.Percent = static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
-            item_.Data.Commit(size);
+            if (const int error = item_.Data.Commit(n)) {
+                FailWriting(error);
+                return;
+            }
+            // Never more than this one read past the limit.
+            if (!PassesSizeLimit(size)) return;
             if (!item_.Stopped && platform::ticksBetween(lastReport, now) > kReportInterval) {
                 lastReport = now;
                 Notify(true);
@@ -363,6 +447,9 @@ void ItemTransfer::ReadBody(inet::Request& request) {
         if (item_.ErrorCode != 0) item_.State = dsFailed;
     }
     if (item_.Stopped && item_.ErrorCode == 0) RecordTransferError(item_);
+    if (ok && !item_.Stopped && item_.State != dsFailed) {
+        if (const int error = item_.Data.Flush()) FailWriting(error);
+    }
 }
 
 }  // namespace dl

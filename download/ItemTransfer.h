@@ -28,7 +28,11 @@ constexpr std::uint32_t kReportInterval = 500;
 constexpr std::int32_t kErrorException = 1;
 constexpr std::int32_t kErrorNotConnected = 2;  // also: HTTP status other than 200 and 302
 constexpr std::int32_t kErrorStopped = 6;
+constexpr std::int32_t kErrorSizeLimit = 8;
 constexpr std::int32_t kErrorPrecondFailed = 412;
+// An HTML answer (page mode reads it) is held in memory up to this much;
+// beyond it, it goes to the part file like any other.
+constexpr std::size_t kPageInMemoryLimit = std::size_t(16) << 20;
 
 // Records the calling thread's last Internet error in the item, unless the
 // item has already failed. Does not change the state.
@@ -52,6 +56,11 @@ private:
     void ReadHeaders(inet::Request& request);
     void ReadFileHeaders();
     void ReadBody(inet::Request& request);
+    // The part file in the item's folder; false when it failed the item.
+    bool StartPartFile();
+    void FailWriting(int error);
+    bool PassesSizeLimit(std::uint64_t size);
+    void EndStopped();
     bool Accepted() const;
     std::string RequestBody() const;
     void Notify(bool droppable);

@@ -1,18 +1,12 @@
 #pragma once
-// The received bytes of one download item, at their offsets, in memory.
-// Anonymous mappings rather than the heap: the buffer can be sized once when
-// the length is announced without touching a page, each fresh page is touched
-// only by the bytes written into it, large buffers ask for transparent huge
-// pages (far fewer page faults), and growing moves the pages instead of
-// copying them. A large buffer sized in advance is also faulted in by a
-// helper thread ahead of the writer, so the kernel's zeroing of fresh pages
-// runs beside the transfer rather than in it, and the last large mapping
-// released is kept (lazily freed) for the next large buffer.
-#include <atomic>
+// Bytes at their offsets, in memory: what a download item holds when its
+// bytes are not written through to a file (an HTML page, or a caller that
+// wants them in memory). Anonymous mappings rather than the heap: each fresh
+// page is touched only by the bytes written into it, large buffers ask for
+// transparent huge pages, and growing moves the pages instead of copying
+// them. Memory is had as bytes arrive, never ahead of them.
 #include <cstddef>
-#include <memory>
 #include <string_view>
-#include <thread>
 
 namespace dl {
 
@@ -48,14 +42,10 @@ public:
 
 private:
     bool Grow(std::size_t needed);
-    void StartPrefault();
-    void StopPrefault();
 
     char* base_ = nullptr;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;  // bytes mapped at base_
-    std::shared_ptr<std::atomic<bool>> prefaultStop_;
-    std::thread prefault_;      // works on the mapping's range only, never on this object
 };
 
 }  // namespace dl

@@ -32,6 +32,8 @@ void TDlDownloadItem::Assign(const TDlDownloadItem& source) {
     NoRedirect = source.NoRedirect;
     Options = source.Options;
     RejectTypes = source.RejectTypes;
+    SaveFolder = source.SaveFolder;
+    SizeLimit = source.SizeLimit;
     RemoveWhenDone = source.RemoveWhenDone;
 }
 
@@ -48,6 +50,7 @@ void TDlDownloadItem::ResetItem() {
     Size = 0;
     ErrorMessage.clear();
     ContentType.clear();
+    ResponseURL.clear();
     Stopped = false;
     State = dsWaiting;
     Data.Clear();
@@ -64,8 +67,8 @@ void TDlDownloadItem::ReleaseData() {
     Size = 0;
 }
 
-ReceiveBuffer TDlDownloadItem::TakeData() {
-    ReceiveBuffer taken = std::move(Data);
+ItemData TDlDownloadItem::TakeData() {
+    ItemData taken = std::move(Data);
     Size = 0;
     return taken;
 }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "download/DlDateTime.h"
-#include "download/ReceiveBuffer.h"
+#include "download/ItemData.h"
 #include "download/TDlCookiesList.h"
 #include "download/TDlInternetOptions.h"
 
@@ -51,10 +51,10 @@ public:
     // Interrupts a running transfer: marks it stopped and closes its handles,
     // so the call the download thread is blocked in returns. Any thread.
     void AbortItem();
-    // Empties the data; Size becomes 0.
+    // Empties the data (an unnamed part file goes); Size becomes 0.
     void ReleaseData();
     // Hands the data over without copying; the item is left as after ReleaseData.
-    ReceiveBuffer TakeData();
+    ItemData TakeData();
     // The transfer of this item; run by a download thread.
     void Transfer();
 
@@ -107,9 +107,24 @@ public:
     bool StripCookieAttributes = true;
     std::atomic<bool> HeaderPhase{false};
     bool NoRedirect = false;
-    ReceiveBuffer Data;
+    // The received bytes: in memory, or in a part file in SaveFolder.
+    ItemData Data;
     std::int32_t StatusCode = 0;
     std::atomic<bool> Stopped{false};
+
+    // Where the bytes are written through while they arrive: a part file in
+    // this folder (made when missing). Empty: they are held in memory. An
+    // HTML answer is held in memory up to kPageInMemoryLimit all the same
+    // (page mode reads it), and beyond that goes to the file.
+    std::string SaveFolder;
+    // 0: none; otherwise more bytes than this, announced or received, fail
+    // the item with code 8 at once (checked after every read).
+    std::uint32_t SizeLimit = 0;
+    // Page mode: how many pages lie between this item and the page the run
+    // began with (0 for that page and items not made from a page).
+    std::int32_t PageDepth = 0;
+    // The address the response came from, after the redirects followed.
+    std::string ResponseURL;
 
 private:
     // The transfer keeps its handles here so AbortItem can close them; a

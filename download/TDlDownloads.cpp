@@ -4,6 +4,9 @@
 #include <limits>
 #include <stdexcept>
 
+#include "download/DlTexts.h"
+#include "download/ItemTransfer.h"
+#include "download/PartFile.h"
 #include "download/TDlProcessDownloadThread.h"
 #include "download/TDlProcessThread.h"
 #include "platform/TickCount.h"
@@ -116,6 +119,11 @@ void TDlDownloads::StartAsync() {
             WaitForManager();
             manager_.reset();
         }
+        {
+            std::lock_guard lock(listLock_);
+            starting_ = true;
+            StopRequested = false;
+        }
         manager_ = std::make_unique<TDlProcessThread>(*this);
         manager_->Resume();
     } catch (...) {
@@ -141,21 +149,31 @@ void TDlDownloads::DeliverAllDone() {
 bool TDlDownloads::Run() {
     BytesReceived = 0;
     RateStart = 0;
-    Stopping = false;
     {
+        std::lock_guard lock(sweptMutex_);
+        swept_.clear();
+    }
+    if (RunPointHook) RunPointHook(0);
+    const int count = Count();
+    {
+        // One step with Stop: a Stop that came since StartAsync is kept, and
+        // one that comes from here on finds the run under way.
         std::lock_guard lock(listLock_);
+        if (!starting_) StopRequested = false;
+        starting_ = false;
+        Stopping = StopRequested.load();
         CurrentIndex = -1;
         RemovalList.clear();
+        RunState = count == 0 ? rsFinished : rsRunning;
     }
-    if (Count() == 0) {
-        RunState = rsFinished;
+    if (count == 0) {
         DeliverAllDone();
         return true;
     }
-    RunState = rsRunning;
     std::vector<std::unique_ptr<TDlProcessDownloadThread>> ended;
     try {
         for (TDlDownloadItem* item : Snapshot()) item->ResetItem();
+        if (RunPointHook) RunPointHook(1);
         // At least one thread: a run without any would end with its items untouched.
         const std::int32_t n = std::clamp(ThreadCount, 1, kMaxThreads);
         {
@@ -176,15 +194,20 @@ bool TDlDownloads::Run() {
             if (std::all_of(threads_.begin(), threads_.end(), [](const auto& t) { return t->Finished.load(); }))
                 break;
         }
-        RunState = rsFinished;
     } catch (...) {
-        RunState = rsFinished;
     }
     {
         std::lock_guard lock(listLock_);
         ended.swap(threads_);
     }
     ended.clear();  // each waits for its thread, outside the lock
+    // A cancelled run's items that never got their turn did not finish either.
+    if (StopRequested) {
+        for (TDlDownloadItem* item : Snapshot()) {
+            if (item->State == dsWaiting) item->FailItem(kErrorStopped, kTextStopped);
+        }
+    }
+    RunState = rsFinished;
     DeliverAllDone();
     return true;
 }
@@ -242,6 +265,14 @@ void TDlDownloads::ThreadEnded() {
     threadEnded_.notify_all();
 }
 
+void TDlDownloads::SweepFolderOnce(const std::string& folder) {
+    {
+        std::lock_guard lock(sweptMutex_);
+        if (!swept_.insert(folder).second) return;
+    }
+    RemoveStalePartFiles(folder);
+}
+
 void TDlDownloads::QueueRemoval(TDlDownloadItem& item) {
     std::lock_guard lock(listLock_);
     RemovalList.push_back(&item);
@@ -254,8 +285,16 @@ void TDlDownloads::WakeWorkers() {
 }
 
 void TDlDownloads::Stop() {
-    if (RunState != rsRunning) return;
-    Stopping = true;
+    {
+        std::lock_guard lock(listLock_);
+        if (RunState != rsRunning) {
+            // A run on its way: it stops as it begins.
+            if (starting_) StopRequested = true;
+            return;
+        }
+        StopRequested = true;
+        Stopping = true;
+    }
     for (TDlDownloadItem* item : Snapshot()) item->AbortItem();
     std::lock_guard lock(listLock_);
     for (const auto& thread : threads_) {

@@ -9,8 +9,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <mutex>
 #include <semaphore>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "download/TDlDownloadItem.h"
@@ -65,7 +68,8 @@ public:
     // their handlers and the manager thread cannot hold the wait up.
     void WaitForRun();
     // Interrupts the run: no more reports, running transfers aborted, download
-    // threads told to end. Never waits for them.
+    // threads told to end. Never waits for them. Called between StartAsync
+    // and the moment the run is under way, it stops the run as it begins.
     void Stop();
     TDlDownloadItem* NextItem(TDlProcessDownloadThread& thread);
     // Page mode: items were added during the run; the threads look again.
@@ -81,6 +85,9 @@ public:
     void QueueRemoval(TDlDownloadItem& item);
     // Called by a download thread as its last act.
     void ThreadEnded();
+    // Part files left in the folder by a program that ended in the middle
+    // are removed, once per run and folder (any download thread).
+    void SweepFolderOnce(const std::string& folder);
 
     // A copy of the settings (taken under the list lock).
     TDlInternetOptions Options() const;
@@ -98,6 +105,14 @@ public:
     TDlDownloadItem* NotifiedItem = nullptr;     // under the notify lock
     bool DefaultReload = false;
     std::atomic<bool> Stopping{false};
+    // The current (or last) run was cancelled by Stop; Stopping alone is
+    // also set when a run simply runs out of items.
+    std::atomic<bool> StopRequested{false};
+
+    // Tests only: called on the run's thread at the two points where a run
+    // begins (0: before it is under way; 1: under way, no download thread
+    // started yet), so that a test can hold it there.
+    std::function<void(int point)> RunPointHook;
 
 private:
     void RemoveQueuedItems();
@@ -118,6 +133,9 @@ private:
     TDlInternetOptions options_;                                       // under the list lock
     std::unique_ptr<TDlProcessThread> manager_;                        // UI thread only
     std::atomic<bool> closing_{false};
+    bool starting_ = false;  // under the list lock: StartAsync made a run that has not begun
+    std::mutex sweptMutex_;
+    std::set<std::string> swept_;
     std::mutex endedMutex_;
     std::condition_variable threadEnded_;
 };

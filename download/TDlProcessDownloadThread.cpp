@@ -36,6 +36,8 @@ void TDlProcessDownloadThread::Body() {
                 }
                 continue;  // the event is still set: straight on to the next item
             }
+            // A stopped run hands out nothing more: nothing to wait for.
+            if (downloads_.Stopping) break;
             if (!Terminated()) WakeEvent.reset();
         }
     } catch (...) {

@@ -23,6 +23,8 @@ packages=(
   # description read from the AppStream file) and its check.
   dpkg-dev libxml2-utils lintian
   openssl
+  # CPU hogs, to check that the tests pass on a busy machine.
+  stress-ng
 )
 
 missing=()

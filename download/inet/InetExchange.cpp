@@ -1,6 +1,7 @@
 #include "download/inet/InetExchange.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -23,6 +24,11 @@ constexpr int kPollMs = 1000;
 
 // Tests trust their own certificate authority through this variable.
 constexpr const char* kCaFileVariable = "BRELVOMP3_CA_FILE";
+
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 CURLM* multiOf(void* p) { return static_cast<CURLM*>(p); }
 CURL* easyOf(void* p) { return static_cast<CURL*>(p); }
@@ -81,11 +87,11 @@ int Exchange::start(const ExchangeSetup& setup) {
     result_ = CURLE_OK;
     osErrno_ = 0;
     headComplete_ = false;
-    blockEnded_ = false;
-    status_ = 0;
-    statusLine_.clear();
-    headers_.clear();
+    head_ = ResponseHead();
     lastServerLine_.clear();
+    dataTimeoutMs_ = static_cast<long>(setup_.settings.dataTimeoutSeconds) * 1000;
+    connected_ = false;
+    lastActivity_ = nowMs();
     spill_.clear();
     spillHead_ = 0;
     ahead_ = nullptr;
@@ -101,6 +107,12 @@ int Exchange::start(const ExchangeSetup& setup) {
     curl_easy_setopt(easy, CURLOPT_URL, setup_.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, setup_.protocols.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // A name lookup still running when the transfer is dropped is left to
+    // end by itself instead of being waited for: Cancel must not wait for a
+    // resolver that hangs. Its thread touches nothing but its own data.
+    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Exchange::onConnected);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);  // followed by the request, see InetRequest
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -159,13 +171,9 @@ int Exchange::start(const ExchangeSetup& setup) {
         curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, setup_.proxyPassword.c_str());
         curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
     }
+    // The name lookup counts towards it.
     if (s.connectTimeoutSeconds > 0)
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(s.connectTimeoutSeconds));
-    if (s.dataTimeoutSeconds > 0) {
-        // Less than one byte a second over the whole limit counts as silence.
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(s.dataTimeoutSeconds));
-    }
     if (const char* caFile = std::getenv(kCaFileVariable); caFile && *caFile)
         curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
 
@@ -180,30 +188,24 @@ std::size_t Exchange::onHeader(char* data, std::size_t size, std::size_t count, 
     auto* x = static_cast<Exchange*>(self);
     const std::size_t length = size * count;
     std::string_view line(data, length);
+    x->lastActivity_ = nowMs();
     if (!x->httpLike_) {
         // FTP and the like: the server's reply lines.
         const std::string text = trimmed(line);
         if (!text.empty()) x->lastServerLine_ = text;
         return length;
     }
-    if (line.rfind("HTTP/", 0) == 0) {
-        // A new response head (an interim 1xx answer may come first).
-        x->statusLine_ = trimmed(line);
-        x->headers_.clear();
-        x->blockEnded_ = false;
-        const std::size_t space = x->statusLine_.find(' ');
-        x->status_ = space == std::string::npos ? 0 : std::atoi(x->statusLine_.c_str() + space + 1);
-        return length;
-    }
-    if (trimmed(line).empty()) {
-        x->blockEnded_ = true;
-        if (x->status_ >= 200 || x->status_ == 0) x->headComplete_ = true;
-        return length;
-    }
-    const std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos)
-        x->headers_.emplace_back(std::string(line.substr(0, colon)), trimmed(line.substr(colon + 1)));
+    // Anything but the whole length refuses the response (CURLE_WRITE_ERROR).
+    if (!x->head_.takeLine(line)) return 0;
+    if (x->head_.complete()) x->headComplete_ = true;
     return length;
+}
+
+int Exchange::onConnected(void* self, char*, char*, int, int) {
+    auto* x = static_cast<Exchange*>(self);
+    x->connected_ = true;
+    x->lastActivity_ = nowMs();
+    return CURL_PREREQFUNC_OK;
 }
 
 std::size_t Exchange::onWrite(char* data, std::size_t size, std::size_t count, void* self) {
@@ -211,6 +213,8 @@ std::size_t Exchange::onWrite(char* data, std::size_t size, std::size_t count, v
     const std::size_t length = size * count;
     // Body bytes mean the head is over (and stand for it where there is none).
     x->headComplete_ = true;
+    x->head_.bodyBegins();
+    x->lastActivity_ = nowMs();
     const std::size_t room = x->target_ ? x->targetSize_ - x->targetFilled_ : 0;
     if (room == 0 && x->spilled() + length > kSpillLimit) {
         // Returning this keeps the bytes with curl, which offers them again later.
@@ -236,6 +240,11 @@ void Exchange::collectMessages() {
     }
 }
 
+std::optional<long> Exchange::silenceLeft() const {
+    if (dataTimeoutMs_ <= 0 || !connected_ || paused_) return std::nullopt;
+    return std::max<long>(0, dataTimeoutMs_ - static_cast<long>(nowMs() - lastActivity_));
+}
+
 template <typename Done>
 int Exchange::pump(Done done) {
     for (;;) {
@@ -246,11 +255,16 @@ int Exchange::pump(Done done) {
         collectMessages();
         if (done() || finished_) return 0;
         if (aborted()) return kErrOperationCancelled;
-        curl_multi_poll(multiOf(multi_), nullptr, 0, kPollMs, nullptr);
+        const std::optional<long> left = silenceLeft();
+        if (left && *left == 0) return kErrTimeout;
+        const int wait = left ? static_cast<int>(std::min<long>(kPollMs, *left)) : kPollMs;
+        curl_multi_poll(multiOf(multi_), nullptr, 0, std::max(wait, 1), nullptr);
     }
 }
 
 int Exchange::resultError() const {
+    // Refused by the head's bounds: curl only saw the callback decline.
+    if (head_.refused()) return kErrInvalidServerResponse;
     if (result_ == CURLE_OK) return 0;
     const int error = errorFromCurl(result_, osErrno_);
     if (error == kErrExtendedError) setLastResponseInfo(lastServerLine_);
@@ -261,6 +275,8 @@ int Exchange::waitForHead() {
     if (!easy_) return kErrIncorrectHandleState;
     if (int error = pump([this] { return headComplete_; })) return error;
     if (headComplete_) return 0;
+    // A head that began and was cut short is no answer, however curl saw it.
+    if (httpLike_ && head_.begun()) return kErrInvalidServerResponse;
     if (int error = resultError()) return error;
     // Ended cleanly without a head: an empty body.
     headComplete_ = true;
@@ -314,8 +330,10 @@ int Exchange::read(char* buffer, std::size_t size, std::size_t room, std::size_t
     targetSize_ = room;
     targetFilled_ = 0;
     if (paused_) {
-        // Everything held back has been read: let curl deliver again.
+        // Everything held back has been read: let curl deliver again. The
+        // time it was paused was the reader's, not the server's silence.
         paused_ = false;
+        lastActivity_ = nowMs();
         curl_easy_pause(easyOf(easy_), CURLPAUSE_CONT);
     }
     int error = pump([this] { return targetFilled_ > 0; });
@@ -331,7 +349,7 @@ int Exchange::read(char* buffer, std::size_t size, std::size_t room, std::size_t
 }
 
 std::optional<std::string> Exchange::header(const std::string& name) const {
-    for (const auto& [key, value] : headers_) {
+    for (const auto& [key, value] : head_.headers()) {
         if (equalsIgnoringCase(key, name)) return value;
     }
     return std::nullopt;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "download/inet/InetAbortSignal.h"
+#include "download/inet/InetResponseHead.h"
 #include "download/inet/InetSession.h"
 
 namespace inet {
@@ -46,7 +47,9 @@ public:
     int start(const ExchangeSetup& setup);
 
     // Waits until the final response head has arrived (HTTP), the first bytes
-    // have arrived or the transfer has ended. 0 or an error number.
+    // have arrived or the transfer has ended. 0 or an error number: a head
+    // that ends before its blank line is 12152, and so is one that passes
+    // the head's bounds (InetResponseHead.h).
     int waitForHead();
     // Waits for the whole transfer (used for the FTP size and date query).
     int waitForEnd();
@@ -65,9 +68,9 @@ public:
 
     // The final response head (HTTP).
     bool headComplete() const { return headComplete_; }
-    int status() const { return status_; }
-    const std::string& statusLine() const { return statusLine_; }
-    const std::vector<std::pair<std::string, std::string>>& headers() const { return headers_; }
+    int status() const { return head_.status(); }
+    const std::string& statusLine() const { return head_.statusLine(); }
+    const std::vector<std::pair<std::string, std::string>>& headers() const { return head_.headers(); }
     std::optional<std::string> header(const std::string& name) const;
 
     // FTP: the last line the server answered.
@@ -78,11 +81,16 @@ public:
 private:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* self);
+    static int onConnected(void* self, char*, char*, int, int);
 
     template <typename Done>
     int pump(Done done);
     void collectMessages();
     int resultError() const;
+    // Milliseconds until the data time limit passes: none while no
+    // connection is made yet (the connect limit is curl's), nor while the
+    // transfer is paused for the reader.
+    std::optional<long> silenceLeft() const;
     void dropTransfer();
     std::size_t spilled() const { return spill_.size() - spillHead_; }
     std::size_t takeSpill(char* buffer, std::size_t size);
@@ -99,11 +107,12 @@ private:
     long osErrno_ = 0;
 
     bool headComplete_ = false;
-    bool blockEnded_ = false;
-    int status_ = 0;
-    std::string statusLine_;
-    std::vector<std::pair<std::string, std::string>> headers_;
+    ResponseHead head_;
     std::string lastServerLine_;
+    // The data time limit: since the connection was made, or the last byte.
+    long dataTimeoutMs_ = 0;
+    bool connected_ = false;
+    std::int64_t lastActivity_ = 0;  // steady clock, milliseconds
 
     char* target_ = nullptr;
     std::size_t targetSize_ = 0;

@@ -192,12 +192,15 @@ bool Request::perform(bool followRedirects) {
             return false;
         }
         if (!followRedirects || !isRedirect(exchange_->status())) break;
+        // Without a Location that makes a URL the redirect stays the answer;
+        // the caller tells it apart (it is no song).
         const auto location = exchange_->header("Location");
-        if (!location || location->empty()) break;
-        const auto next = hop < kMaxRedirects ? combineUrl(url_, encodeUnsafeBytes(*location)) : std::nullopt;
+        if (!location || location->find_first_not_of(" \t") == std::string::npos) break;
+        const auto next = combineUrl(url_, encodeUnsafeBytes(*location));
         const auto nextParts = next ? crackUrl(*next) : std::nullopt;
+        if (!nextParts) break;
         // Like the platform: a redirect may switch between http and https only.
-        if (!nextParts || (nextParts->scheme != "http" && nextParts->scheme != "https")) {
+        if (hop >= kMaxRedirects || (nextParts->scheme != "http" && nextParts->scheme != "https")) {
             setLastError(kErrRedirectFailed);
             return false;
         }
@@ -217,6 +220,7 @@ bool Request::perform(bool followRedirects) {
                            headers_.end());
         }
         url_ = *next;
+        redirected_ = true;
     }
     setLastError(0);
     return true;

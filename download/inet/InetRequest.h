@@ -70,10 +70,14 @@ public:
     bool addHeader(const std::string& line);
     // Sends an HTTP request prepared by openHttp, following redirects unless
     // the request was opened with kFlagNoAutoRedirect; returns once the final
-    // response head has arrived.
+    // response head has arrived. A redirect whose Location is missing or
+    // makes no URL is that final response.
     bool send(const std::string& body);
 
     int handleType() const { return handleType_; }
+    // The URL the final response came from, after the redirects followed.
+    const std::string& finalUrl() const { return url_; }
+    bool redirected() const { return redirected_; }
     // A header of the final response, as text; nothing when absent (12150) or
     // when the text with its terminating NUL needs more than `bufferSize`
     // bytes (122).
@@ -106,6 +110,7 @@ private:
     bool hasBody_ = false;
     std::string protocols_;
     bool sent_ = false;
+    bool redirected_ = false;
 };
 
 // Looks an FTP file up: its size and, when the server tells, its time.

@@ -28,9 +28,13 @@ Session::Session(std::string agent) : agent_(std::move(agent)), signal_(std::mak
 
 void Session::setConnectRetries(int retries) { settings_.connectAttempts = std::max(1, retries); }
 
-void Session::setConnectTimeout(int seconds) { settings_.connectTimeoutSeconds = std::max(0, seconds); }
+void Session::setConnectTimeout(int seconds) {
+    settings_.connectTimeoutSeconds = seconds > 0 ? seconds : kDefaultConnectTimeoutSeconds;
+}
 
-void Session::setDataTimeout(int seconds) { settings_.dataTimeoutSeconds = std::max(0, seconds); }
+void Session::setDataTimeout(int seconds) {
+    settings_.dataTimeoutSeconds = seconds > 0 ? seconds : kDefaultDataTimeoutSeconds;
+}
 
 void Session::setProxy(AccessType access, std::string proxyList) {
     settings_.access = access;

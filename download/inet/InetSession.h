@@ -16,10 +16,16 @@ enum class AccessType {
     NamedProxy = 3,     // the proxy list of the session
 };
 
+// The platform's own time limits, which a setting of 0 leaves in force:
+// connecting (the name lookup included), and silence once connected (no
+// byte of the answer, its head included, for this long).
+constexpr int kDefaultConnectTimeoutSeconds = 60;
+constexpr int kDefaultDataTimeoutSeconds = 30;
+
 struct SessionSettings {
     int connectAttempts = 1;       // at least one
-    int connectTimeoutSeconds = 0; // 0: curl's default
-    int dataTimeoutSeconds = 0;    // 0: no limit
+    int connectTimeoutSeconds = kDefaultConnectTimeoutSeconds;
+    int dataTimeoutSeconds = kDefaultDataTimeoutSeconds;
     AccessType access = AccessType::Preconfigured;
     std::string proxyList;         // "host:port", for NamedProxy
 };
@@ -38,6 +44,7 @@ public:
 
     // Set by the thread that uses the handle, before it makes requests.
     void setConnectRetries(int retries);
+    // 0 or less: the platform's default limit.
     void setConnectTimeout(int seconds);
     void setDataTimeout(int seconds);
     void setProxy(AccessType access, std::string proxyList);

@@ -1,15 +1,18 @@
 #include "download/ui/TDlWebHTTPGet.h"
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include <QString>
 
+#include "download/DlFileErrors.h"
 #include "download/DlFileNames.h"
 #include "download/DlFileWriting.h"
 #include "download/DlTexts.h"
-#include "download/PreparedFile.h"
+#include "download/PartFile.h"
 #include "download/html/TDlHTMLLink.h"
 #include "download/html/TDlHTMLObject.h"
 #include "download/ui/TDlWebDownload.h"
@@ -20,9 +23,6 @@ namespace {
 
 constexpr std::int32_t kErrorSizeLimit = 8;
 constexpr std::int32_t kErrorOlded = 9;
-// Downloads announced at this length or more get their file made ready while
-// they arrive.
-constexpr std::uint32_t kPrepareFrom = std::uint32_t(8) << 20;
 
 std::string joined(const std::vector<std::string>& lines, std::string_view separator) {
     std::string text;
@@ -47,12 +47,25 @@ bool olderThan(TDateTime date, double days) {
     }
 }
 
+// The name with "_N" put before its extension (or at its end).
+std::string numberedName(const std::string& name, int n) {
+    const std::size_t slash = name.rfind('/');
+    const std::size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > (slash == std::string::npos ? 0 : slash + 1);
+    const std::string suffix = "_" + std::to_string(n);
+    return hasExtension ? name.substr(0, dot) + suffix + name.substr(dot) : name + suffix;
+}
+
+std::string lastElement(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace
 
 TDlWebHTTPGet::TDlWebHTTPGet() { HookOwnHandlers(); }
 
 TDlWebHTTPGet::~TDlWebHTTPGet() {
-    preparations_.clear();
     downloads_.OnItemProgress = nullptr;
     downloads_.OnAllDone = nullptr;
 }
@@ -156,11 +169,13 @@ void TDlWebHTTPGet::Prepare() {
     ApplyWebConfig();
     document_.Clear();
     currentItem_ = nullptr;
-    preparations_.clear();
     downloads_.Clear();
+    fetched_.Clear();
+    claimedPaths_.clear();
     TDlDownloadItem& item = downloads_.AddItem();
     currentItem_ = &item;
     item.URL = URL;
+    SetUpItem(item);
     item.AcceptTypes = joined(AcceptTypes, "\r\n");
     item.SetUserName(UserName);
     item.SetPassword(Password);
@@ -177,13 +192,18 @@ void TDlWebHTTPGet::Prepare() {
     item.Referer = Referer;
 }
 
+void TDlWebHTTPGet::SetUpItem(TDlDownloadItem& item) const {
+    // The bytes go to their file as they arrive: memory never follows the size.
+    item.SaveFolder = DownloadParams.CheckOnly || DownloadDir.empty() ? std::string() : ExpandFolder(DownloadDir);
+    // The limit holds for every item of the run, page resources too, on every read.
+    item.SizeLimit = DownloadParams.SizeLimit;
+}
+
 // ---- the handlers ------------------------------------------------------------
 
 void TDlWebHTTPGet::HandleItemProgress(TDlDownloadItem& item) {
     ApplyLimits(item);
-    PrepareLargeFile(item);
     WriteItem(item);
-    if (item.State == dsFinished || item.State == dsFailed) preparations_.erase(&item);
     if (&item == currentItem_ && item.State == dsFinished) document_ = item.TakeData();
     if (OnProgress) OnProgress(*this, item);
 }
@@ -214,79 +234,99 @@ void TDlWebHTTPGet::ApplyLimits(TDlDownloadItem& item) {
     }
 }
 
-// A large download's file is made ready from its first bytes on, so that
-// writing it at the end costs little more than the copy (see PreparedFile).
-void TDlWebHTTPGet::PrepareLargeFile(TDlDownloadItem& item) {
-    if (item.State != dsRunning || item.Stopped || DownloadParams.CheckOnly || DownloadDir.empty()) return;
-    if (item.HeaderPhase) {
-        // The length is known now; the bytes are counted from the next report on.
-        if (item.Size >= kPrepareFrom && !IsHtmlContentType(item.ContentType)) preparations_[&item].length = item.Size;
-        return;
+std::string TDlWebHTTPGet::ClaimPath(const TDlDownloadItem& item, const std::string& folder,
+                                     const std::string& name) {
+    std::string path = folder + name;
+    // The song the run was asked for keeps its name; what a page brings
+    // never takes the name of the page or of another item of the run.
+    if (&item != currentItem_) {
+        for (int n = 2; claimedPaths_.count(path) > 0; ++n) path = folder + numberedName(name, n);
     }
-    const auto found = preparations_.find(&item);
-    if (found == preparations_.end() || found->second.file) return;
-    found->second.file = std::make_unique<PreparedFile>(ExpandFolder(DownloadDir), found->second.length, item.Size);
-}
-
-bool TDlWebHTTPGet::WriteFile(TDlDownloadItem& item, const std::string& folder, const std::string& path,
-                              std::string_view content) {
-    const auto found = preparations_.find(&item);
-    if (found != preparations_.end() && found->second.file && found->second.file->folder() == folder)
-        return found->second.file->TakeName(path, content, item.Date);
-    return WriteTextFile(path, content, item.Date);
+    claimedPaths_.insert(path);
+    return path;
 }
 
 void TDlWebHTTPGet::WriteItem(TDlDownloadItem& item) {
     if (item.State != dsFinished || DownloadParams.CheckOnly || DownloadDir.empty() || item.ErrorCode != 0 ||
         item.Size == 0)
         return;
-    // Whatever fails from here on costs the file only: no message, and the
-    // handler goes on.
+    // A file that cannot be written fails its item with a code of its own;
+    // an older file of that name stays as it was.
+    int error = 0;
+    std::optional<FileFailure> refused;
     try {
         const std::string folder = ExpandFolder(DownloadDir);
         std::string name = DefaultFileName(item.URL);
         if (&item == currentItem_ && !DestinationName.empty()) name = SafeDestinationName(DestinationName);
         if (OnGetFileName) OnGetFileName(*this, item, name);
-        std::string_view content = item.Data.View();
-        std::string pageText;
-        if (IsHtmlContentType(item.ContentType)) {
-            name = PageFileName(name);
-            LoadPage(item, folder + name, pageText);
-            content = pageText;
+        const bool html = IsHtmlContentType(item.ContentType);
+        if (html) name = PageFileName(name);
+        refused = RefusedFileName(lastElement(name));
+        if (!refused) {
+            const std::string path = ClaimPath(item, folder, name);
+            if (!item.LocalFileName.empty() && item.LocalFileName != path) {
+                std::error_code ignored;
+                std::filesystem::remove(item.LocalFileName, ignored);
+            }
+            error = MakeFolders(std::filesystem::path(path).parent_path().string());
+            if (error == 0) {
+                if (html && !item.Data.InFile()) {
+                    // Page mode: the page is read, its resources join the run,
+                    // and it is saved pointing at them.
+                    std::string pageText;
+                    LoadPage(item, path, pageText);
+                    error = WriteFileWhole(path, pageText, item.Date);
+                    if (error == 0 && AddPageResources(*item.PageDocument, item) > 0) downloads_.WakeWorkers();
+                } else if (item.Data.InFile()) {
+                    // Written while it arrived (a page past the memory limit
+                    // is saved as it is): it only takes its name.
+                    error = item.Data.TakeName(path, item.Date);
+                } else {
+                    error = WriteFileWhole(path, item.Data.View(), item.Date);
+                }
+            }
+            if (error == 0) {
+                // Only a file that is there is named: the page written again at
+                // the end of the run points at it, and callers can tell what was saved.
+                item.SetLocalFileName(path);
+                if (item.Link) {
+                    item.Link->setLocalFile(path);
+                    item.Link->setLocal(true);
+                }
+                return;
+            }
         }
-        const std::string path = folder + name;
-        if (!item.LocalFileName.empty() && item.LocalFileName != path) {
-            std::error_code ignored;
-            std::filesystem::remove(item.LocalFileName, ignored);
-        }
-        ForceFolders(folder);
-        if (!WriteFile(item, folder, path, content)) return;
-        // Only a file that is there is named: the page written again at the
-        // end of the run points at it, and callers can tell what was saved.
-        item.SetLocalFileName(path);
-        if (item.Link) {
-            item.Link->setLocalFile(path);
-            item.Link->setLocal(true);
-        }
+    } catch (const std::bad_alloc&) {
+        error = ENOMEM;
     } catch (...) {
+        error = EIO;
     }
+    const FileFailure failure = refused ? *refused : FileFailureOf(error);
+    item.FailItem(failure.code, failure.text);
+    // What it wrote of its file goes.
+    if (item.Data.InFile() && !item.Data.Named()) item.Data.Clear();
 }
 
 void TDlWebHTTPGet::LoadPage(TDlDownloadItem& item, const std::string& pageFile, std::string& pageText) {
     auto page = std::make_shared<TDlHTMLObject>();
     page->loadPage(item.Data.View());
-    page->setBaseUrl(item.URL);
+    // Its links lead from where it came from, after redirects.
+    page->setBaseUrl(item.ResponseURL.empty() ? item.URL : item.ResponseURL);
     page->setPageFile(pageFile);
     pageText = page->pageText();
     item.SetPageDocument(page);
-    if (AddPageResources(*page) > 0) downloads_.WakeWorkers();
 }
 
-int TDlWebHTTPGet::AddPageResources(TDlHTMLObject& page) {
+int TDlWebHTTPGet::AddPageResources(TDlHTMLObject& page, const TDlDownloadItem& pageItem) {
+    // The page itself is fetched already, under both its addresses.
+    fetched_.Add(pageItem.URL);
+    fetched_.Add(page.baseUrl());
+    // A cancelled run fetches nothing more; frames are followed so deep only.
+    if (downloads_.StopRequested || pageItem.PageDepth >= kMaxFrameDepth) return 0;
     int added = 0;
     TDlHTMLLinks& links = page.Links();
     try {
-        for (std::int32_t i = 0; i < links.count(); ++i) {
+        for (std::int32_t i = 0; i < links.count() && downloads_.Count() < kMaxRunItems; ++i) {
             TDlHTMLLink& link = links[i];
             const std::string absolute = page.absoluteUrl(link);
             if (absolute.empty()) continue;
@@ -295,11 +335,16 @@ int TDlWebHTTPGet::AddPageResources(TDlHTMLObject& page) {
             // Of several links to one resource only the first is fetched.
             if (page.findLink(absolute) != i) continue;
             if (type == LT_IMAGE && !DownloadParams.LoadImages) continue;
+            // Over http and https only, and each address once in a run: a
+            // page never has a local file read, nor frames itself for ever.
+            if (!fetched_.Claim(absolute)) continue;
             TDlDownloadItem& resource = downloads_.AddItem();
             resource.URL = absolute;
             resource.SetLink(&link);
             resource.SetIsLink(true);
             resource.Level = -1;
+            resource.PageDepth = pageItem.PageDepth + 1;
+            SetUpItem(resource);
             ++added;
         }
     } catch (const UrlDecodeError&) {
@@ -310,9 +355,15 @@ int TDlWebHTTPGet::AddPageResources(TDlHTMLObject& page) {
 }
 
 void TDlWebHTTPGet::HandleAllDone() {
-    // Files made ready for downloads that did not finish go.
-    preparations_.clear();
-    if (!DownloadParams.CheckOnly && !DownloadDir.empty()) {
+    // Part files of downloads that did not end written go (a finished one
+    // whose end report was dropped by a Cancel, too).
+    for (int i = 0; i < downloads_.Count(); ++i) {
+        ItemData& data = downloads_.Items(i).Data;
+        if (data.InFile() && !data.Named()) data.Clear();
+    }
+    // After a Cancel nothing more is written: the pages saved so far keep
+    // their links to the web.
+    if (!DownloadParams.CheckOnly && !DownloadDir.empty() && !downloads_.StopRequested) {
         for (int i = 0; i < downloads_.Count(); ++i) {
             TDlDownloadItem& item = downloads_.Items(i);
             if (!item.PageDocument || item.LocalFileName.empty()) continue;

@@ -7,19 +7,19 @@
 // Everything here runs on the UI thread; create and destroy it there.
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include "download/ReceiveBuffer.h"
+#include "download/ItemData.h"
 #include "download/TDlDownloadParams.h"
 #include "download/TDlDownloads.h"
 #include "download/TDlInternetOptions.h"
+#include "download/html/PageAddresses.h"
 
 namespace dl {
 
-class PreparedFile;
 class TDlHTMLObject;
 class TDlWebConfig;
 class TDlWebDownload;
@@ -90,32 +90,36 @@ public:
     TDlDownloads& Downloads() { return downloads_; }
     // The item made by the last preparation; none before the first.
     TDlDownloadItem* CurrentItem() const { return currentItem_; }
-    // The last finished download's bytes, until the next preparation.
-    const ReceiveBuffer& Document() const { return document_; }
+    // The last finished download's bytes, until the next preparation: the
+    // file it was written to (mapped when first viewed), or, for a page or a
+    // download that wrote no file, the bytes in memory.
+    const ItemData& Document() const { return document_; }
+
+    // Page mode's bounds for one run: pages are followed into their frames
+    // this many levels deep, and a run takes at most this many items.
+    static constexpr std::int32_t kMaxFrameDepth = 3;
+    static constexpr int kMaxRunItems = 200;
 
 private:
     void HookOwnHandlers();
     void Prepare();
+    // How an item of this run keeps its bytes and its limit.
+    void SetUpItem(TDlDownloadItem& item) const;
     void ApplyLimits(TDlDownloadItem& item);
-    void PrepareLargeFile(TDlDownloadItem& item);
     void WriteItem(TDlDownloadItem& item);
-    bool WriteFile(TDlDownloadItem& item, const std::string& folder, const std::string& path, std::string_view content);
+    // The path the item's file takes: one no other item of this run has.
+    std::string ClaimPath(const TDlDownloadItem& item, const std::string& folder, const std::string& name);
     void LoadPage(TDlDownloadItem& item, const std::string& pageFile, std::string& pageText);
-    int AddPageResources(TDlHTMLObject& page);
+    int AddPageResources(TDlHTMLObject& page, const TDlDownloadItem& pageItem);
     void FinishRun();
 
     TDlWebConfig* webConfig_ = nullptr;
     TDlDownloadItem* currentItem_ = nullptr;
-    ReceiveBuffer document_;
+    ItemData document_;
     TDlWebDownload* window_ = nullptr;  // the progress window while Execute shows it
-    // Files of large downloads made ready while they arrive, by item: the
-    // announced length, then the file. Each refers to its item's byte count,
-    // so it goes before the item does.
-    struct Preparation {
-        std::uint32_t length = 0;
-        std::unique_ptr<PreparedFile> file;
-    };
-    std::unordered_map<const TDlDownloadItem*, Preparation> preparations_;
+    // This run's addresses taken (page mode) and file paths given.
+    FetchedAddresses fetched_;
+    std::set<std::string> claimedPaths_;
     // Last: it goes first, and with it the run and every handler call.
     TDlDownloads downloads_;
 };

@@ -113,7 +113,7 @@ TEST(InternetOptions, AppliedToTheInternetHandle) {
     TDlInternetOptions::ApplyInternetOptions(*session, o);
     EXPECT_EQ(session->settings().connectAttempts, 2);
     EXPECT_EQ(session->settings().connectTimeoutSeconds, 30);
-    EXPECT_EQ(session->settings().dataTimeoutSeconds, 0);
+    EXPECT_EQ(session->settings().dataTimeoutSeconds, inet::kDefaultDataTimeoutSeconds);
     EXPECT_EQ(session->settings().access, inet::AccessType::Direct);
     o.UseProxy = true;
     o.ProxyName = "proxy.lan";

@@ -93,7 +93,7 @@ TEST(InetRequest, ClosingTheConnectionInterruptsABlockedSend) {
     const auto took = std::chrono::steady_clock::now() - start;
     closer.join();
     EXPECT_EQ(inet::lastError(), inet::kErrOperationCancelled);
-    EXPECT_LT(took, 1200ms);
+    EXPECT_LT(took, 10s);  // well below the 30 s the silent server could hold it
 }
 
 TEST(InetRequest, ClosingTheSessionInterruptsABlockedRead) {
@@ -113,7 +113,7 @@ TEST(InetRequest, ClosingTheSessionInterruptsABlockedRead) {
     const auto took = std::chrono::steady_clock::now() - start;
     closer.join();
     EXPECT_EQ(inet::lastError(), inet::kErrOperationCancelled);
-    EXPECT_LT(took, 1s);
+    EXPECT_LT(took, 10s);  // well below the 30 s the silent server could hold it
 }
 
 TEST(InetRequest, BrowserUrlTrimsAndEncodes) {

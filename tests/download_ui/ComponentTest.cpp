@@ -96,7 +96,7 @@ void routes(httplib::Server& server) {
     server.Get("/classes/Player.class", [](const httplib::Request&, httplib::Response& res) {
         res.set_content("\xca\xfe\xba\xbe", "application/java");
     });
-    // Large enough for their files to be made ready while they arrive.
+    // Large: several staging buffers written through while they arrive.
     server.Get("/large.mp3", [](const httplib::Request&, httplib::Response& res) { res.set_content(kLarge, "audio/mpeg"); });
     server.Get("/short.mp3", [](const httplib::Request&, httplib::Response& res) {
         // Announces 64 MiB, sends 9 MiB and hangs up.
@@ -196,8 +196,8 @@ TEST(Component, WritesNothingWhereThereIsNothingToWriteAndKeepsTheOlderFile) {
         {"no download folder", "/music/song.mp3", [](dl::TDlWebHTTPGet& g) { g.DownloadDir.clear(); },
          dl::dsFinished, 0, "", -1},
         {"a name the file system refuses",
-         "/music/song.mp3", [](dl::TDlWebHTTPGet& g) { g.DestinationName = std::string(300, 'n'); }, dl::dsFinished, 0,
-         "", -1},
+         "/music/song.mp3", [](dl::TDlWebHTTPGet& g) { g.DestinationName = std::string(300, 'n'); }, dl::dsFailed, 12,
+         "File name too long", -1},
     };
     for (const Case& c : cases) {
         Download d;
@@ -346,7 +346,7 @@ TEST(Component, ARunOnTheCallingThreadWritesTheFileAfterwards) {
     EXPECT_TRUE(static_cast<bool>(d.get.Downloads().OnAllDone));
 }
 
-TEST(Component, ALargeDownloadsFileIsMadeReadyAndNothingOfItStaysWhenItFails) {
+TEST(Component, ALargeDownloadIsWrittenAsItArrivesAndNothingOfItStaysWhenItFails) {
     struct Case {
         const char* path;
         bool stopHalfway;

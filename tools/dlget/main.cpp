@@ -1,5 +1,6 @@
 // dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]
-//       [--check-only] [--load-images] URL
+//       [--check-only] [--load-images] [--connect-timeout SECONDS]
+//       [--data-timeout SECONDS] URL
 // The download component without its window, for scripts and black-box
 // tests: it runs the same asynchronous run the progress window starts (one
 // download thread, the component's handlers reached through the notifier on
@@ -7,8 +8,9 @@
 // item of the collection:
 //   state TAB ErrorCode TAB ErrorMessage TAB LocalFileName TAB URL
 // with state "finished" or "failed" and LocalFileName empty when no file was
-// written. Exit status 0 when every item finished with code 0, else 1; 2 for
-// a wrong argument (--help prints the usage and exits with 0).
+// written. Exit status 0 when every item finished with code 0 and its file
+// written (with --check-only: finished with code 0), else 1; 2 for a wrong
+// argument (--help prints the usage and exits with 0).
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -32,21 +34,27 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]\n"
-    "             [--check-only] [--load-images] URL\n"
+    "             [--check-only] [--load-images] [--connect-timeout SECONDS]\n"
+    "             [--data-timeout SECONDS] URL\n"
     "  Downloads URL as BrelvoMP3's download component does, without its window,\n"
     "  into DIR (default downmp3/, made when missing) under NAME (default: the\n"
     "  host, \"_\" and the last part of the URL, made safe). An HTML answer is\n"
     "  saved with \".htm\" and its frames and backgrounds (with --load-images also\n"
     "  its images) beside it. --size-limit fails a download longer than BYTES,\n"
     "  --older one last modified more than DAYS ago; --check-only fetches the\n"
-    "  headers only. Prints one line per item fetched:\n"
+    "  headers only. --connect-timeout limits connecting (default 30 s),\n"
+    "  --data-timeout the silence of a server once connected (0, the default:\n"
+    "  30 s). Prints one line per item fetched:\n"
     "    finished|failed TAB code TAB message TAB file written TAB URL\n"
-    "  Exit status 0 when every item finished without error, else 1.\n";
+    "  Exit status 0 when every item finished without error and its file was\n"
+    "  written (with --check-only: without error), else 1.\n";
 
 struct Arguments {
     std::string dir = "downmp3/";
     std::string name;
     dl::TDlDownloadParams params;
+    std::optional<std::int32_t> connectTimeout;
+    std::optional<std::int32_t> dataTimeout;
     std::string url;
     bool help = false;
 };
@@ -65,6 +73,12 @@ std::optional<std::uint32_t> byteCount(const char* text) {
     return static_cast<std::uint32_t>(value);
 }
 
+std::optional<std::int32_t> secondCount(const char* text) {
+    const auto value = byteCount(text);
+    if (!value || *value > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) return std::nullopt;
+    return static_cast<std::int32_t>(*value);
+}
+
 std::optional<double> dayCount(const char* text) {
     errno = 0;
     char* end = nullptr;
@@ -79,7 +93,8 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
     bool haveUrl = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        const bool takesValue = arg == "--dir" || arg == "--name" || arg == "--size-limit" || arg == "--older";
+        const bool takesValue = arg == "--dir" || arg == "--name" || arg == "--size-limit" || arg == "--older" ||
+                                arg == "--connect-timeout" || arg == "--data-timeout";
         if (takesValue && i + 1 >= argc) return usageError(std::string(arg) + " needs a value");
         if (arg == "--help" || arg == "-h") {
             args.help = true;
@@ -98,6 +113,10 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
             const auto days = dayCount(argv[++i]);
             if (!days) return usageError("--older takes a number of days, 0 or more");
             args.params.Older = *days;
+        } else if (arg == "--connect-timeout" || arg == "--data-timeout") {
+            const auto seconds = secondCount(argv[++i]);
+            if (!seconds) return usageError(std::string(arg) + " takes a number of seconds");
+            (arg == "--connect-timeout" ? args.connectTimeout : args.dataTimeout) = *seconds;
         } else if (arg == "--check-only") {
             args.params.CheckOnly = true;
         } else if (arg == "--load-images") {
@@ -141,6 +160,12 @@ int main(int argc, char** argv) {
     get.DownloadDir = args.dir;
     get.DestinationName = args.name;
     get.DownloadParams = args.params;
+    if (args.connectTimeout || args.dataTimeout) {
+        dl::TDlInternetOptions options = get.InternetOptions();
+        if (args.connectTimeout) options.ConnectTimeout = *args.connectTimeout;
+        if (args.dataTimeout) options.DataTimeout = *args.dataTimeout;
+        get.SetInternetOptions(options);
+    }
     // The run the progress window starts: one download thread.
     get.Downloads().ThreadCount = 1;
     get.OnProcessed = [](dl::TDlWebHTTPGet&) { QCoreApplication::quit(); };
@@ -154,17 +179,26 @@ int main(int argc, char** argv) {
     get.OnProgress = [&interrupted](dl::TDlWebHTTPGet& sender, dl::TDlDownloadItem&) {
         if (interrupted && !sender.Downloads().Stopping) sender.Downloads().Stop();
     };
-    QTimer::singleShot(0, &application, [&get] { get.Download(false, true); });
+    QTimer::singleShot(0, &application, [&get, &interrupted] {
+        // Interrupted before it began: there is nothing to start.
+        if (interrupted)
+            QCoreApplication::quit();
+        else
+            get.Download(false, true);
+    });
     application.exec();
     get.Downloads().WaitForRun();
 
-    bool allFinished = true;
+    // Interrupted before anything was fetched: no line, and no success.
+    bool allFinished = !interrupted || get.Downloads().Count() > 0;
     dl::TDlDownloads& downloads = get.Downloads();
     for (int i = 0; i < downloads.Count(); ++i) {
         const dl::TDlDownloadItem& item = downloads.Items(i);
-        const bool finished = item.State == dl::dsFinished;
-        allFinished = allFinished && finished && item.ErrorCode == 0;
-        std::printf("%s\t%d\t%s\t%s\t%s\n", finished ? "finished" : "failed", item.ErrorCode,
+        const bool finished = item.State == dl::dsFinished && item.ErrorCode == 0;
+        // A download counts only once its file is there.
+        const bool written = args.params.CheckOnly || !item.LocalFileName.empty();
+        allFinished = allFinished && finished && written;
+        std::printf("%s\t%d\t%s\t%s\t%s\n", item.State == dl::dsFinished ? "finished" : "failed", item.ErrorCode,
                     field(item.ErrorMessage).c_str(), field(item.LocalFileName).c_str(), field(item.URL).c_str());
     }
     return allFinished ? 0 : 1;

@@ -1,0 +1,60 @@
+#pragma once
+// A command-line tool built next to the test binary, running while the test
+// watches it: standard output and error go to files, the test may signal it,
+// and every wait for it is bounded (a tool still running when the object
+// goes is killed).
+#include <sys/types.h>
+
+#include <chrono>
+#include <thread>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/TempDir.h"
+
+namespace testsupport {
+
+class ToolProcess {
+public:
+    // Starts `tool` with `args`; `env` entries ("NAME=value") are added to
+    // the test's own environment; `cwd`, when given, is its working folder.
+    // started() tells whether it runs.
+    ToolProcess(const std::filesystem::path& tool, const std::vector<std::string>& args,
+                const std::vector<std::string>& env = {}, const std::filesystem::path& cwd = {});
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    void signal(int number) const;
+    // Waits for the tool to end; false when it has not within `limit`.
+    bool waitForExit(std::chrono::milliseconds limit);
+    // After waitForExit: how it ended.
+    bool exited() const;
+    int exitCode() const;
+    int termSignal() const;
+    std::string out() const;
+    std::string err() const;
+
+private:
+    TempDir dir_;
+    pid_t pid_ = -1;
+    bool ended_ = false;
+    int status_ = 0;
+};
+
+// Waits until `done()` or `limit` passes, looking every few milliseconds;
+// returns `done()`.
+template <typename Pred>
+bool waitFor(Pred done, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+}  // namespace testsupport
