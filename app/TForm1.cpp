@@ -513,9 +513,9 @@ void TForm1::logOutcome(const QString& title, bool cancelled, int* saved, int* p
 // The download folder of Download song, made when missing, in the desktop's
 // file manager.
 void TForm1::OpenFolder1Click() {
-    const QString folder = QDir::current().absoluteFilePath(QString::fromLatin1(kDownloadFolder));
+    const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromLatin1(kDownloadFolder)));
     if (!QDir().mkpath(folder) || !openFolder_(QUrl::fromLocalFile(folder)))
-        appendLog((QStringLiteral("无法打开下载文件夹 ") + QDir::cleanPath(folder)).toStdString());
+        appendLog((QStringLiteral("无法打开下载文件夹 ") + folder).toStdString());
 }
 
 namespace {
