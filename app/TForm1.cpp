@@ -356,6 +356,7 @@ void TForm1::buildDownloadComponent() {
     HTTPGet1->SetInternetOptions(options);
     HTTPGet1->DownloadDir = kDownloadFolder;
     HTTPGet1->DownloadParams.SizeLimit = 0;
+    HTTPGet1->ProgressWindowOwner = this;
 }
 
 void TForm1::FormCreate() {

@@ -126,7 +126,7 @@ void TDlWebDownload::showEvent(QShowEvent* event) {
     // Transient for the window the download was started from, so that the
     // window manager keeps the two together (above it, minimized with it).
     if (QWindow* own = windowHandle(); own && !own->transientParent()) {
-        QWidget* owner = QApplication::activeWindow();
+        QWidget* owner = OwnerWindow ? OwnerWindow->window() : QApplication::activeWindow();
         if (owner && owner != this && owner->windowHandle()) own->setTransientParent(owner->windowHandle());
     }
     QDialog::showEvent(event);

@@ -60,6 +60,8 @@ public:
     std::int32_t ProgressStep = 100;
     // The collection whose run the window drives; not owned.
     TDlDownloads* Downloads = nullptr;
+    // The window it is transient for; none: the one active when it shows.
+    QWidget* OwnerWindow = nullptr;
 
     // Swaps the window's handlers into the collection, keeping its own.
     void HookDownloads();

@@ -93,6 +93,7 @@ bool TDlWebHTTPGet::Execute() {
     downloads_.ResetFinished();
     auto window = std::make_unique<TDlWebDownload>();
     window->Downloads = &downloads_;
+    window->OwnerWindow = ProgressWindowOwner;
     if (!Caption.empty()) window->setWindowTitle(QString::fromStdString(Caption));
     if (OnCustomizeForm) OnCustomizeForm(*this, *window);
     window->HookDownloads();
@@ -120,6 +121,7 @@ bool TDlWebHTTPGet::ExecuteBatch(int count, const TDlBatchPrepare& prepare, cons
     auto window = std::make_unique<TDlWebDownload>();
     window->Downloads = &downloads_;
     window->SetRunCount(count);
+    window->OwnerWindow = ProgressWindowOwner;
     if (!Caption.empty()) window->setWindowTitle(QString::fromStdString(Caption));
     if (OnCustomizeForm) OnCustomizeForm(*this, *window);
     window->HookDownloads();

@@ -17,6 +17,8 @@
 #include "download/TDlDownloads.h"
 #include "download/TDlInternetOptions.h"
 
+class QWidget;
+
 namespace dl {
 
 class PreparedFile;
@@ -59,6 +61,10 @@ public:
     TDlNotifyEvent OnProcessed;
     TOnDlWebGetFileName OnGetFileName;
     TOnCustomizeForm OnCustomizeForm;
+    // The window downloads are started from: the progress window is kept
+    // transient for it (with the window manager, above it and minimized
+    // with it). None: the window active when it shows.
+    QWidget* ProgressWindowOwner = nullptr;
 
     // The collection's settings; setting copies them in.
     TDlInternetOptions InternetOptions() const { return downloads_.Options(); }
