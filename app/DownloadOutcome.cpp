@@ -103,7 +103,9 @@ DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std
 
 QString readableSize(std::int64_t bytes) {
     if (bytes < 1024) return QStringLiteral("%1 字节").arg(bytes);
-    if (bytes < 1024 * 1024) return QStringLiteral("%1 KB").arg(static_cast<double>(bytes) / 1024, 0, 'f', 1);
+    // Below what would show as 1024.0 KB.
+    const double kilobytes = static_cast<double>(bytes) / 1024;
+    if (kilobytes < 1023.95) return QStringLiteral("%1 KB").arg(kilobytes, 0, 'f', 1);
     return QStringLiteral("%1 MB").arg(static_cast<double>(bytes) / (1024 * 1024), 0, 'f', 2);
 }
 

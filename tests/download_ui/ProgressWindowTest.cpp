@@ -420,30 +420,3 @@ TEST(ProgressWindow, ABatchRunsEachDownloadInTheSameWindow) {
     EXPECT_FALSE(fs::exists(s.work.path() / "downmp3" / "song1.mp3"));
     EXPECT_EQ(readFile(s.work.path() / "downmp3" / "song2.mp3"), kSong);
 }
-
-TEST(ProgressWindow, CancelEndsTheWholeBatch) {
-    Session s;
-    fs::create_directories(s.work.path() / "downmp3");
-    writeFile(s.work.path() / "downmp3" / "song1.mp3", "older song");
-    const std::vector<std::string> paths = {"/song.mp3", "/slow.mp3", "/song.mp3"};
-    int prepared = 0;
-    std::vector<std::pair<int, bool>> told;
-    s.tick = [&](dl::TDlWebDownload& w) {
-        if (prepared == 2 && w.ResultCode == 1 && s.get.Downloads().BytesReceived > 100000) w.StopBtn->click();
-    };
-    const auto prepare = [&](int i) {
-        ++prepared;
-        s.get.URL = s.server.url(paths[i]);
-        s.get.DestinationName = "song" + std::to_string(i) + ".mp3";
-    };
-    const auto ended = [&](int i, bool cancelled) { told.emplace_back(i, cancelled); };
-    s.started = Clock::now();
-    s.ticker.start();
-    EXPECT_FALSE(s.get.ExecuteBatch(3, prepare, ended));
-    s.ticker.stop();
-    EXPECT_EQ(prepared, 2);
-    EXPECT_EQ(told, (std::vector<std::pair<int, bool>>{{0, false}, {1, true}}));
-    EXPECT_EQ(readFile(s.work.path() / "downmp3" / "song0.mp3"), kSong);
-    EXPECT_EQ(readFile(s.work.path() / "downmp3" / "song1.mp3"), "older song");
-    EXPECT_EQ(filesIn(s.work.path() / "downmp3"), (std::vector<std::string>{"song0.mp3", "song1.mp3"}));
-}
