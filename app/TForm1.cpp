@@ -1,11 +1,15 @@
 #include "app/TForm1.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHash>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -17,12 +21,16 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/AppInfo.h"
+#include "app/BlockedCloseFilter.h"
+#include "app/DownloadOutcome.h"
 #include "app/Glyphs.h"
 #include "app/TOKBottomDlg.h"
+#include "download/DlFileNames.h"
 #include "download/TDlInternetOptions.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/SearchPipeline.h"
@@ -115,6 +123,8 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     };
     openUrl_ = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
     chooseSaveFile_ = [this] { return runSaveDialog(); };
+    chooseFolder_ = [this] { return runFolderDialog(); };
+    openFolder_ = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
     showMessage_ = [this](const QString& caption, const QString& text) {
         QMessageBox::information(this, caption, text, QMessageBox::Ok);
     };
@@ -132,10 +142,13 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     setTabOrder(DBGrid1, Memo1);
     // Typing goes into the keyword box as soon as the window opens.
     ComboBox1->setFocus(Qt::OtherFocusReason);
+    closeFilter_ = BlockedCloseFilter::forX11([this](std::uint32_t window) { windowSystemCloseRequested(window); });
+    if (closeFilter_) QCoreApplication::instance()->installNativeEventFilter(closeFilter_.get());
     FormCreate();
 }
 
 TForm1::~TForm1() {
+    closeFilter_.reset();
     // Stages hand work to this window: they must be gone before it is.
     pipeline_.reset();
     httpGet_.reset();
@@ -272,6 +285,9 @@ void TForm1::buildResultsAndLog() {
     Splitter4->setSizes({1000, 81});
 
     connect(DBGrid1, &store::TDBGrid3D::DBGrid1CellClick, this, &TForm1::DBGrid1CellClick);
+    // The selected song is always the highlighted row, whatever moved it.
+    connect(DBGrid1, &store::TDBGrid3D::currentRecordChanged, this, &TForm1::setSelectedSong);
+    setSelectedSong(DBGrid1->currentRecord());
 
     Memo1->appendPlainText(QStringLiteral("欢迎您使用BrelvoMP3。"));
     Memo1->appendPlainText(QStringLiteral("软件的更新情况请查看我们的网站：") + kIdeographicSpace +
@@ -307,13 +323,17 @@ void TForm1::buildPopupMenu() {
     PopupMenu1->addSeparator();
     IE1 = PopupMenu1->addAction(QStringLiteral("在IE中打开链接"));
     IE1->setObjectName(QStringLiteral("IE1"));
+    PopupMenu1->addSeparator();
+    OpenFolder1 = PopupMenu1->addAction(QStringLiteral("打开下载文件夹"));
+    OpenFolder1->setObjectName(QStringLiteral("OpenFolder1"));
+    connect(OpenFolder1, &QAction::triggered, this, &TForm1::OpenFolder1Click);
     connect(N7, &QAction::triggered, this, &TForm1::N7Click);
     connect(N2, &QAction::triggered, this, &TForm1::N2Click);
     connect(IE1, &QAction::triggered, this, &TForm1::IE1Click);
     connect(DBGrid1, &store::TDBGrid3D::popupRequested, this,
             [this](const QPoint& globalPos) { PopupMenu1->popup(globalPos); });
-    // From the keyboard the menu is for the current row: its commands act on
-    // that song, as they act on a clicked one.
+    // From the keyboard the menu is for the selected rows and the current
+    // one, which is the selected song.
     connect(DBGrid1, &store::TDBGrid3D::currentRowPopupRequested, this, [this](const QPoint& globalPos) {
         DBGrid1CellClick();
         PopupMenu1->popup(globalPos);
@@ -336,6 +356,7 @@ void TForm1::buildDownloadComponent() {
     HTTPGet1->SetInternetOptions(options);
     HTTPGet1->DownloadDir = kDownloadFolder;
     HTTPGet1->DownloadParams.SizeLimit = 0;
+    HTTPGet1->ProgressWindowOwner = this;
 }
 
 void TForm1::FormCreate() {
@@ -381,30 +402,141 @@ void TForm1::SpeedButton1Click() { close(); }
 
 void TForm1::SpeedButton7Click() { openUrl_(QString::fromLatin1(kHomePage)); }
 
-void TForm1::DBGrid1CellClick() {
-    const int row = DBGrid1->currentRecord();
-    if (row < 0) return;
+void TForm1::DBGrid1CellClick() { setSelectedSong(DBGrid1->currentRecord()); }
+
+// A row that is gone (an empty grid) leaves the selected song as it was.
+void TForm1::setSelectedSong(int row) {
+    if (row < 0 || row >= model_->rowCount()) return;
     selected_.url = model_->cellText(row, store::SongTableModel::UrlColumn);
     selected_.title = model_->cellText(row, store::SongTableModel::TitleColumn);
 }
 
-void TForm1::N7Click() { downloadSelectedSong(kDownloadFolder, selected_.title + QStringLiteral(".mp3")); }
+QList<SelectedSong> TForm1::songsToDownload() const {
+    QList<SelectedSong> songs;
+    for (int row : DBGrid1->selectedRecords())
+        songs.append({model_->cellText(row, store::SongTableModel::UrlColumn),
+                      model_->cellText(row, store::SongTableModel::TitleColumn)});
+    if (songs.isEmpty()) songs.append(selected_);
+    return songs;
+}
 
-// The song takes the name chosen in the dialog, in the chosen folder.
+void TForm1::N7Click() {
+    const QList<SelectedSong> songs = songsToDownload();
+    if (songs.size() == 1) {
+        downloadSong(songs.first(), kDownloadFolder, songs.first().title + QStringLiteral(".mp3"));
+    } else {
+        downloadSongs(songs, kDownloadFolder);
+    }
+}
+
+// One song takes the name chosen in the Save dialog, in the chosen folder;
+// several go into a chosen folder, each under its title.
 void TForm1::N2Click() {
+    const QList<SelectedSong> songs = songsToDownload();
+    if (songs.size() > 1) {
+        const QString folder = chooseFolder_();
+        if (folder.isEmpty()) return;
+        downloadSongs(songs, QDir(folder).absolutePath().toStdString() + "/");
+        return;
+    }
     const QString chosen = chooseSaveFile_();
     if (chosen.isEmpty()) return;
     const QFileInfo file(chosen);
-    downloadSelectedSong(file.absolutePath().toStdString() + "/", file.fileName());
+    downloadSong(songs.first(), file.absolutePath().toStdString() + "/", file.fileName());
 }
 
-void TForm1::downloadSelectedSong(const std::string& folder, const QString& fileName) {
-    HTTPGet1->URL = selected_.url.toStdString();
+void TForm1::downloadSong(const SelectedSong& song, const std::string& folder, const QString& fileName) {
+    HTTPGet1->URL = song.url.toStdString();
     HTTPGet1->DownloadDir = folder;
     HTTPGet1->DestinationName = fileName.toStdString();
-    HTTPGet1->Caption = (QStringLiteral("BrelvoMP3，正在下载歌曲...") + selected_.title).toStdString();
-    HTTPGet1->Execute();
+    HTTPGet1->Caption = (QStringLiteral("BrelvoMP3，正在下载歌曲...") + song.title).toStdString();
+    downloading_ = true;
+    const bool finished = HTTPGet1->Execute();
+    downloading_ = false;
+    logOutcome(song.title, !finished, nullptr, nullptr, nullptr);
 }
+
+namespace {
+
+// Two rows of one title would write one file: the later ones of a batch get
+// " (2)", " (3)" ... before the extension.
+QStringList batchFileNames(const QList<SelectedSong>& songs) {
+    QStringList names;
+    QHash<QString, int> seen;
+    for (const SelectedSong& song : songs) {
+        const int n = ++seen[song.title];
+        names << (n == 1 ? song.title : song.title + QStringLiteral(" (%1)").arg(n)) + QStringLiteral(".mp3");
+    }
+    return names;
+}
+
+}  // namespace
+
+void TForm1::downloadSongs(const QList<SelectedSong>& songs, const std::string& folder) {
+    const int count = static_cast<int>(songs.size());
+    const QStringList names = batchFileNames(songs);
+    appendLog((QStringLiteral("开始下载 %1 首歌曲到 ").arg(count) +
+               QString::fromStdString(dl::ExpandFolder(folder)))
+                  .toStdString());
+    int saved = 0, pages = 0, failed = 0, told = 0;
+    const auto prepare = [&](int index) {
+        const SelectedSong& song = songs[index];
+        HTTPGet1->URL = song.url.toStdString();
+        HTTPGet1->DownloadDir = folder;
+        HTTPGet1->DestinationName = names[index].toStdString();
+        HTTPGet1->Caption = (QStringLiteral("BrelvoMP3（%1/%2），正在下载歌曲...").arg(index + 1).arg(count) + song.title)
+                                .toStdString();
+    };
+    const auto ended = [&](int index, bool cancelled) {
+        ++told;
+        logOutcome(songs[index].title, cancelled, &saved, &pages, &failed);
+    };
+    downloading_ = true;
+    HTTPGet1->ExecuteBatch(count, prepare, ended);
+    downloading_ = false;
+    appendLog(batchSummaryLine(saved, pages, failed, count - told).toStdString());
+}
+
+// One log line for the download that has just ended, counted into the
+// batch's figures when there are any.
+void TForm1::logOutcome(const QString& title, bool cancelled, int* saved, int* pages, int* failed) {
+    const DownloadOutcome outcome = readOutcome(HTTPGet1->CurrentItem(), cancelled, HTTPGet1->Document().Size());
+    appendLog(outcomeLogLine(title, outcome).toStdString());
+    if (!saved) return;
+    switch (outcome.kind) {
+    case DownloadOutcome::Kind::SavedAsPage: ++*pages; [[fallthrough]];
+    case DownloadOutcome::Kind::Saved: ++*saved; break;
+    case DownloadOutcome::Kind::Failed: ++*failed; break;
+    case DownloadOutcome::Kind::Cancelled: break;
+    }
+}
+
+// The download folder of Download song, made when missing, in the desktop's
+// file manager.
+void TForm1::OpenFolder1Click() {
+    const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromLatin1(kDownloadFolder)));
+    if (!QDir().mkpath(folder) || !openFolder_(QUrl::fromLocalFile(folder)))
+        appendLog((QStringLiteral("无法打开下载文件夹 ") + folder).toStdString());
+}
+
+namespace {
+
+// Qt's own dialog, whose texts come from Qt's Chinese translations (a
+// desktop's native one would speak the desktop's language), wide enough
+// for its columns.
+void makeReadable(QFileDialog& dialog) {
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setViewMode(QFileDialog::Detail);
+    dialog.resize(800, 460);
+    if (auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        // Name, size, type, date modified: the date needs room for a whole
+        // date and time.
+        const int widths[] = {300, 90, 90, 200};
+        for (int column = 0; column < 4; ++column) list->header()->resizeSection(column, widths[column]);
+    }
+}
+
+}  // namespace
 
 QString TForm1::runSaveDialog() {
     if (!SaveDlg) {
@@ -413,11 +545,25 @@ QString TForm1::runSaveDialog() {
         SaveDlg->setAcceptMode(QFileDialog::AcceptSave);
         SaveDlg->setDefaultSuffix(QStringLiteral("mp3"));
         SaveDlg->setNameFilter(QStringLiteral("*.mp3"));
+        makeReadable(*SaveDlg);
     }
     SaveDlg->selectFile(QString());  // no initial name
     if (SaveDlg->exec() != QDialog::Accepted) return {};
     const QStringList files = SaveDlg->selectedFiles();
     return files.isEmpty() ? QString() : files.first();
+}
+
+QString TForm1::runFolderDialog() {
+    if (!FolderDlg) {
+        FolderDlg = new QFileDialog(this, QStringLiteral("选择保存歌曲的文件夹"));
+        FolderDlg->setObjectName(QStringLiteral("FolderDlg"));
+        FolderDlg->setFileMode(QFileDialog::Directory);
+        FolderDlg->setOption(QFileDialog::ShowDirsOnly);
+        makeReadable(*FolderDlg);
+    }
+    if (FolderDlg->exec() != QDialog::Accepted) return {};
+    const QStringList folders = FolderDlg->selectedFiles();
+    return folders.isEmpty() ? QString() : folders.first();
 }
 
 void TForm1::IE1Click() {
@@ -426,6 +572,13 @@ void TForm1::IE1Click() {
                      QString::fromLatin1(kContactEmail));
     // As a browser reads it: an address cut from a page may end in a blank.
     openUrl_(selected_.url.trimmed());
+}
+
+void TForm1::windowSystemCloseRequested(quintptr windowId) {
+    if (!downloading_ || !testAttribute(Qt::WA_WState_Created) || windowId != winId()) return;
+    // Not from inside the window system's event: the close ends the modal
+    // loop this request arrived in.
+    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -22,6 +22,7 @@ class QTabWidget;
 class QToolButton;
 class QFrame;
 class QFileDialog;
+class QUrl;
 
 namespace store {
 class SongStore;
@@ -37,9 +38,11 @@ class TDlWebHTTPGet;
 
 namespace app {
 
+class BlockedCloseFilter;
 class TOKBottomDlg;
 
-// The download address and title of the last clicked grid row.
+// The download address and title of the grid's current row: the last one
+// clicked, or reached by the wheel or the keys.
 struct SelectedSong {
     QString url;
     QString title;
@@ -64,6 +67,12 @@ public:
     // Asks where Download to saves the song (the Save dialog): the full file
     // name, or empty when the user cancels. Replaceable for tests.
     void setSaveFileChooser(std::function<QString()> chooser) { chooseSaveFile_ = std::move(chooser); }
+    // Asks in which folder Download to saves several songs (the folder
+    // dialog): the folder, or empty when the user cancels. Replaceable for tests.
+    void setFolderChooser(std::function<QString()> chooser) { chooseFolder_ = std::move(chooser); }
+    // Opens a folder with the desktop's file manager; false when it could
+    // not. Replaceable for tests.
+    void setFolderOpener(std::function<bool(const QUrl&)> opener) { openFolder_ = std::move(opener); }
     // Shows an OK message box (caption, text) owned by the window.
     // Replaceable for tests.
     void setMessageShower(std::function<void(const QString&, const QString&)> shower) {
@@ -74,6 +83,13 @@ public:
     search::SearchState& searchState() { return state_; }
     search::SearchPipeline& pipeline() { return *pipeline_; }
     const SelectedSong& selectedSong() const { return selected_; }
+    // The songs the download commands act on: the selected rows, top to
+    // bottom; the selected song when no row is selected.
+    QList<SelectedSong> songsToDownload() const;
+    // The window manager asked to close the window `windowId` (X11), which Qt
+    // does not pass on while a modal dialog blocks the window. During a
+    // download this window then closes all the same.
+    void windowSystemCloseRequested(quintptr windowId);
     QStringList logLines() const;
 
     // SearchUi (UI thread only).
@@ -108,10 +124,13 @@ public:
     QAction* N7 = nullptr;   // download song
     QAction* N2 = nullptr;   // download to
     QAction* IE1 = nullptr;  // open link in the browser
+    QAction* OpenFolder1 = nullptr;  // open the download folder
     // The download component, with the program's settings; owned.
     dl::TDlWebHTTPGet* HTTPGet1 = nullptr;
     // Download to's Save dialog, made when first needed.
     QFileDialog* SaveDlg = nullptr;
+    // Download to's folder dialog for several songs, made when first needed.
+    QFileDialog* FolderDlg = nullptr;
 
     // Handlers.
     void FormCreate();
@@ -126,6 +145,7 @@ public:
     void N7Click();
     void N2Click();
     void IE1Click();
+    void OpenFolder1Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -138,9 +158,16 @@ private:
     void buildPopupMenu();
     void buildDownloadComponent();
     QString runSaveDialog();
-    // Hands the selected song to HTTPGet1 for `folder` (ending in a
-    // separator) under `fileName`, and downloads it with the progress window.
-    void downloadSelectedSong(const std::string& folder, const QString& fileName);
+    QString runFolderDialog();
+    void setSelectedSong(int row);
+    // Hands `song` to HTTPGet1 for `folder` (ending in a separator) under
+    // `fileName`, downloads it with the progress window and logs the outcome.
+    void downloadSong(const SelectedSong& song, const std::string& folder, const QString& fileName);
+    // Downloads `songs` into `folder` (ending in a separator), each under its
+    // title, in one showing of the progress window; logs each outcome and a
+    // summary.
+    void downloadSongs(const QList<SelectedSong>& songs, const std::string& folder);
+    void logOutcome(const QString& title, bool cancelled, int* saved, int* pages, int* failed);
 
     std::unique_ptr<store::SongStore> store_;
     std::unique_ptr<search::PageFetcher> fetcher_;
@@ -153,8 +180,13 @@ private:
     std::function<bool()> confirmClear_;
     std::function<void(const QString&)> openUrl_;
     std::function<QString()> chooseSaveFile_;
+    std::function<QString()> chooseFolder_;
+    std::function<bool(const QUrl&)> openFolder_;
     std::function<void(const QString&, const QString&)> showMessage_;
     std::unique_ptr<dl::TDlWebHTTPGet> httpGet_;
+    // True while the progress window is up.
+    bool downloading_ = false;
+    std::unique_ptr<BlockedCloseFilter> closeFilter_;
 };
 
 // The 27 entries of the keyword box's list.

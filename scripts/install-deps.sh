@@ -6,15 +6,20 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
+  # The main window reads the window manager's close requests on X11.
+  libxcb1-dev
   libsqlite3-dev sqlite3
   libcurl4-openssl-dev
   libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   xvfb xauth
+  # The window tests under a real window manager, and the tools they use to
+  # act as one and read the windows' properties.
+  openbox wmctrl xdotool x11-utils
   # Faces for the names the windows ask for (see app/FontSubstitutions.cpp):
   # Song-style serif, a brush face, narrow and plain sans, CJK fallbacks.
-  fonts-noto-cjk fonts-arphic-ukai fonts-dejavu-core fonts-dejavu-extra fonts-wqy-zenhei
+  fonts-noto-cjk fonts-arphic-ukai fonts-kaushanscript fonts-dejavu-core fonts-dejavu-extra fonts-wqy-zenhei
   # Qt's own dialog texts in Chinese.
   qt6-translations-l10n
   curl ca-certificates

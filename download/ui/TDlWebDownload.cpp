@@ -1,5 +1,8 @@
 #include "download/ui/TDlWebDownload.h"
 
+#include <algorithm>
+
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -7,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QWindow>
 
 #include "download/DlProgressText.h"
 #include "download/DlTexts.h"
@@ -43,14 +47,18 @@ QPushButton* makeButton(QWidget* parent, const char* name, QRect geometry) {
 }  // namespace
 
 TDlWebDownload::TDlWebDownload(QWidget* parent)
-    // A title bar without any buttons: no system menu, no close box.
+    // A title bar without any buttons: no system menu, no close box, no
+    // minimize or maximize box.
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("DlWebDownload"));
     setWindowTitle(QString::fromLatin1(kTextDownloadCaption));
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);
     setFont(font);
-    resize(kClientWidth, kClientHeight);
+    // The controls sit at fixed places: a larger window is only grey, and a
+    // window manager that draws a maximize box anyway finds nothing to
+    // maximize.
+    setFixedSize(kClientWidth, kClientHeight);
 
     StopBtn = makeButton(this, "StopBtn", QRect(275, 137, 80, 24));
     ProgressBar = new QProgressBar(this);
@@ -115,6 +123,12 @@ void TDlWebDownload::UnhookDownloads() {
 }
 
 void TDlWebDownload::showEvent(QShowEvent* event) {
+    // Transient for the window the download was started from, so that the
+    // window manager keeps the two together (above it, minimized with it).
+    if (QWindow* own = windowHandle(); own && !own->transientParent()) {
+        QWidget* owner = OwnerWindow ? OwnerWindow->window() : QApplication::activeWindow();
+        if (owner && owner != this && owner->windowHandle()) own->setTransientParent(owner->windowHandle());
+    }
     QDialog::showEvent(event);
     // One run per window, however often the window system shows it again.
     if (started_) return;
@@ -170,8 +184,10 @@ void TDlWebDownload::RunDone(TDlDownloads& downloads) {
     ProgressBase += ProgressStep;
     ProgressBar->setValue(ProgressBase);
     CopyAnimate->stop();
-    ProgressBar->setValue(100);
-    if (OnFinished && ResultCode == 1) {
+    // Full unless another run may follow in this window (OnFinished decides).
+    const bool announce = OnFinished && ResultCode == 1;
+    if (!announce) ProgressBar->setValue(ProgressBar->maximum());
+    if (announce) {
         // The manager thread waits in the notifier until this returns, so the
         // wait for it belongs to a later call of its own.
         QMetaObject::invokeMethod(this, [this] { AnnounceFinished(); }, Qt::QueuedConnection);
@@ -200,6 +216,10 @@ void TDlWebDownload::Abandon() {
     close();
 }
 
+void TDlWebDownload::SetRunCount(int count) {
+    ProgressBar->setRange(0, ProgressStep * std::max(count, 1));
+}
+
 bool TDlWebDownload::runEnded() const { return !started_ || !Downloads || Downloads->RunState == rsFinished; }
 
 void TDlWebDownload::closeEvent(QCloseEvent* event) {
@@ -218,6 +238,26 @@ void TDlWebDownload::FormClose() {
     UnhookDownloads();
     // Hiding the window ends its modal loop with this result.
     setResult(ResultCode);
+}
+
+void TDlWebDownload::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized() || runEnded()) return;
+    // Checked once the window system's other changes of this moment have come
+    // in: the window it belongs to may be minimized along with it.
+    QMetaObject::invokeMethod(this, [this] { restoreIfMinimizedAway(); }, Qt::QueuedConnection);
+}
+
+// Minimized on its own, the window would leave the main window waiting
+// without a visible reason; minimized with its owner, it comes back with it.
+void TDlWebDownload::restoreIfMinimizedAway() {
+    if (!isVisible() || !isMinimized() || runEnded()) return;
+    const QWindow* own = windowHandle();
+    const QWindow* owner = own ? own->transientParent() : nullptr;
+    if (owner && (owner->windowStates() & Qt::WindowMinimized)) return;
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    raise();
+    activateWindow();
 }
 
 void TDlWebDownload::keyPressEvent(QKeyEvent* event) {

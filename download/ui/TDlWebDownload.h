@@ -60,6 +60,8 @@ public:
     std::int32_t ProgressStep = 100;
     // The collection whose run the window drives; not owned.
     TDlDownloads* Downloads = nullptr;
+    // The window it is transient for; none: the one active when it shows.
+    QWidget* OwnerWindow = nullptr;
 
     // Swaps the window's handlers into the collection, keeping its own.
     void HookDownloads();
@@ -77,11 +79,15 @@ public:
     // For an owner going away: cancels the run as Cancel does and closes the
     // window at once, without waiting for the run to wind down.
     void Abandon();
+    // The window is to serve `count` runs, one after another (OnFinished
+    // starts each next one): the bar covers them all, ProgressStep each.
+    void SetRunCount(int count);
 
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void FormCreate();
@@ -89,6 +95,8 @@ private:
     // The call RunDone posts to the window itself.
     void AnnounceFinished();
     bool runEnded() const;
+    // Shown again when minimized alone while its run goes on.
+    void restoreIfMinimizedAway();
 
     bool hooked_ = false;
     bool started_ = false;

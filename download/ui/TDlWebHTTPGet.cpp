@@ -106,6 +106,7 @@ bool TDlWebHTTPGet::Execute() {
     downloads_.ResetFinished();
     auto window = std::make_unique<TDlWebDownload>();
     window->Downloads = &downloads_;
+    window->OwnerWindow = ProgressWindowOwner;
     if (!Caption.empty()) window->setWindowTitle(QString::fromStdString(Caption));
     if (OnCustomizeForm) OnCustomizeForm(*this, *window);
     window->HookDownloads();
@@ -123,6 +124,53 @@ bool TDlWebHTTPGet::Execute() {
         }
     } ending{*this, *window};
     return window->exec() == 1;
+}
+
+bool TDlWebHTTPGet::ExecuteBatch(int count, const TDlBatchPrepare& prepare, const TDlBatchEnded& ended) {
+    if (window_ || count < 1) return false;
+    int index = 0;
+    prepare(index);
+    downloads_.ResetFinished();
+    auto window = std::make_unique<TDlWebDownload>();
+    window->Downloads = &downloads_;
+    window->SetRunCount(count);
+    window->OwnerWindow = ProgressWindowOwner;
+    if (!Caption.empty()) window->setWindowTitle(QString::fromStdString(Caption));
+    if (OnCustomizeForm) OnCustomizeForm(*this, *window);
+    window->HookDownloads();
+    // Announced after each run that was not cancelled, once its manager
+    // thread has ended: tell it, then start the next one in the same window.
+    window->OnFinished = [&](TDlWebDownload& form) {
+        ended(index, false);
+        if (++index >= count || !form.isVisible()) {
+            form.CloseBtnClick();
+            return;
+        }
+        prepare(index);
+        if (!Caption.empty()) form.setWindowTitle(QString::fromStdString(Caption));
+        downloads_.ResetFinished();
+        Download(true, false);
+        form.StartRun();
+    };
+    Download(true, false);
+    window_ = window.get();
+    bool finished = false;
+    {
+        struct Ending {
+            TDlWebHTTPGet& self;
+            TDlWebDownload& window;
+            ~Ending() {
+                window.UnhookDownloads();
+                self.FinishRun();
+                self.window_ = nullptr;
+            }
+        } ending{*this, *window};
+        finished = window->exec() == 1;
+    }
+    // Cancelled, or closed in the moment between two runs: the download of
+    // that moment is told all the same.
+    if (index < count) ended(index, !finished);
+    return finished;
 }
 
 void TDlWebHTTPGet::FinishRun() {

@@ -18,6 +18,8 @@
 #include "download/TDlInternetOptions.h"
 #include "download/html/PageAddresses.h"
 
+class QWidget;
+
 namespace dl {
 
 class TDlHTMLObject;
@@ -30,6 +32,9 @@ using TOnDlWebGetFileName =
     std::function<void(TDlWebHTTPGet& sender, TDlDownloadItem& item, std::string& fileName)>;
 using TOnCustomizeForm = std::function<void(TDlWebHTTPGet& sender, TDlWebDownload& dlWebDownload)>;
 using TDlNotifyEvent = std::function<void(TDlWebHTTPGet& sender)>;
+// A step of ExecuteBatch, given the download's place in the batch.
+using TDlBatchPrepare = std::function<void(int index)>;
+using TDlBatchEnded = std::function<void(int index, bool cancelled)>;
 
 class TDlWebHTTPGet {
 public:
@@ -56,6 +61,10 @@ public:
     TDlNotifyEvent OnProcessed;
     TOnDlWebGetFileName OnGetFileName;
     TOnCustomizeForm OnCustomizeForm;
+    // The window downloads are started from: the progress window is kept
+    // transient for it (with the window manager, above it and minimized
+    // with it). None: the window active when it shows.
+    QWidget* ProgressWindowOwner = nullptr;
 
     // The collection's settings; setting copies them in.
     TDlInternetOptions InternetOptions() const { return downloads_.Options(); }
@@ -68,6 +77,14 @@ public:
     // Downloads with the progress window, modally; returns when the window
     // has closed and the run has ended. True unless the user pressed Cancel.
     bool Execute();
+    // Several downloads one after another in one showing of the progress
+    // window, each a run of its own. Before each, `prepare(index)` sets URL,
+    // DownloadDir, DestinationName and Caption as for Execute; after each
+    // that has ended, `ended(index, cancelled)` may read CurrentItem() and
+    // Document(). Cancel (or Abort) ends the whole batch: the download it
+    // stopped is told as cancelled, the later ones are never started. True
+    // unless cancelled.
+    bool ExecuteBatch(int count, const TDlBatchPrepare& prepare, const TDlBatchEnded& ended);
     // Prepares the item (unless a run is going on); then nothing more, or
     // starts the run on its manager thread, or runs it on this thread.
     bool Download(bool PrepareOnly, bool Asynchronous);

@@ -1,5 +1,7 @@
 #include "store/view/TDBGrid3D.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
@@ -16,7 +18,7 @@ const char* const kMoneyGreen = "#C0DCC0";
 
 TDBGrid3D::TDBGrid3D(QWidget* parent) : QTableView(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTabKeyNavigation(true);
     setShowGrid(true);
@@ -65,7 +67,29 @@ void TDBGrid3D::setSongModel(SongTableModel* model) {
     setColumnWidth(SongTableModel::KeysColumn, 83);
     setColumnWidth(SongTableModel::UrlColumn, 400);
     connect(model, &QAbstractItemModel::modelReset, this, &TDBGrid3D::makeFirstRowCurrent);
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) { emit currentRecordChanged(current.isValid() ? current.row() : -1); });
     makeFirstRowCurrent();
+}
+
+QList<int> TDBGrid3D::selectedRecords() const {
+    QList<int> rows;
+    if (!selectionModel()) return rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+// Outside the selection the row is selected alone; inside it the selection
+// stays (so the menu acts on all of it) and the row becomes current.
+void TDBGrid3D::selectForMenu(const QModelIndex& index) {
+    QItemSelectionModel* selection = selectionModel();
+    if (!selection) return;
+    if (selection->isRowSelected(index.row(), QModelIndex())) {
+        selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    } else {
+        selection->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
 }
 
 int TDBGrid3D::currentRecord() const {
@@ -81,8 +105,9 @@ void TDBGrid3D::makeFirstRowCurrent() {
 
 void TDBGrid3D::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::RightButton) {
-        // A right click opens the menu and leaves the current row where it is.
         event->accept();
+        const QModelIndex index = indexAt(event->position().toPoint());
+        if (index.isValid()) selectForMenu(index);
         emit popupRequested(event->globalPosition().toPoint());
         return;
     }
@@ -102,7 +127,9 @@ void TDBGrid3D::moveCurrentRecord(int step) {
     int row = current.isValid() ? current.row() + step : 0;
     row = std::clamp(row, 0, model_->rowCount() - 1);
     int column = current.isValid() ? current.column() : 0;
-    setCurrentIndex(model_->index(row, column));
+    // The wheel moves the highlight like a click: the new row alone is selected.
+    selectionModel()->setCurrentIndex(model_->index(row, column),
+                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void TDBGrid3D::wheelEvent(QWheelEvent* event) {

@@ -1,7 +1,9 @@
 #pragma once
-// The results grid: whole-row selection, no editing, the wheel steps the
-// current record by one, Ctrl+Delete deletes the current record after asking,
-// the Menu key and Shift+F10 ask for the pop-up menu of the current record.
+// The results grid: whole-row selection of one or several rows (Ctrl+click,
+// Shift+click, Shift+arrows, Ctrl+A), no editing, the wheel steps the current
+// record by one, Ctrl+Delete deletes the current record after asking, the
+// Menu key and Shift+F10 ask for the pop-up menu of the current record. A
+// right click first selects the row under the pointer, as file managers do.
 #include <functional>
 
 #include <QTableView>
@@ -22,12 +24,18 @@ public:
     void setDeleteConfirmer(std::function<bool()> confirmer) { confirmDelete_ = std::move(confirmer); }
 
     int currentRecord() const;
+    // The selected rows, top to bottom.
+    QList<int> selectedRecords() const;
 
 signals:
     // A left-button release over a data cell; the current row is the clicked one.
     void DBGrid1CellClick();
-    // A right click: the pop-up menu's place, in global coordinates.
+    // A right click: the pop-up menu's place, in global coordinates. The
+    // row under the pointer is current and selected by then.
     void popupRequested(const QPoint& globalPos);
+    // The current row changed, whatever moved it (click, wheel, keys, a
+    // re-read); -1 when there is none.
+    void currentRecordChanged(int row);
     // The Menu key or Shift+F10: the pop-up menu for the current row, placed
     // at its cell (the grid's corner when there is no current row).
     void currentRowPopupRequested(const QPoint& globalPos);
@@ -42,6 +50,7 @@ private:
     void moveCurrentRecord(int step);
     QPoint currentRowMenuPlace();
     void makeFirstRowCurrent();
+    void selectForMenu(const QModelIndex& index);
     bool askDelete();
 
     SongTableModel* model_ = nullptr;

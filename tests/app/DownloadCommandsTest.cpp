@@ -9,14 +9,27 @@
 #include <string>
 #include <vector>
 
+#include <xcb/xcb.h>
+
+#include <QApplication>
 #include <QComboBox>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
+#include <QPushButton>
 #include <QToolButton>
+#include <QTreeView>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include "app/AppInfo.h"
+#include "app/BlockedCloseFilter.h"
+#include "app/DownloadOutcome.h"
 #include "app/TForm1.h"
 #include "download/ui/TDlWebDownload.h"
 #include "download/ui/TDlWebHTTPGet.h"
@@ -108,14 +121,43 @@ protected:
         store::TDBGrid3D* grid = form_->DBGrid1;
         const QModelIndex index = grid->model()->index(row, 0);
         grid->scrollTo(index);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, grid->visualRect(index).center());
+        rightClickMenu(row, entry);
+    }
+    // Right click on the row (which keeps a selection it is part of), then
+    // the menu entry.
+    void rightClickMenu(int row, QAction* entry) {
+        store::TDBGrid3D* grid = form_->DBGrid1;
+        const QModelIndex index = grid->model()->index(row, 0);
+        grid->scrollTo(index);
         const QPoint at = grid->visualRect(index).center();
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, Qt::NoModifier, at);
         QTest::mouseClick(grid->viewport(), Qt::RightButton, Qt::NoModifier, at);
         ASSERT_TRUE(pumpUntil([&] { return form_->PopupMenu1->isVisible(); }, 2000));
         // Returns when the command has ended: the download is modal.
         QTest::mouseClick(form_->PopupMenu1, Qt::LeftButton, Qt::NoModifier,
                           form_->PopupMenu1->actionGeometry(entry).center());
         window_ = nullptr;
+    }
+    // Songs of the demo service (or elsewhere) as stored rows, in this order.
+    void storeSongs(const std::vector<std::pair<std::string, std::string>>& songs) {
+        store::SongStore songStore(file_.path);
+        for (const auto& [title, path] : songs)
+            songStore.Insert(title, path.rfind("http", 0) == 0 ? path : demoUrl(path), "key");
+    }
+    std::string demoUrl(const std::string& path) { return "http://127.0.0.1:" + std::to_string(service_.port()) + path; }
+    void selectAllRows() {
+        form_->DBGrid1->setFocus();
+        QTest::keyClick(form_->DBGrid1, Qt::Key_A, Qt::ControlModifier);
+    }
+    // The log from the line that starts with `first` on.
+    QStringList logFrom(const QString& first) {
+        const QStringList lines = form_->logLines();
+        for (int i = 0; i < lines.size(); ++i)
+            if (lines[i].startsWith(first)) return lines.mid(i);
+        return {};
+    }
+    QString downloadsPath(const QString& name) const {
+        return QString::fromStdString((fs::absolute(work_.downloads()) / name.toStdString()).string());
     }
     // The bytes the demo service serves for a song address.
     static std::string servedSong(const QString& url) {
@@ -153,6 +195,10 @@ TEST_F(DownloadCommands, DownloadSongDownloadToAndAnHtmlAnswerThroughTheMenu) {
     EXPECT_TRUE(seen_[0].visibleDuringRun);
     EXPECT_TRUE(seen_[0].closedByItself);
     EXPECT_EQ(readFile(saved), bytes);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载完成：《") + title + QStringLiteral("》已保存为 ") +
+                                            downloadsPath(title + QStringLiteral(".mp3")) + QStringLiteral("（") +
+                                            app::readableSize(static_cast<std::int64_t>(bytes.size())) +
+                                            QStringLiteral("）"));
 
     // Again: the file is replaced.
     std::ofstream(saved, std::ios::binary | std::ios::trunc) << "something else entirely";
@@ -200,7 +246,7 @@ TEST_F(DownloadCommands, DownloadSongDownloadToAndAnHtmlAnswerThroughTheMenu) {
     form_->close();
 }
 
-TEST_F(DownloadCommands, WithNoRowSelectedTheDownloadFailsQuietly) {
+TEST_F(DownloadCommands, WithNoRowSelectedTheDownloadFailsAndSaysWhy) {
     openWindow(std::make_unique<apptest::ScriptedFetcher>());
     ASSERT_TRUE(form_->selectedSong().url.isEmpty());
     form_->N7->trigger();
@@ -211,6 +257,7 @@ TEST_F(DownloadCommands, WithNoRowSelectedTheDownloadFailsQuietly) {
     EXPECT_EQ(form_->HTTPGet1->DestinationName, ".mp3");
     EXPECT_EQ(form_->HTTPGet1->CurrentItem()->State.load(), dl::dsFailed);
     EXPECT_TRUE(filesIn(work_.downloads()).empty());
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载失败：《》，没有选择歌曲，下载地址是空的"));
 }
 
 TEST_F(DownloadCommands, OpenInBrowserTellsTheUserFirst) {
@@ -259,4 +306,225 @@ TEST_F(DownloadCommands, ClosingTheMainWindowDuringADownloadEndsItAtOnce) {
     const auto start = Clock::now();
     form_.reset();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+}
+
+// Several rows through the menu: one showing of the progress window, each
+// song into downmp3/ under its title (a second row of the same title gets a
+// number), one log line for each outcome, good and bad, and a summary.
+TEST_F(DownloadCommands, SeveralSongsDownloadOneAfterAnotherAndEachOutcomeIsTold) {
+    ASSERT_GT(service_.port(), 0);
+    const std::string longTitle(100, 'x');  // with ".mp3" too long for a file name here
+    storeSongs({{"好歌", "/songs/good-one.mp3"},
+                {"没有的歌", "/missing/song.mp3"},
+                {"连不上", "http://127.0.0.1:1/song.mp3"},
+                {"试听", "/songs/listen-abc.mp3"},
+                {longTitle + longTitle + longTitle, "/songs/long-one.mp3"},
+                {"好歌", "/songs/good-two.mp3"}});
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    selectAllRows();
+    rightClickMenu(2, form_->N7);
+
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_EQ(seen_[0].caption, QStringLiteral("BrelvoMP3（1/6），正在下载歌曲...好歌"));
+    EXPECT_EQ(readFile(work_.downloads() / "好歌.mp3"), demo::silentMp3("good-one"));
+    EXPECT_EQ(readFile(work_.downloads() / "好歌 (2).mp3"), demo::silentMp3("good-two"));
+    const QStringList expected = {
+        QStringLiteral("开始下载 6 首歌曲到 ") + downloadsPath({}),
+        QStringLiteral("下载完成：《好歌》已保存为 ") + downloadsPath(QStringLiteral("好歌.mp3")) + QStringLiteral("（") +
+            app::readableSize(demo::silentMp3("good-one").size()) + QStringLiteral("）"),
+        QStringLiteral("下载失败：《没有的歌》，服务器上没有这首歌（HTTP 404）"),
+        QStringLiteral("下载失败：《连不上》，无法连接到服务器"),
+        QStringLiteral("下载的不是歌曲：《试听》的地址给出的是一个网页，已保存为网页 ") +
+            downloadsPath(QStringLiteral("试听.mp3.htm")),
+        QStringLiteral("下载失败：《") + QString::fromStdString(longTitle + longTitle + longTitle) +
+            QStringLiteral("》，无法写入文件：文件名太长"),
+        QStringLiteral("下载完成：《好歌》已保存为 ") + downloadsPath(QStringLiteral("好歌 (2).mp3")) +
+            QStringLiteral("（") + app::readableSize(demo::silentMp3("good-two").size()) + QStringLiteral("）"),
+        QStringLiteral("批量下载结束：保存了 3 首（其中 1 个是网页），失败 3 首。"),
+    };
+    EXPECT_EQ(logFrom(QStringLiteral("开始下载")), expected);
+    EXPECT_EQ(filesIn(work_.downloads()), (std::vector<std::string>{"127.0.0.1_bg.gif", "127.0.0.1_player.htm",
+                                                                     "好歌 (2).mp3", "好歌.mp3", "试听.mp3.htm"}));
+}
+
+TEST_F(DownloadCommands, CancelEndsTheWholeBatch) {
+    ASSERT_GT(service_.port(), 0);
+    storeSongs({{"first", "/songs/first.mp3"}, {"slow", "/songs/slow-abc.mp3"}, {"third", "/songs/third.mp3"}});
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    fs::create_directories(work_.downloads());
+    std::ofstream(work_.downloads() / "slow.mp3") << "older song";
+    QTimer canceller;
+    canceller.setInterval(10);
+    QObject::connect(&canceller, &QTimer::timeout, [&] {
+        if (window_ && window_->ResultCode == 1 && window_->windowTitle().contains(QStringLiteral("slow")) &&
+            form_->HTTPGet1->Downloads().BytesReceived > 100000)
+            window_->StopBtn->click();
+    });
+    canceller.start();
+    selectAllRows();
+    rightClickMenu(0, form_->N7);
+    canceller.stop();
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_EQ(readFile(work_.downloads() / "first.mp3"), demo::silentMp3("first"));
+    EXPECT_EQ(readFile(work_.downloads() / "slow.mp3"), "older song");
+    EXPECT_EQ(filesIn(work_.downloads()), (std::vector<std::string>{"first.mp3", "slow.mp3"}));
+    const QStringList log = logFrom(QStringLiteral("开始下载"));
+    ASSERT_EQ(log.size(), 4);
+    EXPECT_TRUE(log[1].startsWith(QStringLiteral("下载完成：《first》"))) << log[1].toStdString();
+    EXPECT_EQ(log[2], QStringLiteral("已取消下载：《slow》，没有保存文件"));
+    EXPECT_EQ(log[3], QStringLiteral("批量下载结束：保存了 1 首，失败 0 首，取消后还有 1 首没有下载。"));
+}
+
+TEST_F(DownloadCommands, DownloadToWithSeveralRowsAsksForAFolder) {
+    ASSERT_GT(service_.port(), 0);
+    storeSongs({{"a", "/songs/a.mp3"}, {"b", "/songs/b.mp3"}, {"c", "/songs/c.mp3"}});
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    const fs::path folder = work_.dir.path() / "picked";
+    fs::create_directories(folder);
+    int savesAsked = 0, foldersAsked = 0;
+    form_->setSaveFileChooser([&] {
+        ++savesAsked;
+        return QString();
+    });
+    form_->setFolderChooser([&] {
+        ++foldersAsked;
+        return foldersAsked == 1 ? QString() : QString::fromStdString(folder.string());
+    });
+    // Rows a and c; cancelled first, then a folder.
+    QTest::mouseClick(form_->DBGrid1->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      form_->DBGrid1->visualRect(form_->DBGrid1->model()->index(0, 0)).center());
+    QTest::mouseClick(form_->DBGrid1->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      form_->DBGrid1->visualRect(form_->DBGrid1->model()->index(2, 0)).center());
+    rightClickMenu(2, form_->N2);
+    EXPECT_TRUE(seen_.empty());
+    rightClickMenu(0, form_->N2);
+    EXPECT_EQ(savesAsked, 0);
+    EXPECT_EQ(foldersAsked, 2);
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_EQ(filesIn(folder), (std::vector<std::string>{"a.mp3", "c.mp3"}));
+    EXPECT_FALSE(fs::exists(work_.downloads()));
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("批量下载结束：保存了 2 首，失败 0 首。"));
+}
+
+TEST_F(DownloadCommands, OpenDownloadFolderMakesItAndHandsItToTheFileManager) {
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    std::vector<QUrl> opened;
+    form_->setFolderOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    ASSERT_FALSE(fs::exists(work_.downloads()));
+    form_->OpenFolder1->trigger();
+    EXPECT_TRUE(fs::is_directory(work_.downloads()));
+    const QString folder = QString::fromStdString(fs::absolute(work_.downloads()).string());
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(folder)});
+    const int lines = form_->logLines().size();
+    // A desktop without a file manager: the log says so.
+    form_->setFolderOpener([](const QUrl&) { return false; });
+    form_->OpenFolder1->trigger();
+    ASSERT_EQ(form_->logLines().size(), lines + 1);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("无法打开下载文件夹 ") + folder);
+}
+
+// The window manager's close of the main window reaches the program while
+// the progress window blocks it (Qt itself drops it then): the batch ends at
+// once, nothing half-written stays, the older file is untouched.
+TEST_F(DownloadCommands, TheWindowManagersCloseDuringABatchEndsItAtOnce) {
+    ASSERT_GT(service_.port(), 0);
+    storeSongs({{"slow", "/songs/slow-abc.mp3"}, {"after", "/songs/after.mp3"}});
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    fs::create_directories(work_.downloads());
+    std::ofstream(work_.downloads() / "slow.mp3") << "older song";
+    const app::BlockedCloseFilter::Atoms atoms{501, 502};
+    app::BlockedCloseFilter filter(atoms, [&](std::uint32_t window) { form_->windowSystemCloseRequested(window); });
+    const auto request = [&](std::uint32_t window, std::uint32_t protocol) {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE | 0x80;
+        message.format = 32;
+        message.window = window;
+        message.type = atoms.protocols;
+        message.data.data32[0] = protocol;
+        filter.nativeEventFilter("xcb_generic_event_t", &message, nullptr);
+    };
+    const auto mainWindow = static_cast<std::uint32_t>(form_->winId());
+    Clock::time_point closedAt;
+    bool ignoredOthers = false;
+    QTimer closer;
+    closer.setInterval(10);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (closedAt != Clock::time_point{} || form_->HTTPGet1->Downloads().BytesReceived < 100000) return;
+        // Another protocol, or another window: nothing happens.
+        request(mainWindow, 503);
+        request(mainWindow + 1, atoms.deleteWindow);
+        apptest::pumpFor(50);
+        ignoredOthers = window_ && window_->isVisible() && form_->isVisible();
+        closedAt = Clock::now();
+        request(mainWindow, atoms.deleteWindow);
+    });
+    closer.start();
+    selectAllRows();
+    rightClickMenu(0, form_->N7);
+    closer.stop();
+    ASSERT_NE(closedAt, Clock::time_point{});
+    EXPECT_TRUE(ignoredOthers);
+    EXPECT_LT(Clock::now() - closedAt, std::chrono::seconds(1));
+    EXPECT_FALSE(form_->isVisible());
+    EXPECT_EQ(readFile(work_.downloads() / "slow.mp3"), "older song");
+    EXPECT_EQ(filesIn(work_.downloads()), std::vector<std::string>{"slow.mp3"});
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("批量下载结束：保存了 0 首，失败 0 首，取消后还有 1 首没有下载。"));
+}
+
+// Qt's own texts of the Save and folder dialogs come from its Chinese
+// translations, in Qt's own dialog, and each column has room for its title
+// and, the date, for a whole date and time.
+TEST_F(DownloadCommands, SaveAndFolderDialogsSpeakChineseWithRoomyColumns) {
+    storeSongs({{"a", "http://127.0.0.1:1/a.mp3"}, {"b", "http://127.0.0.1:1/b.mp3"}});
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    struct Seen {
+        QString title, lookIn, fileName;
+        bool native = true;
+        int columns = 0;
+        QStringList tightColumns;
+    };
+    const auto inspectNextDialog = [](Seen& seen) {
+        QTimer::singleShot(50, [&seen] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            seen.title = dialog->windowTitle();
+            seen.native = !dialog->testOption(QFileDialog::DontUseNativeDialog);
+            if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("lookInLabel"))) seen.lookIn = label->text();
+            if (auto* label = dialog->findChild<QLabel*>(QStringLiteral("fileNameLabel"))) seen.fileName = label->text();
+            if (auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+                QHeaderView* header = list->header();
+                seen.columns = header->count();
+                const QString date = QLocale::system().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
+                for (int column = 0; column < header->count(); ++column) {
+                    const QString title = list->model()->headerData(column, Qt::Horizontal).toString();
+                    int needed = header->fontMetrics().horizontalAdvance(title) + 16;
+                    if (column == 3) needed = std::max(needed, list->fontMetrics().horizontalAdvance(date) + 8);
+                    if (header->sectionSize(column) < needed) seen.tightColumns << title;
+                }
+            }
+            dialog->reject();
+        });
+    };
+    Seen save, folder;
+    form_->DBGrid1->setFocus();
+    inspectNextDialog(save);
+    rightClickMenu(0, form_->N2);
+    EXPECT_EQ(save.title, QStringLiteral("另存为"));
+    EXPECT_EQ(save.lookIn, QStringLiteral("查找范围："));
+    EXPECT_FALSE(save.native);
+    EXPECT_EQ(save.columns, 4);
+    EXPECT_TRUE(save.tightColumns.isEmpty()) << save.tightColumns.join(QLatin1Char(' ')).toStdString();
+    selectAllRows();
+    inspectNextDialog(folder);
+    rightClickMenu(0, form_->N2);
+    EXPECT_EQ(folder.title, QStringLiteral("选择保存歌曲的文件夹"));
+    EXPECT_EQ(folder.lookIn, QStringLiteral("查找范围："));
+    EXPECT_EQ(folder.fileName, QStringLiteral("目录："));
+    EXPECT_FALSE(folder.native);
+    EXPECT_EQ(folder.columns, 4);
+    EXPECT_TRUE(folder.tightColumns.isEmpty()) << folder.tightColumns.join(QLatin1Char(' ')).toStdString();
+    EXPECT_TRUE(seen_.empty());
 }

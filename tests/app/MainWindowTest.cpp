@@ -6,7 +6,10 @@
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTest>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QTextBlock>
+#include <QTextLayout>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -80,13 +83,15 @@ TEST(MainWindow, WindowFactsAndControls) {
     EXPECT_TRUE(form->Button2->isEnabled());
 
     const auto actions = form->PopupMenu1->actions();
-    ASSERT_EQ(actions.size(), 6);
+    ASSERT_EQ(actions.size(), 8);
     EXPECT_TRUE(actions[0]->isSeparator());
     EXPECT_EQ(actions[1]->text(), QStringLiteral("下载歌曲"));
     EXPECT_TRUE(actions[2]->isSeparator());
     EXPECT_EQ(actions[3]->text(), QStringLiteral("下载到..."));
     EXPECT_TRUE(actions[4]->isSeparator());
     EXPECT_EQ(actions[5]->text(), QStringLiteral("在IE中打开链接"));
+    EXPECT_TRUE(actions[6]->isSeparator());
+    EXPECT_EQ(actions[7]->text(), QStringLiteral("打开下载文件夹"));
 }
 
 TEST(MainWindow, KeywordTypedOutsideThePresetListIsUsedAsTyped) {
@@ -259,7 +264,8 @@ TEST(MainWindow, WindowFacesRenderInInstalledFacesOfTheirKind) {
     auto form = makeForm(file);
     const auto family = [](const QFont& font) { return QFontInfo(font).family(); };
     const QString song = QStringLiteral("Noto Serif CJK SC");
-    const QString brush = QStringLiteral("AR PL UKai CN");
+    // The clerical face's stand-in: a brush script for Latin letters.
+    const QString brush = QStringLiteral("Kaushan Script");
     const QString sans = QStringLiteral("DejaVu Sans Condensed");
     // Each name the windows ask for, and the face it must come out as.
     const std::vector<std::pair<QString, QString>> faces = {
@@ -271,4 +277,23 @@ TEST(MainWindow, WindowFacesRenderInInstalledFacesOfTheirKind) {
     EXPECT_EQ(family(form->SpeedButton7->font()), brush);
     EXPECT_EQ(family(form->DBGrid1->horizontalHeader()->font()), song);
     EXPECT_EQ(family(form->DBGrid1->font()), sans);
+}
+
+// The logo's face draws Latin letters from the brush script (whose l is no
+// 1) and Chinese ones, which that face lacks, from the Kai brush face.
+TEST(MainWindow, TheLogoFaceTakesEachScriptFromItsOwnBrushFace) {
+    StoreFile file;
+    auto form = makeForm(file);
+    QTextLayout layout(QStringLiteral("BrelvoMP3隶书"), form->SpeedButton7->font());
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    // The faces of a part of the text, as the font files name themselves.
+    const auto faces = [&](int from, int length) {
+        QStringList names;
+        for (const QGlyphRun& run : layout.glyphRuns(from, length)) names << run.rawFont().familyName().toLower();
+        return names;
+    };
+    EXPECT_EQ(faces(0, 9), QStringList{QStringLiteral("kaushan script")});
+    EXPECT_EQ(faces(9, 2), QStringList{QStringLiteral("ar pl ukai cn")});
 }

@@ -71,19 +71,74 @@ TEST_F(ResultsGridTest, ColumnsTitlesWidthsAndNoRowIndicator) {
     EXPECT_EQ(grid()->currentRecord(), 0);
 }
 
-TEST_F(ResultsGridTest, LeftClickSelectsSongRightClickDoesNot) {
-    open(3);
-    EXPECT_TRUE(form_->selectedSong().url.isEmpty());
-    clickRow(1);
-    EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/1.mp3"));
-    EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title 1"));
-    EXPECT_EQ(grid()->currentRecord(), 1);
+// What the user does to the grid, one step.
+struct GridStep {
+    enum Kind { Click, RightClick, RightClickBelowTheRows, Wheel, Key } kind;
+    int row = 0;  // Click, RightClick; the wheel's delta for Wheel
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+    Qt::Key key = Qt::Key_unknown;
+};
 
-    clickRow(2, Qt::RightButton);
-    EXPECT_TRUE(form_->PopupMenu1->isVisible());
-    form_->PopupMenu1->close();
-    EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/1.mp3"));
-    EXPECT_EQ(grid()->currentRecord(), 1);
+// The selection rules: the rows a right click leaves selected, and the
+// current row, which is always the selected song, whatever moved it.
+TEST_F(ResultsGridTest, SelectionRules) {
+    using S = GridStep;
+    struct Case {
+        const char* what;
+        std::vector<GridStep> steps;
+        QList<int> selected;
+        int current;
+    };
+    const std::vector<Case> cases = {
+        {"a right click on a fresh start selects the row under the pointer", {{S::RightClick, 2}}, {2}, 2},
+        {"a right click outside the selection selects that row alone",
+         {{S::Click, 0}, {S::Click, 1, Qt::ControlModifier}, {S::RightClick, 3}}, {3}, 3},
+        {"a right click inside a selection of several keeps it",
+         {{S::Click, 0}, {S::Click, 2, Qt::ShiftModifier}, {S::RightClick, 1}}, {0, 1, 2}, 1},
+        {"a right click below the rows changes nothing",
+         {{S::Click, 1}, {S::Click, 3, Qt::ControlModifier}, {S::RightClickBelowTheRows}}, {1, 3}, 3},
+        {"Ctrl+click adds a row", {{S::Click, 0}, {S::Click, 3, Qt::ControlModifier}}, {0, 3}, 3},
+        {"Shift+click selects the rows between", {{S::Click, 1}, {S::Click, 3, Qt::ShiftModifier}}, {1, 2, 3}, 3},
+        {"Shift+arrows extend the selection",
+         {{S::Click, 1}, {S::Key, 0, Qt::ShiftModifier, Qt::Key_Down}, {S::Key, 0, Qt::ShiftModifier, Qt::Key_Down}},
+         {1, 2, 3},
+         3},
+        {"Ctrl+A selects every row, the current one stays",
+         {{S::Click, 2}, {S::Key, 0, Qt::ControlModifier, Qt::Key_A}}, {0, 1, 2, 3, 4}, 2},
+        {"an arrow key moves the selected song", {{S::Click, 0}, {S::Key, 0, Qt::NoModifier, Qt::Key_Down}}, {1}, 1},
+        {"the wheel moves the selected song", {{S::Click, 0}, {S::Wheel, -120}, {S::Wheel, -120}}, {2}, 2},
+    };
+    for (const Case& c : cases) {
+        open(5);
+        for (const GridStep& step : c.steps) {
+            switch (step.kind) {
+            case S::Click:
+                QTest::mouseClick(grid()->viewport(), Qt::LeftButton, step.modifiers, cellCenter(step.row));
+                break;
+            case S::RightClick:
+            case S::RightClickBelowTheRows: {
+                const QPoint at = step.kind == S::RightClick
+                                      ? cellCenter(step.row)
+                                      : QPoint(20, grid()->visualRect(grid()->model()->index(4, 0)).bottom() + 20);
+                QTest::mouseClick(grid()->viewport(), Qt::RightButton, Qt::NoModifier, at);
+                EXPECT_TRUE(form_->PopupMenu1->isVisible()) << c.what;
+                form_->PopupMenu1->close();
+                break;
+            }
+            case S::Wheel: wheel(step.row); break;
+            case S::Key: QTest::keyClick(grid(), step.key, step.modifiers); break;
+            }
+        }
+        EXPECT_EQ(grid()->selectedRecords(), c.selected) << c.what;
+        EXPECT_EQ(grid()->currentRecord(), c.current) << c.what;
+        EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title %1").arg(c.current)) << c.what;
+        EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/%1.mp3").arg(c.current)) << c.what;
+        QList<QString> titles;
+        for (const app::SelectedSong& song : form_->songsToDownload()) titles << song.title;
+        QList<QString> expected;
+        for (int row : c.selected) expected << QStringLiteral("title %1").arg(row);
+        EXPECT_EQ(titles, expected) << c.what;
+    }
 }
 
 TEST_F(ResultsGridTest, ClickOnEmptyGridLeavesSelectionUnchanged) {
@@ -107,8 +162,8 @@ TEST_F(ResultsGridTest, WheelStepsOneRecordAndStopsAtBothEnds) {
     EXPECT_EQ(grid()->currentRecord(), 2);
     wheel(120);
     EXPECT_EQ(grid()->currentRecord(), 1);
-    // The wheel moves the cursor, not the selected song.
-    EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/0.mp3"));
+    // The selected song follows the cursor.
+    EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/1.mp3"));
 }
 
 TEST_F(ResultsGridTest, CtrlDeleteCancelKeepsRowOkDeletesIt) {

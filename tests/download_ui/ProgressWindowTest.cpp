@@ -127,6 +127,8 @@ struct Session {
 TEST(ProgressWindow, LayoutTextsAndWindowFrame) {
     dl::TDlWebDownload window;
     EXPECT_EQ(window.size(), QSize(361, 168));
+    // Nothing to resize or maximize.
+    EXPECT_EQ(window.minimumSize(), window.maximumSize());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Download"));
     const Qt::WindowFlags flags = window.windowFlags();
     EXPECT_TRUE(flags & Qt::WindowTitleHint);
@@ -457,4 +459,67 @@ TEST(ProgressWindow, CancelInPageModeFetchesAndWritesNothingMore) {
     EXPECT_TRUE(std::none_of(names.begin(), names.end(), [](const std::string& n) { return n.rfind(".brelvo-", 0) == 0; }));
     pumpUntil([] { return false; }, 100);
     EXPECT_EQ(pictures(), fetched);  // nothing fetched after the window ended
+}
+
+TEST(ProgressWindow, MinimizedAloneDuringTheRunItComesBack) {
+    Session s;
+    bool minimized = false, restored = false;
+    s.tick = [&](dl::TDlWebDownload& w) {
+        if (!minimized) {
+            minimized = true;
+            w.setWindowState(Qt::WindowMinimized);
+            return;
+        }
+        if (!restored && !w.isMinimized()) {
+            restored = true;
+            w.StopBtn->click();
+        }
+    };
+    EXPECT_FALSE(s.execute(s.server.url("/slow.mp3")));
+    EXPECT_TRUE(minimized);
+    EXPECT_TRUE(restored);
+}
+
+// Several downloads in one showing of the window: each run is prepared and
+// told in turn, the caption follows, the bar goes on from where the last
+// run left it, and a failing download in the middle stops nothing.
+TEST(ProgressWindow, ABatchRunsEachDownloadInTheSameWindow) {
+    Session s;
+    int windows = 0;
+    s.customize = [&](dl::TDlWebDownload&) { ++windows; };
+    const std::vector<std::string> paths = {"/song.mp3", "/missing.mp3", "/song.mp3"};
+    std::vector<QString> captions;
+    std::vector<int> barAtStart;
+    std::vector<std::pair<int, dl::TDlItemState>> told;
+    std::vector<int> barMaximum;
+    const auto prepare = [&](int i) {
+        s.get.URL = s.server.url(paths[i]);
+        s.get.DestinationName = "song" + std::to_string(i) + ".mp3";
+        s.get.Caption = "run " + std::to_string(i);
+        if (s.window) {
+            captions.push_back(s.window->windowTitle());
+            barAtStart.push_back(s.window->ProgressBar->value());
+        }
+    };
+    const auto ended = [&](int i, bool cancelled) {
+        EXPECT_FALSE(cancelled) << i;
+        told.emplace_back(i, s.get.CurrentItem()->State.load());
+        barMaximum.push_back(s.window ? s.window->ProgressBar->maximum() : -1);
+    };
+    s.started = Clock::now();
+    s.ticker.start();
+    EXPECT_TRUE(s.get.ExecuteBatch(3, prepare, ended));
+    s.ticker.stop();
+    EXPECT_EQ(windows, 1);
+    const std::vector<std::pair<int, dl::TDlItemState>> expected = {
+        {0, dl::dsFinished}, {1, dl::dsFailed}, {2, dl::dsFinished}};
+    EXPECT_EQ(told, expected);
+    // The caption of the run before, seen as the next is prepared; the bar
+    // stands at the end of the runs before.
+    EXPECT_EQ(captions, (std::vector<QString>{QStringLiteral("run 0"), QStringLiteral("run 1")}));
+    EXPECT_EQ(barAtStart, (std::vector<int>{100, 200}));
+    EXPECT_EQ(barMaximum, (std::vector<int>{300, 300, 300}));
+    EXPECT_EQ(readFile(s.work.path() / "downmp3" / "song0.mp3"), kSong);
+    EXPECT_FALSE(fs::exists(s.work.path() / "downmp3" / "song1.mp3"));
+    EXPECT_EQ(readFile(s.work.path() / "downmp3" / "song2.mp3"), kSong);
 }

@@ -1,0 +1,135 @@
+#include "app/DownloadOutcome.h"
+
+#include <map>
+
+#include <QFileInfo>
+
+#include "download/DlFileNames.h"
+#include "download/TDlDownloadItem.h"
+
+namespace app {
+namespace {
+
+// Failure codes of the engine, its limits and its file writing, with the
+// words the log gives them. Code 2 (an HTTP answer other than a song, or no
+// connection) is read by its status instead.
+const std::map<std::int32_t, const char*>& reasons() {
+    static const std::map<std::int32_t, const char*> table = {
+        {6, "下载被停止"},
+        {8, "歌曲超过了大小限制"},
+        {9, "歌曲已经过期"},
+        {10, "无法写入文件：磁盘已满"},
+        {11, "无法写入文件：没有写入权限"},
+        {12, "无法写入文件：文件名太长"},
+        {13, "无法写入文件：文件名不合法"},
+        {14, "无法写入文件"},
+        {412, "这个地址给出的不是歌曲（内容类型被拒绝）"},
+        {12002, "服务器没有及时回答（超时）"},
+        {12005, "下载地址无效"},
+        {12006, "下载地址无效"},
+        {12007, "找不到服务器的名字"},
+        {12017, "下载被取消"},
+        {12029, "无法连接到服务器"},
+        {12030, "连接中断，歌曲没有下载完整"},
+        {12031, "连接被服务器重置"},
+        {12045, "服务器的证书不可信"},
+        {12152, "服务器的回答不是正常的网页回答"},
+        {12156, "服务器转向的次数太多"},
+        {12157, "无法和服务器建立加密连接"},
+    };
+    return table;
+}
+
+constexpr std::int32_t kErrorException = 1;
+constexpr std::int32_t kErrorHttp = 2;
+constexpr std::int32_t kCurlBase = 13000;
+
+QString httpReason(std::int32_t status, const QString& message) {
+    const QString http = QStringLiteral("（HTTP %1）").arg(status);
+    if (status == 0) return QStringLiteral("没有连接到网络");
+    if (status == 404 || status == 410) return QStringLiteral("服务器上没有这首歌") + http;
+    if (status >= 500 && status <= 599) return QStringLiteral("服务器出错") + http;
+    if (status >= 300 && status <= 399) return QStringLiteral("服务器要求转到别处，却没有给出新地址") + http;
+    if (status == 401 || status == 403 || status == 407) return QStringLiteral("服务器拒绝了下载") + http;
+    return QStringLiteral("服务器没有给出歌曲：") + message + http;
+}
+
+QString quotedTitle(const QString& title) { return QStringLiteral("《") + title + QStringLiteral("》"); }
+
+}  // namespace
+
+QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message) {
+    const QString text = QString::fromStdString(message);
+    if (errorCode == kErrorHttp) return httpReason(statusCode, text);
+    const auto known = reasons().find(errorCode);
+    if (known != reasons().end()) return QString::fromUtf8(known->second);
+    if (errorCode == kErrorException) return QStringLiteral("程序内部出错：") + text;
+    if (errorCode > kCurlBase && errorCode < kCurlBase + 1000)
+        return QStringLiteral("网络出错（代码 %1）：").arg(errorCode) + text;
+    return QStringLiteral("出错（代码 %1）：").arg(errorCode) + text;
+}
+
+DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std::size_t bytesReceived) {
+    DownloadOutcome outcome;
+    if (cancelled) {
+        outcome.kind = DownloadOutcome::Kind::Cancelled;
+        return outcome;
+    }
+    if (!item) {
+        outcome.reason = QStringLiteral("下载没有开始");
+        return outcome;
+    }
+    if (item->URL.empty()) {
+        outcome.reason = QStringLiteral("没有选择歌曲，下载地址是空的");
+        return outcome;
+    }
+    if (item->State == dl::dsFinished && item->ErrorCode == 0) {
+        const QFileInfo file(QString::fromStdString(item->LocalFileName));
+        if (!item->LocalFileName.empty() && file.isFile()) {
+            outcome.kind = dl::IsHtmlContentType(item->ContentType) ? DownloadOutcome::Kind::SavedAsPage
+                                                                   : DownloadOutcome::Kind::Saved;
+            outcome.path = file.absoluteFilePath();
+            outcome.size = file.size();
+            return outcome;
+        }
+        // Finished, but no file: nothing came, or it could not be written.
+        outcome.reason = bytesReceived == 0 ? QStringLiteral("服务器给出的内容是空的，没有保存文件")
+                                            : QStringLiteral("无法写入文件");
+        return outcome;
+    }
+    outcome.reason = failureReason(item->ErrorCode, item->StatusCode, item->ErrorMessage);
+    return outcome;
+}
+
+QString readableSize(std::int64_t bytes) {
+    if (bytes < 1024) return QStringLiteral("%1 字节").arg(bytes);
+    // Below what would show as 1024.0 KB.
+    const double kilobytes = static_cast<double>(bytes) / 1024;
+    if (kilobytes < 1023.95) return QStringLiteral("%1 KB").arg(kilobytes, 0, 'f', 1);
+    return QStringLiteral("%1 MB").arg(static_cast<double>(bytes) / (1024 * 1024), 0, 'f', 2);
+}
+
+QString outcomeLogLine(const QString& title, const DownloadOutcome& outcome) {
+    switch (outcome.kind) {
+    case DownloadOutcome::Kind::Saved:
+        return QStringLiteral("下载完成：") + quotedTitle(title) + QStringLiteral("已保存为 ") + outcome.path +
+               QStringLiteral("（") + readableSize(outcome.size) + QStringLiteral("）");
+    case DownloadOutcome::Kind::SavedAsPage:
+        return QStringLiteral("下载的不是歌曲：") + quotedTitle(title) +
+               QStringLiteral("的地址给出的是一个网页，已保存为网页 ") + outcome.path;
+    case DownloadOutcome::Kind::Cancelled:
+        return QStringLiteral("已取消下载：") + quotedTitle(title) + QStringLiteral("，没有保存文件");
+    case DownloadOutcome::Kind::Failed: break;
+    }
+    return QStringLiteral("下载失败：") + quotedTitle(title) + QStringLiteral("，") + outcome.reason;
+}
+
+QString batchSummaryLine(int saved, int pages, int failed, int notDownloaded) {
+    QString line = QStringLiteral("批量下载结束：保存了 %1 首").arg(saved);
+    if (pages > 0) line += QStringLiteral("（其中 %1 个是网页）").arg(pages);
+    line += QStringLiteral("，失败 %1 首").arg(failed);
+    if (notDownloaded > 0) line += QStringLiteral("，取消后还有 %1 首没有下载").arg(notDownloaded);
+    return line + QStringLiteral("。");
+}
+
+}  // namespace app

@@ -1,0 +1,47 @@
+#pragma once
+// What became of a download, read from its item and told in the log in the
+// user's words. The engine's codes stay as they are; this is only the main
+// window's reading of them.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <QString>
+
+namespace dl {
+class TDlDownloadItem;
+}
+
+namespace app {
+
+struct DownloadOutcome {
+    enum class Kind { Saved, SavedAsPage, Failed, Cancelled };
+    Kind kind = Kind::Failed;
+    QString path;          // the file written (Saved, SavedAsPage)
+    std::int64_t size = 0; // its size in bytes
+    QString reason;        // Failed: why, in the user's words
+};
+
+// The outcome of a download that has ended: `item` is the component's
+// current item (none: nothing was prepared), `cancelled` whether the user
+// (or the window going away) cancelled it, `bytesReceived` what arrived of
+// the item (the component's Document). A finished item without its file
+// failed to be written.
+DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std::size_t bytesReceived);
+
+// The reason for a failed item, from its code, its HTTP status and the
+// engine's text; any code without words of its own gets the code and text.
+QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message);
+
+// A size for people: bytes, KB or MB.
+QString readableSize(std::int64_t bytes);
+
+// The one log line after a song.
+QString outcomeLogLine(const QString& title, const DownloadOutcome& outcome);
+
+// The line that ends a download of several songs: how many were saved (of
+// them, how many as web pages) and how many failed, and how many were never
+// fetched because it was cancelled.
+QString batchSummaryLine(int saved, int pages, int failed, int notDownloaded);
+
+}  // namespace app

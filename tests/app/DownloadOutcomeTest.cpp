@@ -1,0 +1,119 @@
+// The main window's reading of a download's end: every failure code in the
+// user's words, a finished item with and without its file, sizes. The lines
+// themselves are read from the log by the download command tests.
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/DownloadOutcome.h"
+#include "download/TDlDownloads.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using app::DownloadOutcome;
+
+TEST(DownloadOutcome, EveryFailureCodeReadsInTheUsersWords) {
+    struct Case {
+        std::int32_t code;
+        std::int32_t status;
+        std::string message;
+        QString reason;
+    };
+    const std::vector<Case> cases = {
+        {2, 404, "File not found", QStringLiteral("服务器上没有这首歌（HTTP 404）")},
+        {2, 410, "Gone", QStringLiteral("服务器上没有这首歌（HTTP 410）")},
+        {2, 500, "Server error", QStringLiteral("服务器出错（HTTP 500）")},
+        {2, 503, "Service unavailable", QStringLiteral("服务器出错（HTTP 503）")},
+        {2, 301, "Redirect without location", QStringLiteral("服务器要求转到别处，却没有给出新地址（HTTP 301）")},
+        {2, 403, "Access forbidden", QStringLiteral("服务器拒绝了下载（HTTP 403）")},
+        {2, 418, "HTTP Error: 418", QStringLiteral("服务器没有给出歌曲：HTTP Error: 418（HTTP 418）")},
+        {2, 0, "Not connected", QStringLiteral("没有连接到网络")},
+        {6, 0, "Stopped", QStringLiteral("下载被停止")},
+        {8, 200, "Size limit", QStringLiteral("歌曲超过了大小限制")},
+        {9, 200, "URL is olded", QStringLiteral("歌曲已经过期")},
+        {10, 200, "Disk full", QStringLiteral("无法写入文件：磁盘已满")},
+        {11, 200, "Write access denied", QStringLiteral("无法写入文件：没有写入权限")},
+        {12, 200, "File name too long", QStringLiteral("无法写入文件：文件名太长")},
+        {13, 200, "Invalid file name", QStringLiteral("无法写入文件：文件名不合法")},
+        {14, 200, "File write error", QStringLiteral("无法写入文件")},
+        {412, 200, "Precond failed", QStringLiteral("这个地址给出的不是歌曲（内容类型被拒绝）")},
+        {12002, 0, "Timeout", QStringLiteral("服务器没有及时回答（超时）")},
+        {12007, 0, "Name not resolved", QStringLiteral("找不到服务器的名字")},
+        {12029, 0, "Cannot connect", QStringLiteral("无法连接到服务器")},
+        {12030, 200, "Connection aborted", QStringLiteral("连接中断，歌曲没有下载完整")},
+        {12031, 200, "Connection reset", QStringLiteral("连接被服务器重置")},
+        {12045, 0, "Internet Error: 12045", QStringLiteral("服务器的证书不可信")},
+        {12152, 0, "Internet Error: 12152", QStringLiteral("服务器的回答不是正常的网页回答")},
+        {12156, 302, "Internet Error: 12156", QStringLiteral("服务器转向的次数太多")},
+        {1, 0, "bad_alloc", QStringLiteral("程序内部出错：bad_alloc")},
+        {13000 + 77, 0, "Internet Error: 13077", QStringLiteral("网络出错（代码 13077）：Internet Error: 13077")},
+        {12999, 0, "Internet Error: 12999", QStringLiteral("出错（代码 12999）：Internet Error: 12999")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(app::failureReason(c.code, c.status, c.message), c.reason) << c.code << " " << c.status;
+}
+
+TEST(DownloadOutcome, AFinishedItemIsSavedOnlyWithItsFile) {
+    testsupport::TempDir dir;
+    const std::string song = dir.file("song.mp3"), page = dir.file("song.mp3.htm");
+    std::ofstream(song, std::ios::binary) << std::string(3000, 's');
+    std::ofstream(page, std::ios::binary) << "<html></html>";
+    struct Case {
+        const char* what;
+        dl::TDlItemState state;
+        std::int32_t code;
+        std::string localFile;
+        std::string contentType;
+        std::size_t received;
+        bool cancelled;
+        DownloadOutcome::Kind kind;
+        QString reason;
+    };
+    using K = DownloadOutcome::Kind;
+    const std::vector<Case> cases = {
+        {"saved", dl::dsFinished, 0, song, "audio/mpeg", 3000, false, K::Saved, {}},
+        {"a page", dl::dsFinished, 0, page, "Text/HTML; charset=gbk", 13, false, K::SavedAsPage, {}},
+        {"no file written", dl::dsFinished, 0, "", "audio/mpeg", 3000, false, K::Failed,
+         QStringLiteral("无法写入文件")},
+        {"a file named but gone", dl::dsFinished, 0, dir.file("gone.mp3"), "audio/mpeg", 3000, false, K::Failed,
+         QStringLiteral("无法写入文件")},
+        {"nothing came", dl::dsFinished, 0, "", "audio/mpeg", 0, false, K::Failed,
+         QStringLiteral("服务器给出的内容是空的，没有保存文件")},
+        {"failed", dl::dsFailed, 12029, "", "", 0, false, K::Failed, QStringLiteral("无法连接到服务器")},
+        {"cancelled", dl::dsFailed, 6, "", "", 0, true, K::Cancelled, {}},
+    };
+    for (const Case& c : cases) {
+        dl::TDlDownloads downloads;
+        dl::TDlDownloadItem& item = downloads.AddItem();
+        item.URL = "http://127.0.0.1/song.mp3";
+        item.State = c.state;
+        item.ErrorCode = c.code;
+        item.LocalFileName = c.localFile;
+        item.ContentType = c.contentType;
+        const DownloadOutcome outcome = app::readOutcome(&item, c.cancelled, c.received);
+        EXPECT_EQ(outcome.kind, c.kind) << c.what;
+        EXPECT_EQ(outcome.reason, c.reason) << c.what;
+        if (c.kind == K::Saved) {
+            EXPECT_EQ(outcome.path.toStdString(), std::filesystem::path(song).string()) << c.what;
+            EXPECT_EQ(outcome.size, 3000) << c.what;
+        }
+    }
+    dl::TDlDownloads downloads;
+    EXPECT_EQ(app::readOutcome(&downloads.AddItem(), false, 0).reason, QStringLiteral("没有选择歌曲，下载地址是空的"));
+    EXPECT_EQ(app::readOutcome(nullptr, false, 0).kind, K::Failed);
+}
+
+TEST(DownloadOutcome, SizesForPeople) {
+    const std::vector<std::pair<std::int64_t, QString>> sizes = {
+        {0, QStringLiteral("0 字节")},          {1023, QStringLiteral("1023 字节")},
+        {1024, QStringLiteral("1.0 KB")},        {17280, QStringLiteral("16.9 KB")},
+        {1048524, QStringLiteral("1023.9 KB")}, {1048525, QStringLiteral("1.00 MB")},  {1048576, QStringLiteral("1.00 MB")},
+        {5368709120, QStringLiteral("5120.00 MB")}};
+    for (const auto& [bytes, text] : sizes) EXPECT_EQ(app::readableSize(bytes), text) << bytes;
+}
+
+}  // namespace

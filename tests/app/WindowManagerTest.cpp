@@ -1,0 +1,261 @@
+// The windows under a real window manager (openbox on Xvfb), as a user meets
+// them: the progress window's frame hints, minimizing it, and the window
+// manager's close of the main window during a download. The test runs this
+// binary again on that display for the part that needs it; it is skipped
+// where Xvfb, openbox or the X tools are not installed.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QApplication>
+#include <QTimer>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+#include "app/TForm1.h"
+#include "download/ui/TDlWebDownload.h"
+#include "download/ui/TDlWebHTTPGet.h"
+#include "store/SongStore.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/DemoServiceProcess.h"
+#include "tests/support/ToolRun.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kChildVariable = "BRELVO_WM_TEST_CHILD";
+
+std::string onPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string list = path ? path : "/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(':', start), list.size());
+        const fs::path candidate = fs::path(list.substr(start, end - start)) / name;
+        if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+        start = end + 1;
+    }
+    return {};
+}
+
+// A program run in the background with extra environment, ended (TERM,
+// then KILL) and reaped when dropped.
+class Background {
+public:
+    // Its output goes to /dev/null unless `keepOutput`.
+    Background(std::vector<std::string> argv, const std::vector<std::string>& extraEnv, bool keepOutput = false) {
+        std::vector<std::string> env(extraEnv);
+        for (char** e = environ; *e; ++e) env.emplace_back(*e);
+        std::vector<char*> args, envp;
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        for (auto& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (!keepOutput) {
+            posix_spawn_file_actions_adddup2(&actions, devNull, STDOUT_FILENO);
+            posix_spawn_file_actions_adddup2(&actions, devNull, STDERR_FILENO);
+        }
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(devNull);
+    }
+    ~Background() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        if (waitBounded(std::chrono::seconds(5)) < 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    // The exit status, or -1 when it did not end within the limit.
+    int waitBounded(std::chrono::milliseconds limit) {
+        const auto until = Clock::now() + limit;
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Clock::now() > until) return -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// A tool's output on the display the child runs on (DISPLAY is set there).
+std::string x11Tool(const std::string& name, const std::vector<std::string>& args) {
+    const testsupport::ToolRun run = testsupport::runTool(onPath(name), args, std::chrono::seconds(10));
+    return run.finished && run.exitCode == 0 ? run.out : std::string("<failed: ") + run.err + ">";
+}
+
+std::string hexId(WId id) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(id));
+    return text;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool iconic(WId id) { return x11Tool("xprop", {"-id", hexId(id), "WM_STATE"}).find("Iconic") != std::string::npos; }
+
+}  // namespace
+
+TEST(UnderAWindowManager, TheProgressWindowAndTheWindowManagersClose) {
+    for (const char* tool : {"Xvfb", "openbox", "wmctrl", "xprop", "xdotool"})
+        if (onPath(tool).empty()) GTEST_SKIP() << tool << " is not installed";
+    // Xvfb tells the display it took on a pipe once it is ready.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ::fcntl(ready[0], F_SETFD, FD_CLOEXEC);
+    Background xvfb({onPath("Xvfb"), "-displayfd", std::to_string(ready[1]), "-screen", "0", "1024x768x24",
+                     "-nolisten", "tcp"},
+                    {});
+    ::close(ready[1]);
+    ASSERT_TRUE(xvfb.started());
+    std::string display;
+    const auto until = Clock::now() + std::chrono::seconds(20);
+    char c;
+    while (Clock::now() < until) {
+        pollfd p{ready[0], POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        if (::read(ready[0], &c, 1) != 1 || c == '\n') break;
+        display += c;
+    }
+    ::close(ready[0]);
+    ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+    const std::string displayVar = "DISPLAY=:" + display;
+    Background openbox({onPath("openbox")}, {displayVar});
+    ASSERT_TRUE(openbox.started());
+    ::setenv("DISPLAY", (":" + display).c_str(), 1);
+    bool managed = false;
+    for (auto wait = Clock::now() + std::chrono::seconds(20); !managed && Clock::now() < wait;) {
+        managed = testsupport::runTool(onPath("wmctrl"), {"-m"}).exitCode == 0;
+        if (!managed) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::unsetenv("DISPLAY");
+    ASSERT_TRUE(managed) << "openbox did not start";
+
+    Background child({fs::read_symlink("/proc/self/exe").string(), "--gtest_filter=WindowManagerChild.*"},
+                     {displayVar, "QT_QPA_PLATFORM=xcb", std::string(kChildVariable) + "=1"}, true);
+    ASSERT_TRUE(child.started());
+    EXPECT_EQ(child.waitBounded(std::chrono::seconds(90)), 0) << "the part on the display failed (its output is above)";
+}
+
+// Run by the test above, on its display with openbox.
+TEST(WindowManagerChild, ProgressWindowFrameMinimizeAndClose) {
+    if (!std::getenv(kChildVariable)) GTEST_SKIP() << "runs only on the display the window manager test makes";
+    testsupport::DemoServiceProcess service({"--port", "0"});
+    ASSERT_GT(service.port(), 0);
+    apptest::StoreFile file;
+    store::SongStore(file.path).Insert("slow", "http://127.0.0.1:" + std::to_string(service.port()) + "/songs/slow-abc.mp3",
+                                       "key");
+    testsupport::TempDir work;
+    const fs::path old = fs::current_path();
+    fs::current_path(work.path());
+    fs::create_directories("downmp3");
+    std::ofstream("downmp3/slow.mp3") << "older song";
+
+    auto form = std::make_unique<app::TForm1>(file.path, std::make_unique<apptest::ScriptedFetcher>());
+    form->show();
+    ASSERT_TRUE(apptest::pumpUntil([&] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 20000));
+    const WId mainId = form->winId();
+    dl::TDlWebDownload* window = nullptr;
+    form->HTTPGet1->OnCustomizeForm = [&](dl::TDlWebHTTPGet&, dl::TDlWebDownload& w) { window = &w; };
+
+    enum class Step { WaitForWindow, WaitForIconic, WaitForTogether, WaitForRestored, Closed } step = Step::WaitForWindow;
+    std::string transientFor, netState, allowed, motif;
+    bool minimizedAway = false;
+    Clock::time_point closedAt;
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        if (!window || !window->isVisible()) return;
+        const WId dialogId = window->winId();
+        switch (step) {
+        case Step::WaitForWindow:
+            if (!window->windowHandle()->isExposed() || form->HTTPGet1->Downloads().BytesReceived == 0) return;
+            transientFor = x11Tool("xprop", {"-id", hexId(dialogId), "WM_TRANSIENT_FOR"});
+            netState = x11Tool("xprop", {"-id", hexId(dialogId), "_NET_WM_STATE"});
+            allowed = x11Tool("xprop", {"-id", hexId(dialogId), "_NET_WM_ALLOWED_ACTIONS"});
+            motif = x11Tool("xprop", {"-id", hexId(dialogId), "_MOTIF_WM_HINTS"});
+            x11Tool("xdotool", {"windowminimize", std::to_string(dialogId)});
+            step = Step::WaitForIconic;
+            return;
+        case Step::WaitForIconic:
+            if (!iconic(dialogId)) return;
+            step = Step::WaitForTogether;
+            return;
+        case Step::WaitForTogether:
+            // Never minimized alone: back by itself, or gone with its owner.
+            if (iconic(dialogId) && !iconic(mainId)) {
+                minimizedAway = true;
+                return;
+            }
+            minimizedAway = false;
+            x11Tool("wmctrl", {"-i", "-a", hexId(mainId)});
+            step = Step::WaitForRestored;
+            return;
+        case Step::WaitForRestored:
+            if (iconic(dialogId) || iconic(mainId)) return;
+            closedAt = Clock::now();
+            x11Tool("wmctrl", {"-i", "-c", hexId(mainId)});
+            step = Step::Closed;
+            return;
+        case Step::Closed: return;
+        }
+    });
+    // Bounded: a step that never comes fails the test instead of hanging it.
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&] {
+        ADD_FAILURE() << "stuck at step " << static_cast<int>(step);
+        form->HTTPGet1->Abort();
+    });
+    limit.start(60000);
+    driver.start();
+    form->N7->trigger();
+    driver.stop();
+    limit.stop();
+
+    EXPECT_EQ(step, Step::Closed);
+    EXPECT_NE(transientFor.find(hexId(mainId)), std::string::npos) << transientFor;
+    EXPECT_NE(netState.find("_NET_WM_STATE_MODAL"), std::string::npos) << netState;
+    EXPECT_EQ(allowed.find("MAXIMIZE"), std::string::npos) << allowed;
+    // Functions: move and resize only; no close, minimize or maximize.
+    EXPECT_NE(motif.find("= 0x1, 0x6,"), std::string::npos) << motif;
+    EXPECT_FALSE(minimizedAway);
+    EXPECT_LT(Clock::now() - closedAt, std::chrono::seconds(5));
+    EXPECT_FALSE(form->isVisible());
+    // Compared as a whole: a song that got through is 1.5 MiB to print.
+    EXPECT_TRUE(readFile("downmp3/slow.mp3") == "older song") << "the older file was replaced";
+    EXPECT_EQ(std::distance(fs::directory_iterator("downmp3"), fs::directory_iterator{}), 1);
+    form.reset();
+    fs::current_path(old);
+}
