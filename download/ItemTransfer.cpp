@@ -582,6 +582,11 @@ ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& re
         if (afterStop && IsHtmlContentType(item_.ContentType)) return refused();
         return RangeAnswer::StartsOver;
     }
+    if (item_.StatusCode >= 500) {
+        // A server that cannot serve now says nothing against the bytes held.
+        item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
+        return RangeAnswer::Refused;
+    }
     if (item_.StatusCode != 206) return refused();
     // The rest, and only if it is the rest of the very file the bytes held
     // came from: from the first byte missing, of the same whole length, with
@@ -691,7 +696,10 @@ bool ItemTransfer::ShouldKeep() const {
 
 bool ItemTransfer::PauseBeforeContinuing() {
     std::chrono::milliseconds pause{500};
-    if (TDlDownloads* downloads = item_.Collection()) pause = downloads->ContinuePause;
+    if (TDlDownloads* downloads = item_.Collection()) {
+        pause = downloads->ContinuePause;
+        if (downloads->RunPointHook) downloads->RunPointHook(2);
+    }
     pause *= 1 << std::min(continuationAttempts_, 10);
     ++continuationAttempts_;
     return session_->signal()->waitFor(pause) || item_.Stopped;

@@ -118,7 +118,8 @@ public:
 
     // Tests only: called on the run's thread at the two points where a run
     // begins (0: before it is under way; 1: under way, no download thread
-    // started yet), so that a test can hold it there.
+    // started yet), so that a test can hold it there; and on a download
+    // thread as it begins the pause before continuing a song (2).
     std::function<void(int point)> RunPointHook;
 
 private:
