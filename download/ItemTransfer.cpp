@@ -633,6 +633,8 @@ void ItemTransfer::TakeIdentity(const inet::Request& request) {
 }
 
 void ItemTransfer::StartOver() {
+    // What was continued before counts for nothing now.
+    continuations_ = 0;
     item_.Data.Clear();
     item_.Size = 0;
     item_.Percent = 0;

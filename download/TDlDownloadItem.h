@@ -138,8 +138,10 @@ public:
     std::string KeepName;
     // How often this run continued the song where its bytes stopped: each
     // answer "206 Partial Content" whose bytes were appended to those held,
-    // the one that continued a part file an earlier run kept included. 0
-    // for a song fetched in one piece (or started over).
+    // the one that continued a part file an earlier run kept included (so
+    // at most kMaxContinuations + 1). 0 for a song fetched in one piece, and
+    // for one whose server sent it whole again (an answer 200 starts it
+    // over). Set when the transfer ends, before its end report.
     std::int32_t Continuations = 0;
 
 private:
