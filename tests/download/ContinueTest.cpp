@@ -21,6 +21,7 @@
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
+using dltest::namesIn;
 using dltest::Recorder;
 using testsupport::RangeServer;
 
@@ -34,14 +35,6 @@ const std::string kDate = "Sun, 06 Nov 1994 08:49:37 GMT";
 const std::string kOtherDate = "Mon, 07 Nov 1994 08:49:37 GMT";
 
 RangeServer::Version file(std::string etag, std::string date = "") { return {kFile, std::move(etag), std::move(date)}; }
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 std::string range(std::uint64_t from) { return "bytes=" + std::to_string(from) + "-"; }
 

@@ -29,6 +29,7 @@
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
+using dltest::namesIn;
 using dltest::Recorder;
 using testsupport::RangeServer;
 
@@ -42,14 +43,6 @@ const std::string kTag = "\"v1\"";
 
 dl::PartIdentity identity(std::uint64_t held = kHeld) {
     return {"http://127.0.0.1:8080/song.mp3", "song.mp3", kTag, "Sun, 06 Nov 1994 08:49:37 GMT", kSize, held};
-}
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 void writeFile(const fs::path& path, const std::string& bytes) {
