@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "download/KeptPart.h"
 #include "download/PartFile.h"
 
 namespace dl {
@@ -103,6 +104,14 @@ int ItemData::MoveToFile(std::unique_ptr<PartFile> file) {
     memory_.Clear();
     file_ = std::move(file);
     return 0;
+}
+
+int ItemData::Keep(const PartIdentity& identity) {
+    if (!file_) return EINVAL;
+    int error = Flush();
+    if (error == 0) error = KeepPartFile(*file_, identity);
+    Clear();
+    return error;
 }
 
 int ItemData::TakeName(const std::string& path, TDateTime date) {

@@ -17,6 +17,7 @@
 namespace dl {
 
 class PartFile;
+struct PartIdentity;
 
 class ItemData {
 public:
@@ -52,6 +53,10 @@ public:
     int MoveToFile(std::unique_ptr<PartFile> file);
     // Writes what is staged. 0 or an errno.
     int Flush();
+    // The part file is kept for a later run with `identity` beside it (see
+    // KeptPart.h) and let go: the data are then empty. 0, or an errno and the
+    // part file removed (EINVAL when the bytes are in memory).
+    int Keep(const PartIdentity& identity);
 
     // ---- naming, once the bytes are all there ----
     // The part file takes the name `path` and the date (see PartFile). 0 or

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <ctime>
 #include <cctype>
 #include <cmath>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "download/TDlDownloads.h"
 #include "download/inet/InetConnection.h"
 #include "download/inet/InetErrors.h"
+#include "download/inet/InetRange.h"
 #include "download/inet/InetRequest.h"
 #include "download/inet/InetRequestUrl.h"
 #include "download/inet/InetSession.h"
@@ -75,6 +77,27 @@ std::vector<std::string> linesOf(const std::string& text) {
     }
     if (!line.empty()) lines.push_back(line);
     return lines;
+}
+
+// A stop in the middle of a body that asking for the rest may mend: the
+// connection dropped, was reset or fell silent past the data time limit.
+bool isBrokenLine(int error) {
+    return error == inet::kErrTimeout || error == inet::kErrConnectionAborted || error == inet::kErrConnectionReset;
+}
+
+// A request for the rest that got no answer for the same reasons, or could
+// not reach the server at all: worth another attempt after a longer pause.
+bool isUnanswered(int error) {
+    return isBrokenLine(error) || error == inet::kErrCannotConnect || error == inet::kErrNameNotResolved ||
+           error == inet::kErrInvalidServerResponse;
+}
+
+// A validator or address that can go into a request header as it is.
+bool fitsInHeader(const std::string& text) {
+    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < ' ' || byte == 0x7F;
+    });
 }
 
 inet::UrlComponents splitUrl(const std::string& url) {
@@ -144,8 +167,15 @@ void ItemTransfer::Run() {
     }
     if (item_.Stopped) EndStopped();
     if (item_.State != dsFailed) item_.State = dsFinished;
-    // What a failed transfer wrote of its file goes (an older file of the name stays).
-    if (item_.State == dsFailed && item_.Data.InFile()) item_.Data.Clear();
+    item_.Continuations = continuations_;
+    // What a failed transfer wrote of its file goes (an older file of the
+    // name stays), unless it is kept for a later run to continue.
+    if (item_.State == dsFailed && item_.Data.InFile()) {
+        if (ShouldKeep())
+            item_.Data.Keep(identity_);
+        else
+            item_.Data.Clear();
+    }
     item_.Percent = 100;
     // The end report: the component writes the file here. A stopped item gets none.
     if (!item_.Stopped) Notify(false);
@@ -173,6 +203,7 @@ void ItemTransfer::Guarded() {
         item_.State = dsFailed;
         return;
     }
+    session_ = session;
     item_.KeepInternetHandle(session);
     HandlesClosed closed([this] { item_.CloseHandles(); });
     if (!item_.Options.UseDefaultOptions) {
@@ -183,23 +214,17 @@ void ItemTransfer::Guarded() {
         }
     }
     item_.ReceivedCookies.Clear();
-    const std::string url = inet::browserUrl(item_.URL);
-    parts_ = splitUrl(url);
+    url_ = inet::browserUrl(item_.URL);
+    parts_ = splitUrl(url_);
     // What a page refers to is fetched over the web only: never a local
     // file or another scheme.
     if (item_.IsLink && !isHttpScheme(parts_.scheme)) {
         item_.FailItem(inet::kErrUnrecognizedScheme, InternetErrorText(inet::kErrUnrecognizedScheme));
         return;
     }
+    TakeUpKeptPart();
 
-    std::unique_ptr<inet::Request> request;
-    if (SameText(parts_.scheme, "HTTP")) {
-        request = OpenHttp(session);
-    } else if (SameText(parts_.scheme, "FTP")) {
-        request = OpenFtp(session);
-    } else if (!item_.Stopped) {
-        request = inet::Request::openUrl(session, url, inet::kFlagMakePersistent | inet::kFlagNeedFile);
-    }
+    std::unique_ptr<inet::Request> request = OpenRequest();
     if (!request || item_.State == dsFailed) {
         RecordTransferError(item_);
         item_.State = dsFailed;
@@ -212,17 +237,26 @@ void ItemTransfer::Guarded() {
         ReadFileHeaders();
     }
     if (item_.State == dsFailed) return;
-    if (length_ > kMaxSize) {
+    if (length_ > kMaxSize || item_.Data.Size() > kMaxSize) {
         item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
         return;
     }
+    // The whole song's length, also when the bytes come after those held.
     item_.Size = static_cast<std::uint32_t>(length_);
     item_.HeaderPhase = true;
     Notify(false);  // the after-headers report: the component's limits apply here
     item_.HeaderPhase = false;
     if (item_.State == dsRunning && !item_.CheckOnly && !PassesSizeLimit(length_)) return;
-    if (!item_.CheckOnly) item_.Size = 0;
-    if (!item_.CheckOnly && !item_.Stopped && item_.State == dsRunning) ReadBody(*request);
+    // From here the bytes of the song held so far: those continued count.
+    if (!item_.CheckOnly) item_.Size = static_cast<std::uint32_t>(item_.Data.Size());
+    if (!item_.CheckOnly && !item_.Stopped && item_.State == dsRunning) ReadBody(request);
+}
+
+std::unique_ptr<inet::Request> ItemTransfer::OpenRequest() {
+    if (SameText(parts_.scheme, "HTTP")) return OpenHttp(session_);
+    if (SameText(parts_.scheme, "FTP")) return OpenFtp(session_);
+    if (item_.Stopped) return nullptr;
+    return inet::Request::openUrl(session_, url_, inet::kFlagMakePersistent | inet::kFlagNeedFile, RangeHeaders());
 }
 
 std::string ItemTransfer::RequestBody() const {
@@ -266,13 +300,13 @@ std::unique_ptr<inet::Request> ItemTransfer::OpenHttp(const std::shared_ptr<inet
         request->addHeader(header);
     }
     if (request && !item_.Stopped && !body.empty()) request->addHeader("CONTENT-TYPE:application/x-www-form-urlencoded");
+    if (request) {
+        for (const std::string& line : RangeHeaders()) request->addHeader(line);
+    }
     bool sent = false;
     if (request && !item_.Stopped) sent = request->send(body);
-    if (item_.Stopped || !sent) {
-        RecordTransferError(item_);
-        request.reset();
-        item_.State = dsFailed;
-    }
+    // The caller records what went wrong: the last error stays as the send left it.
+    if (item_.Stopped || !sent) request.reset();
     return request;
 }
 
@@ -319,11 +353,15 @@ bool ItemTransfer::Accepted() const {
 
 void ItemTransfer::ReadHeaders(inet::Request& request) {
     const std::string status = QueryHeader(request, inet::kQueryStatusCode);
+    const bool ranged = rangeFrom_ > 0;
     if (!status.empty()) {
         const auto number = decimal(status);
         item_.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
-        if (item_.StatusCode != 200 && item_.StatusCode != 302)
+        if (item_.StatusCode != 200 && item_.StatusCode != 302 && !(ranged && item_.StatusCode == 206)) {
             item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
+            // A server that cannot serve now says nothing against the bytes held.
+            if (ranged && item_.StatusCode < 500) heldTrusted_ = false;
+        }
     }
     const std::string location = QueryHeader(request, inet::kQueryLocation);
     item_.ResponseURL = request.redirected() ? request.finalUrl() : item_.URL;
@@ -346,6 +384,21 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
             // Left as it was.
         }
     }
+    if (item_.State == dsFailed) return;
+    // A kept part file was asked to be continued.
+    if (ranged) {
+        switch (JudgeRangeAnswer(request, false)) {
+            case RangeAnswer::Appends:
+                ++continuations_;
+                return;
+            case RangeAnswer::StartsOver:
+                StartOver();
+                break;
+            case RangeAnswer::Refused:
+                return;
+        }
+    }
+    TakeIdentity(request);
 }
 
 void ItemTransfer::ReadFileHeaders() {
@@ -391,7 +444,7 @@ bool ItemTransfer::StartPartFile() {
     return false;
 }
 
-void ItemTransfer::ReadBody(inet::Request& request) {
+void ItemTransfer::ReadBody(std::unique_ptr<inet::Request>& request) {
     // Nothing is had ahead of the bytes: not the announced length in memory
     // nor on disk. They go to the part file as they come, but for a page,
     // which is held in memory up to its limit.
@@ -401,47 +454,73 @@ void ItemTransfer::ReadBody(inet::Request& request) {
     std::uint32_t lastReport = 0;
     bool ok = true;
     std::size_t n = 0;
-    do {
-        const std::uint32_t at = item_.Size;
-        // The part file (and its folder) is made with the first bytes: an
-        // empty answer leaves nothing behind.
-        if (toFile && !item_.Data.InFile() && at > 0 && (!page || at >= kPageInMemoryLimit) && !StartPartFile())
-            return;
-        // Read straight to the bytes' place (memory, or the file's staging
-        // buffer): no copy on the way. Bytes that arrive beyond this read
-        // wait in place for the next.
-        std::size_t room = 0;
-        char* place = item_.Data.WritableTail(kReadChunk, room);
-        // Bytes bound for the file never wait in memory beyond what is taken,
-        // so they move there with nothing left in place; a page in memory
-        // takes none past its limit.
-        if (toFile && !item_.Data.InFile()) room = std::min(room, page ? kPageInMemoryLimit - at : kReadChunk);
-        ok = request.read(place, std::min(room, kReadChunk), room, n);
-        if (ok && n > 0) {
-            if (at + static_cast<std::uint64_t>(n) > kMaxSize) {
-                item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
-                break;
+    for (;;) {
+        do {
+            const std::uint32_t at = item_.Size;
+            // The part file (and its folder) is made with the first bytes: an
+            // empty answer leaves nothing behind.
+            if (toFile && !item_.Data.InFile() && at > 0 && (!page || at >= kPageInMemoryLimit) && !StartPartFile())
+                return;
+            // Read straight to the bytes' place (memory, or the file's staging
+            // buffer): no copy on the way. Bytes that arrive beyond this read
+            // wait in place for the next.
+            std::size_t room = 0;
+            char* place = item_.Data.WritableTail(kReadChunk, room);
+            // Bytes bound for the file never wait in memory beyond what is taken,
+            // so they move there with nothing left in place; a page in memory
+            // takes none past its limit.
+            if (toFile && !item_.Data.InFile()) room = std::min(room, page ? kPageInMemoryLimit - at : kReadChunk);
+            ok = request->read(place, std::min(room, kReadChunk), room, n);
+            if (ok && n > 0) {
+                if (at + static_cast<std::uint64_t>(n) > kMaxSize) {
+                    item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
+                    break;
+                }
+                // More than the range its answer announced: that answer lied,
+                // and none of it may join the bytes held.
+                if (rangeEnd_ != 0 && at + static_cast<std::uint64_t>(n) > rangeEnd_) {
+                    heldTrusted_ = false;
+                    item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
+                    break;
+                }
+                const std::uint32_t now = platform::tickCount();
+                if (TDlDownloads* downloads = item_.Collection())
+                    downloads->AddTraffic(platform::ticksBetween(t, now), static_cast<std::int64_t>(n));
+                t = now;
+                const std::uint32_t size = at + static_cast<std::uint32_t>(n);
+                item_.Size = size;
+                if (length_ != 0)
+                    item_.Percent =
+                        static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
+                if (const int error = item_.Data.Commit(n)) {
+                    FailWriting(error);
+                    return;
+                }
+                // Never more than this one read past the limit.
+                if (!PassesSizeLimit(size)) return;
+                if (!item_.Stopped && platform::ticksBetween(lastReport, now) > kReportInterval) {
+                    lastReport = now;
+                    Notify(true);
+                }
             }
-            const std::uint32_t now = platform::tickCount();
-            if (TDlDownloads* downloads = item_.Collection())
-                downloads->AddTraffic(platform::ticksBetween(t, now), static_cast<std::int64_t>(n));
-            t = now;
-            const std::uint32_t size = at + static_cast<std::uint32_t>(n);
-            item_.Size = size;
-            if (length_ != 0)
-                item_.Percent = static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
-            if (const int error = item_.Data.Commit(n)) {
-                FailWriting(error);
+        } while (!item_.Stopped && ok && n > 0);
+        if (item_.Stopped || item_.State == dsFailed) break;
+        // A range that ended before the song did: the rest is still to come.
+        const bool shortRange = ok && rangeEnd_ != 0 && item_.Size < length_;
+        if (ok && !shortRange) break;
+        const int error = ok ? 0 : inet::lastError();
+        const Carrying carrying = ok || isBrokenLine(error) ? ContinueAfterStop(request) : Carrying::NotContinued;
+        if (carrying == Carrying::Ended) return;
+        if (carrying == Carrying::NotContinued) {
+            if (shortRange) {
+                item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
                 return;
             }
-            // Never more than this one read past the limit.
-            if (!PassesSizeLimit(size)) return;
-            if (!item_.Stopped && platform::ticksBetween(lastReport, now) > kReportInterval) {
-                lastReport = now;
-                Notify(true);
-            }
+            inet::setLastError(error);
+            break;
         }
-    } while (!item_.Stopped && ok && n > 0);
+        t = platform::tickCount();
+    }
     if (!ok) {
         RecordTransferError(item_);
         if (item_.ErrorCode != 0) item_.State = dsFailed;
@@ -450,6 +529,214 @@ void ItemTransfer::ReadBody(inet::Request& request) {
     if (ok && !item_.Stopped && item_.State != dsFailed) {
         if (const int error = item_.Data.Flush()) FailWriting(error);
     }
+}
+
+// ---- continuing where the transfer stopped ------------------------------------
+
+bool ItemTransfer::MayContinue() const {
+    return item_.ContinueTransfer && item_.Method == dmGet && !item_.IsLink && !item_.CheckOnly &&
+           RequestBody().empty() && isHttpScheme(parts_.scheme);
+}
+
+void ItemTransfer::TakeUpKeptPart() {
+    if (item_.SaveFolder.empty() || item_.KeepName.empty()) return;
+    TDlDownloads* downloads = item_.Collection();
+    const bool continuing = MayContinue();
+    const AskedDownload asked{item_.URL, item_.KeepName, continuing};
+    if (downloads) downloads->SweepFolderOnce(item_.SaveFolder, &asked);
+    if (!continuing || item_.Stopped) return;
+    auto kept = dl::TakeUpKeptPart(item_.SaveFolder, item_.URL, item_.KeepName, std::time(nullptr));
+    if (!kept) return;
+    identity_ = kept->identity;
+    // Across runs only with a validator the server can check it by.
+    if (IfRangeValidator().empty() || item_.Data.MoveToFile(std::move(kept->file)) != 0) {
+        if (kept->file) kept->file->Remove();
+        item_.Data.Clear();
+        identity_ = PartIdentity();
+        return;
+    }
+    rangeFrom_ = identity_.held;
+    continuable_ = true;
+}
+
+std::string ItemTransfer::IfRangeValidator() const {
+    if (fitsInHeader(identity_.etag) && !inet::isWeakEntityTag(identity_.etag)) return identity_.etag;
+    if (fitsInHeader(identity_.lastModified)) return identity_.lastModified;
+    return {};
+}
+
+std::vector<std::string> ItemTransfer::RangeHeaders() const {
+    if (rangeFrom_ == 0) return {};
+    return inet::rangeRequestHeaders(rangeFrom_, IfRangeValidator());
+}
+
+ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& request, bool afterStop) {
+    const auto refused = [this] {
+        heldTrusted_ = false;
+        item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
+        return RangeAnswer::Refused;
+    };
+    if (item_.StatusCode == 200) {
+        // The whole file again: the song starts over with it, unless what
+        // comes now is a page where a song was coming.
+        if (afterStop && IsHtmlContentType(item_.ContentType)) return refused();
+        return RangeAnswer::StartsOver;
+    }
+    if (item_.StatusCode >= 500) {
+        // A server that cannot serve now says nothing against the bytes held.
+        item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
+        return RangeAnswer::Refused;
+    }
+    if (item_.StatusCode != 206) return refused();
+    // The rest, and only if it is the rest of the very file the bytes held
+    // came from: from the first byte missing, of the same whole length, with
+    // the same validators, and no more bytes than it says.
+    const auto range = inet::parseContentRange(QueryHeader(request, inet::kQueryContentRange));
+    if (!range || range->first != rangeFrom_ || !range->total) return refused();
+    if (identity_.length != 0 && *range->total != identity_.length) return refused();
+    if (const auto length = decimal(QueryHeader(request, inet::kQueryContentLength));
+        length && *length != range->count())
+        return refused();
+    const std::string etag = QueryHeader(request, inet::kQueryETag);
+    const std::string modified = QueryHeader(request, inet::kQueryLastModified);
+    if ((!etag.empty() && etag != identity_.etag) || (!modified.empty() && modified != identity_.lastModified))
+        return refused();
+    if (IsHtmlContentType(item_.ContentType)) return refused();
+    identity_.length = *range->total;
+    length_ = *range->total;
+    rangeEnd_ = range->last + 1;
+    if (item_.Date == 0 && !identity_.lastModified.empty()) {
+        try {
+            item_.Date = ParseLastModified(identity_.lastModified);
+        } catch (const std::exception&) {
+            // No date, then.
+        }
+    }
+    return RangeAnswer::Appends;
+}
+
+void ItemTransfer::TakeIdentity(const inet::Request& request) {
+    identity_ = PartIdentity();
+    identity_.url = item_.URL;
+    identity_.name = item_.KeepName;
+    identity_.etag = QueryHeader(request, inet::kQueryETag);
+    identity_.lastModified = QueryHeader(request, inet::kQueryLastModified);
+    identity_.length = length_;
+    heldTrusted_ = true;
+    rangeEnd_ = 0;
+    // Only a song's whole answer is continued, and only when the server
+    // does not rule it out and the rest can be told to be of the same file:
+    // by its validator, or at least by its length.
+    const std::string ranges = QueryHeader(request, inet::kQueryAcceptRanges);
+    continuable_ = MayContinue() && item_.StatusCode == 200 && !IsHtmlContentType(item_.ContentType) &&
+                   !SameText(trimBlanks(ranges), "none") && (length_ != 0 || !IfRangeValidator().empty());
+}
+
+void ItemTransfer::StartOver() {
+    // What was continued before counts for nothing now.
+    continuations_ = 0;
+    item_.Data.Clear();
+    item_.Size = 0;
+    item_.Percent = 0;
+    rangeFrom_ = 0;
+    rangeEnd_ = 0;
+}
+
+void ItemTransfer::ReadContinuationHead(inet::Request& request) {
+    if (request.handleType() != inet::kHandleHttpRequest) {
+        item_.FailItem(inet::kErrInvalidServerResponse, InternetErrorText(inet::kErrInvalidServerResponse));
+        return;
+    }
+    const auto status = decimal(QueryHeader(request, inet::kQueryStatusCode));
+    item_.StatusCode = status && *status <= 999 ? static_cast<std::int32_t>(*status) : 0;
+    item_.ContentType = trimBlanks(QueryHeader(request, inet::kQueryContentType));
+    switch (JudgeRangeAnswer(request, true)) {
+        case RangeAnswer::Appends:
+            ++continuations_;
+            break;
+        case RangeAnswer::StartsOver: {
+            StartOver();
+            const auto length = decimal(QueryHeader(request, inet::kQueryContentLength));
+            length_ = length.value_or(0);
+            const std::string modified = QueryHeader(request, inet::kQueryLastModified);
+            item_.Date = 0;
+            if (!modified.empty()) {
+                try {
+                    item_.Date = ParseLastModified(modified);
+                } catch (const std::exception&) {
+                    // No date, then.
+                }
+            }
+            TakeIdentity(request);
+            break;
+        }
+        case RangeAnswer::Refused:
+            return;
+    }
+    if (!Accepted()) {
+        item_.FailItem(kErrorPrecondFailed, kTextPrecondFailed);
+        return;
+    }
+    if (length_ > kMaxSize) {
+        item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
+        return;
+    }
+    // The limit holds over the whole song, whatever answer brings its rest.
+    PassesSizeLimit(length_);
+}
+
+// Kept for a later run: what a song's transfer wrote before the line broke
+// or the user stopped it, when the server can be asked for the rest of that
+// very file; not what a limit refused, nor what could not be written.
+bool ItemTransfer::ShouldKeep() const {
+    const std::int32_t code = item_.ErrorCode;
+    const bool lineOrStop = code == kErrorStopped || code == kErrorNotConnected || code >= 12000;
+    const std::uint64_t held = item_.Data.Size();
+    return continuable_ && heldTrusted_ && lineOrStop && !item_.KeepName.empty() && held > 0 &&
+           (identity_.length == 0 || held < identity_.length) && !IfRangeValidator().empty();
+}
+
+bool ItemTransfer::PauseBeforeContinuing() {
+    std::chrono::milliseconds pause{500};
+    if (TDlDownloads* downloads = item_.Collection()) {
+        pause = downloads->ContinuePause;
+        if (downloads->RunPointHook) downloads->RunPointHook(2);
+    }
+    pause *= 1 << std::min(continuationAttempts_, 10);
+    ++continuationAttempts_;
+    return session_->signal()->waitFor(pause) || item_.Stopped;
+}
+
+ItemTransfer::Carrying ItemTransfer::ContinueAfterStop(std::unique_ptr<inet::Request>& request) {
+    if (!continuable_ || !heldTrusted_ || item_.Size == 0 || continuationAttempts_ >= kMaxContinuations ||
+        (length_ != 0 && item_.Size >= length_))
+        return Carrying::NotContinued;
+    // The bytes held are on the disk before the rest is asked for.
+    if (!item_.SaveFolder.empty() && !item_.Data.InFile() && !StartPartFile()) return Carrying::Ended;
+    if (const int error = item_.Data.Flush()) {
+        FailWriting(error);
+        return Carrying::Ended;
+    }
+    request.reset();  // its connection goes
+    while (continuationAttempts_ < kMaxContinuations) {
+        if (PauseBeforeContinuing()) return Carrying::Ended;  // stopped: Run ends it as such
+        rangeFrom_ = item_.Size;
+        rangeEnd_ = 0;
+        inet::setLastError(0);
+        request = OpenRequest();
+        if (!request) {
+            if (item_.Stopped) return Carrying::Ended;
+            const int error = inet::lastError();
+            if (isUnanswered(error) && continuationAttempts_ < kMaxContinuations) continue;
+            RecordTransferError(item_);
+            item_.State = dsFailed;
+            return Carrying::Ended;
+        }
+        ReadContinuationHead(*request);
+        if (item_.State == dsFailed) return Carrying::Ended;
+        return Carrying::On;
+    }
+    return Carrying::Ended;
 }
 
 }  // namespace dl

@@ -17,6 +17,8 @@ namespace {
 
 constexpr std::string_view kPrefix = ".brelvo-";
 constexpr std::string_view kSuffix = ".part";
+// Beside a kept part file: what identifies it (KeptPart.h).
+constexpr std::string_view kKeptSuffix = ".kept";
 constexpr int kNameAttempts = 100;
 
 // A short name of its own: a name near the length limit must still leave room for it.
@@ -115,10 +117,58 @@ std::unique_ptr<PartFile> PartFile::Create(const std::string& where, int& error)
     return std::unique_ptr<PartFile>(new PartFile(fd, std::move(path)));
 }
 
+std::unique_ptr<PartFile> PartFile::OpenLeft(const std::string& path, bool writable) {
+    const int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat held {}, named {};
+    // Locked by a program still writing it: not ours. And it must still be
+    // the file of that name once the lock is had (not one removed meanwhile).
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode) ||
+        ::lstat(path.c_str(), &named) != 0 || named.st_ino != held.st_ino || named.st_dev != held.st_dev) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::unique_ptr<PartFile> file(new PartFile(fd, path));
+    file->size_ = static_cast<std::uint64_t>(held.st_size);
+    file->kept_ = true;
+    return file;
+}
+
 PartFile::~PartFile() {
     // Removed while still locked, so no other program can take it meanwhile.
-    if (!named_) ::unlink(path_.c_str());
+    if (!named_ && !kept_ && !removed_) ::unlink(path_.c_str());
     if (fd_ >= 0) ::close(fd_);
+}
+
+std::time_t PartFile::modified() const {
+    struct stat info {};
+    return ::fstat(fd_, &info) == 0 ? info.st_mtime : 0;
+}
+
+int PartFile::TakeOver(std::uint64_t held) {
+    if (held > size_) return EIO;
+    if (held < size_ && ::ftruncate(fd_, static_cast<off_t>(held)) != 0) return errno;
+    size_ = held;
+    kept_ = false;
+    return 0;
+}
+
+int PartFile::Truncate() {
+    if (::ftruncate(fd_, 0) != 0) return errno;
+    size_ = 0;
+    return 0;
+}
+
+int PartFile::Sync() { return ::fdatasync(fd_) == 0 ? 0 : errno; }
+
+int PartFile::Remove() {
+    if (named_) return EINVAL;
+    // The identity first: an identity without its part file is no kept one,
+    // while a part file without one is simply left behind.
+    if (::unlink(IdentityPathOf(path_).c_str()) != 0 && errno != ENOENT) return errno;
+    if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return errno;
+    removed_ = true;
+    return 0;
 }
 
 int PartFile::Append(const char* data, std::size_t size) {
@@ -161,31 +211,29 @@ int PartFile::TakeName(const std::string& path, TDateTime date) {
     return 0;
 }
 
+std::string IdentityPathOf(const std::string& partPath) {
+    std::string path = partPath;
+    if (path.size() >= kSuffix.size() && path.compare(path.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0)
+        path.erase(path.size() - kSuffix.size());
+    return path + std::string(kKeptSuffix);
+}
+
+std::string PartPathOfIdentity(const std::string& identityPath) {
+    std::string path = identityPath;
+    if (path.size() >= kKeptSuffix.size() &&
+        path.compare(path.size() - kKeptSuffix.size(), kKeptSuffix.size(), kKeptSuffix) == 0)
+        path.erase(path.size() - kKeptSuffix.size());
+    return path + std::string(kSuffix);
+}
+
+bool IsIdentityFileName(std::string_view name) {
+    return name.size() > kPrefix.size() + kKeptSuffix.size() && name.substr(0, kPrefix.size()) == kPrefix &&
+           name.substr(name.size() - kKeptSuffix.size()) == kKeptSuffix;
+}
+
 bool IsPartFileName(std::string_view name) {
     return name.size() > kPrefix.size() + kSuffix.size() && name.substr(0, kPrefix.size()) == kPrefix &&
            name.substr(name.size() - kSuffix.size()) == kSuffix;
-}
-
-int RemoveStalePartFiles(const std::string& folder) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (!dir) return 0;
-    int removed = 0;
-    while (dirent* entry = ::readdir(dir)) {
-        const std::string_view name = entry->d_name;
-        if (!IsPartFileName(name)) continue;
-        const std::string path = inFolder(folder, std::string(name));
-        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) continue;
-        struct stat held {}, named {};
-        // Locked by a program still writing it: not ours to remove.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
-            ::lstat(path.c_str(), &named) == 0 && named.st_ino == held.st_ino && named.st_dev == held.st_dev &&
-            ::unlink(path.c_str()) == 0)
-            ++removed;
-        ::close(fd);
-    }
-    ::closedir(dir);
-    return removed;
 }
 
 int MakeFolders(const std::string& folder) {

@@ -4,9 +4,11 @@
 // download's name in one step at the end, so a file of that name is either
 // the old one or the whole new one. While it is open an exclusive lock
 // (flock) is held on it: a part file nobody holds was left by a program that
-// ended in the middle, and the next download in that folder removes it.
-// Removed when dropped unless it took its name.
+// ended in the middle, or kept for a later run (KeptPart.h), and the next
+// download in that folder removes it or continues it. Removed when dropped
+// unless it took its name or is kept.
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +22,11 @@ public:
     // A new, empty part file in `folder` (which must exist), locked. Nothing
     // and `error` (an errno) when it cannot be made.
     static std::unique_ptr<PartFile> Create(const std::string& folder, int& error);
+    // The part file at `path`, left there by a program that no longer runs
+    // (none holds its lock): locked now, for writing when `writable`. It is
+    // left as it is when dropped, unless TakeOver or Remove come first.
+    // Nothing when it is held, gone, or not a plain file.
+    static std::unique_ptr<PartFile> OpenLeft(const std::string& path, bool writable);
     ~PartFile();
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
@@ -29,9 +36,26 @@ public:
     const std::string& path() const { return path_; }
     bool named() const { return named_; }
     std::uint64_t size() const { return size_; }
+    // When its bytes were last written.
+    std::time_t modified() const;
 
     // Appends the bytes. 0 or an errno.
     int Append(const char* data, std::size_t size);
+    // A left part file becomes this program's, cut to its first `held`
+    // bytes (what comes after them is not trusted), and is removed when
+    // dropped like one it made. 0, or an errno (EIO when it holds fewer).
+    int TakeOver(std::uint64_t held);
+    // Empties it. 0 or an errno.
+    int Truncate();
+    // Its bytes on the disk. 0 or an errno.
+    int Sync();
+    // It stays in its folder when dropped, and its lock goes with it: kept
+    // for a later run to continue.
+    void Keep() { kept_ = true; }
+    bool kept() const { return kept_; }
+    // Removes it from its folder now, with the identity kept beside it; it
+    // stays locked until dropped. 0 or an errno.
+    int Remove();
     // Gives the file `date` as its last-write time (a local date-time; 0, or
     // a date no file can carry, leaves the time of writing) and the name
     // `path`, replacing a file of that name. On another file system than the
@@ -47,14 +71,18 @@ private:
     std::string path_;
     std::uint64_t size_ = 0;
     bool named_ = false;
+    bool kept_ = false;
+    bool removed_ = false;
 };
 
 // Whether a file name is one a part file has.
 bool IsPartFileName(std::string_view name);
 
-// Removes the part files in `folder` that no running program holds (their
-// lock can be taken). Returns how many went.
-int RemoveStalePartFiles(const std::string& folder);
+// A kept part file ".brelvo-N.part" has what identifies it beside it, in
+// ".brelvo-N.kept"; these give the one path from the other.
+std::string IdentityPathOf(const std::string& partPath);
+std::string PartPathOfIdentity(const std::string& identityPath);
+bool IsIdentityFileName(std::string_view name);
 
 // Makes the folder and every missing folder above it. 0, or the errno of the
 // step that failed when the folder is not there afterwards.

@@ -34,6 +34,8 @@ void TDlDownloadItem::Assign(const TDlDownloadItem& source) {
     RejectTypes = source.RejectTypes;
     SaveFolder = source.SaveFolder;
     SizeLimit = source.SizeLimit;
+    ContinueTransfer = source.ContinueTransfer;
+    KeepName = source.KeepName;
     RemoveWhenDone = source.RemoveWhenDone;
 }
 
@@ -51,6 +53,7 @@ void TDlDownloadItem::ResetItem() {
     ErrorMessage.clear();
     ContentType.clear();
     ResponseURL.clear();
+    Continuations = 0;
     Stopped = false;
     State = dsWaiting;
     Data.Clear();

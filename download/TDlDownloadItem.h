@@ -125,6 +125,24 @@ public:
     std::int32_t PageDepth = 0;
     // The address the response came from, after the redirects followed.
     std::string ResponseURL;
+    // The transfer picks up where it stopped instead of starting over: when
+    // the connection drops, or the server falls silent past the data time
+    // limit, after some bytes of the song arrived, it asks for the rest
+    // ("Range", "If-Range"), up to kMaxContinuations times in a run; and
+    // with KeepName it continues a part file an earlier run kept for the same
+    // URL and name, and keeps its own when it fails or is stopped. Never for
+    // a POST, an HTML answer, or anything but http and https.
+    bool ContinueTransfer = false;
+    // The name (in SaveFolder) the song's file is to take: what a kept part
+    // file is matched by. Empty: nothing is kept or continued across runs.
+    std::string KeepName;
+    // How often this run continued the song where its bytes stopped: each
+    // answer "206 Partial Content" whose bytes were appended to those held,
+    // the one that continued a part file an earlier run kept included (so
+    // at most kMaxContinuations + 1). 0 for a song fetched in one piece, and
+    // for one whose server sent it whole again (an answer 200 starts it
+    // over). Set when the transfer ends, before its end report.
+    std::int32_t Continuations = 0;
 
 private:
     // The transfer keeps its handles here so AbortItem can close them; a

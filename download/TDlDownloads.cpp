@@ -1,6 +1,7 @@
 #include "download/TDlDownloads.h"
 
 #include <algorithm>
+#include <ctime>
 #include <limits>
 #include <stdexcept>
 
@@ -265,12 +266,12 @@ void TDlDownloads::ThreadEnded() {
     threadEnded_.notify_all();
 }
 
-void TDlDownloads::SweepFolderOnce(const std::string& folder) {
+void TDlDownloads::SweepFolderOnce(const std::string& folder, const AskedDownload* asked) {
     {
         std::lock_guard lock(sweptMutex_);
         if (!swept_.insert(folder).second) return;
     }
-    RemoveStalePartFiles(folder);
+    SweepPartFiles(folder, asked, std::time(nullptr));
 }
 
 void TDlDownloads::QueueRemoval(TDlDownloadItem& item) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "download/KeptPart.h"
 #include "download/TDlDownloadItem.h"
 #include "download/TDlEvent.h"
 #include "download/TDlInternetOptions.h"
@@ -85,9 +86,11 @@ public:
     void QueueRemoval(TDlDownloadItem& item);
     // Called by a download thread as its last act.
     void ThreadEnded();
-    // Part files left in the folder by a program that ended in the middle
-    // are removed, once per run and folder (any download thread).
-    void SweepFolderOnce(const std::string& folder);
+    // Part files left in the folder by a program that ended in the middle,
+    // and kept ones no longer worth keeping, are removed, once per run and
+    // folder (any download thread); `asked` is the download that runs there
+    // (KeptPart.h says what it makes useless).
+    void SweepFolderOnce(const std::string& folder, const AskedDownload* asked = nullptr);
 
     // A copy of the settings (taken under the list lock).
     TDlInternetOptions Options() const;
@@ -109,9 +112,14 @@ public:
     // also set when a run simply runs out of items.
     std::atomic<bool> StopRequested{false};
 
+    // The pause before the first continuation of a song whose transfer
+    // stopped; it doubles for each further one. Stop ends it at once.
+    std::chrono::milliseconds ContinuePause{500};
+
     // Tests only: called on the run's thread at the two points where a run
     // begins (0: before it is under way; 1: under way, no download thread
-    // started yet), so that a test can hold it there.
+    // started yet), so that a test can hold it there; and on a download
+    // thread as it begins the pause before continuing a song (2).
     std::function<void(int point)> RunPointHook;
 
 private:

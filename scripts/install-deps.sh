@@ -30,6 +30,9 @@ packages=(
   openssl
   # CPU hogs, to check that the tests pass on a busy machine.
   stress-ng
+  # Peak memory of a tool started by a benchmark that holds much memory itself
+  # (a forked child would count the benchmark's pages too).
+  time
 )
 
 missing=()

@@ -11,6 +11,12 @@ void AbortSignal::abort() {
     aborted_.store(true, std::memory_order_release);
     // Under the lock: a waiter cannot detach and clean up its handle meanwhile.
     for (void* multi : waiters_) curl_multi_wakeup(multi);
+    abortedChanged_.notify_all();
+}
+
+bool AbortSignal::waitFor(std::chrono::milliseconds duration) {
+    std::unique_lock lock(mutex_);
+    return abortedChanged_.wait_for(lock, duration, [this] { return aborted(); });
 }
 
 void AbortSignal::attach(void* multi) {

@@ -355,6 +355,18 @@ std::optional<std::string> Exchange::header(const std::string& name) const {
     return std::nullopt;
 }
 
+std::optional<std::string> Exchange::combinedHeader(const std::string& name) const {
+    std::optional<std::string> combined;
+    for (const auto& [key, value] : head_.headers()) {
+        if (!equalsIgnoringCase(key, name)) continue;
+        if (combined)
+            *combined += ", " + value;
+        else
+            combined = value;
+    }
+    return combined;
+}
+
 std::optional<std::int64_t> Exchange::contentLength() const {
     if (!easy_) return std::nullopt;
     curl_off_t length = -1;

@@ -72,6 +72,8 @@ public:
     const std::string& statusLine() const { return head_.statusLine(); }
     const std::vector<std::pair<std::string, std::string>>& headers() const { return head_.headers(); }
     std::optional<std::string> header(const std::string& name) const;
+    // Every line of that name, joined by ", "; nothing when there is none.
+    std::optional<std::string> combinedHeader(const std::string& name) const;
 
     // FTP: the last line the server answered.
     const std::string& lastServerLine() const { return lastServerLine_; }

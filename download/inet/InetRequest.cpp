@@ -83,7 +83,7 @@ std::unique_ptr<Request> Request::openHttp(std::shared_ptr<Connection> connectio
 }
 
 std::unique_ptr<Request> Request::openUrl(std::shared_ptr<Session> session, const std::string& url,
-                                          std::uint32_t flags) {
+                                          std::uint32_t flags, const std::vector<std::string>& headers) {
     if (!session || session->closed()) {
         setLastError(kErrInvalidHandle);
         return nullptr;
@@ -114,6 +114,11 @@ std::unique_ptr<Request> Request::openUrl(std::shared_ptr<Session> session, cons
     request->protocols_ = protocols;
     if (flags & kFlagPragmaNoCache && handleType == kHandleHttpRequest)
         request->headers_.push_back("Pragma: no-cache");
+    if (handleType == kHandleHttpRequest) {
+        for (const std::string& line : headers) {
+            if (!request->addHeader(line)) return nullptr;
+        }
+    }
     if (!request->perform(handleType == kHandleHttpRequest && !(flags & kFlagNoAutoRedirect))) return nullptr;
     return request;
 }
@@ -251,6 +256,18 @@ std::optional<std::string> Request::queryInfo(int level, std::size_t bufferSize)
             break;
         case kQueryLastModified:
             text = exchange_->header("Last-Modified");
+            break;
+        // Sent more than once, these read as one line joined by ", ", as a
+        // list field combines: a repeated Content-Range or ETag then names no
+        // range and matches no tag, instead of the first one passing.
+        case kQueryAcceptRanges:
+            text = exchange_->combinedHeader("Accept-Ranges");
+            break;
+        case kQueryContentRange:
+            text = exchange_->combinedHeader("Content-Range");
+            break;
+        case kQueryETag:
+            text = exchange_->combinedHeader("ETag");
             break;
         case kQueryRawHeaders:
             if (!exchange_->statusLine().empty()) {

@@ -35,6 +35,9 @@ constexpr int kQueryLastModified = 11;
 constexpr int kQueryStatusCode = 19;
 constexpr int kQueryRawHeaders = 21;  // status line and header lines, each ended by a NUL
 constexpr int kQueryLocation = 33;
+constexpr int kQueryAcceptRanges = 42;
+constexpr int kQueryContentRange = 53;
+constexpr int kQueryETag = 54;
 
 // Handle types.
 constexpr int kHandleFtpFile = 7;
@@ -57,8 +60,9 @@ public:
                                              std::uint32_t flags);
     // Opens and sends a GET for an absolute http, https, ftp or file URL,
     // returning once the response head (or the first bytes) has arrived.
+    // `headers` ("Name: value" lines) go with an http or https request.
     static std::unique_ptr<Request> openUrl(std::shared_ptr<Session> session, const std::string& url,
-                                            std::uint32_t flags);
+                                            std::uint32_t flags, const std::vector<std::string>& headers = {});
     // Opens an FTP file for reading; `path` as the server names it.
     static std::unique_ptr<Request> openFtpFile(std::shared_ptr<Connection> connection, const std::string& path,
                                                 std::uint32_t flags);

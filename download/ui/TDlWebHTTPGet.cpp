@@ -224,6 +224,10 @@ void TDlWebHTTPGet::Prepare() {
     currentItem_ = &item;
     item.URL = URL;
     SetUpItem(item);
+    // The song continues where it stopped; what its page brings does not.
+    item.ContinueTransfer = ContinueDownloads;
+    if (!item.SaveFolder.empty())
+        item.KeepName = DestinationName.empty() ? DefaultFileName(URL) : SafeDestinationName(DestinationName);
     item.AcceptTypes = joined(AcceptTypes, "\r\n");
     item.SetUserName(UserName);
     item.SetPassword(Password);

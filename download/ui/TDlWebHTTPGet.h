@@ -57,6 +57,11 @@ public:
     // The file name of the prepared item; empty: the name made from the URL.
     std::string DestinationName;
     TDlDownloadParams DownloadParams;
+    // The song's download picks up where it stopped: within a run when the
+    // line breaks, and across runs from the part file a failed or cancelled
+    // download of the same URL to the same name kept (see
+    // TDlDownloadItem::ContinueTransfer). On unless turned off.
+    bool ContinueDownloads = true;
     TOnDlWebProgress OnProgress;
     TDlNotifyEvent OnProcessed;
     TOnDlWebGetFileName OnGetFileName;

@@ -1,8 +1,10 @@
 #pragma once
 // Shared pieces of the engine tests: bounded event pumping on the UI thread,
 // canned HTTP answers, and a recorder of the reports a run delivers.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -58,6 +60,16 @@ inline std::string httpResponse(const std::string& status, const std::string& he
     std::string head = "HTTP/1.1 " + status + "\r\n" + headers;
     if (withLength) head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
     return head + "Connection: close\r\n\r\n" + body;
+}
+
+// The names in a folder, sorted; none when it is not there.
+inline std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 inline std::string localUrl(int port, const std::string& path) {

@@ -3,6 +3,7 @@
 // (tests/support/HostileScripts.h) on loopback.
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "download/DlFileWriting.h"
+#include "download/KeptPart.h"
 #include "download/PartFile.h"
 #include "download/TDlDownloads.h"
 #include "tests/download/DownloadTestSupport.h"
@@ -248,7 +250,7 @@ TEST(HostileServer, LeftPartFilesGoButHeldOnesStay) {
     EXPECT_EQ(std::count(names.begin(), names.end(), ".brelvo-123.part"), 0);
     EXPECT_EQ(std::count(names.begin(), names.end(), heldName), 1);
     EXPECT_EQ(item.Data.TakeName((folder.path() / "song.mp3").string(), 0), 0);
-    EXPECT_EQ(dl::RemoveStalePartFiles(folder.path().string()), 0);  // the held one is not stale
+    EXPECT_EQ(dl::SweepPartFiles(folder.path().string(), nullptr, std::time(nullptr)), 0);  // the held one is not stale
     held.reset();
     EXPECT_EQ(namesIn(folder.path()), std::vector<std::string>{"song.mp3"});
 }

@@ -82,9 +82,9 @@ protected:
         return testsupport::runTool(testsupport::toolNextToTests("dlget"), args, std::chrono::seconds(20));
     }
     std::string line(const char* state, int code, const std::string& message, const std::string& file,
-                     const std::string& path) {
+                     const std::string& path, int continued = 0) {
         return std::string(state) + "\t" + std::to_string(code) + "\t" + message + "\t" + file + "\t" +
-               server_.url(path) + "\n";
+               server_.url(path) + "\t" + std::to_string(continued) + "\n";
     }
     std::string saved(const std::string& name) const { return (work_.path() / "downmp3" / name).string(); }
 
@@ -265,7 +265,7 @@ TEST_F(DlgetTool, AnInterruptStopsTheDownloadWithoutAFile) {
             EXPECT_TRUE(std::none_of(names.begin(), names.end(), [](const std::string& n) { return n.rfind(".brelvo-", 0) == 0; }));
             continue;
         }
-        EXPECT_EQ(tool.out(), "failed\t6\tStopped\t\t" + url + "\n") << tool.err();
+        EXPECT_EQ(tool.out(), "failed\t6\tStopped\t\t" + url + "\t0\n") << tool.err();
         // Hidden files included: nothing of the download stays.
         EXPECT_TRUE(names.empty());
     }

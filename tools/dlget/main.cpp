@@ -1,14 +1,15 @@
 // dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]
 //       [--check-only] [--load-images] [--connect-timeout SECONDS]
-//       [--data-timeout SECONDS] URL
+//       [--data-timeout SECONDS] [--no-continue] URL
 // The download component without its window, for scripts and black-box
 // tests: it runs the same asynchronous run the progress window starts (one
 // download thread, the component's handlers reached through the notifier on
 // this thread's event loop, page mode included), then prints one line per
 // item of the collection:
-//   state TAB ErrorCode TAB ErrorMessage TAB LocalFileName TAB URL
-// with state "finished" or "failed" and LocalFileName empty when no file was
-// written. Exit status 0 when every item finished with code 0 and its file
+//   state TAB ErrorCode TAB ErrorMessage TAB LocalFileName TAB URL TAB continued
+// with state "finished" or "failed", LocalFileName empty when no file was
+// written, and continued the item's Continuations (how often the download
+// picked up where it had stopped). Exit status 0 when every item finished with code 0 and its file
 // written (with --check-only: finished with code 0), else 1; 2 for a wrong
 // argument (--help prints the usage and exits with 0).
 #include <cerrno>
@@ -35,7 +36,7 @@ constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]\n"
     "             [--check-only] [--load-images] [--connect-timeout SECONDS]\n"
-    "             [--data-timeout SECONDS] URL\n"
+    "             [--data-timeout SECONDS] [--no-continue] URL\n"
     "  Downloads URL as BrelvoMP3's download component does, without its window,\n"
     "  into DIR (default downmp3/, made when missing) under NAME (default: the\n"
     "  host, \"_\" and the last part of the URL, made safe). An HTML answer is\n"
@@ -44,8 +45,13 @@ constexpr const char* kUsage =
     "  --older one last modified more than DAYS ago; --check-only fetches the\n"
     "  headers only. --connect-timeout limits connecting (default 30 s),\n"
     "  --data-timeout the silence of a server once connected (0, the default:\n"
-    "  30 s). Prints one line per item fetched:\n"
-    "    finished|failed TAB code TAB message TAB file written TAB URL\n"
+    "  30 s). A download that stops in the middle (the line drops, or the\n"
+    "  server falls silent) asks for the rest, up to 3 times; one that fails or\n"
+    "  is interrupted keeps its part file, and the next download of the same\n"
+    "  URL to the same name continues it. --no-continue turns both off.\n"
+    "  Prints one line per item fetched:\n"
+    "    finished|failed TAB code TAB message TAB file written TAB URL TAB continued\n"
+    "  where continued is how often the download picked up where it stopped.\n"
     "  Exit status 0 when every item finished without error and its file was\n"
     "  written (with --check-only: without error), else 1.\n";
 
@@ -56,6 +62,7 @@ struct Arguments {
     std::optional<std::int32_t> connectTimeout;
     std::optional<std::int32_t> dataTimeout;
     std::string url;
+    bool continuing = true;
     bool help = false;
 };
 
@@ -121,6 +128,8 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
             args.params.CheckOnly = true;
         } else if (arg == "--load-images") {
             args.params.LoadImages = true;
+        } else if (arg == "--no-continue") {
+            args.continuing = false;
         } else if (arg.size() > 1 && arg.front() == '-') {
             return usageError("unknown option " + std::string(arg));
         } else if (haveUrl) {
@@ -160,6 +169,7 @@ int main(int argc, char** argv) {
     get.DownloadDir = args.dir;
     get.DestinationName = args.name;
     get.DownloadParams = args.params;
+    get.ContinueDownloads = args.continuing;
     if (args.connectTimeout || args.dataTimeout) {
         dl::TDlInternetOptions options = get.InternetOptions();
         if (args.connectTimeout) options.ConnectTimeout = *args.connectTimeout;
@@ -198,8 +208,9 @@ int main(int argc, char** argv) {
         // A download counts only once its file is there.
         const bool written = args.params.CheckOnly || !item.LocalFileName.empty();
         allFinished = allFinished && finished && written;
-        std::printf("%s\t%d\t%s\t%s\t%s\n", item.State == dl::dsFinished ? "finished" : "failed", item.ErrorCode,
-                    field(item.ErrorMessage).c_str(), field(item.LocalFileName).c_str(), field(item.URL).c_str());
+        std::printf("%s\t%d\t%s\t%s\t%s\t%d\n", item.State == dl::dsFinished ? "finished" : "failed",
+                    item.ErrorCode, field(item.ErrorMessage).c_str(), field(item.LocalFileName).c_str(),
+                    field(item.URL).c_str(), item.Continuations);
     }
     return allFinished ? 0 : 1;
 }
