@@ -50,6 +50,8 @@ QString httpReason(std::int32_t status, const QString& message) {
     if (status == 404 || status == 410) return QStringLiteral("服务器上没有这首歌") + http;
     if (status >= 500 && status <= 599) return QStringLiteral("服务器出错") + http;
     if (status >= 300 && status <= 399) return QStringLiteral("服务器要求转到别处，却没有给出新地址") + http;
+    // Refused answers to a request for the rest of a song: nothing was spliced.
+    if (status == 206 || status == 416) return QStringLiteral("服务器没能从断开的地方接着发送歌曲") + http;
     if (status == 401 || status == 403 || status == 407) return QStringLiteral("服务器拒绝了下载") + http;
     return QStringLiteral("服务器没有给出歌曲：") + message + http;
 }
@@ -83,6 +85,7 @@ DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std
         outcome.reason = QStringLiteral("没有选择歌曲，下载地址是空的");
         return outcome;
     }
+    outcome.continuations = item->Continuations;
     if (item->State == dl::dsFinished && item->ErrorCode == 0) {
         const QFileInfo file(QString::fromStdString(item->LocalFileName));
         if (!item->LocalFileName.empty() && file.isFile()) {
@@ -109,11 +112,23 @@ QString readableSize(std::int64_t bytes) {
     return QStringLiteral("%1 MB").arg(static_cast<double>(bytes) / (1024 * 1024), 0, 'f', 2);
 }
 
+namespace {
+
+// A song that arrived in pieces says so: the user sees that the line broke
+// and that nothing had to start over.
+QString continuedText(const DownloadOutcome& outcome, const QString& lead) {
+    if (outcome.continuations <= 0) return {};
+    return lead + QStringLiteral("断线后接着下载了 %1 次").arg(outcome.continuations);
+}
+
+}  // namespace
+
 QString outcomeLogLine(const QString& title, const DownloadOutcome& outcome) {
     switch (outcome.kind) {
     case DownloadOutcome::Kind::Saved:
         return QStringLiteral("下载完成：") + quotedTitle(title) + QStringLiteral("已保存为 ") + outcome.path +
-               QStringLiteral("（") + readableSize(outcome.size) + QStringLiteral("）");
+               QStringLiteral("（") + readableSize(outcome.size) + continuedText(outcome, QStringLiteral("，")) +
+               QStringLiteral("）");
     case DownloadOutcome::Kind::SavedAsPage:
         return QStringLiteral("下载的不是歌曲：") + quotedTitle(title) +
                QStringLiteral("的地址给出的是一个网页，已保存为网页 ") + outcome.path;
@@ -121,7 +136,9 @@ QString outcomeLogLine(const QString& title, const DownloadOutcome& outcome) {
         return QStringLiteral("已取消下载：") + quotedTitle(title) + QStringLiteral("，没有保存文件");
     case DownloadOutcome::Kind::Failed: break;
     }
-    return QStringLiteral("下载失败：") + quotedTitle(title) + QStringLiteral("，") + outcome.reason;
+    const QString continued = continuedText(outcome, {});
+    return QStringLiteral("下载失败：") + quotedTitle(title) + QStringLiteral("，") + outcome.reason +
+           (continued.isEmpty() ? QString() : QStringLiteral("（") + continued + QStringLiteral("）"));
 }
 
 QString batchSummaryLine(int saved, int pages, int failed, int notDownloaded) {

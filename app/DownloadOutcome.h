@@ -20,6 +20,7 @@ struct DownloadOutcome {
     QString path;          // the file written (Saved, SavedAsPage)
     std::int64_t size = 0; // its size in bytes
     QString reason;        // Failed: why, in the user's words
+    int continuations = 0; // how often the song was picked up where the line broke
 };
 
 // The outcome of a download that has ended: `item` is the component's

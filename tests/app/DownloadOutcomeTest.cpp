@@ -31,6 +31,8 @@ TEST(DownloadOutcome, EveryFailureCodeReadsInTheUsersWords) {
         {2, 301, "Redirect without location", QStringLiteral("服务器要求转到别处，却没有给出新地址（HTTP 301）")},
         {2, 403, "Access forbidden", QStringLiteral("服务器拒绝了下载（HTTP 403）")},
         {2, 418, "HTTP Error: 418", QStringLiteral("服务器没有给出歌曲：HTTP Error: 418（HTTP 418）")},
+        {2, 206, "HTTP Error: 206", QStringLiteral("服务器没能从断开的地方接着发送歌曲（HTTP 206）")},
+        {2, 416, "HTTP Error: 416", QStringLiteral("服务器没能从断开的地方接着发送歌曲（HTTP 416）")},
         {2, 0, "Not connected", QStringLiteral("没有连接到网络")},
         {6, 0, "Stopped", QStringLiteral("下载被停止")},
         {8, 200, "Size limit", QStringLiteral("歌曲超过了大小限制")},
@@ -105,6 +107,25 @@ TEST(DownloadOutcome, AFinishedItemIsSavedOnlyWithItsFile) {
     dl::TDlDownloads downloads;
     EXPECT_EQ(app::readOutcome(&downloads.AddItem(), false, 0).reason, QStringLiteral("没有选择歌曲，下载地址是空的"));
     EXPECT_EQ(app::readOutcome(nullptr, false, 0).kind, K::Failed);
+}
+
+// A song picked up where the line broke says how often, saved or failed.
+TEST(DownloadOutcome, TheLineSaysHowOftenASongWasContinued) {
+    using K = DownloadOutcome::Kind;
+    struct Case {
+        DownloadOutcome outcome;
+        QString line;
+    };
+    const std::vector<Case> cases = {
+        {{K::Saved, "/d/a.mp3", 2048, {}, 0}, QStringLiteral("下载完成：《a》已保存为 /d/a.mp3（2.0 KB）")},
+        {{K::Saved, "/d/a.mp3", 2048, {}, 3},
+         QStringLiteral("下载完成：《a》已保存为 /d/a.mp3（2.0 KB，断线后接着下载了 3 次）")},
+        {{K::Failed, {}, 0, QStringLiteral("连接中断，歌曲没有下载完整"), 0},
+         QStringLiteral("下载失败：《a》，连接中断，歌曲没有下载完整")},
+        {{K::Failed, {}, 0, QStringLiteral("连接中断，歌曲没有下载完整"), 1},
+         QStringLiteral("下载失败：《a》，连接中断，歌曲没有下载完整（断线后接着下载了 1 次）")},
+    };
+    for (const Case& c : cases) EXPECT_EQ(app::outcomeLogLine(QStringLiteral("a"), c.outcome), c.line);
 }
 
 TEST(DownloadOutcome, SizesForPeople) {
