@@ -103,44 +103,16 @@ std::string TDlWebHTTPGet::EncodeFormValue(std::string_view value) {
 
 bool TDlWebHTTPGet::Execute() {
     if (window_) return false;  // one progress window at a time
-    downloads_.ResetFinished();
-    auto window = std::make_unique<TDlWebDownload>();
-    window->Downloads = &downloads_;
-    window->OwnerWindow = ProgressWindowOwner;
-    if (!Caption.empty()) window->setWindowTitle(QString::fromStdString(Caption));
-    if (OnCustomizeForm) OnCustomizeForm(*this, *window);
-    window->HookDownloads();
-    Download(true, false);
-    window_ = window.get();
-    // Whatever ends the modal loop, the run is over and the window gone
-    // before Execute returns.
-    struct Ending {
-        TDlWebHTTPGet& self;
-        TDlWebDownload& window;
-        ~Ending() {
-            window.UnhookDownloads();
-            self.FinishRun();
-            self.window_ = nullptr;
-        }
-    } ending{*this, *window};
-    return window->exec() == 1;
+    return ShowProgressWindow(1, nullptr);
 }
 
 bool TDlWebHTTPGet::ExecuteBatch(int count, const TDlBatchPrepare& prepare, const TDlBatchEnded& ended) {
     if (window_ || count < 1) return false;
     int index = 0;
     prepare(index);
-    downloads_.ResetFinished();
-    auto window = std::make_unique<TDlWebDownload>();
-    window->Downloads = &downloads_;
-    window->SetRunCount(count);
-    window->OwnerWindow = ProgressWindowOwner;
-    if (!Caption.empty()) window->setWindowTitle(QString::fromStdString(Caption));
-    if (OnCustomizeForm) OnCustomizeForm(*this, *window);
-    window->HookDownloads();
     // Announced after each run that was not cancelled, once its manager
     // thread has ended: tell it, then start the next one in the same window.
-    window->OnFinished = [&](TDlWebDownload& form) {
+    const bool finished = ShowProgressWindow(count, [&](TDlWebDownload& form) {
         ended(index, false);
         if (++index >= count || !form.isVisible()) {
             form.CloseBtnClick();
@@ -151,26 +123,37 @@ bool TDlWebHTTPGet::ExecuteBatch(int count, const TDlBatchPrepare& prepare, cons
         downloads_.ResetFinished();
         Download(true, false);
         form.StartRun();
-    };
-    Download(true, false);
-    window_ = window.get();
-    bool finished = false;
-    {
-        struct Ending {
-            TDlWebHTTPGet& self;
-            TDlWebDownload& window;
-            ~Ending() {
-                window.UnhookDownloads();
-                self.FinishRun();
-                self.window_ = nullptr;
-            }
-        } ending{*this, *window};
-        finished = window->exec() == 1;
-    }
+    });
     // Cancelled, or closed in the moment between two runs: the download of
     // that moment is told all the same.
     if (index < count) ended(index, !finished);
     return finished;
+}
+
+bool TDlWebHTTPGet::ShowProgressWindow(int runs, std::function<void(TDlWebDownload&)> onFinished) {
+    downloads_.ResetFinished();
+    auto window = std::make_unique<TDlWebDownload>();
+    window->Downloads = &downloads_;
+    window->SetRunCount(runs);
+    window->OwnerWindow = ProgressWindowOwner;
+    if (!Caption.empty()) window->setWindowTitle(QString::fromStdString(Caption));
+    if (OnCustomizeForm) OnCustomizeForm(*this, *window);
+    window->HookDownloads();
+    if (onFinished) window->OnFinished = std::move(onFinished);
+    Download(true, false);
+    window_ = window.get();
+    // Whatever ends the modal loop, the run is over and the window gone
+    // before this returns.
+    struct Ending {
+        TDlWebHTTPGet& self;
+        TDlWebDownload& window;
+        ~Ending() {
+            window.UnhookDownloads();
+            self.FinishRun();
+            self.window_ = nullptr;
+        }
+    } ending{*this, *window};
+    return window->exec() == 1;
 }
 
 void TDlWebHTTPGet::FinishRun() {

@@ -133,6 +133,10 @@ private:
     std::string ClaimPath(const TDlDownloadItem& item, const std::string& folder, const std::string& name);
     void LoadPage(TDlDownloadItem& item, const std::string& pageFile, std::string& pageText);
     int AddPageResources(TDlHTMLObject& page, const TDlDownloadItem& pageItem);
+    // Shows the progress window modally for `runs` runs of the collection
+    // (the first prepared here; `onFinished` starts the others) and ends the
+    // run whatever ends the window. True unless cancelled.
+    bool ShowProgressWindow(int runs, std::function<void(TDlWebDownload&)> onFinished);
     void FinishRun();
 
     TDlWebConfig* webConfig_ = nullptr;
