@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -14,6 +15,7 @@
 
 #include "download/DlProgressText.h"
 #include "download/DlTexts.h"
+#include "download/ui/CaptionBar.h"
 #include "download/ui/CopyAnimation.h"
 
 namespace dl {
@@ -47,34 +49,39 @@ QPushButton* makeButton(QWidget* parent, const char* name, QRect geometry) {
 }  // namespace
 
 TDlWebDownload::TDlWebDownload(QWidget* parent)
-    // A title bar without any buttons: no system menu, no close box, no
-    // minimize or maximize box.
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
+    // No frame from the window manager: some draw minimize, maximize and
+    // close boxes on every frame they draw, whatever a window asks. The
+    // window draws its own title bar, which has no buttons at all.
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("DlWebDownload"));
     setWindowTitle(QString::fromLatin1(kTextDownloadCaption));
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);
     setFont(font);
-    // The controls sit at fixed places: a larger window is only grey, and a
-    // window manager that draws a maximize box anyway finds nothing to
-    // maximize.
-    setFixedSize(kClientWidth, kClientHeight);
+    TitleBar = new CaptionBar(this);
+    TitleBar->setGeometry(kFrameWidth, kFrameWidth, kClientWidth, CaptionBar::kHeight);
+    ClientArea = new QWidget(this);
+    ClientArea->setObjectName(QStringLiteral("ClientArea"));
+    ClientArea->setGeometry(kFrameWidth, kFrameWidth + CaptionBar::kHeight, kClientWidth, kClientHeight);
+    // The controls sit at fixed places: a larger window is only grey.
+    setFixedSize(kClientWidth + 2 * kFrameWidth, kClientHeight + CaptionBar::kHeight + 2 * kFrameWidth);
+    QWidget* const client = ClientArea;
 
-    StopBtn = makeButton(this, "StopBtn", QRect(275, 137, 80, 24));
-    ProgressBar = new QProgressBar(this);
+    StopBtn = makeButton(client, "StopBtn", QRect(275, 137, 80, 24));
+    ProgressBar = new QProgressBar(client);
     ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
     ProgressBar->setGeometry(9, 86, 345, 11);
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(false);
-    Label1 = makeLabel(this, "Label1", 10, 67);
-    DownloadLabel = makeValueLabel(this, "DownloadLabel", QRect(90, 67, 266, 13));
-    TransferLabel = makeLabel(this, "TransferLabel", 9, 103);
-    CPSLabel = makeValueLabel(this, "CPSLabel", QRect(90, 103, 143, 13));
-    CloseBtn = makeButton(this, "CloseBtn", QRect(191, 137, 77, 24));
-    Label2 = makeLabel(this, "Label2", 9, 119);
-    SizeLabel = makeValueLabel(this, "SizeLabel", QRect(90, 119, 143, 13));
-    CopyAnimate = new CopyAnimation(this);
+    Label1 = makeLabel(client, "Label1", 10, 67);
+    DownloadLabel = makeValueLabel(client, "DownloadLabel", QRect(90, 67, 266, 13));
+    TransferLabel = makeLabel(client, "TransferLabel", 9, 103);
+    CPSLabel = makeValueLabel(client, "CPSLabel", QRect(90, 103, 143, 13));
+    CloseBtn = makeButton(client, "CloseBtn", QRect(191, 137, 77, 24));
+    Label2 = makeLabel(client, "Label2", 9, 119);
+    SizeLabel = makeValueLabel(client, "SizeLabel", QRect(90, 119, 143, 13));
+    CopyAnimate = new CopyAnimation(client);
     CopyAnimate->setObjectName(QStringLiteral("CopyAnimate"));
     CopyAnimate->setGeometry(9, 8, 346, 56);
     setTabOrder(StopBtn, CloseBtn);
@@ -240,8 +247,18 @@ void TDlWebDownload::FormClose() {
     setResult(ResultCode);
 }
 
+void TDlWebDownload::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    // The frame: one dark line round the window, as a thin window border.
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Active, QPalette::Shadow));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
 void TDlWebDownload::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
+    if (TitleBar && (event->type() == QEvent::WindowTitleChange || event->type() == QEvent::ActivationChange))
+        TitleBar->update();
     if (event->type() != QEvent::WindowStateChange || !isMinimized() || runEnded()) return;
     // Checked once the window system's other changes of this moment have come
     // in: the window it belongs to may be minimized along with it.

@@ -17,6 +17,7 @@ class QPushButton;
 
 namespace dl {
 
+class CaptionBar;
 class CopyAnimation;
 
 class TDlWebDownload : public QDialog {
@@ -27,6 +28,8 @@ public:
     // Client area, in pixels whatever the screen density.
     static constexpr int kClientWidth = 361;
     static constexpr int kClientHeight = 168;
+    // The window draws its own frame and title bar round the client area.
+    static constexpr int kFrameWidth = 1;
 
     // Centred on the screen, captioned "Download" until told otherwise.
     explicit TDlWebDownload(QWidget* parent = nullptr);
@@ -44,6 +47,10 @@ public:
     QLabel* Label2 = nullptr;
     QLabel* SizeLabel = nullptr;
     CopyAnimation* CopyAnimate = nullptr;
+    // The title bar, with the window's caption and no buttons, and the
+    // client area below it that holds the controls above.
+    CaptionBar* TitleBar = nullptr;
+    QWidget* ClientArea = nullptr;
 
     // When set, the end of a run that was not cancelled is announced through
     // it (by a posted call) instead of closing the window.
@@ -88,6 +95,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void FormCreate();

@@ -12,7 +12,9 @@
 #include <vector>
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,6 +23,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "download/ui/CaptionBar.h"
 #include "download/ui/CopyAnimation.h"
 #include "download/ui/TDlWebDownload.h"
 #include "download/ui/TDlWebHTTPGet.h"
@@ -126,13 +129,18 @@ struct Session {
 
 TEST(ProgressWindow, LayoutTextsAndWindowFrame) {
     dl::TDlWebDownload window;
-    EXPECT_EQ(window.size(), QSize(361, 168));
+    // The client area lies below the window's own title bar, inside its frame.
+    EXPECT_EQ(window.ClientArea->size(), QSize(361, 168));
+    const int frame = dl::TDlWebDownload::kFrameWidth;
+    EXPECT_EQ(window.TitleBar->geometry(), QRect(frame, frame, 361, dl::CaptionBar::kHeight));
+    EXPECT_EQ(window.ClientArea->pos(), QPoint(frame, frame + dl::CaptionBar::kHeight));
+    EXPECT_EQ(window.size(), QSize(361 + 2 * frame, 168 + dl::CaptionBar::kHeight + 2 * frame));
     // Nothing to resize or maximize.
     EXPECT_EQ(window.minimumSize(), window.maximumSize());
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Download"));
+    // No frame asked of the window manager, so none of its buttons either.
     const Qt::WindowFlags flags = window.windowFlags();
-    EXPECT_TRUE(flags & Qt::WindowTitleHint);
-    EXPECT_TRUE(flags & Qt::CustomizeWindowHint);
+    EXPECT_TRUE(flags & Qt::FramelessWindowHint);
     EXPECT_FALSE(flags & (Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowMaximizeButtonHint | Qt::WindowContextHelpButtonHint));
     EXPECT_EQ(window.font().family(), QStringLiteral("Tahoma"));
@@ -172,7 +180,7 @@ TEST(ProgressWindow, LayoutTextsAndWindowFrame) {
     EXPECT_EQ(window.ProgressBar->maximum(), 100);
     EXPECT_FALSE(window.CopyAnimate->playing());
     // The animation lies on top of everything else.
-    EXPECT_EQ(window.children().last(), window.CopyAnimate);
+    EXPECT_EQ(window.ClientArea->children().last(), window.CopyAnimate);
     // Cancel first in the tab order, then Close.
     QWidget* next = window.StopBtn->nextInFocusChain();
     while (next != window.StopBtn && !(next->focusPolicy() & Qt::TabFocus)) next = next->nextInFocusChain();
@@ -459,6 +467,35 @@ TEST(ProgressWindow, CancelInPageModeFetchesAndWritesNothingMore) {
     EXPECT_TRUE(std::none_of(names.begin(), names.end(), [](const std::string& n) { return n.rfind(".brelvo-", 0) == 0; }));
     pumpUntil([] { return false; }, 100);
     EXPECT_EQ(pictures(), fetched);  // nothing fetched after the window ended
+}
+
+// The window's own title bar: its caption, shortened in the middle when too
+// long (the count of a batch stays in view), following every change; and a
+// drag on it moves the window.
+TEST(ProgressWindow, ItsTitleBarShowsTheCaptionAndMovesTheWindow) {
+    dl::TDlWebDownload window;
+    EXPECT_EQ(window.TitleBar->shownText(), QStringLiteral("Download"));
+    const QString longCaption = QStringLiteral("BrelvoMP3（4/5），正在下载歌曲...") + QString(80, QChar(u'歌')) +
+                                QStringLiteral("尾");
+    window.setWindowTitle(longCaption);
+    const QString shown = window.TitleBar->shownText();
+    EXPECT_NE(shown, longCaption);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("BrelvoMP3（4/5）"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("尾"))) << shown.toStdString();
+
+    window.move(100, 100);
+    window.show();
+    const QPoint grab = window.TitleBar->rect().center();
+    const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, window.TitleBar->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+        QApplication::sendEvent(window.TitleBar, &event);
+    };
+    send(QEvent::MouseButtonPress, grab, Qt::LeftButton);
+    send(QEvent::MouseMove, grab + QPoint(30, 20), Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, grab + QPoint(30, 20), Qt::NoButton);
+    send(QEvent::MouseMove, grab + QPoint(60, 60), Qt::NoButton);  // released: stays
+    EXPECT_EQ(window.pos(), QPoint(130, 120));
 }
 
 TEST(ProgressWindow, MinimizedAloneDuringTheRunItComesBack) {
