@@ -19,6 +19,12 @@ bool SearchPipeline::Relay::finished() const {
     return urlStage->Finished() && fetchStage->Finished() && cutStage->Finished();
 }
 
+SearchPipeline::StagesRunning SearchPipeline::currentStagesRunning() {
+    std::lock_guard lock(workersMutex_);
+    if (!current_) return {};
+    return {!current_->urlStage->Finished(), !current_->fetchStage->Finished(), !current_->cutStage->Finished()};
+}
+
 SearchPipeline::SearchPipeline(SearchState& state, SearchUi& ui, store::SongStore& store, PageFetcher& fetcher)
     : state_(state), ui_(ui), store_(store), fetcher_(fetcher) {}
 

@@ -46,6 +46,16 @@ public:
     // How long a stage waits for its turn before it ends (tests shorten it).
     void setStageWait(std::chrono::milliseconds wait) { stageWait_ = wait; }
 
+    // Which stages of the current search are still at work, so that a
+    // caller can wait for one to have given up instead of guessing how long
+    // that takes. All false when no search is current.
+    struct StagesRunning {
+        bool url = false;
+        bool fetch = false;
+        bool cut = false;
+    };
+    StagesRunning currentStagesRunning();
+
 private:
     // The three stages of one search, in relay order.
     struct Relay {

@@ -1,3 +1,7 @@
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 #include <QComboBox>
 #include <QToolButton>
 #include <gtest/gtest.h>
@@ -225,13 +229,40 @@ TEST_F(SearchPipelineTest, RefreshDuringSearchAnnouncesButStagesGoOn) {
 
 TEST_F(SearchPipelineTest, StageWaitLimitBreaksTheRelayOnASlowFetch) {
     form_->pipeline().setStageWait(std::chrono::milliseconds(200));
-    fetcher_->respond = [](const std::string&) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    // The first fetch is held until the other two stages have given up
+    // waiting for their turn, however long the machine takes for that.
+    // Shared with the fetch, which may outlive this body when a check fails.
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool released = false;
+        void release() {
+            {
+                std::lock_guard lock(mutex);
+                released = true;
+            }
+            changed.notify_all();
+        }
+    };
+    const auto gate = std::make_shared<Gate>();
+    struct ReleaseAtEnd {
+        std::shared_ptr<Gate> gate;
+        ~ReleaseAtEnd() { gate->release(); }
+    } releaseAtEnd{gate};
+    fetcher_->respond = [gate](const std::string&) {
+        std::unique_lock lock(gate->mutex);
+        gate->changed.wait_for(lock, std::chrono::seconds(60), [&] { return gate->released; });
         return std::string("<html></html>");
     };
     form_->Button1->click();
-    pumpFor(1800);
-    // The URL and cutting stages gave up waiting while the first fetch ran.
+    ASSERT_TRUE(pumpUntil([&] { return fetcher_->urls().size() == 1; }, 30000));
+    ASSERT_TRUE(pumpUntil([&] {
+        const auto running = form_->pipeline().currentStagesRunning();
+        return !running.url && !running.cut;
+    }, 30000));
+    gate->release();
+    // The fetching stage finds nobody to hand its page on to and ends too.
+    ASSERT_TRUE(pumpUntil([&] { return !form_->pipeline().currentStagesRunning().fetch; }, 30000));
     EXPECT_EQ(fetcher_->urls().size(), 1u);
     EXPECT_FALSE(searchEnabled());
     EXPECT_TRUE(stopEnabled());
