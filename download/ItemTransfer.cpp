@@ -15,6 +15,7 @@
 #include "download/DlFileNames.h"
 #include "download/DlHeaderParsing.h"
 #include "download/DlTexts.h"
+#include "download/ItemTransferRules.h"
 #include "download/PartFile.h"
 #include "download/TDlDownloadItem.h"
 #include "download/TDlDownloads.h"
@@ -30,35 +31,9 @@ namespace dl {
 
 namespace {
 
-// Size is a 32-bit count: a body that would pass it fails instead of wrapping.
-constexpr std::uint64_t kMaxSize = std::numeric_limits<std::uint32_t>::max();
-
-std::string trimBlanks(const std::string& text) {
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    if (begin == std::string::npos) return {};
-    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-}
-
-// The whole text as a non-negative decimal number; one too large for 64
-// bits reads as the largest.
-std::optional<std::uint64_t> decimal(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        value = value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10
-                    ? std::numeric_limits<std::uint64_t>::max()
-                    : value * 10 + digit;
-    }
-    return value;
-}
-
 bool isRedirectStatus(std::int32_t status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
-
-bool isHttpScheme(const std::string& scheme) { return SameText(scheme, "http") || SameText(scheme, "https"); }
 
 constexpr const char* kTextRedirectWithoutLocation = "Redirect without location";
 
@@ -77,27 +52,6 @@ std::vector<std::string> linesOf(const std::string& text) {
     }
     if (!line.empty()) lines.push_back(line);
     return lines;
-}
-
-// A stop in the middle of a body that asking for the rest may mend: the
-// connection dropped, was reset or fell silent past the data time limit.
-bool isBrokenLine(int error) {
-    return error == inet::kErrTimeout || error == inet::kErrConnectionAborted || error == inet::kErrConnectionReset;
-}
-
-// A request for the rest that got no answer for the same reasons, or could
-// not reach the server at all: worth another attempt after a longer pause.
-bool isUnanswered(int error) {
-    return isBrokenLine(error) || error == inet::kErrCannotConnect || error == inet::kErrNameNotResolved ||
-           error == inet::kErrInvalidServerResponse;
-}
-
-// A validator or address that can go into a request header as it is.
-bool fitsInHeader(const std::string& text) {
-    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < ' ' || byte == 0x7F;
-    });
 }
 
 inet::UrlComponents splitUrl(const std::string& url) {
@@ -218,7 +172,7 @@ void ItemTransfer::Guarded() {
     parts_ = splitUrl(url_);
     // What a page refers to is fetched over the web only: never a local
     // file or another scheme.
-    if (item_.IsLink && !isHttpScheme(parts_.scheme)) {
+    if (item_.IsLink && !IsHttpScheme(parts_.scheme)) {
         item_.FailItem(inet::kErrUnrecognizedScheme, InternetErrorText(inet::kErrUnrecognizedScheme));
         return;
     }
@@ -355,7 +309,7 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
     const std::string status = QueryHeader(request, inet::kQueryStatusCode);
     const bool ranged = rangeFrom_ > 0;
     if (!status.empty()) {
-        const auto number = decimal(status);
+        const auto number = DecimalNumber(status);
         item_.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
         if (item_.StatusCode != 200 && item_.StatusCode != 302 && !(ranged && item_.StatusCode == 206)) {
             item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
@@ -371,19 +325,13 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
     if (isRedirectStatus(item_.StatusCode) &&
         (location.find_first_not_of(" \t") == std::string::npos || !inet::combineUrl(request.finalUrl(), location)))
         item_.FailItem(kErrorNotConnected, kTextRedirectWithoutLocation);
-    item_.ContentType = trimBlanks(QueryHeader(request, inet::kQueryContentType));
+    item_.ContentType = TrimBlanks(QueryHeader(request, inet::kQueryContentType));
     if (!Accepted()) item_.FailItem(kErrorPrecondFailed, kTextPrecondFailed);
     ParseSetCookies(QueryHeader(request, inet::kQueryRawHeaders), item_.ReceivedCookies,
                     item_.StripCookieAttributes);
-    if (const auto length = decimal(QueryHeader(request, inet::kQueryContentLength))) length_ = *length;
+    if (const auto length = DecimalNumber(QueryHeader(request, inet::kQueryContentLength))) length_ = *length;
     const std::string modified = QueryHeader(request, inet::kQueryLastModified);
-    if (!modified.empty()) {
-        try {
-            item_.Date = ParseLastModified(modified);
-        } catch (const std::exception&) {
-            // Left as it was.
-        }
-    }
+    if (const auto date = LastModifiedDate(modified)) item_.Date = *date;
     if (item_.State == dsFailed) return;
     // A kept part file was asked to be continued.
     if (ranged) {
@@ -509,7 +457,7 @@ void ItemTransfer::ReadBody(std::unique_ptr<inet::Request>& request) {
         const bool shortRange = ok && rangeEnd_ != 0 && item_.Size < length_;
         if (ok && !shortRange) break;
         const int error = ok ? 0 : inet::lastError();
-        const Carrying carrying = ok || isBrokenLine(error) ? ContinueAfterStop(request) : Carrying::NotContinued;
+        const Carrying carrying = ok || IsBrokenLine(error) ? ContinueAfterStop(request) : Carrying::NotContinued;
         if (carrying == Carrying::Ended) return;
         if (carrying == Carrying::NotContinued) {
             if (shortRange) {
@@ -529,214 +477,6 @@ void ItemTransfer::ReadBody(std::unique_ptr<inet::Request>& request) {
     if (ok && !item_.Stopped && item_.State != dsFailed) {
         if (const int error = item_.Data.Flush()) FailWriting(error);
     }
-}
-
-// ---- continuing where the transfer stopped ------------------------------------
-
-bool ItemTransfer::MayContinue() const {
-    return item_.ContinueTransfer && item_.Method == dmGet && !item_.IsLink && !item_.CheckOnly &&
-           RequestBody().empty() && isHttpScheme(parts_.scheme);
-}
-
-void ItemTransfer::TakeUpKeptPart() {
-    if (item_.SaveFolder.empty() || item_.KeepName.empty()) return;
-    TDlDownloads* downloads = item_.Collection();
-    const bool continuing = MayContinue();
-    const AskedDownload asked{item_.URL, item_.KeepName, continuing};
-    if (downloads) downloads->SweepFolderOnce(item_.SaveFolder, &asked);
-    if (!continuing || item_.Stopped) return;
-    auto kept = dl::TakeUpKeptPart(item_.SaveFolder, item_.URL, item_.KeepName, std::time(nullptr));
-    if (!kept) return;
-    identity_ = kept->identity;
-    // Across runs only with a validator the server can check it by.
-    if (IfRangeValidator().empty() || item_.Data.MoveToFile(std::move(kept->file)) != 0) {
-        if (kept->file) kept->file->Remove();
-        item_.Data.Clear();
-        identity_ = PartIdentity();
-        return;
-    }
-    rangeFrom_ = identity_.held;
-    continuable_ = true;
-}
-
-std::string ItemTransfer::IfRangeValidator() const {
-    if (fitsInHeader(identity_.etag) && !inet::isWeakEntityTag(identity_.etag)) return identity_.etag;
-    if (fitsInHeader(identity_.lastModified)) return identity_.lastModified;
-    return {};
-}
-
-std::vector<std::string> ItemTransfer::RangeHeaders() const {
-    if (rangeFrom_ == 0) return {};
-    return inet::rangeRequestHeaders(rangeFrom_, IfRangeValidator());
-}
-
-ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& request, bool afterStop) {
-    const auto refused = [this] {
-        heldTrusted_ = false;
-        item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
-        return RangeAnswer::Refused;
-    };
-    if (item_.StatusCode == 200) {
-        // The whole file again: the song starts over with it, unless what
-        // comes now is a page where a song was coming.
-        if (afterStop && IsHtmlContentType(item_.ContentType)) return refused();
-        return RangeAnswer::StartsOver;
-    }
-    if (item_.StatusCode >= 500) {
-        // A server that cannot serve now says nothing against the bytes held.
-        item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
-        return RangeAnswer::Refused;
-    }
-    if (item_.StatusCode != 206) return refused();
-    // The rest, and only if it is the rest of the very file the bytes held
-    // came from: from the first byte missing, of the same whole length, with
-    // the same validators, and no more bytes than it says.
-    const auto range = inet::parseContentRange(QueryHeader(request, inet::kQueryContentRange));
-    if (!range || range->first != rangeFrom_ || !range->total) return refused();
-    if (identity_.length != 0 && *range->total != identity_.length) return refused();
-    if (const auto length = decimal(QueryHeader(request, inet::kQueryContentLength));
-        length && *length != range->count())
-        return refused();
-    const std::string etag = QueryHeader(request, inet::kQueryETag);
-    const std::string modified = QueryHeader(request, inet::kQueryLastModified);
-    if ((!etag.empty() && etag != identity_.etag) || (!modified.empty() && modified != identity_.lastModified))
-        return refused();
-    if (IsHtmlContentType(item_.ContentType)) return refused();
-    identity_.length = *range->total;
-    length_ = *range->total;
-    rangeEnd_ = range->last + 1;
-    if (item_.Date == 0 && !identity_.lastModified.empty()) {
-        try {
-            item_.Date = ParseLastModified(identity_.lastModified);
-        } catch (const std::exception&) {
-            // No date, then.
-        }
-    }
-    return RangeAnswer::Appends;
-}
-
-void ItemTransfer::TakeIdentity(const inet::Request& request) {
-    identity_ = PartIdentity();
-    identity_.url = item_.URL;
-    identity_.name = item_.KeepName;
-    identity_.etag = QueryHeader(request, inet::kQueryETag);
-    identity_.lastModified = QueryHeader(request, inet::kQueryLastModified);
-    identity_.length = length_;
-    heldTrusted_ = true;
-    rangeEnd_ = 0;
-    // Only a song's whole answer is continued, and only when the server
-    // does not rule it out and the rest can be told to be of the same file:
-    // by its validator, or at least by its length.
-    const std::string ranges = QueryHeader(request, inet::kQueryAcceptRanges);
-    continuable_ = MayContinue() && item_.StatusCode == 200 && !IsHtmlContentType(item_.ContentType) &&
-                   !SameText(trimBlanks(ranges), "none") && (length_ != 0 || !IfRangeValidator().empty());
-}
-
-void ItemTransfer::StartOver() {
-    // What was continued before counts for nothing now.
-    continuations_ = 0;
-    item_.Data.Clear();
-    item_.Size = 0;
-    item_.Percent = 0;
-    rangeFrom_ = 0;
-    rangeEnd_ = 0;
-}
-
-void ItemTransfer::ReadContinuationHead(inet::Request& request) {
-    if (request.handleType() != inet::kHandleHttpRequest) {
-        item_.FailItem(inet::kErrInvalidServerResponse, InternetErrorText(inet::kErrInvalidServerResponse));
-        return;
-    }
-    const auto status = decimal(QueryHeader(request, inet::kQueryStatusCode));
-    item_.StatusCode = status && *status <= 999 ? static_cast<std::int32_t>(*status) : 0;
-    item_.ContentType = trimBlanks(QueryHeader(request, inet::kQueryContentType));
-    switch (JudgeRangeAnswer(request, true)) {
-        case RangeAnswer::Appends:
-            ++continuations_;
-            break;
-        case RangeAnswer::StartsOver: {
-            StartOver();
-            const auto length = decimal(QueryHeader(request, inet::kQueryContentLength));
-            length_ = length.value_or(0);
-            const std::string modified = QueryHeader(request, inet::kQueryLastModified);
-            item_.Date = 0;
-            if (!modified.empty()) {
-                try {
-                    item_.Date = ParseLastModified(modified);
-                } catch (const std::exception&) {
-                    // No date, then.
-                }
-            }
-            TakeIdentity(request);
-            break;
-        }
-        case RangeAnswer::Refused:
-            return;
-    }
-    if (!Accepted()) {
-        item_.FailItem(kErrorPrecondFailed, kTextPrecondFailed);
-        return;
-    }
-    if (length_ > kMaxSize) {
-        item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
-        return;
-    }
-    // The limit holds over the whole song, whatever answer brings its rest.
-    PassesSizeLimit(length_);
-}
-
-// Kept for a later run: what a song's transfer wrote before the line broke
-// or the user stopped it, when the server can be asked for the rest of that
-// very file; not what a limit refused, nor what could not be written.
-bool ItemTransfer::ShouldKeep() const {
-    const std::int32_t code = item_.ErrorCode;
-    const bool lineOrStop = code == kErrorStopped || code == kErrorNotConnected || code >= 12000;
-    const std::uint64_t held = item_.Data.Size();
-    return continuable_ && heldTrusted_ && lineOrStop && !item_.KeepName.empty() && held > 0 &&
-           (identity_.length == 0 || held < identity_.length) && !IfRangeValidator().empty();
-}
-
-bool ItemTransfer::PauseBeforeContinuing() {
-    std::chrono::milliseconds pause{500};
-    if (TDlDownloads* downloads = item_.Collection()) {
-        pause = downloads->ContinuePause;
-        if (downloads->RunPointHook) downloads->RunPointHook(2);
-    }
-    pause *= 1 << std::min(continuationAttempts_, 10);
-    ++continuationAttempts_;
-    return session_->signal()->waitFor(pause) || item_.Stopped;
-}
-
-ItemTransfer::Carrying ItemTransfer::ContinueAfterStop(std::unique_ptr<inet::Request>& request) {
-    if (!continuable_ || !heldTrusted_ || item_.Size == 0 || continuationAttempts_ >= kMaxContinuations ||
-        (length_ != 0 && item_.Size >= length_))
-        return Carrying::NotContinued;
-    // The bytes held are on the disk before the rest is asked for.
-    if (!item_.SaveFolder.empty() && !item_.Data.InFile() && !StartPartFile()) return Carrying::Ended;
-    if (const int error = item_.Data.Flush()) {
-        FailWriting(error);
-        return Carrying::Ended;
-    }
-    request.reset();  // its connection goes
-    while (continuationAttempts_ < kMaxContinuations) {
-        if (PauseBeforeContinuing()) return Carrying::Ended;  // stopped: Run ends it as such
-        rangeFrom_ = item_.Size;
-        rangeEnd_ = 0;
-        inet::setLastError(0);
-        request = OpenRequest();
-        if (!request) {
-            if (item_.Stopped) return Carrying::Ended;
-            const int error = inet::lastError();
-            if (isUnanswered(error) && continuationAttempts_ < kMaxContinuations) continue;
-            RecordTransferError(item_);
-            item_.State = dsFailed;
-            return Carrying::Ended;
-        }
-        ReadContinuationHead(*request);
-        if (item_.State == dsFailed) return Carrying::Ended;
-        return Carrying::On;
-    }
-    return Carrying::Ended;
 }
 
 }  // namespace dl
