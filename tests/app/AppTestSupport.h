@@ -20,6 +20,7 @@
 #include "platform/ui/UiHandoff.h"
 #include "search/pipeline/PageFetcher.h"
 #include "store/SongStore.h"
+#include "tests/support/PumpEvents.h"
 #include "tests/support/TempDir.h"
 
 namespace apptest {
@@ -27,17 +28,7 @@ namespace apptest {
 // The test binary's main() owns the QApplication and the UI hand-off.
 inline QApplication& app() { return *qApp; }
 
-// Processes UI events until `done` or `limitMs` passes; returns `done()`.
-template <typename Pred>
-bool pumpUntil(Pred done, int limitMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
+using testsupport::pumpUntil;
 
 inline void pumpFor(int ms) {
     QElapsedTimer timer;

@@ -16,20 +16,11 @@
 #include <QElapsedTimer>
 
 #include "download/TDlDownloads.h"
+#include "tests/support/PumpEvents.h"
 
 namespace dltest {
 
-// Processes UI events until `done` or `limitMs` passes; returns `done()`.
-template <typename Pred>
-bool pumpUntil(Pred done, int limitMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
+using testsupport::pumpUntil;
 
 // Sets an environment variable for one scope and restores it after.
 class ScopedEnv {

@@ -21,20 +21,12 @@
 #include <QElapsedTimer>
 
 #include "download/ui/TDlWebHTTPGet.h"
+#include "tests/support/PumpEvents.h"
 #include "tests/support/TempDir.h"
 
 namespace uitest {
 
-template <typename Pred>
-bool pumpUntil(Pred done, int limitMs = 10000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
+using testsupport::pumpUntil;
 
 // An HTTP server on 127.0.0.1 (ephemeral port) with the routes the test
 // gives; it records each request's path. Stopped and joined when dropped.

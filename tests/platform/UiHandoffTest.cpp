@@ -9,6 +9,7 @@
 
 #include "platform/ui/UiHandoff.h"
 #include "tests/platform/PlatformTestApp.h"
+#include "tests/support/PumpEvents.h"
 
 using namespace std::chrono_literals;
 using platform::UiHandoff;
@@ -18,17 +19,7 @@ namespace {
 
 using platformtest::app;
 
-// Processes UI events until `done` or the limit passes.
-template <typename Pred>
-bool pumpUntil(Pred done, int limitMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < limitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(1ms);
-    }
-    return done();
-}
+using testsupport::pumpUntil;
 
 }  // namespace
 
