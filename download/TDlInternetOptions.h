@@ -42,8 +42,8 @@ public:
     void Assign(const TDlPersistent& source) override;
 
     std::int32_t ConnectRetries = 2;
-    std::int32_t ConnectTimeout = 30;  // seconds
-    std::int32_t DataTimeout = 0;      // seconds; 0 = no limit
+    std::int32_t ConnectTimeout = 30;  // seconds; 0 = the platform's 60
+    std::int32_t DataTimeout = 0;      // seconds without a byte; 0 = the platform's 30
     bool UseProxy = false;
     bool SocksProxy = false;            // no effect
     TDlSocksVersion SocksVersion = sv4; // no effect
