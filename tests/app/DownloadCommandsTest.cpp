@@ -132,7 +132,7 @@ protected:
         grid->scrollTo(index);
         const QPoint at = grid->visualRect(index).center();
         QTest::mouseClick(grid->viewport(), Qt::RightButton, Qt::NoModifier, at);
-        ASSERT_TRUE(pumpUntil([&] { return form_->PopupMenu1->isVisible(); }, 2000));
+        ASSERT_TRUE(pumpUntil([&] { return form_->PopupMenu1->isVisible(); }, 30000));
         // Returns when the command has ended: the download is modal.
         QTest::mouseClick(form_->PopupMenu1, Qt::LeftButton, Qt::NoModifier,
                           form_->PopupMenu1->actionGeometry(entry).center());

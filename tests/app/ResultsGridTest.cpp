@@ -293,7 +293,7 @@ TEST_F(ResultsGridTest, MenuShowsItsLeadingSeparator) {
     open(1);
     QMenu* menu = form_->PopupMenu1;
     menu->popup(QPoint(10, 10));
-    ASSERT_TRUE(apptest::pumpUntil([&] { return menu->isVisible(); }, 2000));
+    ASSERT_TRUE(apptest::pumpUntil([&] { return menu->isVisible(); }, 30000));
     const QImage picture = menu->grab().toImage();
     const auto actions = menu->actions();
     // Each separator, the first one included, draws its line inside its own

@@ -278,7 +278,7 @@ TEST_F(SearchPipelineTest, StopInterruptsABlockedFetchAndTheNextSearchFetchesAtO
     fetcher_->blockForever = false;
     fetcher_->respond = [](const std::string&) { return std::string("<html></html>"); };
     form_->Button1->click();
-    ASSERT_TRUE(pumpUntil([&] { return fetcher_->urls().size() >= 2; }, 2000));
+    ASSERT_TRUE(pumpUntil([&] { return fetcher_->urls().size() >= 2; }, 30000));
     EXPECT_EQ(pageOf(fetcher_->urls()[1]), 0);
     // The halted fetch logged nothing: no failure line for it.
     EXPECT_EQ(countLines(kFetchFailed), 0);

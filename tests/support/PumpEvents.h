@@ -10,8 +10,10 @@
 namespace testsupport {
 
 // Processes UI events until `done` or `limitMs` passes; returns `done()`.
+// The default bound only tells a hang from none: a sanitizer build on a
+// busy machine may take many times the usual time.
 template <typename Pred>
-bool pumpUntil(Pred done, int limitMs = 10000) {
+bool pumpUntil(Pred done, int limitMs = 60000) {
     QElapsedTimer timer;
     timer.start();
     while (!done() && timer.elapsed() < limitMs) {

@@ -20,6 +20,6 @@ struct ToolRun {
 std::filesystem::path toolNextToTests(const std::string& name);
 
 ToolRun runTool(const std::filesystem::path& tool, const std::vector<std::string>& args,
-                std::chrono::milliseconds limit = std::chrono::seconds(10));
+                std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 }  // namespace testsupport
