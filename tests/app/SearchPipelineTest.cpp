@@ -228,7 +228,9 @@ TEST_F(SearchPipelineTest, RefreshDuringSearchAnnouncesButStagesGoOn) {
 }
 
 TEST_F(SearchPipelineTest, StageWaitLimitBreaksTheRelayOnASlowFetch) {
-    form_->pipeline().setStageWait(std::chrono::milliseconds(200));
+    // Long enough that the relay cannot break before the first fetch, even on
+    // a busy machine under a sanitizer: what breaks it here is the held fetch.
+    form_->pipeline().setStageWait(std::chrono::milliseconds(3000));
     // The first fetch is held until the other two stages have given up
     // waiting for their turn, however long the machine takes for that.
     // Shared with the fetch, which may outlive this body when a check fails.
