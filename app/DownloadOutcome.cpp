@@ -4,8 +4,8 @@
 
 #include <QFileInfo>
 
-#include "download/DlFileNames.h"
-#include "download/TDlDownloadItem.h"
+#include "download/files/DlFileNames.h"
+#include "download/engine/TDlDownloadItem.h"
 
 namespace app {
 namespace {

@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "download/TDlInternetOptions.h"
+#include "download/engine/TDlInternetOptions.h"
+#include "download/values/AddressText.h"
 #include "download/inet/InetRequestUrl.h"
 #include "download/inet/InetUrl.h"
 
@@ -23,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!parts->extraInfo.empty() && parts->extraInfo[0] != '?' && parts->extraInfo[0] != '#') std::abort();
     }
     std::string scheme, host;
-    dl::TDlInternetOptions::SplitSchemeAndHost(text, scheme, host);
+    dl::SplitSchemeAndHost(text, scheme, host);
     if (host.find('/') != std::string::npos || host.find(':') != std::string::npos) std::abort();
     dl::TDlInternetOptions::IsLocalURL(text);
     return 0;

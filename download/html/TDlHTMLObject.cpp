@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "download/html/AsciiCase.h"
+#include "download/values/AsciiCase.h"
 #include "download/html/LinkText.h"
 #include "download/html/TDlWebHTMLLex.h"
 #include "download/html/UrlResolve.h"

@@ -1,6 +1,6 @@
 #include "download/html/TDlWebTagToken.h"
 
-#include "download/html/AsciiCase.h"
+#include "download/values/AsciiCase.h"
 
 namespace dl {
 

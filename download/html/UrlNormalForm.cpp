@@ -1,6 +1,6 @@
 #include "download/html/UrlNormalForm.h"
 
-#include "download/html/AsciiCase.h"
+#include "download/values/AsciiCase.h"
 #include "download/inet/InetUrl.h"
 
 namespace dl {

@@ -8,11 +8,11 @@
 
 #include <QString>
 
-#include "download/DlFileErrors.h"
-#include "download/DlFileNames.h"
-#include "download/DlFileWriting.h"
-#include "download/DlTexts.h"
-#include "download/PartFile.h"
+#include "download/files/DlFileErrors.h"
+#include "download/files/DlFileNames.h"
+#include "download/files/DlFileWriting.h"
+#include "download/texts/DlTexts.h"
+#include "download/files/PartFile.h"
 #include "download/html/TDlHTMLLink.h"
 #include "download/html/TDlHTMLObject.h"
 #include "download/ui/TDlWebDownload.h"

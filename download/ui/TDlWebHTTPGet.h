@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "download/ItemData.h"
-#include "download/TDlDownloadParams.h"
-#include "download/TDlDownloads.h"
-#include "download/TDlInternetOptions.h"
+#include "download/engine/ItemData.h"
+#include "download/component/TDlDownloadParams.h"
+#include "download/engine/TDlDownloads.h"
+#include "download/engine/TDlInternetOptions.h"
 #include "download/html/PageAddresses.h"
 
 class QWidget;

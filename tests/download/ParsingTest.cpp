@@ -9,11 +9,11 @@
 
 #include <gtest/gtest.h>
 
-#include "download/DlHeaderParsing.h"
-#include "download/DlTexts.h"
-#include "download/ReceiveBuffer.h"
-#include "download/TDlDownloads.h"
-#include "download/TDlPersistent.h"
+#include "download/engine/DlHeaderParsing.h"
+#include "download/texts/DlTexts.h"
+#include "download/engine/ReceiveBuffer.h"
+#include "download/engine/TDlDownloads.h"
+#include "download/engine/TDlPersistent.h"
 #include "download/inet/InetErrors.h"
 
 using dl::EncodeDateTime;

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "download/DlDateTime.h"
+#include "download/values/DlDateTime.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "tests/download_ui/UiTestSupport.h"
 

@@ -12,8 +12,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "download/KeptPart.h"
-#include "download/PartFile.h"
+#include "download/files/KeptPart.h"
+#include "download/files/PartFile.h"
 #include "download/ui/TDlWebDownload.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "tests/download_ui/UiTestSupport.h"

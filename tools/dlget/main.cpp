@@ -25,7 +25,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include "download/TDlDownloads.h"
+#include "download/engine/TDlDownloads.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"

@@ -1,0 +1,58 @@
+#include "download/engine/ItemTransferRules.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "download/engine/DlHeaderParsing.h"
+#include "download/texts/DlTexts.h"
+#include "download/inet/InetErrors.h"
+
+namespace dl {
+
+std::string TrimBlanks(const std::string& text) {
+    const auto begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) return {};
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+std::optional<std::uint64_t> DecimalNumber(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        value = value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10
+                    ? std::numeric_limits<std::uint64_t>::max()
+                    : value * 10 + digit;
+    }
+    return value;
+}
+
+std::optional<TDateTime> LastModifiedDate(const std::string& text) {
+    if (text.empty()) return std::nullopt;
+    try {
+        return ParseLastModified(text);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+bool IsHttpScheme(const std::string& scheme) { return SameText(scheme, "http") || SameText(scheme, "https"); }
+
+bool IsBrokenLine(int error) {
+    return error == inet::kErrTimeout || error == inet::kErrConnectionAborted || error == inet::kErrConnectionReset;
+}
+
+bool IsUnanswered(int error) {
+    return IsBrokenLine(error) || error == inet::kErrCannotConnect || error == inet::kErrNameNotResolved ||
+           error == inet::kErrInvalidServerResponse;
+}
+
+bool FitsInHeader(const std::string& text) {
+    return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < ' ' || byte == 0x7F;
+    });
+}
+
+}  // namespace dl
