@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "download/texts/DlTexts.h"
+#include "download/values/AsciiCase.h"
+#include "download/values/DecimalNumber.h"
 #include "download/values/EConvertError.h"
 
 namespace dl {
@@ -44,12 +46,9 @@ public:
     // The current token as an integer; raises when it is none.
     int integer() const {
         if (kind_ != Kind::Integer) throw EConvertError("Number expected");
-        long long value = 0;
-        for (char c : token_) {
-            value = value * 10 + (c - '0');
-            if (value > 0x7FFFFFFF) throw EConvertError("Number out of range");
-        }
-        return static_cast<int>(value);
+        const auto value = ParseDecimal(token_, DecimalOverflow::Refuse);
+        if (!value || *value > 0x7FFFFFFF) throw EConvertError("Number out of range");
+        return static_cast<int>(*value);
     }
 
 private:

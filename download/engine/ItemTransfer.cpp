@@ -15,6 +15,8 @@
 #include "download/files/DlFileNames.h"
 #include "download/engine/DlHeaderParsing.h"
 #include "download/texts/DlTexts.h"
+#include "download/values/AsciiCase.h"
+#include "download/values/DecimalNumber.h"
 #include "download/engine/ItemTransferRules.h"
 #include "download/files/PartFile.h"
 #include "download/engine/TDlDownloadItem.h"
@@ -309,7 +311,7 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
     const std::string status = QueryHeader(request, inet::kQueryStatusCode);
     const bool ranged = rangeFrom_ > 0;
     if (!status.empty()) {
-        const auto number = DecimalNumber(status);
+        const auto number = ParseDecimal(status, DecimalOverflow::Saturate);
         item_.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
         if (item_.StatusCode != 200 && item_.StatusCode != 302 && !(ranged && item_.StatusCode == 206)) {
             item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
@@ -329,7 +331,7 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
     if (!Accepted()) item_.FailItem(kErrorPrecondFailed, kTextPrecondFailed);
     ParseSetCookies(QueryHeader(request, inet::kQueryRawHeaders), item_.ReceivedCookies,
                     item_.StripCookieAttributes);
-    if (const auto length = DecimalNumber(QueryHeader(request, inet::kQueryContentLength))) length_ = *length;
+    if (const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate)) length_ = *length;
     const std::string modified = QueryHeader(request, inet::kQueryLastModified);
     if (const auto date = LastModifiedDate(modified)) item_.Date = *date;
     if (item_.State == dsFailed) return;

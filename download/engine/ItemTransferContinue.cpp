@@ -10,6 +10,8 @@
 #include "download/files/DlFileNames.h"
 #include "download/engine/DlHeaderParsing.h"
 #include "download/texts/DlTexts.h"
+#include "download/values/AsciiCase.h"
+#include "download/values/DecimalNumber.h"
 #include "download/engine/ItemTransferRules.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/engine/TDlDownloads.h"
@@ -81,7 +83,7 @@ ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& re
     const auto range = inet::parseContentRange(QueryHeader(request, inet::kQueryContentRange));
     if (!range || range->first != rangeFrom_ || !range->total) return refused();
     if (identity_.length != 0 && *range->total != identity_.length) return refused();
-    if (const auto length = DecimalNumber(QueryHeader(request, inet::kQueryContentLength));
+    if (const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate);
         length && *length != range->count())
         return refused();
     const std::string etag = QueryHeader(request, inet::kQueryETag);
@@ -128,7 +130,7 @@ void ItemTransfer::ReadContinuationHead(inet::Request& request) {
         item_.FailItem(inet::kErrInvalidServerResponse, InternetErrorText(inet::kErrInvalidServerResponse));
         return;
     }
-    const auto status = DecimalNumber(QueryHeader(request, inet::kQueryStatusCode));
+    const auto status = ParseDecimal(QueryHeader(request, inet::kQueryStatusCode), DecimalOverflow::Saturate);
     item_.StatusCode = status && *status <= 999 ? static_cast<std::int32_t>(*status) : 0;
     item_.ContentType = TrimBlanks(QueryHeader(request, inet::kQueryContentType));
     switch (JudgeRangeAnswer(request, true)) {
@@ -137,7 +139,7 @@ void ItemTransfer::ReadContinuationHead(inet::Request& request) {
             break;
         case RangeAnswer::StartsOver: {
             StartOver();
-            const auto length = DecimalNumber(QueryHeader(request, inet::kQueryContentLength));
+            const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate);
             length_ = length.value_or(0);
             item_.Date = LastModifiedDate(QueryHeader(request, inet::kQueryLastModified)).value_or(0);
             TakeIdentity(request);

@@ -5,6 +5,7 @@
 
 #include "download/engine/DlHeaderParsing.h"
 #include "download/texts/DlTexts.h"
+#include "download/values/AsciiCase.h"
 #include "download/inet/InetErrors.h"
 
 namespace dl {
@@ -13,19 +14,6 @@ std::string TrimBlanks(const std::string& text) {
     const auto begin = text.find_first_not_of(" \t\r\n");
     if (begin == std::string::npos) return {};
     return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
-}
-
-std::optional<std::uint64_t> DecimalNumber(const std::string& text) {
-    if (text.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        value = value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10
-                    ? std::numeric_limits<std::uint64_t>::max()
-                    : value * 10 + digit;
-    }
-    return value;
 }
 
 std::optional<TDateTime> LastModifiedDate(const std::string& text) {

@@ -15,10 +15,6 @@ constexpr std::uint64_t kMaxSize = std::numeric_limits<std::uint32_t>::max();
 
 std::string TrimBlanks(const std::string& text);
 
-// The whole text as a non-negative decimal number; one too large for 64
-// bits reads as the largest.
-std::optional<std::uint64_t> DecimalNumber(const std::string& text);
-
 // The date of a Last-Modified value; nothing when it is empty or unreadable.
 std::optional<TDateTime> LastModifiedDate(const std::string& text);
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "download/texts/DlTexts.h"
+#include "download/values/AsciiCase.h"
 #include "download/values/AddressText.h"
 #include "download/inet/InetConnection.h"
 #include "download/inet/InetSession.h"

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "download/inet/InetUrl.h"
+#include "download/values/AsciiCase.h"
 
 namespace dl {
 
@@ -16,8 +17,6 @@ constexpr std::size_t kHostRoom = 99;
 bool isAsciiAlnum(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
-
-char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -55,10 +54,7 @@ std::string PageFileName(const std::string& name) {
 }
 
 bool IsHtmlContentType(std::string_view contentType) {
-    constexpr std::string_view kHtml = "text/html";
-    const auto it = std::search(contentType.begin(), contentType.end(), kHtml.begin(), kHtml.end(),
-                                [](char a, char b) { return lowerAscii(a) == b; });
-    return it != contentType.end();
+    return ContainsText(contentType, "text/html");
 }
 
 std::string ExpandFolder(const std::string& folder) {

@@ -9,51 +9,30 @@
 #include <filesystem>
 #include <vector>
 
+#include "download/values/DecimalNumber.h"
+#include "download/values/PercentCoding.h"
+
 namespace dl {
 
 namespace {
 
 constexpr std::string_view kFirstLine = "BrelvoMP3 kept part 1";
 constexpr std::string_view kLastLine = "end";
-constexpr const char* kHex = "0123456789ABCDEF";
+bool isPlain(unsigned char c) { return IsVisibleNonPercentByte(c); }
 
-bool isPlain(unsigned char c) { return c > ' ' && c < 0x7F && c != '%'; }
-
-std::string encoded(std::string_view value) {
-    std::string text;
-    for (const char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (isPlain(byte)) {
-            text += c;
-        } else {
-            text += '%';
-            text += kHex[byte >> 4];
-            text += kHex[byte & 0x0F];
-        }
-    }
-    return text;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;  // written upper-case only: anything else was not written here
-}
+std::string encoded(std::string_view value) { return PercentEncode(value, isPlain); }
 
 std::optional<std::string> decoded(std::string_view text) {
     std::string value;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
         if (byte == '%') {
-            if (i + 2 >= text.size()) return std::nullopt;
-            const int high = hexValue(text[i + 1]);
-            const int low = hexValue(text[i + 2]);
-            if (high < 0 || low < 0) return std::nullopt;
-            const auto c = static_cast<unsigned char>(high * 16 + low);
+            // Written upper-case only: anything else was not written here.
+            const auto c = EscapedByteAt(text, i, HexDigits::UpperCase);
             // Each byte has one way of being written, so a file reads back
             // only as it was written.
-            if (isPlain(c)) return std::nullopt;
-            value += static_cast<char>(c);
+            if (!c || isPlain(*c)) return std::nullopt;
+            value += static_cast<char>(*c);
             i += 2;
         } else if (isPlain(byte)) {
             value += static_cast<char>(byte);
@@ -66,15 +45,8 @@ std::optional<std::string> decoded(std::string_view text) {
 
 // A plain decimal number without leading zeros that fits in 64 bits.
 std::optional<std::uint64_t> number(std::string_view text) {
-    if (text.empty() || text.size() > 20 || (text.size() > 1 && text[0] == '0')) return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
+    if (text.size() > 1 && text[0] == '0') return std::nullopt;
+    return ParseDecimal(text, DecimalOverflow::Refuse);
 }
 
 bool hasControlBytes(std::string_view text) {

@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 
 #include "download/inet/InetErrors.h"
+#include "download/values/AsciiCase.h"
 
 namespace inet {
 
@@ -38,12 +39,6 @@ std::string trimmed(std::string_view text) {
     auto begin = std::find_if(text.begin(), text.end(), notBlank);
     auto end = std::find_if(text.rbegin(), text.rend(), notBlank).base();
     return begin < end ? std::string(begin, end) : std::string();
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 }  // namespace
@@ -350,7 +345,7 @@ int Exchange::read(char* buffer, std::size_t size, std::size_t room, std::size_t
 
 std::optional<std::string> Exchange::header(const std::string& name) const {
     for (const auto& [key, value] : head_.headers()) {
-        if (equalsIgnoringCase(key, name)) return value;
+        if (dl::SameText(key, name)) return value;
     }
     return std::nullopt;
 }
@@ -358,7 +353,7 @@ std::optional<std::string> Exchange::header(const std::string& name) const {
 std::optional<std::string> Exchange::combinedHeader(const std::string& name) const {
     std::optional<std::string> combined;
     for (const auto& [key, value] : head_.headers()) {
-        if (!equalsIgnoringCase(key, name)) continue;
+        if (!dl::SameText(key, name)) continue;
         if (combined)
             *combined += ", " + value;
         else

@@ -1,26 +1,16 @@
 #include "download/inet/InetRequest.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "download/inet/InetErrors.h"
 #include "download/inet/InetExchange.h"
 #include "download/inet/InetRequestUrl.h"
 #include "download/inet/InetUrl.h"
+#include "download/values/AsciiCase.h"
 
 namespace inet {
 
 namespace {
-
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && lowerCase(text.substr(0, prefix.size())) == prefix;
-}
 
 std::string hostForUrl(const std::string& host) {
     if (host.find(':') != std::string::npos && host.front() != '[') return "[" + host + "]";
@@ -210,7 +200,7 @@ bool Request::perform(bool followRedirects) {
             return false;
         }
         const auto currentParts = crackUrl(url_);
-        if (!currentParts || lowerCase(currentParts->host) != lowerCase(nextParts->host)) {
+        if (!currentParts || !dl::SameText(currentParts->host, nextParts->host)) {
             // Credentials are for the server they were given for.
             userName_.clear();
             password_.clear();
@@ -221,7 +211,7 @@ bool Request::perform(bool followRedirects) {
             body_.clear();
             hasBody_ = false;
             headers_.erase(std::remove_if(headers_.begin(), headers_.end(),
-                                          [](const std::string& h) { return startsWithIgnoringCase(h, "content-type:"); }),
+                                          [](const std::string& h) { return dl::StartsWithText(h, "content-type:"); }),
                            headers_.end());
         }
         url_ = *next;

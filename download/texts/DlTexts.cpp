@@ -1,7 +1,5 @@
 #include "download/texts/DlTexts.h"
 
-#include <algorithm>
-#include <cctype>
 #include <map>
 
 namespace dl {
@@ -15,12 +13,6 @@ std::string withNumber(const char* pattern, int number) {
 }
 
 }  // namespace
-
-bool SameText(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
 
 std::string InternetErrorText(int error) {
     static const std::map<int, const char*> texts = {

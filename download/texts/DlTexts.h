@@ -1,7 +1,6 @@
 #pragma once
 // The download engine's entries of the program's message table, the texts of
-// the platform's error numbers and of HTTP statuses, and the engine's one way
-// of comparing texts ignoring case.
+// the platform's error numbers and of HTTP statuses.
 #include <string>
 #include <string_view>
 
@@ -22,9 +21,6 @@ inline constexpr const char* kTextTransferRate = "Transfer rate:";
 inline constexpr const char* kTextTotalSize = "Total size:";
 inline constexpr const char* kTextClose = "&Close";
 inline constexpr const char* kTextCancel = "Cancel";
-
-// Equal when compared byte by byte ignoring the case of ASCII letters.
-bool SameText(std::string_view a, std::string_view b);
 
 // The text for an error number: the table's, or "Internet Error: %d"; empty for 0.
 std::string InternetErrorText(int error);

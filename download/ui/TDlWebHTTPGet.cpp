@@ -16,6 +16,7 @@
 #include "download/html/TDlHTMLLink.h"
 #include "download/html/TDlHTMLObject.h"
 #include "download/ui/TDlWebDownload.h"
+#include "download/values/PercentCoding.h"
 
 namespace dl {
 
@@ -32,8 +33,6 @@ std::string joined(const std::vector<std::string>& lines, std::string_view separ
     }
     return text;
 }
-
-bool isAsciiAlnum(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
 // True when the resource's date lies more than `days` before now. Both are
 // taken as instants, so a clock change between them counts for nothing.
@@ -80,23 +79,9 @@ void TDlWebHTTPGet::ApplyWebConfig() {
 }
 
 std::string TDlWebHTTPGet::EncodeFormValue(std::string_view value) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    static constexpr std::string_view kKept = "!$'()*-.@_";
-    std::string encoded;
-    for (char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (isAsciiAlnum(byte) || kKept.find(c) != std::string_view::npos) {
-            encoded += c;
-        } else if (c == ' ') {
-            encoded += "%20";
-        } else {
-            // Bytes of 128 and above too: each byte of a UTF-8 character on its own.
-            encoded += '%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 0x0F];
-        }
-    }
-    return encoded;
+    // A blank is "%20" like any other byte written as an escape; so are the
+    // bytes of 128 and above, each byte of a UTF-8 character on its own.
+    return PercentEncode(value, IsFormValueByte);
 }
 
 // ---- running a download ----------------------------------------------------
