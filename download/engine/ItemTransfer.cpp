@@ -20,7 +20,6 @@
 #include "download/engine/ItemTransferRules.h"
 #include "download/files/PartFile.h"
 #include "download/engine/TDlDownloadItem.h"
-#include "download/engine/TDlDownloads.h"
 #include "download/inet/InetConnection.h"
 #include "download/inet/InetErrors.h"
 #include "download/inet/InetRange.h"
@@ -36,8 +35,6 @@ namespace {
 bool isRedirectStatus(std::int32_t status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
-
-constexpr const char* kTextRedirectWithoutLocation = "Redirect without location";
 
 // Lines as a string list reads them: at CR LF, CR or LF.
 std::vector<std::string> linesOf(const std::string& text) {
@@ -74,16 +71,16 @@ private:
 
 }  // namespace
 
-void RecordTransferError(TDlDownloadItem& item) {
+TransferOutcome Transfer(TDlDownloadItem& item, TransferContext& context) {
+    return ItemTransfer(item, context).Run();
+}
+
+void RecordTransferError(TDlDownloadItem& item, const inet::Error& error) {
     if (item.State == dsFailed) return;
-    item.ErrorCode = inet::lastError();
-    if (item.Stopped && item.ErrorCode == 0) item.ErrorCode = kErrorStopped;
+    item.ErrorCode = error.code;
+    if (item.Stopped && item.ErrorCode == kErrNone) item.ErrorCode = kErrStopped;
     item.ErrorMessage = InternetErrorText(item.ErrorCode);
-    if (item.ErrorCode == inet::kErrExtendedError) {
-        int error = 0;
-        item.ErrorMessage = inet::lastResponseInfo(error);
-        item.ErrorCode = error;
-    }
+    if (item.ErrorCode == kErrExtendedError) item.ErrorMessage = error.serverReply;
 }
 
 std::string QueryHeader(const inet::Request& request, int level) {
@@ -95,32 +92,32 @@ bool ItemTransfer::ConnectedTestPasses() const {
            TDlInternetOptions::IsLocalURL(item_.URL);
 }
 
-void ItemTransfer::FailNotConnected() { item_.FailItem(kErrorNotConnected, kTextNotConnected); }
+void ItemTransfer::FailNotConnected() { item_.FailItem(kErrServerRefused, kTextNotConnected); }
 
-void ItemTransfer::Notify(bool droppable) {
-    if (TDlDownloads* downloads = item_.Collection()) downloads->NotifyItem(item_, droppable);
-}
-
-void ItemTransfer::Run() {
-    if (item_.State != dsWaiting) return;
+TransferOutcome ItemTransfer::Run() {
+    if (item_.State != dsWaiting) return {};
     item_.HeaderPhase = false;
     item_.Stopped = false;
     item_.State = dsRunning;
     // A Stop that came after this item was handed out but before it ran
     // skipped it (it was not running yet): it ends as stopped at once.
-    if (TDlDownloads* downloads = item_.Collection(); downloads && downloads->Stopping) item_.Stopped = true;
-    inet::setLastError(0);
+    if (context_.IsStopping()) item_.Stopped = true;
     if (!ConnectedTestPasses()) {
         FailNotConnected();
     } else {
         try {
             Guarded();
         } catch (const std::exception& e) {
-            item_.FailItem(kErrorException, e.what());
+            item_.FailItem(kErrException, e.what());
         } catch (...) {
-            item_.FailItem(kErrorException, "Unknown exception");
+            item_.FailItem(kErrException, "Unknown exception");
         }
     }
+    Settle();
+    return Outcome();
+}
+
+void ItemTransfer::Settle() {
     if (item_.Stopped) EndStopped();
     if (item_.State != dsFailed) item_.State = dsFinished;
     item_.Continuations = continuations_;
@@ -128,42 +125,43 @@ void ItemTransfer::Run() {
     // name stays), unless it is kept for a later run to continue.
     if (item_.State == dsFailed && item_.Data.InFile()) {
         if (ShouldKeep())
-            item_.Data.Keep(identity_);
+            kept_ = item_.Data.Keep(identity_) == 0;
         else
             item_.Data.Clear();
     }
     item_.Percent = 100;
-    // The end report: the component writes the file here. A stopped item gets none.
-    if (!item_.Stopped) Notify(false);
-    if (item_.RemoveWhenDone) {
-        if (TDlDownloads* downloads = item_.Collection()) downloads->QueueRemoval(item_);
-    }
+}
+
+TransferOutcome ItemTransfer::Outcome() const {
+    TransferOutcome outcome;
+    outcome.ran = true;
+    outcome.stopped = item_.Stopped;
+    outcome.state = item_.State;
+    outcome.errorCode = item_.ErrorCode;
+    outcome.statusCode = item_.StatusCode;
+    outcome.continuations = item_.Continuations;
+    outcome.kept = kept_;
+    return outcome;
 }
 
 // A stopped item did not finish: it fails, with 6 "Stopped" unless it
 // already failed for a reason of its own (a limit, a file that cannot be
 // written) or the platform reported one before the stop.
 void ItemTransfer::EndStopped() {
-    if (item_.State == dsFailed && item_.ErrorCode != 0 && item_.ErrorCode != inet::kErrOperationCancelled &&
-        item_.ErrorCode != kErrorStopped)
+    if (item_.State == dsFailed && item_.ErrorCode != kErrNone && item_.ErrorCode != kErrOperationCancelled &&
+        item_.ErrorCode != kErrStopped)
         return;
-    item_.FailItem(kErrorStopped, kTextStopped);
+    item_.FailItem(kErrStopped);
 }
 
 void ItemTransfer::Guarded() {
-    Notify(false);  // the start report
-    std::shared_ptr<inet::Session> session = inet::Session::open(item_.Options.AgentName());
+    context_.Report(item_, ItemReport::Start);
+    session_ = inet::Session::open(item_.Options.AgentName());
     item_.Date = 0;
-    if (!session) {
-        RecordTransferError(item_);
-        item_.State = dsFailed;
-        return;
-    }
-    session_ = session;
-    item_.KeepInternetHandle(session);
+    item_.SetInternetHandle(session_);
     HandlesClosed closed([this] { item_.CloseHandles(); });
     if (!item_.Options.UseDefaultOptions) {
-        TDlInternetOptions::ApplyInternetOptions(*session, item_.Options);
+        TDlInternetOptions::ApplyInternetOptions(*session_, item_.Options);
         if (!ConnectedTestPasses()) {
             FailNotConnected();
             return;
@@ -175,18 +173,18 @@ void ItemTransfer::Guarded() {
     // What a page refers to is fetched over the web only: never a local
     // file or another scheme.
     if (item_.IsLink && !IsHttpScheme(parts_.scheme)) {
-        item_.FailItem(inet::kErrUnrecognizedScheme, InternetErrorText(inet::kErrUnrecognizedScheme));
+        item_.FailItem(kErrUnrecognizedScheme);
         return;
     }
     TakeUpKeptPart();
 
-    std::unique_ptr<inet::Request> request = OpenRequest();
-    if (!request || item_.State == dsFailed) {
-        RecordTransferError(item_);
+    Opened opened = OpenRequest();
+    if (!opened || item_.State == dsFailed) {
+        RecordTransferError(item_, opened.error());
         item_.State = dsFailed;
         return;
     }
-
+    std::unique_ptr<inet::Request> request = std::move(opened.value());
     if (request->handleType() == inet::kHandleHttpRequest) {
         ReadHeaders(*request);
     } else if (request->handleType() == inet::kHandleFileRequest && SameText(parts_.scheme, "FILE")) {
@@ -194,13 +192,13 @@ void ItemTransfer::Guarded() {
     }
     if (item_.State == dsFailed) return;
     if (length_ > kMaxSize || item_.Data.Size() > kMaxSize) {
-        item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
+        item_.FailItem(kErrConnectionAborted);
         return;
     }
     // The whole song's length, also when the bytes come after those held.
     item_.Size = static_cast<std::uint32_t>(length_);
     item_.HeaderPhase = true;
-    Notify(false);  // the after-headers report: the component's limits apply here
+    context_.Report(item_, ItemReport::AfterHeaders);  // the component's limits apply here
     item_.HeaderPhase = false;
     if (item_.State == dsRunning && !item_.CheckOnly && !PassesSizeLimit(length_)) return;
     // From here the bytes of the song held so far: those continued count.
@@ -208,10 +206,12 @@ void ItemTransfer::Guarded() {
     if (!item_.CheckOnly && !item_.Stopped && item_.State == dsRunning) ReadBody(request);
 }
 
-std::unique_ptr<inet::Request> ItemTransfer::OpenRequest() {
-    if (SameText(parts_.scheme, "HTTP")) return OpenHttp(session_);
-    if (SameText(parts_.scheme, "FTP")) return OpenFtp(session_);
-    if (item_.Stopped) return nullptr;
+// ---- the request -------------------------------------------------------------
+
+ItemTransfer::Opened ItemTransfer::OpenRequest() {
+    if (SameText(parts_.scheme, "HTTP")) return OpenHttp();
+    if (SameText(parts_.scheme, "FTP")) return OpenFtp();
+    if (item_.Stopped) return kErrStopped;
     return inet::Request::openUrl(session_, url_, inet::kFlagMakePersistent | inet::kFlagNeedFile, RangeHeaders());
 }
 
@@ -222,59 +222,57 @@ std::string ItemTransfer::RequestBody() const {
     return {};
 }
 
-std::unique_ptr<inet::Request> ItemTransfer::OpenHttp(const std::shared_ptr<inet::Session>& session) {
+ItemTransfer::Opened ItemTransfer::OpenHttp() {
+    if (item_.Stopped) return kErrStopped;
+    auto connection = inet::Connection::connect(session_, parts_.host, parts_.port, item_.UserName, item_.Password,
+                                                inet::Service::Http);
+    if (!connection) return connection.error();
+    item_.SetConnectionHandle(*connection);
+    TDlInternetOptions::ApplyProxyCredentials(**connection, item_.Options);
+    std::uint32_t flags = inet::kFlagKeepConnection;
+    if (item_.Reload) flags |= inet::kFlagReload | inet::kFlagPragmaNoCache;
+    if (item_.NoRedirect) flags |= inet::kFlagNoAutoRedirect;
+    const std::string referer = item_.Referer.empty() ? parts_.urlPath : item_.Referer;
+    // The query goes with the path (a song address may be "...?id=7"); a fragment never does.
+    std::string objectName = parts_.urlPath + parts_.extraInfo;
+    objectName = objectName.substr(0, objectName.find('#'));
+    if (item_.Stopped) return kErrStopped;
     const std::string verb = item_.Method == dmPost ? "POST" : "GET";
-    std::shared_ptr<inet::Connection> connection;
-    if (!item_.Stopped) {
-        connection = inet::Connection::connect(session, parts_.host, parts_.port, item_.UserName, item_.Password,
-                                               inet::Service::Http);
-        if (connection) item_.KeepConnectionHandle(connection);
-    }
-    std::unique_ptr<inet::Request> request;
-    if (connection) {
-        TDlInternetOptions::ApplyProxyCredentials(*connection, item_.Options);
-        std::uint32_t flags = inet::kFlagKeepConnection;
-        if (item_.Reload) flags |= inet::kFlagReload | inet::kFlagPragmaNoCache;
-        if (item_.NoRedirect) flags |= inet::kFlagNoAutoRedirect;
-        const std::string referer = item_.Referer.empty() ? parts_.urlPath : item_.Referer;
-        // The query goes with the path (a song address may be "...?id=7"); a fragment never does.
-        std::string objectName = parts_.urlPath + parts_.extraInfo;
-        objectName = objectName.substr(0, objectName.find('#'));
-        if (!item_.Stopped) request = inet::Request::openHttp(connection, verb, objectName, referer, flags);
-    }
+    Opened request = inet::Request::openHttp(*connection, verb, objectName, referer, flags);
+    if (!request) return request;
+    // A header that cannot be added is left out.
+    SendCookies(**request);
     const std::string body = RequestBody();
-    if (request && !item_.SendCookies.Empty()) {
-        std::string header = "Cookie: ";
-        bool first = true;
-        for (std::size_t i = 0; i < item_.SendCookies.Count(); ++i) {
-            const std::string name = item_.SendCookies.Name(i);
-            if (SameText(name, "expires") || SameText(name, "path")) continue;
-            if (!first) header += "; ";
-            header += name + "=" + item_.SendCookies.Value(i);
-            first = false;
-        }
-        request->addHeader(header);
-    }
-    if (request && !item_.Stopped && !body.empty()) request->addHeader("CONTENT-TYPE:application/x-www-form-urlencoded");
-    if (request) {
-        for (const std::string& line : RangeHeaders()) request->addHeader(line);
-    }
-    bool sent = false;
-    if (request && !item_.Stopped) sent = request->send(body);
-    // The caller records what went wrong: the last error stays as the send left it.
-    if (item_.Stopped || !sent) request.reset();
+    if (!item_.Stopped && !body.empty())
+        (void)(*request)->addHeader("CONTENT-TYPE:application/x-www-form-urlencoded");
+    for (const std::string& line : RangeHeaders()) (void)(*request)->addHeader(line);
+    if (item_.Stopped) return kErrStopped;
+    if (auto sent = (*request)->send(body); !sent) return sent.error();
+    if (item_.Stopped) return kErrStopped;
     return request;
 }
 
-std::unique_ptr<inet::Request> ItemTransfer::OpenFtp(const std::shared_ptr<inet::Session>& session) {
-    std::shared_ptr<inet::Connection> connection;
-    if (!item_.Stopped) {
-        connection = inet::Connection::connect(session, parts_.host, parts_.port, item_.UserName, item_.Password,
-                                               inet::Service::Ftp);
-        if (connection) item_.KeepConnectionHandle(connection);
+void ItemTransfer::SendCookies(inet::Request& request) const {
+    if (item_.SendCookies.Empty()) return;
+    std::string header = "Cookie: ";
+    bool first = true;
+    for (std::size_t i = 0; i < item_.SendCookies.Count(); ++i) {
+        const std::string name = item_.SendCookies.Name(i);
+        if (SameText(name, "expires") || SameText(name, "path")) continue;
+        if (!first) header += "; ";
+        header += name + "=" + item_.SendCookies.Value(i);
+        first = false;
     }
-    if (!connection) return nullptr;
-    if (const auto found = inet::ftpFindFirstFile(connection, parts_.urlPath)) {
+    (void)request.addHeader(header);
+}
+
+ItemTransfer::Opened ItemTransfer::OpenFtp() {
+    if (item_.Stopped) return kErrStopped;
+    auto connection = inet::Connection::connect(session_, parts_.host, parts_.port, item_.UserName, item_.Password,
+                                                inet::Service::Ftp);
+    if (!connection) return connection.error();
+    item_.SetConnectionHandle(*connection);
+    if (const auto found = inet::ftpFindFirstFile(*connection, parts_.urlPath)) {
         item_.Date = 0;
         if (found->modified) {
             try {
@@ -285,12 +283,15 @@ std::unique_ptr<inet::Request> ItemTransfer::OpenFtp(const std::shared_ptr<inet:
         }
         length_ = static_cast<std::uint64_t>(std::max<std::int64_t>(found->size, 0));
     } else if (item_.CheckOnly) {
-        RecordTransferError(item_);
+        RecordTransferError(item_, found.error());
         item_.State = dsFailed;
     }
-    if (item_.State == dsFailed) return nullptr;
-    return inet::Request::openFtpFile(connection, parts_.urlPath, inet::kFlagReload);
+    // A failed item opens nothing more; it has its error.
+    if (item_.State == dsFailed) return std::unique_ptr<inet::Request>();
+    return inet::Request::openFtpFile(*connection, parts_.urlPath, inet::kFlagReload);
 }
+
+// ---- the head of the answer ----------------------------------------------------
 
 bool ItemTransfer::Accepted() const {
     if (item_.ContentType.empty()) return true;
@@ -314,7 +315,7 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
         const auto number = ParseDecimal(status, DecimalOverflow::Saturate);
         item_.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
         if (item_.StatusCode != 200 && item_.StatusCode != 302 && !(ranged && item_.StatusCode == 206)) {
-            item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
+            item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
             // A server that cannot serve now says nothing against the bytes held.
             if (ranged && item_.StatusCode < 500) heldTrusted_ = false;
         }
@@ -326,12 +327,13 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
     // answer: its body must not pass for the song.
     if (isRedirectStatus(item_.StatusCode) &&
         (location.find_first_not_of(" \t") == std::string::npos || !inet::combineUrl(request.finalUrl(), location)))
-        item_.FailItem(kErrorNotConnected, kTextRedirectWithoutLocation);
+        item_.FailItem(kErrServerRefused, kTextRedirectWithoutLocation);
     item_.ContentType = TrimBlanks(QueryHeader(request, inet::kQueryContentType));
-    if (!Accepted()) item_.FailItem(kErrorPrecondFailed, kTextPrecondFailed);
+    if (!Accepted()) item_.FailItem(kErrPrecondFailed);
     ParseSetCookies(QueryHeader(request, inet::kQueryRawHeaders), item_.ReceivedCookies,
                     item_.StripCookieAttributes);
-    if (const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate)) length_ = *length;
+    if (const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate))
+        length_ = *length;
     const std::string modified = QueryHeader(request, inet::kQueryLastModified);
     if (const auto date = LastModifiedDate(modified)) item_.Date = *date;
     if (item_.State == dsFailed) return;
@@ -372,21 +374,20 @@ void ItemTransfer::ReadFileHeaders() {
 bool ItemTransfer::PassesSizeLimit(std::uint64_t size) {
     if (item_.SizeLimit == 0 || size <= item_.SizeLimit) return true;
     item_.Stopped = true;
-    item_.FailItem(kErrorSizeLimit, kTextSizeLimit);
+    item_.FailItem(kErrSizeLimit);
     return false;
 }
 
+// ---- the body ------------------------------------------------------------------
+
 // The bytes cannot be kept: the item fails at once (and still gets its end
 // report), reading no further.
-void ItemTransfer::FailWriting(int error) {
-    const FileFailure failure = FileFailureOf(error);
-    item_.FailItem(failure.code, failure.text);
-}
+void ItemTransfer::FailWriting(int error) { item_.FailItem(FileErrorOf(error)); }
 
 bool ItemTransfer::StartPartFile() {
     int error = MakeFolders(item_.SaveFolder);
     if (error == 0) {
-        if (TDlDownloads* downloads = item_.Collection()) downloads->SweepFolderOnce(item_.SaveFolder);
+        context_.SweepFolderOnce(item_.SaveFolder, nullptr);
         if (auto file = PartFile::Create(item_.SaveFolder, error)) error = item_.Data.MoveToFile(std::move(file));
     }
     if (error == 0) return true;
@@ -394,89 +395,123 @@ bool ItemTransfer::StartPartFile() {
     return false;
 }
 
+// Nothing is had ahead of the bytes: not the announced length in memory nor
+// on disk. They go to the part file as they come, but for a page, which is
+// held in memory up to its limit.
 void ItemTransfer::ReadBody(std::unique_ptr<inet::Request>& request) {
-    // Nothing is had ahead of the bytes: not the announced length in memory
-    // nor on disk. They go to the part file as they come, but for a page,
-    // which is held in memory up to its limit.
-    const bool toFile = !item_.SaveFolder.empty();
-    const bool page = IsHtmlContentType(item_.ContentType);
-    std::uint32_t t = platform::tickCount();
-    std::uint32_t lastReport = 0;
-    bool ok = true;
-    std::size_t n = 0;
+    Reading reading;
+    reading.toFile = !item_.SaveFolder.empty();
+    reading.page = IsHtmlContentType(item_.ContentType);
+    reading.lastTick = platform::tickCount();
     for (;;) {
-        do {
-            const std::uint32_t at = item_.Size;
-            // The part file (and its folder) is made with the first bytes: an
-            // empty answer leaves nothing behind.
-            if (toFile && !item_.Data.InFile() && at > 0 && (!page || at >= kPageInMemoryLimit) && !StartPartFile())
+        if (!ReadPass(*request, reading)) return;
+        switch (AfterPass(request, reading)) {
+            case Next::Finish:
+                FinishBody(reading);
                 return;
-            // Read straight to the bytes' place (memory, or the file's staging
-            // buffer): no copy on the way. Bytes that arrive beyond this read
-            // wait in place for the next.
-            std::size_t room = 0;
-            char* place = item_.Data.WritableTail(kReadChunk, room);
-            // Bytes bound for the file never wait in memory beyond what is taken,
-            // so they move there with nothing left in place; a page in memory
-            // takes none past its limit.
-            if (toFile && !item_.Data.InFile()) room = std::min(room, page ? kPageInMemoryLimit - at : kReadChunk);
-            ok = request->read(place, std::min(room, kReadChunk), room, n);
-            if (ok && n > 0) {
-                if (at + static_cast<std::uint64_t>(n) > kMaxSize) {
-                    item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
-                    break;
-                }
-                // More than the range its answer announced: that answer lied,
-                // and none of it may join the bytes held.
-                if (rangeEnd_ != 0 && at + static_cast<std::uint64_t>(n) > rangeEnd_) {
-                    heldTrusted_ = false;
-                    item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
-                    break;
-                }
-                const std::uint32_t now = platform::tickCount();
-                if (TDlDownloads* downloads = item_.Collection())
-                    downloads->AddTraffic(platform::ticksBetween(t, now), static_cast<std::int64_t>(n));
-                t = now;
-                const std::uint32_t size = at + static_cast<std::uint32_t>(n);
-                item_.Size = size;
-                if (length_ != 0)
-                    item_.Percent =
-                        static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
-                if (const int error = item_.Data.Commit(n)) {
-                    FailWriting(error);
-                    return;
-                }
-                // Never more than this one read past the limit.
-                if (!PassesSizeLimit(size)) return;
-                if (!item_.Stopped && platform::ticksBetween(lastReport, now) > kReportInterval) {
-                    lastReport = now;
-                    Notify(true);
-                }
-            }
-        } while (!item_.Stopped && ok && n > 0);
-        if (item_.Stopped || item_.State == dsFailed) break;
-        // A range that ended before the song did: the rest is still to come.
-        const bool shortRange = ok && rangeEnd_ != 0 && item_.Size < length_;
-        if (ok && !shortRange) break;
-        const int error = ok ? 0 : inet::lastError();
-        const Carrying carrying = ok || IsBrokenLine(error) ? ContinueAfterStop(request) : Carrying::NotContinued;
-        if (carrying == Carrying::Ended) return;
-        if (carrying == Carrying::NotContinued) {
-            if (shortRange) {
-                item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
+            case Next::Settled:
                 return;
-            }
-            inet::setLastError(error);
-            break;
+            case Next::ReadOn:
+                reading.lastTick = platform::tickCount();
+                break;
         }
-        t = platform::tickCount();
     }
-    if (!ok) {
-        RecordTransferError(item_);
-        if (item_.ErrorCode != 0) item_.State = dsFailed;
+}
+
+bool ItemTransfer::ReadPass(inet::Request& request, Reading& reading) {
+    std::size_t n = 0;
+    do {
+        const std::uint32_t at = item_.Size;
+        if (!ReadyFor(at, reading)) return false;
+        // Read straight to the bytes' place (memory, or the file's staging
+        // buffer): no copy on the way. Bytes that arrive beyond this read
+        // wait in place for the next.
+        std::size_t room = 0;
+        char* place = item_.Data.WritableTail(kReadChunk, room);
+        // Bytes bound for the file never wait in memory beyond what is taken,
+        // so they move there with nothing left in place; a page in memory
+        // takes none past its limit.
+        if (reading.toFile && !item_.Data.InFile())
+            room = std::min(room, reading.page ? kPageInMemoryLimit - at : kReadChunk);
+        const inet::Result<std::size_t> got = request.read(place, std::min(room, kReadChunk), room);
+        reading.ok = got.has_value();
+        reading.error = got.error();
+        n = got.value_or(0);
+        if (reading.ok && n > 0) {
+            const Taken taken = TakeBytes(at, n, reading);
+            if (taken == Taken::Settled) return false;
+            if (taken == Taken::Refused) break;
+        }
+    } while (!item_.Stopped && reading.ok && n > 0);
+    return true;
+}
+
+bool ItemTransfer::ReadyFor(std::uint32_t at, const Reading& reading) {
+    // The part file (and its folder) is made with the first bytes: an empty
+    // answer leaves nothing behind. A page waits in memory up to its limit.
+    if (reading.toFile && !item_.Data.InFile() && at > 0 && (!reading.page || at >= kPageInMemoryLimit))
+        return StartPartFile();
+    return true;
+}
+
+ItemTransfer::Taken ItemTransfer::TakeBytes(std::uint32_t at, std::size_t n, Reading& reading) {
+    if (at + static_cast<std::uint64_t>(n) > kMaxSize) {
+        item_.FailItem(kErrConnectionAborted);
+        return Taken::Refused;
     }
-    if (item_.Stopped && item_.ErrorCode == 0) RecordTransferError(item_);
-    if (ok && !item_.Stopped && item_.State != dsFailed) {
+    // More than the range its answer announced: that answer lied, and none
+    // of it may join the bytes held.
+    if (rangeEnd_ != 0 && at + static_cast<std::uint64_t>(n) > rangeEnd_) {
+        heldTrusted_ = false;
+        item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+        return Taken::Refused;
+    }
+    const std::uint32_t now = platform::tickCount();
+    context_.CountTraffic(platform::ticksBetween(reading.lastTick, now), static_cast<std::int64_t>(n));
+    reading.lastTick = now;
+    const std::uint32_t size = at + static_cast<std::uint32_t>(n);
+    item_.Size = size;
+    if (length_ != 0)
+        item_.Percent = static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
+    if (const int error = item_.Data.Commit(n)) {
+        FailWriting(error);
+        return Taken::Settled;
+    }
+    // Never more than this one read past the limit.
+    if (!PassesSizeLimit(size)) return Taken::Settled;
+    if (!item_.Stopped && platform::ticksBetween(reading.lastReport, now) > kReportInterval) {
+        reading.lastReport = now;
+        context_.Report(item_, ItemReport::Reading);
+    }
+    return Taken::Yes;
+}
+
+ItemTransfer::Next ItemTransfer::AfterPass(std::unique_ptr<inet::Request>& request, const Reading& reading) {
+    if (item_.Stopped || item_.State == dsFailed) return Next::Finish;
+    // A range that ended before the song did: the rest is still to come.
+    const bool shortRange = reading.ok && rangeEnd_ != 0 && item_.Size < length_;
+    if (reading.ok && !shortRange) return Next::Finish;
+    const bool mayMend = reading.ok || IsBrokenLine(reading.error.code);
+    switch (mayMend ? ContinueAfterStop(request) : Carrying::NotContinued) {
+        case Carrying::On:
+            return Next::ReadOn;
+        case Carrying::Ended:
+            return Next::Settled;
+        case Carrying::NotContinued:
+            break;
+    }
+    if (!shortRange) return Next::Finish;
+    item_.FailItem(kErrConnectionAborted);
+    return Next::Settled;
+}
+
+void ItemTransfer::FinishBody(const Reading& reading) {
+    if (!reading.ok) {
+        RecordTransferError(item_, reading.error);
+        if (item_.ErrorCode != kErrNone) item_.State = dsFailed;
+    }
+    if (item_.Stopped && item_.ErrorCode == kErrNone) RecordTransferError(item_, reading.error);
+    if (reading.ok && !item_.Stopped && item_.State != dsFailed) {
         if (const int error = item_.Data.Flush()) FailWriting(error);
     }
 }

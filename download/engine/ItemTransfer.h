@@ -2,13 +2,16 @@
 // The transfer of one download item, step by step: connected test, internet
 // handle and its options, connection and request, status and header checks,
 // the read loop into the item's data, and the reports to the UI thread at the
-// start, after the headers, during reading and at the end.
+// start, after the headers and during reading. It works on the item and the
+// context its download thread hands it, and on nothing else.
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "download/engine/TransferContext.h"
 #include "download/files/KeptPart.h"
+#include "download/inet/InetErrors.h"
 #include "download/inet/InetUrl.h"
 
 namespace inet {
@@ -18,62 +21,90 @@ class Session;
 
 namespace dl {
 
-class TDlDownloadItem;
-
 // Bytes asked for by one read.
 constexpr std::size_t kReadChunk = 16384;
 // Room for one header's text and its terminating NUL.
 constexpr std::size_t kHeaderBuffer = 1024;
 // Droppable progress reports come at most this often.
 constexpr std::uint32_t kReportInterval = 500;
-// Own error codes of the transfer.
-constexpr std::int32_t kErrorException = 1;
-constexpr std::int32_t kErrorNotConnected = 2;  // also: HTTP status other than 200 and 302
-constexpr std::int32_t kErrorStopped = 6;
-constexpr std::int32_t kErrorSizeLimit = 8;
-constexpr std::int32_t kErrorPrecondFailed = 412;
 // An HTML answer (page mode reads it) is held in memory up to this much;
 // beyond it, it goes to the part file like any other.
 constexpr std::size_t kPageInMemoryLimit = std::size_t(16) << 20;
 // A song whose transfer stopped is continued at most this often in a run.
 constexpr int kMaxContinuations = 3;
 
-// Records the calling thread's last Internet error in the item, unless the
-// item has already failed. Does not change the state.
-void RecordTransferError(TDlDownloadItem& item);
+// The transfer of a waiting item, up to its end: the item ends finished or
+// failed, with its code, its text and its bytes. The end report and leaving
+// the queue are its download thread's (TDlProcessDownloadThread).
+TransferOutcome Transfer(TDlDownloadItem& item, TransferContext& context);
+
+// Records the error a call failed with in the item, unless the item has
+// already failed: a stopped item with no error gets 6, an extended error the
+// server's reply as its text. Does not change the state.
+void RecordTransferError(TDlDownloadItem& item, const inet::Error& error);
 
 // A header of the request's final response; empty when absent or longer than
 // the header buffer.
 std::string QueryHeader(const inet::Request& request, int level);
 
+// The steps of Transfer.
 class ItemTransfer {
 public:
-    explicit ItemTransfer(TDlDownloadItem& item) : item_(item) {}
-    void Run();
+    ItemTransfer(TDlDownloadItem& item, TransferContext& context) : item_(item), context_(context) {}
+    TransferOutcome Run();
 
 private:
+    using Opened = inet::Result<std::unique_ptr<inet::Request>>;
+
     bool ConnectedTestPasses() const;
     void FailNotConnected();
     void Guarded();
     // The request for the item's URL by its scheme, asking for the bytes
-    // from rangeFrom_ on when that is not 0. Nothing, with the last error
-    // set, when it could not be sent.
-    std::unique_ptr<inet::Request> OpenRequest();
-    std::unique_ptr<inet::Request> OpenHttp(const std::shared_ptr<inet::Session>& session);
-    std::unique_ptr<inet::Request> OpenFtp(const std::shared_ptr<inet::Session>& session);
+    // from rangeFrom_ on when that is not 0.
+    Opened OpenRequest();
+    Opened OpenHttp();
+    Opened OpenFtp();
+    void SendCookies(inet::Request& request) const;
     void ReadHeaders(inet::Request& request);
     void ReadFileHeaders();
-    void ReadBody(std::unique_ptr<inet::Request>& request);
     // The part file in the item's folder; false when it failed the item.
     bool StartPartFile();
     void FailWriting(int error);
     bool PassesSizeLimit(std::uint64_t size);
+    // The end of the transfer: a stop made a failure, the part file kept
+    // or gone.
+    void Settle();
     void EndStopped();
     bool Accepted() const;
     std::string RequestBody() const;
-    void Notify(bool droppable);
+    TransferOutcome Outcome() const;
 
-    // ---- continuing where the transfer stopped ----
+    // ---- the body ----
+    // What the reads of the body have come to so far.
+    struct Reading {
+        bool toFile = false;        // the bytes go to a part file
+        bool page = false;          // an HTML answer: in memory up to its limit
+        bool ok = true;             // the last read succeeded
+        inet::Error error;          // what it failed with
+        std::uint32_t lastTick = 0;  // when the bytes before arrived
+        std::uint32_t lastReport = 0;
+    };
+    void ReadBody(std::unique_ptr<inet::Request>& request);
+    // Reads until the body ends, the line breaks or the item stops. False
+    // when the item's outcome was settled on the way (a file that cannot be
+    // written, a limit).
+    bool ReadPass(inet::Request& request, Reading& reading);
+    // Before a read at `at`: the part file is made with the first bytes.
+    bool ReadyFor(std::uint32_t at, const Reading& reading);
+    enum class Taken { Yes, Refused, Settled };
+    // The `n` bytes just read at `at`: counted, kept, reported.
+    Taken TakeBytes(std::uint32_t at, std::size_t n, Reading& reading);
+    enum class Next { Finish, ReadOn, Settled };
+    // After a pass: finish, read on from a request for the rest, or stop here.
+    Next AfterPass(std::unique_ptr<inet::Request>& request, const Reading& reading);
+    void FinishBody(const Reading& reading);
+
+    // ---- continuing where the transfer stopped (ItemTransferContinue.cpp) ----
     // The item asks for it, and its request is one that may be continued.
     bool MayContinue() const;
     // Before the first request: the folder swept, and the part file an
@@ -100,10 +131,11 @@ private:
     void ReadContinuationHead(inet::Request& request);
     // Waits before a continuation, longer each time; true when the item was
     // stopped meanwhile.
-    bool PauseBeforeContinuing();
+    bool WaitBeforeContinuing();
     bool ShouldKeep() const;
 
     TDlDownloadItem& item_;
+    TransferContext& context_;
     inet::UrlComponents parts_;
     std::string url_;
     std::shared_ptr<inet::Session> session_;
@@ -114,6 +146,8 @@ private:
     bool continuable_ = false;
     // False once an answer spoke against the bytes held: they are not kept.
     bool heldTrusted_ = true;
+    // The bytes were kept for a later run.
+    bool kept_ = false;
     // The request in flight asks for the bytes from here on (0: all of them).
     std::uint64_t rangeFrom_ = 0;
     // One past the last byte its answer 206 announced (0: not a 206).

@@ -14,7 +14,6 @@
 #include "download/values/DecimalNumber.h"
 #include "download/engine/ItemTransferRules.h"
 #include "download/engine/TDlDownloadItem.h"
-#include "download/engine/TDlDownloads.h"
 #include "download/inet/InetErrors.h"
 #include "download/inet/InetRange.h"
 #include "download/inet/InetRequest.h"
@@ -29,10 +28,9 @@ bool ItemTransfer::MayContinue() const {
 
 void ItemTransfer::TakeUpKeptPart() {
     if (item_.SaveFolder.empty() || item_.KeepName.empty()) return;
-    TDlDownloads* downloads = item_.Collection();
     const bool continuing = MayContinue();
     const AskedDownload asked{item_.URL, item_.KeepName, continuing};
-    if (downloads) downloads->SweepFolderOnce(item_.SaveFolder, &asked);
+    context_.SweepFolderOnce(item_.SaveFolder, &asked);
     if (!continuing || item_.Stopped) return;
     auto kept = dl::TakeUpKeptPart(item_.SaveFolder, item_.URL, item_.KeepName, std::time(nullptr));
     if (!kept) return;
@@ -62,7 +60,7 @@ std::vector<std::string> ItemTransfer::RangeHeaders() const {
 ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& request, bool afterStop) {
     const auto refused = [this] {
         heldTrusted_ = false;
-        item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
+        item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
         return RangeAnswer::Refused;
     };
     if (item_.StatusCode == 200) {
@@ -73,7 +71,7 @@ ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& re
     }
     if (item_.StatusCode >= 500) {
         // A server that cannot serve now says nothing against the bytes held.
-        item_.FailItem(kErrorNotConnected, HttpStatusText(item_.StatusCode));
+        item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
         return RangeAnswer::Refused;
     }
     if (item_.StatusCode != 206) return refused();
@@ -127,7 +125,7 @@ void ItemTransfer::StartOver() {
 
 void ItemTransfer::ReadContinuationHead(inet::Request& request) {
     if (request.handleType() != inet::kHandleHttpRequest) {
-        item_.FailItem(inet::kErrInvalidServerResponse, InternetErrorText(inet::kErrInvalidServerResponse));
+        item_.FailItem(kErrInvalidServerResponse);
         return;
     }
     const auto status = ParseDecimal(QueryHeader(request, inet::kQueryStatusCode), DecimalOverflow::Saturate);
@@ -149,11 +147,11 @@ void ItemTransfer::ReadContinuationHead(inet::Request& request) {
             return;
     }
     if (!Accepted()) {
-        item_.FailItem(kErrorPrecondFailed, kTextPrecondFailed);
+        item_.FailItem(kErrPrecondFailed);
         return;
     }
     if (length_ > kMaxSize) {
-        item_.FailItem(inet::kErrConnectionAborted, InternetErrorText(inet::kErrConnectionAborted));
+        item_.FailItem(kErrConnectionAborted);
         return;
     }
     // The limit holds over the whole song, whatever answer brings its rest.
@@ -165,18 +163,14 @@ void ItemTransfer::ReadContinuationHead(inet::Request& request) {
 // very file; not what a limit refused, nor what could not be written.
 bool ItemTransfer::ShouldKeep() const {
     const std::int32_t code = item_.ErrorCode;
-    const bool lineOrStop = code == kErrorStopped || code == kErrorNotConnected || code >= 12000;
+    const bool lineOrStop = code == kErrStopped || code == kErrServerRefused || IsInternetError(code);
     const std::uint64_t held = item_.Data.Size();
     return continuable_ && heldTrusted_ && lineOrStop && !item_.KeepName.empty() && held > 0 &&
            (identity_.length == 0 || held < identity_.length) && !IfRangeValidator().empty();
 }
 
-bool ItemTransfer::PauseBeforeContinuing() {
-    std::chrono::milliseconds pause{500};
-    if (TDlDownloads* downloads = item_.Collection()) {
-        pause = downloads->ContinuePause;
-        if (downloads->RunPointHook) downloads->RunPointHook(2);
-    }
+bool ItemTransfer::WaitBeforeContinuing() {
+    std::chrono::milliseconds pause = context_.PauseBeforeContinuing();
     pause *= 1 << std::min(continuationAttempts_, 10);
     ++continuationAttempts_;
     return session_->signal()->waitFor(pause) || item_.Stopped;
@@ -194,19 +188,18 @@ ItemTransfer::Carrying ItemTransfer::ContinueAfterStop(std::unique_ptr<inet::Req
     }
     request.reset();  // its connection goes
     while (continuationAttempts_ < kMaxContinuations) {
-        if (PauseBeforeContinuing()) return Carrying::Ended;  // stopped: Run ends it as such
+        if (WaitBeforeContinuing()) return Carrying::Ended;  // stopped: Run ends it as such
         rangeFrom_ = item_.Size;
         rangeEnd_ = 0;
-        inet::setLastError(0);
-        request = OpenRequest();
-        if (!request) {
+        Opened opened = OpenRequest();
+        if (!opened) {
             if (item_.Stopped) return Carrying::Ended;
-            const int error = inet::lastError();
-            if (IsUnanswered(error) && continuationAttempts_ < kMaxContinuations) continue;
-            RecordTransferError(item_);
+            if (IsUnanswered(opened.error().code) && continuationAttempts_ < kMaxContinuations) continue;
+            RecordTransferError(item_, opened.error());
             item_.State = dsFailed;
             return Carrying::Ended;
         }
+        request = std::move(opened.value());
         ReadContinuationHead(*request);
         if (item_.State == dsFailed) return Carrying::Ended;
         return Carrying::On;

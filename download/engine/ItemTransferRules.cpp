@@ -28,12 +28,12 @@ std::optional<TDateTime> LastModifiedDate(const std::string& text) {
 bool IsHttpScheme(const std::string& scheme) { return SameText(scheme, "http") || SameText(scheme, "https"); }
 
 bool IsBrokenLine(int error) {
-    return error == inet::kErrTimeout || error == inet::kErrConnectionAborted || error == inet::kErrConnectionReset;
+    return error == kErrTimeout || error == kErrConnectionAborted || error == kErrConnectionReset;
 }
 
 bool IsUnanswered(int error) {
-    return IsBrokenLine(error) || error == inet::kErrCannotConnect || error == inet::kErrNameNotResolved ||
-           error == inet::kErrInvalidServerResponse;
+    return IsBrokenLine(error) || error == kErrCannotConnect || error == kErrNameNotResolved ||
+           error == kErrInvalidServerResponse;
 }
 
 bool FitsInHeader(const std::string& text) {

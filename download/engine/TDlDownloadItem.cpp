@@ -1,12 +1,10 @@
 #include "download/engine/TDlDownloadItem.h"
 
-#include "download/engine/ItemTransfer.h"
+#include "download/texts/DlTexts.h"
 #include "download/inet/InetConnection.h"
 #include "download/inet/InetSession.h"
 
 namespace dl {
-
-TDlDownloadItem::TDlDownloadItem(TDlDownloads* collection) : collection_(collection) {}
 
 TDlDownloadItem::~TDlDownloadItem() { CloseHandles(); }
 
@@ -45,6 +43,8 @@ void TDlDownloadItem::FailItem(std::int32_t code, const std::string& text) {
     State = dsFailed;
 }
 
+void TDlDownloadItem::FailItem(DownloadError code) { FailItem(code, InternetErrorText(code)); }
+
 void TDlDownloadItem::ResetItem() {
     CloseHandles();
     Percent = 0;
@@ -65,18 +65,12 @@ void TDlDownloadItem::AbortItem() {
     CloseHandles();
 }
 
-void TDlDownloadItem::ReleaseData() {
+ItemData TDlDownloadItem::ReleaseData() {
+    ItemData released = std::move(Data);
     Data.Clear();
     Size = 0;
+    return released;
 }
-
-ItemData TDlDownloadItem::TakeData() {
-    ItemData taken = std::move(Data);
-    Size = 0;
-    return taken;
-}
-
-void TDlDownloadItem::Transfer() { ItemTransfer(*this).Run(); }
 
 std::shared_ptr<inet::Session> TDlDownloadItem::InternetHandle() const {
     std::lock_guard lock(handleMutex_);
@@ -88,7 +82,7 @@ std::shared_ptr<inet::Connection> TDlDownloadItem::ConnectionHandle() const {
     return connectionHandle_;
 }
 
-void TDlDownloadItem::KeepInternetHandle(std::shared_ptr<inet::Session> handle) {
+void TDlDownloadItem::SetInternetHandle(std::shared_ptr<inet::Session> handle) {
     std::lock_guard lock(handleMutex_);
     internetHandle_ = std::move(handle);
     // AbortItem sets Stopped before it takes the lock: either it sees the
@@ -96,7 +90,7 @@ void TDlDownloadItem::KeepInternetHandle(std::shared_ptr<inet::Session> handle) 
     if (Stopped && internetHandle_) internetHandle_->close();
 }
 
-void TDlDownloadItem::KeepConnectionHandle(std::shared_ptr<inet::Connection> handle) {
+void TDlDownloadItem::SetConnectionHandle(std::shared_ptr<inet::Connection> handle) {
     std::lock_guard lock(handleMutex_);
     connectionHandle_ = std::move(handle);
     if (Stopped && connectionHandle_) connectionHandle_->close();

@@ -1,8 +1,10 @@
 #pragma once
 // One URL of a download collection: what to fetch and how, the state of its
-// transfer, and the bytes received. Fields written by the item's download
-// thread are read by the handlers on the UI thread while that thread waits for
-// them; the few that other threads read at any time are atomic.
+// transfer, and the bytes received. It is data with a few operations of its
+// own; the transfer (ItemTransfer.h) works on it, and knows nothing of the
+// collection it is in. Fields written by the item's download thread are read
+// by the handlers on the UI thread while that thread waits for them; the few
+// that other threads read at any time are atomic.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -15,6 +17,7 @@
 #include "download/engine/ItemData.h"
 #include "download/engine/TDlCookiesList.h"
 #include "download/engine/TDlInternetOptions.h"
+#include "download/texts/DownloadErrors.h"
 
 namespace inet {
 class Connection;
@@ -23,7 +26,6 @@ class Session;
 
 namespace dl {
 
-class TDlDownloads;
 class TDlHTMLLink;
 class TDlHTMLObject;
 
@@ -34,29 +36,25 @@ using TDlPostData = std::variant<std::monostate, std::string, std::vector<std::u
 
 class TDlDownloadItem {
 public:
-    // Items are made by TDlDownloads::AddItem.
-    explicit TDlDownloadItem(TDlDownloads* collection);
+    TDlDownloadItem() = default;
     ~TDlDownloadItem();
     TDlDownloadItem(const TDlDownloadItem&) = delete;
     TDlDownloadItem& operator=(const TDlDownloadItem&) = delete;
-
-    TDlDownloads* Collection() const { return collection_; }
 
     // Copies the request settings of `source` (not its state or data).
     void Assign(const TDlDownloadItem& source);
 
     void FailItem(std::int32_t code, const std::string& text);
+    // With the code's own text (InternetErrorText).
+    void FailItem(DownloadError code);
     // Back to waiting, for the start of a run.
     void ResetItem();
     // Interrupts a running transfer: marks it stopped and closes its handles,
     // so the call the download thread is blocked in returns. Any thread.
     void AbortItem();
-    // Empties the data (an unnamed part file goes); Size becomes 0.
-    void ReleaseData();
-    // Hands the data over without copying; the item is left as after ReleaseData.
-    ItemData TakeData();
-    // The transfer of this item; run by a download thread.
-    void Transfer();
+    // Empties the data; Size becomes 0. Returns the data it held, moved, not
+    // copied: dropped at once, an unnamed part file goes.
+    ItemData ReleaseData();
 
     void SetLink(TDlHTMLLink* link) { Link = link; }
     void SetCheckOnly(bool value) { CheckOnly = value; }
@@ -69,9 +67,15 @@ public:
     void SetPassword(const std::string& value) { Password = value; }
     void SetLocalFileName(const std::string& value) { LocalFileName = value; }
 
-    // Open only during a transfer.
+    // The handles of a running transfer: open only during it, kept here so
+    // that AbortItem can close them. A handle kept after the item was stopped
+    // is closed at once.
     std::shared_ptr<inet::Session> InternetHandle() const;
     std::shared_ptr<inet::Connection> ConnectionHandle() const;
+    void SetInternetHandle(std::shared_ptr<inet::Session> handle);
+    void SetConnectionHandle(std::shared_ptr<inet::Connection> handle);
+    // Closes and forgets both.
+    void CloseHandles();
 
     std::string URL;
     std::int32_t ErrorCode = 0;
@@ -145,14 +149,6 @@ public:
     std::int32_t Continuations = 0;
 
 private:
-    // The transfer keeps its handles here so AbortItem can close them; a
-    // handle kept after the item was stopped is closed at once.
-    void KeepInternetHandle(std::shared_ptr<inet::Session> handle);
-    void KeepConnectionHandle(std::shared_ptr<inet::Connection> handle);
-    void CloseHandles();
-    friend class ItemTransfer;
-
-    TDlDownloads* collection_;
     mutable std::mutex handleMutex_;
     std::shared_ptr<inet::Session> internetHandle_;
     std::shared_ptr<inet::Connection> connectionHandle_;

@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "download/texts/DlTexts.h"
-#include "download/engine/ItemTransfer.h"
 #include "download/files/PartFile.h"
 #include "download/engine/TDlProcessDownloadThread.h"
 #include "download/engine/TDlProcessThread.h"
@@ -36,7 +35,7 @@ TDlDownloads::~TDlDownloads() {
 
 TDlDownloadItem& TDlDownloads::AddItem() {
     std::lock_guard list(listLock_);
-    auto item = std::make_unique<TDlDownloadItem>(this);
+    auto item = std::make_unique<TDlDownloadItem>();
     item->Reload = DefaultReload;
     std::lock_guard lock(itemsMutex_);
     items_.push_back(std::move(item));
@@ -179,7 +178,9 @@ bool TDlDownloads::Run() {
         const std::int32_t n = std::clamp(ThreadCount, 1, kMaxThreads);
         {
             std::lock_guard lock(listLock_);
-            for (std::int32_t i = 0; i < n; ++i) threads_.push_back(std::make_unique<TDlProcessDownloadThread>(*this));
+            TransferContext& context = *this;
+            for (std::int32_t i = 0; i < n; ++i)
+                threads_.push_back(std::make_unique<TDlProcessDownloadThread>(*this, context));
             for (const auto& thread : threads_) thread->WakeEvent.set();
         }
         // Run may be called on the UI thread itself; its threads' reports are
@@ -205,7 +206,7 @@ bool TDlDownloads::Run() {
     // A cancelled run's items that never got their turn did not finish either.
     if (StopRequested) {
         for (TDlDownloadItem* item : Snapshot()) {
-            if (item->State == dsWaiting) item->FailItem(kErrorStopped, kTextStopped);
+            if (item->State == dsWaiting) item->FailItem(kErrStopped);
         }
     }
     RunState = rsFinished;
@@ -264,6 +265,15 @@ void TDlDownloads::RemoveQueuedItems() {
 void TDlDownloads::ThreadEnded() {
     { std::lock_guard lock(endedMutex_); }
     threadEnded_.notify_all();
+}
+
+// ---- what a transfer may ask of its run --------------------------------------
+
+void TDlDownloads::Report(TDlDownloadItem& item, ItemReport report) { NotifyItem(item, report == ItemReport::Reading); }
+
+std::chrono::milliseconds TDlDownloads::PauseBeforeContinuing() {
+    if (RunPointHook) RunPointHook(2);
+    return ContinuePause;
 }
 
 void TDlDownloads::SweepFolderOnce(const std::string& folder, const AskedDownload* asked) {

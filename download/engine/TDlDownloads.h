@@ -1,9 +1,11 @@
 #pragma once
 // The download collection: the URLs one run fetches, the shared state of the
 // run, and the run itself (a manager thread and download threads that take
-// the waiting items in order). Every report reaches the UI thread through the
-// collection's notifier, which makes the reporting thread wait for its
-// handler. Create and destroy it on the UI thread.
+// the waiting items in order and transfer them). Each transfer gets the
+// collection as its context (TransferContext.h) and nothing more of it.
+// Every report reaches the UI thread through the collection's notifier,
+// which makes the reporting thread wait for its handler. Create and destroy
+// it on the UI thread.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +23,7 @@
 #include "download/engine/TDlEvent.h"
 #include "download/engine/TDlInternetOptions.h"
 #include "download/engine/TDlSyncObject.h"
+#include "download/engine/TransferContext.h"
 
 namespace dl {
 
@@ -29,7 +32,7 @@ class TDlProcessThread;
 
 enum TDlRunState : std::uint8_t { rsIdle = 0, rsRunning = 1, rsFinished = 2 };
 
-class TDlDownloads {
+class TDlDownloads : private TransferContext {
 public:
     // At most this many download threads run, whatever ThreadCount says.
     static constexpr std::int32_t kMaxThreads = 30;
@@ -42,7 +45,7 @@ public:
     TDlDownloads();
     // Stops a run and waits for its manager thread; reports still on their
     // way to the UI thread are dropped.
-    ~TDlDownloads();
+    ~TDlDownloads() override;
     TDlDownloads(const TDlDownloads&) = delete;
     TDlDownloads& operator=(const TDlDownloads&) = delete;
 
@@ -86,11 +89,6 @@ public:
     void QueueRemoval(TDlDownloadItem& item);
     // Called by a download thread as its last act.
     void ThreadEnded();
-    // Part files left in the folder by a program that ended in the middle,
-    // and kept ones no longer worth keeping, are removed, once per run and
-    // folder (any download thread); `asked` is the download that runs there
-    // (KeptPart.h says what it makes useless).
-    void SweepFolderOnce(const std::string& folder, const AskedDownload* asked = nullptr);
 
     // A copy of the settings (taken under the list lock).
     TDlInternetOptions Options() const;
@@ -123,6 +121,14 @@ public:
     std::function<void(int point)> RunPointHook;
 
 private:
+    // ---- what a transfer may ask of its run ----
+    void Report(TDlDownloadItem& item, ItemReport report) override;
+    bool IsStopping() const override { return Stopping.load(); }
+    void CountTraffic(std::uint32_t elapsedMs, std::int64_t bytes) override { AddTraffic(elapsedMs, bytes); }
+    void SweepFolderOnce(const std::string& folder, const AskedDownload* asked) override;
+    std::chrono::milliseconds PauseBeforeContinuing() override;
+    void LeaveQueue(TDlDownloadItem& item) override { QueueRemoval(item); }
+
     void RemoveQueuedItems();
     void EraseItem(int index);
     void DeliverAllDone();

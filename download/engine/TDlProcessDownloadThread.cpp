@@ -2,12 +2,15 @@
 
 #include <chrono>
 
+#include "download/engine/ItemTransfer.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/engine/TDlDownloads.h"
+#include "download/engine/TransferContext.h"
 
 namespace dl {
 
-TDlProcessDownloadThread::TDlProcessDownloadThread(TDlDownloads& downloads) : downloads_(downloads) {
+TDlProcessDownloadThread::TDlProcessDownloadThread(TDlDownloads& downloads, TransferContext& context)
+    : downloads_(downloads), context_(context) {
     thread_ = std::thread([this] { Body(); });
 }
 
@@ -27,23 +30,29 @@ void TDlProcessDownloadThread::Body() {
             if (Terminated()) break;
             TDlDownloadItem* item = downloads_.NextItem(*this);
             if (item) {
-                if (!item->Stopped) {
-                    try {
-                        item->Transfer();
-                    } catch (...) {
-                        // The transfer records its failures in the item.
-                    }
-                }
+                if (!item->Stopped) TransferItem(*item);
                 continue;  // the event is still set: straight on to the next item
             }
             // A stopped run hands out nothing more: nothing to wait for.
-            if (downloads_.Stopping) break;
+            if (context_.IsStopping()) break;
             if (!Terminated()) WakeEvent.reset();
         }
     } catch (...) {
     }
     Finished = true;
     downloads_.ThreadEnded();
+}
+
+void TDlProcessDownloadThread::TransferItem(TDlDownloadItem& item) {
+    try {
+        const TransferOutcome outcome = Transfer(item, context_);
+        if (!outcome.ran) return;
+        // The end report: the component writes the file here.
+        if (!outcome.stopped) context_.Report(item, ItemReport::End);
+        if (item.RemoveWhenDone) context_.LeaveQueue(item);
+    } catch (...) {
+        // The transfer records its failures in the item.
+    }
 }
 
 }  // namespace dl

@@ -1,7 +1,9 @@
 #pragma once
 // A download thread of a run: takes the collection's waiting items one after
-// another and transfers them; sleeps on its wake event when there is nothing
-// to do. Created running; destroying it tells it to end and waits for it.
+// another and transfers them with the run's context, then gives each its end
+// report and lets it leave the queue when it asks to; sleeps on its wake
+// event when there is nothing to do. Created running; destroying it tells it
+// to end and waits for it.
 #include <atomic>
 #include <thread>
 
@@ -9,11 +11,13 @@
 
 namespace dl {
 
+class TDlDownloadItem;
 class TDlDownloads;
+class TransferContext;
 
 class TDlProcessDownloadThread {
 public:
-    explicit TDlProcessDownloadThread(TDlDownloads& downloads);
+    TDlProcessDownloadThread(TDlDownloads& downloads, TransferContext& context);
     ~TDlProcessDownloadThread();
     TDlProcessDownloadThread(const TDlProcessDownloadThread&) = delete;
     TDlProcessDownloadThread& operator=(const TDlProcessDownloadThread&) = delete;
@@ -28,8 +32,10 @@ public:
 
 private:
     void Body();
+    void TransferItem(TDlDownloadItem& item);
 
     TDlDownloads& downloads_;
+    TransferContext& context_;
     std::atomic<bool> terminated_{false};
     std::thread thread_;
 };

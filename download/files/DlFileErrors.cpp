@@ -4,35 +4,33 @@
 
 namespace dl {
 
-FileFailure FileFailureOf(int error) {
+DownloadError FileErrorOf(int error) {
     switch (error) {
         case ENOSPC:
         case EDQUOT:
         case EFBIG:
-            return {kErrorDiskFull, "Disk full"};
+            return kErrDiskFull;
         case EACCES:
         case EPERM:
         case EROFS:
-            return {kErrorWriteAccessDenied, "Write access denied"};
+            return kErrWriteAccessDenied;
         case ENAMETOOLONG:
-            return {kErrorFileNameTooLong, "File name too long"};
-        // A folder where the file should be, a file or a dangling link where
-        // a folder should be, a name the system cannot take.
+            return kErrFileNameTooLong;
         case EISDIR:
         case ENOTDIR:
         case ELOOP:
         case EINVAL:
         case ENOENT:
         case EEXIST:
-            return {kErrorInvalidFileName, "Invalid file name"};
+            return kErrInvalidFileName;
         default:
-            return {kErrorFileWriteError, "File write error"};
+            return kErrFileWriteError;
     }
 }
 
-std::optional<FileFailure> RefusedFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return FileFailureOf(EINVAL);
-    if (name.size() > kMaxFileNameBytes) return FileFailureOf(ENAMETOOLONG);
+std::optional<DownloadError> RefusedFileName(std::string_view name) {
+    if (name.empty() || name == "." || name == "..") return FileErrorOf(EINVAL);
+    if (name.size() > kMaxFileNameBytes) return FileErrorOf(ENAMETOOLONG);
     return std::nullopt;
 }
 

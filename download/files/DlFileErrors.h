@@ -1,33 +1,28 @@
 #pragma once
-// How a file that could not be written is reported in its item: the codes
-// and texts of the download's own, after the system's error numbers.
-#include <cstdint>
+// How a file that could not be written is told in its item: the code of the
+// download's own (DownloadErrors.h) for the system's error number.
+#include <cstddef>
 #include <optional>
-#include <string>
 #include <string_view>
 
-namespace dl {
+#include "download/texts/DownloadErrors.h"
 
-constexpr std::int32_t kErrorDiskFull = 10;           // ENOSPC, EDQUOT, EFBIG
-constexpr std::int32_t kErrorWriteAccessDenied = 11;  // EACCES, EPERM, EROFS
-constexpr std::int32_t kErrorFileNameTooLong = 12;    // ENAMETOOLONG, a name over 255 bytes
-constexpr std::int32_t kErrorInvalidFileName = 13;    // ".", "..", "", a folder, a file or link as folder
-constexpr std::int32_t kErrorFileWriteError = 14;     // any other failure
+namespace dl {
 
 // The longest file name (one path element) the file systems here take.
 constexpr std::size_t kMaxFileNameBytes = 255;
 
-struct FileFailure {
-    std::int32_t code;
-    const char* text;
-};
-
-// The failure for a system error number (errno), never 0.
-FileFailure FileFailureOf(int error);
+// The code for a system error number (errno), never kErrNone:
+// kErrDiskFull for ENOSPC, EDQUOT and EFBIG; kErrWriteAccessDenied for
+// EACCES, EPERM and EROFS; kErrFileNameTooLong for ENAMETOOLONG;
+// kErrInvalidFileName for a folder where the file should be, a file or link
+// where a folder should be, a name the system cannot take; otherwise
+// kErrFileWriteError.
+DownloadError FileErrorOf(int error);
 
 // A name the file must not be given, whatever the file system says: empty,
 // "." or "..", or longer than 255 bytes. `name` is the last element of the
 // path (after its last "/").
-std::optional<FileFailure> RefusedFileName(std::string_view name);
+std::optional<DownloadError> RefusedFileName(std::string_view name);
 
 }  // namespace dl

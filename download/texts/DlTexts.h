@@ -1,19 +1,19 @@
 #pragma once
-// The download engine's entries of the program's message table, the texts of
-// the platform's error numbers and of HTTP statuses.
+// The download road's entries of the program's message table, and the one
+// table of the texts an item records with its code (DownloadErrors.h) and of
+// HTTP statuses.
+#include <cstdint>
 #include <string>
-#include <string_view>
+
+#include "download/texts/DownloadErrors.h"
 
 namespace dl {
 
+// Texts of kErrServerRefused that no status gives.
 inline constexpr const char* kTextNotConnected = "Not connected";
-inline constexpr const char* kTextStopped = "Stopped";
-inline constexpr const char* kTextPrecondFailed = "Precond failed";
+inline constexpr const char* kTextRedirectWithoutLocation = "Redirect without location";
 inline constexpr const char* kTextInternetError = "Internet Error: %d";
 inline constexpr const char* kTextHttpError = "HTTP Error: %d";
-// The download component's limits.
-inline constexpr const char* kTextSizeLimit = "Size limit";
-inline constexpr const char* kTextUrlIsOlded = "URL is olded";
 // The progress window's captions.
 inline constexpr const char* kTextDownloadCaption = "Download";
 inline constexpr const char* kTextDownloadLabel = "Download:";
@@ -22,8 +22,12 @@ inline constexpr const char* kTextTotalSize = "Total size:";
 inline constexpr const char* kTextClose = "&Close";
 inline constexpr const char* kTextCancel = "Cancel";
 
-// The text for an error number: the table's, or "Internet Error: %d"; empty for 0.
-std::string InternetErrorText(int error);
+// The text an item records with a code: the table's own for the codes that
+// have one (kErrStopped, the limits, the file failures, kErrPrecondFailed,
+// the Internet library's numbers), "Internet Error: %d" for any other, and
+// empty for kErrNone. (kErrException and kErrServerRefused take their texts
+// from what happened.)
+std::string InternetErrorText(std::int32_t code);
 // The text for an HTTP status: the table's, or "HTTP Error: %d".
 std::string HttpStatusText(int status);
 

@@ -22,9 +22,6 @@ namespace dl {
 
 namespace {
 
-constexpr std::int32_t kErrorSizeLimit = 8;
-constexpr std::int32_t kErrorOlded = 9;
-
 std::string joined(const std::vector<std::string>& lines, std::string_view separator) {
     std::string text;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -224,7 +221,7 @@ void TDlWebHTTPGet::SetUpItem(TDlDownloadItem& item) const {
 void TDlWebHTTPGet::HandleItemProgress(TDlDownloadItem& item) {
     ApplyLimits(item);
     WriteItem(item);
-    if (&item == currentItem_ && item.State == dsFinished) document_ = item.TakeData();
+    if (&item == currentItem_ && item.State == dsFinished) document_ = item.ReleaseData();
     if (OnProgress) OnProgress(*this, item);
 }
 
@@ -236,21 +233,21 @@ void TDlWebHTTPGet::ApplyLimits(TDlDownloadItem& item) {
         item.SetCheckOnly(DownloadParams.CheckOnly);
         if (limit != 0 && limit < item.Size) {  // the announced length
             item.Stopped = true;
-            item.FailItem(kErrorSizeLimit, kTextSizeLimit);
+            item.FailItem(kErrSizeLimit);
         }
         if (DownloadParams.Older > 0 && item.Date != 0 && olderThan(item.Date, DownloadParams.Older)) {
             item.Stopped = true;
-            item.FailItem(kErrorOlded, kTextUrlIsOlded);
+            item.FailItem(kErrOlded);
         }
     } else if (state == dsRunning) {
         if (limit != 0 && limit < item.Size) {  // the bytes received so far
             item.Stopped = true;
-            item.FailItem(kErrorSizeLimit, kTextSizeLimit);
+            item.FailItem(kErrSizeLimit);
         }
     } else if (state == dsFinished && !item.CheckOnly && limit != 0 && limit < item.Size) {
         // Progress reports come at most twice a second, so a body that passes
         // the limit between them may reach its end: it fails all the same.
-        item.FailItem(kErrorSizeLimit, kTextSizeLimit);
+        item.FailItem(kErrSizeLimit);
     }
 }
 
@@ -273,7 +270,7 @@ void TDlWebHTTPGet::WriteItem(TDlDownloadItem& item) {
     // A file that cannot be written fails its item with a code of its own;
     // an older file of that name stays as it was.
     int error = 0;
-    std::optional<FileFailure> refused;
+    std::optional<DownloadError> refused;
     try {
         const std::string folder = ExpandFolder(DownloadDir);
         std::string name = DefaultFileName(item.URL);
@@ -321,8 +318,7 @@ void TDlWebHTTPGet::WriteItem(TDlDownloadItem& item) {
     } catch (...) {
         error = EIO;
     }
-    const FileFailure failure = refused ? *refused : FileFailureOf(error);
-    item.FailItem(failure.code, failure.text);
+    item.FailItem(refused ? *refused : FileErrorOf(error));
     // What it wrote of its file goes.
     if (item.Data.InFile() && !item.Data.Named()) item.Data.Clear();
 }

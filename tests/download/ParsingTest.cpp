@@ -184,7 +184,7 @@ TEST(ReceiveBuffer, HoldsBytesAtTheirOffsetsAndHandsThemOver) {
     ASSERT_EQ(item.Data.Commit(3), 0);
     item.Size = 3;
     const char* bytes = item.Data.Data();
-    dl::ItemData taken = item.TakeData();
+    dl::ItemData taken = item.ReleaseData();
     EXPECT_EQ(taken.Data(), bytes);  // moved, not copied
     EXPECT_EQ(taken.View(), "abc");
     EXPECT_EQ(item.Data.Size(), 0u);
