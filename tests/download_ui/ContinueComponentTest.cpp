@@ -57,7 +57,7 @@ struct Song {
         get.DestinationName = "song.mp3";
         get.URL = server.url("/song.mp3");
         get.Downloads().ContinuePause = std::chrono::milliseconds(1);
-        get.OnProgress = [this](dl::TDlWebHTTPGet&, dl::TDlDownloadItem& item) {
+        get.OnProgress = [this](dl::DownloadComponent&, dl::TDlDownloadItem& item) {
             if (item.HeaderPhase)
                 headerSize = item.Size;
             else if (item.State == dl::dsRunning && headerSize != 0)
