@@ -4,8 +4,8 @@
 
 #include <QFileInfo>
 
-#include "download/files/DlFileNames.h"
 #include "download/engine/TDlDownloadItem.h"
+#include "download/files/DlFileNames.h"
 #include "download/texts/DownloadErrors.h"
 
 namespace app {

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "download/engine/TDlInternetOptions.h"
-#include "download/values/AddressText.h"
 #include "download/inet/InetRequestUrl.h"
 #include "download/inet/InetUrl.h"
+#include "download/values/AddressText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

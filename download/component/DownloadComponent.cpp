@@ -9,10 +9,10 @@
 #include "download/files/DlFileErrors.h"
 #include "download/files/DlFileNames.h"
 #include "download/files/DlFileWriting.h"
-#include "download/texts/DlTexts.h"
 #include "download/files/PartFile.h"
 #include "download/html/TDlHTMLLink.h"
 #include "download/html/TDlHTMLObject.h"
+#include "download/texts/DlTexts.h"
 #include "download/values/PercentCoding.h"
 
 namespace dl {

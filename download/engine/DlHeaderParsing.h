@@ -3,8 +3,8 @@
 // Set-Cookie lines of the raw header block.
 #include <string_view>
 
-#include "download/values/DlDateTime.h"
 #include "download/engine/TDlCookiesList.h"
+#include "download/values/DlDateTime.h"
 
 namespace dl {
 

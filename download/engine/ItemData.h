@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "download/values/DlDateTime.h"
 #include "download/engine/ReceiveBuffer.h"
+#include "download/values/DlDateTime.h"
 
 namespace dl {
 

@@ -11,21 +11,21 @@
 #include <limits>
 #include <optional>
 
+#include "download/engine/DlHeaderParsing.h"
+#include "download/engine/ItemTransferRules.h"
+#include "download/engine/TDlDownloadItem.h"
 #include "download/files/DlFileErrors.h"
 #include "download/files/DlFileNames.h"
-#include "download/engine/DlHeaderParsing.h"
-#include "download/texts/DlTexts.h"
-#include "download/values/AsciiCase.h"
-#include "download/values/DecimalNumber.h"
-#include "download/engine/ItemTransferRules.h"
 #include "download/files/PartFile.h"
-#include "download/engine/TDlDownloadItem.h"
 #include "download/inet/InetConnection.h"
 #include "download/inet/InetErrors.h"
 #include "download/inet/InetRange.h"
 #include "download/inet/InetRequest.h"
 #include "download/inet/InetRequestUrl.h"
 #include "download/inet/InetSession.h"
+#include "download/texts/DlTexts.h"
+#include "download/values/AsciiCase.h"
+#include "download/values/DecimalNumber.h"
 #include "platform/TickCount.h"
 
 namespace dl {

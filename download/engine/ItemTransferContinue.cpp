@@ -7,17 +7,17 @@
 #include <chrono>
 #include <ctime>
 
-#include "download/files/DlFileNames.h"
 #include "download/engine/DlHeaderParsing.h"
-#include "download/texts/DlTexts.h"
-#include "download/values/AsciiCase.h"
-#include "download/values/DecimalNumber.h"
 #include "download/engine/ItemTransferRules.h"
 #include "download/engine/TDlDownloadItem.h"
+#include "download/files/DlFileNames.h"
 #include "download/inet/InetErrors.h"
 #include "download/inet/InetRange.h"
 #include "download/inet/InetRequest.h"
 #include "download/inet/InetSession.h"
+#include "download/texts/DlTexts.h"
+#include "download/values/AsciiCase.h"
+#include "download/values/DecimalNumber.h"
 
 namespace dl {
 

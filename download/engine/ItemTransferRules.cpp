@@ -4,9 +4,9 @@
 #include <exception>
 
 #include "download/engine/DlHeaderParsing.h"
+#include "download/inet/InetErrors.h"
 #include "download/texts/DlTexts.h"
 #include "download/values/AsciiCase.h"
-#include "download/inet/InetErrors.h"
 
 namespace dl {
 

@@ -1,8 +1,8 @@
 #include "download/engine/TDlDownloadItem.h"
 
-#include "download/texts/DlTexts.h"
 #include "download/inet/InetConnection.h"
 #include "download/inet/InetSession.h"
+#include "download/texts/DlTexts.h"
 
 namespace dl {
 

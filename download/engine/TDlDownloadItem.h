@@ -13,11 +13,11 @@
 #include <variant>
 #include <vector>
 
-#include "download/values/DlDateTime.h"
 #include "download/engine/ItemData.h"
 #include "download/engine/TDlCookiesList.h"
 #include "download/engine/TDlInternetOptions.h"
 #include "download/texts/DownloadErrors.h"
+#include "download/values/DlDateTime.h"
 
 namespace inet {
 class Connection;

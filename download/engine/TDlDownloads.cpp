@@ -5,10 +5,10 @@
 #include <limits>
 #include <stdexcept>
 
-#include "download/texts/DlTexts.h"
-#include "download/files/PartFile.h"
 #include "download/engine/TDlProcessDownloadThread.h"
 #include "download/engine/TDlProcessThread.h"
+#include "download/files/PartFile.h"
+#include "download/texts/DlTexts.h"
 #include "platform/TickCount.h"
 
 namespace dl {

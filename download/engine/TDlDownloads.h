@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "download/files/KeptPart.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/engine/TDlEvent.h"
 #include "download/engine/TDlInternetOptions.h"
 #include "download/engine/TDlSyncObject.h"
 #include "download/engine/TransferContext.h"
+#include "download/files/KeptPart.h"
 
 namespace dl {
 

@@ -4,11 +4,11 @@
 #include <cctype>
 #include <mutex>
 
-#include "download/texts/DlTexts.h"
-#include "download/values/AsciiCase.h"
-#include "download/values/AddressText.h"
 #include "download/inet/InetConnection.h"
 #include "download/inet/InetSession.h"
+#include "download/texts/DlTexts.h"
+#include "download/values/AddressText.h"
+#include "download/values/AsciiCase.h"
 
 namespace dl {
 

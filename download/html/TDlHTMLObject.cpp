@@ -6,10 +6,10 @@
 #include <limits>
 #include <optional>
 
-#include "download/values/AsciiCase.h"
 #include "download/html/LinkText.h"
 #include "download/html/TDlWebHTMLLex.h"
 #include "download/html/UrlResolve.h"
+#include "download/values/AsciiCase.h"
 
 namespace dl {
 

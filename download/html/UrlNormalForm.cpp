@@ -1,7 +1,7 @@
 #include "download/html/UrlNormalForm.h"
 
-#include "download/values/AsciiCase.h"
 #include "download/inet/InetUrl.h"
+#include "download/values/AsciiCase.h"
 #include "download/values/PercentCoding.h"
 
 namespace dl {

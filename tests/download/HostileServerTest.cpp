@@ -13,10 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include "download/engine/TDlDownloads.h"
 #include "download/files/DlFileWriting.h"
 #include "download/files/KeptPart.h"
 #include "download/files/PartFile.h"
-#include "download/engine/TDlDownloads.h"
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/HostileScripts.h"
 #include "tests/support/TempDir.h"

@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "download/engine/DlHeaderParsing.h"
-#include "download/texts/DlTexts.h"
 #include "download/engine/ReceiveBuffer.h"
 #include "download/engine/TDlDownloads.h"
 #include "download/engine/TDlPersistent.h"
 #include "download/inet/InetErrors.h"
+#include "download/texts/DlTexts.h"
 
 using dl::EncodeDateTime;
 using dl::ParseLastModified;

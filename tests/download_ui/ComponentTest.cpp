@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "download/values/DlDateTime.h"
 #include "download/ui/TDlWebHTTPGet.h"
+#include "download/values/DlDateTime.h"
 #include "tests/download_ui/UiTestSupport.h"
 
 namespace fs = std::filesystem;
