@@ -1,0 +1,292 @@
+// The song store at scale, through the program's real window:
+//   bench_store_scale [ROWS...] [--rounds N]      (default: 0 100000 1000000, 3 rounds)
+//
+// For each store size it generates a store of ROWS rows (one transaction,
+// rows shaped like the demo service's), then runs the main window in a
+// process of its own, as the program's main() builds it (offscreen platform,
+// the program's own page fetcher, the demo service as search host):
+//   - first window: from the fork of the process to the end of the grid's
+//     first paint with the rows counted;
+//   - peak memory: the process's peak resident memory at its end;
+//   - search: from the click on Search to the announcement that the search
+//     ended, with every row it found stored and counted on top;
+//   - longest UI stall: the largest gap between the ticks of a 5 ms timer on
+//     the UI thread, from the first paint to the end, less the 5 ms.
+// Each round starts from a fresh copy of the generated store. Figures are the
+// median of the rounds, with the smallest and largest beside it.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+#include <sqlite3.h>
+
+#include "app/FontSubstitutions.h"
+#include "app/QtTranslations.h"
+#include "app/TForm1.h"
+#include "app/TOKBottomDlg.h"
+#include "platform/ui/UiHandoff.h"
+#include "search/pipeline/NetHttpPageFetcher.h"
+#include "store/SongStore.h"
+#include "store/view/TDBGrid3D.h"
+#include "tests/support/DemoServiceProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+const QString kSearchEnded = QStringLiteral("所有歌曲都已经搜索完毕，请及时下载！过期可能会失效。");
+constexpr int kTickMs = 5;
+constexpr int kChildLimitMs = 180000;
+
+double peakResidentMiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+    return -1;
+}
+
+std::int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+// A store of `rows` rows written in one transaction, as earlier searches on
+// the demo service would have left it.
+void generateStore(const std::string& path, int rows) {
+    store::CreateEmptyStore(path);
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL; begin", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "insert into tab1 (title,url2,keys) values (?,?,?)", -1, &insert, nullptr);
+    const char* keywords[] = {"月亮", "周杰伦", "民谣", "情歌"};
+    for (int i = 0; i < rows; ++i) {
+        const std::string keyword = keywords[i % 4];
+        const std::string title = keyword + " 第" + std::to_string(i / 10 + 1) + "首 song " + std::to_string(i);
+        const std::string url = "http://127.0.0.1:8080/mp3/" + std::to_string(i % 9973) + "-" +
+                                std::to_string(i) + ".mp3 ";
+        sqlite3_bind_text(insert, 1, title.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 2, url.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 3, keyword.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+}
+
+struct Figures {
+    double firstWindow = -1;
+    double peakMiB = -1;
+    double search = -1;
+    double stall = -1;
+    long rowsAdded = -1;
+};
+
+// The child: the window over `storePath`, measured; prints one line of figures.
+int runWindow(const std::string& storePath, long long forkedAtNs) {
+    int argc = 1;
+    char name[] = "brelvomp3";
+    char* argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("BrelvoMP3"));
+    app::installFontSubstitutions();
+    app::QtTranslations qtTranslations;
+    platform::UiHandoff handoff;
+
+    auto form = std::make_unique<app::TForm1>(storePath, std::make_unique<search::NetHttpPageFetcher>());
+    auto about = std::make_unique<app::TOKBottomDlg>(form.get());
+    form->setAboutDialog(about.get());
+    const long rowsAtStart = form->songStore().Count();
+
+    Figures figures;
+    bool shown = false;
+    qint64 lastTick = 0;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer ticks;
+    ticks.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticks, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (lastTick) figures.stall = std::max(figures.stall, (now - lastTick) / 1e9 - kTickMs / 1000.0);
+        lastTick = now;
+    });
+
+    Clock::time_point clickedAt;
+    QTimer searchWatch;
+    QObject::connect(&searchWatch, &QTimer::timeout, [&] {
+        if (!form->logLines().contains(kSearchEnded)) return;
+        figures.search = std::chrono::duration<double>(Clock::now() - clickedAt).count();
+        searchWatch.stop();
+        figures.rowsAdded = form->songStore().Count() - rowsAtStart;
+        // Some more ticks after the end, then the figures.
+        QTimer::singleShot(500, [&] { application.quit(); });
+    });
+
+    // The grid's first paint ends inside the event this filter sees; the
+    // zero timer runs right after it.
+    struct PaintWatch : QObject {
+        std::function<void()> painted;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint && painted) QTimer::singleShot(0, painted);
+            return false;
+        }
+    } paintWatch;
+    paintWatch.painted = [&] {
+        if (shown) return;
+        shown = true;
+        figures.firstWindow = (nowNs() - forkedAtNs) / 1e9;
+        ticks.start(kTickMs);
+        // Let the window settle, then search.
+        QTimer::singleShot(300, [&] {
+            clickedAt = Clock::now();
+            form->Button1->click();
+            searchWatch.start(10);
+        });
+    };
+    form->DBGrid1->viewport()->installEventFilter(&paintWatch);
+    QTimer::singleShot(kChildLimitMs, [&] { application.exit(3); });
+
+    form->show();
+    const int status = application.exec();
+    handoff.shutdown();
+    form->setAboutDialog(nullptr);
+    about.reset();
+    form.reset();
+    figures.peakMiB = peakResidentMiB();
+    std::printf("FIGURES %.4f %.2f %.4f %.4f %ld\n", figures.firstWindow, figures.peakMiB, figures.search,
+                figures.stall, figures.rowsAdded);
+    std::fflush(stdout);
+    return status;
+}
+
+// Runs this binary as the window child over `storePath`; its figures.
+Figures oneRound(const std::string& storePath, int port) {
+    int out[2];
+    if (::pipe(out) != 0) return {};
+    std::fflush(stdout);
+    const long long forkedAt = nowNs();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::close(out[0]);
+        ::close(out[1]);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("BRELVOMP3_SEARCH_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
+        const std::string self = fs::read_symlink("/proc/self/exe").string();
+        const std::string stamp = std::to_string(forkedAt);
+        ::execl(self.c_str(), self.c_str(), "--window", storePath.c_str(), stamp.c_str(), static_cast<char*>(nullptr));
+        std::_Exit(127);
+    }
+    ::close(out[1]);
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    Figures f;
+    const auto at = text.find("FIGURES ");
+    if (at == std::string::npos || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "  the window run failed (status %d): %s\n", status, text.c_str());
+        return f;
+    }
+    std::sscanf(text.c_str() + at, "FIGURES %lf %lf %lf %lf %ld", &f.firstWindow, &f.peakMiB, &f.search, &f.stall,
+                &f.rowsAdded);
+    return f;
+}
+
+std::string formatted(const char* format, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string spread(std::vector<double> values, const char* format) {
+    if (values.empty()) return "-";
+    std::sort(values.begin(), values.end());
+    const std::string median = formatted(format, values[values.size() / 2]);
+    if (values.size() == 1) return median;
+    return median + " (" + formatted(format, values.front()) + "-" + formatted(format, values.back()) + ")";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--window") == 0) return runWindow(argv[2], std::atoll(argv[3]));
+
+    std::vector<int> sizes;
+    int rounds = 3;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
+        } else {
+            sizes.push_back(std::atoi(argv[i]));
+        }
+    }
+    if (sizes.empty()) sizes = {0, 100000, 1000000};
+
+    // Qt wants a private runtime folder; without one every window run says so.
+    testsupport::TempDir runtime;
+    fs::permissions(runtime.path(), fs::perms::owner_all);
+    if (!std::getenv("XDG_RUNTIME_DIR")) ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+
+    testsupport::DemoServiceProcess demo;
+    const int port = demo.port();
+    if (port == 0) {
+        std::fprintf(stderr, "bench_store_scale: demo-service did not start (it is looked for beside this binary)\n");
+        return 1;
+    }
+    std::printf("the main window over a store of N rows, a search on the demo service on top; %d rounds, "
+                "median (smallest-largest)\n",
+                rounds);
+    std::printf("%-9s | %-22s | %-25s | %-22s | %-22s | %s\n", "rows", "first window (s)", "peak memory (MiB)",
+                "search stores (s)", "longest UI stall (s)", "rows added");
+    int failures = 0;
+    for (int rows : sizes) {
+        testsupport::TempDir dir;
+        const std::string generated = dir.file("generated.mdb");
+        generateStore(generated, rows);
+        std::vector<double> first, peak, search, stall;
+        long added = -1;
+        for (int round = 0; round < rounds; ++round) {
+            const std::string store = dir.file("mysong.mdb");
+            for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
+            fs::copy_file(generated, store);
+            const Figures f = oneRound(store, port);
+            if (f.firstWindow < 0 || f.search < 0) {
+                ++failures;
+                continue;
+            }
+            first.push_back(f.firstWindow);
+            peak.push_back(f.peakMiB);
+            search.push_back(f.search);
+            stall.push_back(f.stall);
+            added = f.rowsAdded;
+        }
+        std::printf("%-9d | %-22s | %-25s | %-22s | %-22s | %ld\n", rows, spread(first, "%.3f").c_str(),
+                    spread(peak, "%.1f").c_str(), spread(search, "%.3f").c_str(), spread(stall, "%.3f").c_str(),
+                    added);
+        std::fflush(stdout);
+    }
+    return failures == 0 ? 0 : 1;
+}
