@@ -22,15 +22,10 @@ std::string withRowId(const std::string& queryText) {
     return queryText;
 }
 
-// Takes `lock`'s mutex within `wait`, looking at its cancellation every few
-// milliseconds.
-bool acquire(std::unique_lock<std::timed_mutex>& lock, const Wait& wait) {
-    for (;;) {
-        if (wait.isCancelled()) return false;
-        const auto now = Clock::now();
-        if (now >= wait.until) return lock.try_lock();
-        if (lock.try_lock_for(std::min<Clock::duration>(std::chrono::milliseconds(5), wait.until - now))) return true;
-    }
+// Takes `mutex` within `wait`: the lock returned holds it, or nothing.
+std::unique_lock<StoreLock> acquire(StoreLock& mutex, const Wait& wait) {
+    if (!mutex.lockWithin(wait)) return {};
+    return std::unique_lock<StoreLock>(mutex, std::adopt_lock);
 }
 
 // True when `sql` scans table tab1 itself, without an index: its rows then
@@ -239,8 +234,8 @@ bool SongStore::finishFullReadLocked(FullRead& read, const Wait& wait, std::opti
 SongStore::Reopened SongStore::reopenLocked(const Wait& wait, bool brief) {
     std::unique_ptr<FullRead> read;
     {
-        std::unique_lock write(writeMutex_, std::defer_lock);
-        if (!acquire(write, wait)) return Reopened::Deferred;
+        auto write = acquire(writeMutex_, wait);
+        if (!write) return Reopened::Deferred;
         StoreConnection::WaitScope scope(*writeDb_, wait);
         const std::int64_t version = writeDb_->dataVersion();
         const auto current = Snapshot();
@@ -271,10 +266,8 @@ SongStore::Reopened SongStore::reopenLocked(const Wait& wait, bool brief) {
 
 void SongStore::Requery(const Cancelled& cancelled) {
     const Wait wait = workerWait(cancelled);
-    std::unique_lock requery(requeryMutex_, std::defer_lock);
     Reopened reopened = Reopened::Deferred;
-    if (acquire(requery, wait)) reopened = reopenLocked(wait, false);
-    if (requery.owns_lock()) requery.unlock();
+    if (auto requery = acquire(requeryMutex_, wait)) reopened = reopenLocked(wait, false);
     if (reopened == Reopened::Done) {
         notify();
     } else if (!wait.isCancelled()) {
@@ -284,10 +277,9 @@ void SongStore::Requery(const Cancelled& cancelled) {
 
 void SongStore::RequeryBriefly() {
     const Wait wait = Wait::For(kBriefWait);
-    std::unique_lock requery(requeryMutex_, std::defer_lock);
     bool later = true;
     bool done = false;
-    if (acquire(requery, wait)) {
+    if (auto requery = acquire(requeryMutex_, wait)) {
         try {
             done = reopenLocked(wait, true) == Reopened::Done;
             later = !done;
@@ -307,8 +299,8 @@ void SongStore::RequeryBriefly() {
 void SongStore::Insert(const std::string& title, const std::string& url, const std::string& keyword,
                        const Cancelled& cancelled) {
     const Wait wait = workerWait(cancelled);
-    std::unique_lock write(writeMutex_, std::defer_lock);
-    if (!acquire(write, wait)) throw StoreError("database is locked", SQLITE_BUSY);
+    auto write = acquire(writeMutex_, wait);
+    if (!write) throw StoreError("database is locked", SQLITE_BUSY);
     StoreConnection::WaitScope scope(*writeDb_, wait);
     if (!insert_) insert_ = writeDb_->prepare("insert into tab1 (title,url2,keys) values (?,?,?)");
     sqlite3_stmt* insert = insert_.get();
@@ -329,8 +321,8 @@ void SongStore::Insert(const std::string& title, const std::string& url, const s
 
 void SongStore::DeleteRecord(std::int64_t rowid) {
     const Wait wait = Wait::For(kBriefWait);
-    std::unique_lock write(writeMutex_, std::defer_lock);
-    if (!acquire(write, wait)) throw StoreError("database is locked", SQLITE_BUSY);
+    auto write = acquire(writeMutex_, wait);
+    if (!write) throw StoreError("database is locked", SQLITE_BUSY);
     {
         StoreConnection::WaitScope scope(*writeDb_, wait);
         Statement statement = writeDb_->prepare("delete from tab1 where rowid = ?");
@@ -355,8 +347,8 @@ void SongStore::DeleteRow(int index) {
 }
 
 SongStore::Cleared SongStore::clearLocked(const Wait& wait, bool brief) {
-    std::unique_lock write(writeMutex_, std::defer_lock);
-    if (!acquire(write, wait)) return brief ? Cleared::Deferred : Cleared::Failed;
+    auto write = acquire(writeMutex_, wait);
+    if (!write) return brief ? Cleared::Deferred : Cleared::Failed;
     StoreConnection::WaitScope scope(*writeDb_, wait);
     try {
         writeDb_->exec("delete from tab1");
@@ -394,8 +386,7 @@ void SongStore::Clear() {
     }
     if (rows <= kBriefClearRows) {
         const Wait wait = Wait::For(kBriefWait);
-        std::unique_lock requery(requeryMutex_, std::defer_lock);
-        if (acquire(requery, wait)) {
+        if (auto requery = acquire(requeryMutex_, wait)) {
             const Cleared cleared = clearLocked(wait, true);
             requery.unlock();
             if (cleared == Cleared::Done) notify();
@@ -455,8 +446,7 @@ void SongStore::backgroundLoop() {
 void SongStore::backgroundClear(const Wait& wait) {
     Cleared cleared = Cleared::Failed;
     {
-        std::unique_lock requery(requeryMutex_, std::defer_lock);
-        if (acquire(requery, wait)) cleared = clearLocked(wait, false);
+        if (auto requery = acquire(requeryMutex_, wait)) cleared = clearLocked(wait, false);
     }
     if (cleared != Cleared::Done) {
         // Nothing was deleted: the query opens again on the rows it showed;

@@ -31,6 +31,7 @@
 #include "store/RowIdList.h"
 #include "store/StoreConnection.h"
 #include "store/StoreError.h"
+#include "store/StoreLock.h"
 
 namespace store {
 
@@ -142,14 +143,14 @@ private:
 
     // Writes of every thread, and the data version; pending_ are the ids this
     // store inserted since the last re-opening.
-    std::timed_mutex writeMutex_;
+    StoreLock writeMutex_;
     std::unique_ptr<StoreConnection> writeDb_;
     Statement insert_;
     std::vector<std::int64_t> pending_;
     bool mayCheckpoint_ = false;
 
     // Re-openings and Clear, one at a time; full re-reads read through scanDb_.
-    std::timed_mutex requeryMutex_;
+    StoreLock requeryMutex_;
     std::unique_ptr<StoreConnection> scanDb_;
     std::int64_t seenVersion_ = 0;
     bool appendable_ = false;
