@@ -1,20 +1,28 @@
 // The song store at scale, through the program's real window:
-//   bench_store_scale [ROWS...] [--rounds N]      (default: 0 100000 1000000, 3 rounds)
+//   bench_store_scale [ROWS...] [--rounds N] [--locked SECONDS]
+//       (default: 0 100000 1000000, 3 rounds, 12 s)
 //
 // For each store size it generates a store of ROWS rows (one transaction,
 // rows shaped like the demo service's), then runs the main window in a
 // process of its own, as the program's main() builds it (offscreen platform,
-// the program's own page fetcher, the demo service as search host):
+// the program's own page fetcher, the demo service as search host, the
+// termination signals taken):
 //   - first window: from the fork of the process to the end of the grid's
 //     first paint with the rows counted;
 //   - peak memory: the process's peak resident memory at its end;
 //   - search: from the click on Search to the announcement that the search
 //     ended, with every row it found stored and counted on top;
+//   - clear: then Clear, answered Yes, until the grid is open again and empty;
 //   - longest UI stall: the largest gap between the ticks of a 5 ms timer on
 //     the UI thread, from the first paint to the end, less the 5 ms.
+// Then, with the largest size, the same search while this process holds the
+// store's write lock (as another program might) for SECONDS: the longest UI
+// stall meanwhile, how many rows were stored and how many failed, and how long
+// the program takes to end after SIGTERM.
 // Each round starts from a fresh copy of the generated store. Figures are the
 // median of the rounds, with the smallest and largest beside it.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +35,8 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -41,6 +51,7 @@
 #include "app/QtTranslations.h"
 #include "app/TForm1.h"
 #include "app/TOKBottomDlg.h"
+#include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
 #include "search/pipeline/NetHttpPageFetcher.h"
 #include "store/SongStore.h"
@@ -54,6 +65,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const QString kSearchEnded = QStringLiteral("所有歌曲都已经搜索完毕，请及时下载！过期可能会失效。");
+const QString kFound = QStringLiteral("找到相关歌曲名称：");
+const QString kInvalidRow = QStringLiteral("清除了一条无效数据！");
 constexpr int kTickMs = 5;
 constexpr int kChildLimitMs = 180000;
 
@@ -98,12 +111,17 @@ struct Figures {
     double firstWindow = -1;
     double peakMiB = -1;
     double search = -1;
+    double clear = -1;
     double stall = -1;
     long rowsAdded = -1;
+    long found = -1;
+    long failed = -1;
+    double endAfterSignal = -1;  // measured by the parent
 };
 
-// The child: the window over `storePath`, measured; prints one line of figures.
-int runWindow(const std::string& storePath, long long forkedAtNs) {
+// The child: the window over `storePath`, measured; prints one line of
+// figures. `locked`: the search runs until a signal ends the program.
+int runWindow(const std::string& storePath, long long forkedAtNs, bool locked) {
     int argc = 1;
     char name[] = "brelvomp3";
     char* argv[] = {name, nullptr};
@@ -116,6 +134,11 @@ int runWindow(const std::string& storePath, long long forkedAtNs) {
     auto form = std::make_unique<app::TForm1>(storePath, std::make_unique<search::NetHttpPageFetcher>());
     auto about = std::make_unique<app::TOKBottomDlg>(form.get());
     form->setAboutDialog(about.get());
+    // As main() takes them: a signal closes the window and ends the loop.
+    platform::TerminationSignals termination([&](int) {
+        form->close();
+        QCoreApplication::quit();
+    });
     const long rowsAtStart = form->songStore().Count();
 
     Figures figures;
@@ -132,14 +155,26 @@ int runWindow(const std::string& storePath, long long forkedAtNs) {
     });
 
     Clock::time_point clickedAt;
+    QTimer clearWatch;
+    QObject::connect(&clearWatch, &QTimer::timeout, [&] {
+        if (!form->songStore().IsOpen() || form->DBGrid1->model()->rowCount() != 0) return;
+        figures.clear = std::chrono::duration<double>(Clock::now() - clickedAt).count();
+        clearWatch.stop();
+        // Some more ticks after the end, then the figures.
+        QTimer::singleShot(500, [&] { application.quit(); });
+    });
     QTimer searchWatch;
     QObject::connect(&searchWatch, &QTimer::timeout, [&] {
         if (!form->logLines().contains(kSearchEnded)) return;
         figures.search = std::chrono::duration<double>(Clock::now() - clickedAt).count();
         searchWatch.stop();
         figures.rowsAdded = form->songStore().Count() - rowsAtStart;
-        // Some more ticks after the end, then the figures.
-        QTimer::singleShot(500, [&] { application.quit(); });
+        QTimer::singleShot(300, [&] {
+            form->setClearConfirmer([] { return true; });
+            clickedAt = Clock::now();
+            form->SpeedButton2->click();
+            clearWatch.start(5);
+        });
     });
 
     // The grid's first paint ends inside the event this filter sees; the
@@ -160,7 +195,7 @@ int runWindow(const std::string& storePath, long long forkedAtNs) {
         QTimer::singleShot(300, [&] {
             clickedAt = Clock::now();
             form->Button1->click();
-            searchWatch.start(10);
+            if (!locked) searchWatch.start(10);
         });
     };
     form->DBGrid1->viewport()->installEventFilter(&paintWatch);
@@ -168,19 +203,26 @@ int runWindow(const std::string& storePath, long long forkedAtNs) {
 
     form->show();
     const int status = application.exec();
+    const QStringList log = form->logLines();
+    figures.found = 0;
+    for (const QString& line : log) figures.found += line.startsWith(kFound) ? 1 : 0;
+    figures.failed = log.count(kInvalidRow);
+    if (locked) figures.rowsAdded = form->songStore().Count() - rowsAtStart;
     handoff.shutdown();
     form->setAboutDialog(nullptr);
     about.reset();
     form.reset();
     figures.peakMiB = peakResidentMiB();
-    std::printf("FIGURES %.4f %.2f %.4f %.4f %ld\n", figures.firstWindow, figures.peakMiB, figures.search,
-                figures.stall, figures.rowsAdded);
+    std::printf("FIGURES %.4f %.2f %.4f %.4f %.4f %ld %ld %ld\n", figures.firstWindow, figures.peakMiB,
+                figures.search, figures.clear, figures.stall, figures.rowsAdded, figures.found, figures.failed);
     std::fflush(stdout);
     return status;
 }
 
-// Runs this binary as the window child over `storePath`; its figures.
-Figures oneRound(const std::string& storePath, int port) {
+// Runs this binary as the window child over `storePath`; its figures. With
+// `signalAfter`, the child is sent SIGTERM then and the time it takes to end
+// is measured.
+Figures oneRound(const std::string& storePath, int port, std::optional<std::chrono::milliseconds> signalAfter = {}) {
     int out[2];
     if (::pipe(out) != 0) return {};
     std::fflush(stdout);
@@ -194,10 +236,17 @@ Figures oneRound(const std::string& storePath, int port) {
         ::setenv("BRELVOMP3_SEARCH_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
         const std::string self = fs::read_symlink("/proc/self/exe").string();
         const std::string stamp = std::to_string(forkedAt);
-        ::execl(self.c_str(), self.c_str(), "--window", storePath.c_str(), stamp.c_str(), static_cast<char*>(nullptr));
+        ::execl(self.c_str(), self.c_str(), "--window", storePath.c_str(), stamp.c_str(),
+                signalAfter ? "locked" : "search", static_cast<char*>(nullptr));
         std::_Exit(127);
     }
     ::close(out[1]);
+    Clock::time_point signalled;
+    if (signalAfter) {
+        std::this_thread::sleep_for(*signalAfter);
+        signalled = Clock::now();
+        ::kill(pid, SIGTERM);
+    }
     std::string text;
     char buffer[512];
     for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
@@ -205,13 +254,14 @@ Figures oneRound(const std::string& storePath, int port) {
     int status = 0;
     ::waitpid(pid, &status, 0);
     Figures f;
+    if (signalAfter) f.endAfterSignal = std::chrono::duration<double>(Clock::now() - signalled).count();
     const auto at = text.find("FIGURES ");
     if (at == std::string::npos || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "  the window run failed (status %d): %s\n", status, text.c_str());
         return f;
     }
-    std::sscanf(text.c_str() + at, "FIGURES %lf %lf %lf %lf %ld", &f.firstWindow, &f.peakMiB, &f.search, &f.stall,
-                &f.rowsAdded);
+    std::sscanf(text.c_str() + at, "FIGURES %lf %lf %lf %lf %lf %ld %ld %ld", &f.firstWindow, &f.peakMiB, &f.search,
+                &f.clear, &f.stall, &f.rowsAdded, &f.found, &f.failed);
     return f;
 }
 
@@ -229,16 +279,41 @@ std::string spread(std::vector<double> values, const char* format) {
     return median + " (" + formatted(format, values.front()) + "-" + formatted(format, values.back()) + ")";
 }
 
+// The largest store, its write lock held by this process (another program
+// to the window) for the whole run.
+int runLocked(const std::string& generated, const std::string& store, int rows, int port, int seconds) {
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
+    fs::copy_file(generated, store);
+    sqlite3* holder = nullptr;
+    sqlite3_open(store.c_str(), &holder);
+    sqlite3_exec(holder, "begin immediate; insert into tab1 values ('held', 'held', 'held')", nullptr, nullptr, nullptr);
+    const Figures f = oneRound(store, port, std::chrono::seconds(seconds));
+    sqlite3_exec(holder, "rollback", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    std::printf("\n%d rows, the store's write lock held by another process, the window searching for %d s, then "
+                "SIGTERM:\n",
+                rows, seconds);
+    if (f.stall < 0) return 1;
+    std::printf("  longest UI stall %.3f s; %ld songs found, %ld stored, %ld logged as not stored; the program "
+                "ended %.3f s after SIGTERM\n",
+                f.stall, f.found, f.rowsAdded, f.failed, f.endAfterSignal);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--window") == 0) return runWindow(argv[2], std::atoll(argv[3]));
+    if (argc == 5 && std::strcmp(argv[1], "--window") == 0)
+        return runWindow(argv[2], std::atoll(argv[3]), std::strcmp(argv[4], "locked") == 0);
 
     std::vector<int> sizes;
     int rounds = 3;
+    int lockedSeconds = 12;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--locked") == 0 && i + 1 < argc) {
+            lockedSeconds = std::atoi(argv[++i]);
         } else {
             sizes.push_back(std::atoi(argv[i]));
         }
@@ -256,37 +331,40 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_store_scale: demo-service did not start (it is looked for beside this binary)\n");
         return 1;
     }
-    std::printf("the main window over a store of N rows, a search on the demo service on top; %d rounds, "
-                "median (smallest-largest)\n",
+    std::printf("the main window over a store of N rows, a search on the demo service on top, then Clear; "
+                "%d rounds, median (smallest-largest)\n",
                 rounds);
-    std::printf("%-9s | %-22s | %-25s | %-22s | %-22s | %s\n", "rows", "first window (s)", "peak memory (MiB)",
-                "search stores (s)", "longest UI stall (s)", "rows added");
+    std::printf("%-9s | %-22s | %-22s | %-22s | %-22s | %-22s | %s\n", "rows", "first window (s)",
+                "peak memory (MiB)", "search stores (s)", "clear (s)", "longest UI stall (s)", "rows added");
     int failures = 0;
+    testsupport::TempDir dir;
+    const std::string generated = dir.file("generated.mdb");
+    const std::string store = dir.file("mysong.mdb");
     for (int rows : sizes) {
-        testsupport::TempDir dir;
-        const std::string generated = dir.file("generated.mdb");
+        fs::remove(generated);
         generateStore(generated, rows);
-        std::vector<double> first, peak, search, stall;
+        std::vector<double> first, peak, search, clear, stall;
         long added = -1;
         for (int round = 0; round < rounds; ++round) {
-            const std::string store = dir.file("mysong.mdb");
             for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
             fs::copy_file(generated, store);
             const Figures f = oneRound(store, port);
-            if (f.firstWindow < 0 || f.search < 0) {
+            if (f.firstWindow < 0 || f.search < 0 || f.clear < 0) {
                 ++failures;
                 continue;
             }
             first.push_back(f.firstWindow);
             peak.push_back(f.peakMiB);
             search.push_back(f.search);
+            clear.push_back(f.clear);
             stall.push_back(f.stall);
             added = f.rowsAdded;
         }
-        std::printf("%-9d | %-22s | %-25s | %-22s | %-22s | %ld\n", rows, spread(first, "%.3f").c_str(),
-                    spread(peak, "%.1f").c_str(), spread(search, "%.3f").c_str(), spread(stall, "%.3f").c_str(),
-                    added);
+        std::printf("%-9d | %-22s | %-22s | %-22s | %-22s | %-22s | %ld\n", rows, spread(first, "%.3f").c_str(),
+                    spread(peak, "%.1f").c_str(), spread(search, "%.3f").c_str(), spread(clear, "%.3f").c_str(),
+                    spread(stall, "%.3f").c_str(), added);
         std::fflush(stdout);
     }
+    if (lockedSeconds > 0) failures += runLocked(generated, store, sizes.back(), port, lockedSeconds);
     return failures == 0 ? 0 : 1;
 }
