@@ -215,13 +215,16 @@ bool SongStore::finishFullReadLocked(FullRead& read, const Wait& wait, std::opti
         std::lock_guard lock(snapshotMutex_);
         fullReadRunning_ = false;
         if (!finished) return false;
+        ++fullReads_;
+        // A Clear waits for the background thread: the query stays closed,
+        // and should the Clear fail, the next re-opening reads it in full.
+        if (clearPending_) return true;
         // A row deleted after the read began may still be in it.
         for (const std::int64_t rowid : deletedDuringRead_)
             if (const auto at = ids.find(rowid)) ids = ids.without(*at);
         deletedDuringRead_.clear();
-        if (!clearPending_) snapshot_ = std::make_shared<const ResultsSnapshot>(ResultsSnapshot{std::move(ids), true});
+        snapshot_ = std::make_shared<const ResultsSnapshot>(ResultsSnapshot{std::move(ids), true});
     }
-    ++fullReads_;
     seenVersion_ = read.version();
     appendable_ = read.appendable();
     fullReadNeeded_ = false;
@@ -248,12 +251,13 @@ SongStore::Reopened SongStore::reopenLocked(const Wait& wait, bool brief) {
             full = !growing || (!current->ids.empty() && pending_.front() <= current->ids.back());
         }
         if (!full) {
+            std::lock_guard lock(snapshotMutex_);
+            // A Clear waits for the background thread: the query stays closed,
+            // and the rows stay to be added should the Clear fail.
+            if (clearPending_) return Reopened::Done;
             std::vector<std::int64_t> added;
             added.swap(pending_);
-            std::lock_guard lock(snapshotMutex_);
-            // A Clear about to run deletes these rows too.
-            if (!clearPending_)
-                snapshot_ = std::make_shared<const ResultsSnapshot>(ResultsSnapshot{snapshot_->ids.appended(added), true});
+            snapshot_ = std::make_shared<const ResultsSnapshot>(ResultsSnapshot{snapshot_->ids.appended(added), true});
             return Reopened::Done;
         }
         if (brief && current->ids.size() > kBriefReadRows) return Reopened::Deferred;
@@ -429,13 +433,11 @@ void SongStore::backgroundLoop() {
         working_ = true;
         lock.unlock();
         const Wait wait = workerWait([this] { return stopping_.load(); });
-        if (clear) backgroundClear(wait);
-        if (requery) {
-            try {
-                Requery(wait.cancelled);
-            } catch (const StoreError&) {
-                // The grid keeps the last good snapshot.
-            }
+        try {
+            if (clear) backgroundClear(wait);
+            if (requery) Requery(wait.cancelled);
+        } catch (...) {
+            // The grid keeps the last good snapshot; nothing here may end the program.
         }
         lock.lock();
         working_ = false;

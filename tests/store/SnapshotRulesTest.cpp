@@ -290,3 +290,23 @@ TEST(SnapshotRules, ThreadsAndAnotherConnectionEndInAgreementWithAFullRead) {
     EXPECT_EQ(snapshotIds(songs), idsOnDisk(path));
     EXPECT_GT(deleted, 0);
 }
+
+// Rows added and re-openings asked for while a Clear waits for the background
+// thread: when the Clear fails, they are all shown, as a full read shows them.
+TEST(SnapshotRules, RowsAddedWhileAFailingClearWaitsAreShownAfterIt) {
+    testsupport::TempDir dir;
+    const std::string path = dir.file("mysong.mdb");
+    store::CreateEmptyStore(path);
+    storetest::execSql(path, insertRows(static_cast<int>(SongStore::kBriefClearRows) + 1));
+    storetest::execSql(path, "create trigger keep before delete on tab1 begin select raise(abort, 'kept'); end");
+    SongStore songs(path);
+    songs.Clear();
+    for (int i = 0; i < 3; ++i) {
+        songs.Insert("own " + std::to_string(i), "http://own.mp3", "k");
+        songs.Requery();
+    }
+    ASSERT_TRUE(songs.WaitUntilIdle(std::chrono::seconds(60)));
+    songs.Requery();
+    EXPECT_TRUE(songs.IsOpen());
+    EXPECT_EQ(snapshotIds(songs), idsOnDisk(path));
+}
