@@ -318,7 +318,7 @@ int runLocked(const std::string& generated, const std::string& store, int rows, 
                 "SIGTERM:\n",
                 rows, seconds);
     if (f.stall < 0) return 1;
-    std::printf("  longest UI stall %.3f s; %ld songs found, %ld stored, %ld logged as not stored; the program "
+    std::printf("  longest UI stall %.3f s; songs found %ld, stored %ld, logged as not stored %ld; the program "
                 "ended %.3f s after SIGTERM\n",
                 f.stall, f.found, f.rowsAdded, f.failed, f.endAfterSignal);
     if (rows < 1000000) return 0;
@@ -358,8 +358,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("the main window over a store of N rows, a search on the demo service on top, then Clear; "
-                "%d rounds, median (smallest-largest)\n",
-                rounds);
+                "%d round%s, median (smallest-largest)\n",
+                rounds, rounds == 1 ? "" : "s");
     std::printf("%-9s | %-22s | %-22s | %-22s | %-22s | %-22s | %s\n", "rows", "first window (s)",
                 "peak memory (MiB)", "search stores (s)", "clear (s)", "longest UI stall (s)", "rows added");
     int failures = 0;
