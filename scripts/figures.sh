@@ -182,7 +182,7 @@ figures_store_scale() {
   local line
   line=$(grep -E -m1 'longest UI stall [0-9]' "$logs/$log" || true)
   row "the window searching for $locked s over $(num "$largest") songs while another process holds the store's write lock, then SIGTERM$(verdict)" \
-      "longest UI stall $(echo "$line" | grep -Eo 'stall [0-9.]+' | grep -Eo '[0-9.]+') s, $(echo "$line" | grep -Eo 'stored [0-9]+' | grep -Eo '[0-9]+') of $(echo "$line" | grep -Eo 'found [0-9]+' | grep -Eo '[0-9]+') songs stored, ended $(echo "$line" | grep -Eo 'ended [0-9.]+' | grep -Eo '[0-9.]+') s after SIGTERM" \
+      "longest UI stall $(echo "$line" | grep -Eo 'stall [0-9.]+' | grep -Eo '[0-9.]+') s, $(echo "$line" | sed -E 's/.*, stored ([0-9]+),.*/\1/') of $(echo "$line" | grep -Eo 'found [0-9]+' | grep -Eo '[0-9]+') songs stored, ended $(echo "$line" | grep -Eo 'ended [0-9.]+' | grep -Eo '[0-9.]+') s after SIGTERM" \
       "the bounds the benchmark holds it to" "50 ms, 1 s" bench_store_scale
 }
 
