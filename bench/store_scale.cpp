@@ -310,7 +310,8 @@ int runLocked(const std::string& generated, const std::string& store, int rows, 
     fs::copy_file(generated, store);
     sqlite3* holder = nullptr;
     sqlite3_open(store.c_str(), &holder);
-    sqlite3_exec(holder, "begin immediate; insert into tab1 values ('held', 'held', 'held')", nullptr, nullptr, nullptr);
+    sqlite3_exec(holder, "begin immediate; insert into tab1 values ('held', 'held', 'held')", nullptr, nullptr,
+                 nullptr);
     const Figures f = oneRound(store, port, std::chrono::seconds(seconds));
     sqlite3_exec(holder, "rollback", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
@@ -398,10 +399,10 @@ int main(int argc, char** argv) {
         const Medians& empty = medians[0];
         const Medians& large = medians[largest];
         failures += bound(large.firstWindow >= 0 && large.firstWindow < 0.5, "the first window in 0.5 s or more");
-        failures += bound(large.peakMiB >= 0 && large.peakMiB <= empty.peakMiB + 100, "peak memory over 100 MiB above "
-                                                                                       "the empty store's");
-        failures += bound(large.search >= 0 && large.search <= 1.5 * empty.search, "the search over 1.5 times the empty "
-                                                                                    "store's");
+        failures += bound(large.peakMiB >= 0 && large.peakMiB <= empty.peakMiB + 100,
+                          "peak memory over 100 MiB above the empty store's");
+        failures += bound(large.search >= 0 && large.search <= 1.5 * empty.search,
+                          "the search over 1.5 times the empty store's");
         failures += bound(large.stall >= 0 && large.stall <= 0.05, "a UI stall over 50 ms");
     }
     if (lockedSeconds > 0) {

@@ -4,10 +4,14 @@
 
 namespace store {
 
+RowIdList::Place RowIdList::place(std::size_t index) const {
+    const auto chunk = static_cast<std::size_t>(std::upper_bound(ends_.begin(), ends_.end(), index) - ends_.begin());
+    return {chunk, index - (chunk == 0 ? 0 : ends_[chunk - 1])};
+}
+
 std::int64_t RowIdList::operator[](std::size_t index) const {
-    const std::size_t chunk = static_cast<std::size_t>(std::upper_bound(ends_.begin(), ends_.end(), index) - ends_.begin());
-    const std::size_t start = chunk == 0 ? 0 : ends_[chunk - 1];
-    return (*chunks_[chunk])[index - start];
+    const Place at = place(index);
+    return (*chunks_[at.chunk])[at.offset];
 }
 
 void RowIdList::push(Chunk chunk) {
@@ -40,10 +44,9 @@ RowIdList RowIdList::appended(const std::vector<std::int64_t>& ids) const {
 
 RowIdList RowIdList::without(std::size_t index) const {
     RowIdList list = *this;
-    const std::size_t chunk = static_cast<std::size_t>(std::upper_bound(ends_.begin(), ends_.end(), index) - ends_.begin());
-    const std::size_t start = chunk == 0 ? 0 : ends_[chunk - 1];
+    const auto [chunk, offset] = place(index);
     Chunk shorter = *chunks_[chunk];
-    shorter.erase(shorter.begin() + static_cast<std::ptrdiff_t>(index - start));
+    shorter.erase(shorter.begin() + static_cast<std::ptrdiff_t>(offset));
     if (shorter.empty()) {
         list.chunks_.erase(list.chunks_.begin() + static_cast<std::ptrdiff_t>(chunk));
         list.ends_.erase(list.ends_.begin() + static_cast<std::ptrdiff_t>(chunk));

@@ -33,6 +33,12 @@ public:
 
 private:
     using Chunk = std::vector<std::int64_t>;
+    // Which chunk holds `index`, and where in it.
+    struct Place {
+        std::size_t chunk;
+        std::size_t offset;
+    };
+    Place place(std::size_t index) const;
     void push(Chunk chunk);
 
     std::vector<std::shared_ptr<const Chunk>> chunks_;

@@ -37,7 +37,9 @@ bool scansInRowIdOrder(StoreConnection& db, const std::string& sql) {
     while (db.step(plan.get())) {
         ++steps;
         const auto* detail = reinterpret_cast<const char*>(sqlite3_column_text(plan.get(), 3));
-        plain = detail && (sqlite3_stricmp(detail, "SCAN tab1") == 0 || sqlite3_stricmp(detail, "SCAN TABLE tab1") == 0);
+        // "SCAN TABLE" before SQLite 3.36.
+        plain = detail && (sqlite3_stricmp(detail, "SCAN tab1") == 0 ||
+                           sqlite3_stricmp(detail, "SCAN TABLE tab1") == 0);
     }
     return steps == 1 && plain;
 }
@@ -335,8 +337,10 @@ void SongStore::DeleteRecord(std::int64_t rowid) {
     }
     {
         std::lock_guard lock(snapshotMutex_);
-        if (const auto at = snapshot_->ids.find(rowid))
-            snapshot_ = std::make_shared<const ResultsSnapshot>(ResultsSnapshot{snapshot_->ids.without(*at), snapshot_->open});
+        if (const auto at = snapshot_->ids.find(rowid)) {
+            snapshot_ =
+                std::make_shared<const ResultsSnapshot>(ResultsSnapshot{snapshot_->ids.without(*at), snapshot_->open});
+        }
         if (fullReadRunning_) deletedDuringRead_.push_back(rowid);
     }
     // The id may be given to the next row inserted.
