@@ -16,10 +16,6 @@ Wait Wait::For(std::chrono::milliseconds limit, std::function<bool()> cancelled)
     return Wait{Clock::now() + limit, std::move(cancelled)};
 }
 
-Wait Wait::UntilCancelled(std::function<bool()> cancelled) {
-    return Wait{Clock::time_point::max(), std::move(cancelled)};
-}
-
 void StatementCloser::operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 
 StoreConnection::StoreConnection(const std::string& path) {

@@ -25,7 +25,6 @@ struct Wait {
     std::function<bool()> cancelled;
 
     static Wait For(std::chrono::milliseconds limit, std::function<bool()> cancelled = {});
-    static Wait UntilCancelled(std::function<bool()> cancelled);
     bool isCancelled() const { return cancelled && cancelled(); }
     // Past the deadline or cancelled.
     bool over() const { return isCancelled() || Clock::now() >= until; }
