@@ -258,6 +258,10 @@ TEST_F(DownloadCommands, WithNoRowSelectedTheDownloadFailsAndSaysWhy) {
     EXPECT_EQ(form_->HTTPGet1->CurrentItem()->State.load(), dl::dsFailed);
     EXPECT_TRUE(filesIn(work_.downloads()).empty());
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载失败：《》，没有选择歌曲，下载地址是空的"));
+    // The link command has no address to open either, and says so.
+    form_->setMessageShower([](const QString&, const QString&) {});
+    form_->IE1->trigger();
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("无法打开链接：没有选择歌曲"));
 }
 
 TEST_F(DownloadCommands, OpenInBrowserTellsTheUserFirst) {
