@@ -26,6 +26,9 @@ public:
     // Thread-safe; returns once the stage can no longer write anything.
     void Halt();
     bool Halted() const { return halted_.load(); }
+    // True from the moment Halt is called, before it has taken the stage's
+    // lock: a step waiting inside that lock gives up on seeing it.
+    bool HaltRequested() const { return haltRequested_.load(); }
     bool Finished() const { return finished_.load(); }
     // Waits for the thread to end. Never call it from the stage's own thread.
     void Join();
@@ -40,15 +43,21 @@ protected:
     void OnUi(const std::function<void()>& fn);
     // Runs `fn` under the stage's lock unless halted; returns whether it ran.
     bool IfRunning(const std::function<void()>& fn);
+    // Waits for `pause`, or less when the stage is halted meanwhile; returns
+    // whether it is still running.
+    bool PauseUnlessHalted(std::chrono::milliseconds pause);
 
 private:
     void Loop();
 
     EventPtr input_;
     EventPtr output_;
+    // Never set: a pause waits on it, and a halt wakes it.
+    platform::ManualResetEvent pauseEvent_;
     std::chrono::milliseconds waitLimit_;
     std::mutex effectsMutex_;  // held for every effect a halt must not split
     std::atomic<bool> halted_{false};
+    std::atomic<bool> haltRequested_{false};
     std::atomic<bool> finished_{false};
     std::thread thread_;
 };

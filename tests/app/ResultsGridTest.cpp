@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "app/TForm1.h"
 #include "store/SongStore.h"
@@ -139,6 +140,104 @@ TEST_F(ResultsGridTest, SelectionRules) {
         for (int row : c.selected) expected << QStringLiteral("title %1").arg(row);
         EXPECT_EQ(titles, expected) << c.what;
     }
+}
+
+// Every key that moves the current row, with or without Ctrl, selects it, so
+// the row the keyboard's menu and the commands act on is the one the user
+// sees selected; Shift still selects a range, Ctrl+Space still toggles.
+TEST_F(ResultsGridTest, EveryKeyThatMovesTheCurrentRowSelectsIt) {
+    struct Press {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int current;           // -1: anywhere below the row before
+        QList<int> selected;   // empty: the current row alone
+    };
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, none = Qt::NoModifier;
+    const std::vector<Press> presses = {
+        {Qt::Key_Down, none, 6, {}},
+        {Qt::Key_Down, ctrl, 7, {}},
+        {Qt::Key_Down, ctrl, 8, {}},
+        {Qt::Key_Up, ctrl, 7, {}},
+        {Qt::Key_Up, none, 6, {}},
+        {Qt::Key_End, ctrl, 39, {}},
+        {Qt::Key_Home, ctrl, 0, {}},
+        {Qt::Key_End, none, 39, {}},
+        {Qt::Key_Home, none, 0, {}},
+        {Qt::Key_PageDown, none, -1, {}},
+        {Qt::Key_PageUp, none, 0, {}},
+        {Qt::Key_PageDown, ctrl, -1, {}},
+        {Qt::Key_PageUp, ctrl, 0, {}},
+        {Qt::Key_Down, ctrl | Qt::ShiftModifier, 1, {0, 1}},
+        {Qt::Key_Down, Qt::ShiftModifier, 2, {0, 1, 2}},
+        {Qt::Key_Space, ctrl, 2, {0, 1}},
+        {Qt::Key_Down, ctrl, 3, {}},
+    };
+    open(40);
+    clickRow(5);
+    int before = grid()->currentRecord();
+    for (const Press& press : presses) {
+        const std::string what = QKeySequence(press.key | press.modifiers).toString().toStdString();
+        QTest::keyClick(grid(), press.key, press.modifiers);
+        if (press.current >= 0) {
+            EXPECT_EQ(grid()->currentRecord(), press.current) << what;
+        } else {
+            EXPECT_GT(grid()->currentRecord(), before) << what;
+        }
+        const QList<int> selected = press.selected.isEmpty() ? QList<int>{grid()->currentRecord()} : press.selected;
+        EXPECT_EQ(grid()->selectedRecords(), selected) << what;
+        EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title %1").arg(grid()->currentRecord())) << what;
+        // In view, so the mark and the menu are where the user looks.
+        EXPECT_TRUE(grid()->viewport()->rect().intersects(grid()->visualRect(grid()->currentIndex()))) << what;
+        before = grid()->currentRecord();
+    }
+}
+
+// The menu from the keyboard acts on the rows it shows selected: a current
+// row left out of the selection (Ctrl+Space) is selected alone first, as a
+// right click selects the row under the pointer.
+TEST_F(ResultsGridTest, TheKeyboardsMenuActsOnTheRowsItShowsSelected) {
+    open(5);
+    clickRow(1);
+    QTest::keyClick(grid(), Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(grid(), Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_EQ(grid()->selectedRecords(), (QList<int>{1, 2, 3}));
+    QTest::keyClick(grid(), Qt::Key_Menu);
+    ASSERT_TRUE(form_->PopupMenu1->isVisible());
+    form_->PopupMenu1->close();
+    EXPECT_EQ(grid()->selectedRecords(), (QList<int>{1, 2, 3}));  // inside the selection: it stays
+
+    QTest::keyClick(grid(), Qt::Key_Space, Qt::ControlModifier);  // the current row 3 out
+    ASSERT_EQ(grid()->selectedRecords(), (QList<int>{1, 2}));
+    QTest::keyClick(grid(), Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(form_->PopupMenu1->isVisible());
+    form_->PopupMenu1->close();
+    EXPECT_EQ(grid()->selectedRecords(), QList<int>{3});
+    ASSERT_EQ(form_->songsToDownload().size(), 1);
+    EXPECT_EQ(form_->songsToDownload().first().title, QStringLiteral("title 3"));
+    EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title 3"));
+}
+
+// The current row carries a dotted mark along its whole length, on a
+// selected row and on one that is not.
+TEST_F(ResultsGridTest, TheCurrentRowIsMarked) {
+    open(4);
+    clickRow(1);
+    const auto darkDotsAlong = [&](int row) {
+        const QImage picture = grid()->viewport()->grab().toImage();
+        const int y = grid()->rowViewportPosition(row);
+        int dark = 0;
+        for (int x = 0; x < picture.width(); ++x) dark += qGray(picture.pixel(x, y)) < 60 ? 1 : 0;
+        return dark;
+    };
+    const int width = grid()->viewport()->width();
+    EXPECT_GT(darkDotsAlong(1), width / 4);
+    EXPECT_LT(darkDotsAlong(2), width / 20);
+    QTest::keyClick(grid(), Qt::Key_Space, Qt::ControlModifier);  // current, no longer selected
+    ASSERT_TRUE(grid()->selectedRecords().isEmpty());
+    EXPECT_GT(darkDotsAlong(1), width / 4);
+    QTest::keyClick(grid(), Qt::Key_Down);
+    EXPECT_LT(darkDotsAlong(1), width / 20);
+    EXPECT_GT(darkDotsAlong(2), width / 4);
 }
 
 TEST_F(ResultsGridTest, ClickOnEmptyGridLeavesSelectionUnchanged) {
@@ -320,4 +419,84 @@ TEST_F(ResultsGridTest, DeleteQuestionKeepsItsEnglishTexts) {
     shown.buttons.sort();
     EXPECT_EQ(shown.buttons, (QStringList{QStringLiteral("Cancel"), QStringLiteral("OK")}));
     EXPECT_EQ(grid()->model()->rowCount(), 2);
+}
+
+namespace {
+
+// A store of `rows` rows "title N" / "http://h/N.mp3" / "key", written in
+// one transaction.
+void writeRows(const std::string& path, int rows) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "insert into tab1 values (?, ?, 'key')", -1, &insert, nullptr);
+    for (int i = 0; i < rows; ++i) {
+        const std::string title = "title " + std::to_string(i);
+        const std::string url = "http://h/" + std::to_string(i) + ".mp3";
+        sqlite3_bind_text(insert, 1, title.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 2, url.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    ASSERT_EQ(sqlite3_exec(db, "commit", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+}  // namespace
+
+// A large store: every row is in the grid, at one fixed height, and only the
+// rows drawn are read.
+TEST_F(ResultsGridTest, ALargeStoreIsShownReadingOnlyTheRowsOnScreen) {
+    constexpr int kRows = 300000;
+    apptest::app();
+    file_ = std::make_unique<StoreFile>();
+    writeRows(file_->path, kRows);
+    form_ = std::make_unique<app::TForm1>(file_->path, std::make_unique<ScriptedFetcher>());
+    form_->show();
+    grid()->setFocus();
+    grid()->viewport()->grab();
+
+    ASSERT_EQ(grid()->model()->rowCount(), kRows);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("当前歌曲数量：\u3000%1").arg(kRows));
+    EXPECT_EQ(grid()->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+    EXPECT_EQ(grid()->currentRecord(), 0);
+    EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title 0"));
+
+    grid()->scrollToBottom();
+    grid()->viewport()->grab();
+    const int last = kRows - 1;
+    const QModelIndex lastCell = grid()->model()->index(last, 2);
+    EXPECT_TRUE(grid()->viewport()->rect().intersects(grid()->visualRect(lastCell)));
+    EXPECT_EQ(lastCell.data().toString(), QStringLiteral("http://h/%1.mp3").arg(last));
+    EXPECT_LT(form_->songStore().CachedRows(), 1000u);
+
+    // The wheel, a click and Ctrl+Delete at the end of it.
+    grid()->setCurrentIndex(grid()->model()->index(last - 1, 0));
+    wheel(-120);
+    wheel(-120);
+    EXPECT_EQ(grid()->currentRecord(), last);
+    clickRow(last);
+    EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/%1.mp3").arg(last));
+    grid()->setDeleteConfirmer([] { return true; });
+    ctrlDelete();
+    EXPECT_EQ(grid()->model()->rowCount(), kRows - 1);
+    EXPECT_EQ(form_->songStore().Count(), kRows - 1);
+}
+
+// A re-opening after a search page keeps the grid as a full read of the
+// store would show it, with the first row current.
+TEST_F(ResultsGridTest, AReopeningAfterOwnAndOtherRowsShowsThemAllWithTheFirstCurrent) {
+    open(3);
+    clickRow(2);
+    form_->songStore().Insert("own", "http://h/own.mp3", "key");
+    writeRows(file_->path, 2);  // another program's rows, "title 0" and "title 1" again
+    form_->songStore().Insert("own 2", "http://h/own2.mp3", "key");
+    EXPECT_EQ(form_->requeryAndCount(), 7);
+    EXPECT_EQ(grid()->currentRecord(), 0);
+    QStringList titles;
+    for (int row = 0; row < grid()->model()->rowCount(); ++row)
+        titles << grid()->model()->index(row, 0).data().toString();
+    EXPECT_EQ(titles, (QStringList{"title 0", "title 1", "title 2", "own", "title 0", "title 1", "own 2"}));
 }
