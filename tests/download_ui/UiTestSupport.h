@@ -108,7 +108,7 @@ inline std::vector<std::string> filesIn(const std::filesystem::path& folder) {
 inline bool runWithoutWindow(dl::TDlWebHTTPGet& get, int limitMs = 10000) {
     bool done = false;
     const dl::TDlNotifyEvent previous = get.OnProcessed;
-    get.OnProcessed = [&](dl::TDlWebHTTPGet& sender) {
+    get.OnProcessed = [&](dl::DownloadComponent& sender) {
         done = true;
         if (previous) previous(sender);
     };

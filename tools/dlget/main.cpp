@@ -25,8 +25,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include "download/TDlDownloads.h"
-#include "download/ui/TDlWebHTTPGet.h"
+#include "download/component/DownloadComponent.h"
+#include "download/engine/TDlDownloads.h"
 #include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
 
@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
 
     QCoreApplication application(argc, argv);
     platform::UiHandoff handoff;
-    dl::TDlWebHTTPGet get;
+    dl::DownloadComponent get;
     get.URL = args.url;
     get.DownloadDir = args.dir;
     get.DestinationName = args.name;
@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
     }
     // The run the progress window starts: one download thread.
     get.Downloads().ThreadCount = 1;
-    get.OnProcessed = [](dl::TDlWebHTTPGet&) { QCoreApplication::quit(); };
+    get.OnProcessed = [](dl::DownloadComponent&) { QCoreApplication::quit(); };
     // Interrupted, the run is stopped like a Cancel: nothing more is written.
     // A signal that comes before the run has begun stops it at its first report.
     bool interrupted = false;
@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
         interrupted = true;
         get.Downloads().Stop();
     });
-    get.OnProgress = [&interrupted](dl::TDlWebHTTPGet& sender, dl::TDlDownloadItem&) {
+    get.OnProgress = [&interrupted](dl::DownloadComponent& sender, dl::TDlDownloadItem&) {
         if (interrupted && !sender.Downloads().Stopping) sender.Downloads().Stop();
     };
     QTimer::singleShot(0, &application, [&get, &interrupted] {
