@@ -39,6 +39,7 @@
 #include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/DemoServiceProcess.h"
+#include "tests/support/RangeServer.h"
 #include "tools/demo-service/DemoMedia.h"
 
 namespace fs = std::filesystem;
@@ -583,4 +584,43 @@ TEST_F(DownloadCommands, SaveAndFolderDialogsSpeakChineseWithRoomyColumns) {
     EXPECT_EQ(folder.columns, 4);
     EXPECT_TRUE(folder.tightColumns.isEmpty()) << folder.tightColumns.join(QLatin1Char(' ')).toStdString();
     EXPECT_TRUE(seen_.empty());
+}
+
+// Cancel in the middle of a song whose server names its version: the log
+// says the bytes are kept and that the next download continues them, and
+// the next 下载歌曲 does, saying how often it continued. A title with a NUL
+// keeps its ".mp3".
+TEST_F(DownloadCommands, CancelKeepsWhatArrivedAndTheNextDownloadContinuesIt) {
+    testsupport::RangeServer::Setup setup;
+    setup.file = {testsupport::patternBody(200000, 2), "\"held\"", ""};
+    setup.holdAt = 50000;
+    testsupport::RangeServer server(setup);
+    const std::string title("held\0 song", 10);
+    storeSongs({{title, server.url("/held.mp3")}});
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    QTimer canceller;
+    canceller.setInterval(5);
+    QObject::connect(&canceller, &QTimer::timeout, [&] {
+        // Once the song's part file and what identifies it are there.
+        if (window_ && window_->isVisible() && filesIn(work_.downloads()).size() == 2) window_->StopBtn->click();
+    });
+    canceller.start();
+    chooseFromMenu(0, form_->N7);
+    canceller.stop();
+    const QString shown = QString::fromStdString(title);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("已取消下载：《") + shown +
+                                            QStringLiteral("》，已下载的 48.8 KB 保留了下来，下次下载这首歌会接着下载"));
+    EXPECT_EQ(filesIn(work_.downloads()).size(), 2u);
+
+    server.release();
+    chooseFromMenu(0, form_->N7);
+    const fs::path saved = work_.downloads() / "held_ song.mp3";
+    EXPECT_EQ(readFile(saved), *setup.file.body);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载完成：《") + shown + QStringLiteral("》已保存为 ") +
+                                            downloadsPath(QStringLiteral("held_ song.mp3")) +
+                                            QStringLiteral("（195.3 KB，断线后接着下载了 1 次）"));
+    EXPECT_EQ(filesIn(work_.downloads()), std::vector<std::string>{"held_ song.mp3"});
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].range.value_or(""), "bytes=50000-");
 }
