@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test: the normal build, the same tests
-# under AddressSanitizer + UndefinedBehaviorSanitizer and under
-# ThreadSanitizer, and a short run of each fuzz target.
+# Sets everything up and runs every test: the documentation's links, the
+# normal build, the same tests under AddressSanitizer +
+# UndefinedBehaviorSanitizer and under ThreadSanitizer, and a short run of
+# each fuzz target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")" && pwd)
 cd "$root"
 "$root/scripts/install-deps.sh"
+
+# Takes a second: a broken link in the documentation fails before the long builds.
+echo "== documentation links"
+"$root/scripts/check-links.py" "$root"
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)

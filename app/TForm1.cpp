@@ -7,15 +7,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QHash>
 #include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabBar>
@@ -29,6 +28,8 @@
 #include "app/BlockedCloseFilter.h"
 #include "app/DownloadOutcome.h"
 #include "app/Glyphs.h"
+#include "app/MessageLog.h"
+#include "app/ScreenPlacement.h"
 #include "app/TOKBottomDlg.h"
 #include "download/DlFileNames.h"
 #include "download/TDlInternetOptions.h"
@@ -121,8 +122,8 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
                                      QStringLiteral("这项操作将删除您目前已经搜索到的所有数据！继续吗？"),
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     };
-    openUrl_ = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
-    chooseSaveFile_ = [this] { return runSaveDialog(); };
+    openUrl_ = [](const QString& url) { return QDesktopServices::openUrl(QUrl(url)); };
+    chooseSaveFile_ = [this](const QString& proposed) { return runSaveDialog(proposed); };
     chooseFolder_ = [this] { return runFolderDialog(); };
     openFolder_ = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
     showMessage_ = [this](const QString& caption, const QString& text) {
@@ -132,9 +133,7 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
 
     pipeline_ = std::make_unique<search::SearchPipeline>(state_, *this, *store_, *fetcher_);
 
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    centreOnScreen(*this);
     setTabOrder(ComboBox1, Button1);
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, PageControl1);
@@ -241,6 +240,9 @@ void TForm1::buildKeywordPanel() {
 
     connect(Button1, &QToolButton::clicked, this, &TForm1::Button1Click);
     connect(Button2, &QToolButton::clicked, this, &TForm1::Button2Click);
+    // Enter (either one) in the keyword box is a click on Search, which does
+    // nothing while Search is disabled.
+    connect(ComboBox1->lineEdit(), &QLineEdit::returnPressed, Button1, &QToolButton::click);
 }
 
 void TForm1::buildResultsAndLog() {
@@ -268,7 +270,7 @@ void TForm1::buildResultsAndLog() {
     Panel2->setObjectName(QStringLiteral("Panel2"));
     auto* logLayout = new QVBoxLayout(Panel2);
     logLayout->setContentsMargins(0, 0, 0, 0);
-    Memo1 = new QPlainTextEdit(Panel2);
+    Memo1 = new MessageLog(Panel2);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setReadOnly(true);
     // Read-only, but still reached by Tab and scrolled with the keys.
@@ -289,9 +291,9 @@ void TForm1::buildResultsAndLog() {
     connect(DBGrid1, &store::TDBGrid3D::currentRecordChanged, this, &TForm1::setSelectedSong);
     setSelectedSong(DBGrid1->currentRecord());
 
-    Memo1->appendPlainText(QStringLiteral("欢迎您使用BrelvoMP3。"));
-    Memo1->appendPlainText(QStringLiteral("软件的更新情况请查看我们的网站：") + kIdeographicSpace +
-                           QString::fromLatin1(kHomePage));
+    Memo1->appendLine(QStringLiteral("欢迎您使用BrelvoMP3。"));
+    Memo1->appendLine(QStringLiteral("软件的更新情况请查看我们的网站：") + kIdeographicSpace +
+                      QString::fromLatin1(kHomePage));
 }
 
 void TForm1::buildStatusBar() {
@@ -368,9 +370,7 @@ QStringList TForm1::logLines() const {
     return Memo1->toPlainText().split(QLatin1Char('\n'));
 }
 
-// The log follows new lines only while it shows its end; a user scrolled up
-// to read keeps the view, also while the oldest lines are dropped.
-void TForm1::appendLog(const std::string& utf8Line) { Memo1->appendPlainText(QString::fromStdString(utf8Line)); }
+void TForm1::appendLog(const std::string& utf8Line) { Memo1->appendLine(QString::fromStdString(utf8Line)); }
 
 std::string TForm1::keywordText() { return ComboBox1->currentText().toStdString(); }
 
@@ -400,7 +400,15 @@ void TForm1::SpeedButton5Click() {
 
 void TForm1::SpeedButton1Click() { close(); }
 
-void TForm1::SpeedButton7Click() { openUrl_(QString::fromLatin1(kHomePage)); }
+void TForm1::SpeedButton7Click() { openLink(QString::fromLatin1(kHomePage)); }
+
+void TForm1::openLink(const QString& url) {
+    if (url.isEmpty()) {
+        appendLog("无法打开链接：没有选择歌曲");
+    } else if (!openUrl_(url)) {
+        appendLog((QStringLiteral("无法打开链接 ") + url).toStdString());
+    }
+}
 
 void TForm1::DBGrid1CellClick() { setSelectedSong(DBGrid1->currentRecord()); }
 
@@ -430,7 +438,9 @@ void TForm1::N7Click() {
 }
 
 // One song takes the name chosen in the Save dialog, in the chosen folder;
-// several go into a chosen folder, each under its title.
+// the dialog starts in the download folder (made when missing) on the name
+// Download song would give the file. Several go into a chosen folder, each
+// under its title.
 void TForm1::N2Click() {
     const QList<SelectedSong> songs = songsToDownload();
     if (songs.size() > 1) {
@@ -439,7 +449,11 @@ void TForm1::N2Click() {
         downloadSongs(songs, QDir(folder).absolutePath().toStdString() + "/");
         return;
     }
-    const QString chosen = chooseSaveFile_();
+    const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromLatin1(kDownloadFolder)));
+    QDir().mkpath(folder);
+    const QString name =
+        QString::fromStdString(dl::SafeDestinationName((songs.first().title + QStringLiteral(".mp3")).toStdString()));
+    const QString chosen = chooseSaveFile_(folder + QLatin1Char('/') + name);
     if (chosen.isEmpty()) return;
     const QFileInfo file(chosen);
     downloadSong(songs.first(), file.absolutePath().toStdString() + "/", file.fileName());
@@ -538,7 +552,7 @@ void makeReadable(QFileDialog& dialog) {
 
 }  // namespace
 
-QString TForm1::runSaveDialog() {
+QString TForm1::runSaveDialog(const QString& proposed) {
     if (!SaveDlg) {
         SaveDlg = new QFileDialog(this);
         SaveDlg->setObjectName(QStringLiteral("SaveDlg"));
@@ -547,7 +561,9 @@ QString TForm1::runSaveDialog() {
         SaveDlg->setNameFilter(QStringLiteral("*.mp3"));
         makeReadable(*SaveDlg);
     }
-    SaveDlg->selectFile(QString());  // no initial name
+    const QFileInfo file(proposed);
+    SaveDlg->setDirectory(file.absolutePath());
+    SaveDlg->selectFile(file.fileName());
     if (SaveDlg->exec() != QDialog::Accepted) return {};
     const QStringList files = SaveDlg->selectedFiles();
     return files.isEmpty() ? QString() : files.first();
@@ -570,8 +586,9 @@ void TForm1::IE1Click() {
     showMessage_(QStringLiteral("下载MP3文件"),
                  QStringLiteral("将在IE中打开URL，下载您选择的MP3文件更好的下载方式正在开发中....,有建议请联系") +
                      QString::fromLatin1(kContactEmail));
-    // As a browser reads it: an address cut from a page may end in a blank.
-    openUrl_(selected_.url.trimmed());
+    // The rows the menu showed selected, each in turn; as a browser reads
+    // an address, one cut from a page may end in a blank.
+    for (const SelectedSong& song : songsToDownload()) openLink(song.url.trimmed());
 }
 
 void TForm1::windowSystemCloseRequested(quintptr windowId) {

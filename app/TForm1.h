@@ -39,6 +39,7 @@ class TDlWebHTTPGet;
 namespace app {
 
 class BlockedCloseFilter;
+class MessageLog;
 class TOKBottomDlg;
 
 // The download address and title of the grid's current row: the last one
@@ -62,11 +63,15 @@ public:
     void setAboutDialog(TOKBottomDlg* dialog) { aboutDialog_ = dialog; }
     // Asks the Clear question; true means Yes. Replaceable for tests.
     void setClearConfirmer(std::function<bool()> confirmer) { confirmClear_ = std::move(confirmer); }
-    // Opens an address in the default browser. Replaceable for tests.
-    void setUrlOpener(std::function<void(const QString&)> opener) { openUrl_ = std::move(opener); }
-    // Asks where Download to saves the song (the Save dialog): the full file
-    // name, or empty when the user cancels. Replaceable for tests.
-    void setSaveFileChooser(std::function<QString()> chooser) { chooseSaveFile_ = std::move(chooser); }
+    // Opens an address in the default browser; false when no program could.
+    // Replaceable for tests.
+    void setUrlOpener(std::function<bool(const QString&)> opener) { openUrl_ = std::move(opener); }
+    // Asks where Download to saves the song (the Save dialog, opened on the
+    // proposed full file name): the full file name, or empty when the user
+    // cancels. Replaceable for tests.
+    void setSaveFileChooser(std::function<QString(const QString& proposed)> chooser) {
+        chooseSaveFile_ = std::move(chooser);
+    }
     // Asks in which folder Download to saves several songs (the folder
     // dialog): the folder, or empty when the user cancels. Replaceable for tests.
     void setFolderChooser(std::function<QString()> chooser) { chooseFolder_ = std::move(chooser); }
@@ -83,7 +88,7 @@ public:
     search::SearchState& searchState() { return state_; }
     search::SearchPipeline& pipeline() { return *pipeline_; }
     const SelectedSong& selectedSong() const { return selected_; }
-    // The songs the download commands act on: the selected rows, top to
+    // The songs the pop-up menu's commands act on: the selected rows, top to
     // bottom; the selected song when no row is selected.
     QList<SelectedSong> songsToDownload() const;
     // The window manager asked to close the window `windowId` (X11), which Qt
@@ -117,7 +122,7 @@ public:
     store::TDBGrid3D* DBGrid1 = nullptr;
     QSplitter* Splitter4 = nullptr;
     QFrame* Panel2 = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    MessageLog* Memo1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusText = nullptr;
     QMenu* PopupMenu1 = nullptr;
@@ -157,7 +162,9 @@ private:
     void buildStatusBar();
     void buildPopupMenu();
     void buildDownloadComponent();
-    QString runSaveDialog();
+    QString runSaveDialog(const QString& proposed);
+    // Opens `url` with the desktop's default program; logs when none could.
+    void openLink(const QString& url);
     QString runFolderDialog();
     void setSelectedSong(int row);
     // Hands `song` to HTTPGet1 for `folder` (ending in a separator) under
@@ -178,8 +185,8 @@ private:
     TOKBottomDlg* aboutDialog_ = nullptr;
     SelectedSong selected_;
     std::function<bool()> confirmClear_;
-    std::function<void(const QString&)> openUrl_;
-    std::function<QString()> chooseSaveFile_;
+    std::function<bool(const QString&)> openUrl_;
+    std::function<QString(const QString&)> chooseSaveFile_;
     std::function<QString()> chooseFolder_;
     std::function<bool(const QUrl&)> openFolder_;
     std::function<void(const QString&, const QString&)> showMessage_;

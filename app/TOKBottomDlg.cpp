@@ -1,12 +1,12 @@
 #include "app/TOKBottomDlg.h"
 
-#include <QGuiApplication>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QTextDocument>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include "app/AppInfo.h"
+#include "app/ScreenPlacement.h"
 
 namespace app {
 namespace {
@@ -34,14 +34,21 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("OKBottomDlg"));
     setWindowTitle(QStringLiteral("关于BrelvoMP3"));
-    setFixedSize(kClientWidth, kClientHeight);
+    // The client area keeps its size; the dialog is that plus its frame.
+    ClientArea = new QWidget(this);
+    ClientArea->setObjectName(QStringLiteral("ClientArea"));
+    ClientArea->setFixedSize(kClientWidth, kClientHeight);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(ClientArea);
     setStyleSheet(QStringLiteral("TOKBottomDlg, app--TOKBottomDlg { background-color: #C0DCC0; }"));
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(0xC0, 0xDC, 0xC0));
     setPalette(pal);
 
-    Memo1 = new QPlainTextEdit(this);
+    Memo1 = new QPlainTextEdit(ClientArea);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setGeometry(1, 1, 385, 201);
     Memo1->setReadOnly(true);
@@ -56,7 +63,7 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent)
     Memo1->document()->setDocumentMargin(1);
     Memo1->setPlainText(descriptionText());
 
-    SpeedButton1 = new QToolButton(this);
+    SpeedButton1 = new QToolButton(ClientArea);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
     SpeedButton1->setText(QStringLiteral("关闭窗口"));
     SpeedButton1->setAutoRaise(true);
@@ -67,10 +74,12 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent)
     SpeedButton1->setFont(buttonFont);
     SpeedButton1->setStyleSheet(QStringLiteral("QToolButton { color: blue; }"));
     connect(SpeedButton1, &QToolButton::clicked, this, &QDialog::accept);
+}
 
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+// Centred on the screen each time, at its size with its frame.
+void TOKBottomDlg::showEvent(QShowEvent* event) {
+    centreOnScreen(*this);
+    QDialog::showEvent(event);
 }
 
 }  // namespace app

@@ -14,8 +14,13 @@ public:
 
     static QString descriptionText();
 
+    // The client area, 388 x 251, inside whatever frame the dialog has.
+    QWidget* ClientArea = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
 };
 
 }  // namespace app

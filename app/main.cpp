@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include "app/DialogFrames.h"
 #include "app/FontSubstitutions.h"
 #include "app/QtTranslations.h"
 #include "app/TForm1.h"
@@ -78,6 +79,8 @@ int main(int argc, char** argv) {
     if (auto status = handleCommandLine(parser, QApplication::arguments(), true)) return *status;
     app::installFontSubstitutions();
     app::QtTranslations qtTranslations;
+    app::DialogFrames dialogFrames;
+    application.installEventFilter(&dialogFrames);
     platform::UiHandoff handoff;
 
     std::unique_ptr<app::TForm1> form;

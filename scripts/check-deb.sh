@@ -55,7 +55,7 @@ has usr/share/doc/brelvomp3/copyright
 has usr/share/doc/brelvomp3/changelog.gz
 
 # No error and no warning. A tag kept on purpose goes into --suppress-tags
-# here and into the README's list.
+# here and into the list in docs/install.md.
 lintian --fail-on error,warning "$deb" >"$tmp/lintian.log" 2>&1 || {
   cat "$tmp/lintian.log" >&2; fail "lintian finds fault with the package"; }
 

@@ -97,9 +97,10 @@ void SearchPipeline::StartSearch() {
     auto relay = std::make_unique<Relay>();
     Relay* relayPtr = relay.get();
     relay->urlStage = std::make_unique<TMakeURl>(cutStrOk, makeUrlOk, stageWait_, state_, ui_);
-    relay->fetchStage = std::make_unique<TReadWeb>(makeUrlOk, readWebOk, stageWait_, state_, ui_, fetcher_);
+    relay->fetchStage = std::make_unique<TReadWeb>(makeUrlOk, readWebOk, stageWait_, state_, ui_, fetcher_, backOff_,
+                                                   [this, relayPtr] { endOfSearch(relayPtr, texts::kServiceUnreachable); });
     relay->cutStage = std::make_unique<TCutStr>(readWebOk, cutStrOk, stageWait_, state_, ui_, store_,
-                                                [this, relayPtr] { endOfSearch(relayPtr); });
+                                                [this, relayPtr] { endOfSearch(relayPtr, texts::kAllFound); });
 
     makeUrlOk->reset();
     readWebOk->reset();
@@ -130,28 +131,30 @@ void SearchPipeline::StopSearch() {
 // the grid shows them too. Once Halt has returned no row can be added.
 void SearchPipeline::rereadResults() { ui_.requeryAndCount(); }
 
-std::unique_ptr<TGetMp3> SearchPipeline::makeAnnouncer() {
+std::unique_ptr<TGetMp3> SearchPipeline::makeAnnouncer(const std::string& line) {
     const std::uint64_t search = searchNumber_.load();
     return std::make_unique<TGetMp3>(
-        ui_, [this] { return shuttingDown_.load(); }, [this, search] { return searchNumber_.load() == search; });
+        ui_, line, [this] { return shuttingDown_.load(); },
+        [this, search] { return searchNumber_.load() == search; });
 }
 
 void SearchPipeline::AnnounceEnd() {
     if (shuttingDown_.load()) return;
     reapFinished();
-    auto announcer = makeAnnouncer();
+    auto announcer = makeAnnouncer(texts::kAllFound);
     std::lock_guard lock(workersMutex_);
     announcers_.push_back(std::move(announcer));
 }
 
-// Runs on the cutting stage's thread of `relay` when the limit is reached.
-void SearchPipeline::endOfSearch(Relay* relay) {
+// Runs on a stage thread of `relay`: the cutting stage's when the limit is
+// reached, the fetching stage's when the service cannot be reached.
+void SearchPipeline::endOfSearch(Relay* relay, const std::string& line) {
     reapFinished();
     // Decided under the lock that Stop, a newer search and shutdown halt
     // under: once any of them has halted this relay, it announces nothing.
     std::lock_guard lock(workersMutex_);
     if (shuttingDown_.load() || relay->cutStage->Halted()) return;
-    announcers_.push_back(makeAnnouncer());
+    announcers_.push_back(makeAnnouncer(line));
     relay->halt();
 }
 

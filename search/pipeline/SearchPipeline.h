@@ -45,6 +45,9 @@ public:
 
     // How long a stage waits for its turn before it ends (tests shorten it).
     void setStageWait(std::chrono::milliseconds wait) { stageWait_ = wait; }
+    // The pauses after failed fetches (tests shorten them); for searches
+    // started afterwards.
+    void setFetchBackOff(FetchBackOff backOff) { backOff_ = backOff; }
 
     // Which stages of the current search are still at work, so that a
     // caller can wait for one to have given up instead of guessing how long
@@ -67,16 +70,18 @@ private:
         bool finished() const;
     };
 
-    void endOfSearch(Relay* relay);
+    // Ends the search of `relay` by itself, announcing `line`.
+    void endOfSearch(Relay* relay, const std::string& line);
     void rereadResults();
     void reapFinished();
-    std::unique_ptr<TGetMp3> makeAnnouncer();
+    std::unique_ptr<TGetMp3> makeAnnouncer(const std::string& line);
 
     SearchState& state_;
     SearchUi& ui_;
     store::SongStore& store_;
     PageFetcher& fetcher_;
     std::chrono::milliseconds stageWait_ = kDefaultStageWait;
+    FetchBackOff backOff_;
     std::atomic<bool> shuttingDown_{false};
     // Counts Start search calls: an announcement made for an earlier search
     // must not flip the buttons of a newer one.

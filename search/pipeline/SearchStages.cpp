@@ -33,8 +33,14 @@ void TMakeURl::Step() {
 // ---- TReadWeb ---------------------------------------------------------------
 
 TReadWeb::TReadWeb(EventPtr input, EventPtr output, std::chrono::milliseconds waitLimit,
-                   SearchState& state, SearchUi& ui, PageFetcher& fetcher)
-    : TStageThread(std::move(input), std::move(output), waitLimit), state_(state), ui_(ui), fetcher_(fetcher) {}
+                   SearchState& state, SearchUi& ui, PageFetcher& fetcher, FetchBackOff backOff,
+                   std::function<void()> gaveUp)
+    : TStageThread(std::move(input), std::move(output), waitLimit),
+      state_(state),
+      ui_(ui),
+      fetcher_(fetcher),
+      backOff_(backOff),
+      gaveUp_(std::move(gaveUp)) {}
 
 TReadWeb::~TReadWeb() {
     Halt();
@@ -61,11 +67,19 @@ void TReadWeb::Step() {
     }
     if (Halted()) return;  // a halted fetch's result is discarded
     if (fetched) {
+        failuresInARow_ = 0;
         lowerCasePage(body);
         IfRunning([&] { state_.pageText = std::move(body); });
-    } else {
-        OnUi([this] { ui_.appendLog(texts::kFetchFailed); });
+        return;
     }
+    OnUi([this] { ui_.appendLog(texts::kFetchFailed); });
+    // A service that cannot be reached is not asked again at once, nor for ever.
+    ++failuresInARow_;
+    if (backOff_.givesUpAfter(failuresInARow_) && gaveUp_) {
+        gaveUp_();
+        return;
+    }
+    PauseUnlessHalted(backOff_.pauseAfter(failuresInARow_));
 }
 
 // ---- TCutStr ----------------------------------------------------------------
@@ -144,13 +158,14 @@ void TCutStr::Step() {
 
 // ---- TGetMp3 ----------------------------------------------------------------
 
-TGetMp3::TGetMp3(SearchUi& ui, std::function<bool()> abandon, std::function<bool()> wanted) {
-    thread_ = std::thread([this, &ui, abandon = std::move(abandon), wanted = std::move(wanted)] {
+TGetMp3::TGetMp3(SearchUi& ui, std::string line, std::function<bool()> abandon, std::function<bool()> wanted) {
+    thread_ = std::thread([this, &ui, line = std::move(line), abandon = std::move(abandon),
+                           wanted = std::move(wanted)] {
         try {
             platform::runOnUiThread(
                 [&] {
                     if (wanted && !wanted()) return;
-                    ui.appendLog(texts::kAllFound);
+                    ui.appendLog(line);
                     ui.setSearchEnabled(true);
                     ui.setStopEnabled(false);
                 },

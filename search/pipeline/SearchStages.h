@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "search/SearchState.h"
+#include "search/pipeline/FetchBackOff.h"
 #include "search/pipeline/PageFetcher.h"
 #include "search/pipeline/SearchUi.h"
 #include "search/pipeline/TStageThread.h"
@@ -30,11 +31,14 @@ private:
     SearchUi& ui_;
 };
 
-// Fetches the current page; a failed fetch is logged and the relay goes on.
+// Fetches the current page; a failed fetch is logged and, after a pause, the
+// relay goes on, until too many fail in a row: then `gaveUp` runs (on this
+// stage's thread) instead.
 class TReadWeb : public TStageThread {
 public:
     TReadWeb(EventPtr input, EventPtr output, std::chrono::milliseconds waitLimit, SearchState& state,
-             SearchUi& ui, PageFetcher& fetcher);
+             SearchUi& ui, PageFetcher& fetcher, FetchBackOff backOff = {},
+             std::function<void()> gaveUp = {});
     ~TReadWeb() override;
 
 protected:
@@ -45,6 +49,9 @@ private:
     SearchState& state_;
     SearchUi& ui_;
     PageFetcher& fetcher_;
+    FetchBackOff backOff_;
+    std::function<void()> gaveUp_;
+    int failuresInARow_ = 0;
 };
 
 // Cuts the page's song links into the store; reports when the limit is reached.
@@ -68,10 +75,10 @@ private:
 // Announces the end of a search from a short-lived worker.
 class TGetMp3 {
 public:
-    // `abandon` tells the worker to give up waiting for the UI thread;
-    // `wanted`, checked on the UI thread, drops an announcement that has
-    // gone stale by the time it gets there.
-    TGetMp3(SearchUi& ui, std::function<bool()> abandon, std::function<bool()> wanted);
+    // Logs `line`. `abandon` tells the worker to give up waiting for the UI
+    // thread; `wanted`, checked on the UI thread, drops an announcement that
+    // has gone stale by the time it gets there.
+    TGetMp3(SearchUi& ui, std::string line, std::function<bool()> abandon, std::function<bool()> wanted);
     ~TGetMp3();
     TGetMp3(const TGetMp3&) = delete;
     TGetMp3& operator=(const TGetMp3&) = delete;
@@ -89,6 +96,9 @@ inline const std::string kReadingPage = "准备读取数据:";
 inline const std::string kConnecting = "正在连接服务器并读取数据，这个过程耗时稍长，请耐心稍候...";
 inline const std::string kFetchFailed = "读取网页时出错!";
 inline const std::string kAllFound = "所有歌曲都已经搜索完毕，请及时下载！过期可能会失效。";
+inline const std::string kServiceUnreachable = "无法连接到搜索服务：连续 " +
+                                               std::to_string(FetchBackOff::kFailuresToGiveUp) +
+                                               " 次读取网页出错，搜索已停止。请检查网络后再搜索。";
 }  // namespace texts
 
 }  // namespace search

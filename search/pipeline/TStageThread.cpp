@@ -35,6 +35,7 @@ void TStageThread::Halt() {
         if (halted_.exchange(true)) return;
     }
     input_->wake();
+    pauseEvent_.wake();
     OnHalt();
 }
 
@@ -55,6 +56,11 @@ bool TStageThread::IfRunning(const std::function<void()>& fn) {
     if (Halted()) return false;
     fn();
     return true;
+}
+
+bool TStageThread::PauseUnlessHalted(std::chrono::milliseconds pause) {
+    pauseEvent_.wait(pause, [this] { return Halted(); });
+    return !Halted();
 }
 
 void TStageThread::Loop() {

@@ -40,12 +40,17 @@ protected:
     void OnUi(const std::function<void()>& fn);
     // Runs `fn` under the stage's lock unless halted; returns whether it ran.
     bool IfRunning(const std::function<void()>& fn);
+    // Waits for `pause`, or less when the stage is halted meanwhile; returns
+    // whether it is still running.
+    bool PauseUnlessHalted(std::chrono::milliseconds pause);
 
 private:
     void Loop();
 
     EventPtr input_;
     EventPtr output_;
+    // Never set: a pause waits on it, and a halt wakes it.
+    platform::ManualResetEvent pauseEvent_;
     std::chrono::milliseconds waitLimit_;
     std::mutex effectsMutex_;  // held for every effect a halt must not split
     std::atomic<bool> halted_{false};

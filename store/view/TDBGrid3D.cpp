@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QWheelEvent>
 
+#include "store/view/CurrentRowMark.h"
 #include "store/view/SongTableModel.h"
 
 namespace store {
@@ -151,11 +152,68 @@ QPoint TDBGrid3D::currentRowMenuPlace() {
     return viewport()->mapToGlobal(cell.isValid() ? cell.bottomLeft() : QPoint(0, 0));
 }
 
+namespace {
+
+bool movesTheCursor(int key) {
+    switch (key) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+// The item view moves the current row without touching the selection when
+// Ctrl is held; here a move always selects: the new row alone, or with Shift
+// the rows from the anchor. Toggling stays with Ctrl+click and Ctrl+Space.
+QItemSelectionModel::SelectionFlags TDBGrid3D::selectionCommand(const QModelIndex& index, const QEvent* event) const {
+    if (event && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (movesTheCursor(key->key()) && (key->modifiers() & Qt::ControlModifier)) {
+            return ((key->modifiers() & Qt::ShiftModifier) ? QItemSelectionModel::SelectCurrent
+                                                           : QItemSelectionModel::ClearAndSelect) |
+                   QItemSelectionModel::Rows;
+        }
+    }
+    return QTableView::selectionCommand(index, event);
+}
+
+// Home and End go to the first and last record, as Ctrl+Home and Ctrl+End
+// do: in a grid of whole rows the row is what the keys are for.
+QModelIndex TDBGrid3D::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    if ((action == MoveHome || action == MoveEnd) && model_ && model_->rowCount() > 0) {
+        const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+        return model_->index(action == MoveHome ? 0 : model_->rowCount() - 1, column);
+    }
+    return QTableView::moveCursor(action, modifiers);
+}
+
+void TDBGrid3D::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    drawCurrentRowMark(*this);
+}
+
+void TDBGrid3D::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QTableView::currentChanged(current, previous);
+    updateRowOf(*this, previous);
+    updateRowOf(*this, current);
+}
+
 void TDBGrid3D::keyPressEvent(QKeyEvent* event) {
     const bool menuKey = event->key() == Qt::Key_Menu;
     const bool shiftF10 = event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier;
     if (menuKey || shiftF10) {
         event->accept();
+        // The menu acts on what it shows selected: the current row joins the
+        // selection first, as under a right click.
+        if (currentIndex().isValid()) selectForMenu(currentIndex());
         emit currentRowPopupRequested(currentRowMenuPlace());
         return;
     }

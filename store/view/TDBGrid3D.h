@@ -1,9 +1,12 @@
 #pragma once
 // The results grid: whole-row selection of one or several rows (Ctrl+click,
-// Shift+click, Shift+arrows, Ctrl+A), no editing, the wheel steps the current
-// record by one, Ctrl+Delete deletes the current record after asking, the
-// Menu key and Shift+F10 ask for the pop-up menu of the current record. A
-// right click first selects the row under the pointer, as file managers do.
+// Ctrl+Space, Shift+click, Shift+arrows, Ctrl+A), no editing, the wheel steps
+// the current record by one, Ctrl+Delete deletes the current record after
+// asking, the Menu key and Shift+F10 ask for the pop-up menu of the current
+// record. Every key and wheel step that moves the current row selects it (with
+// Shift, the rows up to it), so the current row, drawn with a focus mark, is
+// the one the user sees selected. A right click first selects the row under
+// the pointer, as file managers do.
 #include <functional>
 
 #include <QTableView>
@@ -37,7 +40,8 @@ signals:
     // re-read); -1 when there is none.
     void currentRecordChanged(int row);
     // The Menu key or Shift+F10: the pop-up menu for the current row, placed
-    // at its cell (the grid's corner when there is no current row).
+    // at its cell (the grid's corner when there is no current row). The row
+    // is selected by then, as a right click selects it.
     void currentRowPopupRequested(const QPoint& globalPos);
 
 protected:
@@ -45,6 +49,11 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
 
 private:
     void moveCurrentRecord(int step);

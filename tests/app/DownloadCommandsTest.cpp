@@ -203,7 +203,7 @@ TEST_F(DownloadCommands, DownloadSongDownloadToAndAnHtmlAnswerThroughTheMenu) {
     const std::string url = form_->HTTPGet1->URL, dir = form_->HTTPGet1->DownloadDir,
                       name = form_->HTTPGet1->DestinationName, caption = form_->HTTPGet1->Caption;
     int asked = 0;
-    form_->setSaveFileChooser([&] {
+    form_->setSaveFileChooser([&](const QString&) {
         ++asked;
         return QString();
     });
@@ -219,7 +219,7 @@ TEST_F(DownloadCommands, DownloadSongDownloadToAndAnHtmlAnswerThroughTheMenu) {
     // Download to a chosen file: it takes the chosen name in the chosen folder.
     const fs::path chosen = work_.dir.path() / "elsewhere" / "my pick.mp3";
     fs::create_directories(chosen.parent_path());
-    form_->setSaveFileChooser([&] { return QString::fromStdString(chosen.string()); });
+    form_->setSaveFileChooser([&](const QString&) { return QString::fromStdString(chosen.string()); });
     chooseFromMenu(song, form_->N2);
     EXPECT_EQ(readFile(chosen), bytes);
     EXPECT_EQ(seen_.size(), 3u);
@@ -252,6 +252,10 @@ TEST_F(DownloadCommands, WithNoRowSelectedTheDownloadFailsAndSaysWhy) {
     EXPECT_EQ(form_->HTTPGet1->CurrentItem()->State.load(), dl::dsFailed);
     EXPECT_TRUE(namesIn(work_.downloads()).empty());
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载失败：《》，没有选择歌曲，下载地址是空的"));
+    // The link command has no address to open either, and says so.
+    form_->setMessageShower([](const QString&, const QString&) {});
+    form_->IE1->trigger();
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("无法打开链接：没有选择歌曲"));
 }
 
 TEST_F(DownloadCommands, OpenInBrowserTellsTheUserFirst) {
@@ -262,7 +266,10 @@ TEST_F(DownloadCommands, OpenInBrowserTellsTheUserFirst) {
         events.push_back(caption);
         events.push_back(text);
     });
-    form_->setUrlOpener([&](const QString& url) { events.push_back(url); });
+    form_->setUrlOpener([&](const QString& url) {
+        events.push_back(url);
+        return true;
+    });
     chooseFromMenu(0, form_->IE1);
     const std::vector<QString> expected = {
         QStringLiteral("下载MP3文件"),
@@ -270,6 +277,55 @@ TEST_F(DownloadCommands, OpenInBrowserTellsTheUserFirst) {
             QString::fromLatin1(app::kContactEmail),
         QStringLiteral("http://songs.test/a.mp3")};
     EXPECT_EQ(events, expected);
+    EXPECT_TRUE(seen_.empty());
+}
+
+// The link command opens every row the menu showed selected, after one
+// message box; a link (or the home page) that no program could open is
+// told in the log, one line each.
+TEST_F(DownloadCommands, OpenInBrowserOpensEverySelectedRowAndSaysWhatCouldNotBeOpened) {
+    storeSongs({{"a", "http://songs.test/a.mp3 "}, {"b", "http://songs.test/b.mp3"}, {"c", "http://songs.test/c.mp3"}});
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    int boxes = 0;
+    form_->setMessageShower([&](const QString&, const QString&) { ++boxes; });
+    std::vector<QString> opened;
+    form_->setUrlOpener([&](const QString& url) {
+        opened.push_back(url);
+        return !url.endsWith(QStringLiteral("c.mp3")) && !url.contains(QStringLiteral("example"));
+    });
+    QTest::mouseClick(form_->DBGrid1->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      form_->DBGrid1->visualRect(form_->DBGrid1->model()->index(0, 0)).center());
+    QTest::mouseClick(form_->DBGrid1->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      form_->DBGrid1->visualRect(form_->DBGrid1->model()->index(2, 0)).center());
+    const int before = form_->logLines().size();
+    rightClickMenu(2, form_->IE1);
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(opened, (std::vector<QString>{QStringLiteral("http://songs.test/a.mp3"),
+                                            QStringLiteral("http://songs.test/c.mp3")}));
+    ASSERT_EQ(form_->logLines().size(), before + 1);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("无法打开链接 http://songs.test/c.mp3"));
+
+    form_->SpeedButton7->click();
+    ASSERT_EQ(form_->logLines().size(), before + 2);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("无法打开链接 ") + QString::fromLatin1(app::kHomePage));
+}
+
+// Download to for one song opens the Save dialog in the download folder,
+// made when missing, on the name Download song would give the file.
+TEST_F(DownloadCommands, DownloadToProposesTheDownloadFolderAndTheSongsFileName) {
+    storeSongs({{"月亮 plain", "http://songs.test/a.mp3"}, {"AC/DC live", "http://songs.test/b.mp3"}});
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    std::vector<QString> proposed;
+    form_->setSaveFileChooser([&](const QString& file) {
+        proposed.push_back(file);
+        return QString();
+    });
+    ASSERT_FALSE(fs::exists(work_.downloads()));
+    chooseFromMenu(0, form_->N2);
+    chooseFromMenu(1, form_->N2);
+    EXPECT_TRUE(fs::is_directory(work_.downloads()));
+    EXPECT_EQ(proposed, (std::vector<QString>{downloadsPath(QStringLiteral("月亮 plain.mp3")),
+                                              downloadsPath(QStringLiteral("AC_DC live.mp3"))}));
     EXPECT_TRUE(seen_.empty());
 }
 
@@ -376,7 +432,7 @@ TEST_F(DownloadCommands, DownloadToWithSeveralRowsAsksForAFolder) {
     const fs::path folder = work_.dir.path() / "picked";
     fs::create_directories(folder);
     int savesAsked = 0, foldersAsked = 0;
-    form_->setSaveFileChooser([&] {
+    form_->setSaveFileChooser([&](const QString&) {
         ++savesAsked;
         return QString();
     });

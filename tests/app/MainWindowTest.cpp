@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTabBar>
 #include <QTest>
 #include <QGlyphRun>
@@ -19,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include "app/AppInfo.h"
+#include "app/MessageLog.h"
+#include "app/ScreenPlacement.h"
 #include "app/TForm1.h"
 #include "app/TOKBottomDlg.h"
 #include "store/SongStore.h"
@@ -128,7 +131,10 @@ TEST(MainWindow, HomePageOpensTheHomeAddress) {
     StoreFile file;
     auto form = makeForm(file);
     QString opened;
-    form->setUrlOpener([&](const QString& url) { opened = url; });
+    form->setUrlOpener([&](const QString& url) {
+        opened = url;
+        return true;
+    });
     form->SpeedButton7->click();
     EXPECT_EQ(opened, QString::fromLatin1(app::kHomePage));
 }
@@ -146,7 +152,7 @@ TEST(AboutDialog, TextAndLayout) {
     apptest::app();
     app::TOKBottomDlg dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("关于BrelvoMP3"));
-    EXPECT_EQ(dialog.size(), QSize(388, 251));
+    EXPECT_EQ(dialog.ClientArea->size(), QSize(388, 251));
     EXPECT_EQ(dialog.Memo1->size(), QSize(385, 201));
     EXPECT_TRUE(dialog.Memo1->isReadOnly());
     EXPECT_EQ(dialog.SpeedButton1->size(), QSize(105, 30));
@@ -241,6 +247,87 @@ TEST(MainWindow, LogFollowsNewLinesOnlyWhileItShowsItsEnd) {
     apptest::pumpFor(20);
     EXPECT_LT(bar->value(), bar->maximum());
     EXPECT_EQ(form->Memo1->cursorForPosition(QPoint(5, 5)).block().text(), inView);
+}
+
+// The log shows its newest line whenever it showed its end before the line
+// came, also after the splitter gave it room and took it back; scrolled up
+// by the user, it stays where the user put it.
+TEST(MainWindow, LogFollowsNewLinesAfterItsPanelChangedSize) {
+    struct Case {
+        const char* what;
+        int lines;            // in the log before the panel changes
+        bool scrolledUp;      // by the user, before
+        QList<int> heights;   // the log panel's heights, one after another
+        bool followsAfter;
+    };
+    const std::vector<Case> cases = {
+        {"the whole log fits, then less room", 3, false, {400, 81}, true},
+        {"more room but not for all, then less", 200, false, {300, 60}, true},
+        {"the end in view through growing and shrinking", 200, false, {150, 300, 40, 120}, true},
+        {"scrolled up to read, room changes", 200, true, {300, 81}, false},
+    };
+    for (const Case& c : cases) {
+        StoreFile file;
+        auto form = makeForm(file);
+        form->show();
+        QScrollBar* bar = form->Memo1->verticalScrollBar();
+        for (int i = 3; i < c.lines; ++i) form->appendLog("line " + std::to_string(i));
+        apptest::pumpFor(20);
+        if (c.scrolledUp) bar->setValue(bar->maximum() / 2);
+        const int total = form->Splitter4->sizes()[0] + form->Splitter4->sizes()[1];
+        for (int height : c.heights) {
+            form->Splitter4->setSizes({total - height, height});
+            apptest::pumpFor(20);
+        }
+        form->appendLog("the newest line");
+        apptest::pumpFor(20);
+        EXPECT_GT(bar->maximum(), 0) << c.what;
+        EXPECT_EQ(bar->value() == bar->maximum(), c.followsAfter) << c.what;
+        EXPECT_EQ(form->Memo1->showsItsEnd(), c.followsAfter) << c.what;
+    }
+}
+
+// Enter and the keypad's Enter in the keyword box are a click on Search:
+// a search starts while Search is enabled, nothing happens while it is not.
+TEST(MainWindow, EnterInTheKeywordBoxStartsASearchLikeTheSearchButton) {
+    const QString starting = QStringLiteral("初始化网络连接，受网络速度影响，可能需要较长时间。");
+    StoreFile file;
+    auto form = makeForm(file);
+    form->show();
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get(), 5000));
+    ASSERT_EQ(QApplication::focusWidget(), form->ComboBox1);
+    // Each Enter, with Search enabled and then disabled (by a running search).
+    int searches = 0;
+    for (bool enabled : {true, false}) {
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+            form->setSearchEnabled(enabled);
+            QTest::keyClick(form->ComboBox1, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            searches += enabled ? 1 : 0;
+            EXPECT_EQ(form->logLines().count(starting), searches) << key << " " << enabled;
+            EXPECT_FALSE(form->Button1->isEnabled()) << key << " " << enabled;
+            form->Button2->click();
+        }
+    }
+    EXPECT_EQ(form->ComboBox1->count(), 27);  // nothing added to the list
+}
+
+// Centred in the screen's available area, never with the top-left corner
+// outside it.
+TEST(MainWindow, WindowsOpenCentredAndWithTheirCornerOnTheScreen) {
+    struct Case {
+        QSize window;
+        QRect available;
+        QPoint topLeft;
+    };
+    const std::vector<Case> cases = {
+        {{592, 473}, {0, 0, 1024, 768}, {216, 147}},
+        {{592, 473}, {0, 30, 1024, 738}, {216, 162}},     // a panel at the top
+        {{592, 473}, {0, 0, 512, 384}, {0, 0}},           // twice the scale on 1024 x 768
+        {{592, 473}, {100, 24, 512, 700}, {100, 137}},    // wider than the area only
+        {{592, 473}, {-1024, 0, 1024, 768}, {-808, 147}}, // a screen left of the primary one
+    };
+    for (const Case& c : cases) EXPECT_EQ(app::centredTopLeft(c.window, c.available), c.topLeft) << c.available.x();
 }
 
 TEST(MainWindow, ClearQuestionReadsInChineseAndKeepsItsTexts) {

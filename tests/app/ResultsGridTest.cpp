@@ -141,6 +141,104 @@ TEST_F(ResultsGridTest, SelectionRules) {
     }
 }
 
+// Every key that moves the current row, with or without Ctrl, selects it, so
+// the row the keyboard's menu and the commands act on is the one the user
+// sees selected; Shift still selects a range, Ctrl+Space still toggles.
+TEST_F(ResultsGridTest, EveryKeyThatMovesTheCurrentRowSelectsIt) {
+    struct Press {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int current;           // -1: anywhere below the row before
+        QList<int> selected;   // empty: the current row alone
+    };
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, none = Qt::NoModifier;
+    const std::vector<Press> presses = {
+        {Qt::Key_Down, none, 6, {}},
+        {Qt::Key_Down, ctrl, 7, {}},
+        {Qt::Key_Down, ctrl, 8, {}},
+        {Qt::Key_Up, ctrl, 7, {}},
+        {Qt::Key_Up, none, 6, {}},
+        {Qt::Key_End, ctrl, 39, {}},
+        {Qt::Key_Home, ctrl, 0, {}},
+        {Qt::Key_End, none, 39, {}},
+        {Qt::Key_Home, none, 0, {}},
+        {Qt::Key_PageDown, none, -1, {}},
+        {Qt::Key_PageUp, none, 0, {}},
+        {Qt::Key_PageDown, ctrl, -1, {}},
+        {Qt::Key_PageUp, ctrl, 0, {}},
+        {Qt::Key_Down, ctrl | Qt::ShiftModifier, 1, {0, 1}},
+        {Qt::Key_Down, Qt::ShiftModifier, 2, {0, 1, 2}},
+        {Qt::Key_Space, ctrl, 2, {0, 1}},
+        {Qt::Key_Down, ctrl, 3, {}},
+    };
+    open(40);
+    clickRow(5);
+    int before = grid()->currentRecord();
+    for (const Press& press : presses) {
+        const std::string what = QKeySequence(press.key | press.modifiers).toString().toStdString();
+        QTest::keyClick(grid(), press.key, press.modifiers);
+        if (press.current >= 0) {
+            EXPECT_EQ(grid()->currentRecord(), press.current) << what;
+        } else {
+            EXPECT_GT(grid()->currentRecord(), before) << what;
+        }
+        const QList<int> selected = press.selected.isEmpty() ? QList<int>{grid()->currentRecord()} : press.selected;
+        EXPECT_EQ(grid()->selectedRecords(), selected) << what;
+        EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title %1").arg(grid()->currentRecord())) << what;
+        // In view, so the mark and the menu are where the user looks.
+        EXPECT_TRUE(grid()->viewport()->rect().intersects(grid()->visualRect(grid()->currentIndex()))) << what;
+        before = grid()->currentRecord();
+    }
+}
+
+// The menu from the keyboard acts on the rows it shows selected: a current
+// row left out of the selection (Ctrl+Space) is selected alone first, as a
+// right click selects the row under the pointer.
+TEST_F(ResultsGridTest, TheKeyboardsMenuActsOnTheRowsItShowsSelected) {
+    open(5);
+    clickRow(1);
+    QTest::keyClick(grid(), Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
+    QTest::keyClick(grid(), Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_EQ(grid()->selectedRecords(), (QList<int>{1, 2, 3}));
+    QTest::keyClick(grid(), Qt::Key_Menu);
+    ASSERT_TRUE(form_->PopupMenu1->isVisible());
+    form_->PopupMenu1->close();
+    EXPECT_EQ(grid()->selectedRecords(), (QList<int>{1, 2, 3}));  // inside the selection: it stays
+
+    QTest::keyClick(grid(), Qt::Key_Space, Qt::ControlModifier);  // the current row 3 out
+    ASSERT_EQ(grid()->selectedRecords(), (QList<int>{1, 2}));
+    QTest::keyClick(grid(), Qt::Key_F10, Qt::ShiftModifier);
+    ASSERT_TRUE(form_->PopupMenu1->isVisible());
+    form_->PopupMenu1->close();
+    EXPECT_EQ(grid()->selectedRecords(), QList<int>{3});
+    ASSERT_EQ(form_->songsToDownload().size(), 1);
+    EXPECT_EQ(form_->songsToDownload().first().title, QStringLiteral("title 3"));
+    EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title 3"));
+}
+
+// The current row carries a dotted mark along its whole length, on a
+// selected row and on one that is not.
+TEST_F(ResultsGridTest, TheCurrentRowIsMarked) {
+    open(4);
+    clickRow(1);
+    const auto darkDotsAlong = [&](int row) {
+        const QImage picture = grid()->viewport()->grab().toImage();
+        const int y = grid()->rowViewportPosition(row);
+        int dark = 0;
+        for (int x = 0; x < picture.width(); ++x) dark += qGray(picture.pixel(x, y)) < 60 ? 1 : 0;
+        return dark;
+    };
+    const int width = grid()->viewport()->width();
+    EXPECT_GT(darkDotsAlong(1), width / 4);
+    EXPECT_LT(darkDotsAlong(2), width / 20);
+    QTest::keyClick(grid(), Qt::Key_Space, Qt::ControlModifier);  // current, no longer selected
+    ASSERT_TRUE(grid()->selectedRecords().isEmpty());
+    EXPECT_GT(darkDotsAlong(1), width / 4);
+    QTest::keyClick(grid(), Qt::Key_Down);
+    EXPECT_LT(darkDotsAlong(1), width / 20);
+    EXPECT_GT(darkDotsAlong(2), width / 4);
+}
+
 TEST_F(ResultsGridTest, ClickOnEmptyGridLeavesSelectionUnchanged) {
     open(0);
     QTest::mouseClick(grid()->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(20, 10));

@@ -52,6 +52,8 @@ struct HttpSearch {
         fetcher = owned.get();
         form = std::make_unique<app::TForm1>(file.path, std::move(owned));
         ::unsetenv("BRELVOMP3_SEARCH_HOST");
+        // Failed fetches pause the search; here a moment is enough.
+        form->pipeline().setFetchBackOff({std::chrono::milliseconds(1), std::chrono::milliseconds(4)});
     }
     int count(const QString& line) { return form->logLines().count(line); }
 };
@@ -131,7 +133,9 @@ TEST(SearchOverHttp, OversizedPageFailsTheFetchAndTheRelayGoesOn) {
     search.form->Button2->click();
 }
 
-TEST(SearchOverHttp, RefusedConnectionIsLoggedAsAFailedFetch) {
+// A host that refuses every connection: each page is one failed fetch, and
+// the ninth in a row ends the search by itself, saying why.
+TEST(SearchOverHttp, RefusedConnectionsEndTheSearchAfterNineFailedFetches) {
     int port = 0;
     {
         ScriptedTcpServer closed(ServerScript{});
@@ -139,8 +143,14 @@ TEST(SearchOverHttp, RefusedConnectionIsLoggedAsAFailedFetch) {
     }  // nothing listens there now
     HttpSearch search(port);
     search.form->Button1->click();
-    ASSERT_TRUE(pumpUntil([&] { return search.count(QStringLiteral("读取网页时出错!")) >= 2; }));
-    search.form->Button2->click();
+    const QString unreachable = QString::fromStdString(search::texts::kServiceUnreachable);
+    ASSERT_TRUE(pumpUntil([&] { return search.count(unreachable) == 1; }, 30000));
+    EXPECT_EQ(search.count(QStringLiteral("读取网页时出错!")), 9);
+    EXPECT_EQ(search.count(QStringLiteral("准备读取数据:9")), 1);
+    EXPECT_EQ(search.count(QStringLiteral("准备读取数据:10")), 0);
+    EXPECT_EQ(search.count(kAllFound), 0);
+    EXPECT_TRUE(search.form->Button1->isEnabled());
+    EXPECT_FALSE(search.form->Button2->isEnabled());
 }
 
 TEST(SearchOverHttp, ClosingTheWindowDuringAFetchFromASilentServer) {

@@ -1,8 +1,10 @@
 // The windows under a real window manager (openbox on Xvfb), as a user meets
 // them: the progress window's frame hints, minimizing it, and the window
-// manager's close of the main window during a download. The test runs this
-// binary again on that display for the part that needs it; it is skipped
-// where Xvfb, openbox or the X tools are not installed.
+// manager's close of the main window during a download; the dialogs' and
+// message boxes' frames and close boxes; the main window's place on a screen
+// it does not fit. The test runs this binary again on that display for the
+// parts that need it; it is skipped where Xvfb, openbox or the X tools are
+// not installed.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,14 +22,20 @@
 #include <vector>
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QWindow>
 #include <gtest/gtest.h>
 
 #include "app/TForm1.h"
+#include "app/TOKBottomDlg.h"
 #include "download/ui/TDlWebDownload.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "store/SongStore.h"
+#include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/DemoServiceProcess.h"
 #include "tests/support/FolderListing.h"
@@ -126,9 +134,22 @@ std::string readFile(const fs::path& path) {
 
 bool iconic(WId id) { return x11Tool("xprop", {"-id", hexId(id), "WM_STATE"}).find("Iconic") != std::string::npos; }
 
+// Notes that a window was minimized, however briefly: the program may
+// restore it before a look at its X state would see it.
+class MinimizeSeen : public QObject {
+public:
+    bool seen = false;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::WindowStateChange && static_cast<QWidget*>(watched)->isMinimized()) seen = true;
+        return false;
+    }
+};
+
 }  // namespace
 
-TEST(UnderAWindowManager, TheProgressWindowAndTheWindowManagersClose) {
+TEST(UnderAWindowManager, TheWindowsAsAUserMeetsThem) {
     for (const char* tool : {"Xvfb", "openbox", "wmctrl", "xprop", "xdotool"})
         if (onPath(tool).empty()) GTEST_SKIP() << tool << " is not installed";
     // Xvfb tells the display it took on a pipe once it is ready.
@@ -163,10 +184,17 @@ TEST(UnderAWindowManager, TheProgressWindowAndTheWindowManagersClose) {
     ::unsetenv("DISPLAY");
     ASSERT_TRUE(managed) << "openbox did not start";
 
-    Background child({fs::read_symlink("/proc/self/exe").string(), "--gtest_filter=WindowManagerChild.*"},
-                     {displayVar, "QT_QPA_PLATFORM=xcb", std::string(kChildVariable) + "=1"}, true);
-    ASSERT_TRUE(child.started());
-    EXPECT_EQ(child.waitBounded(std::chrono::seconds(90)), 0) << "the part on the display failed (its output is above)";
+    // Each part in a program of its own: the second one's screen is smaller
+    // than the main window.
+    const std::vector<std::pair<std::string, std::string>> parts = {
+        {"WindowManagerChild.*", "QT_SCALE_FACTOR=1"}, {"WindowManagerScaledChild.*", "QT_SCALE_FACTOR=2"}};
+    for (const auto& [filter, scale] : parts) {
+        Background child({fs::read_symlink("/proc/self/exe").string(), "--gtest_filter=" + filter},
+                         {displayVar, "QT_QPA_PLATFORM=xcb", scale, std::string(kChildVariable) + "=1"}, true);
+        ASSERT_TRUE(child.started());
+        EXPECT_EQ(child.waitBounded(std::chrono::seconds(90)), 0)
+            << filter << ": the part on the display failed (its output is above)";
+    }
 }
 
 // Run by the test above, on its display with openbox.
@@ -188,7 +216,11 @@ TEST(WindowManagerChild, ProgressWindowFrameMinimizeAndClose) {
     ASSERT_TRUE(apptest::pumpUntil([&] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 20000));
     const WId mainId = form->winId();
     dl::TDlWebDownload* window = nullptr;
-    form->HTTPGet1->OnCustomizeForm = [&](dl::TDlWebHTTPGet&, dl::TDlWebDownload& w) { window = &w; };
+    MinimizeSeen minimized;
+    form->HTTPGet1->OnCustomizeForm = [&](dl::TDlWebHTTPGet&, dl::TDlWebDownload& w) {
+        window = &w;
+        w.installEventFilter(&minimized);
+    };
 
     enum class Step { WaitForWindow, WaitForIconic, WaitForTogether, WaitForRestored, Closed } step = Step::WaitForWindow;
     std::string transientFor, netState, allowed, motif, frameExtents;
@@ -211,7 +243,7 @@ TEST(WindowManagerChild, ProgressWindowFrameMinimizeAndClose) {
             step = Step::WaitForIconic;
             return;
         case Step::WaitForIconic:
-            if (!iconic(dialogId)) return;
+            if (!minimized.seen && !iconic(dialogId)) return;
             step = Step::WaitForTogether;
             return;
         case Step::WaitForTogether:
@@ -261,4 +293,129 @@ TEST(WindowManagerChild, ProgressWindowFrameMinimizeAndClose) {
     EXPECT_EQ(testsupport::namesIn("downmp3").size(), 1u);
     form.reset();
     fs::current_path(old);
+}
+
+namespace {
+
+// What a dialog looked like under the window manager.
+struct DialogSeen {
+    std::string frameExtents;
+    bool ownCaption = false;
+    bool closeBox = false;
+};
+
+// Runs `open`, which returns once the dialog it opens has closed. Meanwhile
+// reads the dialog as the window manager has it, then closes it: by a real
+// click on its close box when it shows one, else with `closeOtherwise`.
+DialogSeen watchDialog(const std::function<void()>& open, const std::function<void(QWidget&)>& closeOtherwise) {
+    DialogSeen seen;
+    bool done = false;
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (done || !dialog || !dialog->windowHandle() || !dialog->windowHandle()->isExposed()) return;
+        // Set by the window manager once it manages the window.
+        const std::string extents = x11Tool("xprop", {"-id", hexId(dialog->winId()), "_NET_FRAME_EXTENTS"});
+        if (extents.find('=') == std::string::npos) return;
+        done = true;
+        seen.frameExtents = extents;
+        const QWidget* caption = dialog->findChild<QWidget*>(QStringLiteral("CaptionBar"));
+        seen.ownCaption = caption && caption->isVisible();
+        QWidget* closeBox = dialog->findChild<QWidget*>(QStringLiteral("CloseBox"));
+        seen.closeBox = closeBox && closeBox->isVisible();
+        if (!seen.closeBox) return closeOtherwise(*dialog);
+        // Placed on the window: where the window is on the screen may not be
+        // known here yet.
+        const QPoint at = closeBox->mapTo(dialog, closeBox->rect().center());
+        x11Tool("xdotool", {"mousemove", "--window", std::to_string(dialog->winId()), std::to_string(at.x()),
+                            std::to_string(at.y()), "click", "1"});
+    });
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&] {
+        ADD_FAILURE() << "the dialog did not come or did not go";
+        if (QWidget* dialog = QApplication::activeModalWidget()) dialog->hide();
+    });
+    limit.start(30000);
+    driver.start();
+    open();
+    driver.stop();
+    limit.stop();
+    return seen;
+}
+
+}  // namespace
+
+// Run by the test above, on its display with openbox. Each dialog and message
+// box carries the program's own frame and no window manager's (whose frames
+// have minimize and maximize boxes there), and a close box only where it can
+// be cancelled; the close box cancels.
+TEST(WindowManagerChild, DialogsAndMessageBoxesCarryNoMinimizeOrMaximize) {
+    if (!std::getenv(kChildVariable)) GTEST_SKIP() << "runs only on the display the window manager test makes";
+    apptest::StoreFile file(2);
+    testsupport::TempDir work;
+    std::unique_ptr<app::TOKBottomDlg> aboutOwned;
+    const fs::path old = fs::current_path();
+    fs::current_path(work.path());
+    auto form = std::make_unique<app::TForm1>(file.path, std::make_unique<apptest::ScriptedFetcher>());
+    // Parented to the window, which would delete it: it goes first.
+    aboutOwned = std::make_unique<app::TOKBottomDlg>(form.get());
+    form->setAboutDialog(aboutOwned.get());
+    int opened = 0;
+    form->setUrlOpener([&](const QString&) { return ++opened > 0; });
+    form->show();
+    ASSERT_TRUE(apptest::pumpUntil([&] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 20000));
+
+    struct Case {
+        const char* what;
+        std::function<void()> open;
+        bool closeBox;
+    };
+    const std::vector<Case> cases = {
+        {"about dialog", [&] { form->SpeedButton5->click(); }, false},
+        {"Clear question", [&] { form->SpeedButton2->click(); }, true},
+        {"link message", [&] { form->IE1->trigger(); }, true},
+        {"Save dialog", [&] { form->N2->trigger(); }, true},
+        {"delete question",
+         [&] {
+             form->DBGrid1->setFocus();
+             QTest::keyClick(form->DBGrid1, Qt::Key_Delete, Qt::ControlModifier);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        const DialogSeen seen = watchDialog(c.open, [](QWidget& dialog) {
+            if (auto* button = dialog.findChild<QToolButton*>(QStringLiteral("SpeedButton1"))) button->click();
+        });
+        EXPECT_NE(seen.frameExtents.find("= 0, 0, 0, 0"), std::string::npos) << c.what << ": " << seen.frameExtents;
+        EXPECT_TRUE(seen.ownCaption) << c.what;
+        EXPECT_EQ(seen.closeBox, c.closeBox) << c.what;
+    }
+    // The close boxes cancelled: nothing cleared, deleted or downloaded.
+    EXPECT_EQ(form->songStore().Count(), 2);
+    EXPECT_EQ(form->DBGrid1->model()->rowCount(), 2);
+    EXPECT_TRUE(form->HTTPGet1->URL.empty());
+    EXPECT_EQ(opened, 1);  // the message box only tells; the link opens after it
+    form->setAboutDialog(nullptr);
+    aboutOwned.reset();
+    form.reset();
+    fs::current_path(old);
+}
+
+// Run by the test above with twice the scale, so that the main window does
+// not fit the screen: its frame's top-left corner, title bar and all, is on
+// the screen all the same.
+TEST(WindowManagerScaledChild, AMainWindowLargerThanTheScreenOpensWithItsCornerOnIt) {
+    if (!std::getenv(kChildVariable)) GTEST_SKIP() << "runs only on the display the window manager test makes";
+    apptest::StoreFile file;
+    auto form = std::make_unique<app::TForm1>(file.path, std::make_unique<apptest::ScriptedFetcher>());
+    form->show();
+    ASSERT_TRUE(apptest::pumpUntil([&] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 20000));
+    const QRect available = form->screen()->availableGeometry();
+    ASSERT_GT(form->height(), available.height());
+    // Once the window manager has told its frame.
+    ASSERT_TRUE(apptest::pumpUntil([&] { return form->frameGeometry().top() < form->geometry().top(); }, 20000));
+    EXPECT_EQ(form->frameGeometry().topLeft(), available.topLeft())
+        << form->frameGeometry().x() << "," << form->frameGeometry().y();
 }

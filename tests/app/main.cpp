@@ -1,9 +1,10 @@
 // The window tests need one QApplication for the whole run, created before
-// and destroyed after every test, on the main thread. Fonts and Qt's own
-// texts are set up as the program sets them up.
+// and destroyed after every test, on the main thread. Fonts, Qt's own texts
+// and the dialogs' frames are set up as the program sets them up.
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include "app/DialogFrames.h"
 #include "app/FontSubstitutions.h"
 #include "app/QtTranslations.h"
 #include "platform/ui/UiHandoff.h"
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     app::installFontSubstitutions();
     app::QtTranslations qtTranslations;
+    app::DialogFrames dialogFrames;
+    application.installEventFilter(&dialogFrames);
     platform::UiHandoff handoff;
     return RUN_ALL_TESTS();
 }

@@ -1,0 +1,341 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and prints the figures page, in Markdown, on standard
+# output; docs/figures.md is its output:
+#
+#   scripts/figures.sh > docs/figures.md
+#   scripts/figures.sh --quick              smaller sizes, fewer rounds: a check
+#   scripts/figures.sh [--build DIR] [GROUP...]   only these groups (--list)
+#
+# Each group is one function, figures_GROUP, that runs its benchmarks and adds
+# rows with `row`; to add one, write the function and name it in FIGURE_GROUPS. A
+# group picks its sizes and rounds with `pick QUICK FULL`. The benchmarks'
+# own output goes to DIR/figures/ (DIR: build/ by default), progress to
+# standard error. A benchmark that misses the target it checks still gives
+# its figures; the row says so.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+FIGURE_GROUPS=(cutter tcp_receive netget store html_page cookies hostile_servers download_run dlget_vs_curl
+        download_continue dlget_hostile)
+
+quick=0
+build=build
+chosen=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --quick) quick=1 ;;
+    --build) build=$2; shift ;;
+    --list) printf '%s\n' "${FIGURE_GROUPS[@]}"; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "figures.sh: unknown option $1" >&2; exit 2 ;;
+    *) chosen+=("$1") ;;
+  esac
+  shift
+done
+[ ${#chosen[@]} -gt 0 ] || chosen=("${FIGURE_GROUPS[@]}")
+for g in "${chosen[@]}"; do
+  [[ " ${FIGURE_GROUPS[*]} " == *" $g "* ]] || { echo "figures.sh: no group $g (see --list)" >&2; exit 2; }
+done
+
+bin="$build/bin"
+logs="$build/figures"
+rows=$(mktemp)
+trap 'rm -f "$rows"' EXIT
+
+# ---- helpers ----------------------------------------------------------------
+
+pick() { if [ "$quick" = 1 ]; then echo "$1"; else echo "$2"; fi; }
+say() { echo "figures: $*" >&2; }
+
+# row WHAT RESULT COMPARED-WITH ITS-RESULT BENCHMARK
+row() { printf '| %s | %s | %s | %s | `%s` |\n' "$1" "$2" "$3" "$4" "$5" >>"$rows"; }
+
+# A number with about three significant digits, without an exponent, and
+# with thousands separated by commas.
+num() {
+  LC_ALL=C awk -v v="$1" 'BEGIN {
+    if (v == "") { print "?"; exit }
+    a = v < 0 ? -v : v
+    if (a >= 100) {
+      s = sprintf("%.0f", a); out = ""
+      while (length(s) > 3) { out = "," substr(s, length(s) - 2) out; s = substr(s, 1, length(s) - 3) }
+      printf "%s%s%s", v < 0 ? "-" : "", s, out
+    } else if (a >= 10) printf "%.1f", v
+    else if (a >= 1) printf "%.2f", v; else printf "%.3f", v }'
+}
+# calc EXPRESSION: awk arithmetic on numbers given as -v a=... b=...
+calc() { local e=$1; shift; LC_ALL=C awk "$@" "BEGIN { print $e }"; }
+
+# run NAME LOG ARGS...: a benchmark binary's output into LOG; its exit status
+# in $status (a missed target is not the script's failure).
+run() {
+  local name=$1 log=$2; shift 2
+  say "$name $*"
+  status=0
+  "$bin/$name" "$@" >"$logs/$log" 2>"$logs/$log.err" || status=$?
+}
+# After `run`: a missed target or a failed run, in words for a row.
+verdict() { [ "$status" = 0 ] || echo " (the benchmark reported a missed target or a failure)"; }
+
+# gbench NAME LOG ARGS...: a Google Benchmark binary, CSV out.
+gbench() {
+  local name=$1 log=$2; shift 2
+  run "$name" "$log" --benchmark_format=csv "$@"
+}
+# gb LOG BENCHMARK COLUMN: a column (by its CSV header name) of one row.
+gb() {
+  awk -F, -v want="$2" -v col="$3" '
+    /^name,/ { for (i = 1; i <= NF; i++) { h = $i; gsub(/"/, "", h); c[h] = i }; next }
+    { n = $1; gsub(/"/, "", n); if (n == want) { print $(c[col]); exit } }' "$logs/$1"
+}
+# gbms LOG BENCHMARK: its real time in milliseconds.
+gbms() {
+  local t u
+  t=$(gb "$1" "$2" real_time); u=$(gb "$1" "$2" time_unit)
+  case $u in
+    ns) calc 'a / 1e6' -v a="$t" ;; us) calc 'a / 1e3' -v a="$t" ;;
+    ms) echo "$t" ;; s) calc 'a * 1e3' -v a="$t" ;; *) echo "" ;;
+  esac
+}
+# field LOG REGEX N: the Nth number on the first line matching REGEX.
+field() {
+  grep -E -m1 "$2" "$logs/$1" | grep -Eo '[0-9]+(\.[0-9]+)?' | sed -n "$3p"
+}
+
+# ---- the groups -------------------------------------------------------------
+
+figures_cutter() {
+  local filter='.'
+  [ "$quick" = 1 ] && filter='^BM_(Cut|Lower|LiteralCutPlainPage/102400)'
+  local size=$(pick 102400 1048576) label=$(pick '100 KiB' '1 MiB')
+  gbench bench_cutter cutter.csv --benchmark_filter="$filter" --benchmark_min_time="$(pick 0.05 0.5)"
+  row "cutting song links out of a $label result page without song links (\`cutLinks\`)" \
+      "$(num "$(gbms cutter.csv "BM_CutPlainPage/$size")") ms" \
+      "the literal position-based algorithm on the same page" \
+      "$(num "$(gbms cutter.csv "BM_LiteralCutPlainPage/$size/iterations:1")") ms" bench_cutter
+  row "cutting a 10 MiB result page with $(num "$(gb cutter.csv BM_CutAnchorPage/10485760 links)") song links" \
+      "$(num "$(gbms cutter.csv BM_CutAnchorPage/10485760)") ms" \
+      "the same size without song links; 1 MiB with song links" \
+      "$(num "$(gbms cutter.csv BM_CutPlainPage/10485760)") ms; $(num "$(gbms cutter.csv BM_CutAnchorPage/1048576)") ms" \
+      bench_cutter
+  row "a 10 MiB result page of a real search, cut until the stop test ends it (301 links)" \
+      "$(num "$(gbms cutter.csv BM_CutAnchorPageUntilLimit/10485760)") ms" \
+      "lower-casing the whole page (\`lowerCasePage\`), which the fetching stage does first" \
+      "$(num "$(gbms cutter.csv BM_LowerCasePage/10485760)") ms" bench_cutter
+}
+
+figures_tcp_receive() {
+  run bench_tcp_receive tcp_receive.txt
+  local median='median +[0-9.]+'
+  row "\`ReadIntoStream\` receiving a counted 100 MiB body over loopback (median of 7)" \
+      "$(grep -E -m1 '^ReadIntoStream \(counted' "$logs/tcp_receive.txt" | grep -Eo "$median" | grep -Eo '[0-9.]+$') GB/s" \
+      "a raw \`recv\` loop into the same kind of storage" \
+      "$(grep -E -m1 'stream storage' "$logs/tcp_receive.txt" | grep -Eo "$median" | grep -Eo '[0-9.]+$') GB/s" \
+      bench_tcp_receive
+  row "\`ReadIntoStream\` receiving 100 MiB until the peer closes" \
+      "$(grep -E -m1 'until close' "$logs/tcp_receive.txt" | grep -Eo "$median" | grep -Eo '[0-9.]+$') GB/s" \
+      "a raw \`recv\` loop into a string touched beforehand" \
+      "$(grep -E -m1 'pre-touched' "$logs/tcp_receive.txt" | grep -Eo "$median" | grep -Eo '[0-9.]+$') GB/s" \
+      bench_tcp_receive
+}
+
+figures_netget() {
+  local mib=$(pick 32 100) rounds=$(pick 3 5)
+  run bench_http_get http_get.txt "$bin/netget" "$mib" "$rounds"
+  local line
+  line=$(grep -E 'median of' "$logs/http_get.txt" || true)
+  row "\`netget URL\`, a $mib MiB body over loopback (median of $rounds)$(verdict)" \
+      "$(echo "$line" | grep -Eo 'netget [0-9.]+' | grep -Eo '[0-9.]+') s" \
+      "\`curl -s -o FILE URL\` on the same server, taking turns" \
+      "$(echo "$line" | grep -Eo 'curl [0-9.]+' | grep -Eo '[0-9.]+') s (ratio $(echo "$line" | grep -Eo 'ratio [0-9.]+' | grep -Eo '[0-9.]+'))" \
+      bench_http_get
+}
+
+figures_store() {
+  gbench bench_store_insert store_insert.csv --benchmark_min_time="$(pick 0.1 0.5)"
+  local per=$(gb store_insert.csv BM_StoreInsert/min_time:2.000/real_time items_per_second)
+  row "single-row inserts into the song store, each its own transaction (WAL, \`synchronous=NORMAL\`)" \
+      "$(num "$per") per second" \
+      "the 301 rows of a whole search" "$(num "$(calc '301 / a * 1e3' -v a="$per")") ms" bench_store_insert
+  row "\`Requery\` of a store of 10,000 rows" \
+      "$(num "$(gbms store_insert.csv BM_StoreRequery/10000/real_time)") ms" \
+      "\`Requery\` of 300 rows" "$(num "$(gbms store_insert.csv BM_StoreRequery/300/real_time)") ms" \
+      bench_store_insert
+}
+
+figures_html_page() {
+  # Repeated, the page sizes report their fastest run (the steadiest figure
+  # on a busy machine), the rest their median.
+  local reps=$(pick 1 10) agg='' mid='' of=''
+  if [ "$quick" = 0 ]; then agg=_min; mid=_median; of=", fastest of $reps"; fi
+  gbench bench_html_page html_page.csv --benchmark_min_time="$(pick 0.05 0.5)" \
+    --benchmark_repetitions="$reps" --benchmark_report_aggregates_only="$( [ "$quick" = 0 ] && echo true || echo false)"
+  local kind name one ten hundred
+  for kind in "PlainText:plain text" "DenseTags:dense tags" "LongComment:one long comment" \
+              "OpenComment:one comment that never ends"; do
+    name=${kind%%:*}
+    one=$(gbms html_page.csv "BM_$name/bytes:1048576/cold:1$agg")
+    ten=$(gbms html_page.csv "BM_$name/bytes:10485760/cold:1$agg")
+    hundred=$(gbms html_page.csv "BM_$name/bytes:104857600/cold:0$agg")
+    row "loading a 10 MiB page of ${kind#*:} and writing it again as written (\`TDlHTMLObject\`, caches cold$of)" \
+        "$(num "$ten") ms ($(num "$(calc '10.48576 / a * 1e3' -v a="$ten")") MB/s)" \
+        "the same at 1 MiB (cold) and 100 MiB" \
+        "$(num "$one") ms and $(num "$hundred") ms: 10 MiB costs $(num "$(calc 'b / a' -v a="$one" -v b="$ten")") × 1 MiB, 100 MiB $(num "$(calc 'b / a' -v a="$ten" -v b="$hundred")") × 10 MiB" \
+        bench_html_page
+  done
+  local online written links find
+  online=$(gbms html_page.csv "BM_DenseTagsOnline/1048576/0$mid")
+  written=$(gbms html_page.csv "BM_DenseTags/bytes:1048576/cold:0$agg")
+  links=$(gb html_page.csv "BM_DenseTags/bytes:1048576/cold:0$agg" links)
+  [ -n "$links" ] || links=$(gb html_page.csv "BM_DenseTagsOnline/1048576/0$mid" links)
+  row "writing a 1 MiB page of dense tags again with every link absolute (libcurl)" \
+      "$(num "$online") ms ($(num "$(calc 'a * 1e3 / n' -v a="$online" -v n="${links:-1}")") µs per link)" \
+      "the same page written as written" "$(num "$written") ms" bench_html_page
+  find=$(gbms html_page.csv "BM_FindEveryLink/1048576$mid")
+  row "finding each link of that page by its absolute URL (\`findLink\`, index built afresh)" \
+      "$(num "$find") ms" "making each link absolute, as above" "$(num "$online") ms" bench_html_page
+}
+
+figures_cookies() {
+  gbench bench_cookie_store cookie_store.csv
+  row "the cookie store taking 80,000 cookies from 80,000 hosts (3,000 kept)" \
+      "$(num "$(gbms cookie_store.csv BM_TakeCookiesFromManyHosts/real_time)") ms" \
+      "80,000 cookies from one host (50 kept)" \
+      "$(num "$(gbms cookie_store.csv BM_TakeCookiesFromOneHost/real_time)") ms" bench_cookie_store
+}
+
+figures_hostile_servers() {
+  local seconds=$(pick 5 20) log=hostile_servers.txt
+  run bench_hostile_servers "$log" "$bin/netget" "$seconds"
+  row "the program searching for $seconds s against a server whose header lines never end: peak memory" \
+      "$(field $log '^  peak resident memory' 1) MiB" \
+      "the program 3 s into a search against 80,000 \`Set-Cookie\` lines per answer" \
+      "$(field $log '^  program ended' 3) MiB" bench_hostile_servers
+  row "closing the window 3 s into a search against 80,000 \`Set-Cookie\` lines per answer" \
+      "ended $(field $log '^  program ended' 1) s after the close" \
+      "closing it after the search against endless header lines above" \
+      "ended $(field $log '^  peak resident memory' 3) s after the close" bench_hostile_servers
+  row "the client taking 80,000 \`Set-Cookie\` lines in one answer" \
+      "refused in $(field $log '^  in one answer' 1) s" \
+      "the same lines as 81 answers of 999" \
+      "taken in $(field $log '^  as [0-9]+ answers' 3) s, $(field $log '^  as [0-9]+ answers' 4) cookies kept" \
+      bench_hostile_servers
+  row "\`netget\` against header lines that never end" \
+      "fails after $(field $log '^  header lines' 2) s at $(field $log '^  header lines' 3) MiB" \
+      "\`netget\` against a silent server with \`--max-time 2\`" \
+      "fails after $(field $log '^  a silent server' 3) s at $(field $log '^  a silent server' 4) MiB" \
+      bench_hostile_servers
+  row "\`netget\` against an endless body with \`--max-size 16777216\`" \
+      "fails after $(field $log '^  an endless body' 3) s at $(field $log '^  an endless body' 4) MiB" \
+      "the body the limit lets through" "16 MiB" bench_hostile_servers
+}
+
+figures_download_run() {
+  local mib=$(pick 64 256) rounds=$(pick 3 11) log=download_run.txt
+  run bench_download_run "$log" "$mib" "$rounds"
+  local line first
+  line=$(grep -E 'median of' "$logs/$log" || true)
+  first=$(grep -E '^first round' "$logs/$log" || true)
+  row "one $mib MiB item through a whole download run, bytes into memory (median of $rounds)$(verdict)" \
+      "$(echo "$line" | grep -Eo 'engine [0-9.]+' | grep -Eo '[0-9.]+') MB/s" \
+      "\`curl -s -o /dev/null\` on the same server" \
+      "$(echo "$line" | grep -Eo 'dev/null [0-9.]+' | grep -Eo '[0-9.]+$') MB/s (ratio $(echo "$line" | grep -Eo 'ratio [0-9.]+' | grep -Eo '[0-9.]+'))" \
+      bench_download_run
+  row "the same, first round of the process (fresh memory)" \
+      "$(echo "$first" | grep -Eo 'engine [0-9.]+' | grep -Eo '[0-9.]+') MB/s" "curl's first round" \
+      "$(echo "$first" | grep -Eo 'curl [0-9.]+' | grep -Eo '[0-9.]+') MB/s" bench_download_run
+}
+
+figures_dlget_vs_curl() {
+  local mib=$(pick 64 256) rounds=$(pick 3 7) log=dlget_vs_curl.txt
+  run bench_dlget_vs_curl "$log" "$bin/dlget" "$mib" "$rounds"
+  local line peak
+  line=$(grep -E 'median of' "$logs/$log" || true)
+  peak=$(grep -E '^peak resident' "$logs/$log" || true)
+  row "\`dlget --dir DIR/ URL\`, a $mib MiB file over loopback (median of $rounds)$(verdict)" \
+      "$(echo "$line" | grep -Eo 'dlget [0-9.]+' | grep -Eo '[0-9.]+') s, peak $(echo "$peak" | grep -Eo 'dlget [0-9.]+' | grep -Eo '[0-9.]+') MiB" \
+      "\`curl -s -o FILE URL\`, taking turns" \
+      "$(echo "$line" | grep -Eo 'curl [0-9.]+' | grep -Eo '[0-9.]+') s, peak $(echo "$peak" | grep -Eo 'curl [0-9.]+' | grep -Eo '[0-9.]+') MiB (time ratio $(echo "$line" | grep -Eo 'ratio [0-9.]+' | grep -Eo '[0-9.]+'))" \
+      bench_dlget_vs_curl
+}
+
+figures_download_continue() {
+  local mib=$(pick 16 64) rounds=$(pick 1 3) log=download_continue.txt
+  run bench_download_continue "$log" "$bin/dlget" "$mib" "$rounds"
+  local drops plain tool
+  drops=$(grep -E 'component, 3 drops' "$logs/$log" | tail -n 1 || true)
+  plain=$(grep -E 'component, no drops' "$logs/$log" | tail -n 1 || true)
+  tool=$(grep -E 'dlget, 3 drops' "$logs/$log" | tail -n 1 || true)
+  local bytes=$((mib << 20))
+  row "a $mib MiB song over a line that drops at 30, 60 and 90 %, by the download component (round $rounds of $rounds)$(verdict)" \
+      "$(echo "$drops" | grep -Eo '[0-9.]+ s,' | grep -Eo '[0-9.]+') s, $(num "$(echo "$drops" | grep -Eo '[0-9]+ bytes received' | grep -Eo '[0-9]+')") bytes received for $(num "$bytes"), $(echo "$drops" | grep -Eo '[0-9]+ continuations' | grep -Eo '[0-9]+') continuations (3.5 s of it the pauses)" \
+      "the same song without drops" \
+      "$(echo "$plain" | grep -Eo '[0-9.]+ s,' | grep -Eo '[0-9.]+') s" bench_download_continue
+  row "the same by \`dlget\` as a whole process" \
+      "$(echo "$tool" | grep -Eo '[0-9.]+ s,' | grep -Eo '[0-9.]+') s, peak $(echo "$tool" | grep -Eo '[0-9.]+ MiB peak' | grep -Eo '[0-9.]+') MiB" \
+      "the component in the same round" \
+      "$(echo "$drops" | grep -Eo '[0-9.]+ s,' | grep -Eo '[0-9.]+') s" bench_download_continue
+}
+
+figures_dlget_hostile() {
+  local seconds=$(pick 2 8) log=dlget_hostile.txt
+  run bench_dlget_hostile "$log" "$bin/dlget" "$seconds" "$bin/libhanging_resolver.so"
+  local what line end
+  for what in "Content-Length 4294967295 that never comes" "an endless body without a length" \
+              "endless trailer lines" "a name lookup that never ends"; do
+    line=$(grep -F -m1 "$what" "$logs/$log" || true)
+    if echo "$line" | grep -q 'by itself'; then end="ended by itself"
+    else end="ended $(num "$(echo "$line" | grep -Eo '[0-9.]+ ms after' | grep -Eo '[0-9.]+')") ms after SIGTERM"; fi
+    # The lookup that never ends is given at most 2 s.
+    [ "$what" = "a name lookup that never ends" ] && [ "$seconds" -gt 2 ] && seconds=2
+    row "\`dlget\` against $what, for $seconds s, then SIGTERM$(verdict)" \
+        "peak $(echo "$line" | grep -Eo 'peak +[0-9.]+' | grep -Eo '[0-9.]+') MiB, $end" \
+        "the bounds the benchmark holds it to" "64 MiB, 200 ms" bench_dlget_hostile
+  done
+}
+
+# ---- the page ---------------------------------------------------------------
+
+if [ ! -f "$build/build.ninja" ]; then
+  say "configuring $build"
+  cmake -S . -B "$build" -G Ninja >/dev/null
+fi
+say "building the benchmarks and tools in $build"
+cmake --build "$build" -j "$(nproc)" --target netget dlget hanging_resolver \
+  $(for f in bench/*.cpp; do n=$(basename "$f" .cpp); echo "bench_$n"; done) >&2
+mkdir -p "$logs"
+
+started=$(date +%s)
+for g in "${chosen[@]}"; do
+  say "== $g"
+  "figures_$g"
+done
+took=$(( $(date +%s) - started ))
+
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+git diff --quiet HEAD 2>/dev/null || commit="$commit, with changes not committed"
+cpu=$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')
+memory=$(awk '/^MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)
+
+cat <<EOF
+# Figures
+
+This page is for anyone who wants to know how fast BrelvoMP3's parts are and
+how much memory they take, measured against a reference (curl, a raw socket
+loop, the literal algorithm, another size of the same input) or against the
+bound a benchmark holds them to. It is the output of \`scripts/figures.sh\`,
+which runs the benchmarks of \`bench/\` (see [testing](testing.md#benchmarks));
+run it again rather than editing this page.
+
+- Date: $(date -u '+%Y-%m-%d %H:%M UTC')
+- Machine: $(nproc) cores ($cpu), $memory of memory; load average $(cut -d' ' -f1-3 /proc/loadavg) at the end
+- Commit: $commit
+- Run: $( [ "$quick" = 1 ] && echo 'quick (--quick: smaller sizes, fewer rounds)' || echo 'full' ), ${took} s; groups: ${chosen[*]}
+
+Times are wall-clock times; MB is 10^6 bytes, MiB 2^20.
+
+| Measured | Result | Compared with | Its result | Benchmark |
+|---|---|---|---|---|
+EOF
+cat "$rows"
