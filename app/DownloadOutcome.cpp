@@ -4,45 +4,43 @@
 
 #include <QFileInfo>
 
-#include "download/DlFileNames.h"
-#include "download/TDlDownloadItem.h"
+#include "download/engine/TDlDownloadItem.h"
+#include "download/files/DlFileNames.h"
+#include "download/texts/DownloadErrors.h"
 
 namespace app {
 namespace {
 
 // Failure codes of the engine, its limits and its file writing, with the
-// words the log gives them. Code 2 (an HTTP answer other than a song, or no
-// connection) is read by its status instead.
+// words the log gives them. kErrServerRefused (an HTTP answer other than a
+// song, or no connection) is read by its status instead.
 const std::map<std::int32_t, const char*>& reasons() {
+    using namespace dl;
     static const std::map<std::int32_t, const char*> table = {
-        {6, "下载被停止"},
-        {8, "歌曲超过了大小限制"},
-        {9, "歌曲已经过期"},
-        {10, "无法写入文件：磁盘已满"},
-        {11, "无法写入文件：没有写入权限"},
-        {12, "无法写入文件：文件名太长"},
-        {13, "无法写入文件：文件名不合法"},
-        {14, "无法写入文件"},
-        {412, "这个地址给出的不是歌曲（内容类型被拒绝）"},
-        {12002, "服务器没有及时回答（超时）"},
-        {12005, "下载地址无效"},
-        {12006, "下载地址无效"},
-        {12007, "找不到服务器的名字"},
-        {12017, "下载被取消"},
-        {12029, "无法连接到服务器"},
-        {12030, "连接中断，歌曲没有下载完整"},
-        {12031, "连接被服务器重置"},
-        {12045, "服务器的证书不可信"},
-        {12152, "服务器的回答不是正常的网页回答"},
-        {12156, "服务器转向的次数太多"},
-        {12157, "无法和服务器建立加密连接"},
+        {kErrStopped, "下载被停止"},
+        {kErrSizeLimit, "歌曲超过了大小限制"},
+        {kErrOlded, "歌曲已经过期"},
+        {kErrDiskFull, "无法写入文件：磁盘已满"},
+        {kErrWriteAccessDenied, "无法写入文件：没有写入权限"},
+        {kErrFileNameTooLong, "无法写入文件：文件名太长"},
+        {kErrInvalidFileName, "无法写入文件：文件名不合法"},
+        {kErrFileWriteError, "无法写入文件"},
+        {kErrPrecondFailed, "这个地址给出的不是歌曲（内容类型被拒绝）"},
+        {kErrTimeout, "服务器没有及时回答（超时）"},
+        {kErrInvalidUrl, "下载地址无效"},
+        {kErrUnrecognizedScheme, "下载地址无效"},
+        {kErrNameNotResolved, "找不到服务器的名字"},
+        {kErrOperationCancelled, "下载被取消"},
+        {kErrCannotConnect, "无法连接到服务器"},
+        {kErrConnectionAborted, "连接中断，歌曲没有下载完整"},
+        {kErrConnectionReset, "连接被服务器重置"},
+        {kErrInvalidCa, "服务器的证书不可信"},
+        {kErrInvalidServerResponse, "服务器的回答不是正常的网页回答"},
+        {kErrRedirectFailed, "服务器转向的次数太多"},
+        {kErrSecurityChannel, "无法和服务器建立加密连接"},
     };
     return table;
 }
-
-constexpr std::int32_t kErrorException = 1;
-constexpr std::int32_t kErrorHttp = 2;
-constexpr std::int32_t kCurlBase = 13000;
 
 QString httpReason(std::int32_t status, const QString& message) {
     const QString http = QStringLiteral("（HTTP %1）").arg(status);
@@ -62,11 +60,11 @@ QString quotedTitle(const QString& title) { return QStringLiteral("《") + title
 
 QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message) {
     const QString text = QString::fromStdString(message);
-    if (errorCode == kErrorHttp) return httpReason(statusCode, text);
+    if (errorCode == dl::kErrServerRefused) return httpReason(statusCode, text);
     const auto known = reasons().find(errorCode);
     if (known != reasons().end()) return QString::fromUtf8(known->second);
-    if (errorCode == kErrorException) return QStringLiteral("程序内部出错：") + text;
-    if (errorCode > kCurlBase && errorCode < kCurlBase + 1000)
+    if (errorCode == dl::kErrException) return QStringLiteral("程序内部出错：") + text;
+    if (dl::IsCurlError(errorCode))
         return QStringLiteral("网络出错（代码 %1）：").arg(errorCode) + text;
     return QStringLiteral("出错（代码 %1）：").arg(errorCode) + text;
 }
@@ -86,7 +84,7 @@ DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std
         return outcome;
     }
     outcome.continuations = item->Continuations;
-    if (item->State == dl::dsFinished && item->ErrorCode == 0) {
+    if (item->State == dl::dsFinished && item->ErrorCode == dl::kErrNone) {
         const QFileInfo file(QString::fromStdString(item->LocalFileName));
         if (!item->LocalFileName.empty() && file.isFile()) {
             outcome.kind = dl::IsHtmlContentType(item->ContentType) ? DownloadOutcome::Kind::SavedAsPage

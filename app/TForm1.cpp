@@ -31,8 +31,8 @@
 #include "app/MessageLog.h"
 #include "app/ScreenPlacement.h"
 #include "app/TOKBottomDlg.h"
-#include "download/DlFileNames.h"
-#include "download/TDlInternetOptions.h"
+#include "download/engine/TDlInternetOptions.h"
+#include "download/files/DlFileNames.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/SearchPipeline.h"
 #include "store/SongStore.h"
@@ -378,8 +378,10 @@ void TForm1::setSearchEnabled(bool enabled) { Button1->setEnabled(enabled); }
 
 void TForm1::setStopEnabled(bool enabled) { Button2->setEnabled(enabled); }
 
+// Never keeps the window waiting: a re-read that takes longer ends on the
+// store's background thread, and the grid follows when it is done.
 int TForm1::requeryAndCount() {
-    store_->Requery();
+    store_->RequeryBriefly();
     return store_->Count();
 }
 
@@ -412,11 +414,13 @@ void TForm1::openLink(const QString& url) {
 
 void TForm1::DBGrid1CellClick() { setSelectedSong(DBGrid1->currentRecord()); }
 
-// A row that is gone (an empty grid) leaves the selected song as it was.
+// A row that is gone (an empty grid) or cannot be read now leaves the
+// selected song as it was.
 void TForm1::setSelectedSong(int row) {
-    if (row < 0 || row >= model_->rowCount()) return;
-    selected_.url = model_->cellText(row, store::SongTableModel::UrlColumn);
-    selected_.title = model_->cellText(row, store::SongTableModel::TitleColumn);
+    const std::optional<store::SongRow> song = model_->song(row);
+    if (!song) return;
+    selected_.url = QString::fromStdString(song->url2.value_or(std::string()));
+    selected_.title = QString::fromStdString(song->title.value_or(std::string()));
 }
 
 QList<SelectedSong> TForm1::songsToDownload() const {

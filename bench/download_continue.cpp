@@ -23,7 +23,7 @@
 
 #include <QCoreApplication>
 
-#include "download/ui/TDlWebHTTPGet.h"
+#include "download/component/DownloadComponent.h"
 #include "platform/ui/UiHandoff.h"
 #include "tests/support/LoopbackBodyServer.h"
 #include "tests/support/RangeServer.h"
@@ -56,13 +56,13 @@ RangeServer::Setup setup(const std::shared_ptr<const std::string>& body, bool dr
 
 Round componentRound(const std::shared_ptr<const std::string>& body, bool drops, const fs::path& dir) {
     RangeServer server(setup(body, drops));
-    dl::TDlWebHTTPGet get;
+    dl::DownloadComponent get;
     get.URL = server.url("/song.mp3");
     get.DownloadDir = dir.string() + "/";
     get.DestinationName = "song.mp3";
     get.Downloads().ThreadCount = 1;
     bool done = false;
-    get.OnProcessed = [&done](dl::TDlWebHTTPGet&) { done = true; };
+    get.OnProcessed = [&done](dl::DownloadComponent&) { done = true; };
     Round round;
     const auto start = std::chrono::steady_clock::now();
     get.Download(false, true);

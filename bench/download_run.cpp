@@ -13,7 +13,7 @@
 
 #include <QCoreApplication>
 
-#include "download/TDlDownloads.h"
+#include "download/engine/TDlDownloads.h"
 #include "platform/ui/UiHandoff.h"
 #include "tests/support/LoopbackBodyServer.h"
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "download/DlFileNames.h"
-#include "download/DlProgressText.h"
+#include "download/files/DlFileNames.h"
+#include "download/texts/DlProgressText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "download/TDlInternetOptions.h"
+#include "download/engine/TDlInternetOptions.h"
 #include "download/inet/InetRequestUrl.h"
 #include "download/inet/InetUrl.h"
+#include "download/values/AddressText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
@@ -23,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!parts->extraInfo.empty() && parts->extraInfo[0] != '?' && parts->extraInfo[0] != '#') std::abort();
     }
     std::string scheme, host;
-    dl::TDlInternetOptions::SplitSchemeAndHost(text, scheme, host);
+    dl::SplitSchemeAndHost(text, scheme, host);
     if (host.find('/') != std::string::npos || host.find(':') != std::string::npos) std::abort();
     dl::TDlInternetOptions::IsLocalURL(text);
     return 0;

@@ -5,8 +5,8 @@
 #include <ctime>
 #include <string_view>
 
-#include "download/DlHeaderParsing.h"
-#include "download/TDlPersistent.h"
+#include "download/engine/DlHeaderParsing.h"
+#include "download/values/EConvertError.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("TZ", "Asia/Shanghai", 1);

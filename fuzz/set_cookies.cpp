@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "download/DlHeaderParsing.h"
+#include "download/engine/DlHeaderParsing.h"
 
 namespace {
 

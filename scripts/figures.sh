@@ -16,7 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-FIGURE_GROUPS=(cutter tcp_receive netget store html_page cookies hostile_servers download_run dlget_vs_curl
+FIGURE_GROUPS=(cutter tcp_receive netget store store_scale html_page cookies hostile_servers download_run dlget_vs_curl
         download_continue dlget_hostile)
 
 quick=0
@@ -158,10 +158,32 @@ figures_store() {
   row "single-row inserts into the song store, each its own transaction (WAL, \`synchronous=NORMAL\`)" \
       "$(num "$per") per second" \
       "the 301 rows of a whole search" "$(num "$(calc '301 / a * 1e3' -v a="$per")") ms" bench_store_insert
-  row "\`Requery\` of a store of 10,000 rows" \
-      "$(num "$(gbms store_insert.csv BM_StoreRequery/10000/real_time)") ms" \
-      "\`Requery\` of 300 rows" "$(num "$(gbms store_insert.csv BM_StoreRequery/300/real_time)") ms" \
+  row "re-opening the results query after a page's 46 own rows, over 1,000,000 rows (\`Requery\`)" \
+      "$(num "$(calc 'a * 1e3' -v a="$(gbms store_insert.csv BM_StoreReopenAfterOwnRows/1000000/manual_time)")") µs" \
+      "the same over 10,000 rows; reading the 1,000,000 again in full, as another program's change makes it" \
+      "$(num "$(calc 'a * 1e3' -v a="$(gbms store_insert.csv BM_StoreReopenAfterOwnRows/10000/manual_time)")") µs; $(num "$(gbms store_insert.csv BM_StoreFullRead/1000000/manual_time)") ms (on a worker thread)" \
       bench_store_insert
+}
+
+# scale LOG ROWS COLUMN: the median in a column of bench_store_scale's table.
+scale() { awk -F'|' -v rows="$2" -v col="$3" 'NF >= 7 && $1 ~ /^[0-9]+ *$/ && $1 + 0 == rows { split($col, v, " "); print v[1]; exit }' "$logs/$1"; }
+
+figures_store_scale() {
+  local sizes=$(pick "0 100000" "0 100000 1000000") rounds=$(pick 1 3) locked=$(pick 4 12) log=store_scale.txt
+  run bench_store_scale "$log" $sizes --rounds "$rounds" --locked "$locked"
+  local n largest=${sizes##* }
+  for n in ${sizes#0 }; do
+    row "the main window over $(num "$n") songs: first window, peak memory; a search storing its 46 rows on top, then Clear; the longest UI stall (median of $rounds)$(verdict)" \
+        "$(scale $log "$n" 2) s, $(scale $log "$n" 3) MiB; $(scale $log "$n" 4) s, $(scale $log "$n" 5) s; $(scale $log "$n" 6) s" \
+        "the same over an empty store" \
+        "$(scale $log 0 2) s, $(scale $log 0 3) MiB; $(scale $log 0 4) s, $(scale $log 0 5) s; $(scale $log 0 6) s" \
+        bench_store_scale
+  done
+  local line
+  line=$(grep -E -m1 'longest UI stall [0-9]' "$logs/$log" || true)
+  row "the window searching for $locked s over $(num "$largest") songs while another process holds the store's write lock, then SIGTERM$(verdict)" \
+      "longest UI stall $(echo "$line" | grep -Eo 'stall [0-9.]+' | grep -Eo '[0-9.]+') s, $(echo "$line" | sed -E 's/.*, stored ([0-9]+),.*/\1/') of $(echo "$line" | grep -Eo 'found [0-9]+' | grep -Eo '[0-9]+') songs stored, ended $(echo "$line" | grep -Eo 'ended [0-9.]+' | grep -Eo '[0-9.]+') s after SIGTERM" \
+      "the bounds the benchmark holds it to" "50 ms, 1 s" bench_store_scale
 }
 
 figures_html_page() {
@@ -339,3 +361,19 @@ Times are wall-clock times; MB is 10^6 bytes, MiB 2^20.
 |---|---|---|---|---|
 EOF
 cat "$rows"
+
+# The song store at scale: bench_store_scale's own table, as it printed it.
+if [ -s "$logs/store_scale.txt" ] && [[ " ${chosen[*]} " == *" store_scale "* ]]; then
+  echo
+  echo "## The song store at scale"
+  echo
+  echo "The main window over stores of each size, a search on the demo service storing its rows on top, then"
+  echo "Clear (\`bench_store_scale\`; $(head -n 1 "$logs/store_scale.txt" | grep -Eo '[0-9]+ rounds?, median.*')):"
+  echo
+  awk -F'|' 'NF >= 7 {
+      line = "|"; for (i = 1; i <= NF; i++) { f = $i; gsub(/^ +| +$/, "", f); line = line " " f " |" }
+      print line
+      if (!header++) { sep = "|"; for (i = 1; i <= NF; i++) sep = sep "---|"; print sep } }' "$logs/store_scale.txt"
+  echo
+  grep -E -A1 'write lock held' "$logs/store_scale.txt" | sed 's/^ *//; s/^$//'
+fi

@@ -6,10 +6,10 @@
 #include <limits>
 #include <optional>
 
-#include "download/html/AsciiCase.h"
 #include "download/html/LinkText.h"
 #include "download/html/TDlWebHTMLLex.h"
 #include "download/html/UrlResolve.h"
+#include "download/values/AsciiCase.h"
 
 namespace dl {
 
@@ -125,19 +125,19 @@ void TDlHTMLObject::loadPage(std::string_view text) {
         if (token.kind() != TDlWebToken::Kind::Tag) continue;
         const auto& tag = static_cast<const TDlWebTagToken&>(token);
         const std::string_view name = tag.Text();
-        if (equalsIgnoringAsciiCase(name, "TITLE")) {
+        if (SameText(name, "TITLE")) {
             titleStart = tag.endOffset();
-        } else if (equalsIgnoringAsciiCase(name, "/TITLE")) {
+        } else if (SameText(name, "/TITLE")) {
             if (titleStart) title_.assign(text.substr(*titleStart, tag.offset() - *titleStart));
-        } else if (equalsIgnoringAsciiCase(name, "APPLET")) {
+        } else if (SameText(name, "APPLET")) {
             addAppletLinks(tag, links_, cutter);
-        } else if (equalsIgnoringAsciiCase(name, "INPUT")) {
+        } else if (SameText(name, "INPUT")) {
             TDlHTMLItem& item = items_.add();
             item.Name = stripLinkText(attributeValue(tag, "NAME"));
             item.Value = stripLinkText(attributeValue(tag, "VALUE"));
         } else {
             for (const LinkTag& linkTag : kLinkTags) {
-                if (!equalsIgnoringAsciiCase(name, linkTag.tag)) continue;
+                if (!SameText(name, linkTag.tag)) continue;
                 if (const Attribute* value = tag.attribute(linkTag.attribute)) {
                     TDlHTMLLink& link = links_.add();
                     link.setLinkType(linkTag.type);

@@ -1,6 +1,6 @@
 #include "download/html/TDlWebTagToken.h"
 
-#include "download/html/AsciiCase.h"
+#include "download/values/AsciiCase.h"
 
 namespace dl {
 
@@ -8,7 +8,7 @@ namespace dl {
 // the tag's length however many attributes it repeats.
 const TDlWebTagToken::Attribute* TDlWebTagToken::attribute(std::string_view name) const {
     for (auto it = assignments_.rbegin(); it != assignments_.rend(); ++it) {
-        if (equalsIgnoringAsciiCase(it->name, name)) return it->value.empty() ? nullptr : &*it;
+        if (SameText(it->name, name)) return it->value.empty() ? nullptr : &*it;
     }
     return nullptr;
 }

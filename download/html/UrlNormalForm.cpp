@@ -1,18 +1,12 @@
 #include "download/html/UrlNormalForm.h"
 
-#include "download/html/AsciiCase.h"
 #include "download/inet/InetUrl.h"
+#include "download/values/AsciiCase.h"
+#include "download/values/PercentCoding.h"
 
 namespace dl {
 
 namespace {
-
-int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // The extra part ("?query#fragment") without the fragment, where the
 // fragment starts at the first "#" after the last "&".
@@ -39,13 +33,12 @@ std::string decodeUrl(std::string_view url) {
             decoded += '%';
             ++i;
         } else {
-            const int high = hexDigitValue(url[i + 1]);
-            const int low = i + 2 < url.size() ? hexDigitValue(url[i + 2]) : -1;
-            if (high < 0 || low < 0) {
+            const auto byte = EscapedByteAt(url, i);
+            if (!byte) {
                 throw UrlDecodeError("invalid escape \"" + std::string(url.substr(i, 3)) + "\" at byte " +
                                      std::to_string(i + 1) + " of the URL \"" + std::string(url) + "\"");
             }
-            decoded += static_cast<char>(high * 16 + low);
+            decoded += static_cast<char>(*byte);
             i += 2;
         }
     }
@@ -58,14 +51,14 @@ std::string normalizeUrl(std::string_view absoluteUrl) {
     if (decoded.find('\0') != std::string::npos) return decoded;
     const auto parts = inet::crackUrl(decoded);
     if (!parts) return decoded;
-    if (!equalsIgnoringAsciiCase(parts->scheme, "http") && !equalsIgnoringAsciiCase(parts->scheme, "ftp"))
+    if (!SameText(parts->scheme, "http") && !SameText(parts->scheme, "ftp"))
         return decoded;
     std::string normal = parts->scheme;
     normal += "://";
     normal += parts->host;
     // A page served from another port than the scheme's own must still find
     // its own links: without the port no absolute link of it would match.
-    const int defaultPort = equalsIgnoringAsciiCase(parts->scheme, "http") ? 80 : 21;
+    const int defaultPort = SameText(parts->scheme, "http") ? 80 : 21;
     if (parts->port != defaultPort) normal += ":" + std::to_string(parts->port);
     normal += parts->urlPath;
     normal += withoutFragment(parts->extraInfo);

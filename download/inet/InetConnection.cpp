@@ -4,17 +4,11 @@
 
 namespace inet {
 
-std::shared_ptr<Connection> Connection::connect(std::shared_ptr<Session> session, std::string host, int port,
-                                                std::string userName, std::string password, Service service) {
-    if (!session || session->closed()) {
-        setLastError(kErrInvalidHandle);
-        return nullptr;
-    }
-    if (host.empty()) {
-        setLastError(kErrInvalidUrl);
-        return nullptr;
-    }
-    setLastError(0);
+Result<std::shared_ptr<Connection>> Connection::connect(std::shared_ptr<Session> session, std::string host,
+                                                        int port, std::string userName, std::string password,
+                                                        Service service) {
+    if (!session || session->closed()) return dl::kErrStopped;
+    if (host.empty()) return dl::kErrInvalidUrl;
     return std::make_shared<Connection>(std::move(session), std::move(host), port, std::move(userName),
                                         std::move(password), service);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "download/inet/InetAbortSignal.h"
+#include "download/inet/InetErrors.h"
 #include "download/inet/InetSession.h"
 
 namespace inet {
@@ -15,9 +16,10 @@ enum class Service { Ftp = 1, Http = 3 };
 
 class Connection {
 public:
-    // Fails (nullptr, last error 6) when the internet handle is closed.
-    static std::shared_ptr<Connection> connect(std::shared_ptr<Session> session, std::string host, int port,
-                                               std::string userName, std::string password, Service service);
+    // Fails with kErrStopped when the internet handle is closed, with
+    // kErrInvalidUrl without a host.
+    static Result<std::shared_ptr<Connection>> connect(std::shared_ptr<Session> session, std::string host, int port,
+                                                       std::string userName, std::string password, Service service);
 
     Connection(std::shared_ptr<Session> session, std::string host, int port, std::string userName,
                std::string password, Service service);

@@ -8,14 +8,12 @@ namespace inet {
 
 namespace {
 
-thread_local int t_lastError = 0;
-thread_local std::string t_lastResponse;
-
-constexpr std::size_t kResponseInfoLimit = 256;
+constexpr std::size_t kServerReplyLimit = 256;
 
 }  // namespace
 
 const std::vector<CurlErrorMapping>& curlErrorTable() {
+    using namespace dl;
     static const std::vector<CurlErrorMapping> table = {
         // Schemes are checked before curl sees a URL (12006), so this is curl
         // refusing a reply that is no HTTP response at all.
@@ -43,28 +41,19 @@ const std::vector<CurlErrorMapping>& curlErrorTable() {
     return table;
 }
 
-int errorFromCurl(int curlCode, long osErrno) {
-    if (curlCode == CURLE_OK) return 0;
+dl::DownloadError errorFromCurl(int curlCode, long osErrno) {
+    if (curlCode == CURLE_OK) return dl::kErrNone;
     if ((curlCode == CURLE_SEND_ERROR || curlCode == CURLE_RECV_ERROR) && osErrno == ECONNRESET)
-        return kErrConnectionReset;
+        return dl::kErrConnectionReset;
     for (const CurlErrorMapping& row : curlErrorTable()) {
         if (row.curlCode == curlCode) return row.error;
     }
-    return kErrCurlBase + curlCode;
+    return static_cast<dl::DownloadError>(dl::kErrCurlBase + curlCode);
 }
 
-int lastError() { return t_lastError; }
-
-void setLastError(int error) { t_lastError = error; }
-
-std::string lastResponseInfo(int& error) {
-    error = kErrExtendedError;
-    return t_lastResponse;
-}
-
-void setLastResponseInfo(std::string text) {
-    if (text.size() > kResponseInfoLimit) text.resize(kResponseInfoLimit);
-    t_lastResponse = std::move(text);
+Error extendedError(std::string serverReply) {
+    if (serverReply.size() > kServerReplyLimit) serverReply.resize(kServerReplyLimit);
+    return Error{dl::kErrExtendedError, std::move(serverReply)};
 }
 
 }  // namespace inet

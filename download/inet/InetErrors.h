@@ -1,58 +1,84 @@
 #pragma once
-// Error numbers of the Internet library the download transfer was written
-// against, and the one table that maps libcurl's failures onto them. Every
-// call of this layer leaves its outcome in the calling thread's last error
-// (0 after a success), as the platform library did.
+// How the calls of this layer fail: each returns what it failed with (a
+// number of the download road's vocabulary, texts/DownloadErrors.h) beside
+// its value, as the platform library's last error once told it; and the one
+// table that maps libcurl's failures onto those numbers.
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "download/texts/DownloadErrors.h"
 
 namespace inet {
 
-// Numbers the transfer and its texts rely on.
-constexpr int kErrInvalidHandle = 6;            // a call on a handle that was closed
-constexpr int kErrTimeout = 12002;
-constexpr int kErrExtendedError = 12003;        // the server's response text says more
-constexpr int kErrInternalError = 12004;
-constexpr int kErrInvalidUrl = 12005;
-constexpr int kErrUnrecognizedScheme = 12006;
-constexpr int kErrNameNotResolved = 12007;
-constexpr int kErrLoginFailure = 12015;
-constexpr int kErrOperationCancelled = 12017;   // the handle was closed during the call
-constexpr int kErrIncorrectHandleType = 12018;
-constexpr int kErrIncorrectHandleState = 12019;
-constexpr int kErrCannotConnect = 12029;
-constexpr int kErrConnectionAborted = 12030;
-constexpr int kErrConnectionReset = 12031;
-constexpr int kErrInvalidCa = 12045;            // the server's certificate is not trusted
-constexpr int kErrHeaderNotFound = 12150;
-constexpr int kErrInvalidServerResponse = 12152;
-constexpr int kErrInvalidHeader = 12153;
-constexpr int kErrRedirectFailed = 12156;       // more redirects than the bound
-constexpr int kErrSecurityChannel = 12157;      // the TLS handshake failed
-constexpr int kErrInsufficientBuffer = 122;     // a header longer than the caller's buffer
-// Any libcurl failure the table does not name becomes this base plus curl's
-// own code, so the number still tells which failure it was.
-constexpr int kErrCurlBase = 13000;
+// What a call failed with.
+struct Error {
+    dl::DownloadError code = dl::kErrNone;
+    // With kErrExtendedError: the server's last reply line (at most 256
+    // characters), which says more than the number.
+    std::string serverReply;
+};
+
+// A call's value, or the error it failed with (in the manner of
+// std::expected): true when it succeeded.
+template <typename T>
+class Result {
+public:
+    Result(T value) : value_(std::move(value)) {}
+    Result(Error error) : error_(std::move(error)) {}
+    Result(dl::DownloadError code) : error_{code, {}} {}
+
+    bool has_value() const { return error_.code == dl::kErrNone; }
+    explicit operator bool() const { return has_value(); }
+    // kErrNone after a success.
+    const Error& error() const { return error_; }
+
+    // The value; a default one after a failure.
+    T& value() & { return value_; }
+    const T& value() const& { return value_; }
+    T&& value() && { return std::move(value_); }
+    T& operator*() & { return value_; }
+    const T& operator*() const& { return value_; }
+    T* operator->() { return &value_; }
+    const T* operator->() const { return &value_; }
+    T value_or(T fallback) const& { return has_value() ? value_ : std::move(fallback); }
+
+private:
+    T value_{};
+    Error error_;
+};
+
+// A call without a value: only whether it succeeded.
+template <>
+class Result<void> {
+public:
+    Result() = default;
+    Result(Error error) : error_(std::move(error)) {}
+    Result(dl::DownloadError code) : error_{code, {}} {}
+
+    bool has_value() const { return error_.code == dl::kErrNone; }
+    explicit operator bool() const { return has_value(); }
+    const Error& error() const { return error_; }
+
+private:
+    Error error_;
+};
 
 struct CurlErrorMapping {
     int curlCode;
-    int error;
+    dl::DownloadError error;
     const char* meaning;
 };
 
-// The mapping, in curl's code order; the README lists the same rows.
+// The mapping, in curl's code order; docs/download-engine.md lists the same rows.
 const std::vector<CurlErrorMapping>& curlErrorTable();
 
 // The number for a curl result code. Send and receive failures are told
 // apart by the socket's errno: a reset connection is 12031, any other 12030.
-int errorFromCurl(int curlCode, long osErrno = 0);
+// A code the table does not name is kErrCurlBase plus the code.
+dl::DownloadError errorFromCurl(int curlCode, long osErrno = 0);
 
-int lastError();
-void setLastError(int error);
-
-// After kErrExtendedError: the server's last response line (at most 256
-// characters) and the number it reports.
-std::string lastResponseInfo(int& error);
-void setLastResponseInfo(std::string text);
+// The server's reply line as an error of kErrExtendedError carries it.
+Error extendedError(std::string serverReply);
 
 }  // namespace inet

@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 
 #include "download/inet/InetErrors.h"
+#include "download/values/AsciiCase.h"
 
 namespace inet {
 
@@ -38,12 +39,6 @@ std::string trimmed(std::string_view text) {
     auto begin = std::find_if(text.begin(), text.end(), notBlank);
     auto end = std::find_if(text.rbegin(), text.rend(), notBlank).base();
     return begin < end ? std::string(begin, end) : std::string();
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
 }
 
 }  // namespace
@@ -79,9 +74,28 @@ bool Exchange::aborted() const {
     return std::any_of(signals_.begin(), signals_.end(), [](const auto& s) { return s->aborted(); });
 }
 
-int Exchange::start(const ExchangeSetup& setup) {
+Result<void> Exchange::start(const ExchangeSetup& setup) {
     dropTransfer();
     setup_ = setup;
+    resetState();
+    if (aborted()) return dl::kErrOperationCancelled;
+    if (!multi_) return dl::kErrInternalError;
+    CURL* easy = curl_easy_init();
+    if (!easy) return dl::kErrInternalError;
+    easy_ = easy;
+    setTransferOptions(easy);
+    setHeaderLines(easy);
+    setMethodAndBody(easy);
+    setCredentials(easy);
+    setProxy(easy);
+    if (curl_multi_add_handle(multiOf(multi_), easy) != CURLM_OK) {
+        dropTransfer();
+        return dl::kErrInternalError;
+    }
+    return {};
+}
+
+void Exchange::resetState() {
     httpLike_ = setup_.protocols.rfind("http", 0) == 0;
     finished_ = false;
     result_ = CURLE_OK;
@@ -98,12 +112,12 @@ int Exchange::start(const ExchangeSetup& setup) {
     aheadCount_ = 0;
     paused_ = false;
     targetFilled_ = 0;
-    if (aborted()) return kErrOperationCancelled;
-    if (!multi_) return kErrInternalError;
-    CURL* easy = curl_easy_init();
-    if (!easy) return kErrInternalError;
-    easy_ = easy;
+}
 
+// What every transfer has: the URL and protocols, the callbacks, the
+// receive buffer, no redirects of curl's own, the time limit to connect.
+void Exchange::setTransferOptions(void* handle) {
+    CURL* easy = easyOf(handle);
     curl_easy_setopt(easy, CURLOPT_URL, setup_.url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, setup_.protocols.c_str());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
@@ -121,16 +135,27 @@ int Exchange::start(const ExchangeSetup& setup) {
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Exchange::onWrite);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    // The name lookup counts towards it.
+    if (setup_.settings.connectTimeoutSeconds > 0)
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(setup_.settings.connectTimeoutSeconds));
+    if (const char* caFile = std::getenv(kCaFileVariable); caFile && *caFile)
+        curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
+}
+
+void Exchange::setHeaderLines(void* handle) {
+    CURL* easy = easyOf(handle);
     if (!setup_.agent.empty()) curl_easy_setopt(easy, CURLOPT_USERAGENT, setup_.agent.c_str());
     if (!setup_.referer.empty()) curl_easy_setopt(easy, CURLOPT_REFERER, setup_.referer.c_str());
-
     curl_slist* list = nullptr;
     for (const std::string& line : setup_.headers) list = curl_slist_append(list, line.c_str());
     // No "Expect: 100-continue" pause before a body.
     if (httpLike_) list = curl_slist_append(list, "Expect:");
     headerList_ = list;
     if (list) curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+}
 
+void Exchange::setMethodAndBody(void* handle) {
+    CURL* easy = easyOf(handle);
     if (setup_.headOnly) {
         curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
         curl_easy_setopt(easy, CURLOPT_FILETIME, 1L);
@@ -147,22 +172,26 @@ int Exchange::start(const ExchangeSetup& setup) {
         }
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, setup_.verb.c_str());
     }
+}
 
-    if (!setup_.userName.empty()) {
-        curl_easy_setopt(easy, CURLOPT_USERNAME, setup_.userName.c_str());
-        curl_easy_setopt(easy, CURLOPT_PASSWORD, setup_.password.c_str());
-        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-    }
+void Exchange::setCredentials(void* handle) {
+    CURL* easy = easyOf(handle);
+    if (setup_.userName.empty()) return;
+    curl_easy_setopt(easy, CURLOPT_USERNAME, setup_.userName.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, setup_.password.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+}
 
-    const SessionSettings& s = setup_.settings;
-    switch (s.access) {
+void Exchange::setProxy(void* handle) {
+    CURL* easy = easyOf(handle);
+    switch (setup_.settings.access) {
         case AccessType::Preconfigured:
             break;  // curl reads http_proxy, https_proxy and no_proxy itself
         case AccessType::Direct:
             curl_easy_setopt(easy, CURLOPT_PROXY, "");
             break;
         case AccessType::NamedProxy:
-            curl_easy_setopt(easy, CURLOPT_PROXY, s.proxyList.c_str());
+            curl_easy_setopt(easy, CURLOPT_PROXY, setup_.settings.proxyList.c_str());
             curl_easy_setopt(easy, CURLOPT_NOPROXY, "");
             break;
     }
@@ -171,17 +200,6 @@ int Exchange::start(const ExchangeSetup& setup) {
         curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, setup_.proxyPassword.c_str());
         curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
     }
-    // The name lookup counts towards it.
-    if (s.connectTimeoutSeconds > 0)
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(s.connectTimeoutSeconds));
-    if (const char* caFile = std::getenv(kCaFileVariable); caFile && *caFile)
-        curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
-
-    if (curl_multi_add_handle(multiOf(multi_), easy) != CURLM_OK) {
-        dropTransfer();
-        return kErrInternalError;
-    }
-    return 0;
 }
 
 std::size_t Exchange::onHeader(char* data, std::size_t size, std::size_t count, void* self) {
@@ -246,46 +264,46 @@ std::optional<long> Exchange::silenceLeft() const {
 }
 
 template <typename Done>
-int Exchange::pump(Done done) {
+Result<void> Exchange::pump(Done done) {
     for (;;) {
-        if (done() || finished_) return 0;
-        if (aborted()) return kErrOperationCancelled;
+        if (done() || finished_) return {};
+        if (aborted()) return dl::kErrOperationCancelled;
         int running = 0;
-        if (curl_multi_perform(multiOf(multi_), &running) != CURLM_OK) return kErrInternalError;
+        if (curl_multi_perform(multiOf(multi_), &running) != CURLM_OK) return dl::kErrInternalError;
         collectMessages();
-        if (done() || finished_) return 0;
-        if (aborted()) return kErrOperationCancelled;
+        if (done() || finished_) return {};
+        if (aborted()) return dl::kErrOperationCancelled;
         const std::optional<long> left = silenceLeft();
-        if (left && *left == 0) return kErrTimeout;
+        if (left && *left == 0) return dl::kErrTimeout;
         const int wait = left ? static_cast<int>(std::min<long>(kPollMs, *left)) : kPollMs;
         curl_multi_poll(multiOf(multi_), nullptr, 0, std::max(wait, 1), nullptr);
     }
 }
 
-int Exchange::resultError() const {
+Result<void> Exchange::resultError() const {
     // Refused by the head's bounds: curl only saw the callback decline.
-    if (head_.refused()) return kErrInvalidServerResponse;
-    if (result_ == CURLE_OK) return 0;
-    const int error = errorFromCurl(result_, osErrno_);
-    if (error == kErrExtendedError) setLastResponseInfo(lastServerLine_);
-    return error;
+    if (head_.refused()) return dl::kErrInvalidServerResponse;
+    const dl::DownloadError error = errorFromCurl(result_, osErrno_);
+    if (error == dl::kErrExtendedError) return extendedError(lastServerLine_);
+    if (error != dl::kErrNone) return error;
+    return {};
 }
 
-int Exchange::waitForHead() {
-    if (!easy_) return kErrIncorrectHandleState;
-    if (int error = pump([this] { return headComplete_; })) return error;
-    if (headComplete_) return 0;
+Result<void> Exchange::waitForHead() {
+    if (!easy_) return dl::kErrIncorrectHandleState;
+    if (auto pumped = pump([this] { return headComplete_; }); !pumped) return pumped;
+    if (headComplete_) return {};
     // A head that began and was cut short is no answer, however curl saw it.
-    if (httpLike_ && head_.begun()) return kErrInvalidServerResponse;
-    if (int error = resultError()) return error;
+    if (httpLike_ && head_.begun()) return dl::kErrInvalidServerResponse;
+    if (auto ended = resultError(); !ended) return ended;
     // Ended cleanly without a head: an empty body.
     headComplete_ = true;
-    return 0;
+    return {};
 }
 
-int Exchange::waitForEnd() {
-    if (!easy_) return kErrIncorrectHandleState;
-    if (int error = pump([] { return false; })) return error;
+Result<void> Exchange::waitForEnd() {
+    if (!easy_) return dl::kErrIncorrectHandleState;
+    if (auto pumped = pump([] { return false; }); !pumped) return pumped;
     return resultError();
 }
 
@@ -309,23 +327,19 @@ std::size_t Exchange::takeSpill(char* buffer, std::size_t size) {
     return n;
 }
 
-int Exchange::read(char* buffer, std::size_t size, std::size_t room, std::size_t& received) {
-    received = 0;
-    if (!easy_) return kErrIncorrectHandleState;
-    if (size == 0) return 0;
+Result<std::size_t> Exchange::read(char* buffer, std::size_t size, std::size_t room) {
+    if (!easy_) return dl::kErrIncorrectHandleState;
+    if (size == 0) return std::size_t{0};
     room = std::max(room, size);
     // In arrival order: what was placed ahead, then what was kept, then new bytes.
     if (aheadCount_ > 0) {
-        received = std::min(size, aheadCount_);
+        const std::size_t received = std::min(size, aheadCount_);
         if (buffer != ahead_) std::memmove(buffer, ahead_, received);
         ahead_ += received;
         aheadCount_ -= received;
-        return 0;
+        return received;
     }
-    if (spilled() > 0) {
-        received = takeSpill(buffer, size);
-        return 0;
-    }
+    if (spilled() > 0) return takeSpill(buffer, size);
     target_ = buffer;
     targetSize_ = room;
     targetFilled_ = 0;
@@ -336,21 +350,22 @@ int Exchange::read(char* buffer, std::size_t size, std::size_t room, std::size_t
         lastActivity_ = nowMs();
         curl_easy_pause(easyOf(easy_), CURLPAUSE_CONT);
     }
-    int error = pump([this] { return targetFilled_ > 0; });
-    received = std::min(size, targetFilled_);
+    const Result<void> pumped = pump([this] { return targetFilled_ > 0; });
+    const std::size_t received = std::min(size, targetFilled_);
     ahead_ = buffer + received;
     aheadCount_ = targetFilled_ - received;
     target_ = nullptr;
     targetSize_ = targetFilled_ = 0;
     // Bytes that arrived are handed out first; a failure after them shows on the next call.
-    if (received > 0) return 0;
-    if (error) return error;
-    return resultError();
+    if (received > 0) return received;
+    if (!pumped) return pumped.error();
+    if (auto ended = resultError(); !ended) return ended.error();
+    return std::size_t{0};
 }
 
 std::optional<std::string> Exchange::header(const std::string& name) const {
     for (const auto& [key, value] : head_.headers()) {
-        if (equalsIgnoringCase(key, name)) return value;
+        if (dl::SameText(key, name)) return value;
     }
     return std::nullopt;
 }
@@ -358,7 +373,7 @@ std::optional<std::string> Exchange::header(const std::string& name) const {
 std::optional<std::string> Exchange::combinedHeader(const std::string& name) const {
     std::optional<std::string> combined;
     for (const auto& [key, value] : head_.headers()) {
-        if (!equalsIgnoringCase(key, name)) continue;
+        if (!dl::SameText(key, name)) continue;
         if (combined)
             *combined += ", " + value;
         else

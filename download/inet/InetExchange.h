@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "download/inet/InetAbortSignal.h"
+#include "download/inet/InetErrors.h"
 #include "download/inet/InetResponseHead.h"
 #include "download/inet/InetSession.h"
 
@@ -43,24 +44,22 @@ public:
     Exchange& operator=(const Exchange&) = delete;
 
     // Starts a transfer, replacing the one before (whose unread body is dropped).
-    // Returns 0 or an error number.
-    int start(const ExchangeSetup& setup);
+    Result<void> start(const ExchangeSetup& setup);
 
     // Waits until the final response head has arrived (HTTP), the first bytes
-    // have arrived or the transfer has ended. 0 or an error number: a head
-    // that ends before its blank line is 12152, and so is one that passes
-    // the head's bounds (InetResponseHead.h).
-    int waitForHead();
+    // have arrived or the transfer has ended. A head that ends before its
+    // blank line fails with 12152, and so does one that passes the head's
+    // bounds (InetResponseHead.h).
+    Result<void> waitForHead();
     // Waits for the whole transfer (used for the FTP size and date query).
-    int waitForEnd();
+    Result<void> waitForEnd();
 
-    // Up to `size` bytes; `received` 0 with result 0 is the end of the data.
-    // With `room` above `size`, bytes that arrive beyond `size` may be placed
-    // after them in the caller's memory (up to `room` in all); they are
-    // handed out by the next calls, without a copy when the caller passes the
-    // address right after what it received (that memory must stay as it is
-    // until then).
-    int read(char* buffer, std::size_t size, std::size_t room, std::size_t& received);
+    // Up to `size` bytes; 0 is the end of the data. With `room` above
+    // `size`, bytes that arrive beyond `size` may be placed after them in the
+    // caller's memory (up to `room` in all); they are handed out by the next
+    // calls, without a copy when the caller passes the address right after
+    // what it received (that memory must stay as it is until then).
+    Result<std::size_t> read(char* buffer, std::size_t size, std::size_t room);
 
     bool aborted() const;
     // A failed transfer that never got a connection: worth another attempt.
@@ -85,10 +84,19 @@ private:
     static std::size_t onWrite(char* data, std::size_t size, std::size_t count, void* self);
     static int onConnected(void* self, char*, char*, int, int);
 
+    // The steps of start: the state of the transfer before, then the easy
+    // handle's options by what they set.
+    void resetState();
+    void setTransferOptions(void* easy);
+    void setHeaderLines(void* easy);
+    void setMethodAndBody(void* easy);
+    void setCredentials(void* easy);
+    void setProxy(void* easy);
+
     template <typename Done>
-    int pump(Done done);
+    Result<void> pump(Done done);
     void collectMessages();
-    int resultError() const;
+    Result<void> resultError() const;
     // Milliseconds until the data time limit passes: none while no
     // connection is made yet (the connect limit is curl's), nor while the
     // transfer is paused for the reader.

@@ -1,6 +1,7 @@
 #include "download/inet/InetRange.h"
 
-#include <cctype>
+#include "download/values/AsciiCase.h"
+#include "download/values/DecimalNumber.h"
 
 namespace inet {
 
@@ -17,16 +18,7 @@ std::string_view trimmed(std::string_view text) {
 // Digits at the front of `text`, taken off it. At most 19 of them, so the
 // value fits; more is no number here.
 std::optional<std::uint64_t> takeNumber(std::string_view& text) {
-    std::size_t n = 0;
-    std::uint64_t value = 0;
-    while (n < text.size() && text[n] >= '0' && text[n] <= '9') {
-        if (n == 19) return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(text[n] - '0');
-        ++n;
-    }
-    if (n == 0) return std::nullopt;
-    text.remove_prefix(n);
-    return value;
+    return dl::TakeDecimal(text, dl::DecimalOverflow::Refuse, 19);
 }
 
 bool takeChar(std::string_view& text, char c) {
@@ -40,10 +32,7 @@ bool takeChar(std::string_view& text, char c) {
 std::optional<ContentRange> parseContentRange(std::string_view value) {
     std::string_view text = trimmed(value);
     constexpr std::string_view kUnit = "bytes";
-    if (text.size() <= kUnit.size()) return std::nullopt;
-    for (std::size_t i = 0; i < kUnit.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != kUnit[i]) return std::nullopt;
-    }
+    if (text.size() <= kUnit.size() || !dl::StartsWithText(text, kUnit)) return std::nullopt;
     text.remove_prefix(kUnit.size());
     if (!isBlank(text.front())) return std::nullopt;
     while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);

@@ -1,26 +1,16 @@
 #include "download/inet/InetRequest.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "download/inet/InetErrors.h"
 #include "download/inet/InetExchange.h"
 #include "download/inet/InetRequestUrl.h"
 #include "download/inet/InetUrl.h"
+#include "download/values/AsciiCase.h"
 
 namespace inet {
 
 namespace {
-
-std::string lowerCase(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-bool startsWithIgnoringCase(const std::string& text, const std::string& prefix) {
-    return text.size() >= prefix.size() && lowerCase(text.substr(0, prefix.size())) == prefix;
-}
 
 std::string hostForUrl(const std::string& host) {
     if (host.find(':') != std::string::npos && host.front() != '[') return "[" + host + "]";
@@ -60,17 +50,11 @@ Request::Request(std::shared_ptr<Session> session, std::shared_ptr<Connection> c
 
 Request::~Request() = default;
 
-std::unique_ptr<Request> Request::openHttp(std::shared_ptr<Connection> connection, const std::string& verb,
-                                           const std::string& objectName, const std::string& referer,
-                                           std::uint32_t flags) {
-    if (!connection || connection->closed()) {
-        setLastError(kErrInvalidHandle);
-        return nullptr;
-    }
-    if (connection->service() != Service::Http) {
-        setLastError(kErrIncorrectHandleType);
-        return nullptr;
-    }
+Result<std::unique_ptr<Request>> Request::openHttp(std::shared_ptr<Connection> connection, const std::string& verb,
+                                                   const std::string& objectName, const std::string& referer,
+                                                   std::uint32_t flags) {
+    if (!connection || connection->closed()) return dl::kErrStopped;
+    if (connection->service() != Service::Http) return dl::kErrIncorrectHandleType;
     std::unique_ptr<Request> request(new Request(connection->session(), connection, kHandleHttpRequest));
     request->url_ = serverUrl("http", *connection, objectName);
     request->verb_ = verb.empty() ? "GET" : verb;
@@ -78,21 +62,14 @@ std::unique_ptr<Request> Request::openHttp(std::shared_ptr<Connection> connectio
     request->flags_ = flags;
     request->protocols_ = "http,https";
     if (flags & kFlagPragmaNoCache) request->headers_.push_back("Pragma: no-cache");
-    setLastError(0);
     return request;
 }
 
-std::unique_ptr<Request> Request::openUrl(std::shared_ptr<Session> session, const std::string& url,
-                                          std::uint32_t flags, const std::vector<std::string>& headers) {
-    if (!session || session->closed()) {
-        setLastError(kErrInvalidHandle);
-        return nullptr;
-    }
+Result<std::unique_ptr<Request>> Request::openUrl(std::shared_ptr<Session> session, const std::string& url,
+                                                  std::uint32_t flags, const std::vector<std::string>& headers) {
+    if (!session || session->closed()) return dl::kErrStopped;
     const auto parts = crackUrl(url);
-    if (!parts) {
-        setLastError(url.find("://") == std::string::npos ? kErrUnrecognizedScheme : kErrInvalidUrl);
-        return nullptr;
-    }
+    if (!parts) return url.find("://") == std::string::npos ? dl::kErrUnrecognizedScheme : dl::kErrInvalidUrl;
     int handleType = 0;
     std::string protocols;
     if (parts->scheme == "http" || parts->scheme == "https") {
@@ -105,8 +82,7 @@ std::unique_ptr<Request> Request::openUrl(std::shared_ptr<Session> session, cons
         handleType = kHandleFtpFile;
         protocols = "ftp";
     } else {
-        setLastError(kErrUnrecognizedScheme);
-        return nullptr;
+        return dl::kErrUnrecognizedScheme;
     }
     std::unique_ptr<Request> request(new Request(session, nullptr, handleType));
     request->url_ = url;
@@ -116,53 +92,43 @@ std::unique_ptr<Request> Request::openUrl(std::shared_ptr<Session> session, cons
         request->headers_.push_back("Pragma: no-cache");
     if (handleType == kHandleHttpRequest) {
         for (const std::string& line : headers) {
-            if (!request->addHeader(line)) return nullptr;
+            if (auto added = request->addHeader(line); !added) return added.error();
         }
     }
-    if (!request->perform(handleType == kHandleHttpRequest && !(flags & kFlagNoAutoRedirect))) return nullptr;
+    if (auto performed = request->perform(handleType == kHandleHttpRequest && !(flags & kFlagNoAutoRedirect));
+        !performed)
+        return performed.error();
     return request;
 }
 
-std::unique_ptr<Request> Request::openFtpFile(std::shared_ptr<Connection> connection, const std::string& path,
-                                              std::uint32_t flags) {
-    if (!connection || connection->closed()) {
-        setLastError(kErrInvalidHandle);
-        return nullptr;
-    }
-    if (connection->service() != Service::Ftp) {
-        setLastError(kErrIncorrectHandleType);
-        return nullptr;
-    }
+Result<std::unique_ptr<Request>> Request::openFtpFile(std::shared_ptr<Connection> connection,
+                                                      const std::string& path, std::uint32_t flags) {
+    if (!connection || connection->closed()) return dl::kErrStopped;
+    if (connection->service() != Service::Ftp) return dl::kErrIncorrectHandleType;
     std::unique_ptr<Request> request(new Request(connection->session(), connection, kHandleFtpFile));
     request->url_ = serverUrl("ftp", *connection, path);
     request->flags_ = flags;
     request->protocols_ = "ftp";
-    if (!request->perform(false)) return nullptr;
+    if (auto performed = request->perform(false); !performed) return performed.error();
     return request;
 }
 
-bool Request::addHeader(const std::string& line) {
+Result<void> Request::addHeader(const std::string& line) {
     // A line break inside would smuggle in further headers.
-    if (line.find_first_of("\r\n") != std::string::npos || line.find(':') == std::string::npos) {
-        setLastError(kErrInvalidHeader);
-        return false;
-    }
+    if (line.find_first_of("\r\n") != std::string::npos || line.find(':') == std::string::npos)
+        return dl::kErrInvalidHeader;
     headers_.push_back(line);
-    setLastError(0);
-    return true;
+    return {};
 }
 
-bool Request::send(const std::string& body) {
-    if (handleType_ != kHandleHttpRequest || sent_) {
-        setLastError(kErrIncorrectHandleState);
-        return false;
-    }
+Result<void> Request::send(const std::string& body) {
+    if (handleType_ != kHandleHttpRequest || sent_) return dl::kErrIncorrectHandleState;
     body_ = body;
     hasBody_ = !body.empty();
     return perform(!(flags_ & kFlagNoAutoRedirect));
 }
 
-int Request::performOnce() {
+Result<void> Request::performOnce() {
     ExchangeSetup setup;
     setup.url = url_;
     setup.verb = verb_;
@@ -181,65 +147,57 @@ int Request::performOnce() {
     setup.protocols = protocols_;
     const int attempts = std::max(1, setup.settings.connectAttempts);
     for (int attempt = 1;; ++attempt) {
-        if (int error = exchange_->start(setup)) return error;
-        const int error = exchange_->waitForHead();
-        if (error == 0) return 0;
-        if (attempt < attempts && exchange_->failedToConnect() && !exchange_->aborted()) continue;
-        return error;
+        if (auto started = exchange_->start(setup); !started) return started;
+        auto head = exchange_->waitForHead();
+        if (head || attempt >= attempts || !exchange_->failedToConnect() || exchange_->aborted()) return head;
     }
 }
 
-bool Request::perform(bool followRedirects) {
+Result<void> Request::perform(bool followRedirects) {
     sent_ = true;
     for (int hop = 0;; ++hop) {
-        if (int error = performOnce()) {
-            setLastError(error);
-            return false;
-        }
-        if (!followRedirects || !isRedirect(exchange_->status())) break;
-        // Without a Location that makes a URL the redirect stays the answer;
-        // the caller tells it apart (it is no song).
-        const auto location = exchange_->header("Location");
-        if (!location || location->find_first_not_of(" \t") == std::string::npos) break;
-        const auto next = combineUrl(url_, encodeUnsafeBytes(*location));
-        const auto nextParts = next ? crackUrl(*next) : std::nullopt;
-        if (!nextParts) break;
-        // Like the platform: a redirect may switch between http and https only.
-        if (hop >= kMaxRedirects || (nextParts->scheme != "http" && nextParts->scheme != "https")) {
-            setLastError(kErrRedirectFailed);
-            return false;
-        }
-        const auto currentParts = crackUrl(url_);
-        if (!currentParts || lowerCase(currentParts->host) != lowerCase(nextParts->host)) {
-            // Credentials are for the server they were given for.
-            userName_.clear();
-            password_.clear();
-        }
-        const int status = exchange_->status();
-        if ((status == 303 && verb_ != "HEAD") || ((status == 301 || status == 302) && verb_ == "POST")) {
-            verb_ = "GET";
-            body_.clear();
-            hasBody_ = false;
-            headers_.erase(std::remove_if(headers_.begin(), headers_.end(),
-                                          [](const std::string& h) { return startsWithIgnoringCase(h, "content-type:"); }),
-                           headers_.end());
-        }
-        url_ = *next;
-        redirected_ = true;
+        if (auto answered = performOnce(); !answered) return answered;
+        if (!followRedirects || !isRedirect(exchange_->status())) return {};
+        const Result<bool> followed = followRedirect(hop);
+        if (!followed) return followed.error();
+        if (!*followed) return {};
     }
-    setLastError(0);
+}
+
+Result<bool> Request::followRedirect(int hop) {
+    // Without a Location that makes a URL the redirect stays the answer;
+    // the caller tells it apart (it is no song).
+    const auto location = exchange_->header("Location");
+    if (!location || location->find_first_not_of(" \t") == std::string::npos) return false;
+    const auto next = combineUrl(url_, encodeUnsafeBytes(*location));
+    const auto nextParts = next ? crackUrl(*next) : std::nullopt;
+    if (!nextParts) return false;
+    // Like the platform: a redirect may switch between http and https only.
+    if (hop >= kMaxRedirects || (nextParts->scheme != "http" && nextParts->scheme != "https"))
+        return dl::kErrRedirectFailed;
+    const auto currentParts = crackUrl(url_);
+    if (!currentParts || !dl::SameText(currentParts->host, nextParts->host)) {
+        // Credentials are for the server they were given for.
+        userName_.clear();
+        password_.clear();
+    }
+    const int status = exchange_->status();
+    if ((status == 303 && verb_ != "HEAD") || ((status == 301 || status == 302) && verb_ == "POST")) {
+        verb_ = "GET";
+        body_.clear();
+        hasBody_ = false;
+        headers_.erase(std::remove_if(headers_.begin(), headers_.end(),
+                                      [](const std::string& h) { return dl::StartsWithText(h, "content-type:"); }),
+                       headers_.end());
+    }
+    url_ = *next;
+    redirected_ = true;
     return true;
 }
 
-std::optional<std::string> Request::queryInfo(int level, std::size_t bufferSize) const {
-    if (handleType_ != kHandleHttpRequest) {
-        setLastError(kErrIncorrectHandleType);
-        return std::nullopt;
-    }
-    if (!sent_ || !exchange_->headComplete()) {
-        setLastError(kErrIncorrectHandleState);
-        return std::nullopt;
-    }
+Result<std::string> Request::queryInfo(int level, std::size_t bufferSize) const {
+    if (handleType_ != kHandleHttpRequest) return dl::kErrIncorrectHandleType;
+    if (!sent_ || !exchange_->headComplete()) return dl::kErrIncorrectHandleState;
     std::optional<std::string> text;
     switch (level) {
         case kQueryStatusCode:
@@ -285,37 +243,18 @@ std::optional<std::string> Request::queryInfo(int level, std::size_t bufferSize)
         default:
             break;
     }
-    if (!text) {
-        setLastError(kErrHeaderNotFound);
-        return std::nullopt;
-    }
-    if (text->size() + 1 > bufferSize) {
-        setLastError(kErrInsufficientBuffer);
-        return std::nullopt;
-    }
-    setLastError(0);
-    return text;
+    if (!text) return dl::kErrHeaderNotFound;
+    if (text->size() + 1 > bufferSize) return dl::kErrInsufficientBuffer;
+    return std::move(*text);
 }
 
-bool Request::read(char* buffer, std::size_t size, std::size_t room, std::size_t& received) {
-    received = 0;
-    if (!sent_) {
-        setLastError(kErrIncorrectHandleState);
-        return false;
-    }
-    if (int error = exchange_->read(buffer, size, room, received)) {
-        setLastError(error);
-        return false;
-    }
-    setLastError(0);
-    return true;
+Result<std::size_t> Request::read(char* buffer, std::size_t size, std::size_t room) {
+    if (!sent_) return dl::kErrIncorrectHandleState;
+    return exchange_->read(buffer, size, room);
 }
 
-std::optional<FtpFileInfo> ftpFindFirstFile(const std::shared_ptr<Connection>& connection, const std::string& path) {
-    if (!connection || connection->closed()) {
-        setLastError(kErrInvalidHandle);
-        return std::nullopt;
-    }
+Result<FtpFileInfo> ftpFindFirstFile(const std::shared_ptr<Connection>& connection, const std::string& path) {
+    if (!connection || connection->closed()) return dl::kErrStopped;
     Exchange exchange(signalsOf(connection->session(), connection));
     ExchangeSetup setup;
     setup.url = serverUrl("ftp", *connection, path);
@@ -325,16 +264,11 @@ std::optional<FtpFileInfo> ftpFindFirstFile(const std::shared_ptr<Connection>& c
     setup.settings = connection->session()->settings();
     setup.protocols = "ftp";
     setup.headOnly = true;
-    int error = exchange.start(setup);
-    if (error == 0) error = exchange.waitForEnd();
-    if (error) {
-        setLastError(error);
-        return std::nullopt;
-    }
+    if (auto started = exchange.start(setup); !started) return started.error();
+    if (auto ended = exchange.waitForEnd(); !ended) return ended.error();
     FtpFileInfo info;
     info.size = exchange.contentLength().value_or(0);
     if (auto time = exchange.fileTime()) info.modified = static_cast<std::time_t>(*time);
-    setLastError(0);
     return info;
 }
 

@@ -1,10 +1,9 @@
 #pragma once
 // A request handle: opened on a connection (HTTP verb, object name, referer,
 // flags) or straight from a URL, sent, then queried for its response head and
-// read in pieces. Every call blocks the calling thread and leaves its outcome
-// in the thread's last error (InetErrors.h). Closing the request's internet or
-// connection handle on another thread makes a blocked call return at once
-// with 12017.
+// read in pieces. Every call blocks the calling thread and returns what it
+// failed with (InetErrors.h). Closing the request's internet or connection
+// handle on another thread makes a blocked call return at once with 12017.
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "download/inet/InetConnection.h"
+#include "download/inet/InetErrors.h"
 #include "download/inet/InetSession.h"
 
 namespace inet {
@@ -55,49 +55,52 @@ struct FtpFileInfo {
 class Request {
 public:
     // Prepares an HTTP request on the connection; nothing is sent yet.
-    static std::unique_ptr<Request> openHttp(std::shared_ptr<Connection> connection, const std::string& verb,
-                                             const std::string& objectName, const std::string& referer,
-                                             std::uint32_t flags);
+    static Result<std::unique_ptr<Request>> openHttp(std::shared_ptr<Connection> connection, const std::string& verb,
+                                                     const std::string& objectName, const std::string& referer,
+                                                     std::uint32_t flags);
     // Opens and sends a GET for an absolute http, https, ftp or file URL,
     // returning once the response head (or the first bytes) has arrived.
     // `headers` ("Name: value" lines) go with an http or https request.
-    static std::unique_ptr<Request> openUrl(std::shared_ptr<Session> session, const std::string& url,
-                                            std::uint32_t flags, const std::vector<std::string>& headers = {});
+    static Result<std::unique_ptr<Request>> openUrl(std::shared_ptr<Session> session, const std::string& url,
+                                                    std::uint32_t flags, const std::vector<std::string>& headers = {});
     // Opens an FTP file for reading; `path` as the server names it.
-    static std::unique_ptr<Request> openFtpFile(std::shared_ptr<Connection> connection, const std::string& path,
-                                                std::uint32_t flags);
+    static Result<std::unique_ptr<Request>> openFtpFile(std::shared_ptr<Connection> connection,
+                                                        const std::string& path, std::uint32_t flags);
     ~Request();
     Request(const Request&) = delete;
     Request& operator=(const Request&) = delete;
 
     // One "Name: value" line, sent with the request (and its redirects).
-    bool addHeader(const std::string& line);
+    Result<void> addHeader(const std::string& line);
     // Sends an HTTP request prepared by openHttp, following redirects unless
     // the request was opened with kFlagNoAutoRedirect; returns once the final
     // response head has arrived. A redirect whose Location is missing or
     // makes no URL is that final response.
-    bool send(const std::string& body);
+    Result<void> send(const std::string& body);
 
     int handleType() const { return handleType_; }
     // The URL the final response came from, after the redirects followed.
     const std::string& finalUrl() const { return url_; }
     bool redirected() const { return redirected_; }
-    // A header of the final response, as text; nothing when absent (12150) or
-    // when the text with its terminating NUL needs more than `bufferSize`
-    // bytes (122).
-    std::optional<std::string> queryInfo(int level, std::size_t bufferSize) const;
-    // Up to `size` bytes of the body; true with `received` 0 at its end.
-    bool read(char* buffer, std::size_t size, std::size_t& received) { return read(buffer, size, size, received); }
+    // A header of the final response, as text; it fails with 12150 when the
+    // header is absent, with 122 when the text with its terminating NUL
+    // needs more than `bufferSize` bytes.
+    Result<std::string> queryInfo(int level, std::size_t bufferSize) const;
+    // Up to `size` bytes of the body; 0 at its end.
+    Result<std::size_t> read(char* buffer, std::size_t size) { return read(buffer, size, size); }
     // The same, where `room` bytes at `buffer` may be written: bytes that
     // arrive beyond `size` wait there for the next calls, and reading on at
     // buffer + received then takes them without a copy. The memory must stay
     // as it is until the next call.
-    bool read(char* buffer, std::size_t size, std::size_t room, std::size_t& received);
+    Result<std::size_t> read(char* buffer, std::size_t size, std::size_t room);
 
 private:
     Request(std::shared_ptr<Session> session, std::shared_ptr<Connection> connection, int handleType);
-    bool perform(bool followRedirects);
-    int performOnce();
+    Result<void> perform(bool followRedirects);
+    Result<void> performOnce();
+    // After a redirect answer: the request asks the next address, or the
+    // redirect stays the answer (false).
+    Result<bool> followRedirect(int hop);
 
     std::shared_ptr<Session> session_;
     std::shared_ptr<Connection> connection_;
@@ -118,7 +121,6 @@ private:
 };
 
 // Looks an FTP file up: its size and, when the server tells, its time.
-// Nothing (with the last error set) when it cannot be found.
-std::optional<FtpFileInfo> ftpFindFirstFile(const std::shared_ptr<Connection>& connection, const std::string& path);
+Result<FtpFileInfo> ftpFindFirstFile(const std::shared_ptr<Connection>& connection, const std::string& path);
 
 }  // namespace inet

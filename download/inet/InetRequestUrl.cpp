@@ -1,5 +1,6 @@
 #include "download/inet/InetRequestUrl.h"
 
+#include "download/values/PercentCoding.h"
 #include "platform/GbkCodec.h"
 
 namespace inet {
@@ -7,8 +8,6 @@ namespace inet {
 namespace {
 
 bool isEdgeJunk(unsigned char c) { return c <= 0x20 || c == 0x7F; }
-
-bool isUnsafe(unsigned char c) { return c <= 0x20 || c >= 0x7F; }
 
 // Length of the UTF-8 sequence starting at `at`, or 0 when it is not one.
 std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
@@ -71,22 +70,7 @@ std::string toGbkWherePossible(std::string_view text) {
 
 }  // namespace
 
-std::string encodeUnsafeBytes(std::string_view text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (isUnsafe(c)) {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
-        } else {
-            out += ch;
-        }
-    }
-    return out;
-}
+std::string encodeUnsafeBytes(std::string_view text) { return dl::PercentEncode(text, dl::IsUrlSafeByte); }
 
 std::string browserUrl(std::string_view text) {
     std::size_t begin = 0, end = text.size();

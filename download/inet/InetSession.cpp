@@ -20,7 +20,6 @@ void initCurlOnce() {
 
 std::shared_ptr<Session> Session::open(std::string agent) {
     initCurlOnce();
-    setLastError(0);
     return std::make_shared<Session>(std::move(agent));
 }
 

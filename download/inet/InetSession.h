@@ -32,8 +32,7 @@ struct SessionSettings {
 
 class Session {
 public:
-    // Opens an internet handle; never fails on this platform but for an
-    // empty agent, which the caller replaces beforehand.
+    // Opens an internet handle; it never fails on this platform.
     static std::shared_ptr<Session> open(std::string agent);
 
     explicit Session(std::string agent);

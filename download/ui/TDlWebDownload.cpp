@@ -13,8 +13,8 @@
 #include <QScreen>
 #include <QWindow>
 
-#include "download/DlProgressText.h"
-#include "download/DlTexts.h"
+#include "download/texts/DlProgressText.h"
+#include "download/texts/DlTexts.h"
 #include "download/ui/CaptionBar.h"
 #include "download/ui/CopyAnimation.h"
 
@@ -47,6 +47,12 @@ QPushButton* makeButton(QWidget* parent, const char* name, QRect geometry) {
 }
 
 }  // namespace
+
+QString KilobyteFigure(double bytes, const QLocale& locale) {
+    QLocale plain = locale;
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
+    return plain.toString(bytes / 1024.0, 'f', 2);
+}
 
 TDlWebDownload::TDlWebDownload(QWidget* parent)
     // No frame from the window manager: some draw minimize, maximize and

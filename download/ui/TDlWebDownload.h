@@ -8,14 +8,20 @@
 #include <functional>
 
 #include <QDialog>
+#include <QLocale>
+#include <QString>
 
-#include "download/TDlDownloads.h"
+#include "download/engine/TDlDownloads.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
 
 namespace dl {
+
+// A byte count in kilobytes, as the rate and size labels show it: two
+// decimals in the locale's decimal separator, no grouping; 1536 gives "1.50".
+QString KilobyteFigure(double bytes, const QLocale& locale = QLocale::system());
 
 class CaptionBar;
 class CopyAnimation;

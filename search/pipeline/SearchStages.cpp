@@ -100,15 +100,22 @@ public:
     }
     void insertSong(const std::string& title, const std::string& url, const std::string& keyword) override {
         // Under the stage's lock: a halt never splits an insert, and no row is
-        // written after it.
-        if (!stage_.IfRunning([&] { stage_.store_.Insert(title, url, keyword); }))
+        // written after it. An insert waiting for a locked file gives up as
+        // soon as a halt is asked for, so the halt never waits for it.
+        const auto halting = [this] { return stage_.HaltRequested(); };
+        if (!stage_.IfRunning([&] { stage_.store_.Insert(title, url, keyword, halting); }))
             throw platform::UiHandoffAbandoned();
     }
     int requeryAndCount() override {
-        int count = 0;
-        stage_.OnUi([&] { count = stage_.ui_.requeryAndCount(); });
+        // Re-read on this thread, not the UI thread's: reading a large store
+        // again in full takes long. The grid follows on the UI thread; a
+        // failed re-read leaves it, and the count, on the last good snapshot.
+        try {
+            stage_.store_.Requery([this] { return stage_.HaltRequested(); });
+        } catch (const store::StoreError&) {
+        }
         if (stage_.Halted()) throw platform::UiHandoffAbandoned();
-        return count;
+        return stage_.store_.Count();
     }
 
 private:

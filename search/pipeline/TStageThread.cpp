@@ -30,6 +30,7 @@ void TStageThread::Start() {
 }
 
 void TStageThread::Halt() {
+    haltRequested_.store(true);
     {
         std::lock_guard lock(effectsMutex_);
         if (halted_.exchange(true)) return;

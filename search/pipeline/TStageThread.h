@@ -26,6 +26,9 @@ public:
     // Thread-safe; returns once the stage can no longer write anything.
     void Halt();
     bool Halted() const { return halted_.load(); }
+    // True from the moment Halt is called, before it has taken the stage's
+    // lock: a step waiting inside that lock gives up on seeing it.
+    bool HaltRequested() const { return haltRequested_.load(); }
     bool Finished() const { return finished_.load(); }
     // Waits for the thread to end. Never call it from the stage's own thread.
     void Join();
@@ -54,6 +57,7 @@ private:
     std::chrono::milliseconds waitLimit_;
     std::mutex effectsMutex_;  // held for every effect a halt must not split
     std::atomic<bool> halted_{false};
+    std::atomic<bool> haltRequested_{false};
     std::atomic<bool> finished_{false};
     std::thread thread_;
 };

@@ -6,45 +6,47 @@
 namespace store {
 
 SongTableModel::SongTableModel(SongStore& store, QObject* parent)
-    : QAbstractTableModel(parent), store_(store), rows_(store.Snapshot()) {
-    store_.SetSnapshotListener([this](bool closing) {
+    : QAbstractTableModel(parent), store_(store), snapshot_(store.Snapshot()) {
+    store_.SetSnapshotListener([this] {
         if (QThread::currentThread() == thread()) {
-            reload(closing);
+            reload();
         } else {
-            // The view is refreshed only on its own thread.
-            QMetaObject::invokeMethod(this, [this, closing] { reload(closing); }, Qt::QueuedConnection);
+            // The view is refreshed only on its own thread; until then it
+            // shows the snapshot it has, which stays valid.
+            QMetaObject::invokeMethod(this, [this] { reload(); }, Qt::QueuedConnection);
         }
     });
 }
 
 SongTableModel::~SongTableModel() { store_.SetSnapshotListener({}); }
 
-void SongTableModel::reload(bool closing) {
+void SongTableModel::reload() {
     beginResetModel();
-    if (closing) {
-        rows_.clear();
-    } else {
-        rows_ = store_.Snapshot();
-    }
+    snapshot_ = store_.Snapshot();
     endResetModel();
 }
 
 int SongTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(snapshot_->ids.size());
 }
 
 int SongTableModel::columnCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
+std::optional<SongRow> SongTableModel::song(int row) const {
+    if (row < 0 || row >= rowCount()) return std::nullopt;
+    return store_.Record(snapshot_->ids[static_cast<std::size_t>(row)]);
+}
+
 QString SongTableModel::cellText(int row, Column column) const {
-    if (row < 0 || row >= static_cast<int>(rows_.size())) return {};
-    const SongRow& song = rows_[static_cast<size_t>(row)];
+    const std::optional<SongRow> fields = song(row);
+    if (!fields) return {};
     const std::optional<std::string>* value = nullptr;
     switch (column) {
-    case TitleColumn: value = &song.title; break;
-    case KeysColumn: value = &song.keys; break;
-    case UrlColumn: value = &song.url2; break;
+    case TitleColumn: value = &fields->title; break;
+    case KeysColumn: value = &fields->keys; break;
+    case UrlColumn: value = &fields->url2; break;
     default: return {};
     }
     return *value ? QString::fromStdString(**value) : QString();
@@ -72,22 +74,28 @@ Qt::ItemFlags SongTableModel::flags(const QModelIndex& index) const {
     return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
 }
 
-void SongTableModel::deleteRow(int row) {
-    store_.DeleteRow(row);
+bool SongTableModel::deleteRow(int row) {
+    if (row < 0 || row >= rowCount()) return false;
+    try {
+        store_.DeleteRecord(recordAt(row));
+    } catch (const StoreError&) {
+        return false;
+    }
     beginRemoveRows({}, row, row);
-    rows_.erase(rows_.begin() + row);
+    snapshot_ = std::make_shared<const ResultsSnapshot>(
+        ResultsSnapshot{snapshot_->ids.without(static_cast<std::size_t>(row)), snapshot_->open});
     endRemoveRows();
+    return true;
 }
 
 std::int64_t SongTableModel::recordAt(int row) const {
-    if (row < 0 || row >= static_cast<int>(rows_.size())) return 0;
-    return rows_[static_cast<size_t>(row)].rowid;
+    if (row < 0 || row >= rowCount()) return 0;
+    return snapshot_->ids[static_cast<std::size_t>(row)];
 }
 
 int SongTableModel::rowOfRecord(std::int64_t record) const {
-    for (size_t i = 0; i < rows_.size(); ++i)
-        if (rows_[i].rowid == record) return static_cast<int>(i);
-    return -1;
+    const auto at = snapshot_->ids.find(record);
+    return at ? static_cast<int>(*at) : -1;
 }
 
 }  // namespace store

@@ -1,8 +1,11 @@
 #pragma once
 // Item model over the store's results snapshot: three fixed columns,
-// whatever columns the results query returns.
+// whatever columns the results query returns. It keeps the snapshot it shows
+// until it is told of a new one, and reads a row's fields only when the view
+// asks for them, which it does for the rows on screen.
 #include <cstdint>
-#include <vector>
+#include <memory>
+#include <optional>
 
 #include <QAbstractTableModel>
 
@@ -26,18 +29,22 @@ public:
 
     // Text of one cell; an absent value gives the empty text.
     QString cellText(int row, Column column) const;
-    // Deletes the row from tab1 and from the grid. Throws StoreError.
-    void deleteRow(int row);
+    // The fields of a row; nothing when there is no such row or it cannot
+    // be read now.
+    std::optional<SongRow> song(int row) const;
+    // Deletes the row from tab1 and from the grid; false when that failed,
+    // and the row stays.
+    bool deleteRow(int row);
     // The stored record a row shows (0 when there is no such row), and the
     // row that shows a record now (-1 when none does).
     std::int64_t recordAt(int row) const;
     int rowOfRecord(std::int64_t record) const;
 
 private:
-    void reload(bool closing);
+    void reload();
 
     SongStore& store_;
-    std::vector<SongRow> rows_;
+    std::shared_ptr<const ResultsSnapshot> snapshot_;
 };
 
 }  // namespace store

@@ -26,6 +26,9 @@ TDBGrid3D::TDBGrid3D(QWidget* parent) : QTableView(parent) {
     setWordWrap(false);
     setContextMenuPolicy(Qt::NoContextMenu);
     verticalHeader()->hide();
+    // Every row the same height, never measured: a grid of a million rows
+    // draws and scrolls like one of twenty, reading only the rows on screen.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(18);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setHighlightSections(false);
@@ -228,11 +231,8 @@ void TDBGrid3D::keyPressEvent(QKeyEvent* event) {
         // stands, and nothing when it is gone.
         row = model_->rowOfRecord(record);
         if (row < 0) return;
-        try {
-            model_->deleteRow(row);
-        } catch (const StoreError& e) {
-            QMessageBox::warning(this, QStringLiteral("BrelvoMP3"), QString::fromStdString(e.what()));
-        }
+        // A delete that fails (the file locked, damaged) says nothing; the row stays.
+        model_->deleteRow(row);
         return;
     }
     QTableView::keyPressEvent(event);

@@ -83,10 +83,10 @@ protected:
             seen_.push_back({window.windowTitle(), false, false});
             window_ = &window;
         };
-        form_->HTTPGet1->OnProgress = [this](dl::TDlWebHTTPGet&, dl::TDlDownloadItem&) {
+        form_->HTTPGet1->OnProgress = [this](dl::DownloadComponent&, dl::TDlDownloadItem&) {
             if (window_ && window_->isVisible()) seen_.back().visibleDuringRun = true;
         };
-        form_->HTTPGet1->OnProcessed = [this](dl::TDlWebHTTPGet&) {
+        form_->HTTPGet1->OnProcessed = [this](dl::DownloadComponent&) {
             seen_.back().closedByItself = window_ && window_->ResultCode == 1;
         };
     }

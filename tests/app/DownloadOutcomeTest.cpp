@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/DownloadOutcome.h"
-#include "download/TDlDownloads.h"
+#include "download/engine/TDlDownloads.h"
 #include "tests/support/TempDir.h"
 
 namespace {

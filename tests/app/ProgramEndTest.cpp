@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "store/SongStore.h"
+#include "tests/store/StoreTestSupport.h"
 #include "tests/support/FolderListing.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ToolRun.h"
@@ -71,5 +72,35 @@ TEST(ProgramEnd, TermIntAndHupEndTheProgramCleanly) {
         ASSERT_TRUE(holdsFile(pid, "mysong.mdb")) << "the program did not start";
         ::kill(pid, signal);
         EXPECT_EQ(waitBounded(pid, std::chrono::seconds(5)), 0) << signal;
+    }
+}
+
+// Whatever the store is doing, a signal ends the program at once: here with
+// another program holding its write lock, and with the file damaged under it.
+TEST(ProgramEnd, TermEndsTheProgramWithItsStoreLockedOrDamaged) {
+    for (const bool damaged : {false, true}) {
+        SCOPED_TRACE(damaged ? "damaged" : "locked");
+        testsupport::TempDir dir;
+        const std::string store = dir.file("mysong.mdb");
+        store::CreateEmptyStore(store);
+        storetest::execSql(store, storetest::insertRows(2000));
+        storetest::OtherConnection other(store);
+        if (!damaged) other.holdWriteLock();
+        const fs::path old = fs::current_path();
+        fs::current_path(dir.path());
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        std::string program = testsupport::toolNextToTests("brelvomp3").string();
+        char* argv[] = {program.data(), nullptr};
+        pid_t pid = -1;
+        const int spawned = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+        fs::current_path(old);
+        ASSERT_EQ(spawned, 0);
+        const auto until = Clock::now() + std::chrono::seconds(20);
+        while (!holdsFile(pid, "mysong.mdb") && Clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(holdsFile(pid, "mysong.mdb")) << "the program did not start";
+        if (damaged) storetest::damage(store);
+        ::kill(pid, SIGTERM);
+        EXPECT_EQ(waitBounded(pid, std::chrono::seconds(5)), 0);
     }
 }

@@ -8,6 +8,7 @@
 #include <QToolButton>
 #include <QWheelEvent>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "app/TForm1.h"
 #include "store/SongStore.h"
@@ -418,4 +419,84 @@ TEST_F(ResultsGridTest, DeleteQuestionKeepsItsEnglishTexts) {
     shown.buttons.sort();
     EXPECT_EQ(shown.buttons, (QStringList{QStringLiteral("Cancel"), QStringLiteral("OK")}));
     EXPECT_EQ(grid()->model()->rowCount(), 2);
+}
+
+namespace {
+
+// A store of `rows` rows "title N" / "http://h/N.mp3" / "key", written in
+// one transaction.
+void writeRows(const std::string& path, int rows) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "insert into tab1 values (?, ?, 'key')", -1, &insert, nullptr);
+    for (int i = 0; i < rows; ++i) {
+        const std::string title = "title " + std::to_string(i);
+        const std::string url = "http://h/" + std::to_string(i) + ".mp3";
+        sqlite3_bind_text(insert, 1, title.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 2, url.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_step(insert);
+        sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    ASSERT_EQ(sqlite3_exec(db, "commit", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+}  // namespace
+
+// A large store: every row is in the grid, at one fixed height, and only the
+// rows drawn are read.
+TEST_F(ResultsGridTest, ALargeStoreIsShownReadingOnlyTheRowsOnScreen) {
+    constexpr int kRows = 300000;
+    apptest::app();
+    file_ = std::make_unique<StoreFile>();
+    writeRows(file_->path, kRows);
+    form_ = std::make_unique<app::TForm1>(file_->path, std::make_unique<ScriptedFetcher>());
+    form_->show();
+    grid()->setFocus();
+    grid()->viewport()->grab();
+
+    ASSERT_EQ(grid()->model()->rowCount(), kRows);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("当前歌曲数量：\u3000%1").arg(kRows));
+    EXPECT_EQ(grid()->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+    EXPECT_EQ(grid()->currentRecord(), 0);
+    EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title 0"));
+
+    grid()->scrollToBottom();
+    grid()->viewport()->grab();
+    const int last = kRows - 1;
+    const QModelIndex lastCell = grid()->model()->index(last, 2);
+    EXPECT_TRUE(grid()->viewport()->rect().intersects(grid()->visualRect(lastCell)));
+    EXPECT_EQ(lastCell.data().toString(), QStringLiteral("http://h/%1.mp3").arg(last));
+    EXPECT_LT(form_->songStore().CachedRows(), 1000u);
+
+    // The wheel, a click and Ctrl+Delete at the end of it.
+    grid()->setCurrentIndex(grid()->model()->index(last - 1, 0));
+    wheel(-120);
+    wheel(-120);
+    EXPECT_EQ(grid()->currentRecord(), last);
+    clickRow(last);
+    EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/%1.mp3").arg(last));
+    grid()->setDeleteConfirmer([] { return true; });
+    ctrlDelete();
+    EXPECT_EQ(grid()->model()->rowCount(), kRows - 1);
+    EXPECT_EQ(form_->songStore().Count(), kRows - 1);
+}
+
+// A re-opening after a search page keeps the grid as a full read of the
+// store would show it, with the first row current.
+TEST_F(ResultsGridTest, AReopeningAfterOwnAndOtherRowsShowsThemAllWithTheFirstCurrent) {
+    open(3);
+    clickRow(2);
+    form_->songStore().Insert("own", "http://h/own.mp3", "key");
+    writeRows(file_->path, 2);  // another program's rows, "title 0" and "title 1" again
+    form_->songStore().Insert("own 2", "http://h/own2.mp3", "key");
+    EXPECT_EQ(form_->requeryAndCount(), 7);
+    EXPECT_EQ(grid()->currentRecord(), 0);
+    QStringList titles;
+    for (int row = 0; row < grid()->model()->rowCount(); ++row)
+        titles << grid()->model()->index(row, 0).data().toString();
+    EXPECT_EQ(titles, (QStringList{"title 0", "title 1", "title 2", "own", "title 0", "title 1", "own 2"}));
 }

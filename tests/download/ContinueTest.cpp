@@ -13,9 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include "download/KeptPart.h"
-#include "download/PartFile.h"
-#include "download/TDlDownloads.h"
+#include "download/engine/TDlDownloads.h"
+#include "download/files/KeptPart.h"
+#include "download/files/PartFile.h"
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/RangeServer.h"
 #include "tests/support/TempDir.h"

@@ -15,7 +15,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include "download/TDlDownloads.h"
+#include "download/engine/TDlDownloads.h"
 #include "tests/support/FolderListing.h"
 #include "tests/support/PumpEvents.h"
 

@@ -13,10 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include "download/DlFileWriting.h"
-#include "download/KeptPart.h"
-#include "download/PartFile.h"
-#include "download/TDlDownloads.h"
+#include "download/engine/TDlDownloads.h"
+#include "download/files/DlFileWriting.h"
+#include "download/files/KeptPart.h"
+#include "download/files/PartFile.h"
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/HostileScripts.h"
 #include "tests/support/TempDir.h"

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include "download/TDlDownloads.h"
+#include "download/engine/TDlDownloads.h"
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/TempDir.h"
 

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "download/TDlDownloads.h"
-#include "download/TDlInternetOptions.h"
+#include "download/engine/TDlDownloads.h"
+#include "download/engine/TDlInternetOptions.h"
 #include "download/inet/InetSession.h"
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/ScriptedTcpServer.h"

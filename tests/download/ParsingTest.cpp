@@ -9,12 +9,12 @@
 
 #include <gtest/gtest.h>
 
-#include "download/DlHeaderParsing.h"
-#include "download/DlTexts.h"
-#include "download/ReceiveBuffer.h"
-#include "download/TDlDownloads.h"
-#include "download/TDlPersistent.h"
+#include "download/engine/DlHeaderParsing.h"
+#include "download/engine/ReceiveBuffer.h"
+#include "download/engine/TDlDownloads.h"
+#include "download/engine/TDlPersistent.h"
 #include "download/inet/InetErrors.h"
+#include "download/texts/DlTexts.h"
 
 using dl::EncodeDateTime;
 using dl::ParseLastModified;
@@ -184,7 +184,7 @@ TEST(ReceiveBuffer, HoldsBytesAtTheirOffsetsAndHandsThemOver) {
     ASSERT_EQ(item.Data.Commit(3), 0);
     item.Size = 3;
     const char* bytes = item.Data.Data();
-    dl::ItemData taken = item.TakeData();
+    dl::ItemData taken = item.ReleaseData();
     EXPECT_EQ(taken.Data(), bytes);  // moved, not copied
     EXPECT_EQ(taken.View(), "abc");
     EXPECT_EQ(item.Data.Size(), 0u);

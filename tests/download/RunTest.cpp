@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "download/TDlDownloads.h"
-#include "download/TDlProcessDownloadThread.h"
+#include "download/engine/TDlDownloads.h"
+#include "download/engine/TDlProcessDownloadThread.h"
 #include "platform/TickCount.h"
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/ScriptedTcpServer.h"

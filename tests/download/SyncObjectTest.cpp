@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "download/TDlSyncObject.h"
+#include "download/engine/TDlSyncObject.h"
 #include "platform/ui/UiHandoff.h"
 #include "tests/download/DownloadTestSupport.h"
 

@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "download/DlHeaderParsing.h"
-#include "download/TDlDownloads.h"
+#include "download/engine/DlHeaderParsing.h"
+#include "download/engine/TDlDownloads.h"
 #include "download/inet/InetErrors.h"
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/ScriptedTcpServer.h"

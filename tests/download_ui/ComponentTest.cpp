@@ -12,8 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "download/DlDateTime.h"
 #include "download/ui/TDlWebHTTPGet.h"
+#include "download/values/DlDateTime.h"
 #include "tests/download_ui/UiTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -314,11 +314,11 @@ TEST(Component, PreparationCarriesTheRequestSettings) {
 TEST(Component, EventsSeeEveryReportAndMayRenameTheFile) {
     Download d;
     std::vector<dl::TDlItemState> states;
-    d.get.OnProgress = [&](dl::TDlWebHTTPGet& sender, dl::TDlDownloadItem& item) {
+    d.get.OnProgress = [&](dl::DownloadComponent& sender, dl::TDlDownloadItem& item) {
         EXPECT_EQ(&sender, &d.get);
         states.push_back(item.State);
     };
-    d.get.OnGetFileName = [](dl::TDlWebHTTPGet&, dl::TDlDownloadItem& item, std::string& name) {
+    d.get.OnGetFileName = [](dl::DownloadComponent&, dl::TDlDownloadItem& item, std::string& name) {
         EXPECT_EQ(name, "127.0.0.1_song.mp3");
         name = "renamed-" + std::to_string(item.Level) + ".mp3";
     };
@@ -335,7 +335,7 @@ TEST(Component, ARunOnTheCallingThreadWritesTheFileAfterwards) {
     d.get.URL = d.server.url("/page.mp3");
     d.get.DestinationName = "title.mp3";
     int processed = 0;
-    d.get.OnProcessed = [&](dl::TDlWebHTTPGet&) { ++processed; };
+    d.get.OnProcessed = [&](dl::DownloadComponent&) { ++processed; };
     EXPECT_TRUE(d.get.Download(false, false));
     EXPECT_EQ(processed, 1);
     // Handled after the run, the page's resources wait for the next run.
@@ -363,7 +363,7 @@ TEST(Component, ALargeDownloadIsWrittenAsItArrivesAndNothingOfItStaysWhenItFails
         d.get.DestinationName = "big.mp3";
         fs::create_directories(d.folder());
         writeFile(d.folder() / "kept.mp3", "older file");
-        d.get.OnProgress = [&](dl::TDlWebHTTPGet& sender, dl::TDlDownloadItem& item) {
+        d.get.OnProgress = [&](dl::DownloadComponent& sender, dl::TDlDownloadItem& item) {
             if (c.stopHalfway && !item.HeaderPhase && item.Size > kLarge.size() / 2) sender.Downloads().Stop();
         };
         ASSERT_TRUE(d.run(c.path)) << c.path;

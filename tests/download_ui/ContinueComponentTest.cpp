@@ -12,8 +12,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "download/KeptPart.h"
-#include "download/PartFile.h"
+#include "download/files/KeptPart.h"
+#include "download/files/PartFile.h"
 #include "download/ui/TDlWebDownload.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "tests/download_ui/UiTestSupport.h"
@@ -57,7 +57,7 @@ struct Song {
         get.DestinationName = "song.mp3";
         get.URL = server.url("/song.mp3");
         get.Downloads().ContinuePause = std::chrono::milliseconds(1);
-        get.OnProgress = [this](dl::TDlWebHTTPGet&, dl::TDlDownloadItem& item) {
+        get.OnProgress = [this](dl::DownloadComponent&, dl::TDlDownloadItem& item) {
             if (item.HeaderPhase)
                 headerSize = item.Size;
             else if (item.State == dl::dsRunning && headerSize != 0)

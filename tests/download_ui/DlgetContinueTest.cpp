@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "download/PartFile.h"
+#include "download/files/PartFile.h"
 #include "tests/download_ui/UiTestSupport.h"
 #include "tests/support/RangeServer.h"
 #include "tests/support/ToolProcess.h"

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "download/DlDateTime.h"
-#include "download/DlFileWriting.h"
+#include "download/files/DlFileWriting.h"
+#include "download/values/DlDateTime.h"
 #include "tests/download_ui/UiTestSupport.h"
 #include "tests/support/TempDir.h"
 

@@ -7,8 +7,9 @@
 #include <QLocale>
 #include <gtest/gtest.h>
 
-#include "download/DlFileNames.h"
-#include "download/DlProgressText.h"
+#include "download/files/DlFileNames.h"
+#include "download/texts/DlProgressText.h"
+#include "download/ui/TDlWebDownload.h"
 #include "download/ui/TDlWebHTTPGet.h"
 
 namespace {

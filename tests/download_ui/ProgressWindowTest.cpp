@@ -216,7 +216,7 @@ TEST(ProgressWindow, AFinishedDownloadClosesTheWindowAfterTheFileIsWritten) {
     QString caption;
     bool visibleAtEnd = false, fileAtEnd = false;
     s.customize = [&](dl::TDlWebDownload& w) { caption = w.windowTitle(); };
-    s.get.OnProgress = [&](dl::TDlWebHTTPGet&, dl::TDlDownloadItem& item) {
+    s.get.OnProgress = [&](dl::DownloadComponent&, dl::TDlDownloadItem& item) {
         if (item.State != dl::dsFinished) return;
         visibleAtEnd = s.window->isVisible();
         fileAtEnd = readFile(s.file()) == kSong;

@@ -102,7 +102,7 @@ inline constexpr auto& filesIn = testsupport::namesIn;
 inline bool runWithoutWindow(dl::TDlWebHTTPGet& get, int limitMs = 10000) {
     bool done = false;
     const dl::TDlNotifyEvent previous = get.OnProcessed;
-    get.OnProcessed = [&](dl::TDlWebHTTPGet& sender) {
+    get.OnProcessed = [&](dl::DownloadComponent& sender) {
         done = true;
         if (previous) previous(sender);
     };

@@ -185,15 +185,16 @@ TEST_F(SongStoreTest, DeleteRowRemovesFromTableAndSnapshot) {
     EXPECT_THROW(s.DeleteRow(5), StoreError);
 }
 
-TEST_F(SongStoreTest, ListenerSeesCloseThenOpen) {
+TEST_F(SongStoreTest, ListenerIsToldOfEachReopeningWithTheNewSnapshotInPlace) {
     SongStore s(path_);
-    std::vector<std::pair<bool, int>> seen;
-    s.SetSnapshotListener([&](bool closing) { seen.emplace_back(closing, s.Count()); });
+    std::vector<int> seen;
+    s.SetSnapshotListener([&] { seen.push_back(s.Count()); });
     s.Insert("a", "u", "k");
     s.Requery();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0], std::make_pair(true, 0));
-    EXPECT_EQ(seen[1], std::make_pair(false, 1));
+    s.Insert("b", "u", "k");
+    s.RequeryBriefly();
+    s.Clear();
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 0}));
 }
 
 TEST_F(SongStoreTest, InsertsFromWorkerWhileUiThreadCountsAndRequeries) {

@@ -26,8 +26,8 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include "download/TDlDownloads.h"
-#include "download/ui/TDlWebHTTPGet.h"
+#include "download/component/DownloadComponent.h"
+#include "download/engine/TDlDownloads.h"
 #include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
 #include "tools/common/StandardStreams.h"
@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
 
     QCoreApplication application(argc, argv);
     platform::UiHandoff handoff;
-    dl::TDlWebHTTPGet get;
+    dl::DownloadComponent get;
     get.URL = args.url;
     get.DownloadDir = args.dir;
     get.DestinationName = args.name;
@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
     }
     // The run the progress window starts: one download thread.
     get.Downloads().ThreadCount = 1;
-    get.OnProcessed = [](dl::TDlWebHTTPGet&) { QCoreApplication::quit(); };
+    get.OnProcessed = [](dl::DownloadComponent&) { QCoreApplication::quit(); };
     // Interrupted, the run is stopped like a Cancel: nothing more is written.
     // A signal that comes before the run has begun stops it at its first report.
     bool interrupted = false;
@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
         interrupted = true;
         get.Downloads().Stop();
     });
-    get.OnProgress = [&interrupted](dl::TDlWebHTTPGet& sender, dl::TDlDownloadItem&) {
+    get.OnProgress = [&interrupted](dl::DownloadComponent& sender, dl::TDlDownloadItem&) {
         if (interrupted && !sender.Downloads().Stopping) sender.Downloads().Stop();
     };
     QTimer::singleShot(0, &application, [&get, &interrupted] {

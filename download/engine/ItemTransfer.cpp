@@ -1,0 +1,519 @@
+#include "download/engine/ItemTransfer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <optional>
+
+#include "download/engine/DlHeaderParsing.h"
+#include "download/engine/ItemTransferRules.h"
+#include "download/engine/TDlDownloadItem.h"
+#include "download/files/DlFileErrors.h"
+#include "download/files/DlFileNames.h"
+#include "download/files/PartFile.h"
+#include "download/inet/InetConnection.h"
+#include "download/inet/InetErrors.h"
+#include "download/inet/InetRange.h"
+#include "download/inet/InetRequest.h"
+#include "download/inet/InetRequestUrl.h"
+#include "download/inet/InetSession.h"
+#include "download/texts/DlTexts.h"
+#include "download/values/AsciiCase.h"
+#include "download/values/DecimalNumber.h"
+#include "platform/TickCount.h"
+
+namespace dl {
+
+namespace {
+
+bool isRedirectStatus(std::int32_t status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Lines as a string list reads them: at CR LF, CR or LF.
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            line += text[i];
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+inet::UrlComponents splitUrl(const std::string& url) {
+    return inet::crackUrl(url).value_or(inet::UrlComponents{});
+}
+
+// Closes and forgets the item's handles when the guarded part ends, however.
+class HandlesClosed {
+public:
+    explicit HandlesClosed(std::function<void()> close) : close_(std::move(close)) {}
+    ~HandlesClosed() { close_(); }
+    HandlesClosed(const HandlesClosed&) = delete;
+    HandlesClosed& operator=(const HandlesClosed&) = delete;
+
+private:
+    std::function<void()> close_;
+};
+
+}  // namespace
+
+TransferOutcome Transfer(TDlDownloadItem& item, TransferContext& context) {
+    return ItemTransfer(item, context).Run();
+}
+
+void RecordTransferError(TDlDownloadItem& item, const inet::Error& error) {
+    if (item.State == dsFailed) return;
+    item.ErrorCode = error.code;
+    if (item.Stopped && item.ErrorCode == kErrNone) item.ErrorCode = kErrStopped;
+    item.ErrorMessage = InternetErrorText(item.ErrorCode);
+    if (item.ErrorCode == kErrExtendedError) item.ErrorMessage = error.serverReply;
+}
+
+std::string QueryHeader(const inet::Request& request, int level) {
+    return request.queryInfo(level, kHeaderBuffer).value_or(std::string());
+}
+
+bool ItemTransfer::ConnectedTestPasses() const {
+    return item_.Options.ForceInternetCheck || TDlInternetOptions::IsConnectedToInternet() ||
+           TDlInternetOptions::IsLocalURL(item_.URL);
+}
+
+void ItemTransfer::FailNotConnected() { item_.FailItem(kErrServerRefused, kTextNotConnected); }
+
+TransferOutcome ItemTransfer::Run() {
+    if (item_.State != dsWaiting) return {};
+    item_.HeaderPhase = false;
+    item_.Stopped = false;
+    item_.State = dsRunning;
+    // A Stop that came after this item was handed out but before it ran
+    // skipped it (it was not running yet): it ends as stopped at once.
+    if (context_.IsStopping()) item_.Stopped = true;
+    if (!ConnectedTestPasses()) {
+        FailNotConnected();
+    } else {
+        try {
+            Guarded();
+        } catch (const std::exception& e) {
+            item_.FailItem(kErrException, e.what());
+        } catch (...) {
+            item_.FailItem(kErrException, "Unknown exception");
+        }
+    }
+    Settle();
+    return Outcome();
+}
+
+void ItemTransfer::Settle() {
+    if (item_.Stopped) EndStopped();
+    if (item_.State != dsFailed) item_.State = dsFinished;
+    item_.Continuations = continuations_;
+    // What a failed transfer wrote of its file goes (an older file of the
+    // name stays), unless it is kept for a later run to continue.
+    if (item_.State == dsFailed && item_.Data.InFile()) {
+        if (ShouldKeep())
+            kept_ = item_.Data.Keep(identity_) == 0;
+        else
+            item_.Data.Clear();
+    }
+    item_.Percent = 100;
+}
+
+TransferOutcome ItemTransfer::Outcome() const {
+    TransferOutcome outcome;
+    outcome.ran = true;
+    outcome.stopped = item_.Stopped;
+    outcome.state = item_.State;
+    outcome.errorCode = item_.ErrorCode;
+    outcome.statusCode = item_.StatusCode;
+    outcome.continuations = item_.Continuations;
+    outcome.kept = kept_;
+    return outcome;
+}
+
+// A stopped item did not finish: it fails, with 6 "Stopped" unless it
+// already failed for a reason of its own (a limit, a file that cannot be
+// written) or the platform reported one before the stop.
+void ItemTransfer::EndStopped() {
+    if (item_.State == dsFailed && item_.ErrorCode != kErrNone && item_.ErrorCode != kErrOperationCancelled &&
+        item_.ErrorCode != kErrStopped)
+        return;
+    item_.FailItem(kErrStopped);
+}
+
+void ItemTransfer::Guarded() {
+    context_.Report(item_, ItemReport::Start);
+    session_ = inet::Session::open(item_.Options.AgentName());
+    item_.Date = 0;
+    item_.SetInternetHandle(session_);
+    HandlesClosed closed([this] { item_.CloseHandles(); });
+    if (!item_.Options.UseDefaultOptions) {
+        TDlInternetOptions::ApplyInternetOptions(*session_, item_.Options);
+        if (!ConnectedTestPasses()) {
+            FailNotConnected();
+            return;
+        }
+    }
+    item_.ReceivedCookies.Clear();
+    url_ = inet::browserUrl(item_.URL);
+    parts_ = splitUrl(url_);
+    // What a page refers to is fetched over the web only: never a local
+    // file or another scheme.
+    if (item_.IsLink && !IsHttpScheme(parts_.scheme)) {
+        item_.FailItem(kErrUnrecognizedScheme);
+        return;
+    }
+    TakeUpKeptPart();
+
+    Opened opened = OpenRequest();
+    if (!opened || item_.State == dsFailed) {
+        RecordTransferError(item_, opened.error());
+        item_.State = dsFailed;
+        return;
+    }
+    std::unique_ptr<inet::Request> request = std::move(opened.value());
+    if (request->handleType() == inet::kHandleHttpRequest) {
+        ReadHeaders(*request);
+    } else if (request->handleType() == inet::kHandleFileRequest && SameText(parts_.scheme, "FILE")) {
+        ReadFileHeaders();
+    }
+    if (item_.State == dsFailed) return;
+    if (length_ > kMaxSize || item_.Data.Size() > kMaxSize) {
+        item_.FailItem(kErrConnectionAborted);
+        return;
+    }
+    // The whole song's length, also when the bytes come after those held.
+    item_.Size = static_cast<std::uint32_t>(length_);
+    item_.HeaderPhase = true;
+    context_.Report(item_, ItemReport::AfterHeaders);  // the component's limits apply here
+    item_.HeaderPhase = false;
+    if (item_.State == dsRunning && !item_.CheckOnly && !PassesSizeLimit(length_)) return;
+    // From here the bytes of the song held so far: those continued count.
+    if (!item_.CheckOnly) item_.Size = static_cast<std::uint32_t>(item_.Data.Size());
+    if (!item_.CheckOnly && !item_.Stopped && item_.State == dsRunning) ReadBody(request);
+}
+
+// ---- the request -------------------------------------------------------------
+
+ItemTransfer::Opened ItemTransfer::OpenRequest() {
+    if (SameText(parts_.scheme, "HTTP")) return OpenHttp();
+    if (SameText(parts_.scheme, "FTP")) return OpenFtp();
+    if (item_.Stopped) return kErrStopped;
+    return inet::Request::openUrl(session_, url_, inet::kFlagMakePersistent | inet::kFlagNeedFile, RangeHeaders());
+}
+
+std::string ItemTransfer::RequestBody() const {
+    if (const auto* text = std::get_if<std::string>(&item_.PostData)) return *text;
+    if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&item_.PostData))
+        return std::string(bytes->begin(), bytes->end());
+    return {};
+}
+
+ItemTransfer::Opened ItemTransfer::OpenHttp() {
+    if (item_.Stopped) return kErrStopped;
+    auto connection = inet::Connection::connect(session_, parts_.host, parts_.port, item_.UserName, item_.Password,
+                                                inet::Service::Http);
+    if (!connection) return connection.error();
+    item_.SetConnectionHandle(*connection);
+    TDlInternetOptions::ApplyProxyCredentials(**connection, item_.Options);
+    std::uint32_t flags = inet::kFlagKeepConnection;
+    if (item_.Reload) flags |= inet::kFlagReload | inet::kFlagPragmaNoCache;
+    if (item_.NoRedirect) flags |= inet::kFlagNoAutoRedirect;
+    const std::string referer = item_.Referer.empty() ? parts_.urlPath : item_.Referer;
+    // The query goes with the path (a song address may be "...?id=7"); a fragment never does.
+    std::string objectName = parts_.urlPath + parts_.extraInfo;
+    objectName = objectName.substr(0, objectName.find('#'));
+    if (item_.Stopped) return kErrStopped;
+    const std::string verb = item_.Method == dmPost ? "POST" : "GET";
+    Opened request = inet::Request::openHttp(*connection, verb, objectName, referer, flags);
+    if (!request) return request;
+    // A header that cannot be added is left out.
+    SendCookies(**request);
+    const std::string body = RequestBody();
+    if (!item_.Stopped && !body.empty())
+        (void)(*request)->addHeader("CONTENT-TYPE:application/x-www-form-urlencoded");
+    for (const std::string& line : RangeHeaders()) (void)(*request)->addHeader(line);
+    if (item_.Stopped) return kErrStopped;
+    if (auto sent = (*request)->send(body); !sent) return sent.error();
+    if (item_.Stopped) return kErrStopped;
+    return request;
+}
+
+void ItemTransfer::SendCookies(inet::Request& request) const {
+    if (item_.SendCookies.Empty()) return;
+    std::string header = "Cookie: ";
+    bool first = true;
+    for (std::size_t i = 0; i < item_.SendCookies.Count(); ++i) {
+        const std::string name = item_.SendCookies.Name(i);
+        if (SameText(name, "expires") || SameText(name, "path")) continue;
+        if (!first) header += "; ";
+        header += name + "=" + item_.SendCookies.Value(i);
+        first = false;
+    }
+    (void)request.addHeader(header);
+}
+
+ItemTransfer::Opened ItemTransfer::OpenFtp() {
+    if (item_.Stopped) return kErrStopped;
+    auto connection = inet::Connection::connect(session_, parts_.host, parts_.port, item_.UserName, item_.Password,
+                                                inet::Service::Ftp);
+    if (!connection) return connection.error();
+    item_.SetConnectionHandle(*connection);
+    if (const auto found = inet::ftpFindFirstFile(*connection, parts_.urlPath)) {
+        item_.Date = 0;
+        if (found->modified) {
+            try {
+                item_.Date = LocalDateTimeOf(*found->modified);
+            } catch (const std::exception&) {
+                item_.Date = 0;
+            }
+        }
+        length_ = static_cast<std::uint64_t>(std::max<std::int64_t>(found->size, 0));
+    } else if (item_.CheckOnly) {
+        RecordTransferError(item_, found.error());
+        item_.State = dsFailed;
+    }
+    // A failed item opens nothing more; it has its error.
+    if (item_.State == dsFailed) return std::unique_ptr<inet::Request>();
+    return inet::Request::openFtpFile(*connection, parts_.urlPath, inet::kFlagReload);
+}
+
+// ---- the head of the answer ----------------------------------------------------
+
+bool ItemTransfer::Accepted() const {
+    if (item_.ContentType.empty()) return true;
+    bool accepted = true;
+    if (!item_.AcceptTypes.empty()) {
+        const auto lines = linesOf(item_.AcceptTypes);
+        accepted = std::any_of(lines.begin(), lines.end(),
+                               [&](const std::string& line) { return SameText(line, item_.ContentType); });
+    }
+    if (accepted) {
+        accepted = std::none_of(item_.RejectTypes.begin(), item_.RejectTypes.end(),
+                                [&](const std::string& type) { return SameText(type, item_.ContentType); });
+    }
+    return accepted;
+}
+
+void ItemTransfer::ReadHeaders(inet::Request& request) {
+    const std::string status = QueryHeader(request, inet::kQueryStatusCode);
+    const bool ranged = rangeFrom_ > 0;
+    if (!status.empty()) {
+        const auto number = ParseDecimal(status, DecimalOverflow::Saturate);
+        item_.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
+        if (item_.StatusCode != 200 && item_.StatusCode != 302 && !(ranged && item_.StatusCode == 206)) {
+            item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+            // A server that cannot serve now says nothing against the bytes held.
+            if (ranged && item_.StatusCode < 500) heldTrusted_ = false;
+        }
+    }
+    const std::string location = QueryHeader(request, inet::kQueryLocation);
+    item_.ResponseURL = request.redirected() ? request.finalUrl() : item_.URL;
+    item_.Location = location.empty() ? item_.ResponseURL : location;
+    // A redirect that was not followed for want of a usable Location is no
+    // answer: its body must not pass for the song.
+    if (isRedirectStatus(item_.StatusCode) &&
+        (location.find_first_not_of(" \t") == std::string::npos || !inet::combineUrl(request.finalUrl(), location)))
+        item_.FailItem(kErrServerRefused, kTextRedirectWithoutLocation);
+    item_.ContentType = TrimBlanks(QueryHeader(request, inet::kQueryContentType));
+    if (!Accepted()) item_.FailItem(kErrPrecondFailed);
+    ParseSetCookies(QueryHeader(request, inet::kQueryRawHeaders), item_.ReceivedCookies,
+                    item_.StripCookieAttributes);
+    if (const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate))
+        length_ = *length;
+    const std::string modified = QueryHeader(request, inet::kQueryLastModified);
+    if (const auto date = LastModifiedDate(modified)) item_.Date = *date;
+    if (item_.State == dsFailed) return;
+    // A kept part file was asked to be continued.
+    if (ranged) {
+        switch (JudgeRangeAnswer(request, false)) {
+            case RangeAnswer::Appends:
+                ++continuations_;
+                return;
+            case RangeAnswer::StartsOver:
+                StartOver();
+                break;
+            case RangeAnswer::Refused:
+                return;
+        }
+    }
+    TakeIdentity(request);
+}
+
+void ItemTransfer::ReadFileHeaders() {
+    std::string path = parts_.urlPath;
+    if (path.rfind("\\\\", 0) == 0) path.erase(0, 2);
+    if (path.find(':') != std::string::npos && !path.empty() && (path.front() == '/' || path.front() == '\\'))
+        path.erase(0, 1);
+    std::error_code ignored;
+    const std::string full = std::filesystem::absolute(path, ignored).lexically_normal().string();
+    struct stat info {};
+    if (::stat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        length_ = static_cast<std::uint64_t>(info.st_size);
+        try {
+            item_.Date = LocalDateTimeOf(info.st_mtime);
+        } catch (const std::exception&) {
+            item_.Date = 0;
+        }
+    }
+}
+
+bool ItemTransfer::PassesSizeLimit(std::uint64_t size) {
+    if (item_.SizeLimit == 0 || size <= item_.SizeLimit) return true;
+    item_.Stopped = true;
+    item_.FailItem(kErrSizeLimit);
+    return false;
+}
+
+// ---- the body ------------------------------------------------------------------
+
+// The bytes cannot be kept: the item fails at once (and still gets its end
+// report), reading no further.
+void ItemTransfer::FailWriting(int error) { item_.FailItem(FileErrorOf(error)); }
+
+bool ItemTransfer::StartPartFile() {
+    int error = MakeFolders(item_.SaveFolder);
+    if (error == 0) {
+        context_.SweepFolderOnce(item_.SaveFolder, nullptr);
+        if (auto file = PartFile::Create(item_.SaveFolder, error)) error = item_.Data.MoveToFile(std::move(file));
+    }
+    if (error == 0) return true;
+    FailWriting(error);
+    return false;
+}
+
+// Nothing is had ahead of the bytes: not the announced length in memory nor
+// on disk. They go to the part file as they come, but for a page, which is
+// held in memory up to its limit.
+void ItemTransfer::ReadBody(std::unique_ptr<inet::Request>& request) {
+    Reading reading;
+    reading.toFile = !item_.SaveFolder.empty();
+    reading.page = IsHtmlContentType(item_.ContentType);
+    reading.lastTick = platform::tickCount();
+    for (;;) {
+        if (!ReadPass(*request, reading)) return;
+        switch (AfterPass(request, reading)) {
+            case Next::Finish:
+                FinishBody(reading);
+                return;
+            case Next::Settled:
+                return;
+            case Next::ReadOn:
+                reading.lastTick = platform::tickCount();
+                break;
+        }
+    }
+}
+
+bool ItemTransfer::ReadPass(inet::Request& request, Reading& reading) {
+    std::size_t n = 0;
+    do {
+        const std::uint32_t at = item_.Size;
+        if (!ReadyFor(at, reading)) return false;
+        // Read straight to the bytes' place (memory, or the file's staging
+        // buffer): no copy on the way. Bytes that arrive beyond this read
+        // wait in place for the next.
+        std::size_t room = 0;
+        char* place = item_.Data.WritableTail(kReadChunk, room);
+        // Bytes bound for the file never wait in memory beyond what is taken,
+        // so they move there with nothing left in place; a page in memory
+        // takes none past its limit.
+        if (reading.toFile && !item_.Data.InFile())
+            room = std::min(room, reading.page ? kPageInMemoryLimit - at : kReadChunk);
+        const inet::Result<std::size_t> got = request.read(place, std::min(room, kReadChunk), room);
+        reading.ok = got.has_value();
+        reading.error = got.error();
+        n = got.value_or(0);
+        if (reading.ok && n > 0) {
+            const Taken taken = TakeBytes(at, n, reading);
+            if (taken == Taken::Settled) return false;
+            if (taken == Taken::Refused) break;
+        }
+    } while (!item_.Stopped && reading.ok && n > 0);
+    return true;
+}
+
+bool ItemTransfer::ReadyFor(std::uint32_t at, const Reading& reading) {
+    // The part file (and its folder) is made with the first bytes: an empty
+    // answer leaves nothing behind. A page waits in memory up to its limit.
+    if (reading.toFile && !item_.Data.InFile() && at > 0 && (!reading.page || at >= kPageInMemoryLimit))
+        return StartPartFile();
+    return true;
+}
+
+ItemTransfer::Taken ItemTransfer::TakeBytes(std::uint32_t at, std::size_t n, Reading& reading) {
+    if (at + static_cast<std::uint64_t>(n) > kMaxSize) {
+        item_.FailItem(kErrConnectionAborted);
+        return Taken::Refused;
+    }
+    // More than the range its answer announced: that answer lied, and none
+    // of it may join the bytes held.
+    if (rangeEnd_ != 0 && at + static_cast<std::uint64_t>(n) > rangeEnd_) {
+        heldTrusted_ = false;
+        item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+        return Taken::Refused;
+    }
+    const std::uint32_t now = platform::tickCount();
+    context_.CountTraffic(platform::ticksBetween(reading.lastTick, now), static_cast<std::int64_t>(n));
+    reading.lastTick = now;
+    const std::uint32_t size = at + static_cast<std::uint32_t>(n);
+    item_.Size = size;
+    if (length_ != 0)
+        item_.Percent = static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
+    if (const int error = item_.Data.Commit(n)) {
+        FailWriting(error);
+        return Taken::Settled;
+    }
+    // Never more than this one read past the limit.
+    if (!PassesSizeLimit(size)) return Taken::Settled;
+    if (!item_.Stopped && platform::ticksBetween(reading.lastReport, now) > kReportInterval) {
+        reading.lastReport = now;
+        context_.Report(item_, ItemReport::Reading);
+    }
+    return Taken::Yes;
+}
+
+ItemTransfer::Next ItemTransfer::AfterPass(std::unique_ptr<inet::Request>& request, const Reading& reading) {
+    if (item_.Stopped || item_.State == dsFailed) return Next::Finish;
+    // A range that ended before the song did: the rest is still to come.
+    const bool shortRange = reading.ok && rangeEnd_ != 0 && item_.Size < length_;
+    if (reading.ok && !shortRange) return Next::Finish;
+    const bool mayMend = reading.ok || IsBrokenLine(reading.error.code);
+    switch (mayMend ? ContinueAfterStop(request) : Carrying::NotContinued) {
+        case Carrying::On:
+            return Next::ReadOn;
+        case Carrying::Ended:
+            return Next::Settled;
+        case Carrying::NotContinued:
+            break;
+    }
+    if (!shortRange) return Next::Finish;
+    item_.FailItem(kErrConnectionAborted);
+    return Next::Settled;
+}
+
+void ItemTransfer::FinishBody(const Reading& reading) {
+    if (!reading.ok) {
+        RecordTransferError(item_, reading.error);
+        if (item_.ErrorCode != kErrNone) item_.State = dsFailed;
+    }
+    if (item_.Stopped && item_.ErrorCode == kErrNone) RecordTransferError(item_, reading.error);
+    if (reading.ok && !item_.Stopped && item_.State != dsFailed) {
+        if (const int error = item_.Data.Flush()) FailWriting(error);
+    }
+}
+
+}  // namespace dl

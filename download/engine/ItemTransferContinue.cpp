@@ -1,0 +1,210 @@
+// Continuing where the transfer of a song stopped: the part file an earlier
+// run kept, the request for the rest, what its answer says of the bytes
+// held, and the pauses between attempts.
+#include "download/engine/ItemTransfer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+
+#include "download/engine/DlHeaderParsing.h"
+#include "download/engine/ItemTransferRules.h"
+#include "download/engine/TDlDownloadItem.h"
+#include "download/files/DlFileNames.h"
+#include "download/inet/InetErrors.h"
+#include "download/inet/InetRange.h"
+#include "download/inet/InetRequest.h"
+#include "download/inet/InetSession.h"
+#include "download/texts/DlTexts.h"
+#include "download/values/AsciiCase.h"
+#include "download/values/DecimalNumber.h"
+
+namespace dl {
+
+bool ItemTransfer::MayContinue() const {
+    return item_.ContinueTransfer && item_.Method == dmGet && !item_.IsLink && !item_.CheckOnly &&
+           RequestBody().empty() && IsHttpScheme(parts_.scheme);
+}
+
+void ItemTransfer::TakeUpKeptPart() {
+    if (item_.SaveFolder.empty() || item_.KeepName.empty()) return;
+    const bool continuing = MayContinue();
+    const AskedDownload asked{item_.URL, item_.KeepName, continuing};
+    context_.SweepFolderOnce(item_.SaveFolder, &asked);
+    if (!continuing || item_.Stopped) return;
+    auto kept = dl::TakeUpKeptPart(item_.SaveFolder, item_.URL, item_.KeepName, std::time(nullptr));
+    if (!kept) return;
+    identity_ = kept->identity;
+    // Across runs only with a validator the server can check it by.
+    if (IfRangeValidator().empty() || item_.Data.MoveToFile(std::move(kept->file)) != 0) {
+        if (kept->file) kept->file->Remove();
+        item_.Data.Clear();
+        identity_ = PartIdentity();
+        return;
+    }
+    rangeFrom_ = identity_.held;
+    continuable_ = true;
+}
+
+std::string ItemTransfer::IfRangeValidator() const {
+    if (FitsInHeader(identity_.etag) && !inet::isWeakEntityTag(identity_.etag)) return identity_.etag;
+    if (FitsInHeader(identity_.lastModified)) return identity_.lastModified;
+    return {};
+}
+
+std::vector<std::string> ItemTransfer::RangeHeaders() const {
+    if (rangeFrom_ == 0) return {};
+    return inet::rangeRequestHeaders(rangeFrom_, IfRangeValidator());
+}
+
+ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& request, bool afterStop) {
+    const auto refused = [this] {
+        heldTrusted_ = false;
+        item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+        return RangeAnswer::Refused;
+    };
+    if (item_.StatusCode == 200) {
+        // The whole file again: the song starts over with it, unless what
+        // comes now is a page where a song was coming.
+        if (afterStop && IsHtmlContentType(item_.ContentType)) return refused();
+        return RangeAnswer::StartsOver;
+    }
+    if (item_.StatusCode >= 500) {
+        // A server that cannot serve now says nothing against the bytes held.
+        item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+        return RangeAnswer::Refused;
+    }
+    if (item_.StatusCode != 206) return refused();
+    // The rest, and only if it is the rest of the very file the bytes held
+    // came from: from the first byte missing, of the same whole length, with
+    // the same validators, and no more bytes than it says.
+    const auto range = inet::parseContentRange(QueryHeader(request, inet::kQueryContentRange));
+    if (!range || range->first != rangeFrom_ || !range->total) return refused();
+    if (identity_.length != 0 && *range->total != identity_.length) return refused();
+    if (const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate);
+        length && *length != range->count())
+        return refused();
+    const std::string etag = QueryHeader(request, inet::kQueryETag);
+    const std::string modified = QueryHeader(request, inet::kQueryLastModified);
+    if ((!etag.empty() && etag != identity_.etag) || (!modified.empty() && modified != identity_.lastModified))
+        return refused();
+    if (IsHtmlContentType(item_.ContentType)) return refused();
+    identity_.length = *range->total;
+    length_ = *range->total;
+    rangeEnd_ = range->last + 1;
+    if (item_.Date == 0) item_.Date = LastModifiedDate(identity_.lastModified).value_or(0);
+    return RangeAnswer::Appends;
+}
+
+void ItemTransfer::TakeIdentity(const inet::Request& request) {
+    identity_ = PartIdentity();
+    identity_.url = item_.URL;
+    identity_.name = item_.KeepName;
+    identity_.etag = QueryHeader(request, inet::kQueryETag);
+    identity_.lastModified = QueryHeader(request, inet::kQueryLastModified);
+    identity_.length = length_;
+    heldTrusted_ = true;
+    rangeEnd_ = 0;
+    // Only a song's whole answer is continued, and only when the server
+    // does not rule it out and the rest can be told to be of the same file:
+    // by its validator, or at least by its length.
+    const std::string ranges = QueryHeader(request, inet::kQueryAcceptRanges);
+    continuable_ = MayContinue() && item_.StatusCode == 200 && !IsHtmlContentType(item_.ContentType) &&
+                   !SameText(TrimBlanks(ranges), "none") && (length_ != 0 || !IfRangeValidator().empty());
+}
+
+void ItemTransfer::StartOver() {
+    // What was continued before counts for nothing now.
+    continuations_ = 0;
+    item_.Data.Clear();
+    item_.Size = 0;
+    item_.Percent = 0;
+    rangeFrom_ = 0;
+    rangeEnd_ = 0;
+}
+
+void ItemTransfer::ReadContinuationHead(inet::Request& request) {
+    if (request.handleType() != inet::kHandleHttpRequest) {
+        item_.FailItem(kErrInvalidServerResponse);
+        return;
+    }
+    const auto status = ParseDecimal(QueryHeader(request, inet::kQueryStatusCode), DecimalOverflow::Saturate);
+    item_.StatusCode = status && *status <= 999 ? static_cast<std::int32_t>(*status) : 0;
+    item_.ContentType = TrimBlanks(QueryHeader(request, inet::kQueryContentType));
+    switch (JudgeRangeAnswer(request, true)) {
+        case RangeAnswer::Appends:
+            ++continuations_;
+            break;
+        case RangeAnswer::StartsOver: {
+            StartOver();
+            const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate);
+            length_ = length.value_or(0);
+            item_.Date = LastModifiedDate(QueryHeader(request, inet::kQueryLastModified)).value_or(0);
+            TakeIdentity(request);
+            break;
+        }
+        case RangeAnswer::Refused:
+            return;
+    }
+    if (!Accepted()) {
+        item_.FailItem(kErrPrecondFailed);
+        return;
+    }
+    if (length_ > kMaxSize) {
+        item_.FailItem(kErrConnectionAborted);
+        return;
+    }
+    // The limit holds over the whole song, whatever answer brings its rest.
+    PassesSizeLimit(length_);
+}
+
+// Kept for a later run: what a song's transfer wrote before the line broke
+// or the user stopped it, when the server can be asked for the rest of that
+// very file; not what a limit refused, nor what could not be written.
+bool ItemTransfer::ShouldKeep() const {
+    const std::int32_t code = item_.ErrorCode;
+    const bool lineOrStop = code == kErrStopped || code == kErrServerRefused || IsInternetError(code);
+    const std::uint64_t held = item_.Data.Size();
+    return continuable_ && heldTrusted_ && lineOrStop && !item_.KeepName.empty() && held > 0 &&
+           (identity_.length == 0 || held < identity_.length) && !IfRangeValidator().empty();
+}
+
+bool ItemTransfer::WaitBeforeContinuing() {
+    std::chrono::milliseconds pause = context_.PauseBeforeContinuing();
+    pause *= 1 << std::min(continuationAttempts_, 10);
+    ++continuationAttempts_;
+    return session_->signal()->waitFor(pause) || item_.Stopped;
+}
+
+ItemTransfer::Carrying ItemTransfer::ContinueAfterStop(std::unique_ptr<inet::Request>& request) {
+    if (!continuable_ || !heldTrusted_ || item_.Size == 0 || continuationAttempts_ >= kMaxContinuations ||
+        (length_ != 0 && item_.Size >= length_))
+        return Carrying::NotContinued;
+    // The bytes held are on the disk before the rest is asked for.
+    if (!item_.SaveFolder.empty() && !item_.Data.InFile() && !StartPartFile()) return Carrying::Ended;
+    if (const int error = item_.Data.Flush()) {
+        FailWriting(error);
+        return Carrying::Ended;
+    }
+    request.reset();  // its connection goes
+    while (continuationAttempts_ < kMaxContinuations) {
+        if (WaitBeforeContinuing()) return Carrying::Ended;  // stopped: Run ends it as such
+        rangeFrom_ = item_.Size;
+        rangeEnd_ = 0;
+        Opened opened = OpenRequest();
+        if (!opened) {
+            if (item_.Stopped) return Carrying::Ended;
+            if (IsUnanswered(opened.error().code) && continuationAttempts_ < kMaxContinuations) continue;
+            RecordTransferError(item_, opened.error());
+            item_.State = dsFailed;
+            return Carrying::Ended;
+        }
+        request = std::move(opened.value());
+        ReadContinuationHead(*request);
+        if (item_.State == dsFailed) return Carrying::Ended;
+        return Carrying::On;
+    }
+    return Carrying::Ended;
+}
+
+}  // namespace dl

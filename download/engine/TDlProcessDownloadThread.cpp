@@ -1,0 +1,58 @@
+#include "download/engine/TDlProcessDownloadThread.h"
+
+#include <chrono>
+
+#include "download/engine/ItemTransfer.h"
+#include "download/engine/TDlDownloadItem.h"
+#include "download/engine/TDlDownloads.h"
+#include "download/engine/TransferContext.h"
+
+namespace dl {
+
+TDlProcessDownloadThread::TDlProcessDownloadThread(TDlDownloads& downloads, TransferContext& context)
+    : downloads_(downloads), context_(context) {
+    thread_ = std::thread([this] { Body(); });
+}
+
+TDlProcessDownloadThread::~TDlProcessDownloadThread() {
+    Terminate();
+    WakeEvent.set();
+    if (thread_.joinable()) thread_.join();
+}
+
+void TDlProcessDownloadThread::Body() {
+    try {
+        while (!Terminated()) {
+            // No time limit: the event or termination wakes it.
+            while (WakeEvent.wait(std::chrono::hours(1), [this] { return Terminated(); }) ==
+                   platform::WaitResult::Timeout) {
+            }
+            if (Terminated()) break;
+            TDlDownloadItem* item = downloads_.NextItem(*this);
+            if (item) {
+                if (!item->Stopped) TransferItem(*item);
+                continue;  // the event is still set: straight on to the next item
+            }
+            // A stopped run hands out nothing more: nothing to wait for.
+            if (context_.IsStopping()) break;
+            if (!Terminated()) WakeEvent.reset();
+        }
+    } catch (...) {
+    }
+    Finished = true;
+    downloads_.ThreadEnded();
+}
+
+void TDlProcessDownloadThread::TransferItem(TDlDownloadItem& item) {
+    try {
+        const TransferOutcome outcome = Transfer(item, context_);
+        if (!outcome.ran) return;
+        // The end report: the component writes the file here.
+        if (!outcome.stopped) context_.Report(item, ItemReport::End);
+        if (item.RemoveWhenDone) context_.LeaveQueue(item);
+    } catch (...) {
+        // The transfer records its failures in the item.
+    }
+}
+
+}  // namespace dl

@@ -1,0 +1,264 @@
+#include "download/files/KeptPart.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <vector>
+
+#include "download/values/DecimalNumber.h"
+#include "download/values/PercentCoding.h"
+
+namespace dl {
+
+namespace {
+
+constexpr std::string_view kFirstLine = "BrelvoMP3 kept part 1";
+constexpr std::string_view kLastLine = "end";
+bool isPlain(unsigned char c) { return IsVisibleNonPercentByte(c); }
+
+std::string encoded(std::string_view value) { return PercentEncode(value, isPlain); }
+
+std::optional<std::string> decoded(std::string_view text) {
+    std::string value;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte == '%') {
+            // Written upper-case only: anything else was not written here.
+            const auto c = EscapedByteAt(text, i, HexDigits::UpperCase);
+            // Each byte has one way of being written, so a file reads back
+            // only as it was written.
+            if (!c || isPlain(*c)) return std::nullopt;
+            value += static_cast<char>(*c);
+            i += 2;
+        } else if (isPlain(byte)) {
+            value += static_cast<char>(byte);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return value;
+}
+
+// A plain decimal number without leading zeros that fits in 64 bits.
+std::optional<std::uint64_t> number(std::string_view text) {
+    if (text.size() > 1 && text[0] == '0') return std::nullopt;
+    return ParseDecimal(text, DecimalOverflow::Refuse);
+}
+
+bool hasControlBytes(std::string_view text) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < ' ' || byte == 0x7F) return true;
+    }
+    return false;
+}
+
+// Takes the next line (without its LF) off `text`; nothing when no LF ends it.
+std::optional<std::string_view> takeLine(std::string_view& text) {
+    const std::size_t end = text.find('\n');
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    return line;
+}
+
+std::string inFolder(const std::string& folder, const std::string& name) {
+    return (std::filesystem::path(folder) / name).string();
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return names;
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (IsPartFileName(name) || IsIdentityFileName(name)) names.emplace_back(name);
+    }
+    ::closedir(dir);
+    return names;
+}
+
+int writeIdentityFile(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    int error = 0;
+    std::size_t done = 0;
+    while (done < text.size() && error == 0) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            error = n < 0 ? errno : EIO;
+        else
+            done += static_cast<std::size_t>(n);
+    }
+    if (error == 0 && ::fdatasync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) ::unlink(path.c_str());
+    return error;
+}
+
+// The kept part file's identity, when it is one that may still be continued.
+std::optional<PartIdentity> worthKeeping(const PartFile& file, std::time_t now) {
+    auto identity = ReadPartIdentity(file.path());
+    if (!identity || identity->held > file.size() || now - file.modified() > kKeptPartLifetime)
+        return std::nullopt;
+    return identity;
+}
+
+}  // namespace
+
+std::string EncodePartIdentity(const PartIdentity& identity) {
+    std::string text(kFirstLine);
+    text += "\nurl=" + encoded(identity.url);
+    text += "\nname=" + encoded(identity.name);
+    text += "\netag=" + encoded(identity.etag);
+    text += "\nlast-modified=" + encoded(identity.lastModified);
+    text += "\nlength=" + std::to_string(identity.length);
+    text += "\nheld=" + std::to_string(identity.held);
+    text += "\n";
+    text += kLastLine;
+    text += "\n";
+    return text;
+}
+
+std::optional<PartIdentity> ParsePartIdentity(std::string_view text) {
+    if (text.size() > kMaxIdentityBytes) return std::nullopt;
+    const auto first = takeLine(text);
+    if (!first || *first != kFirstLine) return std::nullopt;
+    PartIdentity identity;
+    // The value of the next line, which must be "key=value" (the value may be empty).
+    const auto field = [&text](std::string_view key) -> std::optional<std::string_view> {
+        const auto line = takeLine(text);
+        if (!line || line->size() < key.size() + 1 || line->substr(0, key.size()) != key || (*line)[key.size()] != '=')
+            return std::nullopt;
+        return line->substr(key.size() + 1);
+    };
+    const auto url = field("url");
+    const auto name = url ? field("name") : std::nullopt;
+    const auto etag = name ? field("etag") : std::nullopt;
+    const auto lastModified = etag ? field("last-modified") : std::nullopt;
+    const auto length = lastModified ? field("length") : std::nullopt;
+    const auto held = length ? field("held") : std::nullopt;
+    if (!held) return std::nullopt;
+    const auto last = takeLine(text);
+    if (!last || *last != kLastLine || !text.empty()) return std::nullopt;
+
+    const auto urlValue = decoded(*url);
+    const auto nameValue = decoded(*name);
+    const auto etagValue = decoded(*etag);
+    const auto modifiedValue = decoded(*lastModified);
+    const auto lengthValue = number(*length);
+    const auto heldValue = number(*held);
+    if (!urlValue || !nameValue || !etagValue || !modifiedValue || !lengthValue || !heldValue) return std::nullopt;
+    identity.url = *urlValue;
+    identity.name = *nameValue;
+    identity.etag = *etagValue;
+    identity.lastModified = *modifiedValue;
+    identity.length = *lengthValue;
+    identity.held = *heldValue;
+    if (identity.url.empty() || hasControlBytes(identity.url) || hasControlBytes(identity.etag) ||
+        hasControlBytes(identity.lastModified))
+        return std::nullopt;
+    if (identity.name.empty() || identity.name == "." || identity.name == ".." ||
+        identity.name.find('/') != std::string::npos || identity.name.find('\0') != std::string::npos)
+        return std::nullopt;
+    if (identity.held == 0 || (identity.length != 0 && identity.held >= identity.length)) return std::nullopt;
+    return identity;
+}
+
+std::optional<PartIdentity> ReadPartIdentity(const std::string& partPath) {
+    const int fd = ::open(IdentityPathOf(partPath).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    std::string text;
+    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+              static_cast<std::uint64_t>(info.st_size) <= kMaxIdentityBytes;
+    if (ok) {
+        // One more byte than allowed: a file that grew meanwhile is too long too.
+        text.resize(kMaxIdentityBytes + 1);
+        std::size_t done = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) ok = false;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+            if (done == text.size()) break;
+        }
+        text.resize(done);
+    }
+    ::close(fd);
+    if (!ok) return std::nullopt;
+    return ParsePartIdentity(text);
+}
+
+int SweepPartFiles(const std::string& folder, const AskedDownload* asked, std::time_t now) {
+    int removed = 0;
+    const std::vector<std::string> names = namesIn(folder);
+    std::unique_ptr<PartFile> best;  // of those kept for the asked download
+    std::uint64_t bestHeld = 0;
+    for (const std::string& name : names) {
+        if (!IsPartFileName(name)) continue;
+        std::unique_ptr<PartFile> file = PartFile::OpenLeft(inFolder(folder, name), false);
+        if (!file) continue;  // held by a running program, or gone
+        const auto identity = worthKeeping(*file, now);
+        bool keep = identity.has_value();
+        if (keep && asked) {
+            const bool sameUrl = identity->url == asked->url;
+            const bool sameName = identity->name == asked->name;
+            if (sameUrl != sameName) {
+                keep = false;
+            } else if (sameUrl && !asked->continuing) {
+                keep = false;
+            } else if (sameUrl) {
+                if (!best || identity->held > bestHeld) {
+                    std::swap(best, file);
+                    bestHeld = identity->held;
+                }
+                keep = !file;  // the one it replaced as the best, if any, goes
+            }
+        }
+        if (!keep && file && file->Remove() == 0) ++removed;
+    }
+    for (const std::string& name : names) {
+        if (!IsIdentityFileName(name)) continue;
+        const std::string path = inFolder(folder, name);
+        struct stat info {};
+        if (::lstat(PartPathOfIdentity(path).c_str(), &info) != 0 && errno == ENOENT) ::unlink(path.c_str());
+    }
+    return removed;
+}
+
+std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::string& url, const std::string& name,
+                                       std::time_t now) {
+    for (const std::string& entry : namesIn(folder)) {
+        if (!IsPartFileName(entry)) continue;
+        std::unique_ptr<PartFile> file = PartFile::OpenLeft(inFolder(folder, entry), true);
+        if (!file) continue;
+        const auto identity = worthKeeping(*file, now);
+        if (!identity || identity->url != url || identity->name != name) continue;
+        if (::unlink(IdentityPathOf(file->path()).c_str()) != 0 || file->TakeOver(identity->held) != 0) {
+            file->Remove();
+            continue;
+        }
+        return KeptPart{std::move(file), *identity};
+    }
+    return std::nullopt;
+}
+
+int KeepPartFile(PartFile& file, PartIdentity identity) {
+    identity.held = file.size();
+    const std::string text = EncodePartIdentity(identity);
+    // Only what reads back as an identity is kept.
+    if (!ParsePartIdentity(text)) return EINVAL;
+    if (const int error = file.Sync()) return error;
+    if (const int error = writeIdentityFile(IdentityPathOf(file.path()), text)) return error;
+    file.Keep();
+    return 0;
+}
+
+}  // namespace dl
