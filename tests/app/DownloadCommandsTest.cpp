@@ -39,11 +39,13 @@
 #include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/DemoServiceProcess.h"
+#include "tests/support/FolderListing.h"
 #include "tools/demo-service/DemoMedia.h"
 
 namespace fs = std::filesystem;
 using apptest::pumpUntil;
 using apptest::StoreFile;
+using testsupport::namesIn;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -51,14 +53,6 @@ namespace {
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> filesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Works in a fresh folder for one scope.
@@ -242,7 +236,7 @@ TEST_F(DownloadCommands, DownloadSongDownloadToAndAnHtmlAnswerThroughTheMenu) {
     EXPECT_NE(page.find("<frame src=\"127.0.0.1_player.htm\""), std::string::npos) << page;
     EXPECT_EQ(readFile(work_.downloads() / "127.0.0.1_bg.gif"), demo::tinyGif());
     EXPECT_NE(readFile(work_.downloads() / "127.0.0.1_player.htm").find("<html>"), std::string::npos);
-    EXPECT_EQ(filesIn(work_.downloads()).size(), 4u);
+    EXPECT_EQ(namesIn(work_.downloads()).size(), 4u);
     form_->close();
 }
 
@@ -256,7 +250,7 @@ TEST_F(DownloadCommands, WithNoRowSelectedTheDownloadFailsAndSaysWhy) {
     EXPECT_EQ(form_->HTTPGet1->URL, "");
     EXPECT_EQ(form_->HTTPGet1->DestinationName, ".mp3");
     EXPECT_EQ(form_->HTTPGet1->CurrentItem()->State.load(), dl::dsFailed);
-    EXPECT_TRUE(filesIn(work_.downloads()).empty());
+    EXPECT_TRUE(namesIn(work_.downloads()).empty());
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载失败：《》，没有选择歌曲，下载地址是空的"));
     // The link command has no address to open either, and says so.
     form_->setMessageShower([](const QString&, const QString&) {});
@@ -358,7 +352,7 @@ TEST_F(DownloadCommands, ClosingTheMainWindowDuringADownloadEndsItAtOnce) {
     EXPECT_LT(Clock::now() - closedAt, std::chrono::seconds(1));
     EXPECT_FALSE(form_->isVisible());
     EXPECT_EQ(readFile(work_.downloads() / "slow.mp3"), "older song");
-    EXPECT_EQ(filesIn(work_.downloads()), std::vector<std::string>{"slow.mp3"});
+    EXPECT_EQ(namesIn(work_.downloads()), std::vector<std::string>{"slow.mp3"});
     const auto start = Clock::now();
     form_.reset();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
@@ -399,7 +393,7 @@ TEST_F(DownloadCommands, SeveralSongsDownloadOneAfterAnotherAndEachOutcomeIsTold
         QStringLiteral("批量下载结束：保存了 3 首（其中 1 个是网页），失败 3 首。"),
     };
     EXPECT_EQ(logFrom(QStringLiteral("开始下载")), expected);
-    EXPECT_EQ(filesIn(work_.downloads()), (std::vector<std::string>{"127.0.0.1_bg.gif", "127.0.0.1_player.htm",
+    EXPECT_EQ(namesIn(work_.downloads()), (std::vector<std::string>{"127.0.0.1_bg.gif", "127.0.0.1_player.htm",
                                                                      "好歌 (2).mp3", "好歌.mp3", "试听.mp3.htm"}));
 }
 
@@ -423,7 +417,7 @@ TEST_F(DownloadCommands, CancelEndsTheWholeBatch) {
     ASSERT_EQ(seen_.size(), 1u);
     EXPECT_EQ(readFile(work_.downloads() / "first.mp3"), demo::silentMp3("first"));
     EXPECT_EQ(readFile(work_.downloads() / "slow.mp3"), "older song");
-    EXPECT_EQ(filesIn(work_.downloads()), (std::vector<std::string>{"first.mp3", "slow.mp3"}));
+    EXPECT_EQ(namesIn(work_.downloads()), (std::vector<std::string>{"first.mp3", "slow.mp3"}));
     const QStringList log = logFrom(QStringLiteral("开始下载"));
     ASSERT_EQ(log.size(), 4);
     EXPECT_TRUE(log[1].startsWith(QStringLiteral("下载完成：《first》"))) << log[1].toStdString();
@@ -457,7 +451,7 @@ TEST_F(DownloadCommands, DownloadToWithSeveralRowsAsksForAFolder) {
     EXPECT_EQ(savesAsked, 0);
     EXPECT_EQ(foldersAsked, 2);
     ASSERT_EQ(seen_.size(), 1u);
-    EXPECT_EQ(filesIn(folder), (std::vector<std::string>{"a.mp3", "c.mp3"}));
+    EXPECT_EQ(namesIn(folder), (std::vector<std::string>{"a.mp3", "c.mp3"}));
     EXPECT_FALSE(fs::exists(work_.downloads()));
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("批量下载结束：保存了 2 首，失败 0 首。"));
 }
@@ -526,7 +520,7 @@ TEST_F(DownloadCommands, TheWindowManagersCloseDuringABatchEndsItAtOnce) {
     EXPECT_LT(Clock::now() - closedAt, std::chrono::seconds(1));
     EXPECT_FALSE(form_->isVisible());
     EXPECT_EQ(readFile(work_.downloads() / "slow.mp3"), "older song");
-    EXPECT_EQ(filesIn(work_.downloads()), std::vector<std::string>{"slow.mp3"});
+    EXPECT_EQ(namesIn(work_.downloads()), std::vector<std::string>{"slow.mp3"});
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("批量下载结束：保存了 0 首，失败 0 首，取消后还有 1 首没有下载。"));
 }
 
