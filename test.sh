@@ -14,9 +14,13 @@ echo "== documentation links"
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
+# Every build made here stops at a warning. The package build and a plain
+# cmake build do not, so that a newer compiler's new warning cannot keep a
+# user from building.
+strict=-DBRELVO_WERROR=ON
 
 echo "== build (RelWithDebInfo)"
-"$root/scripts/build.sh" build
+"$root/scripts/build.sh" build "$strict"
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 | tee build/ctest.log
 
@@ -28,7 +32,7 @@ echo "== Debian package"
 "$root/scripts/check-deb.sh" "$root"/brelvomp3_*_"$(dpkg --print-architecture)".deb
 
 echo "== build (ASan + UBSan)"
-"$root/scripts/build.sh" build-asan -DBRELVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+"$root/scripts/build.sh" build-asan "$strict" -DBRELVO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 echo "== tests under ASan + UBSan"
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 | tee build-asan/ctest.log
@@ -36,7 +40,7 @@ ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== build (ThreadSanitizer, clang)"
 # Tests are listed when they run, not when they are built, so that the
 # listing too runs without address-space randomisation (below).
-"$root/scripts/build.sh" build-tsan -DBRELVO_TSAN=ON -DCMAKE_BUILD_TYPE=Debug \
+"$root/scripts/build.sh" build-tsan "$strict" -DBRELVO_TSAN=ON -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
   -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
 echo "== tests under ThreadSanitizer"
@@ -48,7 +52,7 @@ TSAN_OPTIONS="suppressions=$root/scripts/sanitizers/tsan-qt.supp" \
   | tee build-tsan/ctest.log
 
 echo "== fuzz targets (smoke run)"
-"$root/scripts/build.sh" build-fuzz -DBRELVO_FUZZ=ON -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
+"$root/scripts/build.sh" build-fuzz "$strict" -DBRELVO_FUZZ=ON -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14
 "$root/scripts/fuzz-smoke.sh" build-fuzz "${FUZZ_SECONDS:-10}" | tee build-fuzz/fuzz.log
 
 # One closing line over all four runs: CTest's counts three times, plus one

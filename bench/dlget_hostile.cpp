@@ -11,15 +11,11 @@
 // ends. Exits non-zero when a peak passes 64 MiB or an end takes more than
 // 200 ms.
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,68 +25,34 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/LoopbackServer.h"
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-bool sendAll(int fd, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
+using testsupport::LoopbackConnection;
+using testsupport::LoopbackServer;
 
 // One connection at a time; `answer` runs after the request head has come
 // and returns when the client has gone or the server stops.
 class Server {
 public:
-    explicit Server(std::function<void(int fd, const std::atomic<bool>& stop)> answer) : answer_(std::move(answer)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        socklen_t length = sizeof addr;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length);
-        port_ = ntohs(addr.sin_port);
-        ::listen(listener_, 8);
-        thread_ = std::thread([this] { run(); });
-    }
-    ~Server() {
-        stop_ = true;
-        thread_.join();
-        ::close(listener_);
-    }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/song.mp3"; }
+    explicit Server(std::function<void(LoopbackConnection&)> answer)
+        : answer_(std::move(answer)),
+          server_([this](LoopbackConnection& connection) { serve(connection); },
+                  LoopbackServer::Serving::OneAtATime) {}
+    std::string url() const { return server_.url("/song.mp3"); }
 
 private:
-    void run() {
-        while (!stop_) {
-            pollfd p{listener_, POLLIN, 0};
-            if (::poll(&p, 1, 50) <= 0) continue;
-            const int fd = ::accept(listener_, nullptr, nullptr);
-            if (fd < 0) continue;
-            std::string head;
-            char buffer[4096];
-            while (head.find("\r\n\r\n") == std::string::npos) {
-                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-                if (n <= 0) break;
-                head.append(buffer, static_cast<std::size_t>(n));
-            }
-            answer_(fd, stop_);
-            ::close(fd);
-        }
+    void serve(LoopbackConnection& connection) {
+        std::string head;
+        if (connection.receiveUntil(head, "\r\n\r\n", testsupport::kUntilStopped)) answer_(connection);
     }
 
-    std::function<void(int, const std::atomic<bool>&)> answer_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    const std::function<void(LoopbackConnection&)> answer_;
+    LoopbackServer server_;  // last: its thread uses answer_
 };
 
 struct Outcome {
@@ -150,33 +112,28 @@ int main(int argc, char** argv) {
 
     struct Case {
         const char* name;
-        std::function<void(int, const std::atomic<bool>&)> answer;
-    };
-    const auto holdOpen = [](int fd, const std::atomic<bool>& stop) {
-        char buffer[4096];
-        while (!stop) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 50) > 0 && ::recv(fd, buffer, sizeof buffer, 0) <= 0) return;
-        }
+        std::function<void(LoopbackConnection&)> answer;
     };
     const std::vector<Case> cases = {
         {"Content-Length 4294967295 that never comes",
-         [&](int fd, const std::atomic<bool>& stop) {
-             sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 4294967295\r\n\r\n");
-             holdOpen(fd, stop);
+         [](LoopbackConnection& connection) {
+             if (connection.sendAll("HTTP/1.1 200 OK\r\nContent-Length: 4294967295\r\n\r\n"))
+                 connection.drainUntilClosed();
          }},
         {"an endless body without a length",
-         [](int fd, const std::atomic<bool>& stop) {
-             if (!sendAll(fd, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")) return;
+         [](LoopbackConnection& connection) {
+             if (!connection.sendAll("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")) return;
              const std::string piece(1 << 20, 'e');
-             while (!stop && sendAll(fd, piece)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+             while (connection.sendAll(piece) && connection.pause(std::chrono::milliseconds(10))) {
+             }
          }},
         {"endless trailer lines",
-         [](int fd, const std::atomic<bool>& stop) {
-             if (!sendAll(fd, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n")) return;
+         [](LoopbackConnection& connection) {
+             if (!connection.sendAll("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n"))
+                 return;
              std::string lines;
              for (int i = 0; i < 1000; ++i) lines += "X-Trailer: tttttttttttttttttttttttttttttt\r\n";
-             while (!stop && sendAll(fd, lines)) {
+             while (connection.sendAll(lines)) {
              }
          }},
     };

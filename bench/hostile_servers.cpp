@@ -15,11 +15,9 @@
 //
 // Each program run and each server is a process of its own, so that one's
 // memory does not count for another.
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +40,7 @@
 #include "platform/ui/UiHandoff.h"
 #include "search/pipeline/NetHttpPageFetcher.h"
 #include "store/SongStore.h"
+#include "tests/support/LoopbackServer.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -60,36 +59,18 @@ double peakResidentMiB() {
     return -1;
 }
 
-bool sendAll(int fd, const std::string& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool readRequestHead(int fd) {
-    std::string head;
-    char buffer[4096];
-    while (head.find("\r\n\r\n") == std::string::npos) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return false;
-        head.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
-}
+using testsupport::LoopbackConnection;
+using testsupport::LoopbackServer;
 
 // What a server does with each request on a connection; false ends the
 // connection.
-using Answer = std::function<bool(int fd)>;
+using Answer = std::function<bool(LoopbackConnection&)>;
 
-bool endlessHead(int fd) {
-    if (!sendAll(fd, "HTTP/1.1 200 OK\r\n")) return false;
+bool endlessHead(LoopbackConnection& connection) {
+    if (!connection.sendAll("HTTP/1.1 200 OK\r\n")) return false;
     std::string lines;
     for (int i = 0; i < 1000; ++i) lines += "X-Line-" + std::to_string(i) + ": " + std::string(40, 'h') + "\r\n";
-    while (sendAll(fd, lines)) {
+    while (connection.sendAll(lines)) {
     }
     return false;
 }
@@ -100,24 +81,22 @@ std::string cookieLines(int first, int count) {
     return lines;
 }
 
-bool cookieFlood(int fd) {
+bool cookieFlood(LoopbackConnection& connection) {
     static const std::string answer =
         "HTTP/1.1 200 OK\r\n" + cookieLines(0, 80000) + "Content-Length: 2\r\n\r\nok";
-    return sendAll(fd, answer);
+    return connection.sendAll(answer);
 }
 
-bool endlessBody(int fd) {
-    if (!sendAll(fd, "HTTP/1.1 200 OK\r\n\r\n")) return false;
+bool endlessBody(LoopbackConnection& connection) {
+    if (!connection.sendAll("HTTP/1.1 200 OK\r\n\r\n")) return false;
     const std::string piece(1 << 20, 'b');
-    while (sendAll(fd, piece)) {
+    while (connection.sendAll(piece)) {
     }
     return false;
 }
 
-bool silence(int fd) {
-    char buffer[256];
-    while (::recv(fd, buffer, sizeof buffer, 0) > 0) {
-    }
+bool silence(LoopbackConnection& connection) {
+    connection.drainUntilClosed();
     return false;
 }
 
@@ -126,28 +105,32 @@ bool silence(int fd) {
 class ServerProcess {
 public:
     explicit ServerProcess(const Answer& answer) {
-        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof addr;
-        if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-            ::listen(listener, 16) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-            std::perror("listen");
+        int portPipe[2];
+        if (::pipe(portPipe) != 0) {
+            std::perror("pipe");
             std::exit(2);
         }
-        port_ = ntohs(addr.sin_port);
         pid_ = ::fork();
         if (pid_ == 0) {
-            for (;;) {
-                const int fd = ::accept(listener, nullptr, nullptr);
-                if (fd < 0) continue;
-                while (readRequestHead(fd) && answer(fd)) {
-                }
-                ::close(fd);
-            }
+            ::close(portPipe[0]);
+            LoopbackServer server(
+                [&answer](LoopbackConnection& connection) {
+                    std::string head;
+                    while (connection.receiveUntil(head, "\r\n\r\n", testsupport::kUntilStopped) && answer(connection))
+                        head.clear();
+                },
+                LoopbackServer::Serving::OneAtATime);
+            const int port = server.port();
+            (void)!::write(portPipe[1], &port, sizeof port);
+            for (;;) ::pause();  // until killed
         }
-        ::close(listener);
+        ::close(portPipe[1]);
+        pollfd p{portPipe[0], POLLIN, 0};
+        if (::poll(&p, 1, 30000) != 1 || ::read(portPipe[0], &port_, sizeof port_) != sizeof port_) {
+            std::fprintf(stderr, "the server process did not start\n");
+            std::exit(2);
+        }
+        ::close(portPipe[0]);
     }
     ~ServerProcess() {
         ::kill(pid_, SIGKILL);
@@ -254,10 +237,10 @@ void measureClientWithCookies() {
         });
     }
     {
-        ServerProcess server([next = 0](int fd) mutable {
+        ServerProcess server([next = 0](LoopbackConnection& connection) mutable {
             const std::string answer = "HTTP/1.1 200 OK\r\n" + cookieLines(next, 999) + "Content-Length: 2\r\n\r\nok";
             next += 999;
-            return sendAll(fd, answer);
+            return connection.sendAll(answer);
         });
         inChild([&] {
             net::TNetHTTP http;

@@ -39,12 +39,14 @@
 #include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/DemoServiceProcess.h"
+#include "tests/support/FolderListing.h"
 #include "tests/support/RangeServer.h"
 #include "tools/demo-service/DemoMedia.h"
 
 namespace fs = std::filesystem;
 using apptest::pumpUntil;
 using apptest::StoreFile;
+using testsupport::namesIn;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -52,14 +54,6 @@ namespace {
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> filesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Works in a fresh folder for one scope.
@@ -243,7 +237,7 @@ TEST_F(DownloadCommands, DownloadSongDownloadToAndAnHtmlAnswerThroughTheMenu) {
     EXPECT_NE(page.find("<frame src=\"127.0.0.1_player.htm\""), std::string::npos) << page;
     EXPECT_EQ(readFile(work_.downloads() / "127.0.0.1_bg.gif"), demo::tinyGif());
     EXPECT_NE(readFile(work_.downloads() / "127.0.0.1_player.htm").find("<html>"), std::string::npos);
-    EXPECT_EQ(filesIn(work_.downloads()).size(), 4u);
+    EXPECT_EQ(namesIn(work_.downloads()).size(), 4u);
     form_->close();
 }
 
@@ -257,7 +251,7 @@ TEST_F(DownloadCommands, WithNoRowSelectedTheDownloadFailsAndSaysWhy) {
     EXPECT_EQ(form_->HTTPGet1->URL, "");
     EXPECT_EQ(form_->HTTPGet1->DestinationName, ".mp3");
     EXPECT_EQ(form_->HTTPGet1->CurrentItem()->State.load(), dl::dsFailed);
-    EXPECT_TRUE(filesIn(work_.downloads()).empty());
+    EXPECT_TRUE(namesIn(work_.downloads()).empty());
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载失败：《》，没有选择歌曲，下载地址是空的"));
     // The link command has no address to open either, and says so.
     form_->setMessageShower([](const QString&, const QString&) {});
@@ -359,7 +353,7 @@ TEST_F(DownloadCommands, ClosingTheMainWindowDuringADownloadEndsItAtOnce) {
     EXPECT_LT(Clock::now() - closedAt, std::chrono::seconds(1));
     EXPECT_FALSE(form_->isVisible());
     EXPECT_EQ(readFile(work_.downloads() / "slow.mp3"), "older song");
-    EXPECT_EQ(filesIn(work_.downloads()), std::vector<std::string>{"slow.mp3"});
+    EXPECT_EQ(namesIn(work_.downloads()), std::vector<std::string>{"slow.mp3"});
     const auto start = Clock::now();
     form_.reset();
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
@@ -400,7 +394,7 @@ TEST_F(DownloadCommands, SeveralSongsDownloadOneAfterAnotherAndEachOutcomeIsTold
         QStringLiteral("批量下载结束：保存了 2 首和 1 个网页，失败 3 首。"),
     };
     EXPECT_EQ(logFrom(QStringLiteral("开始下载")), expected);
-    EXPECT_EQ(filesIn(work_.downloads()), (std::vector<std::string>{"127.0.0.1_bg.gif", "127.0.0.1_player.htm",
+    EXPECT_EQ(namesIn(work_.downloads()), (std::vector<std::string>{"127.0.0.1_bg.gif", "127.0.0.1_player.htm",
                                                                      "好歌 (2).mp3", "好歌.mp3", "试听.mp3.htm"}));
 }
 
@@ -424,7 +418,7 @@ TEST_F(DownloadCommands, CancelEndsTheWholeBatch) {
     ASSERT_EQ(seen_.size(), 1u);
     EXPECT_EQ(readFile(work_.downloads() / "first.mp3"), demo::silentMp3("first"));
     EXPECT_EQ(readFile(work_.downloads() / "slow.mp3"), "older song");
-    EXPECT_EQ(filesIn(work_.downloads()), (std::vector<std::string>{"first.mp3", "slow.mp3"}));
+    EXPECT_EQ(namesIn(work_.downloads()), (std::vector<std::string>{"first.mp3", "slow.mp3"}));
     const QStringList log = logFrom(QStringLiteral("开始下载"));
     ASSERT_EQ(log.size(), 4);
     EXPECT_TRUE(log[1].startsWith(QStringLiteral("下载完成：《first》"))) << log[1].toStdString();
@@ -458,7 +452,7 @@ TEST_F(DownloadCommands, DownloadToWithSeveralRowsAsksForAFolder) {
     EXPECT_EQ(savesAsked, 0);
     EXPECT_EQ(foldersAsked, 2);
     ASSERT_EQ(seen_.size(), 1u);
-    EXPECT_EQ(filesIn(folder), (std::vector<std::string>{"a.mp3", "c.mp3"}));
+    EXPECT_EQ(namesIn(folder), (std::vector<std::string>{"a.mp3", "c.mp3"}));
     EXPECT_FALSE(fs::exists(work_.downloads()));
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("批量下载结束：保存了 2 首，失败 0 首。"));
 }
@@ -527,7 +521,7 @@ TEST_F(DownloadCommands, TheWindowManagersCloseDuringABatchEndsItAtOnce) {
     EXPECT_LT(Clock::now() - closedAt, std::chrono::seconds(1));
     EXPECT_FALSE(form_->isVisible());
     EXPECT_EQ(readFile(work_.downloads() / "slow.mp3"), "older song");
-    EXPECT_EQ(filesIn(work_.downloads()), std::vector<std::string>{"slow.mp3"});
+    EXPECT_EQ(namesIn(work_.downloads()), std::vector<std::string>{"slow.mp3"});
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("批量下载结束：保存了 0 首，失败 0 首，取消后还有 1 首没有下载。"));
 }
 
@@ -602,7 +596,7 @@ TEST_F(DownloadCommands, CancelKeepsWhatArrivedAndTheNextDownloadContinuesIt) {
     canceller.setInterval(5);
     QObject::connect(&canceller, &QTimer::timeout, [&] {
         // Once the song's part file and what identifies it are there.
-        if (window_ && window_->isVisible() && filesIn(work_.downloads()).size() == 2) window_->StopBtn->click();
+        if (window_ && window_->isVisible() && namesIn(work_.downloads()).size() == 2) window_->StopBtn->click();
     });
     canceller.start();
     chooseFromMenu(0, form_->N7);
@@ -610,7 +604,7 @@ TEST_F(DownloadCommands, CancelKeepsWhatArrivedAndTheNextDownloadContinuesIt) {
     const QString shown = QString::fromStdString(title);
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("已取消下载：《") + shown +
                                             QStringLiteral("》，已下载的 48.8 KB 保留了下来，下次下载这首歌会接着下载"));
-    EXPECT_EQ(filesIn(work_.downloads()).size(), 2u);
+    EXPECT_EQ(namesIn(work_.downloads()).size(), 2u);
 
     server.release();
     chooseFromMenu(0, form_->N7);
@@ -619,7 +613,7 @@ TEST_F(DownloadCommands, CancelKeepsWhatArrivedAndTheNextDownloadContinuesIt) {
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载完成：《") + shown + QStringLiteral("》已保存为 ") +
                                             downloadsPath(QStringLiteral("held_ song.mp3")) +
                                             QStringLiteral("（195.3 KB，断线后接着下载了 1 次）"));
-    EXPECT_EQ(filesIn(work_.downloads()), std::vector<std::string>{"held_ song.mp3"});
+    EXPECT_EQ(namesIn(work_.downloads()), std::vector<std::string>{"held_ song.mp3"});
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].range.value_or(""), "bytes=50000-");

@@ -14,6 +14,7 @@
 
 #include "store/SongStore.h"
 #include "tests/store/StoreTestSupport.h"
+#include "tests/support/FolderListing.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ToolRun.h"
 
@@ -26,9 +27,10 @@ using Clock = std::chrono::steady_clock;
 
 // True once the process holds the store file open: its window is built.
 bool holdsFile(pid_t pid, const std::string& name) {
+    const fs::path descriptors = "/proc/" + std::to_string(pid) + "/fd";
     std::error_code ignored;
-    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored)) {
-        if (fs::read_symlink(fd.path(), ignored).filename() == name) return true;
+    for (const std::string& fd : testsupport::namesIn(descriptors)) {
+        if (fs::read_symlink(descriptors / fd, ignored).filename() == name) return true;
     }
     return false;
 }

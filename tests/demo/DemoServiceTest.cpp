@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <fstream>
 #include <cctype>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -86,6 +87,42 @@ Reply get(int port, const std::string& target) {
     }
     reply.body = raw.substr(end + 4);
     return reply;
+}
+
+std::unique_ptr<Fd> connectTo(int port) {
+    auto sock = std::make_unique<Fd>(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(sock->get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return std::make_unique<Fd>();
+    return sock;
+}
+
+// A GET that keeps the connection open, as HTTP/1.1 does by default.
+bool sendKeptAliveGet(int fd, const std::string& target) {
+    const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    return ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+}
+
+// One whole answer with a Content-Length, read by the deadline.
+bool readOneAnswer(int fd, std::chrono::steady_clock::time_point deadline) {
+    static const std::regex contentLength("\r\ncontent-length: *(\\d+)", std::regex::icase);
+    std::string raw;
+    std::size_t whole = std::string::npos;
+    while (whole == std::string::npos || raw.size() < whole) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !waitReadable(fd, static_cast<int>(left.count()))) return false;
+        char buf[16384];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0) return false;
+        raw.append(buf, static_cast<std::size_t>(n));
+        const std::string head = raw.substr(0, raw.find("\r\n\r\n"));
+        std::smatch length;
+        if (head.size() < raw.size() && std::regex_search(head, length, contentLength))
+            whole = head.size() + 4 + std::stoul(length[1]);
+    }
+    return true;
 }
 
 std::vector<std::string> songAddresses(const std::string& page) {
@@ -219,6 +256,36 @@ TEST(DemoServiceProcess, StopsCleanlyOnSigintAndSigterm) {
         ASSERT_TRUE(service.firstLine().starts_with("http://127.0.0.1:"));
         EXPECT_EQ(service.stopWith(signal), std::optional<int>(0)) << "signal " << signal;
     }
+}
+
+// Clients that keep their connection open after an answer, as the
+// program's own client does, hold up no one else.
+TEST(DemoServiceProcess, IdleKeptAliveConnectionsHoldUpNoOtherClient) {
+    DemoServiceProcess service;
+    const int port = service.port();
+    ASSERT_GT(port, 0);
+    // Far more than the handful of workers a fixed pool would have. Each is
+    // answered in milliseconds; had each idle one held a worker until its
+    // keep-alive ran out (5 s), the last would wait 15 s and more, so the
+    // bound tells the two apart and a sanitizer build on a busy machine
+    // stays well inside it.
+    constexpr int kIdle = 32;
+    constexpr auto kBound = std::chrono::seconds(10);
+    std::vector<std::unique_ptr<Fd>> idle;
+    for (int i = 0; i < kIdle; ++i) {
+        idle.push_back(connectTo(port));
+        ASSERT_TRUE(sendKeptAliveGet(idle.back()->get(), "/songs/bg.gif")) << "connection " << i;
+    }
+    const auto answered = std::chrono::steady_clock::now() + kBound;
+    for (int i = 0; i < kIdle; ++i) ASSERT_TRUE(readOneAnswer(idle[i]->get(), answered)) << "connection " << i;
+
+    // All of them open and idle now: a result page on a new connection.
+    const auto fresh = connectTo(port);
+    ASSERT_TRUE(sendKeptAliveGet(fresh->get(), pageTarget("Sky", 0)));
+    EXPECT_TRUE(readOneAnswer(fresh->get(), std::chrono::steady_clock::now() + kBound));
+    // And on one of the idle ones.
+    ASSERT_TRUE(sendKeptAliveGet(idle.front()->get(), pageTarget("Sky", 1)));
+    EXPECT_TRUE(readOneAnswer(idle.front()->get(), std::chrono::steady_clock::now() + kBound));
 }
 
 TEST(DemoServiceProcess, RefusesABadPortAndAPortInUse) {

@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 
 #include "download/engine/TDlDownloads.h"
+#include "tests/support/FolderListing.h"
 #include "tests/support/PumpEvents.h"
 
 namespace dltest {
@@ -54,14 +55,7 @@ inline std::string httpResponse(const std::string& status, const std::string& he
 }
 
 // The names in a folder, sorted; none when it is not there.
-inline std::vector<std::string> namesIn(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using testsupport::namesIn;
 
 inline std::string localUrl(int port, const std::string& path) {
     return "http://127.0.0.1:" + std::to_string(port) + path;

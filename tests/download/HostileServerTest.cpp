@@ -28,16 +28,10 @@ using dltest::localUrl;
 using dltest::Recorder;
 using testsupport::ScriptedTcpServer;
 using testsupport::ServerScript;
+using testsupport::namesIn;
 namespace hostile = testsupport::hostile;
 
 namespace {
-
-std::vector<std::string> namesIn(const fs::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(folder, ignored)) names.push_back(entry.path().filename().string());
-    return names;
-}
 
 struct Outcome {
     dl::TDlItemState state;

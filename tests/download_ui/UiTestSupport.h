@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 
 #include "download/ui/TDlWebHTTPGet.h"
+#include "tests/support/FolderListing.h"
 #include "tests/support/PumpEvents.h"
 #include "tests/support/TempDir.h"
 
@@ -93,14 +94,7 @@ inline void writeFile(const std::filesystem::path& path, const std::string& byte
 }
 
 // The files in a folder, by name.
-inline std::vector<std::string> filesIn(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+inline constexpr auto& filesIn = testsupport::namesIn;
 
 // The run dlget makes: on the manager thread with one download thread, the
 // handlers reached through the hand-off, without a window. False when the

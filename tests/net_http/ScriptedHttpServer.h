@@ -2,14 +2,14 @@
 // A loopback HTTP server for the client tests: answers each request head it
 // receives with the next scripted reply, records every request head byte for
 // byte, and counts connections. Every wait is bounded; the destructor stops it.
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/LoopbackServer.h"
 
 namespace nettest {
 
@@ -28,37 +28,29 @@ struct Reply {
 class ScriptedHttpServer {
 public:
     explicit ScriptedHttpServer(std::vector<Reply> replies);
-    ~ScriptedHttpServer();
     ScriptedHttpServer(const ScriptedHttpServer&) = delete;
     ScriptedHttpServer& operator=(const ScriptedHttpServer&) = delete;
 
-    int port() const { return port_; }
-    std::string url(const std::string& pathAndQuery = "/") const;
+    int port() const { return server_.port(); }
+    std::string url(const std::string& pathAndQuery = "/") const { return server_.url(pathAndQuery); }
 
     // Raw request heads (through the blank line), in arrival order.
     std::vector<std::string> requests() const;
     // Connection on which each request arrived (1-based, same order).
     std::vector<int> requestConnections() const;
-    int connectionCount() const { return connections_.load(); }
+    int connectionCount() const { return static_cast<int>(server_.connectionCount()); }
     // Waits (at most `timeout`) until `count` requests have arrived.
     bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
 
 private:
-    void run();
-    void serve(int fd, int connection);
-    bool readHead(int fd, std::string& head);
-    bool stopping() const { return stop_.load(); }
+    void serve(testsupport::LoopbackConnection& connection);
 
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::deque<Reply> replies_;
     std::vector<std::string> requests_;
     std::vector<int> requestConnections_;
-    std::thread thread_;
+    testsupport::LoopbackServer server_;  // last: its thread uses the members above
 };
 
 }  // namespace nettest

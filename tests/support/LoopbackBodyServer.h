@@ -2,34 +2,29 @@
 // A loopback HTTP server for throughput benchmarks: answers every request
 // with "200 OK" and a Content-Length body of a fixed size (a repeating
 // pattern), one connection at a time, until destroyed.
-#include <atomic>
 #include <cstddef>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/LoopbackServer.h"
 
 namespace testsupport {
 
 class LoopbackBodyServer {
 public:
     explicit LoopbackBodyServer(std::size_t bodySize);
-    ~LoopbackBodyServer();
     LoopbackBodyServer(const LoopbackBodyServer&) = delete;
     LoopbackBodyServer& operator=(const LoopbackBodyServer&) = delete;
 
-    int port() const { return port_; }
-    std::string url(const std::string& path) const;
+    int port() const { return server_.port(); }
+    std::string url(const std::string& path) const { return server_.url(path); }
 
 private:
-    void run();
-    void serve(int fd);
+    void serve(LoopbackConnection& connection);
 
-    std::size_t bodySize_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::string pattern_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    const std::size_t bodySize_;
+    const std::string pattern_;
+    LoopbackServer server_;  // last: its thread uses the members above
 };
 
 struct MeasuredRun {

@@ -1,22 +1,15 @@
 #include "tests/support/RangeServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <stdexcept>
+#include <string_view>
 
 namespace testsupport {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr auto kHeadWait = std::chrono::seconds(10);
 
@@ -65,51 +58,14 @@ std::shared_ptr<const std::string> patternBody(std::size_t size, unsigned seed) 
     return body;
 }
 
-RangeServer::RangeServer(Setup setup) : setup_(std::move(setup)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listener_ < 0) throw std::runtime_error("socket() failed");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener_, 16) != 0) {
-        ::close(listener_);
-        throw std::runtime_error("cannot listen on loopback");
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
-    if (wakeFd_ < 0) {
-        ::close(listener_);
-        throw std::runtime_error("eventfd() failed");
-    }
-    acceptThread_ = std::thread([this] { acceptLoop(); });
-}
+RangeServer::RangeServer(Setup setup)
+    : setup_(std::move(setup)), server_([this](LoopbackConnection& connection) { serve(connection); }) {}
 
 RangeServer::~RangeServer() { stop(); }
 
-std::string RangeServer::url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-}
+std::string RangeServer::url(const std::string& path) const { return server_.url(path); }
 
-void RangeServer::stop() {
-    if (stopping_.exchange(true)) return;
-    const std::uint64_t one = 1;
-    (void)!::write(wakeFd_, &one, sizeof one);
-    if (acceptThread_.joinable()) acceptThread_.join();
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard lock(mutex_);
-        // A send the client does not read returns at once.
-        for (const int fd : connections_) {
-            if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
-        }
-        threads.swap(threads_);
-    }
-    for (auto& thread : threads) thread.join();
-    ::close(listener_);
-    ::close(wakeFd_);
-}
+void RangeServer::stop() { server_.stop(); }
 
 std::vector<RangeServer::Request> RangeServer::requests() const {
     std::lock_guard lock(mutex_);
@@ -127,67 +83,25 @@ bool RangeServer::waitForRequests(std::size_t count, std::chrono::milliseconds l
 }
 
 bool RangeServer::waitForAnswersEnded(std::size_t count, std::chrono::milliseconds limit) const {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return answersEnded_ >= count; });
+    return server_.waitForEnded(count, limit);
 }
 
-void RangeServer::acceptLoop() {
-    for (;;) {
-        pollfd p[2] = {{listener_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (p[1].revents) return;
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        std::lock_guard lock(mutex_);
-        // The client closed a connection before it opened this one, so its
-        // end is already there to see: those still open are held by it.
-        std::size_t open = 1;
-        for (const int other : connections_) {
-            if (other < 0) continue;
-            pollfd p{other, POLLRDHUP, 0};
-            if (::poll(&p, 1, 0) == 0) ++open;
-        }
-        maxOpen_ = std::max(maxOpen_, open);
-        const std::size_t slot = connections_.size();
-        connections_.push_back(fd);
-        threads_.emplace_back([this, slot, fd] {
-            serve(slot, fd);
-            std::lock_guard done(mutex_);
-            connections_[slot] = -1;
-            ::close(fd);
-            ++answersEnded_;
-            changed_.notify_all();
-        });
-    }
-}
-
-bool RangeServer::sendAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        if (stopping_) return false;
-        const ssize_t n = ::send(fd, data, std::min<std::size_t>(size, 256 * 1024), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
+bool RangeServer::sendBody(LoopbackConnection& connection, const std::string& body, std::uint64_t from,
+                           std::uint64_t size) {
+    const auto start = Clock::now();
+    const std::size_t pieceSize = setup_.bytesPerSecond != 0 ? 64 * 1024 : 256 * 1024;
+    for (std::uint64_t at = from; at < from + size;) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(from + size - at, pieceSize));
+        if (!connection.sendAll(std::string_view(body).substr(at, piece))) return false;
+        at += piece;
+        bodyBytesSent_ += piece;
+        if (setup_.bytesPerSecond == 0) continue;
+        // Ahead of the rate: wait until the bytes sent are due.
+        const auto due = start + std::chrono::microseconds((at - from) * 1000000 / setup_.bytesPerSecond);
+        const auto ahead = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+        if (ahead.count() > 0 && !connection.pause(ahead)) return false;
     }
     return true;
-}
-
-void RangeServer::holdUntilClientGoes(int fd) {
-    char buffer[4096];
-    for (;;) {
-        pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (p[1].revents) return;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return;
-    }
 }
 
 void RangeServer::release(const std::string& target) {
@@ -204,7 +118,25 @@ std::size_t RangeServer::maxOpenConnections() const {
     return maxOpen_;
 }
 
-bool RangeServer::holdUntilReleased(int fd, const std::string& target) {
+void RangeServer::opened(int fd) {
+    std::lock_guard lock(mutex_);
+    // The client closed a connection before it opened this one, so its end
+    // is already there to see: those still open are held by it.
+    std::size_t open = 1;
+    for (const int other : open_) {
+        pollfd p{other, POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) == 0) ++open;
+    }
+    maxOpen_ = std::max(maxOpen_, open);
+    open_.insert(fd);
+}
+
+void RangeServer::closed(int fd) {
+    std::lock_guard lock(mutex_);
+    open_.erase(fd);
+}
+
+bool RangeServer::holdUntilReleased(LoopbackConnection& connection, const std::string& target) {
     for (;;) {
         {
             std::lock_guard lock(mutex_);
@@ -212,49 +144,21 @@ bool RangeServer::holdUntilReleased(int fd, const std::string& target) {
         }
         // Looked at again every few milliseconds: the verdicts wait on the
         // client, never on this pace.
-        pollfd p[2] = {{fd, POLLRDHUP, 0}, {wakeFd_, POLLIN, 0}};
-        const int r = ::poll(p, 2, 5);
-        if (r < 0 && errno != EINTR) return false;
-        if (r > 0) return false;  // the client went, or the server stops
+        const Wait wait = connection.wait(POLLRDHUP, Clock::now() + std::chrono::milliseconds(5));
+        if (wait != Wait::TimedOut) return false;  // the client went, or the server stops
     }
 }
 
-bool RangeServer::sendBody(int fd, const std::string& body, std::uint64_t from, std::uint64_t to) {
-    const auto start = Clock::now();
-    const std::size_t pieceSize = setup_.bytesPerSecond != 0 ? 64 * 1024 : 256 * 1024;
-    for (std::uint64_t at = from; at < to;) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(to - at, pieceSize));
-        if (!sendAll(fd, body.data() + at, piece)) return false;
-        at += piece;
-        bodyBytesSent_ += piece;
-        if (setup_.bytesPerSecond == 0) continue;
-        // Ahead of the rate: wait until the bytes sent are due, or the server stops.
-        const auto due = start + std::chrono::microseconds((at - from) * 1000000 / setup_.bytesPerSecond);
-        const auto ahead = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
-        if (ahead > 0) {
-            pollfd p{wakeFd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(ahead)) > 0) return false;
-        }
-    }
-    return true;
-}
-
-void RangeServer::serve(std::size_t, int fd) {
+void RangeServer::serve(LoopbackConnection& connection) {
+    opened(connection.fd());
+    struct Closed {
+        RangeServer& server;
+        int fd;
+        ~Closed() { server.closed(fd); }
+    } whenDone{*this, connection.fd()};
     // The request head, bounded in size and time.
     std::string head;
-    const auto deadline = Clock::now() + kHeadWait;
-    while (head.find("\r\n\r\n") == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0 || head.size() > kMaxHead) return;
-        pollfd p[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        const int r = ::poll(p, 2, static_cast<int>(left));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0 || p[1].revents) return;
-        char buffer[4096];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return;
-        head.append(buffer, static_cast<std::size_t>(n));
-    }
+    if (!connection.receiveUntil(head, "\r\n\r\n", Clock::now() + kHeadWait, kMaxHead)) return;
     Request request;
     {
         std::size_t lineEnd = head.find("\r\n");
@@ -290,7 +194,7 @@ void RangeServer::serve(std::size_t, int fd) {
                                         ? std::string()
                                         : "Retry-After: " + retryAfter->second + "\r\n") +
                                    "Connection: close\r\n\r\nerror";
-        sendAll(fd, answer.data(), answer.size());
+        connection.sendAll(answer);
         return;
     }
 
@@ -310,7 +214,7 @@ void RangeServer::serve(std::size_t, int fd) {
         if (setup_.ranges == Ranges::Refused || (!stale && *start >= total)) {
             const std::string answer = "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" +
                                        std::to_string(total) + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-            sendAll(fd, answer.data(), answer.size());
+            connection.sendAll(answer);
             return;
         }
         if (!stale) {
@@ -366,7 +270,7 @@ void RangeServer::serve(std::size_t, int fd) {
     if (!version.lastModified.empty()) answer += "Last-Modified: " + version.lastModified + "\r\n";
     if (!setup_.acceptRanges.empty()) answer += "Accept-Ranges: " + setup_.acceptRanges + "\r\n";
     answer += rangeHeaders + "Connection: close\r\n\r\n";
-    if (!sendAll(fd, answer.data(), answer.size())) return;
+    if (!connection.sendAll(answer)) return;
 
     std::uint64_t cut = from + length;
     bool drops = false;
@@ -379,16 +283,17 @@ void RangeServer::serve(std::size_t, int fd) {
         }
     }
     if (setup_.holdAt > from && setup_.holdAt < cut) {
-        if (!sendBody(fd, body, from, setup_.holdAt) || !holdUntilReleased(fd, request.target)) return;
+        if (!sendBody(connection, body, from, setup_.holdAt - from) || !holdUntilReleased(connection, request.target))
+            return;
         from = setup_.holdAt;
     }
-    if (!sendBody(fd, body, from, cut)) return;
+    if (!sendBody(connection, body, from, cut - from)) return;
     if (drops && setup_.drop == Drop::Stall) {
-        holdUntilClientGoes(fd);
+        connection.drainUntilClosed();
         return;
     }
     // An orderly end: the client reads every byte sent before it.
-    ::shutdown(fd, SHUT_WR);
+    connection.shutdownWrite();
 }
 
 }  // namespace testsupport

@@ -18,8 +18,9 @@
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/LoopbackServer.h"
 
 namespace testsupport {
 
@@ -96,7 +97,7 @@ public:
     RangeServer(const RangeServer&) = delete;
     RangeServer& operator=(const RangeServer&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return server_.port(); }
     std::string url(const std::string& path) const;
     // Stops accepting, ends every connection (a stalled one too) and joins.
     void stop();
@@ -117,33 +118,27 @@ public:
     std::size_t maxOpenConnections() const;
 
 private:
-    void acceptLoop();
-    void serve(std::size_t index, int fd);
-    bool sendAll(int fd, const char* data, std::size_t size);
-    void holdUntilClientGoes(int fd);
+    void serve(LoopbackConnection& connection);
+    // Sends `size` bytes of the body from `from`, counting them, at the set rate.
+    bool sendBody(LoopbackConnection& connection, const std::string& body, std::uint64_t from, std::uint64_t size);
     // Waits until the target is released; false when the client went or the server stops.
-    bool holdUntilReleased(int fd, const std::string& target);
-    // Sends the body bytes [from, to) at the set rate.
-    bool sendBody(int fd, const std::string& body, std::uint64_t from, std::uint64_t to);
+    bool holdUntilReleased(LoopbackConnection& connection, const std::string& target);
+    // Counts the connection among those the client holds, and the most at once.
+    void opened(int fd);
+    void closed(int fd);
 
-    Setup setup_;
-    int listener_ = -1;
-    int wakeFd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
+    const Setup setup_;
     std::atomic<std::uint64_t> bodyBytesSent_{0};
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<Request> requests_;
-    std::size_t answersEnded_ = 0;
     std::size_t nextDrop_ = 0;
     std::set<std::string> released_;
     bool releasedAll_ = false;
+    std::set<int> open_;
     std::size_t maxOpen_ = 0;
-    std::vector<int> connections_;
-    std::vector<std::thread> threads_;
-    std::thread acceptThread_;
+    LoopbackServer server_;  // last: its threads use the members above
 };
 
 }  // namespace testsupport

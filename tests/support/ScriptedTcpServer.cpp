@@ -1,62 +1,16 @@
 #include "tests/support/ScriptedTcpServer.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <cstdio>
 #include <stdexcept>
 
 namespace testsupport {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-enum class WaitResult { Ready, TimedOut, Stopped, Closed };
-
-void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
-
-// Waits for `events` on fd, giving up at the deadline or when wakeFd fires.
-WaitResult waitFor(int fd, short events, int wakeFd, Clock::time_point deadline) {
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return WaitResult::TimedOut;
-        pollfd p[2] = {{fd, events, 0}, {wakeFd, POLLIN, 0}};
-        const int r = ::poll(p, 2, static_cast<int>(std::min<long long>(left, 1 << 30)));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return WaitResult::Closed;
-        }
-        if (r == 0) return WaitResult::TimedOut;
-        if (p[1].revents) return WaitResult::Stopped;
-        if (p[0].revents & (POLLNVAL)) return WaitResult::Closed;
-        return WaitResult::Ready;
-    }
-}
-
-int openLoopbackListener(int backlog, int& port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw std::runtime_error("socket() failed");
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd, backlog) != 0) {
-        ::close(fd);
-        throw std::runtime_error("cannot listen on loopback");
-    }
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-    return fd;
-}
 
 std::string printable(const std::string& bytes) {
     std::string out;
@@ -147,70 +101,36 @@ ServerScript& ServerScript::stepTimeout(std::chrono::milliseconds timeout) {
 // ---- ScriptedTcpServer
 
 ScriptedTcpServer::ScriptedTcpServer(ServerScript script)
-    : ScriptedTcpServer(std::vector<ServerScript>{std::move(script)}) {
-    repeat_ = true;
-}
+    : ScriptedTcpServer(std::vector<ServerScript>{std::move(script)}, true) {}
 
-ScriptedTcpServer::ScriptedTcpServer(std::vector<ServerScript> scripts)
-    : scripts_(std::move(scripts)) {
-    listener_ = openLoopbackListener(16, port_);
-    setNonBlocking(listener_);
-    wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
-    if (wakeFd_ < 0) {
-        ::close(listener_);
-        throw std::runtime_error("eventfd() failed");
-    }
-    acceptThread_ = std::thread([this] { acceptLoop(); });
-}
+ScriptedTcpServer::ScriptedTcpServer(std::vector<ServerScript> scripts) : ScriptedTcpServer(std::move(scripts), false) {}
+
+ScriptedTcpServer::ScriptedTcpServer(std::vector<ServerScript> scripts, bool repeat)
+    : scripts_(std::move(scripts)),
+      repeat_(repeat),
+      server_([this](LoopbackConnection& connection) { runConnection(connection); }) {}
 
 ScriptedTcpServer::~ScriptedTcpServer() { stop(); }
 
-void ScriptedTcpServer::stop() {
-    if (stopping_.exchange(true)) return;
-    const std::uint64_t one = 1;
-    (void)!::write(wakeFd_, &one, sizeof one);
-    if (acceptThread_.joinable()) acceptThread_.join();
-    std::vector<std::thread> threads;
-    {
-        std::lock_guard lock(mutex_);
-        threads.swap(connectionThreads_);
-    }
-    for (auto& t : threads) t.join();
-    ::close(listener_);
-    ::close(wakeFd_);
-}
-
-void ScriptedTcpServer::acceptLoop() {
-    for (;;) {
-        pollfd p[2] = {{listener_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(p, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            return;
-        }
-        if (p[1].revents) return;
-        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        setNonBlocking(fd);
-        std::lock_guard lock(mutex_);
-        const std::size_t index = received_.size();
-        received_.emplace_back();
-        done_.push_back(false);
-        connectionThreads_.emplace_back([this, index, fd] { runConnection(index, fd); });
-        changed_.notify_all();
-    }
-}
+void ScriptedTcpServer::stop() { server_.stop(); }
 
 void ScriptedTcpServer::recordFailure(std::size_t index, const std::string& what) {
     std::lock_guard lock(mutex_);
     failures_.push_back("connection " + std::to_string(index) + ": " + what);
 }
 
-void ScriptedTcpServer::runConnection(std::size_t index, int fd) {
+void ScriptedTcpServer::runConnection(LoopbackConnection& connection) {
+    const std::size_t index = connection.index();
+    {
+        std::lock_guard lock(mutex_);
+        if (received_.size() <= index) received_.resize(index + 1);
+    }
     const ServerScript* script = nullptr;
     if (index < scripts_.size())
         script = &scripts_[index];
     else if (repeat_)
         script = &scripts_.back();
+    if (!script) return;
 
     bool open = true;
     bool peerClosed = false;
@@ -220,144 +140,104 @@ void ScriptedTcpServer::runConnection(std::size_t index, int fd) {
     // more can come.
     auto readMore = [&](Clock::time_point deadline, bool failOnTimeout) {
         if (peerClosed) return false;
-        const WaitResult w = waitFor(fd, POLLIN, wakeFd_, deadline);
-        if (w == WaitResult::TimedOut && failOnTimeout) recordFailure(index, "timed out waiting for bytes");
-        if (w != WaitResult::Ready) return false;
-        char buffer[65536];
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-            peerClosed = true;
-            return false;
-        }
-        pending.append(buffer, static_cast<std::size_t>(n));
+        std::string got;
+        const Wait w = connection.receive(got, deadline);
+        if (w == Wait::TimedOut && failOnTimeout) recordFailure(index, "timed out waiting for bytes");
+        if (w == Wait::Closed) peerClosed = true;
+        if (w != Wait::Ready) return false;
+        pending += got;
         std::lock_guard lock(mutex_);
-        received_[index].append(buffer, static_cast<std::size_t>(n));
+        received_[index] += got;
         return true;
     };
 
-    auto sendAll = [&](const std::string& bytes, std::chrono::milliseconds timeout) {
-        std::size_t off = 0;
-        while (off < bytes.size()) {
-            const ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-            if (n > 0) {
-                off += static_cast<std::size_t>(n);
-                continue;
+    const auto timeout = script->timeout();
+    for (const auto& step : script->steps()) {
+        if (connection.stopping() || !open) break;
+        const auto deadline = Clock::now() + timeout;
+        bool ok = true;
+        switch (step.kind) {
+            case ServerScript::Kind::Expect: {
+                const std::string& want = *step.bytes;
+                while (pending.size() < want.size() && readMore(deadline, true)) {}
+                if (pending.compare(0, want.size(), want) != 0) {
+                    recordFailure(index, "expected \"" + printable(want) + "\", got \"" +
+                                             printable(pending.substr(0, want.size())) + "\"");
+                    ok = false;
+                } else {
+                    pending.erase(0, want.size());
+                }
+                break;
             }
-            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                if (waitFor(fd, POLLOUT, wakeFd_, Clock::now() + timeout) != WaitResult::Ready)
-                    return false;
-                continue;
+            case ServerScript::Kind::ExpectUntil: {
+                const std::string& term = *step.bytes;
+                std::size_t at;
+                while ((at = pending.find(term)) == std::string::npos && readMore(deadline, true)) {}
+                if (at == std::string::npos) {
+                    recordFailure(index, "never received \"" + printable(term) + "\"");
+                    ok = false;
+                } else {
+                    pending.erase(0, at + term.size());
+                }
+                break;
             }
-            return false;  // the client went away
+            case ServerScript::Kind::ExpectCount:
+                while (pending.size() < step.count && readMore(deadline, true)) {}
+                if (pending.size() < step.count) {
+                    recordFailure(index, "received fewer bytes than expected");
+                    ok = false;
+                } else {
+                    pending.erase(0, step.count);
+                }
+                break;
+            case ServerScript::Kind::Send:
+                ok = connection.sendAll(*step.bytes, timeout);
+                break;
+            case ServerScript::Kind::Pause: {
+                // Keep recording while pausing; end early only to stop.
+                const auto until = Clock::now() + step.duration;
+                while (!connection.stopping() && Clock::now() < until) {
+                    if (peerClosed) {
+                        connection.pause(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()));
+                        break;
+                    }
+                    readMore(until, false);
+                }
+                break;
+            }
+            case ServerScript::Kind::ShutdownWrite:
+                connection.shutdownWrite();
+                break;
+            case ServerScript::Kind::Close:
+                open = false;
+                break;
+            case ServerScript::Kind::Reset:
+                connection.resetOnClose();
+                open = false;
+                break;
+            case ServerScript::Kind::WaitForClose:
+                while (readMore(deadline, true)) {}
+                if (!peerClosed && !connection.stopping()) ok = false;
+                break;
+            case ServerScript::Kind::Stall:
+                connection.pause(std::chrono::hours(1));
+                break;
+            case ServerScript::Kind::Hold:
+                while (!connection.stopping() && !peerClosed) readMore(kUntilStopped, false);
+                break;
         }
-        return true;
-    };
-
-    if (script) {
-        const auto timeout = script->timeout();
-        for (const auto& step : script->steps()) {
-            if (stopping_ || !open) break;
-            const auto deadline = Clock::now() + timeout;
-            bool ok = true;
-            switch (step.kind) {
-                case ServerScript::Kind::Expect: {
-                    const std::string& want = *step.bytes;
-                    while (pending.size() < want.size() && readMore(deadline, true)) {}
-                    if (pending.compare(0, want.size(), want) != 0) {
-                        recordFailure(index, "expected \"" + printable(want) + "\", got \"" +
-                                                 printable(pending.substr(0, want.size())) + "\"");
-                        ok = false;
-                    } else {
-                        pending.erase(0, want.size());
-                    }
-                    break;
-                }
-                case ServerScript::Kind::ExpectUntil: {
-                    const std::string& term = *step.bytes;
-                    std::size_t at;
-                    while ((at = pending.find(term)) == std::string::npos && readMore(deadline, true)) {}
-                    if (at == std::string::npos) {
-                        recordFailure(index, "never received \"" + printable(term) + "\"");
-                        ok = false;
-                    } else {
-                        pending.erase(0, at + term.size());
-                    }
-                    break;
-                }
-                case ServerScript::Kind::ExpectCount:
-                    while (pending.size() < step.count && readMore(deadline, true)) {}
-                    if (pending.size() < step.count) {
-                        recordFailure(index, "received fewer bytes than expected");
-                        ok = false;
-                    } else {
-                        pending.erase(0, step.count);
-                    }
-                    break;
-                case ServerScript::Kind::Send:
-                    ok = sendAll(*step.bytes, timeout);
-                    break;
-                case ServerScript::Kind::Pause: {
-                    // Keep recording while pausing; end early only to stop.
-                    const auto until = Clock::now() + step.duration;
-                    while (!stopping_ && Clock::now() < until) {
-                        if (peerClosed) {
-                            waitFor(wakeFd_, POLLIN, wakeFd_, until);
-                            break;
-                        }
-                        readMore(until, false);
-                    }
-                    break;
-                }
-                case ServerScript::Kind::ShutdownWrite:
-                    ::shutdown(fd, SHUT_WR);
-                    break;
-                case ServerScript::Kind::Close:
-                    open = false;
-                    break;
-                case ServerScript::Kind::Reset: {
-                    const linger abortive{1, 0};
-                    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
-                    open = false;
-                    break;
-                }
-                case ServerScript::Kind::WaitForClose:
-                    while (readMore(deadline, true)) {}
-                    if (!peerClosed && !stopping_) ok = false;
-                    break;
-                case ServerScript::Kind::Stall:
-                    waitFor(wakeFd_, POLLIN, wakeFd_, Clock::now() + std::chrono::hours(1));
-                    break;
-                case ServerScript::Kind::Hold:
-                    while (!stopping_ && !peerClosed) readMore(Clock::now() + std::chrono::hours(1), false);
-                    break;
-            }
-            if (!ok) break;
-        }
+        if (!ok) break;
     }
-    ::close(fd);
-    std::lock_guard lock(mutex_);
-    done_[index] = true;
-    changed_.notify_all();
 }
 
-std::size_t ScriptedTcpServer::connectionCount() const {
-    std::lock_guard lock(mutex_);
-    return received_.size();
-}
+std::size_t ScriptedTcpServer::connectionCount() const { return server_.connectionCount(); }
 
 bool ScriptedTcpServer::waitForConnections(std::size_t count, std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return received_.size() >= count; });
+    return server_.waitForConnections(count, timeout);
 }
 
 bool ScriptedTcpServer::waitUntilDone(std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-        for (bool d : done_)
-            if (!d) return false;
-        return true;
-    });
+    return server_.waitUntilAllEnded(timeout);
 }
 
 std::string ScriptedTcpServer::received(std::size_t index) const {
@@ -373,7 +253,7 @@ std::vector<std::string> ScriptedTcpServer::failures() const {
 // ---- UnansweredListener
 
 UnansweredListener::UnansweredListener() {
-    listener_ = openLoopbackListener(0, port_);
+    listener_ = listenOnLoopback(0, port_);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -3,15 +3,14 @@
 // connection (expect bytes, send bytes with pauses, close or reset) and
 // records every byte it receives. Plain C++ so that tests, benchmarks and
 // fuzz targets can all use it. Every wait is bounded.
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "tests/support/LoopbackServer.h"
 
 namespace testsupport {
 
@@ -69,7 +68,7 @@ public:
     ScriptedTcpServer(const ScriptedTcpServer&) = delete;
     ScriptedTcpServer& operator=(const ScriptedTcpServer&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return server_.port(); }
     // Stops accepting, ends every connection and joins the threads.
     void stop();
 
@@ -83,24 +82,17 @@ public:
     std::vector<std::string> failures() const;
 
 private:
-    void acceptLoop();
-    void runConnection(std::size_t index, int fd);
+    ScriptedTcpServer(std::vector<ServerScript> scripts, bool repeat);
+    void runConnection(LoopbackConnection& connection);
     void recordFailure(std::size_t index, const std::string& what);
 
-    std::vector<ServerScript> scripts_;
-    bool repeat_ = false;
-    int listener_ = -1;
-    int wakeFd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
+    const std::vector<ServerScript> scripts_;
+    const bool repeat_;
 
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
     std::vector<std::string> received_;
-    std::vector<bool> done_;
     std::vector<std::string> failures_;
-    std::vector<std::thread> connectionThreads_;
-    std::thread acceptThread_;
+    LoopbackServer server_;  // last: its threads use the members above
 };
 
 // A loopback port whose connects never complete: a listener whose accept

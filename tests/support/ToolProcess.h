@@ -16,13 +16,28 @@
 
 namespace testsupport {
 
+// Where a standard stream of the tool goes.
+enum class ToolStream {
+    Captured,    // a file, read by out() or err()
+    DevFull,     // /dev/full: every write fails with ENOSPC
+    ClosedPipe,  // a pipe nobody reads: EPIPE (and SIGPIPE)
+    Closed,      // no descriptor at all
+};
+
+struct ToolStreams {
+    ToolStream out = ToolStream::Captured;
+    ToolStream err = ToolStream::Captured;
+};
+
 class ToolProcess {
 public:
     // Starts `tool` with `args`; `env` entries ("NAME=value") are added to
     // the test's own environment; `cwd`, when given, is its working folder.
+    // The tool starts with SIGPIPE at its default, as from a shell.
     // started() tells whether it runs.
     ToolProcess(const std::filesystem::path& tool, const std::vector<std::string>& args,
-                const std::vector<std::string>& env = {}, const std::filesystem::path& cwd = {});
+                const std::vector<std::string>& env = {}, const std::filesystem::path& cwd = {},
+                ToolStreams streams = {});
     ~ToolProcess();
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;

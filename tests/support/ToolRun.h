@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ToolProcess.h"
+
 namespace testsupport {
 
 struct ToolRun {
@@ -20,6 +22,6 @@ struct ToolRun {
 std::filesystem::path toolNextToTests(const std::string& name);
 
 ToolRun runTool(const std::filesystem::path& tool, const std::vector<std::string>& args,
-                std::chrono::milliseconds limit = std::chrono::seconds(60));
+                std::chrono::milliseconds limit = std::chrono::seconds(60), ToolStreams streams = {});
 
 }  // namespace testsupport

@@ -1,8 +1,8 @@
 #pragma once
 // What the text tools share: their usage errors, reading the input file,
 // writing the output with its failures reported, escaped fields, and the
-// frame of main (usage → 2 and --help → 0, a failure → 1 with its reason).
-// Header only: a folder under tools/ without sources builds no tool.
+// frame of main (usage → 2 and --help → 0, a failure → 1 with its reason,
+// a --help that cannot be written too).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "tools/common/StandardStreams.h"
 
 namespace tools {
 
@@ -63,20 +65,20 @@ inline std::string escapeField(std::string_view field) {
 }
 
 inline void writeOut(std::string_view text) {
-    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
-        throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()) throw std::runtime_error(outputFailure(errno));
 }
 
 // A full disk or a closed pipe shows only when the output is flushed.
 inline void finishOutput() {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout))
-        throw std::runtime_error(std::string("cannot write the output: ") + std::strerror(errno));
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) throw std::runtime_error(outputFailure(errno));
 }
 
 // Parses the arguments with `parse` (options.help set for --help) and runs
 // `run` on them.
 template <class Parse, class Run>
 int toolMain(const char* name, std::string_view usage, int argc, char** argv, Parse parse, Run run) {
+    guardStandardStreams();
     decltype(parse(argc, argv)) options;
     try {
         options = parse(argc, argv);
@@ -84,11 +86,12 @@ int toolMain(const char* name, std::string_view usage, int argc, char** argv, Pa
         std::fprintf(stderr, "%s: %s\n%.*s", name, e.what(), static_cast<int>(usage.size()), usage.data());
         return 2;
     }
-    if (options.help) {
-        std::fwrite(usage.data(), 1, usage.size(), stdout);
-        return 0;
-    }
     try {
+        if (options.help) {
+            writeOut(usage);
+            finishOutput();
+            return 0;
+        }
         return run(options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", name, e.what());

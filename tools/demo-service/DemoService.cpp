@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "tools/demo-service/ConnectionThreads.h"
 #include "tools/demo-service/DemoMedia.h"
 #include "tools/demo-service/DemoPages.h"
 
@@ -20,6 +21,8 @@ constexpr auto kSlowPause = std::chrono::milliseconds(100);
 }  // namespace
 
 DemoService::DemoService() {
+    // The library owns the queue it is handed and deletes it when serving ends.
+    server_.new_task_queue = [] { return new ConnectionThreads; };
     server_.Get("/zsmp3", [this](const httplib::Request& request, httplib::Response& response) {
         handleResultPage(request, response);
     });
@@ -46,7 +49,7 @@ int DemoService::bind(int port) {
     } else if (server_.bind_to_port(kLoopback, port)) {
         bound = port;
     }
-    if (bound <= 0) return -1;
+    if (bound <= 0 || !server_.widenBacklog()) return -1;
     baseUrl_ = std::string("http://") + kLoopback + ":" + std::to_string(bound);
     return bound;
 }

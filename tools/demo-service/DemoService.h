@@ -2,6 +2,7 @@
 // The demo search service: result pages, generated songs and the page a
 // song address may answer with, served over HTTP on the loopback address.
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <string>
@@ -24,10 +25,17 @@ public:
     void stop();
 
 private:
+    // The library listens with a backlog of 5: connections that come in a
+    // burst beyond it wait for their client to try again, a second or more.
+    class HttpServer : public httplib::Server {
+    public:
+        bool widenBacklog() { return ::listen(svr_sock_, SOMAXCONN) == 0; }
+    };
+
     void handleResultPage(const httplib::Request& request, httplib::Response& response) const;
     void handleSong(const httplib::Request& request, httplib::Response& response) const;
 
-    httplib::Server server_;
+    HttpServer server_;
     std::string baseUrl_;  // "http://127.0.0.1:PORT"
     std::atomic<bool> stopping_{false};  // ends slow answers still being sent
 };

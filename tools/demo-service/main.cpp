@@ -1,17 +1,19 @@
 // demo-service [--port N]: the bundled demo search service on 127.0.0.1.
 // Prints its address on the first line of stdout and serves until SIGINT or
-// SIGTERM.
+// SIGTERM; an address that cannot be written ends it with status 1.
 #include "tools/demo-service/DemoService.h"
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
+
+#include "tools/common/StandardStreams.h"
 
 namespace {
 
@@ -33,19 +35,20 @@ constexpr const char* kUsage =
     "  SIGTERM.\n";
 
 int usage() {
-    std::cerr << kUsage;
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    tools::guardStandardStreams();
     int port = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
-            return 0;
+            std::fputs(kUsage, stdout);
+            return tools::finishStandardOutput("demo-service") ? 0 : 1;
         }
         if (arg == "--port" && i + 1 < argc) {
             const auto parsed = parsePort(argv[++i]);
@@ -63,15 +66,16 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 
     demo::DemoService service;
     const int bound = service.bind(port);
     if (bound < 0) {
-        std::cerr << "demo-service: cannot listen on 127.0.0.1:" << port << "\n";
+        std::fprintf(stderr, "demo-service: cannot listen on 127.0.0.1:%d\n", port);
         return 1;
     }
-    std::cout << service.address() << std::endl;
+    // Nobody could find a service whose address went nowhere.
+    std::fputs((service.address() + "\n").c_str(), stdout);
+    if (!tools::finishStandardOutput("demo-service")) return 1;
 
     std::atomic<bool> serving = true;
     std::atomic<bool> failed = false;

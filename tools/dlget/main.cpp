@@ -13,8 +13,9 @@
 // with state "finished" or "failed", LocalFileName empty when no file was
 // written, and continued the item's Continuations (how often the download
 // picked up where it had stopped). Exit status 0 when every item finished with code 0 and its file
-// written (with --check-only: finished with code 0), else 1; 2 for a wrong
-// argument (--help prints the usage and exits with 0).
+// written (with --check-only: finished with code 0) and the lines were
+// written, else 1; 2 for a wrong argument (--help prints the usage and
+// exits with 0).
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -35,6 +36,7 @@
 #include "download/engine/TDlDownloads.h"
 #include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
+#include "tools/common/StandardStreams.h"
 
 namespace {
 
@@ -69,7 +71,8 @@ constexpr const char* kUsage =
     "    finished|failed TAB code TAB message TAB file written TAB URL TAB continued\n"
     "  where continued is how often the download picked up where it stopped.\n"
     "  Exit status 0 when every item finished without error and its file was\n"
-    "  written (with --check-only: without error), else 1.\n";
+    "  written (with --check-only: without error) and the lines were written,\n"
+    "  else 1.\n";
 
 struct Arguments {
     std::string dir = "downmp3/";
@@ -207,12 +210,13 @@ struct Printer {
 }  // namespace
 
 int main(int argc, char** argv) {
+    tools::guardStandardStreams();
     const auto parsed = parse(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     const Arguments& args = std::get<Arguments>(parsed);
     if (args.help) {
         std::fputs(kUsage, stdout);
-        return 0;
+        return tools::finishStandardOutput("dlget") ? 0 : 1;
     }
 
     QCoreApplication application(argc, argv);
@@ -264,5 +268,7 @@ int main(int argc, char** argv) {
     application.exec();
 
     // Interrupted before anything was fetched: no line, and no success.
-    return printer.allFinished && printed == count ? 0 : 1;
+    // A result nobody can read is no success.
+    const bool written = tools::finishStandardOutput("dlget");
+    return printer.allFinished && printed == count && written ? 0 : 1;
 }

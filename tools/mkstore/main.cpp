@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "store/SongStore.h"
+#include "tools/common/StandardStreams.h"
 
 namespace {
 constexpr const char* kUsage =
@@ -12,9 +13,10 @@ constexpr const char* kUsage =
 }
 
 int main(int argc, char** argv) {
+    tools::guardStandardStreams();
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kUsage, stdout);
-        return 0;
+        return tools::finishStandardOutput("mkstore") ? 0 : 1;
     }
     if (argc != 2 || argv[1][0] == '-') {
         std::fputs(kUsage, stderr);

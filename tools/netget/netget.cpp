@@ -2,7 +2,8 @@
 // order with one client that has the program's settings (so a kept-alive
 // connection and cookies carry from one URL to the next) and writes each body
 // to standard output. A failure is reported on standard error and the next
-// URL is tried; the exit status is the number of failed URLs (at most 100).
+// URL is tried; the exit status is the number of failed URLs (at most 100),
+// a body that cannot be written to standard output failing its URL.
 // --help prints the usage; a wrong argument prints it and exits with 2, as
 // every tool of the program does.
 //
@@ -27,6 +28,7 @@
 #include <vector>
 
 #include "http/NetHTTP.h"
+#include "tools/common/StandardStreams.h"
 
 namespace {
 
@@ -35,7 +37,8 @@ constexpr const char* kUsage =
     "usage: netget [--max-size BYTES] [--max-time SECONDS] URL...\n"
     "  Fetches each URL with one client configured like BrelvoMP3's and writes\n"
     "  the bodies to standard output. The exit status is the number of failed\n"
-    "  URLs (at most 100). Both limits are off by default and apply to each URL.\n";
+    "  URLs (at most 100); a body that cannot be written fails its URL. Both\n"
+    "  limits are off by default and apply to each URL.\n";
 
 struct Options {
     std::optional<std::int64_t> maxSize;
@@ -150,7 +153,7 @@ bool fetch(net::TNetHTTP& http, const std::string& url, const Options& options) 
     http.ClearInterrupt();
     if (interrupted && expired)
         failure = "no complete answer within --max-time " + secondsText(*options.maxTime) + " s";
-    if (failure.empty() && !writeAll(STDOUT_FILENO, body)) failure = "cannot write to standard output";
+    if (failure.empty() && !writeAll(STDOUT_FILENO, body)) failure = tools::outputFailure(errno);
     if (failure.empty()) return true;
     reportFailure(url, failure);
     return false;
@@ -217,6 +220,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    tools::guardStandardStreams();
     const std::optional<Options> options = parseArguments(argc, argv);
     if (!options) {
         std::fputs(kUsage, stderr);
@@ -224,7 +228,7 @@ int main(int argc, char** argv) {
     }
     if (options->help) {
         std::fputs(kUsage, stdout);
-        return 0;
+        return tools::finishStandardOutput("netget") ? 0 : 1;
     }
     net::TNetHTTP http;
     net::ApplyProgramSettings(http);
