@@ -203,8 +203,12 @@ struct Printer {
     void song(const dl::SongResult& result) {
         line(result);
         for (const dl::SongResult& item : result.pageItems) line(item);
-        std::fflush(stdout);
+        // Each URL's lines as soon as they are there; what lost them is told at the end.
+        errno = 0;
+        if (std::fflush(stdout) != 0 && lostOutput == 0) lostOutput = errno != 0 ? errno : EIO;
     }
+
+    int lostOutput = 0;  // the errno of the first lines that could not be written
 };
 
 }  // namespace
@@ -269,6 +273,10 @@ int main(int argc, char** argv) {
 
     // Interrupted before anything was fetched: no line, and no success.
     // A result nobody can read is no success.
-    const bool written = tools::finishStandardOutput("dlget");
+    bool written = printer.lostOutput == 0;
+    if (written)
+        written = tools::finishStandardOutput("dlget");
+    else
+        std::fprintf(stderr, "dlget: %s\n", tools::outputFailure(printer.lostOutput).c_str());
     return printer.allFinished && printed == count && written ? 0 : 1;
 }
