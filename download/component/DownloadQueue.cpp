@@ -180,7 +180,11 @@ void DownloadQueue::End(Id id, bool stopped) {
         result.errorCode = kErrStopped;
         result.message = InternetErrorText(kErrStopped);
     }
-    for (TDlDownloadItem* item : items) owners_.erase(item);
+    for (TDlDownloadItem* item : items) {
+        owners_.erase(item);
+        // Its file (named, or kept) is let go now, not when the item leaves.
+        (void)item->ReleaseData();
+    }
     active_.erase(id);
     songs_.erase(found);
     // The items leave the collection; a download thread may free them from
