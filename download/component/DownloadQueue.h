@@ -17,10 +17,12 @@
 //
 // Songs start in the order they were added, as soon as a slot is free; one
 // added while others run starts at once when fewer than Parallel run. The
-// callbacks run on the owner's thread, one at a time, never inside Add, Stop
-// or StopAll (but for StopAll's own, see there); the owner may call Add and
-// Stop from them. Needs the process's UI-thread hand-off (platform/ui) and
-// an event loop on the owner's thread, as the component does.
+// callbacks run on the owner's thread, one at a time, never inside Add or
+// Stop (StopAll tells the songs it stops from inside, see there); the owner
+// may call Add, Stop and StopAll from them. A song that fails for a moment is
+// tried again within it (TDlDownloads::Attempts), and its result says how
+// often. Needs the process's UI-thread hand-off (platform/ui) and an event
+// loop on the owner's thread, as the component does.
 #include <cstdint>
 #include <deque>
 #include <functional>
