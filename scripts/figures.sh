@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 FIGURE_GROUPS=(cutter tcp_receive netget store store_scale html_page cookies hostile_servers download_run dlget_vs_curl
-        download_continue dlget_hostile)
+        download_continue dlget_hostile dlget_jobs)
 
 quick=0
 build=build
@@ -291,7 +291,7 @@ figures_download_continue() {
   tool=$(grep -E 'dlget, 3 drops' "$logs/$log" | tail -n 1 || true)
   local bytes=$((mib << 20))
   row "a $mib MiB song over a line that drops at 30, 60 and 90 %, by the download component (round $rounds of $rounds)$(verdict)" \
-      "$(echo "$drops" | grep -Eo '[0-9.]+ s,' | grep -Eo '[0-9.]+') s, $(num "$(echo "$drops" | grep -Eo '[0-9]+ bytes received' | grep -Eo '[0-9]+')") bytes received for $(num "$bytes"), $(echo "$drops" | grep -Eo '[0-9]+ continuations' | grep -Eo '[0-9]+') continuations (3.5 s of it the pauses)" \
+      "$(echo "$drops" | grep -Eo '[0-9.]+ s,' | grep -Eo '[0-9.]+') s, $(num "$(echo "$drops" | grep -Eo '[0-9]+ bytes received' | grep -Eo '[0-9]+')") bytes received for $(num "$bytes"), $(echo "$drops" | grep -Eo '[0-9]+ continuations' | grep -Eo '[0-9]+') continuations (13 s of it the pauses: 1, 3 and 9 s)" \
       "the same song without drops" \
       "$(echo "$plain" | grep -Eo '[0-9.]+ s,' | grep -Eo '[0-9.]+') s" bench_download_continue
   row "the same by \`dlget\` as a whole process" \
@@ -315,6 +315,20 @@ figures_dlget_hostile() {
         "peak $(echo "$line" | grep -Eo 'peak +[0-9.]+' | grep -Eo '[0-9.]+') MiB, $end" \
         "the bounds the benchmark holds it to" "64 MiB, 200 ms" bench_dlget_hostile
   done
+}
+
+figures_dlget_jobs() {
+  local songs=$(pick 4 8) mib=$(pick 4 16) rate=8 rounds=$(pick 1 3) log=dlget_jobs.txt
+  run bench_dlget_jobs "$log" "$bin/dlget" "$songs" "$mib" "$rate" "$rounds"
+  local line one two curl ratio
+  line=$(grep -E 'median of' "$logs/$log" || true)
+  one=$(echo "$line" | grep -Eo 'jobs 1 [0-9.]+' | grep -Eo '[0-9.]+$')
+  two=$(echo "$line" | grep -Eo 'jobs 2 [0-9.]+' | grep -Eo '[0-9.]+$')
+  curl=$(echo "$line" | grep -Eo 'max 2 [0-9.]+' | grep -Eo '[0-9.]+$')
+  ratio=$(echo "$line" | grep -Eo 'ratio [0-9.]+' | grep -Eo '[0-9.]+')
+  row "\`dlget --jobs 2\`, $songs songs of $mib MiB, each connection held to $rate MiB/s (median of $rounds)$(verdict)" \
+      "$two s ($ratio of \`--jobs 1\`: $one s; at most $(grep -E 'jobs 2' "$logs/$log" | grep -Eo '[0-9]+ connections' | sort -n | tail -n 1) at once)" \
+      "\`curl --parallel --parallel-immediate --parallel-max 2\`, taking turns" "$curl s" bench_dlget_jobs
 }
 
 # ---- the page ---------------------------------------------------------------

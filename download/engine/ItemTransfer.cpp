@@ -13,6 +13,7 @@
 
 #include "download/engine/DlHeaderParsing.h"
 #include "download/engine/ItemTransferRules.h"
+#include "download/engine/RetryAfter.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/files/DlFileErrors.h"
 #include "download/files/DlFileNames.h"
@@ -99,9 +100,10 @@ TransferOutcome ItemTransfer::Run() {
     item_.HeaderPhase = false;
     item_.Stopped = false;
     item_.State = dsRunning;
-    // A Stop that came after this item was handed out but before it ran
-    // skipped it (it was not running yet): it ends as stopped at once.
-    if (context_.IsStopping()) item_.Stopped = true;
+    // A Stop (of the run, or of this item) that came after this item was
+    // handed out but before it ran skipped it (it was not running yet): it
+    // ends as stopped at once.
+    if (context_.IsStopping() || item_.CancelRequested) item_.Stopped = true;
     if (!ConnectedTestPasses()) {
         FailNotConnected();
     } else {
@@ -123,12 +125,17 @@ void ItemTransfer::Settle() {
     item_.Continuations = continuations_;
     // What a failed transfer wrote of its file goes (an older file of the
     // name stays), unless it is kept for a later run to continue.
+    std::uint64_t kept = 0;
     if (item_.State == dsFailed && item_.Data.InFile()) {
-        if (ShouldKeep())
+        if (ShouldKeep()) {
+            kept = item_.Data.Size();
             kept_ = item_.Data.Keep(identity_) == 0;
-        else
+        } else {
             item_.Data.Clear();
+        }
     }
+    item_.Kept = kept_ ? kept : 0;
+    percentHeld_ = item_.Percent;
     item_.Percent = 100;
 }
 
@@ -141,6 +148,9 @@ TransferOutcome ItemTransfer::Outcome() const {
     outcome.statusCode = item_.StatusCode;
     outcome.continuations = item_.Continuations;
     outcome.kept = kept_;
+    outcome.fromKept = fromKept_;
+    outcome.percentHeld = percentHeld_;
+    outcome.retryAfter = retryAfter_;
     return outcome;
 }
 
@@ -316,8 +326,9 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
         item_.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
         if (item_.StatusCode != 200 && item_.StatusCode != 302 && !(ranged && item_.StatusCode == 206)) {
             item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+            NoteRetryAfter(request);
             // A server that cannot serve now says nothing against the bytes held.
-            if (ranged && item_.StatusCode < 500) heldTrusted_ = false;
+            if (ranged && !IsRetriedStatus(item_.StatusCode) && item_.StatusCode < 500) heldTrusted_ = false;
         }
     }
     const std::string location = QueryHeader(request, inet::kQueryLocation);
@@ -351,6 +362,12 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
         }
     }
     TakeIdentity(request);
+}
+
+void ItemTransfer::NoteRetryAfter(const inet::Request& request) {
+    if (!IsRetriedStatus(item_.StatusCode)) return;
+    const std::string value = QueryHeader(request, inet::kQueryRetryAfter);
+    if (!value.empty()) retryAfter_ = RetryAfterSeconds(value, static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 void ItemTransfer::ReadFileHeaders() {
@@ -463,6 +480,7 @@ ItemTransfer::Taken ItemTransfer::TakeBytes(std::uint32_t at, std::size_t n, Rea
     // of it may join the bytes held.
     if (rangeEnd_ != 0 && at + static_cast<std::uint64_t>(n) > rangeEnd_) {
         heldTrusted_ = false;
+        UpdateLiveIdentity();
         item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
         return Taken::Refused;
     }

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "download/engine/ItemTransfer.h"
+#include "download/engine/ItemAttempts.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/engine/TDlDownloads.h"
 #include "download/engine/TransferContext.h"
@@ -34,8 +34,8 @@ void TDlProcessDownloadThread::Body() {
                 continue;  // the event is still set: straight on to the next item
             }
             // A stopped run hands out nothing more: nothing to wait for.
+            // Otherwise NextItem has reset the wake event.
             if (context_.IsStopping()) break;
-            if (!Terminated()) WakeEvent.reset();
         }
     } catch (...) {
     }
@@ -45,11 +45,18 @@ void TDlProcessDownloadThread::Body() {
 
 void TDlProcessDownloadThread::TransferItem(TDlDownloadItem& item) {
     try {
-        const TransferOutcome outcome = Transfer(item, context_);
+        const bool leave = item.RemoveWhenDone;
+        // Tried again within the run's rules when it fails for a moment.
+        ItemAttempts attempts(context_, downloads_.Attempts, [this] {
+            if (downloads_.RunPointHook) downloads_.RunPointHook(2);
+        });
+        const TransferOutcome outcome = attempts.Run(item);
         if (!outcome.ran) return;
         // The end report: the component writes the file here.
         if (!outcome.stopped) context_.Report(item, ItemReport::End);
-        if (item.RemoveWhenDone) context_.LeaveQueue(item);
+        // The last word on the item: its owner may let it go from here on.
+        downloads_.ItemEnded(item, outcome);
+        if (leave) context_.LeaveQueue(item);
     } catch (...) {
         // The transfer records its failures in the item.
     }

@@ -40,6 +40,7 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/DemoServiceProcess.h"
 #include "tests/support/FolderListing.h"
+#include "tests/support/RangeServer.h"
 #include "tools/demo-service/DemoMedia.h"
 
 namespace fs = std::filesystem;
@@ -390,7 +391,7 @@ TEST_F(DownloadCommands, SeveralSongsDownloadOneAfterAnotherAndEachOutcomeIsTold
             QStringLiteral("》，无法写入文件：文件名太长"),
         QStringLiteral("下载完成：《好歌》已保存为 ") + downloadsPath(QStringLiteral("好歌 (2).mp3")) +
             QStringLiteral("（") + app::readableSize(demo::silentMp3("good-two").size()) + QStringLiteral("）"),
-        QStringLiteral("批量下载结束：保存了 3 首（其中 1 个是网页），失败 3 首。"),
+        QStringLiteral("批量下载结束：保存了 2 首和 1 个网页，失败 3 首。"),
     };
     EXPECT_EQ(logFrom(QStringLiteral("开始下载")), expected);
     EXPECT_EQ(namesIn(work_.downloads()), (std::vector<std::string>{"127.0.0.1_bg.gif", "127.0.0.1_player.htm",
@@ -577,4 +578,44 @@ TEST_F(DownloadCommands, SaveAndFolderDialogsSpeakChineseWithRoomyColumns) {
     EXPECT_EQ(folder.columns, 4);
     EXPECT_TRUE(folder.tightColumns.isEmpty()) << folder.tightColumns.join(QLatin1Char(' ')).toStdString();
     EXPECT_TRUE(seen_.empty());
+}
+
+// Cancel in the middle of a song whose server names its version: the log
+// says the bytes are kept and that the next download continues them, and
+// the next 下载歌曲 does, saying how often it continued. A title with a NUL
+// keeps its ".mp3".
+TEST_F(DownloadCommands, CancelKeepsWhatArrivedAndTheNextDownloadContinuesIt) {
+    testsupport::RangeServer::Setup setup;
+    setup.file = {testsupport::patternBody(200000, 2), "\"held\"", ""};
+    setup.holdAt = 50000;
+    testsupport::RangeServer server(setup);
+    const std::string title("held\0 song", 10);
+    storeSongs({{title, server.url("/held.mp3")}});
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    QTimer canceller;
+    canceller.setInterval(5);
+    QObject::connect(&canceller, &QTimer::timeout, [&] {
+        // Once every byte the server sends before it holds has arrived.
+        const dl::TDlDownloadItem* item = form_->HTTPGet1->CurrentItem();
+        if (window_ && window_->isVisible() && item && item->Size.load() == 50000) window_->StopBtn->click();
+    });
+    canceller.start();
+    chooseFromMenu(0, form_->N7);
+    canceller.stop();
+    const QString shown = QString::fromStdString(title);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("已取消下载：《") + shown +
+                                            QStringLiteral("》，已下载的 48.8 KB 保留了下来，下次下载这首歌会接着下载"));
+    EXPECT_EQ(namesIn(work_.downloads()).size(), 2u);
+
+    server.release();
+    chooseFromMenu(0, form_->N7);
+    const fs::path saved = work_.downloads() / "held_ song.mp3";
+    EXPECT_EQ(readFile(saved), *setup.file.body);
+    EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载完成：《") + shown + QStringLiteral("》已保存为 ") +
+                                            downloadsPath(QStringLiteral("held_ song.mp3")) +
+                                            QStringLiteral("（195.3 KB，断线后接着下载了 1 次）"));
+    EXPECT_EQ(namesIn(work_.downloads()), std::vector<std::string>{"held_ song.mp3"});
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].range.value_or(""), "bytes=50000-");
 }

@@ -1,5 +1,7 @@
 #include "tests/support/RangeServer.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cctype>
 #include <string_view>
@@ -37,8 +39,13 @@ const char* reason(int status) {
         case 200: return "OK";
         case 206: return "Partial Content";
         case 404: return "Not Found";
+        case 408: return "Request Timeout";
         case 416: return "Range Not Satisfiable";
+        case 429: return "Too Many Requests";
+        case 500: return "Internal Server Error";
+        case 502: return "Bad Gateway";
         case 503: return "Service Unavailable";
+        case 504: return "Gateway Timeout";
         default: return "Whatever";
     }
 }
@@ -81,16 +88,74 @@ bool RangeServer::waitForAnswersEnded(std::size_t count, std::chrono::millisecon
 
 bool RangeServer::sendBody(LoopbackConnection& connection, const std::string& body, std::uint64_t from,
                            std::uint64_t size) {
+    const auto start = Clock::now();
+    const std::size_t pieceSize = setup_.bytesPerSecond != 0 ? 64 * 1024 : 256 * 1024;
     for (std::uint64_t at = from; at < from + size;) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(from + size - at, 256 * 1024));
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(from + size - at, pieceSize));
         if (!connection.sendAll(std::string_view(body).substr(at, piece))) return false;
         at += piece;
         bodyBytesSent_ += piece;
+        if (setup_.bytesPerSecond == 0) continue;
+        // Ahead of the rate: wait until the bytes sent are due.
+        const auto due = start + std::chrono::microseconds((at - from) * 1000000 / setup_.bytesPerSecond);
+        const auto ahead = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+        if (ahead.count() > 0 && !connection.pause(ahead)) return false;
     }
     return true;
 }
 
+void RangeServer::release(const std::string& target) {
+    std::lock_guard lock(mutex_);
+    if (target.empty())
+        releasedAll_ = true;
+    else
+        released_.insert(target);
+    changed_.notify_all();
+}
+
+std::size_t RangeServer::maxOpenConnections() const {
+    std::lock_guard lock(mutex_);
+    return maxOpen_;
+}
+
+void RangeServer::opened(int fd) {
+    std::lock_guard lock(mutex_);
+    // The client closed a connection before it opened this one, so its end
+    // is already there to see: those still open are held by it.
+    std::size_t open = 1;
+    for (const int other : open_) {
+        pollfd p{other, POLLRDHUP, 0};
+        if (::poll(&p, 1, 0) == 0) ++open;
+    }
+    maxOpen_ = std::max(maxOpen_, open);
+    open_.insert(fd);
+}
+
+void RangeServer::closed(int fd) {
+    std::lock_guard lock(mutex_);
+    open_.erase(fd);
+}
+
+bool RangeServer::holdUntilReleased(LoopbackConnection& connection, const std::string& target) {
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (releasedAll_ || released_.count(target) > 0) return true;
+        }
+        // Looked at again every few milliseconds: the verdicts wait on the
+        // client, never on this pace.
+        const Wait wait = connection.wait(POLLRDHUP, Clock::now() + std::chrono::milliseconds(5));
+        if (wait != Wait::TimedOut) return false;  // the client went, or the server stops
+    }
+}
+
 void RangeServer::serve(LoopbackConnection& connection) {
+    opened(connection.fd());
+    struct Closed {
+        RangeServer& server;
+        int fd;
+        ~Closed() { server.closed(fd); }
+    } whenDone{*this, connection.fd()};
     // The request head, bounded in size and time.
     std::string head;
     if (!connection.receiveUntil(head, "\r\n\r\n", Clock::now() + kHeadWait, kMaxHead)) return;
@@ -122,8 +187,13 @@ void RangeServer::serve(LoopbackConnection& connection) {
     }
     if (setup_.unanswered.count(index)) return;
     if (const auto status = setup_.statusOf.find(index); status != setup_.statusOf.end()) {
+        const auto retryAfter = setup_.retryAfterOf.find(index);
         const std::string answer = "HTTP/1.1 " + std::to_string(status->second) + " " + reason(status->second) +
-                                   "\r\nContent-Type: text/plain\r\nContent-Length: 5\r\nConnection: close\r\n\r\nerror";
+                                   "\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n" +
+                                   (retryAfter == setup_.retryAfterOf.end()
+                                        ? std::string()
+                                        : "Retry-After: " + retryAfter->second + "\r\n") +
+                                   "Connection: close\r\n\r\nerror";
         connection.sendAll(answer);
         return;
     }
@@ -211,6 +281,11 @@ void RangeServer::serve(LoopbackConnection& connection) {
             cut = setup_.dropAt[nextDrop_++];
             drops = true;
         }
+    }
+    if (setup_.holdAt > from && setup_.holdAt < cut) {
+        if (!sendBody(connection, body, from, setup_.holdAt - from) || !holdUntilReleased(connection, request.target))
+            return;
+        from = setup_.holdAt;
     }
     if (!sendBody(connection, body, from, cut - from)) return;
     if (drops && setup_.drop == Drop::Stall) {

@@ -74,6 +74,13 @@ public:
         std::set<std::size_t> unanswered;
         // Requests (0-based) answered with this status and a short body.
         std::map<std::size_t, int> statusOf;
+        // ... and with this Retry-After value.
+        std::map<std::size_t, std::string> retryAfterOf;
+        // An answer stops after this offset of the file (0: never) until
+        // release() lets it go on (or the client goes, or stop()).
+        std::uint64_t holdAt = 0;
+        // Each connection's body goes at most this fast (0: as fast as it can).
+        std::uint64_t bytesPerSecond = 0;
         // A 206 carries at most this many bytes (0: all the rest).
         std::uint64_t rangeCap = 0;
         std::string contentType = "audio/mpeg";
@@ -102,11 +109,23 @@ public:
     bool waitForAnswersEnded(std::size_t count, std::chrono::milliseconds limit) const;
     // Body bytes sent, all answers together.
     std::uint64_t bodyBytesSent() const { return bodyBytesSent_.load(); }
+    // Answers held at holdAt to this target (all of them: "") go on, now
+    // and from now on.
+    void release(const std::string& target = std::string());
+    // The most connections the client held open at once, as the server saw
+    // them when each new one came (one the client has closed counts no more,
+    // even before its answer has ended).
+    std::size_t maxOpenConnections() const;
 
 private:
     void serve(LoopbackConnection& connection);
-    // Sends `size` bytes of the body from `from`, counting them.
+    // Sends `size` bytes of the body from `from`, counting them, at the set rate.
     bool sendBody(LoopbackConnection& connection, const std::string& body, std::uint64_t from, std::uint64_t size);
+    // Waits until the target is released; false when the client went or the server stops.
+    bool holdUntilReleased(LoopbackConnection& connection, const std::string& target);
+    // Counts the connection among those the client holds, and the most at once.
+    void opened(int fd);
+    void closed(int fd);
 
     const Setup setup_;
     std::atomic<std::uint64_t> bodyBytesSent_{0};
@@ -115,6 +134,10 @@ private:
     mutable std::condition_variable changed_;
     std::vector<Request> requests_;
     std::size_t nextDrop_ = 0;
+    std::set<std::string> released_;
+    bool releasedAll_ = false;
+    std::set<int> open_;
+    std::size_t maxOpen_ = 0;
     LoopbackServer server_;  // last: its threads use the members above
 };
 

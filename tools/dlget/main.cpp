@@ -1,11 +1,14 @@
 // dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]
 //       [--check-only] [--load-images] [--connect-timeout SECONDS]
-//       [--data-timeout SECONDS] [--no-continue] URL
-// The download component without its window, for scripts and black-box
-// tests: it runs the same asynchronous run the progress window starts (one
-// download thread, the component's handlers reached through the notifier on
-// this thread's event loop, page mode included), then prints one line per
-// item of the collection:
+//       [--data-timeout SECONDS] [--no-continue] [--no-retry]
+//       [--retry-delay SECONDS] [--jobs N] URL...
+// The program's downloads without a window, for scripts and black-box
+// tests: each URL is a song of the download queue (the songs a download
+// thread each, N at a time, the handlers reached through the notifier on
+// this thread's event loop, page mode included), written as the download
+// component writes one. Then, for each URL in the order given, as soon as it
+// and every URL before it have ended, it prints one line for the song and
+// one for each item its page brought:
 //   state TAB ErrorCode TAB ErrorMessage TAB LocalFileName TAB URL TAB continued
 // with state "finished" or "failed", LocalFileName empty when no file was
 // written, and continued the item's Continuations (how often the download
@@ -14,19 +17,22 @@
 // written, else 1; 2 for a wrong argument (--help prints the usage and
 // exits with 0).
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QTimer>
 
-#include "download/component/DownloadComponent.h"
+#include "download/component/DownloadQueue.h"
 #include "download/engine/TDlDownloads.h"
 #include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
@@ -38,20 +44,30 @@ constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]\n"
     "             [--check-only] [--load-images] [--connect-timeout SECONDS]\n"
-    "             [--data-timeout SECONDS] [--no-continue] URL\n"
-    "  Downloads URL as BrelvoMP3's download component does, without its window,\n"
-    "  into DIR (default downmp3/, made when missing) under NAME (default: the\n"
-    "  host, \"_\" and the last part of the URL, made safe). An HTML answer is\n"
+    "             [--data-timeout SECONDS] [--no-continue] [--no-retry]\n"
+    "             [--retry-delay SECONDS] [--jobs N] URL...\n"
+    "  Downloads each URL as BrelvoMP3 downloads a song, without its window,\n"
+    "  N at a time (--jobs, default 1, at most 30), into DIR (default downmp3/,\n"
+    "  made when missing) under NAME (one URL only; default: the host, \"_\"\n"
+    "  and the last part of the URL, made safe). An HTML answer is\n"
     "  saved with \".htm\" and its frames and backgrounds (with --load-images also\n"
     "  its images) beside it. --size-limit fails a download longer than BYTES,\n"
     "  --older one last modified more than DAYS ago; --check-only fetches the\n"
     "  headers only. --connect-timeout limits connecting (default 30 s),\n"
     "  --data-timeout the silence of a server once connected (0, the default:\n"
     "  30 s). A download that stops in the middle (the line drops, or the\n"
-    "  server falls silent) asks for the rest, up to 3 times; one that fails or\n"
-    "  is interrupted keeps its part file, and the next download of the same\n"
-    "  URL to the same name continues it. --no-continue turns both off.\n"
-    "  Prints one line per item fetched:\n"
+    "  server falls silent) asks for the rest where the server allows it, and\n"
+    "  starts over where it does not; one answered 408, 429, 500, 502, 503 or\n"
+    "  504 is tried again: 3 further attempts in all, after 1, 3 and 9 s, or\n"
+    "  after the Retry-After the server asks for when that is at most 60 s (a\n"
+    "  longer one fails it at once). --retry-delay pauses SECONDS (0 to 60,\n"
+    "  fractions allowed) before each instead of 1, 3 and 9 s; --no-retry\n"
+    "  makes no further attempt. One\n"
+    "  that fails or is interrupted keeps its part file (so does one that is\n"
+    "  killed), and the next download of the same URL to the same name\n"
+    "  continues it. --no-continue neither asks for the rest nor keeps.\n"
+    "  Prints, for each URL in the order given, one line for it and one for\n"
+    "  each item its page brought, as soon as it and the URLs before it ended:\n"
     "    finished|failed TAB code TAB message TAB file written TAB URL TAB continued\n"
     "  where continued is how often the download picked up where it stopped.\n"
     "  Exit status 0 when every item finished without error and its file was\n"
@@ -64,8 +80,11 @@ struct Arguments {
     dl::TDlDownloadParams params;
     std::optional<std::int32_t> connectTimeout;
     std::optional<std::int32_t> dataTimeout;
-    std::string url;
+    std::vector<std::string> urls;
     bool continuing = true;
+    bool retrying = true;
+    std::optional<double> retryDelay;
+    int jobs = 1;
     bool help = false;
 };
 
@@ -89,7 +108,7 @@ std::optional<std::int32_t> secondCount(const char* text) {
     return static_cast<std::int32_t>(*value);
 }
 
-std::optional<double> dayCount(const char* text) {
+std::optional<double> nonNegativeNumber(const char* text) {
     errno = 0;
     char* end = nullptr;
     const double value = std::strtod(text, &end);
@@ -100,11 +119,12 @@ std::optional<double> dayCount(const char* text) {
 // The arguments, or the exit status of a usage error.
 std::variant<Arguments, int> parse(int argc, char** argv) {
     Arguments args;
-    bool haveUrl = false;
+    bool named = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool takesValue = arg == "--dir" || arg == "--name" || arg == "--size-limit" || arg == "--older" ||
-                                arg == "--connect-timeout" || arg == "--data-timeout";
+                                arg == "--connect-timeout" || arg == "--data-timeout" || arg == "--jobs" ||
+                                arg == "--retry-delay";
         if (takesValue && i + 1 >= argc) return usageError(std::string(arg) + " needs a value");
         if (arg == "--help" || arg == "-h") {
             args.help = true;
@@ -115,12 +135,13 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
             if (args.dir.back() != '/') args.dir += '/';
         } else if (arg == "--name") {
             args.name = argv[++i];
+            named = true;
         } else if (arg == "--size-limit") {
             const auto limit = byteCount(argv[++i]);
             if (!limit) return usageError("--size-limit takes a byte count from 0 to 4294967295");
             args.params.SizeLimit = *limit;
         } else if (arg == "--older") {
-            const auto days = dayCount(argv[++i]);
+            const auto days = nonNegativeNumber(argv[++i]);
             if (!days) return usageError("--older takes a number of days, 0 or more");
             args.params.Older = *days;
         } else if (arg == "--connect-timeout" || arg == "--data-timeout") {
@@ -133,16 +154,27 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
             args.params.LoadImages = true;
         } else if (arg == "--no-continue") {
             args.continuing = false;
+        } else if (arg == "--no-retry") {
+            args.retrying = false;
+        } else if (arg == "--retry-delay") {
+            const auto seconds = nonNegativeNumber(argv[++i]);
+            if (!seconds || *seconds > 60) return usageError("--retry-delay takes a number of seconds from 0 to 60");
+            args.retryDelay = *seconds;
+        } else if (arg == "--jobs") {
+            const auto jobs = secondCount(argv[++i]);
+            if (!jobs || *jobs < 1 || *jobs > dl::TDlDownloads::kMaxThreads)
+                return usageError("--jobs takes a number from 1 to " + std::to_string(dl::TDlDownloads::kMaxThreads));
+            args.jobs = *jobs;
         } else if (arg.size() > 1 && arg.front() == '-') {
             return usageError("unknown option " + std::string(arg));
-        } else if (haveUrl) {
-            return usageError("one URL only");
         } else {
-            args.url = arg;
-            haveUrl = true;
+            args.urls.emplace_back(arg);
         }
     }
-    if (!args.help && !haveUrl) return usageError("no URL");
+    if (args.help) return args;
+    if (args.urls.empty()) return usageError("no URL");
+    // Two songs under one name in one folder would write one file.
+    if (named && args.urls.size() > 1) return usageError("--name names the file of one URL only");
     return args;
 }
 
@@ -153,6 +185,31 @@ std::string field(std::string text) {
     }
     return text;
 }
+
+// The lines of one URL: its song, then what its page brought.
+struct Printer {
+    bool checkOnly = false;
+    bool allFinished = true;
+
+    void line(const dl::SongResult& result) {
+        const bool finished = result.errorCode == 0 && result.state != dl::SongResult::State::Failed;
+        // A download counts only once its file is there.
+        const bool written = checkOnly || !result.filePath.empty();
+        allFinished = allFinished && finished && written && result.state == dl::SongResult::State::Finished;
+        std::printf("%s\t%d\t%s\t%s\t%s\t%d\n", finished ? "finished" : "failed", result.errorCode,
+                    field(result.message).c_str(), field(result.filePath).c_str(), field(result.url).c_str(),
+                    result.continuations);
+    }
+    void song(const dl::SongResult& result) {
+        line(result);
+        for (const dl::SongResult& item : result.pageItems) line(item);
+        // Each URL's lines as soon as they are there; what lost them is told at the end.
+        errno = 0;
+        if (std::fflush(stdout) != 0 && lostOutput == 0) lostOutput = errno != 0 ? errno : EIO;
+    }
+
+    int lostOutput = 0;  // the errno of the first lines that could not be written
+};
 
 }  // namespace
 
@@ -168,55 +225,58 @@ int main(int argc, char** argv) {
 
     QCoreApplication application(argc, argv);
     platform::UiHandoff handoff;
-    dl::DownloadComponent get;
-    get.URL = args.url;
-    get.DownloadDir = args.dir;
-    get.DestinationName = args.name;
-    get.DownloadParams = args.params;
-    get.ContinueDownloads = args.continuing;
+    dl::DownloadQueue queue;
+    queue.Parallel = args.jobs;
+    queue.DownloadParams = args.params;
+    queue.ContinueDownloads = args.continuing;
+    if (!args.retrying) queue.Downloads().Attempts.maxFurther = 0;
+    if (args.retryDelay)
+        queue.Downloads().Attempts.pauses.fill(
+            std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(*args.retryDelay * 1000))));
     if (args.connectTimeout || args.dataTimeout) {
-        dl::TDlInternetOptions options = get.InternetOptions();
+        dl::TDlInternetOptions options = queue.Downloads().Options();
         if (args.connectTimeout) options.ConnectTimeout = *args.connectTimeout;
         if (args.dataTimeout) options.DataTimeout = *args.dataTimeout;
-        get.SetInternetOptions(options);
+        queue.Downloads().SetOptions(options);
     }
-    // The run the progress window starts: one download thread.
-    get.Downloads().ThreadCount = 1;
-    get.OnProcessed = [](dl::DownloadComponent&) { QCoreApplication::quit(); };
-    // Interrupted, the run is stopped like a Cancel: nothing more is written.
-    // A signal that comes before the run has begun stops it at its first report.
-    bool interrupted = false;
-    platform::TerminationSignals termination([&get, &interrupted](int) {
-        interrupted = true;
-        get.Downloads().Stop();
-    });
-    get.OnProgress = [&interrupted](dl::DownloadComponent& sender, dl::TDlDownloadItem&) {
-        if (interrupted && !sender.Downloads().Stopping) sender.Downloads().Stop();
+
+    // Each URL's lines in the order given, as soon as it and those before it ended.
+    const std::size_t count = args.urls.size();
+    std::vector<std::optional<dl::SongResult>> results(count);
+    std::map<dl::DownloadQueue::Id, std::size_t> places;
+    std::size_t printed = 0;
+    Printer printer;
+    printer.checkOnly = args.params.CheckOnly;
+    queue.OnEnded = [&](dl::DownloadQueue::Id id, const dl::SongResult& result) {
+        results[places.at(id)] = result;
+        while (printed < count && results[printed]) printer.song(*results[printed++]);
+        if (printed == count) QCoreApplication::quit();
     };
-    QTimer::singleShot(0, &application, [&get, &interrupted] {
+    // Interrupted, every song is stopped like a Cancel: nothing more is
+    // written, what arrived is kept as Cancel keeps it, and each still has
+    // its lines.
+    bool interrupted = false;
+    platform::TerminationSignals termination([&queue, &interrupted](int) {
+        interrupted = true;
+        queue.StopAll();
+    });
+    QTimer::singleShot(0, &application, [&] {
         // Interrupted before it began: there is nothing to start.
-        if (interrupted)
+        if (interrupted) {
             QCoreApplication::quit();
-        else
-            get.Download(false, true);
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i)
+            places[queue.Add({args.urls[i], args.dir, args.name, std::string()})] = i;
     });
     application.exec();
-    get.Downloads().WaitForRun();
 
     // Interrupted before anything was fetched: no line, and no success.
-    bool allFinished = !interrupted || get.Downloads().Count() > 0;
-    dl::TDlDownloads& downloads = get.Downloads();
-    for (int i = 0; i < downloads.Count(); ++i) {
-        const dl::TDlDownloadItem& item = downloads.Items(i);
-        const bool finished = item.State == dl::dsFinished && item.ErrorCode == 0;
-        // A download counts only once its file is there.
-        const bool written = args.params.CheckOnly || !item.LocalFileName.empty();
-        allFinished = allFinished && finished && written;
-        std::printf("%s\t%d\t%s\t%s\t%s\t%d\n", item.State == dl::dsFinished ? "finished" : "failed",
-                    item.ErrorCode, field(item.ErrorMessage).c_str(), field(item.LocalFileName).c_str(),
-                    field(item.URL).c_str(), item.Continuations);
-    }
     // A result nobody can read is no success.
-    const bool written = tools::finishStandardOutput("dlget");
-    return allFinished && written ? 0 : 1;
+    bool written = printer.lostOutput == 0;
+    if (written)
+        written = tools::finishStandardOutput("dlget");
+    else
+        std::fprintf(stderr, "dlget: %s\n", tools::outputFailure(printer.lostOutput).c_str());
+    return printer.allFinished && printed == count && written ? 0 : 1;
 }
