@@ -55,7 +55,7 @@ bool DownloadList::isActive(store::ListState state) {
 }
 
 void DownloadList::start() {
-    std::vector<store::ListEntry> entries = store_->Loaded();
+    std::vector<store::ListEntry> entries = store_->TakeLoaded();
     std::vector<std::int64_t> again;
     for (store::ListEntry& entry : entries) {
         if (!isActive(entry.state)) continue;

@@ -192,6 +192,7 @@ void DownloadListModel::update(const store::ListEntry& entry) {
 }
 
 void DownloadListModel::setProgress(std::int64_t id, std::int64_t received, std::int64_t total) {
+    ++progressReports_;
     const int row = rowOf(id);
     if (row < 0) return;
     Row& r = rows_[static_cast<std::size_t>(row)];

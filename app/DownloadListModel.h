@@ -65,8 +65,10 @@ public:
 
     // Repaints the rows whose turn has come; the timer calls it.
     void flush();
-    // How often the row has been repainted since it was added.
+    // How often the row has been repainted since it was added, and how many
+    // progress reports the model was given in all.
     int refreshes(int row) const { return rows_[static_cast<std::size_t>(row)].refreshes; }
+    std::uint64_t progressReports() const { return progressReports_; }
 
     // The texts of a row's cells.
     static QString stateText(const store::ListEntry& entry);
@@ -95,6 +97,7 @@ private:
     // Only the songs that are downloading have one.
     QHash<std::int64_t, ReceivedRate> rates_;
     std::vector<std::int64_t> dirtyIds_;
+    std::uint64_t progressReports_ = 0;
     QTimer timer_;
 };
 

@@ -74,8 +74,9 @@ public:
     DownloadListStore(const DownloadListStore&) = delete;
     DownloadListStore& operator=(const DownloadListStore&) = delete;
 
-    // The rows read when the store was opened, by id.
-    const std::vector<ListEntry>& Loaded() const { return loaded_; }
+    // The rows read when the store was opened, by id; taken once (the owner
+    // holds the list from then on).
+    std::vector<ListEntry> TakeLoaded() { return std::move(loaded_); }
     // An id no row of the table has; each call gives a new one.
     std::int64_t NewId();
 

@@ -73,7 +73,7 @@ TEST_F(DownloadListTable, AnOldStoreGetsTheTableAndKeepsTab1) {
     {
         DownloadListStore list(path_);
         EXPECT_FALSE(list.InMemory()) << list.Problem();
-        EXPECT_TRUE(list.Loaded().empty());
+        EXPECT_TRUE(list.TakeLoaded().empty());
     }
     EXPECT_EQ(columnsOf(path_, DownloadListStore::kTable).size(), 10u);
     EXPECT_EQ(columnsOf(path_, "tab1"), (std::vector<std::string>{"title", "url2", "keys"}));
@@ -99,10 +99,12 @@ TEST_F(DownloadListTable, RowsComeBackAsTheyWereSavedInIdOrder) {
         ASSERT_TRUE(list.WaitUntilWritten(60s));
     }
     DownloadListStore list(path_);
-    ASSERT_EQ(list.Loaded().size(), saved.size());
+    const std::vector<ListEntry> loaded = list.TakeLoaded();
+    ASSERT_EQ(loaded.size(), saved.size());
+    EXPECT_TRUE(list.TakeLoaded().empty()) << "taken once";
     const std::vector<std::int64_t> order = {1, 3, 5, 7, 9};
     for (std::size_t i = 0; i < order.size(); ++i) {
-        const ListEntry& got = list.Loaded()[i];
+        const ListEntry& got = loaded[i];
         EXPECT_EQ(got.id, order[i]);
         for (const ListEntry& e : saved) {
             if (e.id != got.id) continue;
@@ -147,7 +149,7 @@ TEST_F(DownloadListTable, TheLatestStateOfARowIsWhatStays) {
         }  // closing writes what is pending
         DownloadListStore list(path);
         std::vector<ListState> states;
-        for (const ListEntry& e : list.Loaded()) states.push_back(e.state);
+        for (const ListEntry& e : list.TakeLoaded()) states.push_back(e.state);
         EXPECT_EQ(states, c.expected) << c.what;
     }
 }
@@ -156,8 +158,9 @@ TEST_F(DownloadListTable, AStateNoVersionWritesReadsAsStopped) {
     { DownloadListStore list(path_); }
     storetest::execSql(path_, "insert into downloadlist values (4, 't', 'http://h/t.mp3', '/d/', 't.mp3', 17, 0, 0, '', '')");
     DownloadListStore list(path_);
-    ASSERT_EQ(list.Loaded().size(), 1u);
-    EXPECT_EQ(list.Loaded()[0].state, ListState::Stopped);
+    const std::vector<ListEntry> loaded = list.TakeLoaded();
+    ASSERT_EQ(loaded.size(), 1u);
+    EXPECT_EQ(loaded[0].state, ListState::Stopped);
 }
 
 // None of these ends anything: the list lives in memory and says why.
@@ -182,7 +185,7 @@ TEST_F(DownloadListTable, AFileThatCannotKeepTheListLeavesItInMemory) {
         DownloadListStore list(path, 200ms);
         EXPECT_TRUE(list.InMemory()) << c.what;
         EXPECT_FALSE(list.Problem().empty()) << c.what;
-        EXPECT_TRUE(list.Loaded().empty()) << c.what;
+        EXPECT_TRUE(list.TakeLoaded().empty()) << c.what;
         // Saving does nothing and fails nothing.
         list.Save(entry(list.NewId(), "a", ListState::Waiting));
         EXPECT_TRUE(list.WaitUntilWritten(60s));
@@ -197,7 +200,7 @@ TEST_F(DownloadListTable, AWriteThatCannotWaitLongerGoesOnInMemoryAndSaysSoOnce)
     storetest::execSql(path_, "insert into downloadlist values (1, 'kept', 'http://h/k.mp3', '/d/', 'kept.mp3', 2, 5, 5, '', '/d/kept.mp3')");
     DownloadListStore list(path_, 200ms);
     ASSERT_FALSE(list.InMemory()) << list.Problem();
-    ASSERT_EQ(list.Loaded().size(), 1u);
+    ASSERT_EQ(list.TakeLoaded().size(), 1u);
     std::atomic<int> told{0};
     list.SetProblemListener([&](const std::string& problem) {
         EXPECT_FALSE(problem.empty());
@@ -226,6 +229,6 @@ TEST_F(DownloadListTable, AReadOnlyFileShowsItsListAndWritesNothing) {
     ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
     DownloadListStore list(path_);
     EXPECT_TRUE(list.InMemory());
-    EXPECT_EQ(list.Loaded().size(), 1u);
+    EXPECT_EQ(list.TakeLoaded().size(), 1u);
     ::chmod(path_.c_str(), 0644);
 }
