@@ -1,28 +1,27 @@
 #pragma once
 // The download component without a window: downloads one URL into a file in
 // a folder. It is a thin front over a download collection: it prepares one
-// item, runs it (Download), and, through the collection's two handlers,
-// applies its limits, names and writes the file, and fetches what an HTML
-// answer's page needs beside it (page mode). TDlWebHTTPGet (download/ui)
-// adds the progress window; dlget runs this one as it is. Everything here
-// runs on the thread the collection reports to; create and destroy it there.
+// song (SongDownload.h), runs it (Download), and, through the collection's
+// two handlers, has the song apply its limits, name and write its file, and
+// fetch what an HTML answer's page needs beside it (page mode).
+// TDlWebHTTPGet (download/ui) adds the progress window. Everything here runs
+// on the thread the collection reports to; create and destroy it there.
 #include <cstdint>
 #include <functional>
-#include <set>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "download/component/SongDownload.h"
 #include "download/component/TDlDownloadParams.h"
 #include "download/engine/ItemData.h"
 #include "download/engine/TDlDownloads.h"
 #include "download/engine/TDlInternetOptions.h"
-#include "download/html/PageAddresses.h"
 
 namespace dl {
 
 class DownloadComponent;
-class TDlHTMLObject;
 class TDlWebConfig;
 
 using TOnDlWebProgress = std::function<void(DownloadComponent& sender, TDlDownloadItem& item)>;
@@ -92,27 +91,18 @@ public:
 
     // Page mode's bounds for one run: pages are followed into their frames
     // this many levels deep, and a run takes at most this many items.
-    static constexpr std::int32_t kMaxFrameDepth = 3;
-    static constexpr int kMaxRunItems = 200;
+    static constexpr std::int32_t kMaxFrameDepth = SongDownload::kMaxFrameDepth;
+    static constexpr int kMaxRunItems = SongDownload::kMaxItems;
 
 private:
     void HookOwnHandlers();
     void Prepare();
-    // How an item of this run keeps its bytes and its limit.
-    void SetUpItem(TDlDownloadItem& item) const;
-    void ApplyLimits(TDlDownloadItem& item);
-    void WriteItem(TDlDownloadItem& item);
-    // The path the item's file takes: one no other item of this run has.
-    std::string ClaimPath(const TDlDownloadItem& item, const std::string& folder, const std::string& name);
-    void LoadPage(TDlDownloadItem& item, const std::string& pageFile, std::string& pageText);
-    int AddPageResources(TDlHTMLObject& page, const TDlDownloadItem& pageItem);
 
     TDlWebConfig* webConfig_ = nullptr;
     TDlDownloadItem* currentItem_ = nullptr;
     ItemData document_;
-    // This run's addresses taken (page mode) and file paths given.
-    FetchedAddresses fetched_;
-    std::set<std::string> claimedPaths_;
+    // The song of this run (none before the first preparation).
+    std::unique_ptr<SongDownload> song_;
     // Last: it goes first, and with it the run and every handler call.
     TDlDownloads downloads_;
 };

@@ -99,9 +99,10 @@ TransferOutcome ItemTransfer::Run() {
     item_.HeaderPhase = false;
     item_.Stopped = false;
     item_.State = dsRunning;
-    // A Stop that came after this item was handed out but before it ran
-    // skipped it (it was not running yet): it ends as stopped at once.
-    if (context_.IsStopping()) item_.Stopped = true;
+    // A Stop (of the run, or of this item) that came after this item was
+    // handed out but before it ran skipped it (it was not running yet): it
+    // ends as stopped at once.
+    if (context_.IsStopping() || item_.CancelRequested) item_.Stopped = true;
     if (!ConnectedTestPasses()) {
         FailNotConnected();
     } else {
@@ -129,6 +130,7 @@ void ItemTransfer::Settle() {
         else
             item_.Data.Clear();
     }
+    item_.Kept = kept_;
     item_.Percent = 100;
 }
 

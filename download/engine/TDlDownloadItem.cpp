@@ -54,6 +54,9 @@ void TDlDownloadItem::ResetItem() {
     ContentType.clear();
     ResponseURL.clear();
     Continuations = 0;
+    Retries = 0;
+    RetryAfter = 0;
+    Kept = false;
     Stopped = false;
     State = dsWaiting;
     Data.Clear();
@@ -63,6 +66,21 @@ void TDlDownloadItem::AbortItem() {
     if (State != dsRunning) return;
     Stopped = true;
     CloseHandles();
+    std::lock_guard lock(handleMutex_);
+    stopped_.notify_all();
+}
+
+void TDlDownloadItem::Cancel() {
+    // First the mark, then the look at the state: a transfer that begins
+    // meanwhile sets the state first and looks at the mark after, so one of
+    // the two sees the other.
+    CancelRequested = true;
+    AbortItem();
+}
+
+bool TDlDownloadItem::PauseUnlessStopped(std::chrono::milliseconds pause) {
+    std::unique_lock lock(handleMutex_);
+    return stopped_.wait_for(lock, pause, [this] { return Stopped.load(); });
 }
 
 ItemData TDlDownloadItem::ReleaseData() {

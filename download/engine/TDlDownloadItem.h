@@ -6,6 +6,8 @@
 // by the handlers on the UI thread while that thread waits for them; the few
 // that other threads read at any time are atomic.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -50,8 +52,16 @@ public:
     // Back to waiting, for the start of a run.
     void ResetItem();
     // Interrupts a running transfer: marks it stopped and closes its handles,
-    // so the call the download thread is blocked in returns. Any thread.
+    // so the call the download thread is blocked in returns, and ends a pause
+    // before another attempt. Any thread.
     void AbortItem();
+    // Stops this item alone, whether it is running or still waiting for a
+    // download thread: a transfer that has not begun ends as stopped as soon
+    // as it does. For good: nothing makes the item go again. Any thread.
+    void Cancel();
+    // Waits `pause` unless the item is stopped meanwhile (AbortItem, Cancel);
+    // true when it was.
+    bool PauseUnlessStopped(std::chrono::milliseconds pause);
     // Empties the data; Size becomes 0. Returns the data it held, moved, not
     // copied: dropped at once, an unnamed part file goes.
     ItemData ReleaseData();
@@ -115,6 +125,8 @@ public:
     ItemData Data;
     std::int32_t StatusCode = 0;
     std::atomic<bool> Stopped{false};
+    // Cancel was called: every transfer of the item ends as stopped.
+    std::atomic<bool> CancelRequested{false};
 
     // Where the bytes are written through while they arrive: a part file in
     // this folder (made when missing). Empty: they are held in memory. An
@@ -147,9 +159,20 @@ public:
     // for one whose server sent it whole again (an answer 200 starts it
     // over). Set when the transfer ends, before its end report.
     std::int32_t Continuations = 0;
+    // How many further attempts the song took in this run, of every kind:
+    // requests for the rest after the line broke, and the song asked again
+    // after an answer such as 503 (TransferAttempts.h). Set when it ends.
+    std::int32_t Retries = 0;
+    // The seconds an answer's Retry-After asked for (0: none, or not an
+    // answer that is tried again); more than the run waits fails the item.
+    std::int64_t RetryAfter = 0;
+    // Its bytes were kept in a part file for a later run to continue (a
+    // failed or stopped song; see KeptPart.h). Set when it ends.
+    bool Kept = false;
 
 private:
     mutable std::mutex handleMutex_;
+    std::condition_variable stopped_;  // with handleMutex_: AbortItem ends a pause
     std::shared_ptr<inet::Session> internetHandle_;
     std::shared_ptr<inet::Connection> connectionHandle_;
 };

@@ -154,7 +154,8 @@ bool TDlDownloads::Run() {
         swept_.clear();
     }
     if (RunPointHook) RunPointHook(0);
-    const int count = Count();
+    // A run that waits for items begins without any as well.
+    const int count = KeepRunning ? std::max(Count(), 1) : Count();
     {
         // One step with Stop: a Stop that came since StartAsync is kept, and
         // one that comes from here on finds the run under way.
@@ -184,17 +185,25 @@ bool TDlDownloads::Run() {
             for (const auto& thread : threads_) thread->WakeEvent.set();
         }
         // Run may be called on the UI thread itself; its threads' reports are
-        // then delivered here, so they cannot hold the wait up.
+        // then delivered here, so they cannot hold the wait up. Elsewhere a
+        // thread that ends wakes it (Finished is set before ThreadEnded), so
+        // a run that waits for more items costs nothing while it waits.
         const bool onUiThread = TDlSyncObject::OnUiThread();
+        // Only this thread changes the list of threads.
+        const auto allEnded = [this] {
+            return std::all_of(threads_.begin(), threads_.end(), [](const auto& t) { return t->Finished.load(); });
+        };
         for (;;) {
             {
                 std::unique_lock wait(endedMutex_);
-                threadEnded_.wait_for(wait, kRunPoll);
+                if (onUiThread)
+                    threadEnded_.wait_for(wait, kRunPoll, allEnded);
+                else
+                    threadEnded_.wait(wait, allEnded);
             }
             if (onUiThread) TDlSyncObject::ServeQueued();
             std::lock_guard lock(listLock_);
-            if (std::all_of(threads_.begin(), threads_.end(), [](const auto& t) { return t->Finished.load(); }))
-                break;
+            if (allEnded()) break;
         }
     } catch (...) {
     }
@@ -237,16 +246,22 @@ TDlDownloadItem* TDlDownloads::NextItem(TDlProcessDownloadThread& thread) {
             thread.Idle = false;
         } else {
             thread.Idle = true;
-            if (std::all_of(threads_.begin(), threads_.end(), [](const auto& t) { return t->Idle.load(); })) {
+            if (!KeepRunning &&
+                std::all_of(threads_.begin(), threads_.end(), [](const auto& t) { return t->Idle.load(); })) {
                 for (const auto& t : threads_) {
                     t->Terminate();
                     t->WakeEvent.set();
                 }
                 Stopping = true;
+            } else {
+                // The thread sleeps until woken; reset here, under the lock
+                // WakeWorkers takes, so that an item added from now on wakes it.
+                thread.WakeEvent.reset();
             }
         }
     } catch (...) {
         item = nullptr;
+        thread.WakeEvent.reset();
     }
     return item;
 }
@@ -332,6 +347,21 @@ void TDlDownloads::NotifyItem(TDlDownloadItem& item, bool droppable) {
         } catch (...) {
             // A handler's failure must not end the transfer; a dropped report is no failure.
         }
+    }
+}
+
+void TDlDownloads::ItemEnded(TDlDownloadItem& item, const TransferOutcome& outcome) {
+    if (!OnItemEnded || Stopping) return;
+    notifyLock_.acquire();
+    struct Release {
+        std::binary_semaphore& lock;
+        ~Release() { lock.release(); }
+    } release{notifyLock_};
+    if (Stopping) return;
+    try {
+        notifier_.Synchronize([this, &item, &outcome] { OnItemEnded(item, outcome); });
+    } catch (...) {
+        // As for a report: the handler's failure is the UI's, a dropped one none.
     }
 }
 

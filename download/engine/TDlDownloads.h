@@ -82,6 +82,10 @@ public:
     // Delivers OnItemProgress for the item on the UI thread and waits for it.
     // A droppable report is skipped while an earlier one is still pending.
     void NotifyItem(TDlDownloadItem& item, bool droppable);
+    // Called by a download thread when it is done with an item, stopped or
+    // not: delivers OnItemEnded on the UI thread and waits for it (not while
+    // the whole run is stopping). The thread touches the item no more.
+    void ItemEnded(TDlDownloadItem& item, const TransferOutcome& outcome);
     void AddTraffic(std::uint32_t elapsedMs, std::int64_t bytes);
     // Bytes per second over the current run.
     std::int32_t TransferRate();
@@ -103,12 +107,19 @@ public:
     std::int32_t ThreadCount = 8;
     TDlEvent<TDlDownloads&> OnAllDone;
     TDlEvent<TDlDownloadItem&> OnItemProgress;
+    // After every transfer, stopped ones included, once the item's end report
+    // (if it gets one) has been handled: its owner may now let it go
+    // (QueueRemoval). Not delivered while the whole run is stopping.
+    TDlEvent<TDlDownloadItem&, const TransferOutcome&> OnItemEnded;
     TDlDownloadItem* NotifiedItem = nullptr;     // under the notify lock
     bool DefaultReload = false;
     std::atomic<bool> Stopping{false};
     // The current (or last) run was cancelled by Stop; Stopping alone is
     // also set when a run simply runs out of items.
     std::atomic<bool> StopRequested{false};
+    // A run that waits for more items when its threads run out of them,
+    // until Stop (a queue of songs added over time). Set before StartAsync.
+    bool KeepRunning = false;
 
     // The pause before the first continuation of a song whose transfer
     // stopped; it doubles for each further one. Stop ends it at once.

@@ -34,8 +34,8 @@ void TDlProcessDownloadThread::Body() {
                 continue;  // the event is still set: straight on to the next item
             }
             // A stopped run hands out nothing more: nothing to wait for.
+            // Otherwise NextItem has reset the wake event.
             if (context_.IsStopping()) break;
-            if (!Terminated()) WakeEvent.reset();
         }
     } catch (...) {
     }
@@ -45,11 +45,14 @@ void TDlProcessDownloadThread::Body() {
 
 void TDlProcessDownloadThread::TransferItem(TDlDownloadItem& item) {
     try {
+        const bool leave = item.RemoveWhenDone;
         const TransferOutcome outcome = Transfer(item, context_);
         if (!outcome.ran) return;
         // The end report: the component writes the file here.
         if (!outcome.stopped) context_.Report(item, ItemReport::End);
-        if (item.RemoveWhenDone) context_.LeaveQueue(item);
+        // The last word on the item: its owner may let it go from here on.
+        downloads_.ItemEnded(item, outcome);
+        if (leave) context_.LeaveQueue(item);
     } catch (...) {
         // The transfer records its failures in the item.
     }

@@ -101,7 +101,10 @@ TEST_F(DlgetTool, HelpAndUsageErrors) {
     const std::vector<std::vector<std::string>> wrong = {
         {},
         {"--bogus", "http://h/x"},
-        {"http://h/x", "http://h/y"},
+        {"--name", "a.mp3", "http://h/x", "http://h/y"},
+        {"--jobs", "0", "http://h/x"},
+        {"--jobs", "31", "http://h/x"},
+        {"--jobs", "two", "http://h/x"},
         {"--dir"},
         {"--dir", "", "http://h/x"},
         {"--size-limit", "x", "http://h/x"},

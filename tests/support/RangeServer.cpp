@@ -46,8 +46,13 @@ const char* reason(int status) {
         case 200: return "OK";
         case 206: return "Partial Content";
         case 404: return "Not Found";
+        case 408: return "Request Timeout";
         case 416: return "Range Not Satisfiable";
+        case 429: return "Too Many Requests";
+        case 500: return "Internal Server Error";
+        case 502: return "Bad Gateway";
         case 503: return "Service Unavailable";
+        case 504: return "Gateway Timeout";
         default: return "Whatever";
     }
 }
@@ -137,6 +142,15 @@ void RangeServer::acceptLoop() {
         const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
         std::lock_guard lock(mutex_);
+        // The client closed a connection before it opened this one, so its
+        // end is already there to see: those still open are held by it.
+        std::size_t open = 1;
+        for (const int other : connections_) {
+            if (other < 0) continue;
+            pollfd p{other, POLLRDHUP, 0};
+            if (::poll(&p, 1, 0) == 0) ++open;
+        }
+        maxOpen_ = std::max(maxOpen_, open);
         const std::size_t slot = connections_.size();
         connections_.push_back(fd);
         threads_.emplace_back([this, slot, fd] {
@@ -174,6 +188,55 @@ void RangeServer::holdUntilClientGoes(int fd) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n <= 0) return;
     }
+}
+
+void RangeServer::release(const std::string& target) {
+    std::lock_guard lock(mutex_);
+    if (target.empty())
+        releasedAll_ = true;
+    else
+        released_.insert(target);
+    changed_.notify_all();
+}
+
+std::size_t RangeServer::maxOpenConnections() const {
+    std::lock_guard lock(mutex_);
+    return maxOpen_;
+}
+
+bool RangeServer::holdUntilReleased(int fd, const std::string& target) {
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (releasedAll_ || released_.count(target) > 0) return true;
+        }
+        // Looked at again every few milliseconds: the verdicts wait on the
+        // client, never on this pace.
+        pollfd p[2] = {{fd, POLLRDHUP, 0}, {wakeFd_, POLLIN, 0}};
+        const int r = ::poll(p, 2, 5);
+        if (r < 0 && errno != EINTR) return false;
+        if (r > 0) return false;  // the client went, or the server stops
+    }
+}
+
+bool RangeServer::sendBody(int fd, const std::string& body, std::uint64_t from, std::uint64_t to) {
+    const auto start = Clock::now();
+    const std::size_t pieceSize = setup_.bytesPerSecond != 0 ? 64 * 1024 : 256 * 1024;
+    for (std::uint64_t at = from; at < to;) {
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(to - at, pieceSize));
+        if (!sendAll(fd, body.data() + at, piece)) return false;
+        at += piece;
+        bodyBytesSent_ += piece;
+        if (setup_.bytesPerSecond == 0) continue;
+        // Ahead of the rate: wait until the bytes sent are due, or the server stops.
+        const auto due = start + std::chrono::microseconds((at - from) * 1000000 / setup_.bytesPerSecond);
+        const auto ahead = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+        if (ahead > 0) {
+            pollfd p{wakeFd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(ahead)) > 0) return false;
+        }
+    }
+    return true;
 }
 
 void RangeServer::serve(std::size_t, int fd) {
@@ -220,8 +283,13 @@ void RangeServer::serve(std::size_t, int fd) {
     }
     if (setup_.unanswered.count(index)) return;
     if (const auto status = setup_.statusOf.find(index); status != setup_.statusOf.end()) {
+        const auto retryAfter = setup_.retryAfterOf.find(index);
         const std::string answer = "HTTP/1.1 " + std::to_string(status->second) + " " + reason(status->second) +
-                                   "\r\nContent-Type: text/plain\r\nContent-Length: 5\r\nConnection: close\r\n\r\nerror";
+                                   "\r\nContent-Type: text/plain\r\nContent-Length: 5\r\n" +
+                                   (retryAfter == setup_.retryAfterOf.end()
+                                        ? std::string()
+                                        : "Retry-After: " + retryAfter->second + "\r\n") +
+                                   "Connection: close\r\n\r\nerror";
         sendAll(fd, answer.data(), answer.size());
         return;
     }
@@ -310,12 +378,11 @@ void RangeServer::serve(std::size_t, int fd) {
             drops = true;
         }
     }
-    for (std::uint64_t at = from; at < cut;) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(cut - at, 256 * 1024));
-        if (!sendAll(fd, body.data() + at, piece)) return;
-        at += piece;
-        bodyBytesSent_ += piece;
+    if (setup_.holdAt > from && setup_.holdAt < cut) {
+        if (!sendBody(fd, body, from, setup_.holdAt) || !holdUntilReleased(fd, request.target)) return;
+        from = setup_.holdAt;
     }
+    if (!sendBody(fd, body, from, cut)) return;
     if (drops && setup_.drop == Drop::Stall) {
         holdUntilClientGoes(fd);
         return;

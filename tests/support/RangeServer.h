@@ -73,6 +73,13 @@ public:
         std::set<std::size_t> unanswered;
         // Requests (0-based) answered with this status and a short body.
         std::map<std::size_t, int> statusOf;
+        // ... and with this Retry-After value.
+        std::map<std::size_t, std::string> retryAfterOf;
+        // An answer stops after this offset of the file (0: never) until
+        // release() lets it go on (or the client goes, or stop()).
+        std::uint64_t holdAt = 0;
+        // Each connection's body goes at most this fast (0: as fast as it can).
+        std::uint64_t bytesPerSecond = 0;
         // A 206 carries at most this many bytes (0: all the rest).
         std::uint64_t rangeCap = 0;
         std::string contentType = "audio/mpeg";
@@ -101,12 +108,23 @@ public:
     bool waitForAnswersEnded(std::size_t count, std::chrono::milliseconds limit) const;
     // Body bytes sent, all answers together.
     std::uint64_t bodyBytesSent() const { return bodyBytesSent_.load(); }
+    // Answers held at holdAt to this target (all of them: "") go on, now
+    // and from now on.
+    void release(const std::string& target = std::string());
+    // The most connections the client held open at once, as the server saw
+    // them when each new one came (one the client has closed counts no more,
+    // even before its answer has ended).
+    std::size_t maxOpenConnections() const;
 
 private:
     void acceptLoop();
     void serve(std::size_t index, int fd);
     bool sendAll(int fd, const char* data, std::size_t size);
     void holdUntilClientGoes(int fd);
+    // Waits until the target is released; false when the client went or the server stops.
+    bool holdUntilReleased(int fd, const std::string& target);
+    // Sends the body bytes [from, to) at the set rate.
+    bool sendBody(int fd, const std::string& body, std::uint64_t from, std::uint64_t to);
 
     Setup setup_;
     int listener_ = -1;
@@ -120,6 +138,9 @@ private:
     std::vector<Request> requests_;
     std::size_t answersEnded_ = 0;
     std::size_t nextDrop_ = 0;
+    std::set<std::string> released_;
+    bool releasedAll_ = false;
+    std::size_t maxOpen_ = 0;
     std::vector<int> connections_;
     std::vector<std::thread> threads_;
     std::thread acceptThread_;

@@ -1,11 +1,13 @@
 // dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]
 //       [--check-only] [--load-images] [--connect-timeout SECONDS]
-//       [--data-timeout SECONDS] [--no-continue] URL
-// The download component without its window, for scripts and black-box
-// tests: it runs the same asynchronous run the progress window starts (one
-// download thread, the component's handlers reached through the notifier on
-// this thread's event loop, page mode included), then prints one line per
-// item of the collection:
+//       [--data-timeout SECONDS] [--no-continue] [--jobs N] URL...
+// The program's downloads without a window, for scripts and black-box
+// tests: each URL is a song of the download queue (the songs a download
+// thread each, N at a time, the handlers reached through the notifier on
+// this thread's event loop, page mode included), written as the download
+// component writes one. Then, for each URL in the order given, as soon as it
+// and every URL before it have ended, it prints one line for the song and
+// one for each item its page brought:
 //   state TAB ErrorCode TAB ErrorMessage TAB LocalFileName TAB URL TAB continued
 // with state "finished" or "failed", LocalFileName empty when no file was
 // written, and continued the item's Continuations (how often the download
@@ -17,15 +19,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include <QCoreApplication>
 #include <QTimer>
 
-#include "download/component/DownloadComponent.h"
+#include "download/component/DownloadQueue.h"
 #include "download/engine/TDlDownloads.h"
 #include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
@@ -36,10 +40,11 @@ constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]\n"
     "             [--check-only] [--load-images] [--connect-timeout SECONDS]\n"
-    "             [--data-timeout SECONDS] [--no-continue] URL\n"
-    "  Downloads URL as BrelvoMP3's download component does, without its window,\n"
-    "  into DIR (default downmp3/, made when missing) under NAME (default: the\n"
-    "  host, \"_\" and the last part of the URL, made safe). An HTML answer is\n"
+    "             [--data-timeout SECONDS] [--no-continue] [--jobs N] URL...\n"
+    "  Downloads each URL as BrelvoMP3 downloads a song, without its window,\n"
+    "  N at a time (--jobs, default 1, at most 30), into DIR (default downmp3/,\n"
+    "  made when missing) under NAME (one URL only; default: the host, \"_\"\n"
+    "  and the last part of the URL, made safe). An HTML answer is\n"
     "  saved with \".htm\" and its frames and backgrounds (with --load-images also\n"
     "  its images) beside it. --size-limit fails a download longer than BYTES,\n"
     "  --older one last modified more than DAYS ago; --check-only fetches the\n"
@@ -49,7 +54,8 @@ constexpr const char* kUsage =
     "  server falls silent) asks for the rest, up to 3 times; one that fails or\n"
     "  is interrupted keeps its part file, and the next download of the same\n"
     "  URL to the same name continues it. --no-continue turns both off.\n"
-    "  Prints one line per item fetched:\n"
+    "  Prints, for each URL in the order given, one line for it and one for\n"
+    "  each item its page brought, as soon as it and the URLs before it ended:\n"
     "    finished|failed TAB code TAB message TAB file written TAB URL TAB continued\n"
     "  where continued is how often the download picked up where it stopped.\n"
     "  Exit status 0 when every item finished without error and its file was\n"
@@ -61,8 +67,9 @@ struct Arguments {
     dl::TDlDownloadParams params;
     std::optional<std::int32_t> connectTimeout;
     std::optional<std::int32_t> dataTimeout;
-    std::string url;
+    std::vector<std::string> urls;
     bool continuing = true;
+    int jobs = 1;
     bool help = false;
 };
 
@@ -97,11 +104,11 @@ std::optional<double> dayCount(const char* text) {
 // The arguments, or the exit status of a usage error.
 std::variant<Arguments, int> parse(int argc, char** argv) {
     Arguments args;
-    bool haveUrl = false;
+    bool named = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool takesValue = arg == "--dir" || arg == "--name" || arg == "--size-limit" || arg == "--older" ||
-                                arg == "--connect-timeout" || arg == "--data-timeout";
+                                arg == "--connect-timeout" || arg == "--data-timeout" || arg == "--jobs";
         if (takesValue && i + 1 >= argc) return usageError(std::string(arg) + " needs a value");
         if (arg == "--help" || arg == "-h") {
             args.help = true;
@@ -112,6 +119,7 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
             if (args.dir.back() != '/') args.dir += '/';
         } else if (arg == "--name") {
             args.name = argv[++i];
+            named = true;
         } else if (arg == "--size-limit") {
             const auto limit = byteCount(argv[++i]);
             if (!limit) return usageError("--size-limit takes a byte count from 0 to 4294967295");
@@ -130,16 +138,21 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
             args.params.LoadImages = true;
         } else if (arg == "--no-continue") {
             args.continuing = false;
+        } else if (arg == "--jobs") {
+            const auto jobs = secondCount(argv[++i]);
+            if (!jobs || *jobs < 1 || *jobs > dl::TDlDownloads::kMaxThreads)
+                return usageError("--jobs takes a number from 1 to " + std::to_string(dl::TDlDownloads::kMaxThreads));
+            args.jobs = *jobs;
         } else if (arg.size() > 1 && arg.front() == '-') {
             return usageError("unknown option " + std::string(arg));
-        } else if (haveUrl) {
-            return usageError("one URL only");
         } else {
-            args.url = arg;
-            haveUrl = true;
+            args.urls.emplace_back(arg);
         }
     }
-    if (!args.help && !haveUrl) return usageError("no URL");
+    if (args.help) return args;
+    if (args.urls.empty()) return usageError("no URL");
+    // Two songs under one name in one folder would write one file.
+    if (named && args.urls.size() > 1) return usageError("--name names the file of one URL only");
     return args;
 }
 
@@ -150,6 +163,27 @@ std::string field(std::string text) {
     }
     return text;
 }
+
+// The lines of one URL: its song, then what its page brought.
+struct Printer {
+    bool checkOnly = false;
+    bool allFinished = true;
+
+    void line(const dl::SongResult& result) {
+        const bool finished = result.errorCode == 0 && result.state != dl::SongResult::State::Failed;
+        // A download counts only once its file is there.
+        const bool written = checkOnly || !result.filePath.empty();
+        allFinished = allFinished && finished && written && result.state == dl::SongResult::State::Finished;
+        std::printf("%s\t%d\t%s\t%s\t%s\t%d\n", finished ? "finished" : "failed", result.errorCode,
+                    field(result.message).c_str(), field(result.filePath).c_str(), field(result.url).c_str(),
+                    result.continuations);
+    }
+    void song(const dl::SongResult& result) {
+        line(result);
+        for (const dl::SongResult& item : result.pageItems) line(item);
+        std::fflush(stdout);
+    }
+};
 
 }  // namespace
 
@@ -164,53 +198,48 @@ int main(int argc, char** argv) {
 
     QCoreApplication application(argc, argv);
     platform::UiHandoff handoff;
-    dl::DownloadComponent get;
-    get.URL = args.url;
-    get.DownloadDir = args.dir;
-    get.DestinationName = args.name;
-    get.DownloadParams = args.params;
-    get.ContinueDownloads = args.continuing;
+    dl::DownloadQueue queue;
+    queue.Parallel = args.jobs;
+    queue.DownloadParams = args.params;
+    queue.ContinueDownloads = args.continuing;
     if (args.connectTimeout || args.dataTimeout) {
-        dl::TDlInternetOptions options = get.InternetOptions();
+        dl::TDlInternetOptions options = queue.Downloads().Options();
         if (args.connectTimeout) options.ConnectTimeout = *args.connectTimeout;
         if (args.dataTimeout) options.DataTimeout = *args.dataTimeout;
-        get.SetInternetOptions(options);
+        queue.Downloads().SetOptions(options);
     }
-    // The run the progress window starts: one download thread.
-    get.Downloads().ThreadCount = 1;
-    get.OnProcessed = [](dl::DownloadComponent&) { QCoreApplication::quit(); };
-    // Interrupted, the run is stopped like a Cancel: nothing more is written.
-    // A signal that comes before the run has begun stops it at its first report.
-    bool interrupted = false;
-    platform::TerminationSignals termination([&get, &interrupted](int) {
-        interrupted = true;
-        get.Downloads().Stop();
-    });
-    get.OnProgress = [&interrupted](dl::DownloadComponent& sender, dl::TDlDownloadItem&) {
-        if (interrupted && !sender.Downloads().Stopping) sender.Downloads().Stop();
+
+    // Each URL's lines in the order given, as soon as it and those before it ended.
+    const std::size_t count = args.urls.size();
+    std::vector<std::optional<dl::SongResult>> results(count);
+    std::map<dl::DownloadQueue::Id, std::size_t> places;
+    std::size_t printed = 0;
+    Printer printer;
+    printer.checkOnly = args.params.CheckOnly;
+    queue.OnEnded = [&](dl::DownloadQueue::Id id, const dl::SongResult& result) {
+        results[places.at(id)] = result;
+        while (printed < count && results[printed]) printer.song(*results[printed++]);
+        if (printed == count) QCoreApplication::quit();
     };
-    QTimer::singleShot(0, &application, [&get, &interrupted] {
+    // Interrupted, every song is stopped like a Cancel: nothing more is
+    // written, what arrived is kept as Cancel keeps it, and each still has
+    // its lines.
+    bool interrupted = false;
+    platform::TerminationSignals termination([&queue, &interrupted](int) {
+        interrupted = true;
+        queue.StopAll();
+    });
+    QTimer::singleShot(0, &application, [&] {
         // Interrupted before it began: there is nothing to start.
-        if (interrupted)
+        if (interrupted) {
             QCoreApplication::quit();
-        else
-            get.Download(false, true);
+            return;
+        }
+        for (std::size_t i = 0; i < count; ++i)
+            places[queue.Add({args.urls[i], args.dir, args.name, std::string()})] = i;
     });
     application.exec();
-    get.Downloads().WaitForRun();
 
     // Interrupted before anything was fetched: no line, and no success.
-    bool allFinished = !interrupted || get.Downloads().Count() > 0;
-    dl::TDlDownloads& downloads = get.Downloads();
-    for (int i = 0; i < downloads.Count(); ++i) {
-        const dl::TDlDownloadItem& item = downloads.Items(i);
-        const bool finished = item.State == dl::dsFinished && item.ErrorCode == 0;
-        // A download counts only once its file is there.
-        const bool written = args.params.CheckOnly || !item.LocalFileName.empty();
-        allFinished = allFinished && finished && written;
-        std::printf("%s\t%d\t%s\t%s\t%s\t%d\n", item.State == dl::dsFinished ? "finished" : "failed",
-                    item.ErrorCode, field(item.ErrorMessage).c_str(), field(item.LocalFileName).c_str(),
-                    field(item.URL).c_str(), item.Continuations);
-    }
-    return allFinished ? 0 : 1;
+    return printer.allFinished && printed == count ? 0 : 1;
 }

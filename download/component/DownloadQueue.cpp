@@ -1,0 +1,238 @@
+#include "download/component/DownloadQueue.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <QMetaObject>
+
+#include "download/texts/DlTexts.h"
+
+namespace dl {
+
+namespace {
+
+// Counts a callback of the engine while it runs: the engine thread that
+// delivered it waits for it, so nothing inside may wait for that thread.
+class InCallback {
+public:
+    explicit InCallback(int& depth) : depth_(depth) { ++depth_; }
+    ~InCallback() { --depth_; }
+    InCallback(const InCallback&) = delete;
+    InCallback& operator=(const InCallback&) = delete;
+
+private:
+    int& depth_;
+};
+
+}  // namespace
+
+DownloadQueue::DownloadQueue() {
+    downloads_.KeepRunning = true;
+    downloads_.OnItemProgress = [this](TDlDownloadItem& item) { ItemProgress(item); };
+    downloads_.OnItemEnded = [this](TDlDownloadItem& item, const TransferOutcome&) { ItemEnded(item); };
+    downloads_.OnAllDone = [this](TDlDownloads&) { RunEnded(); };
+}
+
+DownloadQueue::~DownloadQueue() {
+    // No word goes out any more; the run is stopped and waited for by the
+    // collection as it goes, which keeps each song's bytes as Stop does.
+    closing_ = true;
+    OnStarted = nullptr;
+    OnProgress = nullptr;
+    OnEnded = nullptr;
+    downloads_.OnItemProgress = nullptr;
+    downloads_.OnItemEnded = nullptr;
+    downloads_.OnAllDone = nullptr;
+}
+
+void DownloadQueue::Later(std::function<void()> fn) {
+    QMetaObject::invokeMethod(&context_, std::move(fn), Qt::QueuedConnection);
+}
+
+DownloadQueue::Id DownloadQueue::Add(const QueuedSong& song) {
+    const Id id = nextId_++;
+    Entry& entry = songs_[id];
+    entry.song = song;
+    entry.settings.folder = song.folder;
+    if (!entry.settings.folder.empty() && entry.settings.folder.back() != '/') entry.settings.folder += '/';
+    entry.settings.name = song.name;
+    entry.settings.params = DownloadParams;
+    entry.settings.continuing = ContinueDownloads;
+    waiting_.push_back(id);
+    StartWaiting();
+    return id;
+}
+
+bool DownloadQueue::EnsureRunning() {
+    if (runOpen_) return !runStopping_;
+    // Starting waits for the end of an earlier run, which a callback's own
+    // engine thread may be part of: from a callback, a moment later.
+    if (inCallback_ > 0) {
+        if (!startPosted_) {
+            startPosted_ = true;
+            Later([this] {
+                startPosted_ = false;
+                StartWaiting();
+            });
+        }
+        return false;
+    }
+    downloads_.WaitForRun();
+    // The items of songs that ended in the run before are done with.
+    downloads_.Clear();
+    runThreads_ = std::clamp(Parallel, 1, TDlDownloads::kMaxThreads);
+    downloads_.ThreadCount = runThreads_;
+    downloads_.ResetFinished();
+    runOpen_ = true;
+    runStopping_ = false;
+    downloads_.StartAsync();
+    return true;
+}
+
+void DownloadQueue::StartWaiting() {
+    if (closing_ || waiting_.empty()) return;
+    if (!EnsureRunning()) return;
+    while (!waiting_.empty() && static_cast<int>(active_.size()) < runThreads_) {
+        const Id id = waiting_.front();
+        waiting_.pop_front();
+        Begin(id, songs_.at(id));
+    }
+}
+
+void DownloadQueue::Begin(Id id, Entry& entry) {
+    entry.download = std::make_unique<SongDownload>(downloads_, entry.settings);
+    TDlDownloadItem& item = entry.download->AddSong(entry.song.url);
+    owners_[&item] = id;
+    active_[id] = &entry;
+    downloads_.WakeWorkers();
+}
+
+DownloadQueue::Entry* DownloadQueue::EntryOf(const TDlDownloadItem& item, Id* id) {
+    const auto owner = owners_.find(&item);
+    if (owner == owners_.end()) return nullptr;
+    const auto song = songs_.find(owner->second);
+    if (song == songs_.end()) return nullptr;
+    if (id) *id = owner->second;
+    return &song->second;
+}
+
+void DownloadQueue::ItemProgress(TDlDownloadItem& item) {
+    InCallback callback(inCallback_);
+    Id id = 0;
+    Entry* entry = EntryOf(item, &id);
+    // A song being stopped writes nothing more, as after a Cancel.
+    if (!entry || !entry->download || entry->stopping) return;
+    SongDownload& download = *entry->download;
+    download.HandleItemProgress(item);
+    // What the page brought belongs to the song too.
+    for (TDlDownloadItem* added : download.Items()) owners_.emplace(added, id);
+    if (&item != download.Song() || item.State != dsRunning) return;
+    if (!entry->started) {
+        entry->started = true;
+        if (OnStarted) OnStarted(id);
+        return;
+    }
+    if (item.HeaderPhase) {
+        entry->total = item.Size;  // the announced length
+        return;
+    }
+    if (OnProgress) OnProgress(id, item.Size, entry->total);
+}
+
+void DownloadQueue::ItemEnded(TDlDownloadItem& item) {
+    InCallback callback(inCallback_);
+    Id id = 0;
+    Entry* entry = EntryOf(item, &id);
+    if (!entry || !entry->download) return;
+    ++entry->ended;
+    if (entry->ended < entry->download->Items().size()) return;
+    End(id, entry->stopping);
+    StartWaiting();
+}
+
+void DownloadQueue::RunEnded() {
+    InCallback callback(inCallback_);
+    // A stopped run delivers nothing more of its items: the songs it held
+    // end here, stopped.
+    std::vector<Id> running;
+    for (const auto& [id, entry] : active_) running.push_back(id);
+    for (const Id id : running) End(id, true);
+    runOpen_ = false;
+    runStopping_ = false;
+    if (!waiting_.empty()) StartWaiting();  // from a callback: posted
+}
+
+void DownloadQueue::End(Id id, bool stopped) {
+    const auto found = songs_.find(id);
+    if (found == songs_.end()) return;
+    Entry& entry = found->second;
+    QueuedSongResult result;
+    std::vector<TDlDownloadItem*> items;
+    if (entry.download) {
+        SongDownload& download = *entry.download;
+        download.Finish(stopped);
+        result = ResultOf(*download.Song(), stopped);
+        items = download.Items();
+        for (std::size_t i = 1; i < items.size(); ++i) result.pageItems.push_back(ResultOf(*items[i], false));
+    } else {
+        result.state = SongResult::State::Stopped;
+        result.url = entry.song.url;
+        result.errorCode = kErrStopped;
+        result.message = InternetErrorText(kErrStopped);
+    }
+    for (TDlDownloadItem* item : items) owners_.erase(item);
+    active_.erase(id);
+    songs_.erase(found);
+    // The items leave the collection; a download thread may free them from
+    // here on, so they are not touched again.
+    for (TDlDownloadItem* item : items) downloads_.QueueRemoval(*item);
+    if (OnEnded) OnEnded(id, result);
+}
+
+void DownloadQueue::Stop(Id id) {
+    const auto found = songs_.find(id);
+    if (found == songs_.end() || found->second.stopping) return;
+    Entry& entry = found->second;
+    entry.stopping = true;
+    if (!entry.download) {
+        // Still waiting: it never reaches the engine, and is told a moment
+        // later (never from inside Stop).
+        waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), id), waiting_.end());
+        Later([this, id] {
+            InCallback callback(inCallback_);
+            End(id, true);
+        });
+        return;
+    }
+    entry.download->Stop();
+    for (TDlDownloadItem* item : entry.download->Items()) item->Cancel();
+}
+
+void DownloadQueue::StopAll() {
+    std::vector<Id> waiting(waiting_.begin(), waiting_.end());
+    waiting_.clear();
+    for (const Id id : waiting) songs_.at(id).stopping = true;
+    if (runOpen_ && !runStopping_) {
+        runStopping_ = true;
+        for (auto& [id, entry] : active_) {
+            entry->stopping = true;
+            entry->download->Stop();
+        }
+        downloads_.Stop();
+    }
+    if (inCallback_ > 0) {
+        for (const Id id : waiting) {
+            Later([this, id] {
+                InCallback callback(inCallback_);
+                End(id, true);
+            });
+        }
+        return;
+    }
+    // Its hand-offs are served meanwhile: RunEnded tells the running songs.
+    if (runOpen_) downloads_.WaitForRun();
+    InCallback callback(inCallback_);
+    for (const Id id : waiting) End(id, true);
+}
+
+}  // namespace dl

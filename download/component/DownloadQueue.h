@@ -1,0 +1,143 @@
+#pragma once
+// Songs downloaded in the background, a few at a time, without a window.
+// Each song has its own address, folder and file name and is written as the
+// download component writes one (SongDownload.h: limits, names, page mode,
+// the part file, continuing where it stopped, trying again). The queue runs
+// one collection of its own with `Parallel` download threads, which waits
+// for more songs while it has none; its reports reach the owner's thread
+// through the collection's notifier, as the component's do.
+//
+//   dl::DownloadQueue queue;                  // on the owner's (UI) thread
+//   queue.Parallel = 2;                       // before the first Add
+//   queue.OnEnded = [](dl::DownloadQueue::Id id, const dl::QueuedSongResult& r) { ... };
+//   const auto id = queue.Add({url, "downmp3/", title + ".mp3", title});
+//   ...
+//   queue.Stop(id);                           // that song alone; its part file is kept
+//   queue.StopAll();                          // closing: every song stopped, waited for
+//
+// Songs start in the order they were added, as soon as a slot is free; one
+// added while others run starts at once when fewer than Parallel run. The
+// callbacks run on the owner's thread, one at a time, never inside Add, Stop
+// or StopAll (but for StopAll's own, see there); the owner may call Add and
+// Stop from them. Needs the process's UI-thread hand-off (platform/ui) and
+// an event loop on the owner's thread, as the component does.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include <QObject>
+
+#include "download/component/SongDownload.h"
+#include "download/component/TDlDownloadParams.h"
+#include "download/engine/TDlDownloads.h"
+
+namespace dl {
+
+struct QueuedSong {
+    std::string url;
+    // The folder, made when missing; a separator is added when it lacks one.
+    std::string folder;
+    // The file name in it (made safe as a title's is); empty: the name made
+    // from the URL.
+    std::string name;
+    // Carried along for the owner's texts; the queue does not read it.
+    std::string title;
+};
+
+using QueuedSongResult = SongResult;
+
+class DownloadQueue {
+public:
+    using Id = std::uint64_t;
+
+    // Songs downloading at once (1 to TDlDownloads::kMaxThreads); read when
+    // the queue's run starts: at the first Add, and the first after StopAll.
+    int Parallel = 2;
+    // Limits and continuing, for each song as it is added.
+    TDlDownloadParams DownloadParams;
+    bool ContinueDownloads = true;
+
+    // The song's transfer has begun (once, not again when it is tried again).
+    std::function<void(Id)> OnStarted;
+    // Bytes of the song held so far and its whole length (0: not announced),
+    // at most as often as the engine's droppable reports (every 500 ms).
+    std::function<void(Id, std::uint64_t received, std::uint64_t total)> OnProgress;
+    // The song has ended, and everything its page brought with it. The last
+    // word on the song: its id is unknown to the queue from here on.
+    std::function<void(Id, const QueuedSongResult&)> OnEnded;
+
+    // Create and destroy on the owner's thread. Destroying it stops every
+    // song (their part files kept as by Stop) without calling back.
+    DownloadQueue();
+    ~DownloadQueue();
+    DownloadQueue(const DownloadQueue&) = delete;
+    DownloadQueue& operator=(const DownloadQueue&) = delete;
+
+    // Queues a song and returns at once; it starts as soon as a slot is free.
+    Id Add(const QueuedSong& song);
+    // Stops one song, waiting or running: it ends with state Stopped, its
+    // bytes kept for the next download of it to continue when they can be
+    // (as Cancel keeps them). Nothing for an id that has ended.
+    void Stop(Id id);
+    // Stops every song and waits until each has ended and told it (OnEnded,
+    // Stopped, from inside this call). From inside a callback it does not
+    // wait: the songs end (and tell it) a moment later.
+    void StopAll();
+
+    // Songs added and not yet ended, waiting or running.
+    int Count() const { return static_cast<int>(songs_.size()); }
+    // Songs running now (their transfer handed to the engine).
+    int Running() const { return static_cast<int>(active_.size()); }
+    bool Contains(Id id) const { return songs_.count(id) > 0; }
+
+    // The engine beneath, for its settings (internet options, the pauses
+    // before trying again); not for its items.
+    TDlDownloads& Downloads() { return downloads_; }
+
+private:
+    struct Entry {
+        QueuedSong song;
+        SongSettings settings;
+        std::unique_ptr<SongDownload> download;  // while it runs
+        std::uint64_t total = 0;
+        std::size_t ended = 0;  // its items whose transfer has ended
+        bool started = false;
+        bool stopping = false;
+    };
+
+    void StartWaiting();
+    void Begin(Id id, Entry& entry);
+    void ItemProgress(TDlDownloadItem& item);
+    void ItemEnded(TDlDownloadItem& item);
+    void RunEnded();
+    // The song has ended: its items leave the collection, and the owner is told.
+    void End(Id id, bool stopped);
+    // The run is there to take songs; false when it is being stopped, or
+    // must be started a moment later (from a callback).
+    bool EnsureRunning();
+    Entry* EntryOf(const TDlDownloadItem& item, Id* id = nullptr);
+    // Calls `fn` on the owner's thread after the current event.
+    void Later(std::function<void()> fn);
+
+    Id nextId_ = 1;
+    std::map<Id, Entry> songs_;
+    std::deque<Id> waiting_;
+    std::map<Id, Entry*> active_;
+    std::unordered_map<const TDlDownloadItem*, Id> owners_;
+    // A callback is running: waits must not begin (its thread waits for it).
+    int inCallback_ = 0;
+    bool closing_ = false;
+    bool runOpen_ = false;      // StartAsync called, RunEnded not yet
+    bool runStopping_ = false;  // StopAll stopped it
+    bool startPosted_ = false;
+    int runThreads_ = 1;
+    QObject context_;  // posted calls die with the queue
+    // Last: it goes first, and with it the run and every handler call.
+    TDlDownloads downloads_;
+};
+
+}  // namespace dl

@@ -1,0 +1,279 @@
+#include "download/component/SongDownload.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "download/files/DlFileErrors.h"
+#include "download/files/DlFileNames.h"
+#include "download/files/DlFileWriting.h"
+#include "download/files/PartFile.h"
+#include "download/html/TDlHTMLLink.h"
+#include "download/html/TDlHTMLObject.h"
+#include "download/texts/DlTexts.h"
+
+namespace dl {
+
+namespace {
+
+// True when the resource's date lies more than `days` before now. Both are
+// taken as instants, so a clock change between them counts for nothing.
+bool olderThan(TDateTime date, double days) {
+    try {
+        const double now =
+            std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+        return now - static_cast<double>(InstantOfLocalDateTime(date)) > days * 86400.0;
+    } catch (const std::exception&) {
+        return false;  // a date no clock can show
+    }
+}
+
+// The name with "_N" put before its extension (or at its end).
+std::string numberedName(const std::string& name, int n) {
+    const std::size_t slash = name.rfind('/');
+    const std::size_t dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > (slash == std::string::npos ? 0 : slash + 1);
+    const std::string suffix = "_" + std::to_string(n);
+    return hasExtension ? name.substr(0, dot) + suffix + name.substr(dot) : name + suffix;
+}
+
+std::string lastElement(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::uint64_t sizeOfFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+}
+
+}  // namespace
+
+SongResult ResultOf(const TDlDownloadItem& item, bool stopped) {
+    SongResult result;
+    result.url = item.URL;
+    result.errorCode = item.ErrorCode;
+    result.httpStatus = item.StatusCode;
+    result.message = item.ErrorMessage;
+    result.continuations = item.Continuations;
+    result.retries = item.Retries;
+    result.retryAfter = item.RetryAfter;
+    result.kept = item.Kept;
+    if (!item.LocalFileName.empty()) {
+        result.filePath = item.LocalFileName;
+        result.size = sizeOfFile(item.LocalFileName);
+        result.savedAsPage = IsHtmlContentType(item.ContentType);
+    }
+    if (stopped)
+        result.state = SongResult::State::Stopped;
+    else if (item.State == dsFinished && item.ErrorCode == kErrNone)
+        result.state = SongResult::State::Finished;
+    else
+        result.state = SongResult::State::Failed;
+    return result;
+}
+
+SongDownload::SongDownload(TDlDownloads& downloads, SongSettings settings)
+    : downloads_(downloads), settings_(std::move(settings)) {}
+
+TDlDownloadItem& SongDownload::AddSong(const std::string& url) {
+    TDlDownloadItem& item = downloads_.AddItem();
+    song_ = &item;
+    items_.push_back(&item);
+    item.URL = url;
+    SetUpItem(item);
+    // The song continues where it stopped; what its page brings does not.
+    item.ContinueTransfer = settings_.continuing;
+    if (!item.SaveFolder.empty())
+        item.KeepName = settings_.name.empty() ? DefaultFileName(url) : SafeDestinationName(settings_.name);
+    return item;
+}
+
+bool SongDownload::Owns(const TDlDownloadItem& item) const {
+    return std::find(items_.begin(), items_.end(), &item) != items_.end();
+}
+
+void SongDownload::SetUpItem(TDlDownloadItem& item) const {
+    const TDlDownloadParams& params = settings_.params;
+    // The bytes go to their file as they arrive: memory never follows the size.
+    item.SaveFolder = params.CheckOnly || settings_.folder.empty() ? std::string() : ExpandFolder(settings_.folder);
+    // The limit holds for every item of the song, page resources too, on every read.
+    item.SizeLimit = params.SizeLimit;
+}
+
+void SongDownload::HandleItemProgress(TDlDownloadItem& item) {
+    ApplyLimits(item);
+    WriteItem(item);
+}
+
+void SongDownload::ApplyLimits(TDlDownloadItem& item) {
+    if (item.Level < 0) return;
+    const TDlDownloadParams& params = settings_.params;
+    const std::uint32_t limit = params.SizeLimit;
+    const TDlItemState state = item.State;
+    if (state == dsRunning && item.HeaderPhase) {
+        item.SetCheckOnly(params.CheckOnly);
+        if (limit != 0 && limit < item.Size) {  // the announced length
+            item.Stopped = true;
+            item.FailItem(kErrSizeLimit);
+        }
+        if (params.Older > 0 && item.Date != 0 && olderThan(item.Date, params.Older)) {
+            item.Stopped = true;
+            item.FailItem(kErrOlded);
+        }
+    } else if (state == dsRunning) {
+        if (limit != 0 && limit < item.Size) {  // the bytes received so far
+            item.Stopped = true;
+            item.FailItem(kErrSizeLimit);
+        }
+    } else if (state == dsFinished && !item.CheckOnly && limit != 0 && limit < item.Size) {
+        // Progress reports come at most twice a second, so a body that passes
+        // the limit between them may reach its end: it fails all the same.
+        item.FailItem(kErrSizeLimit);
+    }
+}
+
+std::string SongDownload::ClaimPath(const TDlDownloadItem& item, const std::string& folder, const std::string& name) {
+    std::string path = folder + name;
+    // The song keeps its name; what a page brings never takes the name of
+    // the page or of another item of the song.
+    if (&item != song_) {
+        for (int n = 2; claimedPaths_.count(path) > 0; ++n) path = folder + numberedName(name, n);
+    }
+    claimedPaths_.insert(path);
+    return path;
+}
+
+void SongDownload::WriteItem(TDlDownloadItem& item) {
+    const TDlDownloadParams& params = settings_.params;
+    if (item.State != dsFinished || params.CheckOnly || settings_.folder.empty() || item.ErrorCode != 0 ||
+        item.Size == 0)
+        return;
+    // A file that cannot be written fails its item with a code of its own;
+    // an older file of that name stays as it was.
+    int error = 0;
+    std::optional<DownloadError> refused;
+    try {
+        const std::string folder = ExpandFolder(settings_.folder);
+        std::string name = DefaultFileName(item.URL);
+        if (&item == song_ && !settings_.name.empty()) name = SafeDestinationName(settings_.name);
+        if (OnGetFileName) OnGetFileName(item, name);
+        const bool html = IsHtmlContentType(item.ContentType);
+        if (html) name = PageFileName(name);
+        refused = RefusedFileName(lastElement(name));
+        if (!refused) {
+            const std::string path = ClaimPath(item, folder, name);
+            if (!item.LocalFileName.empty() && item.LocalFileName != path) {
+                std::error_code ignored;
+                std::filesystem::remove(item.LocalFileName, ignored);
+            }
+            error = MakeFolders(std::filesystem::path(path).parent_path().string());
+            if (error == 0) {
+                if (html && !item.Data.InFile()) {
+                    // Page mode: the page is read, its resources join the
+                    // collection, and it is saved pointing at them.
+                    std::string pageText;
+                    LoadPage(item, path, pageText);
+                    error = WriteFileWhole(path, pageText, item.Date);
+                    if (error == 0 && AddPageResources(*item.PageDocument, item) > 0) downloads_.WakeWorkers();
+                } else if (item.Data.InFile()) {
+                    // Written while it arrived (a page past the memory limit
+                    // is saved as it is): it only takes its name.
+                    error = item.Data.TakeName(path, item.Date);
+                } else {
+                    error = WriteFileWhole(path, item.Data.View(), item.Date);
+                }
+            }
+            if (error == 0) {
+                // Only a file that is there is named: the page written again
+                // at the end points at it, and callers can tell what was saved.
+                item.SetLocalFileName(path);
+                if (item.Link) {
+                    item.Link->setLocalFile(path);
+                    item.Link->setLocal(true);
+                }
+                return;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        error = ENOMEM;
+    } catch (...) {
+        error = EIO;
+    }
+    item.FailItem(refused ? *refused : FileErrorOf(error));
+    // What it wrote of its file goes.
+    if (item.Data.InFile() && !item.Data.Named()) item.Data.Clear();
+}
+
+void SongDownload::LoadPage(TDlDownloadItem& item, const std::string& pageFile, std::string& pageText) {
+    auto page = std::make_shared<TDlHTMLObject>();
+    page->loadPage(item.Data.View());
+    // Its links lead from where it came from, after redirects.
+    page->setBaseUrl(item.ResponseURL.empty() ? item.URL : item.ResponseURL);
+    page->setPageFile(pageFile);
+    pageText = page->pageText();
+    item.SetPageDocument(page);
+}
+
+int SongDownload::AddPageResources(TDlHTMLObject& page, const TDlDownloadItem& pageItem) {
+    // The page itself is fetched already, under both its addresses.
+    fetched_.Add(pageItem.URL);
+    fetched_.Add(page.baseUrl());
+    // A stopped song fetches nothing more; frames are followed so deep only.
+    if (stopped_ || downloads_.StopRequested || pageItem.PageDepth >= kMaxFrameDepth) return 0;
+    int added = 0;
+    TDlHTMLLinks& links = page.Links();
+    try {
+        for (std::int32_t i = 0; i < links.count() && static_cast<int>(items_.size()) < kMaxItems; ++i) {
+            TDlHTMLLink& link = links[i];
+            const std::string absolute = page.absoluteUrl(link);
+            if (absolute.empty()) continue;
+            const TDlHTMLLinkType type = link.LinkType();
+            if (type != LT_IMAGE && type != LT_BODY && type != LT_FRAME && type != LT_CLASS) continue;
+            // Of several links to one resource only the first is fetched.
+            if (page.findLink(absolute) != i) continue;
+            if (type == LT_IMAGE && !settings_.params.LoadImages) continue;
+            // Over http and https only, and each address once for the song:
+            // a page never has a local file read, nor frames itself for ever.
+            if (!fetched_.Claim(absolute)) continue;
+            TDlDownloadItem& resource = downloads_.AddItem();
+            items_.push_back(&resource);
+            resource.URL = absolute;
+            resource.SetLink(&link);
+            resource.SetIsLink(true);
+            resource.Level = -1;
+            resource.PageDepth = pageItem.PageDepth + 1;
+            SetUpItem(resource);
+            ++added;
+        }
+    } catch (const UrlDecodeError&) {
+        // A link that cannot be read ends the fetching of the page's
+        // resources there; the page itself is still saved.
+    }
+    return added;
+}
+
+void SongDownload::Finish(bool stopped) {
+    // Part files of items that did not end written go (a finished one whose
+    // end report was dropped by a stop, too).
+    for (TDlDownloadItem* item : items_) {
+        if (item->Data.InFile() && !item->Data.Named()) item->Data.Clear();
+    }
+    // After a stop nothing more is written: the pages saved so far keep
+    // their links to the web.
+    if (stopped || stopped_ || settings_.params.CheckOnly || settings_.folder.empty()) return;
+    for (TDlDownloadItem* item : items_) {
+        if (!item->PageDocument || item->LocalFileName.empty()) continue;
+        try {
+            WriteTextFile(ExpandFolder(item->LocalFileName), item->PageDocument->pageText(), item->Date);
+        } catch (...) {
+        }
+    }
+}
+
+}  // namespace dl

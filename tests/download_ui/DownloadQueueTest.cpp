@@ -1,0 +1,190 @@
+// The download queue: songs downloaded in the background a few at a time,
+// one stopped (waiting or running), one added while others run, and all of
+// them stopped at once; each song written as the component writes one.
+// The server holds each song after its first bytes until the test lets it
+// go, so every step waits on what the server or the queue has seen.
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "download/component/DownloadQueue.h"
+#include "tests/download_ui/UiTestSupport.h"
+#include "tests/support/RangeServer.h"
+
+namespace fs = std::filesystem;
+using dl::DownloadQueue;
+using dl::QueuedSongResult;
+using uitest::filesIn;
+using uitest::pumpUntil;
+using uitest::readFile;
+using testsupport::RangeServer;
+using uitest::ScopedWorkDir;
+
+namespace {
+
+constexpr std::size_t kSongSize = 48 * 1024;
+const auto kSong = testsupport::patternBody(kSongSize, 3);
+
+// Every answer stops after its first bytes until the test lets it go on.
+RangeServer::Setup heldSongs() {
+    RangeServer::Setup setup;
+    setup.file = {kSong, "\"song\"", ""};
+    setup.holdAt = 4096;
+    return setup;
+}
+
+class Queue : public ::testing::Test {
+protected:
+    Queue() {
+        queue.Parallel = 2;
+        queue.OnStarted = [this](DownloadQueue::Id id) { started.push_back(numberOf(id)); };
+        queue.OnEnded = [this](DownloadQueue::Id id, const QueuedSongResult& result) {
+            ended.push_back(numberOf(id));
+            results[numberOf(id)] = result;
+        };
+    }
+
+    DownloadQueue::Id add(int n) {
+        const DownloadQueue::Id id = queue.Add(
+            {server.url("/song/" + std::to_string(n) + ".mp3"), "downmp3", "s" + std::to_string(n) + ".mp3", "s"});
+        numbers[id] = n;
+        return id;
+    }
+    int numberOf(DownloadQueue::Id id) const { return numbers.at(id); }
+    bool hasEnded(int n) const { return results.count(n) > 0; }
+    // The songs asked for so far, by number.
+    std::vector<int> requested() const {
+        std::vector<int> r;
+        for (const auto& request : server.requests()) r.push_back(request.target[6] - '0');
+        std::sort(r.begin(), r.end());
+        return r;
+    }
+    void release(int n) { server.release("/song/" + std::to_string(n) + ".mp3"); }
+    fs::path file(int n) const { return work.path() / "downmp3" / ("s" + std::to_string(n) + ".mp3"); }
+    std::size_t hiddenFiles() const {
+        const auto names = filesIn(work.path() / "downmp3");
+        return static_cast<std::size_t>(std::count_if(
+            names.begin(), names.end(), [](const std::string& name) { return name.rfind(".brelvo-", 0) == 0; }));
+    }
+
+    RangeServer server{heldSongs()};
+    ScopedWorkDir work;
+    std::map<DownloadQueue::Id, int> numbers;
+    std::vector<int> started;
+    std::vector<int> ended;
+    std::map<int, QueuedSongResult> results;
+    DownloadQueue queue;  // last: it goes first
+};
+
+}  // namespace
+
+TEST_F(Queue, SongsTwoAtATimeOneStoppedOneAddedWhileRunning) {
+    add(1);
+    const DownloadQueue::Id second = add(2);
+    add(3);
+    add(4);
+    EXPECT_EQ(queue.Count(), 4);
+    // Two start; the other two wait for a slot.
+    ASSERT_TRUE(pumpUntil([&] { return requested().size() == 2u && hiddenFiles() == 2u; }));
+    EXPECT_EQ(requested(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(started, (std::vector<int>{1, 2}));
+    EXPECT_EQ(queue.Running(), 2);
+
+    // One stopped while it runs: it ends as stopped, its bytes kept for the
+    // next download of it, and the next song takes its slot.
+    queue.Stop(second);
+    ASSERT_TRUE(pumpUntil([&] { return hasEnded(2) && requested().size() == 3u; }));
+    const QueuedSongResult& stopped = results.at(2);
+    EXPECT_EQ(stopped.state, QueuedSongResult::State::Stopped);
+    EXPECT_EQ(stopped.errorCode, dl::kErrStopped);
+    EXPECT_TRUE(stopped.kept);
+    EXPECT_TRUE(stopped.filePath.empty());
+    EXPECT_FALSE(fs::exists(file(2)));
+    EXPECT_FALSE(queue.Contains(second));
+    EXPECT_EQ(requested(), (std::vector<int>{1, 2, 3}));
+
+    // One added while two run waits for a slot too; one stopped while it
+    // waits never reaches the server.
+    add(5);
+    const DownloadQueue::Id sixth = add(6);
+    queue.Stop(sixth);
+    ASSERT_TRUE(pumpUntil([&] { return hasEnded(6); }));
+    EXPECT_EQ(results.at(6).state, QueuedSongResult::State::Stopped);
+    EXPECT_FALSE(results.at(6).kept);
+
+    // The first song finishes whole; the next waiting one starts.
+    release(1);
+    ASSERT_TRUE(pumpUntil([&] { return hasEnded(1) && requested().size() == 4u; }));
+    const QueuedSongResult& done = results.at(1);
+    EXPECT_EQ(done.state, QueuedSongResult::State::Finished) << done.message;
+    EXPECT_EQ(done.errorCode, 0);
+    EXPECT_EQ(done.filePath, fs::absolute(file(1)).lexically_normal().string());
+    EXPECT_EQ(done.size, kSongSize);
+    EXPECT_FALSE(done.savedAsPage);
+    EXPECT_EQ(readFile(file(1)), *kSong);
+
+    server.release();
+    ASSERT_TRUE(pumpUntil([&] { return queue.Count() == 0; }));
+    for (int n : {3, 4, 5}) {
+        EXPECT_EQ(results.at(n).state, QueuedSongResult::State::Finished) << n;
+        EXPECT_EQ(readFile(file(n)), *kSong) << n;
+    }
+    EXPECT_EQ(requested(), (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(started, (std::vector<int>{1, 2, 3, 4, 5}));
+    ASSERT_EQ(ended.size(), 6u);
+    EXPECT_EQ(std::vector<int>(ended.begin(), ended.begin() + 3), (std::vector<int>{2, 6, 1}));
+    EXPECT_EQ(server.maxOpenConnections(), 2u);
+    // The stopped song's part file and what identifies it stay; nothing else hidden.
+    EXPECT_EQ(hiddenFiles(), 2u);
+
+    // Added again, it continues from what was kept.
+    add(2);
+    ASSERT_TRUE(pumpUntil([&] { return queue.Count() == 0; }));
+    EXPECT_EQ(results.at(2).state, QueuedSongResult::State::Finished);
+    EXPECT_EQ(results.at(2).continuations, 1);
+    EXPECT_EQ(readFile(file(2)), *kSong);
+    EXPECT_EQ(hiddenFiles(), 0u);
+}
+
+TEST_F(Queue, StopAllEndsEverySongBeforeItReturns) {
+    for (int n = 1; n <= 3; ++n) add(n);
+    ASSERT_TRUE(pumpUntil([&] { return hiddenFiles() == 2u; }));
+    queue.StopAll();
+    EXPECT_EQ(queue.Count(), 0);
+    ASSERT_EQ(results.size(), 3u);
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(results.at(n).state, QueuedSongResult::State::Stopped) << n;
+    EXPECT_TRUE(results.at(1).kept);
+    EXPECT_TRUE(results.at(2).kept);
+    EXPECT_FALSE(results.at(3).kept);
+    EXPECT_EQ(requested(), (std::vector<int>{1, 2}));
+
+    // The queue takes songs again after it.
+    server.release();
+    add(3);
+    ASSERT_TRUE(pumpUntil([&] { return queue.Count() == 0; }));
+    EXPECT_EQ(results.at(3).state, QueuedSongResult::State::Finished);
+    EXPECT_EQ(readFile(file(3)), *kSong);
+}
+
+// Callbacks may add and stop songs: nothing inside them waits for the engine
+// thread that delivered them.
+TEST_F(Queue, CallbacksMayAddAndStopSongs) {
+    server.release();
+    queue.OnEnded = [this](DownloadQueue::Id id, const QueuedSongResult& result) {
+        const int n = numberOf(id);
+        results[n] = result;
+        if (n < 4) add(n + 1);
+        if (n == 4) queue.StopAll();
+    };
+    add(1);
+    ASSERT_TRUE(pumpUntil([&] { return results.size() == 4u && queue.Count() == 0; }));
+    for (int n = 1; n <= 4; ++n) EXPECT_EQ(results.at(n).state, QueuedSongResult::State::Finished) << n;
+    add(5);
+    ASSERT_TRUE(pumpUntil([&] { return hasEnded(5); }));
+    EXPECT_EQ(results.at(5).state, QueuedSongResult::State::Finished);
+}
