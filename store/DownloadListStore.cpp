@@ -1,5 +1,7 @@
 #include "store/DownloadListStore.h"
 
+#include <algorithm>
+
 #include <sqlite3.h>
 
 #include "store/StoreConnection.h"
@@ -71,7 +73,7 @@ DownloadListStore::~DownloadListStore() {
 
 void DownloadListStore::open(const std::string& path) {
     db_ = std::make_unique<StoreConnection>(path);
-    StoreConnection::WaitScope scope(*db_, Wait::For(busyWait_));
+    StoreConnection::WaitScope scope(*db_, Wait::For(std::min(busyWait_, kOpenWait)));
     Statement exists = db_->prepare("select count(*) from sqlite_master where type = 'table' and name = 'downloadlist'");
     const bool found = db_->step(exists.get()) && sqlite3_column_int(exists.get(), 0) > 0;
     exists.reset();
@@ -84,7 +86,9 @@ void DownloadListStore::open(const std::string& path) {
         db_.reset();
         return;
     }
-    if (!found) db_->exec(kCreate);
+    // Making it takes the file's write lock, which another program may hold
+    // for a while: not while the window is being built.
+    createWanted_ = !found;
 }
 
 void DownloadListStore::load() {
@@ -146,26 +150,29 @@ void DownloadListStore::SetProblemListener(std::function<void(const std::string&
 
 bool DownloadListStore::WaitUntilWritten(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [this] { return pending_.empty() && !writing_; });
+    return changed_.wait_for(lock, limit,
+                             [this] { return inMemory_ || (pending_.empty() && !writing_ && !createWanted_); });
 }
 
 void DownloadListStore::writeLoop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return closing_ || !pending_.empty(); });
-        if (pending_.empty()) return;  // closing, nothing left
+        changed_.wait(lock, [this] { return closing_ || createWanted_ || !pending_.empty(); });
+        if (pending_.empty() && !createWanted_) return;  // closing, nothing left
         std::map<std::int64_t, std::optional<ListEntry>> batch;
         batch.swap(pending_);
+        const bool create = createWanted_;
         writing_ = true;
         lock.unlock();
         std::string problem;
         try {
-            writeBatch(batch);
+            writeBatch(batch, create);
         } catch (const StoreError& e) {
             problem = e.what();
         }
         lock.lock();
         writing_ = false;
+        if (problem.empty()) createWanted_ = false;
         if (!problem.empty()) {
             inMemory_ = true;
             problem_ = problem;
@@ -182,7 +189,7 @@ void DownloadListStore::writeLoop() {
 
 // One transaction for the latest state of every row changed meanwhile: a
 // song's end and the next one's start cost one commit.
-void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<ListEntry>>& batch) {
+void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<ListEntry>>& batch, bool createTable) {
     // Closing gives the write a last short while, then gives up.
     Wait wait = Wait::For(busyWait_, [this] {
         std::lock_guard lock(mutex_);
@@ -191,6 +198,7 @@ void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<Li
     StoreConnection::WaitScope scope(*db_, std::move(wait));
     db_->exec("begin immediate");
     try {
+        if (createTable) db_->exec(kCreate);
         Statement save = db_->prepare(kSave);
         Statement remove = db_->prepare(kRemove);
         for (const auto& [id, entry] : batch) {

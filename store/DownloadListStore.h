@@ -57,19 +57,22 @@ struct ListEntry {
 class DownloadListStore {
 public:
     static constexpr const char* kTable = "downloadlist";
-    // How long opening (and each later write) waits for a file another
-    // connection holds locked.
+    // How long reading the list when the store opens waits for a file
+    // another connection holds locked (the window is being built meanwhile).
+    static constexpr std::chrono::milliseconds kOpenWait{200};
+    // How long each write on the store's thread (making the table included)
+    // waits for it.
     static constexpr std::chrono::milliseconds kBusyWait{5000};
     // How long closing still tries to write what is pending.
     static constexpr std::chrono::milliseconds kCloseWait{500};
 
-    // Opens the file at `path` (which must exist) and reads the list,
-    // creating the table when it is missing. Never throws: when the file
-    // cannot keep the list, the list starts empty (or as read) and lives in
-    // memory; Problem() says why.
+    // Opens the file at `path` (which must exist) and reads the list; a
+    // missing table is made on the store's thread. Never throws: when the
+    // file cannot keep the list, the list starts empty (or as read) and
+    // lives in memory; Problem() says why.
     explicit DownloadListStore(const std::string& path, std::chrono::milliseconds busyWait = kBusyWait);
-    // Writes what is pending, giving up after kCloseWait; the problem
-    // listener is not called any more.
+    // Writes what is pending (the table too, when it is still to be made),
+    // giving up after kCloseWait; the problem listener is not called any more.
     ~DownloadListStore();
     DownloadListStore(const DownloadListStore&) = delete;
     DownloadListStore& operator=(const DownloadListStore&) = delete;
@@ -89,8 +92,9 @@ public:
     bool InMemory() const;
     // Why, in the database's words; empty while the file keeps the list.
     std::string Problem() const;
-    // Called once, on the store's thread, when a write fails and the list
-    // goes on in memory (not for a failure while opening: see Problem()).
+    // Called once, on the store's thread, when a write (or making the
+    // table) fails and the list goes on in memory; not for a failure while
+    // opening (see Problem()).
     void SetProblemListener(std::function<void(const std::string& problem)> listener);
 
     // Waits until everything saved so far is written (or given up); false
@@ -101,7 +105,7 @@ private:
     void open(const std::string& path);
     void load();
     void writeLoop();
-    void writeBatch(const std::map<std::int64_t, std::optional<ListEntry>>& batch);
+    void writeBatch(const std::map<std::int64_t, std::optional<ListEntry>>& batch, bool createTable);
 
     const std::chrono::milliseconds busyWait_;
     std::unique_ptr<StoreConnection> db_;
@@ -113,6 +117,8 @@ private:
     // Row id -> its latest state, or nothing for a removed row.
     std::map<std::int64_t, std::optional<ListEntry>> pending_;
     bool writing_ = false;
+    // The file has no table yet: the store's thread makes it first.
+    bool createWanted_ = false;
     bool closing_ = false;
     std::chrono::steady_clock::time_point closeDeadline_;
     bool inMemory_ = false;

@@ -183,7 +183,12 @@ TEST_F(DownloadListTable, AFileThatCannotKeepTheListLeavesItInMemory) {
         storetest::OtherConnection other(path);
         if (c.holdLock) other.holdWriteLock();
         DownloadListStore list(path, 200ms);
+        std::atomic<int> told{0};
+        list.SetProblemListener([&](const std::string&) { ++told; });
+        // Made on the store's thread, the table gives up after the busy wait.
+        ASSERT_TRUE(list.WaitUntilWritten(60s)) << c.what;
         EXPECT_TRUE(list.InMemory()) << c.what;
+        EXPECT_EQ(told.load(), c.holdLock ? 1 : 0) << c.what << ": an opening failure is Problem()'s to tell";
         EXPECT_FALSE(list.Problem().empty()) << c.what;
         EXPECT_TRUE(list.TakeLoaded().empty()) << c.what;
         // Saving does nothing and fails nothing.
@@ -191,6 +196,22 @@ TEST_F(DownloadListTable, AFileThatCannotKeepTheListLeavesItInMemory) {
         EXPECT_TRUE(list.WaitUntilWritten(60s));
         if (c.holdLock) other.release();
     }
+}
+
+// The window being built does not wait for another program's lock: the
+// table is made on the store's thread once the lock goes, and what was
+// saved meanwhile is written.
+TEST_F(DownloadListTable, ALockAtStartHoldsOnlyTheStoresThread) {
+    storetest::OtherConnection other(path_);
+    other.holdWriteLock();
+    DownloadListStore list(path_, 600s);
+    EXPECT_FALSE(list.InMemory());
+    list.Save(entry(list.NewId(), "a", ListState::Waiting));
+    EXPECT_FALSE(list.WaitUntilWritten(50ms));
+    other.release();
+    ASSERT_TRUE(list.WaitUntilWritten(60s));
+    EXPECT_FALSE(list.InMemory()) << list.Problem();
+    EXPECT_EQ(storetest::OtherConnection(path_).ids("select id from downloadlist"), std::vector<std::int64_t>{1});
 }
 
 // A list kept in the file, then a lock held longer than the write may wait:
