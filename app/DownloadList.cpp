@@ -34,13 +34,7 @@ DownloadList::DownloadList(const std::string& storePath, std::string folder, std
     downloader_->setReports(std::move(reports));
     // Told on the store's thread; said on the UI thread, unless the list is gone by then.
     store_->SetProblemListener([this](const std::string& problem) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, problem] {
-                log_(QStringLiteral("下载列表无法保存到歌曲库文件：") + QString::fromStdString(problem) +
-                     QStringLiteral("。这次运行中列表的变化只保存在内存里。"));
-            },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, problem] { tellProblem(problem); }, Qt::QueuedConnection);
     });
 }
 
@@ -66,13 +60,17 @@ void DownloadList::start() {
         again.push_back(entry.id);
     }
     model_.setEntries(std::move(entries));
-    if (store_->InMemory()) {
-        log_(QStringLiteral("下载列表无法保存到歌曲库文件：") + QString::fromStdString(store_->Problem()) +
-             QStringLiteral("。这次运行中的下载列表只保存在内存里。"));
-    }
+    if (store_->InMemory()) tellProblem(store_->Problem());
     for (std::int64_t id : again)
         if (const store::ListEntry* entry = model_.find(id)) enqueue(*entry);
     if (!again.empty()) log_(QStringLiteral("下载列表中有 %1 首歌曲接着下载。").arg(again.size()));
+}
+
+void DownloadList::tellProblem(const std::string& problem) {
+    if (problemTold_) return;
+    problemTold_ = true;
+    log_(QStringLiteral("下载列表无法保存到歌曲库文件：") + QString::fromStdString(problem) +
+         QStringLiteral("。这次运行中的下载列表只保存在内存里。"));
 }
 
 QString DownloadList::destinationPath(const std::string& fileName) const {

@@ -91,6 +91,7 @@ private:
     void onStarted(std::int64_t id);
     void onProgress(std::int64_t id, std::int64_t received, std::int64_t total);
     void onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total);
+    void tellProblem(const std::string& problem);
 
     const std::string folder_;
     std::function<void(const QString&)> log_;
@@ -107,6 +108,8 @@ private:
     // Removed from the list while running: their titles, for the log line.
     QHash<std::int64_t, QString> removedTitles_;
     bool closed_ = false;
+    // The log has said that the list lives in memory.
+    bool problemTold_ = false;
 };
 
 }  // namespace app

@@ -7,6 +7,7 @@
 #include <map>
 #include <vector>
 
+#include <QCoreApplication>
 #include <QUrl>
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include "app/DownloadOutcome.h"
 #include "store/SongStore.h"
 #include "tests/store/StoreTestSupport.h"
+#include "tests/support/PumpEvents.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -356,9 +358,11 @@ TEST_F(DownloadListRules, ALockedStoreLeavesTheListInMemoryAndSaysSoOnce) {
     list_ = std::make_unique<DownloadList>(path_, "downmp3/", std::move(downloader),
                                            [this](const QString& line) { lines_ << line; }, nullptr, 200ms);
     list_->start();
-    EXPECT_EQ(lines_.filter(QStringLiteral("下载列表无法保存到歌曲库文件")).size(), 1);
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return !lines_.filter(QStringLiteral("下载列表无法保存到歌曲库文件")).isEmpty(); }));
     EXPECT_EQ(list_->add({{QStringLiteral("甲"), QStringLiteral("http://h/1")}}).added, 1);
     EXPECT_EQ(log_.added.size(), 1u);
+    QCoreApplication::processEvents();
     EXPECT_EQ(lines_.filter(QStringLiteral("下载列表无法保存到歌曲库文件")).size(), 1);
     other.release();
 }
