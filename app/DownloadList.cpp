@@ -286,7 +286,8 @@ void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std:
         entry.path = outcome.path.toStdString();
         entry.received = outcome.size;
         entry.total = outcome.size;
-        entry.reason.clear();
+        // A web page instead of a song is said beside 已完成, as the log says it.
+        entry.reason = outcome.kind == DownloadOutcome::Kind::SavedAsPage ? "地址给出的是网页" : "";
         break;
     case DownloadOutcome::Kind::Failed:
         entry.state = stoppedByUser ? store::ListState::Stopped : store::ListState::Failed;

@@ -76,7 +76,9 @@ QString DownloadListModel::stateText(const store::ListEntry& entry) {
     switch (entry.state) {
     case store::ListState::Waiting: return QStringLiteral("等待");
     case store::ListState::Downloading: return QStringLiteral("正在下载");
-    case store::ListState::Finished: return QStringLiteral("已完成");
+    case store::ListState::Finished:
+        return entry.reason.empty() ? QStringLiteral("已完成")
+                                    : QStringLiteral("已完成：") + QString::fromStdString(entry.reason);
     case store::ListState::Failed:
         return entry.reason.empty() ? QStringLiteral("失败")
                                     : QStringLiteral("失败：") + QString::fromStdString(entry.reason);

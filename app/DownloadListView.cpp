@@ -47,7 +47,9 @@ DownloadListView::DownloadListView(DownloadList& list, QWidget* parent) : QTable
     pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
     setPalette(pal);
 
-    const int widths[] = {170, 110, 45, 130, 80, 62, 320};
+    // All but where it is saved fit the page; that column is reached by
+    // scrolling, its whole text in its tooltip.
+    const int widths[] = {150, 92, 42, 120, 78, 68, 320};
     for (int column = 0; column < DownloadListModel::ColumnCount; ++column) setColumnWidth(column, widths[column]);
     buildMenu();
 }

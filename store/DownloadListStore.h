@@ -48,7 +48,8 @@ struct ListEntry {
     ListState state = ListState::Waiting;
     std::int64_t received = 0;
     std::int64_t total = 0;  // 0: not known
-    std::string reason;      // why it failed, in the user's words
+    std::string reason;      // why it failed, in the user's words; for a finished
+                             // one what it is when it is not a song
     std::string path;        // the file it was saved as, once finished
 
     bool operator==(const ListEntry&) const = default;

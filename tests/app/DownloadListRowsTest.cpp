@@ -90,6 +90,8 @@ TEST(DownloadListModel, CellTexts) {
     };
     ListEntry failed = song(3, ListState::Failed, 512, 2048);
     failed.reason = "无法连接到服务器";
+    ListEntry page = song(7, ListState::Finished, 213, 213);
+    page.reason = "地址给出的是网页";
     const std::vector<Case> cases = {
         {song(1, ListState::Waiting), "等待", "", ""},
         {song(2, ListState::Downloading, 1536, 2048), "正在下载", "75%", "1.5 KB / 2.0 KB"},
@@ -98,6 +100,7 @@ TEST(DownloadListModel, CellTexts) {
         {failed, "失败：无法连接到服务器", "25%", "512 字节 / 2.0 KB"},
         {song(5, ListState::Failed), "失败", "", ""},
         {song(6, ListState::Stopped, 100, 400), "已停止", "25%", "100 字节 / 400 字节"},
+        {page, "已完成：地址给出的是网页", "100%", "213 字节"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(DownloadListModel::stateText(c.entry), QString::fromUtf8(c.state));

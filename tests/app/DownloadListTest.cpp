@@ -55,6 +55,12 @@ DownloadOutcome saved(const std::string& path, std::int64_t size) {
     return o;
 }
 
+DownloadOutcome page(const std::string& path, std::int64_t size) {
+    DownloadOutcome o = saved(path, size);
+    o.kind = DownloadOutcome::Kind::SavedAsPage;
+    return o;
+}
+
 DownloadOutcome failed(const char* reason) {
     DownloadOutcome o;
     o.kind = DownloadOutcome::Kind::Failed;
@@ -221,6 +227,7 @@ TEST_F(DownloadListRules, ReportsMoveARowAndEachEndIsLogged) {
         {"好歌", saved(folder() + "好歌.mp3", 2048), ListState::Finished, "已完成"},
         {"坏歌", failed("无法连接到服务器"), ListState::Failed, "失败：无法连接到服务器"},
         {"停歌", cancelled(), ListState::Stopped, "已停止"},
+        {"网页", page(folder() + "网页.mp3.htm", 213), ListState::Finished, "已完成：地址给出的是网页"},
     };
     for (const Case& c : cases) {
         list_->add({{QString::fromUtf8(c.title), QStringLiteral("http://h/") + QString::fromUtf8(c.title)}});
@@ -245,6 +252,8 @@ TEST_F(DownloadListRules, ReportsMoveARowAndEachEndIsLogged) {
     EXPECT_EQ(stateOf("坏歌"), ListState::Failed);
     EXPECT_EQ(DownloadListModel::stateText(model().entry(rowOf("坏歌"))), QStringLiteral("失败：无法连接到服务器"));
     EXPECT_EQ(stateOf("停歌"), ListState::Stopped);
+    EXPECT_EQ(DownloadListModel::stateText(model().entry(rowOf("网页"))), QStringLiteral("已完成：地址给出的是网页"));
+    EXPECT_EQ(model().entry(rowOf("网页")).path, folder() + "网页.mp3.htm");
     EXPECT_TRUE(log_.added.empty());
 }
 
