@@ -17,7 +17,7 @@ std::int64_t steadyMs() {
 
 DownloadListModel::DownloadListModel(QObject* parent) : QAbstractTableModel(parent), clock_(steadyMs) {
     timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(kTickMs);
+    timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &DownloadListModel::flush);
 }
 
@@ -212,12 +212,25 @@ void DownloadListModel::markDirty(Row& row) {
     keepTicking();
 }
 
+std::int64_t DownloadListModel::untilTurn(const Row& row, std::int64_t now) const {
+    // Whole milliseconds: one more than the span keeps a turn from coming
+    // a fraction of a millisecond early.
+    return row.everRefreshed ? std::max<std::int64_t>(0, row.lastRefresh + kRefreshMs + 1 - now) : 0;
+}
+
 void DownloadListModel::keepTicking() {
     if (dirtyIds_.empty() && rates_.isEmpty()) {
         timer_.stop();
-    } else if (!timer_.isActive()) {
-        timer_.start();
+        return;
     }
+    const std::int64_t now = clock_();
+    // A running song's speed is looked at once a turn even without reports.
+    std::int64_t next = rates_.isEmpty() ? kRefreshMs + 1 : kRefreshMs;
+    for (std::int64_t id : dirtyIds_) {
+        const int row = rowOf(id);
+        if (row >= 0) next = std::min(next, untilTurn(rows_[static_cast<std::size_t>(row)], now));
+    }
+    if (!timer_.isActive() || timer_.remainingTime() > next) timer_.start(static_cast<int>(next));
 }
 
 void DownloadListModel::flush() {
@@ -236,7 +249,7 @@ void DownloadListModel::flush() {
         const int row = rowOf(id);
         if (row < 0) continue;
         Row& r = rows_[static_cast<std::size_t>(row)];
-        if (r.everRefreshed && now - r.lastRefresh < kRefreshMs) {
+        if (untilTurn(r, now) > 0) {
             later.push_back(id);
             continue;
         }

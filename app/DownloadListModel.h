@@ -30,10 +30,9 @@ public:
         PathColumn,
         ColumnCount
     };
-    // A row is repainted at most once in this span (4 times a second).
+    // A row is repainted at most once in more than this span (4 times a
+    // second), at its first turn after it.
     static constexpr int kRefreshMs = 250;
-    // How often the timer looks for rows whose turn has come.
-    static constexpr int kTickMs = 50;
 
     explicit DownloadListModel(QObject* parent = nullptr);
 
@@ -87,7 +86,10 @@ private:
     };
     void markDirty(Row& row);
     void reindexFrom(int first);
+    // Sets the timer for the earliest turn to come, or stops it.
     void keepTicking();
+    // Milliseconds from `now` until the row may be repainted.
+    std::int64_t untilTurn(const Row& row, std::int64_t now) const;
     QString speedText(const store::ListEntry& entry) const;
     QString timeLeftText(const store::ListEntry& entry) const;
 
