@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 
+#include "download/component/SongDownload.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/files/DlFileNames.h"
 #include "download/texts/DownloadErrors.h"
@@ -46,6 +47,8 @@ QString httpReason(std::int32_t status, const QString& message) {
     const QString http = QStringLiteral("（HTTP %1）").arg(status);
     if (status == 0) return QStringLiteral("没有连接到网络");
     if (status == 404 || status == 410) return QStringLiteral("服务器上没有这首歌") + http;
+    if (status == 429) return QStringLiteral("服务器忙，请求太多") + http;
+    if (status == 408) return QStringLiteral("服务器等待请求超时") + http;
     if (status >= 500 && status <= 599) return QStringLiteral("服务器出错") + http;
     if (status >= 300 && status <= 399) return QStringLiteral("服务器要求转到别处，却没有给出新地址") + http;
     // Refused answers to a request for the rest of a song: nothing was spliced.
@@ -58,9 +61,16 @@ QString quotedTitle(const QString& title) { return QStringLiteral("《") + title
 
 }  // namespace
 
-QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message) {
+QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message,
+                      std::int64_t retryAfter) {
     const QString text = QString::fromStdString(message);
-    if (errorCode == dl::kErrServerRefused) return httpReason(statusCode, text);
+    if (errorCode == dl::kErrServerRefused) {
+        QString reason = httpReason(statusCode, text);
+        // Asked to wait longer than the program waits: it did not try again.
+        if (retryAfter > 0)
+            reason += QStringLiteral("，服务器要求 %1 秒后再试，等待太久，没有再试").arg(retryAfter);
+        return reason;
+    }
     const auto known = reasons().find(errorCode);
     if (known != reasons().end()) return QString::fromUtf8(known->second);
     if (errorCode == dl::kErrException) return QStringLiteral("程序内部出错：") + text;
@@ -69,37 +79,60 @@ QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std
     return QStringLiteral("出错（代码 %1）：").arg(errorCode) + text;
 }
 
-DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std::size_t bytesReceived) {
+namespace {
+
+// `received`: what arrived of a song that finished without its file (0: it
+// was empty).
+DownloadOutcome outcomeOf(const dl::SongResult& result, std::uint64_t received) {
+    using State = dl::SongResult::State;
     DownloadOutcome outcome;
-    if (cancelled) {
+    outcome.continuations = result.continuations;
+    outcome.retries = result.retries;
+    outcome.kept = static_cast<std::int64_t>(result.keptBytes);
+    const QFileInfo file(QString::fromStdString(result.filePath));
+    const bool written = !result.filePath.empty() && file.isFile();
+    if (result.state == State::Stopped) {
         outcome.kind = DownloadOutcome::Kind::Cancelled;
+        // A page saved before the Cancel stays on disk: the line names it.
+        if (written && result.savedAsPage) {
+            outcome.path = file.absoluteFilePath();
+            outcome.size = file.size();
+        }
         return outcome;
     }
-    if (!item) {
-        outcome.reason = QStringLiteral("下载没有开始");
-        return outcome;
-    }
-    if (item->URL.empty()) {
+    if (result.url.empty()) {
         outcome.reason = QStringLiteral("没有选择歌曲，下载地址是空的");
         return outcome;
     }
-    outcome.continuations = item->Continuations;
-    if (item->State == dl::dsFinished && item->ErrorCode == dl::kErrNone) {
-        const QFileInfo file(QString::fromStdString(item->LocalFileName));
-        if (!item->LocalFileName.empty() && file.isFile()) {
-            outcome.kind = dl::IsHtmlContentType(item->ContentType) ? DownloadOutcome::Kind::SavedAsPage
-                                                                   : DownloadOutcome::Kind::Saved;
+    if (result.state == State::Finished) {
+        if (written) {
+            outcome.kind = result.savedAsPage ? DownloadOutcome::Kind::SavedAsPage : DownloadOutcome::Kind::Saved;
             outcome.path = file.absoluteFilePath();
             outcome.size = file.size();
             return outcome;
         }
         // Finished, but no file: nothing came, or it could not be written.
-        outcome.reason = bytesReceived == 0 ? QStringLiteral("服务器给出的内容是空的，没有保存文件")
-                                            : QStringLiteral("无法写入文件");
+        outcome.reason = received == 0 && result.filePath.empty()
+                             ? QStringLiteral("服务器给出的内容是空的，没有保存文件")
+                             : QStringLiteral("无法写入文件");
         return outcome;
     }
-    outcome.reason = failureReason(item->ErrorCode, item->StatusCode, item->ErrorMessage);
+    outcome.reason = failureReason(result.errorCode, result.httpStatus, result.message, result.retryAfter);
     return outcome;
+}
+
+}  // namespace
+
+DownloadOutcome readOutcome(const dl::SongResult& result) { return outcomeOf(result, 0); }
+
+DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std::size_t bytesReceived) {
+    if (!item) {
+        DownloadOutcome outcome;
+        outcome.kind = cancelled ? DownloadOutcome::Kind::Cancelled : DownloadOutcome::Kind::Failed;
+        if (!cancelled) outcome.reason = QStringLiteral("下载没有开始");
+        return outcome;
+    }
+    return outcomeOf(dl::ResultOf(*item, cancelled), bytesReceived);
 }
 
 QString readableSize(std::int64_t bytes) {
@@ -112,36 +145,54 @@ QString readableSize(std::int64_t bytes) {
 
 namespace {
 
-// A song that arrived in pieces says so: the user sees that the line broke
-// and that nothing had to start over.
-QString continuedText(const DownloadOutcome& outcome, const QString& lead) {
-    if (outcome.continuations <= 0) return {};
-    return lead + QStringLiteral("断线后接着下载了 %1 次").arg(outcome.continuations);
+// What a song's line adds in brackets: how often it was picked up where the
+// line broke, how often it was tried again, and what of it is kept.
+QStringList notesOf(const DownloadOutcome& outcome) {
+    QStringList notes;
+    if (outcome.continuations > 0) notes << QStringLiteral("断线后接着下载了 %1 次").arg(outcome.continuations);
+    if (outcome.retries > 0) notes << QStringLiteral("重试了 %1 次").arg(outcome.retries);
+    return notes;
+}
+
+// The bytes kept, and that the next download of the song continues them.
+QString keptText(const DownloadOutcome& outcome) {
+    return QStringLiteral("已下载的 ") + readableSize(outcome.kept) +
+           QStringLiteral(" 保留了下来，下次下载这首歌会接着下载");
+}
+
+QString bracketed(const QStringList& notes) {
+    return notes.isEmpty() ? QString() : QStringLiteral("（") + notes.join(QStringLiteral("，")) + QStringLiteral("）");
 }
 
 }  // namespace
 
 QString outcomeLogLine(const QString& title, const DownloadOutcome& outcome) {
+    QStringList notes = notesOf(outcome);
     switch (outcome.kind) {
     case DownloadOutcome::Kind::Saved:
+        notes.prepend(readableSize(outcome.size));
         return QStringLiteral("下载完成：") + quotedTitle(title) + QStringLiteral("已保存为 ") + outcome.path +
-               QStringLiteral("（") + readableSize(outcome.size) + continuedText(outcome, QStringLiteral("，")) +
-               QStringLiteral("）");
+               bracketed(notes);
     case DownloadOutcome::Kind::SavedAsPage:
         return QStringLiteral("下载的不是歌曲：") + quotedTitle(title) +
-               QStringLiteral("的地址给出的是一个网页，已保存为网页 ") + outcome.path;
+               QStringLiteral("的地址给出的是一个网页，已保存为网页 ") + outcome.path + bracketed(notes);
     case DownloadOutcome::Kind::Cancelled:
+        if (!outcome.path.isEmpty())
+            return QStringLiteral("已取消下载：") + quotedTitle(title) +
+                   QStringLiteral("，地址给出的是一个网页，已保存为网页 ") + outcome.path +
+                   QStringLiteral("，网页用到的其他文件没有全部下载");
+        if (outcome.kept > 0) return QStringLiteral("已取消下载：") + quotedTitle(title) + QStringLiteral("，") + keptText(outcome);
         return QStringLiteral("已取消下载：") + quotedTitle(title) + QStringLiteral("，没有保存文件");
     case DownloadOutcome::Kind::Failed: break;
     }
-    const QString continued = continuedText(outcome, {});
-    return QStringLiteral("下载失败：") + quotedTitle(title) + QStringLiteral("，") + outcome.reason +
-           (continued.isEmpty() ? QString() : QStringLiteral("（") + continued + QStringLiteral("）"));
+    if (outcome.kept > 0) notes << keptText(outcome);
+    return QStringLiteral("下载失败：") + quotedTitle(title) + QStringLiteral("，") + outcome.reason + bracketed(notes);
 }
 
 QString batchSummaryLine(int saved, int pages, int failed, int notDownloaded) {
     QString line = QStringLiteral("批量下载结束：保存了 %1 首").arg(saved);
-    if (pages > 0) line += QStringLiteral("（其中 %1 个是网页）").arg(pages);
+    // A page saved where a song was asked for is no song.
+    if (pages > 0) line += QStringLiteral("和 %1 个网页").arg(pages);
     line += QStringLiteral("，失败 %1 首").arg(failed);
     if (notDownloaded > 0) line += QStringLiteral("，取消后还有 %1 首没有下载").arg(notDownloaded);
     return line + QStringLiteral("。");

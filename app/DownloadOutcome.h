@@ -10,6 +10,7 @@
 
 namespace dl {
 class TDlDownloadItem;
+struct SongResult;
 }
 
 namespace app {
@@ -17,11 +18,21 @@ namespace app {
 struct DownloadOutcome {
     enum class Kind { Saved, SavedAsPage, Failed, Cancelled };
     Kind kind = Kind::Failed;
-    QString path;          // the file written (Saved, SavedAsPage)
+    // The file written (Saved, SavedAsPage; Cancelled: a page saved before
+    // the Cancel, whose own files were not all fetched).
+    QString path;
     std::int64_t size = 0; // its size in bytes
     QString reason;        // Failed: why, in the user's words
     int continuations = 0; // how often the song was picked up where the line broke
+    int retries = 0;       // how often it was tried again
+    // Bytes of the song kept hidden for the next download of it to continue
+    // (Failed, Cancelled); 0: none.
+    std::int64_t kept = 0;
 };
+
+// The outcome of a song that has ended, from what the engine tells of it
+// (the download queue's result, or the component's item read as one).
+DownloadOutcome readOutcome(const dl::SongResult& result);
 
 // The outcome of a download that has ended: `item` is the component's
 // current item (none: nothing was prepared), `cancelled` whether the user
@@ -32,7 +43,9 @@ DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std
 
 // The reason for a failed item, from its code, its HTTP status and the
 // engine's text; any code without words of its own gets the code and text.
-QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message);
+// `retryAfter`: the seconds a refused Retry-After asked to wait (0: none).
+QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message,
+                      std::int64_t retryAfter = 0);
 
 // A size for people: bytes, KB or MB.
 QString readableSize(std::int64_t bytes);
@@ -40,9 +53,9 @@ QString readableSize(std::int64_t bytes);
 // The one log line after a song.
 QString outcomeLogLine(const QString& title, const DownloadOutcome& outcome);
 
-// The line that ends a download of several songs: how many were saved (of
-// them, how many as web pages) and how many failed, and how many were never
-// fetched because it was cancelled.
+// The line that ends a download of several songs: how many songs were
+// saved, how many web pages were saved in their place, how many failed, and
+// how many were never fetched because it was cancelled.
 QString batchSummaryLine(int saved, int pages, int failed, int notDownloaded);
 
 }  // namespace app

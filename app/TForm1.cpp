@@ -545,7 +545,7 @@ void TForm1::logOutcome(const QString& title, bool cancelled, int* saved, int* p
     appendLog(outcomeLogLine(title, outcome).toStdString());
     if (!saved) return;
     switch (outcome.kind) {
-    case DownloadOutcome::Kind::SavedAsPage: ++*pages; [[fallthrough]];
+    case DownloadOutcome::Kind::SavedAsPage: ++*pages; break;
     case DownloadOutcome::Kind::Saved: ++*saved; break;
     case DownloadOutcome::Kind::Failed: ++*failed; break;
     case DownloadOutcome::Kind::Cancelled: break;

@@ -63,7 +63,8 @@ SongResult ResultOf(const TDlDownloadItem& item, bool stopped) {
     result.continuations = item.Continuations;
     result.retries = item.Retries;
     result.retryAfter = item.RetryAfter;
-    result.kept = item.Kept;
+    result.kept = item.Kept > 0;
+    result.keptBytes = item.Kept;
     if (!item.LocalFileName.empty()) {
         result.filePath = item.LocalFileName;
         result.size = sizeOfFile(item.LocalFileName);

@@ -52,8 +52,10 @@ struct SongResult {
     std::int32_t continuations = 0;
     std::int32_t retries = 0;
     std::int64_t retryAfter = 0;  // seconds a refused Retry-After asked for
-    // Its bytes were kept for the next download of the song to continue.
+    // Its bytes were kept for the next download of the song to continue:
+    // how many.
     bool kept = false;
+    std::uint64_t keptBytes = 0;
     // What its page brought, each item as it ended, in the order fetched.
     std::vector<SongResult> pageItems;
 };

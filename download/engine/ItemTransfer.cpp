@@ -124,13 +124,16 @@ void ItemTransfer::Settle() {
     item_.Continuations = continuations_;
     // What a failed transfer wrote of its file goes (an older file of the
     // name stays), unless it is kept for a later run to continue.
+    std::uint64_t kept = 0;
     if (item_.State == dsFailed && item_.Data.InFile()) {
-        if (ShouldKeep())
+        if (ShouldKeep()) {
+            kept = item_.Data.Size();
             kept_ = item_.Data.Keep(identity_) == 0;
-        else
+        } else {
             item_.Data.Clear();
+        }
     }
-    item_.Kept = kept_;
+    item_.Kept = kept_ ? kept : 0;
     item_.Percent = 100;
 }
 

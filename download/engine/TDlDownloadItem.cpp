@@ -56,7 +56,7 @@ void TDlDownloadItem::ResetItem() {
     Continuations = 0;
     Retries = 0;
     RetryAfter = 0;
-    Kept = false;
+    Kept = 0;
     Stopped = false;
     State = dsWaiting;
     Data.Clear();

@@ -166,9 +166,9 @@ public:
     // The seconds an answer's Retry-After asked for (0: none, or not an
     // answer that is tried again); more than the run waits fails the item.
     std::int64_t RetryAfter = 0;
-    // Its bytes were kept in a part file for a later run to continue (a
-    // failed or stopped song; see KeptPart.h). Set when it ends.
-    bool Kept = false;
+    // The bytes kept in a part file for a later run to continue (a failed
+    // or stopped song; see KeptPart.h); 0: none. Set when it ends.
+    std::uint64_t Kept = 0;
 
 private:
     mutable std::mutex handleMutex_;

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 
+#include "download/files/PartFile.h"
+
 namespace dl {
 
 DownloadError FileErrorOf(int error) {
@@ -29,7 +31,7 @@ DownloadError FileErrorOf(int error) {
 }
 
 std::optional<DownloadError> RefusedFileName(std::string_view name) {
-    if (name.empty() || name == "." || name == "..") return FileErrorOf(EINVAL);
+    if (name.empty() || name == "." || name == ".." || IsOwnFileName(name)) return FileErrorOf(EINVAL);
     if (name.size() > kMaxFileNameBytes) return FileErrorOf(ENAMETOOLONG);
     return std::nullopt;
 }

@@ -21,7 +21,8 @@ constexpr std::size_t kMaxFileNameBytes = 255;
 DownloadError FileErrorOf(int error);
 
 // A name the file must not be given, whatever the file system says: empty,
-// "." or "..", or longer than 255 bytes. `name` is the last element of the
+// "." or "..", the form of the program's own part and side files (a name
+// made by a caller's OnGetFileName could take it), or longer than 255 bytes. `name` is the last element of the
 // path (after its last "/").
 std::optional<DownloadError> RefusedFileName(std::string_view name);
 

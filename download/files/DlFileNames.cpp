@@ -42,8 +42,27 @@ std::string DefaultFileName(const std::string& url) {
 }
 
 std::string SafeDestinationName(std::string_view name) {
-    std::string safe(name);
-    std::replace_if(safe.begin(), safe.end(), [](char c) { return c == '/' || c == '\\'; }, '_');
+    std::string safe;
+    safe.reserve(name.size() + 1);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        // U+0080 to U+009F: two bytes, one character, one "_".
+        if (byte == 0xC2 && i + 1 < name.size() && static_cast<unsigned char>(name[i + 1]) >= 0x80 &&
+            static_cast<unsigned char>(name[i + 1]) <= 0x9F) {
+            safe += '_';
+            ++i;
+        } else if (byte < 0x20 || byte == 0x7F || byte == '/' || byte == '\\') {
+            safe += '_';
+        } else {
+            safe += static_cast<char>(byte);
+        }
+    }
+    if (safe.empty() || safe.front() != '.' || safe == "." || safe == "..") return safe;
+    // The dot that starts the extension stays, so the name keeps it.
+    if (safe.find('.', 1) == std::string::npos)
+        safe.insert(safe.begin(), '_');
+    else
+        safe.front() = '_';
     return safe;
 }
 

@@ -16,8 +16,14 @@ std::string MakeSafeFileName(std::string_view text);
 // that part.
 std::string DefaultFileName(const std::string& url);
 
-// A destination name with every "/" and "\" made "_": a title taken from a
-// web page always names a file inside the download folder.
+// A destination name (a song's title with ".mp3", a name the user gave)
+// made one that names a plain visible file inside the download folder:
+// every "/" and "\", NUL and every other control character (C0, DEL, and C1
+// written in UTF-8) becomes "_"; a leading "." becomes "_", or gets "_"
+// before it when it starts the extension (".mp3" gives "_.mp3"). So the
+// extension is never lost, and no name is hidden or takes the form of the
+// program's own part and side files. "." and ".." stay as they are (no file
+// can take them: refused later).
 std::string SafeDestinationName(std::string_view name);
 
 // The name with ".htm" appended, unless its extension (from its last ".")

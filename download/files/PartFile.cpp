@@ -236,6 +236,8 @@ bool IsPartFileName(std::string_view name) {
            name.substr(name.size() - kSuffix.size()) == kSuffix;
 }
 
+bool IsOwnFileName(std::string_view name) { return IsPartFileName(name) || IsIdentityFileName(name); }
+
 int MakeFolders(const std::string& folder) {
     if (folder.empty()) return 0;
     std::error_code error;

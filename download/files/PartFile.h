@@ -83,6 +83,9 @@ bool IsPartFileName(std::string_view name);
 std::string IdentityPathOf(const std::string& partPath);
 std::string PartPathOfIdentity(const std::string& identityPath);
 bool IsIdentityFileName(std::string_view name);
+// Whether a file name has the form of one of the program's own part and side
+// files, which no download may take: the sweep of a folder would remove it.
+bool IsOwnFileName(std::string_view name);
 
 // Makes the folder and every missing folder above it. 0, or the errno of the
 // step that failed when the folder is not there afterwards.

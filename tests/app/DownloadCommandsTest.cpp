@@ -396,7 +396,7 @@ TEST_F(DownloadCommands, SeveralSongsDownloadOneAfterAnotherAndEachOutcomeIsTold
             QStringLiteral("》，无法写入文件：文件名太长"),
         QStringLiteral("下载完成：《好歌》已保存为 ") + downloadsPath(QStringLiteral("好歌 (2).mp3")) +
             QStringLiteral("（") + app::readableSize(demo::silentMp3("good-two").size()) + QStringLiteral("）"),
-        QStringLiteral("批量下载结束：保存了 3 首（其中 1 个是网页），失败 3 首。"),
+        QStringLiteral("批量下载结束：保存了 2 首和 1 个网页，失败 3 首。"),
     };
     EXPECT_EQ(logFrom(QStringLiteral("开始下载")), expected);
     EXPECT_EQ(filesIn(work_.downloads()), (std::vector<std::string>{"127.0.0.1_bg.gif", "127.0.0.1_player.htm",

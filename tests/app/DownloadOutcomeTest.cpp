@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/DownloadOutcome.h"
+#include "download/component/SongDownload.h"
 #include "download/engine/TDlDownloads.h"
 #include "tests/support/TempDir.h"
 
@@ -28,6 +29,8 @@ TEST(DownloadOutcome, EveryFailureCodeReadsInTheUsersWords) {
         {2, 410, "Gone", QStringLiteral("服务器上没有这首歌（HTTP 410）")},
         {2, 500, "Server error", QStringLiteral("服务器出错（HTTP 500）")},
         {2, 503, "Service unavailable", QStringLiteral("服务器出错（HTTP 503）")},
+        {2, 429, "HTTP Error: 429", QStringLiteral("服务器忙，请求太多（HTTP 429）")},
+        {2, 408, "Request timeout", QStringLiteral("服务器等待请求超时（HTTP 408）")},
         {2, 301, "Redirect without location", QStringLiteral("服务器要求转到别处，却没有给出新地址（HTTP 301）")},
         {2, 403, "Access forbidden", QStringLiteral("服务器拒绝了下载（HTTP 403）")},
         {2, 418, "HTTP Error: 418", QStringLiteral("服务器没有给出歌曲：HTTP Error: 418（HTTP 418）")},
@@ -57,6 +60,9 @@ TEST(DownloadOutcome, EveryFailureCodeReadsInTheUsersWords) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(app::failureReason(c.code, c.status, c.message), c.reason) << c.code << " " << c.status;
+    // A server that asked to wait longer than the program waits says so.
+    EXPECT_EQ(app::failureReason(2, 503, "Service unavailable", 120),
+              QStringLiteral("服务器出错（HTTP 503），服务器要求 120 秒后再试，等待太久，没有再试"));
 }
 
 TEST(DownloadOutcome, AFinishedItemIsSavedOnlyWithItsFile) {
@@ -126,6 +132,84 @@ TEST(DownloadOutcome, TheLineSaysHowOftenASongWasContinued) {
          QStringLiteral("下载失败：《a》，连接中断，歌曲没有下载完整（断线后接着下载了 1 次）")},
     };
     for (const Case& c : cases) EXPECT_EQ(app::outcomeLogLine(QStringLiteral("a"), c.outcome), c.line);
+}
+
+// What a song's line adds: continued, tried again, and the bytes kept for
+// the next download of it; a Cancel says what it kept or what page it saved.
+TEST(DownloadOutcome, TheLineSaysWhatWasTriedAgainAndWhatWasKept) {
+    using K = DownloadOutcome::Kind;
+    const QString reason = QStringLiteral("服务器出错（HTTP 503）");
+    struct Case {
+        DownloadOutcome outcome;
+        QString line;
+    };
+    const std::vector<Case> cases = {
+        {{K::Saved, "/d/a.mp3", 2048, {}, 1, 2, 0},
+         QStringLiteral("下载完成：《a》已保存为 /d/a.mp3（2.0 KB，断线后接着下载了 1 次，重试了 2 次）")},
+        {{K::SavedAsPage, "/d/a.mp3.htm", 80, {}, 0, 1, 0},
+         QStringLiteral("下载的不是歌曲：《a》的地址给出的是一个网页，已保存为网页 /d/a.mp3.htm（重试了 1 次）")},
+        {{K::Failed, {}, 0, reason, 0, 3, 0}, QStringLiteral("下载失败：《a》，服务器出错（HTTP 503）（重试了 3 次）")},
+        {{K::Failed, {}, 0, reason, 1, 3, 307200},
+         QStringLiteral("下载失败：《a》，服务器出错（HTTP 503）（断线后接着下载了 1 次，重试了 3 次，"
+                        "已下载的 300.0 KB 保留了下来，下次下载这首歌会接着下载）")},
+        {{K::Cancelled, {}, 0, {}, 0, 0, 0}, QStringLiteral("已取消下载：《a》，没有保存文件")},
+        {{K::Cancelled, {}, 0, {}, 0, 0, 1572864},
+         QStringLiteral("已取消下载：《a》，已下载的 1.50 MB 保留了下来，下次下载这首歌会接着下载")},
+        {{K::Cancelled, "/d/a.mp3.htm", 80, {}, 0, 0, 0},
+         QStringLiteral("已取消下载：《a》，地址给出的是一个网页，已保存为网页 /d/a.mp3.htm，网页用到的其他文件没有全部下载")},
+    };
+    for (const Case& c : cases) EXPECT_EQ(app::outcomeLogLine(QStringLiteral("a"), c.outcome), c.line);
+}
+
+// The queue's result reads as the component's item does: a stop is a
+// Cancel, with what it kept or the page it saved.
+TEST(DownloadOutcome, ASongsResultReadsAsItsItemDoes) {
+    testsupport::TempDir dir;
+    const std::string page = dir.file("a.mp3.htm");
+    std::ofstream(page, std::ios::binary) << "<html></html>";
+    using K = DownloadOutcome::Kind;
+    using State = dl::SongResult::State;
+    dl::SongResult stoppedKept;
+    stoppedKept.state = State::Stopped;
+    stoppedKept.url = "http://h/a.mp3";
+    stoppedKept.errorCode = 6;
+    stoppedKept.kept = true;
+    stoppedKept.keptBytes = 4096;
+    dl::SongResult stoppedPage = stoppedKept;
+    stoppedPage.kept = false;
+    stoppedPage.keptBytes = 0;
+    stoppedPage.errorCode = 0;
+    stoppedPage.filePath = page;
+    stoppedPage.savedAsPage = true;
+    dl::SongResult refused;
+    refused.state = State::Failed;
+    refused.url = "http://h/a.mp3";
+    refused.errorCode = 2;
+    refused.httpStatus = 503;
+    refused.retryAfter = 3600;
+    refused.retries = 0;
+
+    DownloadOutcome outcome = app::readOutcome(stoppedKept);
+    EXPECT_EQ(outcome.kind, K::Cancelled);
+    EXPECT_EQ(outcome.kept, 4096);
+    EXPECT_TRUE(outcome.path.isEmpty());
+    outcome = app::readOutcome(stoppedPage);
+    EXPECT_EQ(outcome.kind, K::Cancelled);
+    EXPECT_EQ(outcome.path.toStdString(), std::filesystem::path(page).string());
+    outcome = app::readOutcome(refused);
+    EXPECT_EQ(outcome.kind, K::Failed);
+    EXPECT_EQ(outcome.reason, QStringLiteral("服务器出错（HTTP 503），服务器要求 3600 秒后再试，等待太久，没有再试"));
+}
+
+// Songs and the web pages saved in their place are counted apart.
+TEST(DownloadOutcome, TheBatchLineCountsSongsAndPagesApart) {
+    const std::vector<std::pair<std::vector<int>, QString>> cases = {
+        {{2, 0, 1, 0}, QStringLiteral("批量下载结束：保存了 2 首，失败 1 首。")},
+        {{2, 1, 3, 0}, QStringLiteral("批量下载结束：保存了 2 首和 1 个网页，失败 3 首。")},
+        {{0, 2, 0, 0}, QStringLiteral("批量下载结束：保存了 0 首和 2 个网页，失败 0 首。")},
+        {{1, 0, 0, 4}, QStringLiteral("批量下载结束：保存了 1 首，失败 0 首，取消后还有 4 首没有下载。")},
+    };
+    for (const auto& [n, line] : cases) EXPECT_EQ(app::batchSummaryLine(n[0], n[1], n[2], n[3]), line);
 }
 
 TEST(DownloadOutcome, SizesForPeople) {

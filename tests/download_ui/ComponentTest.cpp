@@ -141,7 +141,8 @@ TEST(Component, SavesUnderTheNameRules) {
         {"downmp3/", "abc.mp3", "downmp3/abc.mp3"},
         {"downmp3/", "", "downmp3/127.0.0.1_song.mp3"},
         {"downmp3/", "AC/DC.mp3", "downmp3/AC_DC.mp3"},
-        {"downmp3/", "../../x.mp3", "downmp3/.._.._x.mp3"},
+        {"downmp3/", "../../x.mp3", "downmp3/_._.._x.mp3"},
+        {"downmp3/", ".hidden.mp3", "downmp3/_hidden.mp3"},
         {"a/../deep/er/", "月亮.mp3", "deep/er/月亮.mp3"},
         // Folder and name are joined as they are.
         {"out", "abc.mp3", "outabc.mp3"},

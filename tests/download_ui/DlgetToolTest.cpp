@@ -145,6 +145,12 @@ TEST_F(DlgetTool, OneLinePerItemAndTheExitStatus) {
         {{}, "/empty.mp3", 1, {line("finished", 0, "", "", "/empty.mp3")}, {}},
         {{}, "/moved.mp3", 1, {line("failed", 2, "Redirect without location", "", "/moved.mp3")}, {}},
         {{"--name", "."}, "/music/song.mp3", 1, {line("failed", 13, "Invalid file name", "", "/music/song.mp3")}, {}},
+        // No name is hidden, nor of the form of the program's own files (which
+        // the next download into the folder would sweep away).
+        {{"--name", ".brelvo-7.part"}, "/music/song.mp3", 0,
+         {line("finished", 0, "", saved("_brelvo-7.part"), "/music/song.mp3")}, {"_brelvo-7.part"}},
+        {{"--name", "a\nb.mp3"}, "/music/song.mp3", 0,
+         {line("finished", 0, "", saved("a_b.mp3"), "/music/song.mp3")}, {"a_b.mp3"}},
         {{"--name", "t.mp3"}, "/listen.mp3", 0,
          {line("finished", 0, "", saved("t.mp3.htm"), "/listen.mp3"),
           line("finished", 0, "", saved("127.0.0.1_bg.gif"), "/bg.gif"),

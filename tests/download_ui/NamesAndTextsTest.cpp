@@ -44,15 +44,31 @@ TEST(FileNames, HostTakesAtMost99Characters) {
     EXPECT_EQ(dl::DefaultFileName("http://" + host + "/x.mp3"), std::string(99, 'h') + "_x.mp3");
 }
 
-TEST(FileNames, DestinationNameKeepsAllButSlashesAndBackslashes) {
-    const std::vector<NameCase> cases = {
+// A title with ".mp3" always names a visible file in the download folder
+// that ends in ".mp3", and never one of the program's own hidden files.
+TEST(FileNames, DestinationNameNamesAVisibleFileAndKeepsItsExtension) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
         {"AC/DC.mp3", "AC_DC.mp3"},
-        {"../../x.mp3", ".._.._x.mp3"},
+        {"../../x.mp3", "_._.._x.mp3"},
         {"a\\b.mp3", "a_b.mp3"},
         {"月亮 - 星空（原唱）?*:<>|\".mp3", "月亮 - 星空（原唱）?*:<>|\".mp3"},
-        {".mp3", ".mp3"},
+        // A NUL no longer ends the name: the extension stays.
+        {std::string("evil.desktop\0 song.mp3", 22), "evil.desktop_ song.mp3"},
+        {std::string(".hidden\0 song.mp3", 17), "_hidden_ song.mp3"},
+        {std::string(".brelvo-3.part\0 song.mp3", 24), "_brelvo-3.part_ song.mp3"},
+        {".brelvo-7.part", "_brelvo-7.part"},
+        {".brelvo-7.kept", "_brelvo-7.kept"},
+        {"line\nbreak\r\t.mp3", "line_break__.mp3"},
+        {"bell\x07" "del\x7F" ".mp3", "bell_del_.mp3"},
+        // C1 controls in UTF-8 are one character each; other characters stay.
+        {"a\xC2\x85" "b\xC2\x9F" ".mp3", "a_b_.mp3"},
+        {"\xC2\xA0\xC3\xA9.mp3", "\xC2\xA0\xC3\xA9.mp3"},
+        {".mp3", "_.mp3"},
+        {".", "."},
+        {"..", ".."},
+        {"", ""},
     };
-    for (const NameCase& c : cases) EXPECT_EQ(dl::SafeDestinationName(c.url), c.name) << c.url;
+    for (const auto& [title, name] : cases) EXPECT_EQ(dl::SafeDestinationName(title), name) << title;
 }
 
 TEST(FileNames, PageNameGetsHtmUnlessItsExtensionHasIt) {
