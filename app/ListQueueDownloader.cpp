@@ -4,37 +4,10 @@
 #include <optional>
 #include <utility>
 
-#include <QFileInfo>
-
 #include "download/component/DownloadQueue.h"
 
 namespace app {
 namespace {
-
-// The outcome the log and the list tell, from what the queue says of a song
-// that ended: as readOutcome reads the modal commands' item.
-DownloadOutcome outcomeOf(const dl::QueuedSongResult& result) {
-    DownloadOutcome outcome;
-    outcome.continuations = result.continuations;
-    switch (result.state) {
-    case dl::QueuedSongResult::State::Stopped: outcome.kind = DownloadOutcome::Kind::Cancelled; return outcome;
-    case dl::QueuedSongResult::State::Failed:
-        outcome.reason = failureReason(result.errorCode, result.httpStatus, result.message);
-        return outcome;
-    case dl::QueuedSongResult::State::Finished: break;
-    }
-    const QFileInfo file(QString::fromStdString(result.filePath));
-    if (!result.filePath.empty() && file.isFile()) {
-        outcome.kind = result.savedAsPage ? DownloadOutcome::Kind::SavedAsPage : DownloadOutcome::Kind::Saved;
-        outcome.path = file.absoluteFilePath();
-        outcome.size = file.size();
-    } else {
-        // Finished, but no file: nothing came, or it is not there.
-        outcome.reason = result.filePath.empty() ? QStringLiteral("服务器给出的内容是空的，没有保存文件")
-                                                 : QStringLiteral("无法写入文件");
-    }
-    return outcome;
-}
 
 class ListQueueDownloader : public ListDownloader {
 public:
@@ -57,7 +30,7 @@ public:
             if (!row) return;
             rows_.erase(id);
             ids_.erase(*row);
-            if (reports_.ended) reports_.ended(*row, outcomeOf(result), bytes.first, bytes.second);
+            if (reports_.ended) reports_.ended(*row, readOutcome(result), bytes.first, bytes.second);
         };
     }
 

@@ -259,7 +259,7 @@ TEST_F(DownloadListWindow, TheListsMenuAndKeys) {
     rightClickMenu(list(), view.PopupMenu2, rowOf("一"), view.Stop1);
     EXPECT_EQ(stateOf("一"), ListState::Stopped);
     ASSERT_TRUE(pumpUntil([&] {
-        return form_->logLines().last() == QStringLiteral("已取消下载：《一》，没有保存文件");
+        return form_->logLines().last() == QStringLiteral("已取消下载：《一》，已下载的 4.0 KB 保留了下来，下次下载这首歌会接着下载");
     }));
     // What its menu offers now.
     view.selectRow(rowOf("一"));
