@@ -191,6 +191,9 @@ void DownloadList::restart(const QList<int>& rows) {
         store::ListEntry entry = *model_.find(id);
         entry.state = store::ListState::Waiting;
         entry.reason.clear();
+        // Counted afresh: a download that continues kept bytes reports them.
+        entry.received = 0;
+        entry.total = 0;
         entry.path = destinationPath(entry.fileName).toStdString();
         change(entry);
         // A song whose stop has not ended yet starts again once it has: its

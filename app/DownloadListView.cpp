@@ -49,7 +49,7 @@ DownloadListView::DownloadListView(DownloadList& list, QWidget* parent) : QTable
 
     // All but where it is saved fit the page; that column is reached by
     // scrolling, its whole text in its tooltip.
-    const int widths[] = {150, 92, 42, 120, 78, 68, 320};
+    const int widths[] = {118, 150, 38, 128, 72, 56, 320};
     for (int column = 0; column < DownloadListModel::ColumnCount; ++column) setColumnWidth(column, widths[column]);
     buildMenu();
 }

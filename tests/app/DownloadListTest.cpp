@@ -255,6 +255,15 @@ TEST_F(DownloadListRules, ReportsMoveARowAndEachEndIsLogged) {
     EXPECT_EQ(DownloadListModel::stateText(model().entry(rowOf("网页"))), QStringLiteral("已完成：地址给出的是网页"));
     EXPECT_EQ(model().entry(rowOf("网页")).path, folder() + "网页.mp3.htm");
     EXPECT_TRUE(log_.added.empty());
+    // Downloaded again, a row counts its bytes afresh and says no reason.
+    list_->restart({rowOf("坏歌")});
+    const store::ListEntry& again = model().entry(rowOf("坏歌"));
+    EXPECT_EQ(again.state, ListState::Waiting);
+    EXPECT_EQ(again.received, 0);
+    EXPECT_EQ(again.total, 0);
+    EXPECT_EQ(DownloadListModel::stateText(again), QStringLiteral("等待"));
+    ASSERT_EQ(log_.added.size(), 1u);
+    EXPECT_EQ(log_.added[0].fileName, "坏歌.mp3");
 }
 
 // The menu's commands, each on the rows it applies to.
