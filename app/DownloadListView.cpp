@@ -21,6 +21,8 @@ DownloadListView::DownloadListView(DownloadList& list, QWidget* parent) : QTable
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Rows are chosen whole: Tab goes on to the log.
+    setTabKeyNavigation(false);
     setShowGrid(true);
     setWordWrap(false);
     setContextMenuPolicy(Qt::NoContextMenu);

@@ -145,7 +145,9 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, PageControl1);
     setTabOrder(PageControl1, DBGrid1);
-    setTabOrder(DBGrid1, Memo1);
+    // The downloads list follows the grid as it was made; the page not
+    // shown is passed over.
+    setTabOrder(DownloadListView1, Memo1);
     // Typing goes into the keyword box as soon as the window opens.
     ComboBox1->setFocus(Qt::OtherFocusReason);
     closeFilter_ = BlockedCloseFilter::forX11([this](std::uint32_t window) { windowSystemCloseRequested(window); });

@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "app/AppInfo.h"
+#include "app/DownloadListView.h"
 #include "app/MessageLog.h"
 #include "app/ScreenPlacement.h"
 #include "app/TForm1.h"
@@ -217,6 +218,15 @@ TEST(MainWindow, FocusStartsInTheKeywordBoxAndTabSkipsTheToolbar) {
         EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
     }
     EXPECT_TRUE(form->Memo1->focusPolicy() & Qt::TabFocus);
+
+    // With the downloads list shown, Tab goes from the tabs to the list,
+    // then on to the log.
+    form->PageControl1->setCurrentIndex(1);
+    form->PageControl1->tabBar()->setFocus();
+    for (QWidget* next : std::vector<QWidget*>{form->DownloadListView1, form->Memo1}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+    }
 }
 
 TEST(MainWindow, LogKeepsItsLastTenThousandLines) {
