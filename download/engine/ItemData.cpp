@@ -2,11 +2,15 @@
 
 #include <sys/mman.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
 #include "download/files/KeptPart.h"
 #include "download/files/PartFile.h"
+#include "platform/TickCount.h"
 
 namespace dl {
 
@@ -19,6 +23,11 @@ ItemData::ItemData(ItemData&& other) noexcept
       file_(std::move(other.file_)),
       staging_(std::move(other.staging_)),
       staged_(std::exchange(other.staged_, 0)),
+      stagedSince_(other.stagedSince_),
+      identity_(std::exchange(other.identity_, std::nullopt)),
+      synced_(std::exchange(other.synced_, 0)),
+      writtenSinceCheckpoint_(std::exchange(other.writtenSinceCheckpoint_, 0)),
+      lastCheckpoint_(other.lastCheckpoint_),
       mapping_(std::exchange(other.mapping_, nullptr)),
       mapped_(std::exchange(other.mapped_, 0)) {}
 
@@ -29,6 +38,11 @@ ItemData& ItemData::operator=(ItemData&& other) noexcept {
         file_ = std::move(other.file_);
         staging_ = std::move(other.staging_);
         staged_ = std::exchange(other.staged_, 0);
+        stagedSince_ = other.stagedSince_;
+        identity_ = std::exchange(other.identity_, std::nullopt);
+        synced_ = std::exchange(other.synced_, 0);
+        writtenSinceCheckpoint_ = std::exchange(other.writtenSinceCheckpoint_, 0);
+        lastCheckpoint_ = other.lastCheckpoint_;
         mapping_ = std::exchange(other.mapping_, nullptr);
         mapped_ = std::exchange(other.mapped_, 0);
     }
@@ -70,6 +84,9 @@ void ItemData::Clear() {
     file_.reset();
     std::vector<char>().swap(staging_);
     staged_ = 0;
+    identity_.reset();
+    synced_ = 0;
+    writtenSinceCheckpoint_ = 0;
 }
 
 char* ItemData::WritableTail(std::size_t minimum, std::size_t& room) {
@@ -84,30 +101,77 @@ int ItemData::Commit(std::size_t count) {
         memory_.Commit(memory_.Size() + count);
         return 0;
     }
+    if (staged_ == 0) stagedSince_ = platform::tickCount();
     staged_ += count;
-    // Only a full staging buffer is written here: bytes placed beyond what
-    // was taken still wait in it for the next reads.
-    return staged_ == staging_.size() ? Flush() : 0;
+    // Only a full staging buffer, or one that waited long enough, is written
+    // here: bytes placed beyond what was taken still wait in it for the next
+    // reads.
+    if (staged_ == staging_.size() || platform::ticksBetween(stagedSince_, platform::tickCount()) >= kStagedAtMostMs)
+        return Flush();
+    return 0;
 }
 
 int ItemData::Flush() {
     if (!file_ || staged_ == 0) return 0;
     const int error = file_->Append(staging_.data(), staged_);
+    writtenSinceCheckpoint_ += staged_;
     staged_ = 0;
+    if (error == 0 && identity_ &&
+        (writtenSinceCheckpoint_ >= kCheckpointBytes ||
+         platform::ticksBetween(lastCheckpoint_, platform::tickCount()) >= kCheckpointMs))
+        Checkpoint();
     return error;
 }
 
-int ItemData::MoveToFile(std::unique_ptr<PartFile> file) {
+int ItemData::MoveToFile(std::unique_ptr<PartFile> file, std::uint64_t synced) {
     if (file_ || !file) return EINVAL;
     const int error = file->Append(memory_.Data(), memory_.Size());
     if (error != 0) return error;
     memory_.Clear();
     file_ = std::move(file);
+    synced_ = std::min<std::uint64_t>(synced, file_->size());
+    writtenSinceCheckpoint_ = file_->size() - synced_;
+    lastCheckpoint_ = platform::tickCount();
+    if (identity_) WriteIdentity();
     return 0;
+}
+
+void ItemData::SetIdentity(std::optional<PartIdentity> identity) {
+    const bool had = identity_.has_value();
+    identity_ = std::move(identity);
+    if (!file_) return;
+    if (identity_) {
+        WriteIdentity();
+    } else if (had) {
+        // Nothing vouches for these bytes any more.
+        ::unlink(IdentityPathOf(file_->path()).c_str());
+    }
+}
+
+void ItemData::WriteIdentity() {
+    PartIdentity identity = *identity_;
+    identity.held = synced_;
+    // Without a boot to tell a kill from a power cut, only the bytes synced
+    // count (form 1), and before the first checkpoint there are none.
+    identity.boot = CurrentBootId();
+    if (identity.boot.empty() && synced_ == 0) return;
+    (void)WritePartIdentity(*file_, identity);
+}
+
+void ItemData::Checkpoint() {
+    lastCheckpoint_ = platform::tickCount();
+    writtenSinceCheckpoint_ = 0;
+    // Never all of the song: that part file is about to take its name.
+    if (identity_->length != 0 && file_->size() >= identity_->length) return;
+    // The bytes first, then what vouches for them.
+    if (file_->Sync() != 0) return;
+    synced_ = file_->size();
+    WriteIdentity();
 }
 
 int ItemData::Keep(const PartIdentity& identity) {
     if (!file_) return EINVAL;
+    identity_.reset();  // no checkpoint now: it is kept whole
     int error = Flush();
     if (error == 0) error = KeepPartFile(*file_, identity);
     Clear();

@@ -7,17 +7,18 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "download/engine/ReceiveBuffer.h"
+#include "download/files/KeptPart.h"
 #include "download/values/DlDateTime.h"
 
 namespace dl {
 
 class PartFile;
-struct PartIdentity;
 
 class ItemData {
 public:
@@ -49,10 +50,20 @@ public:
     // 0, or the errno of a write to the file.
     int Commit(std::size_t count);
     // From now on the bytes go to `file`; those in memory are written first.
-    // 0 or an errno.
-    int MoveToFile(std::unique_ptr<PartFile> file);
-    // Writes what is staged. 0 or an errno.
+    // `synced`: of the bytes the file holds already, those on the disk for
+    // sure. 0 or an errno.
+    int MoveToFile(std::unique_ptr<PartFile> file, std::uint64_t synced = 0);
+    // Writes what is staged (and makes a checkpoint when one is due). 0 or
+    // an errno.
     int Flush();
+    // What identifies the song the bytes are the start of, so that a later
+    // run can continue them even if this program never ends its download:
+    // written beside the part file as soon as there is one, and again at
+    // each checkpoint (every kCheckpointBytes or kCheckpointMs, the bytes
+    // synced first). Nothing: the song cannot be continued, and its part
+    // file has no identity (what identified it goes). Errors of writing it
+    // only cost that continuing.
+    void SetIdentity(std::optional<PartIdentity> identity);
     // The part file is kept for a later run with `identity` beside it (see
     // KeptPart.h) and let go: the data are then empty. 0, or an errno and the
     // part file removed (EINVAL when the bytes are in memory).
@@ -65,11 +76,22 @@ public:
 
 private:
     void Unmap() const;
+    // The identity beside the part file, as things are now.
+    void WriteIdentity();
+    void Checkpoint();
 
     ReceiveBuffer memory_;
     std::unique_ptr<PartFile> file_;
     std::vector<char> staging_;
     std::size_t staged_ = 0;
+    // Staged bytes wait at most this long for a full staging buffer, so a
+    // killed program leaves what arrived up to a moment before.
+    static constexpr std::uint32_t kStagedAtMostMs = 1000;
+    std::uint32_t stagedSince_ = 0;
+    std::optional<PartIdentity> identity_;
+    std::uint64_t synced_ = 0;
+    std::uint64_t writtenSinceCheckpoint_ = 0;
+    std::uint32_t lastCheckpoint_ = 0;
     mutable void* mapping_ = nullptr;
     mutable std::size_t mapped_ = 0;
 };

@@ -13,6 +13,7 @@
 
 #include "download/engine/DlHeaderParsing.h"
 #include "download/engine/ItemTransferRules.h"
+#include "download/engine/RetryAfter.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/files/DlFileErrors.h"
 #include "download/files/DlFileNames.h"
@@ -134,6 +135,7 @@ void ItemTransfer::Settle() {
         }
     }
     item_.Kept = kept_ ? kept : 0;
+    percentHeld_ = item_.Percent;
     item_.Percent = 100;
 }
 
@@ -146,6 +148,9 @@ TransferOutcome ItemTransfer::Outcome() const {
     outcome.statusCode = item_.StatusCode;
     outcome.continuations = item_.Continuations;
     outcome.kept = kept_;
+    outcome.fromKept = fromKept_;
+    outcome.percentHeld = percentHeld_;
+    outcome.retryAfter = retryAfter_;
     return outcome;
 }
 
@@ -321,8 +326,9 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
         item_.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
         if (item_.StatusCode != 200 && item_.StatusCode != 302 && !(ranged && item_.StatusCode == 206)) {
             item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+            NoteRetryAfter(request);
             // A server that cannot serve now says nothing against the bytes held.
-            if (ranged && item_.StatusCode < 500) heldTrusted_ = false;
+            if (ranged && !IsRetriedStatus(item_.StatusCode) && item_.StatusCode < 500) heldTrusted_ = false;
         }
     }
     const std::string location = QueryHeader(request, inet::kQueryLocation);
@@ -356,6 +362,12 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
         }
     }
     TakeIdentity(request);
+}
+
+void ItemTransfer::NoteRetryAfter(const inet::Request& request) {
+    if (!IsRetriedStatus(item_.StatusCode)) return;
+    const std::string value = QueryHeader(request, inet::kQueryRetryAfter);
+    if (!value.empty()) retryAfter_ = RetryAfterSeconds(value, static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 void ItemTransfer::ReadFileHeaders() {
@@ -468,6 +480,7 @@ ItemTransfer::Taken ItemTransfer::TakeBytes(std::uint32_t at, std::size_t n, Rea
     // of it may join the bytes held.
     if (rangeEnd_ != 0 && at + static_cast<std::uint64_t>(n) > rangeEnd_) {
         heldTrusted_ = false;
+        UpdateLiveIdentity();
         item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
         return Taken::Refused;
     }

@@ -4,8 +4,10 @@
 // the read loop into the item's data, and the reports to the UI thread at the
 // start, after the headers and during reading. It works on the item and the
 // context its download thread hands it, and on nothing else.
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,8 +32,6 @@ constexpr std::uint32_t kReportInterval = 500;
 // An HTML answer (page mode reads it) is held in memory up to this much;
 // beyond it, it goes to the part file like any other.
 constexpr std::size_t kPageInMemoryLimit = std::size_t(16) << 20;
-// A song whose transfer stopped is continued at most this often in a run.
-constexpr int kMaxContinuations = 3;
 
 // The transfer of a waiting item, up to its end: the item ends finished or
 // failed, with its code, its text and its bytes. The end report and leaving
@@ -129,10 +129,14 @@ private:
     Carrying ContinueAfterStop(std::unique_ptr<inet::Request>& request);
     // The head of an answer to a request for the rest, after a stop.
     void ReadContinuationHead(inet::Request& request);
-    // Waits before a continuation, longer each time; true when the item was
-    // stopped meanwhile.
-    bool WaitBeforeContinuing();
+    // Waits before a continuation; true when the item was stopped meanwhile.
+    bool WaitBeforeContinuing(std::chrono::milliseconds pause);
+    // Retry-After of an answer that failed the item, when it is one.
+    void NoteRetryAfter(const inet::Request& request);
     bool ShouldKeep() const;
+    // The identity beside the part file from its first byte, so that the
+    // bytes can be continued after a crash: when they could be kept.
+    void UpdateLiveIdentity();
 
     TDlDownloadItem& item_;
     TransferContext& context_;
@@ -152,9 +156,12 @@ private:
     std::uint64_t rangeFrom_ = 0;
     // One past the last byte its answer 206 announced (0: not a 206).
     std::uint64_t rangeEnd_ = 0;
-    // Answers 206 appended; requests for the rest made after a stop.
+    // Answers 206 appended.
     int continuations_ = 0;
-    int continuationAttempts_ = 0;
+    // The bytes held came from a part file an earlier transfer kept.
+    bool fromKept_ = false;
+    std::optional<std::int64_t> retryAfter_;
+    std::int32_t percentHeld_ = 0;
 };
 
 }  // namespace dl

@@ -36,7 +36,7 @@ void ItemTransfer::TakeUpKeptPart() {
     if (!kept) return;
     identity_ = kept->identity;
     // Across runs only with a validator the server can check it by.
-    if (IfRangeValidator().empty() || item_.Data.MoveToFile(std::move(kept->file)) != 0) {
+    if (IfRangeValidator().empty() || item_.Data.MoveToFile(std::move(kept->file), kept->synced) != 0) {
         if (kept->file) kept->file->Remove();
         item_.Data.Clear();
         identity_ = PartIdentity();
@@ -44,6 +44,15 @@ void ItemTransfer::TakeUpKeptPart() {
     }
     rangeFrom_ = identity_.held;
     continuable_ = true;
+    fromKept_ = true;
+    // From here on it is this run's part file, continuable if it is killed.
+    UpdateLiveIdentity();
+}
+
+void ItemTransfer::UpdateLiveIdentity() {
+    const bool keepable = continuable_ && heldTrusted_ && !item_.KeepName.empty() && !item_.SaveFolder.empty() &&
+                          !IfRangeValidator().empty();
+    item_.Data.SetIdentity(keepable ? std::optional<PartIdentity>(identity_) : std::nullopt);
 }
 
 std::string ItemTransfer::IfRangeValidator() const {
@@ -60,6 +69,7 @@ std::vector<std::string> ItemTransfer::RangeHeaders() const {
 ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& request, bool afterStop) {
     const auto refused = [this] {
         heldTrusted_ = false;
+        UpdateLiveIdentity();
         item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
         return RangeAnswer::Refused;
     };
@@ -69,9 +79,10 @@ ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& re
         if (afterStop && IsHtmlContentType(item_.ContentType)) return refused();
         return RangeAnswer::StartsOver;
     }
-    if (item_.StatusCode >= 500) {
+    if (item_.StatusCode >= 500 || IsRetriedStatus(item_.StatusCode)) {
         // A server that cannot serve now says nothing against the bytes held.
         item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+        NoteRetryAfter(request);
         return RangeAnswer::Refused;
     }
     if (item_.StatusCode != 206) return refused();
@@ -93,6 +104,7 @@ ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& re
     length_ = *range->total;
     rangeEnd_ = range->last + 1;
     if (item_.Date == 0) item_.Date = LastModifiedDate(identity_.lastModified).value_or(0);
+    UpdateLiveIdentity();
     return RangeAnswer::Appends;
 }
 
@@ -111,11 +123,13 @@ void ItemTransfer::TakeIdentity(const inet::Request& request) {
     const std::string ranges = QueryHeader(request, inet::kQueryAcceptRanges);
     continuable_ = MayContinue() && item_.StatusCode == 200 && !IsHtmlContentType(item_.ContentType) &&
                    !SameText(TrimBlanks(ranges), "none") && (length_ != 0 || !IfRangeValidator().empty());
+    UpdateLiveIdentity();
 }
 
 void ItemTransfer::StartOver() {
     // What was continued before counts for nothing now.
     continuations_ = 0;
+    fromKept_ = false;
     item_.Data.Clear();
     item_.Size = 0;
     item_.Percent = 0;
@@ -169,17 +183,17 @@ bool ItemTransfer::ShouldKeep() const {
            (identity_.length == 0 || held < identity_.length) && !IfRangeValidator().empty();
 }
 
-bool ItemTransfer::WaitBeforeContinuing() {
-    std::chrono::milliseconds pause = context_.PauseBeforeContinuing();
-    pause *= 1 << std::min(continuationAttempts_, 10);
-    ++continuationAttempts_;
+bool ItemTransfer::WaitBeforeContinuing(std::chrono::milliseconds pause) {
     return session_->signal()->waitFor(pause) || item_.Stopped;
 }
 
 ItemTransfer::Carrying ItemTransfer::ContinueAfterStop(std::unique_ptr<inet::Request>& request) {
-    if (!continuable_ || !heldTrusted_ || item_.Size == 0 || continuationAttempts_ >= kMaxContinuations ||
-        (length_ != 0 && item_.Size >= length_))
+    if (!continuable_ || !heldTrusted_ || item_.Size == 0 || (length_ != 0 && item_.Size >= length_))
         return Carrying::NotContinued;
+    // One of the item's further attempts, shared with its being tried again
+    // whole: none left, and the stop stands.
+    std::optional<std::chrono::milliseconds> pause = context_.FurtherAttempt();
+    if (!pause) return Carrying::NotContinued;
     // The bytes held are on the disk before the rest is asked for.
     if (!item_.SaveFolder.empty() && !item_.Data.InFile() && !StartPartFile()) return Carrying::Ended;
     if (const int error = item_.Data.Flush()) {
@@ -187,14 +201,15 @@ ItemTransfer::Carrying ItemTransfer::ContinueAfterStop(std::unique_ptr<inet::Req
         return Carrying::Ended;
     }
     request.reset();  // its connection goes
-    while (continuationAttempts_ < kMaxContinuations) {
-        if (WaitBeforeContinuing()) return Carrying::Ended;  // stopped: Run ends it as such
+    for (;;) {
+        if (WaitBeforeContinuing(*pause)) return Carrying::Ended;  // stopped: Run ends it as such
         rangeFrom_ = item_.Size;
         rangeEnd_ = 0;
         Opened opened = OpenRequest();
         if (!opened) {
             if (item_.Stopped) return Carrying::Ended;
-            if (IsUnanswered(opened.error().code) && continuationAttempts_ < kMaxContinuations) continue;
+            // Unanswered: another attempt, when there is one.
+            if (IsUnanswered(opened.error().code) && (pause = context_.FurtherAttempt())) continue;
             RecordTransferError(item_, opened.error());
             item_.State = dsFailed;
             return Carrying::Ended;
@@ -204,7 +219,6 @@ ItemTransfer::Carrying ItemTransfer::ContinueAfterStop(std::unique_ptr<inet::Req
         if (item_.State == dsFailed) return Carrying::Ended;
         return Carrying::On;
     }
-    return Carrying::Ended;
 }
 
 }  // namespace dl

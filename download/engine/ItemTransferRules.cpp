@@ -31,6 +31,10 @@ bool IsBrokenLine(int error) {
     return error == kErrTimeout || error == kErrConnectionAborted || error == kErrConnectionReset;
 }
 
+bool IsRetriedStatus(std::int32_t status) {
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
 bool IsUnanswered(int error) {
     return IsBrokenLine(error) || error == kErrCannotConnect || error == kErrNameNotResolved ||
            error == kErrInvalidServerResponse;

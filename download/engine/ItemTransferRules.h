@@ -24,6 +24,10 @@ bool IsHttpScheme(const std::string& scheme);
 // connection dropped, was reset or fell silent past the data time limit.
 bool IsBrokenLine(int error);
 
+// An answer that says the server cannot serve the request now, and that a
+// later attempt may get: 408, 429, 500, 502, 503, 504.
+bool IsRetriedStatus(std::int32_t status);
+
 // A request for the rest that got no answer for the same reasons, or could
 // not reach the server at all: worth another attempt after a longer pause.
 bool IsUnanswered(int error);

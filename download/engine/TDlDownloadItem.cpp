@@ -62,6 +62,19 @@ void TDlDownloadItem::ResetItem() {
     Data.Clear();
 }
 
+void TDlDownloadItem::ResetForAnotherAttempt(std::int32_t percentHeld) {
+    CloseHandles();
+    Percent = percentHeld;
+    ErrorCode = 0;
+    ErrorMessage.clear();
+    ContentType.clear();
+    ResponseURL.clear();
+    Kept = 0;
+    HeaderPhase = false;
+    State = dsWaiting;
+    Data.Clear();
+}
+
 void TDlDownloadItem::AbortItem() {
     if (State != dsRunning) return;
     Stopped = true;

@@ -51,6 +51,10 @@ public:
     void FailItem(DownloadError code);
     // Back to waiting, for the start of a run.
     void ResetItem();
+    // Back to waiting for another attempt in the same run: the answer of the
+    // last one forgotten, but Size as it was and Percent as the bytes held
+    // made it, so the song's figures go back only when the song starts over.
+    void ResetForAnotherAttempt(std::int32_t percentHeld);
     // Interrupts a running transfer: marks it stopped and closes its handles,
     // so the call the download thread is blocked in returns, and ends a pause
     // before another attempt. Any thread.
@@ -144,10 +148,11 @@ public:
     // The transfer picks up where it stopped instead of starting over: when
     // the connection drops, or the server falls silent past the data time
     // limit, after some bytes of the song arrived, it asks for the rest
-    // ("Range", "If-Range"), up to kMaxContinuations times in a run; and
-    // with KeepName it continues a part file an earlier run kept for the same
-    // URL and name, and keeps its own when it fails or is stopped. Never for
-    // a POST, an HTML answer, or anything but http and https.
+    // ("Range", "If-Range"), within the item's further attempts in a run
+    // (ItemAttempts.h); and with KeepName it continues a part file an
+    // earlier run kept for the same URL and name, and keeps its own when it
+    // fails or is stopped. Never for a POST, an HTML answer, or anything but
+    // http and https.
     bool ContinueTransfer = false;
     // The name (in SaveFolder) the song's file is to take: what a kept part
     // file is matched by. Empty: nothing is kept or continued across runs.
@@ -155,16 +160,18 @@ public:
     // How often this run continued the song where its bytes stopped: each
     // answer "206 Partial Content" whose bytes were appended to those held,
     // the one that continued a part file an earlier run kept included (so
-    // at most kMaxContinuations + 1). 0 for a song fetched in one piece, and
+    // at most one more than the further attempts), over the attempts whose
+    // bytes the song went on from. 0 for a song fetched in one piece, and
     // for one whose server sent it whole again (an answer 200 starts it
-    // over). Set when the transfer ends, before its end report.
+    // over). Set when the item ends, before its end report.
     std::int32_t Continuations = 0;
     // How many further attempts the song took in this run, of every kind:
     // requests for the rest after the line broke, and the song asked again
-    // after an answer such as 503 (TransferAttempts.h). Set when it ends.
+    // after an answer such as 503 (ItemAttempts.h). Set when it ends.
     std::int32_t Retries = 0;
-    // The seconds an answer's Retry-After asked for (0: none, or not an
-    // answer that is tried again); more than the run waits fails the item.
+    // The seconds an answer's Retry-After asked for when that was longer
+    // than the run waits, so the item failed without being tried again; 0
+    // otherwise. Set when it ends.
     std::int64_t RetryAfter = 0;
     // The bytes kept in a part file for a later run to continue (a failed
     // or stopped song; see KeptPart.h); 0: none. Set when it ends.

@@ -286,11 +286,6 @@ void TDlDownloads::ThreadEnded() {
 
 void TDlDownloads::Report(TDlDownloadItem& item, ItemReport report) { NotifyItem(item, report == ItemReport::Reading); }
 
-std::chrono::milliseconds TDlDownloads::PauseBeforeContinuing() {
-    if (RunPointHook) RunPointHook(2);
-    return ContinuePause;
-}
-
 void TDlDownloads::SweepFolderOnce(const std::string& folder, const AskedDownload* asked) {
     {
         std::lock_guard lock(sweptMutex_);

@@ -121,14 +121,15 @@ public:
     // until Stop (a queue of songs added over time). Set before StartAsync.
     bool KeepRunning = false;
 
-    // The pause before the first continuation of a song whose transfer
-    // stopped; it doubles for each further one. Stop ends it at once.
-    std::chrono::milliseconds ContinuePause{500};
+    // How often and after what pauses an item that failed for a moment is
+    // tried again (ItemAttempts.h): 3 further attempts after 1, 3 and 9 s;
+    // tests shorten the pauses. Stop ends a pause at once. Set before the run.
+    AttemptRules Attempts;
 
     // Tests only: called on the run's thread at the two points where a run
     // begins (0: before it is under way; 1: under way, no download thread
     // started yet), so that a test can hold it there; and on a download
-    // thread as it begins the pause before continuing a song (2).
+    // thread as it begins a pause before another attempt (2).
     std::function<void(int point)> RunPointHook;
 
 private:
@@ -137,7 +138,8 @@ private:
     bool IsStopping() const override { return Stopping.load(); }
     void CountTraffic(std::uint32_t elapsedMs, std::int64_t bytes) override { AddTraffic(elapsedMs, bytes); }
     void SweepFolderOnce(const std::string& folder, const AskedDownload* asked) override;
-    std::chrono::milliseconds PauseBeforeContinuing() override;
+    // The run grants no attempts itself: each transfer's ItemAttempts does.
+    std::optional<std::chrono::milliseconds> FurtherAttempt() override { return std::nullopt; }
     void LeaveQueue(TDlDownloadItem& item) override { QueueRemoval(item); }
 
     void RemoveQueuedItems();

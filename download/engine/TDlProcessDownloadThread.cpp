@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "download/engine/ItemTransfer.h"
+#include "download/engine/ItemAttempts.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/engine/TDlDownloads.h"
 #include "download/engine/TransferContext.h"
@@ -46,7 +46,11 @@ void TDlProcessDownloadThread::Body() {
 void TDlProcessDownloadThread::TransferItem(TDlDownloadItem& item) {
     try {
         const bool leave = item.RemoveWhenDone;
-        const TransferOutcome outcome = Transfer(item, context_);
+        // Tried again within the run's rules when it fails for a moment.
+        ItemAttempts attempts(context_, downloads_.Attempts, [this] {
+            if (downloads_.RunPointHook) downloads_.RunPointHook(2);
+        });
+        const TransferOutcome outcome = attempts.Run(item);
         if (!outcome.ran) return;
         // The end report: the component writes the file here.
         if (!outcome.stopped) context_.Report(item, ItemReport::End);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <vector>
@@ -16,8 +17,12 @@ namespace dl {
 
 namespace {
 
+// Form 1: a kept part file (as the earlier version wrote them too); form 2:
+// one being written, with the boot.
 constexpr std::string_view kFirstLine = "BrelvoMP3 kept part 1";
+constexpr std::string_view kFirstLineWriting = "BrelvoMP3 kept part 2";
 constexpr std::string_view kLastLine = "end";
+constexpr std::size_t kMaxBootBytes = 64;
 bool isPlain(unsigned char c) { return IsVisibleNonPercentByte(c); }
 
 std::string encoded(std::string_view value) { return PercentEncode(value, isPlain); }
@@ -76,7 +81,7 @@ std::vector<std::string> namesIn(const std::string& folder) {
     if (!dir) return names;
     while (dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;
-        if (IsPartFileName(name) || IsIdentityFileName(name)) names.emplace_back(name);
+        if (IsOwnFileName(name)) names.emplace_back(name);
     }
     ::closedir(dir);
     return names;
@@ -101,24 +106,42 @@ int writeIdentityFile(const std::string& path, const std::string& text) {
     return error;
 }
 
-// The kept part file's identity, when it is one that may still be continued.
+// The kept part file's identity, when it is one that may still be
+// continued: with bytes to take up, written lately.
 std::optional<PartIdentity> worthKeeping(const PartFile& file, std::time_t now) {
     auto identity = ReadPartIdentity(file.path());
-    if (!identity || identity->held > file.size() || now - file.modified() > kKeptPartLifetime)
+    if (!identity || identity->held > file.size() || now - file.modified() > kKeptPartLifetime ||
+        TrustedBytes(*identity, file.size(), CurrentBootId()) == 0)
         return std::nullopt;
     return identity;
+}
+
+std::string readBootId() {
+    const int fd = ::open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    char buffer[kMaxBootBytes + 1];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    if (n <= 0) return {};
+    std::string boot(buffer, static_cast<std::size_t>(n));
+    while (!boot.empty() && (boot.back() == '\n' || boot.back() == ' ')) boot.pop_back();
+    // Only what an identity can hold as it is.
+    if (boot.size() > kMaxBootBytes || hasControlBytes(boot) || boot.find(' ') != std::string::npos) return {};
+    return boot;
 }
 
 }  // namespace
 
 std::string EncodePartIdentity(const PartIdentity& identity) {
-    std::string text(kFirstLine);
+    const bool writing = !identity.boot.empty();
+    std::string text(writing ? kFirstLineWriting : kFirstLine);
     text += "\nurl=" + encoded(identity.url);
     text += "\nname=" + encoded(identity.name);
     text += "\netag=" + encoded(identity.etag);
     text += "\nlast-modified=" + encoded(identity.lastModified);
     text += "\nlength=" + std::to_string(identity.length);
     text += "\nheld=" + std::to_string(identity.held);
+    if (writing) text += "\nboot=" + encoded(identity.boot);
     text += "\n";
     text += kLastLine;
     text += "\n";
@@ -128,7 +151,8 @@ std::string EncodePartIdentity(const PartIdentity& identity) {
 std::optional<PartIdentity> ParsePartIdentity(std::string_view text) {
     if (text.size() > kMaxIdentityBytes) return std::nullopt;
     const auto first = takeLine(text);
-    if (!first || *first != kFirstLine) return std::nullopt;
+    if (!first || (*first != kFirstLine && *first != kFirstLineWriting)) return std::nullopt;
+    const bool writing = *first == kFirstLineWriting;
     PartIdentity identity;
     // The value of the next line, which must be "key=value" (the value may be empty).
     const auto field = [&text](std::string_view key) -> std::optional<std::string_view> {
@@ -144,6 +168,8 @@ std::optional<PartIdentity> ParsePartIdentity(std::string_view text) {
     const auto length = lastModified ? field("length") : std::nullopt;
     const auto held = length ? field("held") : std::nullopt;
     if (!held) return std::nullopt;
+    const auto boot = writing ? field("boot") : std::optional<std::string_view>(std::string_view());
+    if (!boot) return std::nullopt;
     const auto last = takeLine(text);
     if (!last || *last != kLastLine || !text.empty()) return std::nullopt;
 
@@ -153,21 +179,38 @@ std::optional<PartIdentity> ParsePartIdentity(std::string_view text) {
     const auto modifiedValue = decoded(*lastModified);
     const auto lengthValue = number(*length);
     const auto heldValue = number(*held);
-    if (!urlValue || !nameValue || !etagValue || !modifiedValue || !lengthValue || !heldValue) return std::nullopt;
+    const auto bootValue = decoded(*boot);
+    if (!urlValue || !nameValue || !etagValue || !modifiedValue || !lengthValue || !heldValue || !bootValue)
+        return std::nullopt;
     identity.url = *urlValue;
     identity.name = *nameValue;
     identity.etag = *etagValue;
     identity.lastModified = *modifiedValue;
     identity.length = *lengthValue;
     identity.held = *heldValue;
+    identity.boot = *bootValue;
     if (identity.url.empty() || hasControlBytes(identity.url) || hasControlBytes(identity.etag) ||
-        hasControlBytes(identity.lastModified))
+        hasControlBytes(identity.lastModified) || hasControlBytes(identity.boot))
         return std::nullopt;
+    // Form 2 has a boot, and only form 2.
+    if (writing && (identity.boot.empty() || identity.boot.size() > kMaxBootBytes)) return std::nullopt;
     if (identity.name.empty() || identity.name == "." || identity.name == ".." ||
         identity.name.find('/') != std::string::npos || identity.name.find('\0') != std::string::npos)
         return std::nullopt;
-    if (identity.held == 0 || (identity.length != 0 && identity.held >= identity.length)) return std::nullopt;
+    if ((identity.held == 0 && !writing) || (identity.length != 0 && identity.held >= identity.length))
+        return std::nullopt;
     return identity;
+}
+
+const std::string& CurrentBootId() {
+    static const std::string boot = readBootId();
+    return boot;
+}
+
+std::uint64_t TrustedBytes(const PartIdentity& identity, std::uint64_t size, const std::string& boot) {
+    std::uint64_t trusted = !identity.boot.empty() && identity.boot == boot ? size : std::min(identity.held, size);
+    if (identity.length != 0 && trusted >= identity.length) trusted = identity.length - 1;
+    return trusted;
 }
 
 std::optional<PartIdentity> ReadPartIdentity(const std::string& partPath) {
@@ -210,25 +253,35 @@ int SweepPartFiles(const std::string& folder, const AskedDownload* asked, std::t
         if (keep && asked) {
             const bool sameUrl = identity->url == asked->url;
             const bool sameName = identity->name == asked->name;
+            const std::uint64_t held = TrustedBytes(*identity, file->size(), CurrentBootId());
             if (sameUrl != sameName) {
                 keep = false;
             } else if (sameUrl && !asked->continuing) {
                 keep = false;
             } else if (sameUrl) {
-                if (!best || identity->held > bestHeld) {
+                if (!best || held > bestHeld) {
                     std::swap(best, file);
-                    bestHeld = identity->held;
+                    bestHeld = held;
                 }
                 keep = !file;  // the one it replaced as the best, if any, goes
             }
         }
         if (!keep && file && file->Remove() == 0) ++removed;
     }
+    best.reset();  // its lock: a ".next" beside it is no program's
     for (const std::string& name : names) {
-        if (!IsIdentityFileName(name)) continue;
         const std::string path = inFolder(folder, name);
-        struct stat info {};
-        if (::lstat(PartPathOfIdentity(path).c_str(), &info) != 0 && errno == ENOENT) ::unlink(path.c_str());
+        if (IsIdentityFileName(name)) {
+            struct stat info {};
+            if (::lstat(PartPathOfIdentity(path).c_str(), &info) != 0 && errno == ENOENT) ::unlink(path.c_str());
+        } else if (IsNextIdentityFileName(name)) {
+            // One a program that ended never renamed; one being written now
+            // belongs to a part file its program holds.
+            struct stat info {};
+            const std::string part = PartPathOfIdentity(path);
+            if ((::lstat(part.c_str(), &info) != 0 && errno == ENOENT) || PartFile::OpenLeft(part, false))
+                ::unlink(path.c_str());
+        }
     }
     return removed;
 }
@@ -239,24 +292,41 @@ std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::str
         if (!IsPartFileName(entry)) continue;
         std::unique_ptr<PartFile> file = PartFile::OpenLeft(inFolder(folder, entry), true);
         if (!file) continue;
-        const auto identity = worthKeeping(*file, now);
+        auto identity = worthKeeping(*file, now);
         if (!identity || identity->url != url || identity->name != name) continue;
-        if (::unlink(IdentityPathOf(file->path()).c_str()) != 0 || file->TakeOver(identity->held) != 0) {
+        const std::uint64_t trusted = TrustedBytes(*identity, file->size(), CurrentBootId());
+        if (file->TakeOver(trusted) != 0) {
             file->Remove();
             continue;
         }
-        return KeptPart{std::move(file), *identity};
+        const std::uint64_t synced = std::min(identity->held, trusted);
+        identity->held = trusted;
+        identity->boot.clear();
+        return KeptPart{std::move(file), *identity, synced};
     }
     return std::nullopt;
 }
 
+int WritePartIdentity(const PartFile& file, const PartIdentity& identity) {
+    const std::string text = EncodePartIdentity(identity);
+    // Only what reads back as an identity is written.
+    if (!ParsePartIdentity(text)) return EINVAL;
+    const std::string next = NextIdentityPathOf(file.path());
+    if (const int error = writeIdentityFile(next, text)) return error;
+    if (::rename(next.c_str(), IdentityPathOf(file.path()).c_str()) != 0) {
+        const int error = errno;
+        ::unlink(next.c_str());
+        return error;
+    }
+    return 0;
+}
+
 int KeepPartFile(PartFile& file, PartIdentity identity) {
     identity.held = file.size();
-    const std::string text = EncodePartIdentity(identity);
-    // Only what reads back as an identity is kept.
-    if (!ParsePartIdentity(text)) return EINVAL;
+    identity.boot.clear();
+    if (!ParsePartIdentity(EncodePartIdentity(identity))) return EINVAL;
     if (const int error = file.Sync()) return error;
-    if (const int error = writeIdentityFile(IdentityPathOf(file.path()), text)) return error;
+    if (const int error = WritePartIdentity(file, identity)) return error;
     file.Keep();
     return 0;
 }

@@ -1,12 +1,15 @@
 #pragma once
-// Part files kept for a later run. A download that fails or is stopped after
-// some bytes of a song keeps its part file, and beside it what identifies
-// the song those bytes are the start of (the address asked, the name the
-// file is for, the validators and length the server gave, the bytes held),
-// so that the next download of the same address to the same name can ask
-// the server for the rest instead of starting over. The identity is a small
-// text file read back from disk, so it is read strictly: a file that is not
-// exactly one is no identity, and its part file is taken for one left behind.
+// Part files a later run can continue. A song's part file has beside it,
+// from its first byte on, what identifies the song those bytes are the start
+// of (the address asked, the name the file is for, the validators and length
+// the server gave, the bytes held), so that the next download of the same
+// address to the same name can ask the server for the rest instead of
+// starting over: after it failed or was stopped (the part file is then
+// kept, its bytes synced), and after the program was killed or the machine
+// lost power in the middle (what the identity's checkpoints vouch for). The
+// identity is a small text file read back from disk, so it is read strictly:
+// a file that is not exactly one is no identity, and its part file is taken
+// for one left behind.
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -24,7 +27,15 @@ struct PartIdentity {
     std::string etag;          // of the answer the bytes came with; may be empty
     std::string lastModified;  // its text; may be empty
     std::uint64_t length = 0;  // the song's whole length; 0: not known
-    std::uint64_t held = 0;    // the bytes in the part file, at least 1
+    // The bytes of the part file on the disk for sure (synced): all of them,
+    // at least 1, in a kept part file; in one being written, those of its
+    // last checkpoint (0 before the first).
+    std::uint64_t held = 0;
+    // Empty in a kept part file. In one being written, the boot of the
+    // system writing it (CurrentBootId): a program killed during that boot
+    // left every byte it wrote, which the system still has; a power cut or
+    // a new boot leaves only the bytes held.
+    std::string boot;
 
     bool operator==(const PartIdentity&) const = default;
 };
@@ -34,15 +45,35 @@ constexpr std::size_t kMaxIdentityBytes = 16 * 1024;
 // A kept part file not written for this long goes.
 constexpr std::time_t kKeptPartLifetime = 7 * 24 * 3600;
 
-// The identity as its file holds it: a first line, one line per field with
-// every byte outside "!" to "~" and every "%" written as %XX, and a last line.
+// A part file being written is synced, and its identity written anew with
+// the bytes synced as held, once this many bytes have been written since the
+// last checkpoint, or once this long has passed with some written.
+constexpr std::uint64_t kCheckpointBytes = std::uint64_t(8) << 20;
+constexpr std::int64_t kCheckpointMs = 5000;
+
+// The identity as its file holds it: a first line (form 1 for a kept part
+// file, as the earlier version wrote it; form 2, with the boot, for one
+// being written), one line per field with every byte outside "!" to "~" and
+// every "%" written as %XX, and a last line.
 std::string EncodePartIdentity(const PartIdentity& identity);
 // The identity a file holds, or nothing when it is not exactly one: fields
 // missing, repeated, out of order or unknown, bad escapes, numbers that are
 // not plain decimals or do not fit, no address or name, a name that is not
-// one file name, validators or address with control bytes, no bytes held,
-// or all of the song held or more.
+// one file name, validators, address or boot with control bytes, a boot in
+// form 1 or none (or one of more than 64 bytes) in form 2, no bytes held in
+// form 1, or all of the song held or more.
 std::optional<PartIdentity> ParsePartIdentity(std::string_view text);
+
+// This boot of the system (/proc/sys/kernel/random/boot_id); empty when it
+// cannot be read, and then no identity is written before the first
+// checkpoint.
+const std::string& CurrentBootId();
+
+// The bytes of a part file of `size` bytes that can be taken up: all of
+// them when the program writing it was killed in this boot, else those the
+// identity holds; never the whole song (the last byte is asked for again, so
+// that the server vouches for the rest). 0: none.
+std::uint64_t TrustedBytes(const PartIdentity& identity, std::uint64_t size, const std::string& boot);
 
 // The identity kept beside the part file at `partPath`, when there is one.
 std::optional<PartIdentity> ReadPartIdentity(const std::string& partPath);
@@ -55,30 +86,40 @@ struct AskedDownload {
 };
 
 // Removes from `folder` the part files no running program holds that are
-// not worth keeping: those without an identity (left by a program that was
-// killed), those not written for kKeptPartLifetime, and those the download
+// not worth keeping: those without an identity (a download that could not
+// have been continued, left by a program that ended in the middle), those
+// with nothing to take up, those not written for kKeptPartLifetime, and
+// those the download
 // now running there (`asked`, when there is one) has made useless: kept for
 // its name under another address, or for its address under another name;
 // kept for both when it does not continue; and of several kept for both,
-// all but the one holding most. Identity files without their part file go
-// too. Returns how many part files went.
+// all but the one holding most. Identity files without their part file, and
+// ".next" files whose part file nobody holds, go too. Returns how many part
+// files went.
 int SweepPartFiles(const std::string& folder, const AskedDownload* asked, std::time_t now);
 
 struct KeptPart {
     std::unique_ptr<PartFile> file;
+    // `held`: the bytes taken up (TrustedBytes); the file holds just those.
     PartIdentity identity;
+    // Of those, the bytes known to be on the disk.
+    std::uint64_t synced = 0;
 };
 
-// The part file kept in `folder` for `url` and `name`, now this program's:
-// locked, its identity file removed (from here on it is a part file being
-// written, which a killed program leaves behind), cut to the bytes the
-// identity counts. Nothing when there is none, or another program holds it.
+// The part file kept (or left by a program that was killed) in `folder`
+// for `url` and `name`, now this program's: locked, cut to the bytes it may
+// be trusted with. Its identity stays until the taker writes its own or
+// removes the file. Nothing when there is none, or another program holds it.
 std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::string& url, const std::string& name,
                                        std::time_t now);
 
+// Writes `identity` beside the part file in one step: into the side file
+// ".next", synced, then renamed over ".kept". 0 or an errno.
+int WritePartIdentity(const PartFile& file, const PartIdentity& identity);
+
 // Keeps `file` for a later run: its bytes on the disk, then `identity`
-// (with the bytes the file holds) written beside it; the file then stays
-// when dropped. 0, or an errno and nothing kept.
+// (form 1, with the bytes the file holds) written beside it; the file then
+// stays when dropped. 0, or an errno and nothing kept.
 int KeepPartFile(PartFile& file, PartIdentity identity);
 
 }  // namespace dl

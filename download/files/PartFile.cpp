@@ -19,6 +19,8 @@ constexpr std::string_view kPrefix = ".brelvo-";
 constexpr std::string_view kSuffix = ".part";
 // Beside a kept part file: what identifies it (KeptPart.h).
 constexpr std::string_view kKeptSuffix = ".kept";
+// An identity being written, before it is renamed over the one in force.
+constexpr std::string_view kNextSuffix = ".next";
 constexpr int kNameAttempts = 100;
 
 // A short name of its own: a name near the length limit must still leave room for it.
@@ -88,6 +90,13 @@ void setLastWriteTime(int fd, TDateTime date) {
     }
 }
 
+// The side files first: an identity without its part file is nothing, while
+// a part file without one is simply left behind.
+void unlinkSideFiles(const std::string& partPath) {
+    ::unlink(NextIdentityPathOf(partPath).c_str());
+    ::unlink(IdentityPathOf(partPath).c_str());
+}
+
 int copyAll(int from, int to, std::uint64_t size) {
     off_t in = 0;
     off_t out = 0;
@@ -136,7 +145,10 @@ std::unique_ptr<PartFile> PartFile::OpenLeft(const std::string& path, bool writa
 
 PartFile::~PartFile() {
     // Removed while still locked, so no other program can take it meanwhile.
-    if (!named_ && !kept_ && !removed_) ::unlink(path_.c_str());
+    if (!named_ && !kept_ && !removed_) {
+        unlinkSideFiles(path_);
+        ::unlink(path_.c_str());
+    }
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -165,6 +177,7 @@ int PartFile::Remove() {
     if (named_) return EINVAL;
     // The identity first: an identity without its part file is no kept one,
     // while a part file without one is simply left behind.
+    ::unlink(NextIdentityPathOf(path_).c_str());
     if (::unlink(IdentityPathOf(path_).c_str()) != 0 && errno != ENOENT) return errno;
     if (::unlink(path_.c_str()) != 0 && errno != ENOENT) return errno;
     removed_ = true;
@@ -190,6 +203,7 @@ int PartFile::TakeName(const std::string& path, TDateTime date) {
     if (named_) return EINVAL;
     if (date != 0) setLastWriteTime(fd_, date);
     if (::rename(path_.c_str(), path.c_str()) == 0) {
+        unlinkSideFiles(path_);
         path_ = path;
         named_ = true;
         return 0;
@@ -202,6 +216,7 @@ int PartFile::TakeName(const std::string& path, TDateTime date) {
     if ((error = copyAll(fd_, there->fd_, size_)) != 0) return error;
     there->size_ = size_;
     if ((error = there->TakeName(path, date)) != 0) return error;
+    unlinkSideFiles(path_);
     ::unlink(path_.c_str());
     ::close(fd_);
     fd_ = std::exchange(there->fd_, -1);
@@ -218,11 +233,20 @@ std::string IdentityPathOf(const std::string& partPath) {
     return path + std::string(kKeptSuffix);
 }
 
+std::string NextIdentityPathOf(const std::string& partPath) {
+    std::string path = IdentityPathOf(partPath);
+    path.erase(path.size() - kKeptSuffix.size());
+    return path + std::string(kNextSuffix);
+}
+
 std::string PartPathOfIdentity(const std::string& identityPath) {
     std::string path = identityPath;
-    if (path.size() >= kKeptSuffix.size() &&
-        path.compare(path.size() - kKeptSuffix.size(), kKeptSuffix.size(), kKeptSuffix) == 0)
-        path.erase(path.size() - kKeptSuffix.size());
+    for (const std::string_view suffix : {kKeptSuffix, kNextSuffix}) {
+        if (path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            path.erase(path.size() - suffix.size());
+            break;
+        }
+    }
     return path + std::string(kSuffix);
 }
 
@@ -231,12 +255,19 @@ bool IsIdentityFileName(std::string_view name) {
            name.substr(name.size() - kKeptSuffix.size()) == kKeptSuffix;
 }
 
+bool IsNextIdentityFileName(std::string_view name) {
+    return name.size() > kPrefix.size() + kNextSuffix.size() && name.substr(0, kPrefix.size()) == kPrefix &&
+           name.substr(name.size() - kNextSuffix.size()) == kNextSuffix;
+}
+
 bool IsPartFileName(std::string_view name) {
     return name.size() > kPrefix.size() + kSuffix.size() && name.substr(0, kPrefix.size()) == kPrefix &&
            name.substr(name.size() - kSuffix.size()) == kSuffix;
 }
 
-bool IsOwnFileName(std::string_view name) { return IsPartFileName(name) || IsIdentityFileName(name); }
+bool IsOwnFileName(std::string_view name) {
+    return IsPartFileName(name) || IsIdentityFileName(name) || IsNextIdentityFileName(name);
+}
 
 int MakeFolders(const std::string& folder) {
     if (folder.empty()) return 0;

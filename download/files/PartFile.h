@@ -6,7 +6,7 @@
 // (flock) is held on it: a part file nobody holds was left by a program that
 // ended in the middle, or kept for a later run (KeptPart.h), and the next
 // download in that folder removes it or continues it. Removed when dropped
-// unless it took its name or is kept.
+// (with its identity) unless it took its name or is kept.
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -53,15 +53,15 @@ public:
     // for a later run to continue.
     void Keep() { kept_ = true; }
     bool kept() const { return kept_; }
-    // Removes it from its folder now, with the identity kept beside it; it
-    // stays locked until dropped. 0 or an errno.
+    // Removes it from its folder now, with the identity beside it; it stays
+    // locked until dropped. 0 or an errno.
     int Remove();
     // Gives the file `date` as its last-write time (a local date-time; 0, or
     // a date no file can carry, leaves the time of writing) and the name
     // `path`, replacing a file of that name. On another file system than the
     // part file's the bytes are copied to a part file there first. 0 or an
     // errno; the file keeps its hidden name (and the older file stays) when
-    // it fails.
+    // it fails. The identity beside it goes once it has its name.
     int TakeName(const std::string& path, TDateTime date);
 
 private:
@@ -78,11 +78,14 @@ private:
 // Whether a file name is one a part file has.
 bool IsPartFileName(std::string_view name);
 
-// A kept part file ".brelvo-N.part" has what identifies it beside it, in
-// ".brelvo-N.kept"; these give the one path from the other.
+// A part file ".brelvo-N.part" of a song that can be continued has what
+// identifies it beside it, in ".brelvo-N.kept", written anew through
+// ".brelvo-N.next" (renamed over it); these give the paths from one another.
 std::string IdentityPathOf(const std::string& partPath);
+std::string NextIdentityPathOf(const std::string& partPath);
 std::string PartPathOfIdentity(const std::string& identityPath);
 bool IsIdentityFileName(std::string_view name);
+bool IsNextIdentityFileName(std::string_view name);
 // Whether a file name has the form of one of the program's own part and side
 // files, which no download may take: the sweep of a folder would remove it.
 bool IsOwnFileName(std::string_view name);

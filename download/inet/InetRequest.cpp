@@ -215,6 +215,11 @@ Result<std::string> Request::queryInfo(int level, std::size_t bufferSize) const 
         case kQueryLastModified:
             text = exchange_->header("Last-Modified");
             break;
+        // Sent more than once, it reads as a list no reader takes: the
+        // answer asks for no particular wait.
+        case kQueryRetryAfter:
+            text = exchange_->combinedHeader("Retry-After");
+            break;
         // Sent more than once, these read as one line joined by ", ", as a
         // list field combines: a repeated Content-Range or ETag then names no
         // range and matches no tag, instead of the first one passing.

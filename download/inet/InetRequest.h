@@ -35,6 +35,7 @@ constexpr int kQueryLastModified = 11;
 constexpr int kQueryStatusCode = 19;
 constexpr int kQueryRawHeaders = 21;  // status line and header lines, each ended by a NUL
 constexpr int kQueryLocation = 33;
+constexpr int kQueryRetryAfter = 36;
 constexpr int kQueryAcceptRanges = 42;
 constexpr int kQueryContentRange = 53;
 constexpr int kQueryETag = 54;

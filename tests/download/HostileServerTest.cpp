@@ -100,6 +100,8 @@ TEST(HostileServer, EveryMisbehaviourEndsAsAFailureOfItsOwn) {
         ScriptedTcpServer server(c.script);
         dl::TDlDownloads downloads;
         downloads.ThreadCount = 1;
+        // One attempt: how each misbehaviour ends it (trying again is ItemAttemptsTest's).
+        downloads.Attempts.maxFurther = 0;
         dl::TDlInternetOptions options = downloads.Options();
         options.DataTimeout = c.dataTimeout;
         downloads.SetOptions(options);

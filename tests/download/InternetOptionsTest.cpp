@@ -33,6 +33,8 @@ public:
 std::int32_t fetch(const std::string& url, const TDlInternetOptions& options) {
     dl::TDlDownloads downloads;
     downloads.SetOptions(options);
+    // One attempt: what these settings make of it.
+    downloads.Attempts.maxFurther = 0;
     Recorder recorder(downloads);
     dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = url;

@@ -42,7 +42,15 @@ const auto kChangedFile = testsupport::patternBody(kSize, 1);
 const std::string kTag = "\"v1\"";
 
 dl::PartIdentity identity(std::uint64_t held = kHeld) {
-    return {"http://127.0.0.1:8080/song.mp3", "song.mp3", kTag, "Sun, 06 Nov 1994 08:49:37 GMT", kSize, held};
+    return {"http://127.0.0.1:8080/song.mp3", "song.mp3", kTag, "Sun, 06 Nov 1994 08:49:37 GMT", kSize, held, ""};
+}
+
+// The identity of a part file a program was writing when it was killed,
+// with `held` synced, in the boot given.
+dl::PartIdentity writing(std::uint64_t held, std::string boot) {
+    dl::PartIdentity id = identity(held);
+    id.boot = std::move(boot);
+    return id;
 }
 
 void writeFile(const fs::path& path, const std::string& bytes) {
@@ -67,10 +75,12 @@ void setAge(const fs::path& path, std::time_t seconds) {
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-// A part file kept by hand as a program would have kept it.
-void keep(const fs::path& folder, const std::string& stem, const dl::PartIdentity& id, std::time_t age = 0) {
+// A part file kept by hand as a program would have kept it (of `size`
+// bytes; the bytes held by default).
+void keep(const fs::path& folder, const std::string& stem, const dl::PartIdentity& id, std::time_t age = 0,
+          std::optional<std::uint64_t> size = std::nullopt) {
     const fs::path part = folder / (".brelvo-" + stem + ".part");
-    writeFile(part, kFile->substr(0, id.held));
+    writeFile(part, kFile->substr(0, size.value_or(id.held)));
     writeFile(dl::IdentityPathOf(part.string()), dl::EncodePartIdentity(id));
     if (age > 0) setAge(part, age);
 }
@@ -88,6 +98,14 @@ TEST(KeptPart, AnIdentityReadsBackOnlyWhenItIsExactlyOne) {
     odd.lastModified = "";
     odd.length = 0;
     EXPECT_EQ(dl::ParsePartIdentity(dl::EncodePartIdentity(odd)), odd);
+    // One being written says its boot (form 2), and may hold nothing synced yet.
+    for (const std::uint64_t held : {std::uint64_t(0), kHeld}) {
+        const dl::PartIdentity live = writing(held, "5b1c3ad2-0d6e-4b0e-9d4c-3c9b7a1e2f40");
+        const std::string text = dl::EncodePartIdentity(live);
+        EXPECT_EQ(text.rfind("BrelvoMP3 kept part 2\n", 0), 0u);
+        EXPECT_EQ(dl::ParsePartIdentity(text), live);
+    }
+    const std::string liveText = dl::EncodePartIdentity(writing(kHeld, "b00t"));
 
     const auto replaced = [&good](const std::string& from, const std::string& to) {
         std::string text = good;
@@ -96,7 +114,15 @@ TEST(KeptPart, AnIdentityReadsBackOnlyWhenItIsExactlyOne) {
     };
     const std::vector<std::pair<const char*, std::string>> broken = {
         {"empty", ""},
-        {"another first line", replaced("BrelvoMP3 kept part 1", "BrelvoMP3 kept part 2")},
+        {"another first line", replaced("BrelvoMP3 kept part 1", "BrelvoMP3 kept part 3")},
+        {"form 2 without a boot", replaced("BrelvoMP3 kept part 1", "BrelvoMP3 kept part 2")},
+        {"a boot in form 1", replaced("held=60000\n", "held=60000\nboot=b00t\n")},
+        {"form 2 with an empty boot",
+         [&] { std::string t = liveText; return t.replace(t.find("boot=b00t"), 9, "boot="); }()},
+        {"form 2 with a boot of 65 bytes",
+         [&] { std::string t = liveText; return t.replace(t.find("boot=b00t"), 9, "boot=" + std::string(65, 'b')); }()},
+        {"form 2 with a control byte in the boot",
+         [&] { std::string t = liveText; return t.replace(t.find("boot=b00t"), 9, "boot=b%0At"); }()},
         {"no last line", good.substr(0, good.size() - 4)},
         {"no line end at the last line", good.substr(0, good.size() - 1)},
         {"something after the last line", good + "x"},
@@ -186,6 +212,25 @@ TEST(KeptPart, TheSweepKeepsWhatMayStillBeContinued) {
          continuing, {".brelvo-2.kept", ".brelvo-2.part"}},
         {"an identity without its part file", [&](const fs::path& f) { writeFile(f / ".brelvo-1.kept", "x"); },
          continuing, {}},
+        // A program killed while it wrote: what it wrote in this boot, or
+        // what it synced before a power cut, may still be continued.
+        {"killed in this boot before any checkpoint", [&](const fs::path& f) {
+             keep(f, "1", writing(0, dl::CurrentBootId()), 0, kHeld);
+         },
+         continuing, {".brelvo-1.kept", ".brelvo-1.part"}},
+        {"killed before a power cut, with a checkpoint", [&](const fs::path& f) {
+             keep(f, "1", writing(1000, "an-earlier-boot"), 0, kHeld);
+         },
+         continuing, {".brelvo-1.kept", ".brelvo-1.part"}},
+        {"killed before a power cut, nothing synced", [&](const fs::path& f) {
+             keep(f, "1", writing(0, "an-earlier-boot"), 0, kHeld);
+         },
+         continuing, {}},
+        {"an identity never renamed into place", [&](const fs::path& f) {
+             keep(f, "1", asked);
+             writeFile(f / ".brelvo-1.next", "BrelvoMP3 kept part 2\n");
+         },
+         continuing, {".brelvo-1.kept", ".brelvo-1.part"}},
         {"other files stay", [&](const fs::path& f) {
              writeFile(f / "song.mp3", "old song");
              writeFile(f / ".brelvo-notes.txt", "x");
@@ -210,6 +255,40 @@ TEST(KeptPart, TheSweepKeepsWhatMayStillBeContinued) {
     EXPECT_FALSE(dl::TakeUpKeptPart(folder.path().string(), otherUrl.url, otherUrl.name, std::time(nullptr)));
     ::close(held);
     EXPECT_EQ(namesIn(folder.path()), (std::vector<std::string>{".brelvo-1.kept", ".brelvo-1.part"}));
+}
+
+// A part file is taken up with the bytes it can be trusted with: all that a
+// program killed in this boot wrote, only what it synced when the machine
+// has booted since, and never the whole song.
+TEST(KeptPart, ATakenUpPartIsCutToWhatItCanBeTrustedWith) {
+    struct Case {
+        const char* name;
+        dl::PartIdentity id;
+        std::uint64_t size;
+        std::uint64_t trusted;
+        std::uint64_t synced;
+    };
+    const std::string thisBoot = dl::CurrentBootId();
+    ASSERT_FALSE(thisBoot.empty());
+    const std::vector<Case> cases = {
+        {"kept by the earlier version or by a failure", identity(kHeld), kHeld, kHeld, kHeld},
+        {"killed in this boot, nothing synced", writing(0, thisBoot), kHeld, kHeld, 0},
+        {"killed in this boot after a checkpoint", writing(1000, thisBoot), kHeld, kHeld, 1000},
+        {"a power cut after a checkpoint", writing(1000, "an-earlier-boot"), kHeld, 1000, 1000},
+        {"killed in this boot with the whole song written", writing(1000, thisBoot), kSize, kSize - 1, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(dl::TrustedBytes(c.id, c.size, thisBoot), c.trusted);
+        testsupport::TempDir folder;
+        keep(folder.path(), "1", c.id, 0, c.size);
+        auto kept = dl::TakeUpKeptPart(folder.path().string(), c.id.url, c.id.name, std::time(nullptr));
+        ASSERT_TRUE(kept);
+        EXPECT_EQ(kept->identity.held, c.trusted);
+        EXPECT_EQ(kept->synced, c.synced);
+        EXPECT_EQ(kept->file->size(), c.trusted);
+        EXPECT_EQ(fs::file_size(kept->file->path()), c.trusted);
+    }
 }
 
 // A song that fails after some bytes keeps them, and the next download of
@@ -279,7 +358,7 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         testsupport::TempDir folder;
         const auto makeRun = [&](dl::TDlDownloads& downloads) -> dl::TDlDownloadItem& {
             downloads.ThreadCount = 1;
-            downloads.ContinuePause = std::chrono::milliseconds(1);
+            downloads.Attempts.pauses.fill(std::chrono::milliseconds(1));
             dl::TDlDownloadItem& item = downloads.AddItem();
             item.URL = server.url("/song.mp3");
             item.SaveFolder = folder.path().string();
@@ -289,6 +368,8 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         };
         {
             dl::TDlDownloads downloads;
+            // It gives up at once, to be continued by the next run.
+            downloads.Attempts.maxFurther = 1;
             Recorder recorder(downloads);
             dl::TDlDownloadItem& item = makeRun(downloads);
             ASSERT_TRUE(recorder.runToEnd(60000));
@@ -342,7 +423,7 @@ TEST(KeptPart, ACancelInThePauseBeforeAContinuationEndsIt) {
     testsupport::TempDir folder;
     dl::TDlDownloads downloads;
     downloads.ThreadCount = 1;
-    downloads.ContinuePause = std::chrono::minutes(10);
+    downloads.Attempts.pauses.fill(std::chrono::minutes(10));
     Recorder recorder(downloads);
     dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = server.url("/song.mp3");

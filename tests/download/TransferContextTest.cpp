@@ -28,7 +28,7 @@ public:
     bool IsStopping() const override { return stopping; }
     void CountTraffic(std::uint32_t, std::int64_t bytes) override { counted += bytes; }
     void SweepFolderOnce(const std::string& folder, const dl::AskedDownload*) override { swept.push_back(folder); }
-    std::chrono::milliseconds PauseBeforeContinuing() override { return std::chrono::milliseconds(1); }
+    std::optional<std::chrono::milliseconds> FurtherAttempt() override { return std::chrono::milliseconds(1); }
     void LeaveQueue(dl::TDlDownloadItem&) override { ++left; }
 
     bool stopping = false;

@@ -150,6 +150,8 @@ TEST(Transfer, OutcomesOfOneItem) {
         std::unique_ptr<ScriptedTcpServer> server;
         if (!c.scripts.empty()) server = std::make_unique<ScriptedTcpServer>(c.scripts);
         dl::TDlDownloads downloads;
+        // The outcome of one attempt (trying again is ItemAttemptsTest's).
+        downloads.Attempts.maxFurther = 0;
         Recorder recorder(downloads);
         dl::TDlDownloadItem& item = downloads.AddItem();
         c.setup(item, server ? server->port() : 0);

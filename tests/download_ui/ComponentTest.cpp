@@ -120,7 +120,11 @@ struct Download {
     RouteServer server{routes};
     ScopedWorkDir work;
     dl::TDlWebHTTPGet get;
-    Download() { get.DownloadDir = "downmp3/"; }
+    Download() {
+        get.DownloadDir = "downmp3/";
+        // A song cut short is tried again: without waiting seconds here.
+        get.Downloads().Attempts.pauses.fill(std::chrono::milliseconds(1));
+    }
     bool run(const std::string& path) {
         get.URL = server.url(path);
         return runWithoutWindow(get);

@@ -56,7 +56,7 @@ struct Song {
         get.DownloadDir = "downmp3/";
         get.DestinationName = "song.mp3";
         get.URL = server.url("/song.mp3");
-        get.Downloads().ContinuePause = std::chrono::milliseconds(1);
+        get.Downloads().Attempts.pauses.fill(std::chrono::milliseconds(1));
         get.OnProgress = [this](dl::DownloadComponent&, dl::TDlDownloadItem& item) {
             if (item.HeaderPhase)
                 headerSize = item.Size;
@@ -83,9 +83,14 @@ struct Song {
 
 }  // namespace
 
+// One further attempt: the drop's request for the rest, which the server
+// refuses for now; so the song fails, and the next download continues it.
+void giveUpAfterTheFirstContinuation(Song& song) { song.get.Downloads().Attempts.maxFurther = 1; }
+
 TEST(ComponentContinue, ASongThatFailedIsContinuedByTheNextDownloadOfIt) {
     Song song(cutOffOnce());
     EXPECT_TRUE(song.get.ContinueDownloads);  // on unless turned off
+    giveUpAfterTheFirstContinuation(song);
     ASSERT_TRUE(song.run());
     EXPECT_EQ(song.item().ErrorMessage, "Service unavailable");
     EXPECT_TRUE(song.item().LocalFileName.empty());
@@ -119,6 +124,26 @@ TEST(ComponentContinue, TurnedOffNothingIsContinuedNorKept) {
     Song song(setup);
     song.get.ContinueDownloads = false;
     ASSERT_TRUE(song.run());
+    // Not continued, the song is asked for whole again, and nothing is kept.
+    ASSERT_EQ(song.item().State.load(), dl::dsFinished) << song.item().ErrorMessage;
+    EXPECT_EQ(song.item().Continuations, 0);
+    EXPECT_EQ(song.item().Retries, 1);
+    const auto requests = song.server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_FALSE(requests[1].range.has_value());
+    EXPECT_TRUE(readFile(song.file()) == *kFile);
+    EXPECT_EQ(filesIn(song.folder()), std::vector<std::string>{"song.mp3"});
+
+}
+
+TEST(ComponentContinue, WithoutFurtherAttemptsADropFailsItAndNothingStays) {
+    RangeServer::Setup setup;
+    setup.file = {kFile, kTag, ""};
+    setup.dropAt = {kHeld};
+    Song song(setup);
+    song.get.ContinueDownloads = false;
+    song.get.Downloads().Attempts.maxFurther = 0;
+    ASSERT_TRUE(song.run());
     EXPECT_EQ(song.item().ErrorCode, 12030);
     EXPECT_EQ(song.server.requestCount(), 1u);
     EXPECT_FALSE(fs::exists(song.folder()) && !filesIn(song.folder()).empty());
@@ -145,6 +170,7 @@ TEST(ComponentContinue, TheLimitsHoldOverTheWholeSong) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Song song(cutOffOnce());
+        giveUpAfterTheFirstContinuation(song);
         ASSERT_TRUE(song.run());
         ASSERT_EQ(song.kept(), 2u);
         song.get.DownloadParams.SizeLimit = c.sizeLimit;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "download/engine/ItemData.h"
 #include "download/files/PartFile.h"
 #include "tests/download_ui/UiTestSupport.h"
 #include "tests/support/RangeServer.h"
@@ -58,17 +59,18 @@ RangeServer::Setup cutOffOnce() {
     RangeServer::Setup setup;
     setup.file = {kFile, kTag, ""};
     setup.dropAt = {kHeld};
-    setup.statusOf = {{1, 503}};
     return setup;
 }
 
 }  // namespace
 
+// The first run gives up at the drop (--no-retry) and keeps what it has;
+// the next continues it.
 TEST_F(DlgetContinue, AFailedDownloadIsContinuedByTheNextOne) {
     RangeServer server(cutOffOnce());
-    const ToolRun first = dlget({}, server);
+    const ToolRun first = dlget({"--no-retry"}, server);
     EXPECT_EQ(first.exitCode, 1) << first.err;
-    EXPECT_EQ(first.out, line("failed", 2, "Service unavailable", false, server, 0));
+    EXPECT_EQ(first.out, line("failed", 12030, "Connection aborted", false, server, 0));
     EXPECT_FALSE(fs::exists(file()));
     EXPECT_EQ(hidden(), 2u);
 
@@ -78,8 +80,8 @@ TEST_F(DlgetContinue, AFailedDownloadIsContinuedByTheNextOne) {
     EXPECT_TRUE(readFile(file()) == *kFile) << "the song arrived spliced";
     EXPECT_EQ(filesIn(folder()), std::vector<std::string>{"song.mp3"});
     const auto requests = server.requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[2].range.value_or(""), "bytes=" + std::to_string(kHeld) + "-");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].range.value_or(""), "bytes=" + std::to_string(kHeld) + "-");
 }
 
 TEST_F(DlgetContinue, ADropInTheMiddleIsContinuedInTheSameRun) {
@@ -87,20 +89,30 @@ TEST_F(DlgetContinue, ADropInTheMiddleIsContinuedInTheSameRun) {
     setup.file = {kFile, kTag, ""};
     setup.dropAt = {kHeld};
     RangeServer server(setup);
-    const ToolRun run = dlget({}, server);
+    const ToolRun run = dlget({"--retry-delay", "0"}, server);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, line("finished", 0, "", true, server, 1));
     EXPECT_TRUE(readFile(file()) == *kFile);
 }
 
 TEST_F(DlgetContinue, NoContinueNeitherContinuesNorKeeps) {
-    // A drop fails it at once, and nothing stays.
+    // A drop starts the song over; without further attempts it fails at
+    // once. Nothing stays either way.
     {
-        RangeServer::Setup setup;
-        setup.file = {kFile, kTag, ""};
-        setup.dropAt = {kHeld};
-        RangeServer server(setup);
-        const ToolRun run = dlget({"--no-continue"}, server);
+        RangeServer server(cutOffOnce());
+        const ToolRun run = dlget({"--no-continue", "--retry-delay", "0"}, server);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, line("finished", 0, "", true, server, 0));
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), 2u);
+        EXPECT_FALSE(requests[1].range.has_value());
+        EXPECT_TRUE(readFile(file()) == *kFile);
+        EXPECT_EQ(hidden(), 0u);
+        fs::remove(file());
+    }
+    {
+        RangeServer server(cutOffOnce());
+        const ToolRun run = dlget({"--no-continue", "--no-retry"}, server);
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_EQ(run.out, line("failed", 12030, "Connection aborted", false, server, 0));
         EXPECT_EQ(server.requestCount(), 1u);
@@ -109,7 +121,7 @@ TEST_F(DlgetContinue, NoContinueNeitherContinuesNorKeeps) {
     // A part file kept before is not continued: the song comes whole, and
     // what was kept for it goes.
     RangeServer server(cutOffOnce());
-    ASSERT_EQ(dlget({}, server).exitCode, 1);
+    ASSERT_EQ(dlget({"--no-retry"}, server).exitCode, 1);
     ASSERT_EQ(hidden(), 2u);
     const ToolRun run = dlget({"--no-continue"}, server);
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -131,8 +143,8 @@ TEST_F(DlgetContinue, AnInterruptedDownloadIsContinuedByTheNextOne) {
         testsupport::ToolProcess tool(testsupport::toolNextToTests("dlget"),
                                       {"--name", "song.mp3", server.url("/song.mp3")});
         ASSERT_TRUE(tool.started());
-        // Its part file is there once it holds some bytes.
-        ASSERT_TRUE(testsupport::waitFor([&] { return hidden() == 1; }, std::chrono::seconds(30)));
+        // Its part file (and what identifies it) is there once it holds some bytes.
+        ASSERT_TRUE(testsupport::waitFor([&] { return hidden() == 2; }, std::chrono::seconds(30)));
         tool.signal(SIGTERM);
         ASSERT_TRUE(tool.waitForExit(std::chrono::seconds(30)));
         EXPECT_EQ(tool.exitCode(), 1);
@@ -145,4 +157,54 @@ TEST_F(DlgetContinue, AnInterruptedDownloadIsContinuedByTheNextOne) {
     EXPECT_EQ(run.out, line("finished", 0, "", true, server, 1));
     EXPECT_TRUE(readFile(file()) == *kFile) << "the song arrived spliced";
     EXPECT_EQ(filesIn(folder()), std::vector<std::string>{"song.mp3"});
+}
+
+// Killed in the middle (SIGKILL: no word, no cleaning up), the download
+// leaves its part file with what identifies it from the first byte on; the
+// next run continues from what was written. The test waits on the server
+// having sent the bytes and on the part file holding them, never on a time.
+TEST_F(DlgetContinue, AKilledDownloadIsContinuedByTheNextOne) {
+    constexpr std::uint64_t kBig = 6 << 20;
+    constexpr std::uint64_t kSentBeforeTheKill = 3 << 20;
+    const auto big = testsupport::patternBody(kBig, 9);
+    RangeServer::Setup setup;
+    setup.file = {big, kTag, ""};
+    setup.holdAt = kSentBeforeTheKill;
+    RangeServer server(setup);
+    const auto partSize = [&]() -> std::uint64_t {
+        for (const std::string& name : filesIn(folder())) {
+            if (dl::IsPartFileName(name)) return fs::file_size(folder() / name);
+        }
+        return 0;
+    };
+    {
+        testsupport::ToolProcess tool(testsupport::toolNextToTests("dlget"),
+                                      {"--name", "song.mp3", server.url("/song.mp3")});
+        ASSERT_TRUE(tool.started());
+        ASSERT_TRUE(testsupport::waitFor([&] { return server.bodyBytesSent() >= kSentBeforeTheKill; },
+                                         std::chrono::seconds(30)));
+        // Written in pieces of the staging buffer: all but the last piece is
+        // in the file by now.
+        ASSERT_TRUE(testsupport::waitFor([&] { return partSize() >= kSentBeforeTheKill - dl::ItemData::kStaging; },
+                                         std::chrono::seconds(30)));
+        tool.signal(SIGKILL);
+        ASSERT_TRUE(tool.waitForExit(std::chrono::seconds(30)));
+        EXPECT_EQ(tool.termSignal(), SIGKILL);
+        EXPECT_TRUE(tool.out().empty());
+    }
+    EXPECT_FALSE(fs::exists(file()));
+    ASSERT_EQ(hidden(), 2u);
+    const std::uint64_t written = partSize();
+    EXPECT_LE(written, kSentBeforeTheKill);
+
+    server.release();
+    const ToolRun run = dlget({}, server);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, line("finished", 0, "", true, server, 1));
+    EXPECT_TRUE(readFile(file()) == *big) << "the song arrived spliced";
+    EXPECT_EQ(filesIn(folder()), std::vector<std::string>{"song.mp3"});
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].range.value_or(""), "bytes=" + std::to_string(written) + "-");
+    EXPECT_EQ(requests[1].ifRange.value_or(""), kTag);
 }

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/download_ui/UiTestSupport.h"
+#include "tests/support/RangeServer.h"
 #include "tests/support/ScriptedTcpServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ToolProcess.h"
@@ -277,5 +278,76 @@ TEST_F(DlgetTool, AnInterruptStopsTheDownloadWithoutAFile) {
         EXPECT_EQ(tool.out(), "failed\t6\tStopped\t\t" + url + "\t0\n") << tool.err();
         // Hidden files included: nothing of the download stays.
         EXPECT_TRUE(names.empty());
+    }
+}
+
+// Several URLs, N at a time: the server never holds more connections than
+// N at once, each URL has its line in the order given (a later one that ends
+// first waits for those before it), and one failure makes the exit status 1.
+TEST_F(DlgetTool, SeveralUrlsNAtATimeEachWithItsLineInTheirOrder) {
+    testsupport::RangeServer::Setup setup;
+    setup.file = {testsupport::patternBody(48 * 1024, 4), "\"s\"", ""};
+    setup.holdAt = 4096;
+    testsupport::RangeServer songs(setup);
+    const auto url = [&](int n) { return songs.url("/song/" + std::to_string(n) + ".mp3"); };
+    const std::vector<std::string> urls = {url(1), url(2), url(3), server_.url("/missing.mp3"), url(4)};
+    std::vector<std::string> args = {"--jobs", "2"};
+    args.insert(args.end(), urls.begin(), urls.end());
+    testsupport::ToolProcess tool(testsupport::toolNextToTests("dlget"), args);
+    ASSERT_TRUE(tool.started());
+    ASSERT_TRUE(songs.waitForRequests(2, std::chrono::seconds(30)));
+    // The second ends first; the third takes its slot; nothing is told yet,
+    // since the first is still running.
+    songs.release("/song/2.mp3");
+    ASSERT_TRUE(songs.waitForRequests(3, std::chrono::seconds(30)));
+    EXPECT_TRUE(tool.out().empty()) << tool.out();
+    songs.release();
+    ASSERT_TRUE(tool.waitForExit(std::chrono::seconds(30)));
+    EXPECT_EQ(tool.exitCode(), 1) << tool.err();
+    const auto saved = [&](int n) { return (work_.path() / "downmp3" / ("127.0.0.1_" + std::to_string(n) + ".mp3")).string(); };
+    const std::string song = *setup.file.body;
+    std::string expected;
+    for (int n : {1, 2, 3}) expected += "finished\t0\t\t" + saved(n) + "\t" + url(n) + "\t0\n";
+    expected += line("failed", 2, "File not found", "", "/missing.mp3");
+    expected += "finished\t0\t\t" + saved(4) + "\t" + url(4) + "\t0\n";
+    EXPECT_EQ(tool.out(), expected);
+    for (int n : {1, 2, 3, 4}) EXPECT_EQ(readFile(saved(n)), song) << n;
+    EXPECT_EQ(songs.maxOpenConnections(), 2u);
+}
+
+// A server that cannot serve for a moment gets the song asked again: at once
+// when it says Retry-After 0, not at all with --no-retry, and never when it
+// asks for more than a minute.
+TEST_F(DlgetTool, AnAnswerForAMomentIsTriedAgain) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string retryAfter;
+        int exitCode;
+        std::string message;
+        std::size_t requests;
+    };
+    const std::vector<Case> cases = {
+        {"Retry-After 0", {}, "0", 0, "", 2},
+        {"--no-retry", {"--no-retry"}, "0", 1, "Service unavailable", 1},
+        {"Retry-After of two minutes", {}, "120", 1, "Service unavailable (Retry-After: 120 s)", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(work_.path() / "downmp3");
+        testsupport::RangeServer::Setup setup;
+        setup.file = {std::make_shared<const std::string>(kSong), "", ""};
+        setup.statusOf = {{0, 503}};
+        setup.retryAfterOf = {{0, c.retryAfter}};
+        testsupport::RangeServer busy(setup);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--name", "s.mp3", busy.url("/s.mp3")});
+        const ToolRun run = dlget(args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        const std::string file = c.exitCode == 0 ? saved("s.mp3") : std::string();
+        EXPECT_EQ(run.out, std::string(c.exitCode == 0 ? "finished" : "failed") + "\t" +
+                               std::to_string(c.exitCode == 0 ? 0 : 2) + "\t" + c.message + "\t" + file + "\t" +
+                               busy.url("/s.mp3") + "\t0\n");
+        EXPECT_EQ(busy.requestCount(), c.requests);
     }
 }

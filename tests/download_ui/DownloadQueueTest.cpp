@@ -89,8 +89,9 @@ TEST_F(Queue, SongsTwoAtATimeOneStoppedOneAddedWhileRunning) {
     add(3);
     add(4);
     EXPECT_EQ(queue.Count(), 4);
-    // Two start; the other two wait for a slot.
-    ASSERT_TRUE(pumpUntil([&] { return requested().size() == 2u && hiddenFiles() == 2u; }));
+    // Two start (each with its part file and what identifies it); the other
+    // two wait for a slot.
+    ASSERT_TRUE(pumpUntil([&] { return requested().size() == 2u && hiddenFiles() == 4u; }));
     EXPECT_EQ(requested(), (std::vector<int>{1, 2}));
     EXPECT_EQ(started, (std::vector<int>{1, 2}));
     EXPECT_EQ(queue.Running(), 2);
@@ -153,7 +154,7 @@ TEST_F(Queue, SongsTwoAtATimeOneStoppedOneAddedWhileRunning) {
 
 TEST_F(Queue, StopAllEndsEverySongBeforeItReturns) {
     for (int n = 1; n <= 3; ++n) add(n);
-    ASSERT_TRUE(pumpUntil([&] { return hiddenFiles() == 2u; }));
+    ASSERT_TRUE(pumpUntil([&] { return hiddenFiles() == 4u; }));
     queue.StopAll();
     EXPECT_EQ(queue.Count(), 0);
     ASSERT_EQ(results.size(), 3u);

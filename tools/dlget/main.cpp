@@ -1,6 +1,7 @@
 // dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]
 //       [--check-only] [--load-images] [--connect-timeout SECONDS]
-//       [--data-timeout SECONDS] [--no-continue] [--jobs N] URL...
+//       [--data-timeout SECONDS] [--no-continue] [--no-retry]
+//       [--retry-delay SECONDS] [--jobs N] URL...
 // The program's downloads without a window, for scripts and black-box
 // tests: each URL is a song of the download queue (the songs a download
 // thread each, N at a time, the handlers reached through the notifier on
@@ -15,6 +16,7 @@
 // written (with --check-only: finished with code 0), else 1; 2 for a wrong
 // argument (--help prints the usage and exits with 0).
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +42,8 @@ constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]\n"
     "             [--check-only] [--load-images] [--connect-timeout SECONDS]\n"
-    "             [--data-timeout SECONDS] [--no-continue] [--jobs N] URL...\n"
+    "             [--data-timeout SECONDS] [--no-continue] [--no-retry]\n"
+    "             [--retry-delay SECONDS] [--jobs N] URL...\n"
     "  Downloads each URL as BrelvoMP3 downloads a song, without its window,\n"
     "  N at a time (--jobs, default 1, at most 30), into DIR (default downmp3/,\n"
     "  made when missing) under NAME (one URL only; default: the host, \"_\"\n"
@@ -51,9 +54,16 @@ constexpr const char* kUsage =
     "  headers only. --connect-timeout limits connecting (default 30 s),\n"
     "  --data-timeout the silence of a server once connected (0, the default:\n"
     "  30 s). A download that stops in the middle (the line drops, or the\n"
-    "  server falls silent) asks for the rest, up to 3 times; one that fails or\n"
-    "  is interrupted keeps its part file, and the next download of the same\n"
-    "  URL to the same name continues it. --no-continue turns both off.\n"
+    "  server falls silent) asks for the rest where the server allows it, and\n"
+    "  starts over where it does not; one answered 408, 429, 500, 502, 503 or\n"
+    "  504 is tried again: 3 further attempts in all, after 1, 3 and 9 s, or\n"
+    "  after the Retry-After the server asks for when that is at most 60 s (a\n"
+    "  longer one fails it at once). --retry-delay pauses SECONDS (0 to 60,\n"
+    "  fractions allowed) before each instead of 1, 3 and 9 s; --no-retry\n"
+    "  makes no further attempt. One\n"
+    "  that fails or is interrupted keeps its part file (so does one that is\n"
+    "  killed), and the next download of the same URL to the same name\n"
+    "  continues it. --no-continue neither asks for the rest nor keeps.\n"
     "  Prints, for each URL in the order given, one line for it and one for\n"
     "  each item its page brought, as soon as it and the URLs before it ended:\n"
     "    finished|failed TAB code TAB message TAB file written TAB URL TAB continued\n"
@@ -69,6 +79,8 @@ struct Arguments {
     std::optional<std::int32_t> dataTimeout;
     std::vector<std::string> urls;
     bool continuing = true;
+    bool retrying = true;
+    std::optional<double> retryDelay;
     int jobs = 1;
     bool help = false;
 };
@@ -93,7 +105,7 @@ std::optional<std::int32_t> secondCount(const char* text) {
     return static_cast<std::int32_t>(*value);
 }
 
-std::optional<double> dayCount(const char* text) {
+std::optional<double> nonNegativeNumber(const char* text) {
     errno = 0;
     char* end = nullptr;
     const double value = std::strtod(text, &end);
@@ -108,7 +120,8 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         const bool takesValue = arg == "--dir" || arg == "--name" || arg == "--size-limit" || arg == "--older" ||
-                                arg == "--connect-timeout" || arg == "--data-timeout" || arg == "--jobs";
+                                arg == "--connect-timeout" || arg == "--data-timeout" || arg == "--jobs" ||
+                                arg == "--retry-delay";
         if (takesValue && i + 1 >= argc) return usageError(std::string(arg) + " needs a value");
         if (arg == "--help" || arg == "-h") {
             args.help = true;
@@ -125,7 +138,7 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
             if (!limit) return usageError("--size-limit takes a byte count from 0 to 4294967295");
             args.params.SizeLimit = *limit;
         } else if (arg == "--older") {
-            const auto days = dayCount(argv[++i]);
+            const auto days = nonNegativeNumber(argv[++i]);
             if (!days) return usageError("--older takes a number of days, 0 or more");
             args.params.Older = *days;
         } else if (arg == "--connect-timeout" || arg == "--data-timeout") {
@@ -138,6 +151,12 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
             args.params.LoadImages = true;
         } else if (arg == "--no-continue") {
             args.continuing = false;
+        } else if (arg == "--no-retry") {
+            args.retrying = false;
+        } else if (arg == "--retry-delay") {
+            const auto seconds = nonNegativeNumber(argv[++i]);
+            if (!seconds || *seconds > 60) return usageError("--retry-delay takes a number of seconds from 0 to 60");
+            args.retryDelay = *seconds;
         } else if (arg == "--jobs") {
             const auto jobs = secondCount(argv[++i]);
             if (!jobs || *jobs < 1 || *jobs > dl::TDlDownloads::kMaxThreads)
@@ -202,6 +221,10 @@ int main(int argc, char** argv) {
     queue.Parallel = args.jobs;
     queue.DownloadParams = args.params;
     queue.ContinueDownloads = args.continuing;
+    if (!args.retrying) queue.Downloads().Attempts.maxFurther = 0;
+    if (args.retryDelay)
+        queue.Downloads().Attempts.pauses.fill(
+            std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(*args.retryDelay * 1000))));
     if (args.connectTimeout || args.dataTimeout) {
         dl::TDlInternetOptions options = queue.Downloads().Options();
         if (args.connectTimeout) options.ConnectTimeout = *args.connectTimeout;

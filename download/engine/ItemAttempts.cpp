@@ -1,0 +1,69 @@
+#include "download/engine/ItemAttempts.h"
+
+#include <algorithm>
+
+#include "download/engine/ItemTransfer.h"
+#include "download/engine/ItemTransferRules.h"
+#include "download/engine/TDlDownloadItem.h"
+#include "download/texts/DlTexts.h"
+
+namespace dl {
+
+std::optional<std::chrono::milliseconds> ItemAttempts::Spend() {
+    if (spent_ >= rules_.maxFurther) return std::nullopt;
+    const std::size_t index = std::min<std::size_t>(static_cast<std::size_t>(spent_), rules_.pauses.size() - 1);
+    ++spent_;
+    if (pausing_) pausing_();
+    return rules_.pauses[index];
+}
+
+std::optional<std::chrono::milliseconds> ItemAttempts::FurtherAttempt() { return Spend(); }
+
+std::optional<std::chrono::milliseconds> ItemAttempts::RetryPause(TDlDownloadItem& item,
+                                                                   const TransferOutcome& outcome) {
+    if (!outcome.ran || outcome.stopped || item.State != dsFailed || item.Method != dmGet) return std::nullopt;
+    const bool refusedForNow = item.ErrorCode == kErrServerRefused && IsRetriedStatus(item.StatusCode);
+    if (!refusedForNow && !IsBrokenLine(item.ErrorCode)) return std::nullopt;
+    if (spent_ >= rules_.maxFurther) return std::nullopt;
+    if (refusedForNow && outcome.retryAfter) {
+        const std::chrono::seconds asked(*outcome.retryAfter);
+        if (asked > rules_.maxRetryAfter) {
+            // Longer than it is worth waiting here: the item fails now and says why.
+            item.RetryAfter = *outcome.retryAfter;
+            item.ErrorMessage += " (Retry-After: " + std::to_string(*outcome.retryAfter) + " s)";
+            return std::nullopt;
+        }
+        Spend();
+        return std::chrono::duration_cast<std::chrono::milliseconds>(asked);
+    }
+    return Spend();
+}
+
+TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
+    TransferOutcome outcome = Transfer(item, *this);
+    std::int32_t continuations = outcome.continuations;
+    while (const auto pause = RetryPause(item, outcome)) {
+        // Still going as far as anyone can see: a stop ends the pause.
+        item.State = dsRunning;
+        if (item.PauseUnlessStopped(*pause) || run_.IsStopping() || item.CancelRequested) {
+            item.Stopped = true;
+            item.FailItem(kErrStopped);
+            outcome.stopped = true;
+            outcome.state = dsFailed;
+            outcome.errorCode = kErrStopped;
+            break;
+        }
+        // The answer of the attempt before is forgotten; what it kept stays
+        // on the disk for this one to take up.
+        item.ResetForAnotherAttempt(outcome.percentHeld);
+        outcome = Transfer(item, *this);
+        continuations = outcome.fromKept ? continuations + outcome.continuations : outcome.continuations;
+    }
+    item.Continuations = continuations;
+    item.Retries = spent_;
+    outcome.continuations = continuations;
+    outcome.retries = spent_;
+    return outcome;
+}
+
+}  // namespace dl

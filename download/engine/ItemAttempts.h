@@ -1,0 +1,70 @@
+#pragma once
+// An item tried again: the transfer of one item, and more transfers of it
+// when it failed for a moment, within one budget of further attempts and
+// one schedule of pauses that it shares with the requests for the rest a
+// transfer makes after the line broke. A download thread runs each item it
+// takes through one; it is the transfer's context, passing on to the run's
+// context all but the attempts.
+//
+// The rule: a song gets at most AttemptRules::maxFurther further attempts
+// in a run, of either kind, the nth after pauses[n-1] (1, 3 and 9 s). A
+// transfer spends one for each request for the rest after the line broke or
+// fell silent (and one for each such request that got no answer). When the
+// transfer fails all the same, the whole item is transferred again, spending
+// one more, when it failed
+//   - with an answer 408, 429, 500, 502, 503 or 504: after the pause the
+//     answer's Retry-After asks for when it asks at most maxRetryAfter (a
+//     longer one fails the item at once, RetryAfter telling how long), else
+//     the schedule's;
+//   - with a line that broke or fell silent (12030, 12031, 12002) that the
+//     transfer could not continue (the server takes no ranges, or the bytes
+//     came in memory): after the schedule's pause.
+// A transfer again takes up the part file the failed one kept, so a song
+// with a name in a folder asks for the rest, and one without starts over.
+// A POST is never sent again. Stop (of the run, or of the item) ends a
+// pause at once and the item as stopped.
+#include <chrono>
+#include <functional>
+#include <optional>
+
+#include "download/engine/TransferContext.h"
+
+namespace dl {
+
+class ItemAttempts : public TransferContext {
+public:
+    // `pausing` is called as each pause begins (a test's hook).
+    ItemAttempts(TransferContext& run, const AttemptRules& rules, std::function<void()> pausing = nullptr)
+        : run_(run), rules_(rules), pausing_(std::move(pausing)) {}
+
+    // The item's transfers, up to its end; sets its Retries, its
+    // Continuations over the attempts whose bytes it went on from, and its
+    // RetryAfter when it refused to wait.
+    TransferOutcome Run(TDlDownloadItem& item);
+
+    // ---- the transfer's context ----
+    void Report(TDlDownloadItem& item, ItemReport report) override { run_.Report(item, report); }
+    bool IsStopping() const override { return run_.IsStopping(); }
+    void CountTraffic(std::uint32_t elapsedMs, std::int64_t bytes) override { run_.CountTraffic(elapsedMs, bytes); }
+    void SweepFolderOnce(const std::string& folder, const AskedDownload* asked) override {
+        run_.SweepFolderOnce(folder, asked);
+    }
+    std::optional<std::chrono::milliseconds> FurtherAttempt() override;
+    void LeaveQueue(TDlDownloadItem& item) override { run_.LeaveQueue(item); }
+
+    int Spent() const { return spent_; }
+
+private:
+    // The pause before transferring the failed item again; nothing when it
+    // is not to be.
+    std::optional<std::chrono::milliseconds> RetryPause(TDlDownloadItem& item, const TransferOutcome& outcome);
+    // Spends an attempt: its pause by the schedule, or nothing when none is left.
+    std::optional<std::chrono::milliseconds> Spend();
+
+    TransferContext& run_;
+    AttemptRules rules_;
+    std::function<void()> pausing_;
+    int spent_ = 0;
+};
+
+}  // namespace dl

@@ -1,0 +1,271 @@
+// An item that failed for a moment is tried again: answers 408, 429, 500,
+// 502, 503 and 504, and lines that broke where the rest cannot be asked for;
+// within one budget of further attempts and one schedule of pauses shared
+// with the requests for the rest, or after the server's Retry-After. Stop
+// ends a pause at once. The server is the range server; no verdict waits on
+// a pause (they are a millisecond, or far longer than any bound when the
+// test needs to know the schedule's pause was not taken).
+#include <chrono>
+#include <future>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "download/engine/ItemAttempts.h"
+#include "download/engine/RetryAfter.h"
+#include "download/engine/TDlDownloads.h"
+#include "tests/download/DownloadTestSupport.h"
+#include "tests/support/RangeServer.h"
+#include "tests/support/TempDir.h"
+
+using dltest::namesIn;
+using dltest::Recorder;
+using testsupport::RangeServer;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr std::uint64_t kSize = 100000;
+constexpr std::uint64_t kHalf = kSize / 2;
+const auto kFile = testsupport::patternBody(kSize, 7);
+
+std::string range(std::uint64_t from) { return "bytes=" + std::to_string(from) + "-"; }
+
+struct Song {
+    testsupport::TempDir folder;
+    dl::TDlDownloads downloads;
+    Recorder recorder{downloads};
+    dl::TDlDownloadItem& item = downloads.AddItem();
+
+    Song(const RangeServer& server, std::chrono::milliseconds pause) {
+        downloads.ThreadCount = 1;
+        downloads.Attempts.pauses.fill(pause);
+        item.URL = server.url("/song.mp3");
+        item.SaveFolder = folder.path().string();
+        item.ContinueTransfer = true;
+        item.KeepName = "song.mp3";
+    }
+    std::vector<std::string> ranges(const RangeServer& server) const {
+        std::vector<std::string> out;
+        for (const auto& request : server.requests()) out.push_back(request.range.value_or(""));
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST(ItemAttempts, WhatIsTriedAgainAndHow) {
+    struct Case {
+        const char* name;
+        RangeServer::Setup setup;
+        std::chrono::milliseconds pause;  // the schedule's; 10 min: it must not be the one taken
+        std::int32_t code;
+        std::string message;
+        std::vector<std::string> ranges;  // each request's Range ("" for none)
+        std::int32_t retries;
+        std::int32_t continuations = 0;
+        std::int64_t retryAfter = 0;  // a refused one
+        bool kept = false;
+    };
+    using S = RangeServer::Setup;
+    const auto setup = [](auto change) {
+        S s;
+        s.file = {kFile, "\"t\"", ""};
+        change(s);
+        return s;
+    };
+    const auto ms1 = 1ms;
+    const auto never = std::chrono::milliseconds(10min);
+    const std::string none = "";
+    std::vector<Case> cases = {
+        {"503, then the song", setup([](S& s) { s.statusOf = {{0, 503}}; }), ms1, 0, "", {none, none}, 1},
+        {"503 with Retry-After 0: no schedule's pause",
+         setup([](S& s) {
+             s.statusOf = {{0, 503}};
+             s.retryAfterOf = {{0, "0"}};
+         }),
+         never, 0, "", {none, none}, 1},
+        {"503 with a Retry-After date already past",
+         setup([](S& s) {
+             s.statusOf = {{0, 503}};
+             s.retryAfterOf = {{0, "Sun, 06 Nov 1994 08:49:37 GMT"}};
+         }),
+         never, 0, "", {none, none}, 1},
+        {"502, then the song", setup([](S& s) { s.statusOf = {{0, 502}}; }), ms1, 0, "", {none, none}, 1},
+        {"408, 429 and 500 in a row",
+         setup([](S& s) { s.statusOf = {{0, 408}, {1, 429}, {2, 500}}; }), ms1, 0, "", {none, none, none, none}, 3},
+        {"504 four times: three further attempts, no more",
+         setup([](S& s) { s.statusOf = {{0, 504}, {1, 504}, {2, 504}, {3, 504}}; }), ms1, 2, "Gateway timeout",
+         {none, none, none, none}, 3},
+        {"404 is no moment's failure", setup([](S& s) { s.statusOf = {{0, 404}}; }), ms1, 2, "File not found",
+         {none}, 0},
+        {"a Retry-After over 60 s fails it at once, saying so",
+         setup([](S& s) {
+             s.statusOf = {{0, 503}};
+             s.retryAfterOf = {{0, "120"}};
+         }),
+         ms1, 2, "Service unavailable (Retry-After: 120 s)", {none}, 0, 0, 120},
+        {"a drop where ranges are not taken: the song starts over",
+         setup([](S& s) {
+             s.dropAt = {kHalf};
+             s.acceptRanges = "none";
+         }),
+         ms1, 0, "", {none, none}, 1},
+        {"a drop where they are: the rest is asked for", setup([](S& s) { s.dropAt = {kHalf}; }), ms1, 0, "",
+         {none, range(kHalf)}, 1, 1},
+        // One budget: a request for the rest and two songs asked again.
+        {"a drop, then 503 twice", setup([](S& s) {
+             s.dropAt = {kHalf};
+             s.statusOf = {{1, 503}, {2, 503}};
+         }),
+         ms1, 0, "", {none, range(kHalf), range(kHalf), range(kHalf)}, 3, 1},
+        {"a drop, then 503 three times: the budget is spent",
+         setup([](S& s) {
+             s.dropAt = {kHalf};
+             s.statusOf = {{1, 503}, {2, 503}, {3, 503}};
+         }),
+         ms1, 2, "Service unavailable", {none, range(kHalf), range(kHalf), range(kHalf)}, 3, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RangeServer server(c.setup);
+        Song song(server, c.pause);
+        ASSERT_TRUE(song.recorder.runToEnd(60000));
+        dl::TDlDownloadItem& item = song.item;
+        EXPECT_EQ(item.ErrorCode, c.code);
+        EXPECT_EQ(item.ErrorMessage, c.message);
+        EXPECT_EQ(song.ranges(server), c.ranges);
+        EXPECT_EQ(item.Retries, c.retries);
+        EXPECT_EQ(item.Continuations, c.continuations);
+        EXPECT_EQ(item.RetryAfter, c.retryAfter);
+        EXPECT_EQ(item.Kept > 0, c.kept);
+        if (c.code == 0) {
+            ASSERT_EQ(item.State.load(), dl::dsFinished);
+            EXPECT_TRUE(item.Data.View() == *kFile) << "the song arrived spliced";
+        } else {
+            EXPECT_EQ(item.State.load(), dl::dsFailed);
+            EXPECT_EQ(namesIn(song.folder.path()).size(), c.kept ? 2u : 0u);
+        }
+        // One end report, after the last attempt.
+        const auto reports = song.recorder.reportsOf(item);
+        ASSERT_FALSE(reports.empty());
+        EXPECT_NE(reports.back().state, dl::dsRunning);
+        EXPECT_EQ(std::count_if(reports.begin(), reports.end(),
+                                [](const dltest::Report& r) { return r.state != dl::dsRunning; }),
+                  1);
+    }
+}
+
+// A server that falls silent where the rest cannot be asked for: the song
+// starts over once the data time limit has passed.
+TEST(ItemAttempts, AStallWhereRangesAreNotTakenStartsTheSongOver) {
+    RangeServer::Setup setup;
+    setup.file = {kFile, "", ""};
+    setup.acceptRanges = "none";
+    setup.dropAt = {kHalf};
+    setup.drop = RangeServer::Drop::Stall;
+    RangeServer server(setup);
+    Song song(server, 1ms);
+    dl::TDlInternetOptions options = song.downloads.Options();
+    options.DataTimeout = 1;
+    song.downloads.SetOptions(options);
+    ASSERT_TRUE(song.recorder.runToEnd(60000));
+    ASSERT_EQ(song.item.State.load(), dl::dsFinished) << song.item.ErrorMessage;
+    EXPECT_EQ(song.item.Retries, 1);
+    EXPECT_EQ(song.ranges(server), (std::vector<std::string>{"", ""}));
+    EXPECT_TRUE(song.item.Data.View() == *kFile);
+}
+
+// Stop, of the run or of the item alone, ends a pause far longer than any
+// bound here at once; the item ends stopped, without an end report, its
+// bytes kept where they can be continued.
+TEST(ItemAttempts, AStopEndsAPauseAtOnce) {
+    for (const bool wholeRun : {true, false}) {
+        SCOPED_TRACE(wholeRun ? "Stop" : "Cancel");
+        RangeServer::Setup setup;
+        setup.file = {kFile, "\"t\"", ""};
+        setup.dropAt = {kHalf};
+        setup.statusOf = {{1, 503}};
+        RangeServer server(setup);
+        Song song(server, std::chrono::milliseconds(10min));
+        song.downloads.Attempts.pauses[0] = 1ms;  // the request for the rest comes at once; then 503
+        std::promise<void> secondPause;
+        int pauses = 0;
+        song.downloads.RunPointHook = [&](int point) {
+            if (point == 2 && ++pauses == 2) secondPause.set_value();
+        };
+        song.downloads.StartAsync();
+        auto paused = secondPause.get_future();
+        ASSERT_TRUE(dltest::pumpUntil([&] { return paused.wait_for(0s) == std::future_status::ready; }, 30000));
+        if (wholeRun)
+            song.downloads.Stop();
+        else
+            song.item.Cancel();
+        ASSERT_TRUE(dltest::pumpUntil([&] { return song.recorder.allDone() > 0; }, 30000)) << "the pause held it";
+        song.downloads.WaitForRun();
+        EXPECT_EQ(song.item.State.load(), dl::dsFailed);
+        EXPECT_EQ(song.item.ErrorCode, 6);
+        EXPECT_EQ(server.requestCount(), 2u);
+        EXPECT_EQ(song.item.Kept, kHalf);
+        EXPECT_EQ(namesIn(song.folder.path()).size(), 2u);
+        const auto reports = song.recorder.reportsOf(song.item);
+        EXPECT_TRUE(std::all_of(reports.begin(), reports.end(),
+                                [](const dltest::Report& r) { return r.state == dl::dsRunning; }));
+    }
+}
+
+// The schedule: 1, 3 and 9 seconds, then none; no further attempt at all
+// when there are none to make.
+TEST(ItemAttempts, TheScheduleOfPauses) {
+    class Run : public dl::TransferContext {
+    public:
+        void Report(dl::TDlDownloadItem&, dl::ItemReport) override {}
+        bool IsStopping() const override { return false; }
+        void CountTraffic(std::uint32_t, std::int64_t) override {}
+        void SweepFolderOnce(const std::string&, const dl::AskedDownload*) override {}
+        std::optional<std::chrono::milliseconds> FurtherAttempt() override { return std::nullopt; }
+        void LeaveQueue(dl::TDlDownloadItem&) override {}
+    } run;
+    dl::ItemAttempts attempts(run, dl::AttemptRules{});
+    EXPECT_EQ(attempts.FurtherAttempt(), std::optional(std::chrono::milliseconds(1s)));
+    EXPECT_EQ(attempts.FurtherAttempt(), std::optional(std::chrono::milliseconds(3s)));
+    EXPECT_EQ(attempts.FurtherAttempt(), std::optional(std::chrono::milliseconds(9s)));
+    EXPECT_EQ(attempts.FurtherAttempt(), std::nullopt);
+    EXPECT_EQ(attempts.Spent(), 3);
+    dl::AttemptRules none;
+    none.maxFurther = 0;
+    dl::ItemAttempts noRetry(run, none);
+    EXPECT_EQ(noRetry.FurtherAttempt(), std::nullopt);
+}
+
+TEST(ItemAttempts, RetryAfterIsReadStrictly) {
+    // 1994-11-06 08:49:37 UTC.
+    constexpr std::int64_t kThen = 784111777;
+    const std::vector<std::pair<std::string, std::optional<std::int64_t>>> cases = {
+        {"0", 0},
+        {"120", 120},
+        {" \t30 ", 30},
+        {"99999999999999999999999", dl::kRetryAfterCeiling},
+        {"Sun, 06 Nov 1994 08:50:37 GMT", 60},
+        {"Sunday, 06-Nov-94 08:51:37 GMT", 120},
+        {"Sun Nov  6 08:49:47 1994", 10},
+        {"Sun Nov 16 08:49:37 1994", 864000},
+        {"Sat, 05 Nov 1994 08:49:37 GMT", 0},  // past
+        {"Thu, 29 Feb 1996 00:00:00 GMT", 825552000 - kThen},
+        {"", std::nullopt},
+        {"-5", std::nullopt},
+        {"1.5", std::nullopt},
+        {"+5", std::nullopt},
+        {"5 s", std::nullopt},
+        {"sun, 06 Nov 1994 08:49:37 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 08:49:37 UTC", std::nullopt},
+        {"Sun, 6 Nov 1994 08:49:37 GMT", std::nullopt},
+        {"Sun, 31 Nov 1994 08:49:37 GMT", std::nullopt},
+        {"Fri, 29 Feb 1995 08:49:37 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 24:00:00 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 08:49:37 GMT x", std::nullopt},
+        {"Sun, 06 Foo 1994 08:49:37 GMT", std::nullopt},
+    };
+    for (const auto& [text, seconds] : cases) EXPECT_EQ(dl::RetryAfterSeconds(text, kThen), seconds) << text;
+}
