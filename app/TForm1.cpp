@@ -26,8 +26,11 @@
 
 #include "app/AppInfo.h"
 #include "app/BlockedCloseFilter.h"
+#include "app/DownloadList.h"
+#include "app/DownloadListView.h"
 #include "app/DownloadOutcome.h"
 #include "app/Glyphs.h"
+#include "app/ListQueueDownloader.h"
 #include "app/MessageLog.h"
 #include "app/ScreenPlacement.h"
 #include "app/TOKBottomDlg.h"
@@ -107,6 +110,11 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    buildDownloadComponent();
+    // Its songs go where 下载歌曲 puts them, with the same connection settings.
+    downloadList_ = std::make_unique<DownloadList>(
+        storePath, kDownloadFolder, makeListQueueDownloader(DownloadList::kAtATime, HTTPGet1->InternetOptions()),
+        [this](const QString& line) { Memo1->appendLine(line); });
     buildToolBar();
     buildKeywordPanel();
     buildResultsAndLog();
@@ -129,7 +137,6 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     showMessage_ = [this](const QString& caption, const QString& text) {
         QMessageBox::information(this, caption, text, QMessageBox::Ok);
     };
-    buildDownloadComponent();
 
     pipeline_ = std::make_unique<search::SearchPipeline>(state_, *this, *store_, *fetcher_);
 
@@ -138,7 +145,9 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, PageControl1);
     setTabOrder(PageControl1, DBGrid1);
-    setTabOrder(DBGrid1, Memo1);
+    // The downloads list follows the grid as it was made; the page not
+    // shown is passed over.
+    setTabOrder(DownloadListView1, Memo1);
     // Typing goes into the keyword box as soon as the window opens.
     ComboBox1->setFocus(Qt::OtherFocusReason);
     closeFilter_ = BlockedCloseFilter::forX11([this](std::uint32_t window) { windowSystemCloseRequested(window); });
@@ -150,6 +159,7 @@ TForm1::~TForm1() {
     closeFilter_.reset();
     // Stages hand work to this window: they must be gone before it is.
     pipeline_.reset();
+    downloadList_.reset();
     httpGet_.reset();
 }
 
@@ -264,6 +274,8 @@ void TForm1::buildResultsAndLog() {
     model_ = std::make_unique<store::SongTableModel>(*store_);
     DBGrid1->setSongModel(model_.get());
     PageControl1->addTab(DBGrid1, QStringLiteral("    搜索结果       "));
+    DownloadListView1 = new DownloadListView(*downloadList_, PageControl1);
+    PageControl1->addTab(DownloadListView1, QStringLiteral("    下载列表       "));
     PageControl1->tabBar()->setFont(songFont(12, false));
 
     Panel2 = new QFrame(Splitter4);
@@ -319,6 +331,8 @@ void TForm1::buildPopupMenu() {
     PopupMenu1->addSeparator();
     N7 = PopupMenu1->addAction(QStringLiteral("下载歌曲"));
     N7->setObjectName(QStringLiteral("N7"));
+    AddToList1 = PopupMenu1->addAction(QStringLiteral("加入下载列表"));
+    AddToList1->setObjectName(QStringLiteral("AddToList1"));
     PopupMenu1->addSeparator();
     N2 = PopupMenu1->addAction(QStringLiteral("下载到..."));
     N2->setObjectName(QStringLiteral("N2"));
@@ -330,6 +344,7 @@ void TForm1::buildPopupMenu() {
     OpenFolder1->setObjectName(QStringLiteral("OpenFolder1"));
     connect(OpenFolder1, &QAction::triggered, this, &TForm1::OpenFolder1Click);
     connect(N7, &QAction::triggered, this, &TForm1::N7Click);
+    connect(AddToList1, &QAction::triggered, this, &TForm1::AddToList1Click);
     connect(N2, &QAction::triggered, this, &TForm1::N2Click);
     connect(IE1, &QAction::triggered, this, &TForm1::IE1Click);
     connect(DBGrid1, &store::TDBGrid3D::popupRequested, this,
@@ -364,6 +379,8 @@ void TForm1::buildDownloadComponent() {
 void TForm1::FormCreate() {
     state_.initialise(searchHost());
     appendLog("当前歌曲数量：\u3000" + std::to_string(store_->Count()));
+    // The songs the list still had to fetch start again by themselves.
+    downloadList_->start();
 }
 
 QStringList TForm1::logLines() const {
@@ -439,6 +456,14 @@ void TForm1::N7Click() {
     } else {
         downloadSongs(songs, kDownloadFolder);
     }
+}
+
+// The selected rows join the downloads list and start when their turn
+// comes, while the window stays free for searching and the other commands.
+void TForm1::AddToList1Click() {
+    QList<DownloadList::Song> songs;
+    for (const SelectedSong& song : songsToDownload()) songs.append({song.title, song.url});
+    downloadList_->add(songs);
 }
 
 // One song takes the name chosen in the Save dialog, in the chosen folder;
@@ -608,6 +633,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // is abandoned now, while the window still exists for the stages' last
     // hand-offs to be refused.
     HTTPGet1->Abort();
+    // The list's songs stay as kept, to start again on the next run.
+    downloadList_->shutdown();
     pipeline_->Shutdown();
     QWidget::closeEvent(event);
 }

@@ -39,6 +39,8 @@ class TDlWebHTTPGet;
 namespace app {
 
 class BlockedCloseFilter;
+class DownloadList;
+class DownloadListView;
 class MessageLog;
 class TOKBottomDlg;
 
@@ -87,6 +89,7 @@ public:
     store::SongStore& songStore() { return *store_; }
     search::SearchState& searchState() { return state_; }
     search::SearchPipeline& pipeline() { return *pipeline_; }
+    DownloadList& downloadList() { return *downloadList_; }
     const SelectedSong& selectedSong() const { return selected_; }
     // The songs the pop-up menu's commands act on: the selected rows, top to
     // bottom; the selected song when no row is selected.
@@ -120,6 +123,7 @@ public:
     QToolButton* Button2 = nullptr;  // Stop
     QTabWidget* PageControl1 = nullptr;
     store::TDBGrid3D* DBGrid1 = nullptr;
+    DownloadListView* DownloadListView1 = nullptr;  // the downloads list's page
     QSplitter* Splitter4 = nullptr;
     QFrame* Panel2 = nullptr;
     MessageLog* Memo1 = nullptr;
@@ -127,6 +131,7 @@ public:
     QLabel* StatusText = nullptr;
     QMenu* PopupMenu1 = nullptr;
     QAction* N7 = nullptr;   // download song
+    QAction* AddToList1 = nullptr;  // add to the downloads list
     QAction* N2 = nullptr;   // download to
     QAction* IE1 = nullptr;  // open link in the browser
     QAction* OpenFolder1 = nullptr;  // open the download folder
@@ -148,6 +153,7 @@ public:
     void SpeedButton7Click();
     void DBGrid1CellClick();
     void N7Click();
+    void AddToList1Click();
     void N2Click();
     void IE1Click();
     void OpenFolder1Click();
@@ -191,6 +197,8 @@ private:
     std::function<bool(const QUrl&)> openFolder_;
     std::function<void(const QString&, const QString&)> showMessage_;
     std::unique_ptr<dl::TDlWebHTTPGet> httpGet_;
+    // The downloads list, with its own store connection and downloads.
+    std::unique_ptr<DownloadList> downloadList_;
     // True while the progress window is up.
     bool downloading_ = false;
     std::unique_ptr<BlockedCloseFilter> closeFilter_;

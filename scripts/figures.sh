@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 FIGURE_GROUPS=(cutter tcp_receive netget store store_scale html_page cookies hostile_servers download_run dlget_vs_curl
-        download_continue dlget_hostile dlget_jobs)
+        download_continue dlget_hostile dlget_jobs downloads_list)
 
 quick=0
 build=build
@@ -329,6 +329,31 @@ figures_dlget_jobs() {
   row "\`dlget --jobs 2\`, $songs songs of $mib MiB, each connection held to $rate MiB/s (median of $rounds)$(verdict)" \
       "$two s ($ratio of \`--jobs 1\`: $one s; at most $(grep -E 'jobs 2' "$logs/$log" | grep -Eo '[0-9]+ connections' | sort -n | tail -n 1) at once)" \
       "\`curl --parallel --parallel-immediate --parallel-max 2\`, taking turns" "$curl s" bench_dlget_jobs
+}
+
+# listed LOG ROWS COLUMN: the median in a column of bench_downloads_list's table.
+listed() { awk -F'|' -v rows="$2" -v col="$3" 'NF >= 3 && $1 ~ /^[0-9]+ *$/ && $1 + 0 == rows { split($col, v, " "); print v[1]; exit }' "$logs/$1"; }
+
+figures_downloads_list() {
+  # (Not "rows": that names the page's table of rows.)
+  local songs=10000 rounds=$(pick 1 3) searches=$(pick 3 9) mib=$(pick 24 48) log=downloads_list.txt
+  run bench_downloads_list "$log" --rows "$songs" --rounds "$rounds" --searches "$searches" --fast-mib "$mib"
+  row "the main window opened on a downloads list of $(num "$songs") finished songs: the list shown, peak memory (median of $rounds)$(verdict)" \
+      "$(listed $log "$songs" 2) s, $(listed $log "$songs" 3) MiB" \
+      "the same with an empty list; the bounds the benchmark holds it to" \
+      "$(listed $log 0 2) s, $(listed $log 0 3) MiB; 0.5 s, 20 MiB more" bench_downloads_list
+  local line
+  line=$(grep -E -m1 '^  alone' "$logs/$log" || true)
+  row "a search on the demo service (nine pages) while the list downloads two slow songs (median of $searches)$(verdict)" \
+      "$(echo "$line" | grep -Eo 'downloads [0-9.]+' | grep -Eo '[0-9.]+') s" \
+      "the same search alone, taking turns (the bound: 10 % slower)" \
+      "$(echo "$line" | grep -Eo 'alone [0-9.]+' | grep -Eo '[0-9.]+') s (ratio $(echo "$line" | grep -Eo 'ratio [0-9.]+' | grep -Eo '[0-9.]+'))" \
+      bench_downloads_list
+  line=$(grep -E -m1 '^  took' "$logs/$log" || true)
+  row "a list row under a $mib MiB download at 8 MiB/s: repaints, the most within any second$(verdict)" \
+      "$(echo "$line" | grep -Eo 'repainted [0-9]+' | grep -Eo '[0-9]+'), at most $(echo "$line" | grep -Eo 'at most [0-9]+' | grep -Eo '[0-9]+')" \
+      "the progress reports that reached the list; the bound" \
+      "$(echo "$line" | grep -Eo '[0-9]+ progress reports' | grep -Eo '[0-9]+'); 4 a second" bench_downloads_list
 }
 
 # ---- the page ---------------------------------------------------------------

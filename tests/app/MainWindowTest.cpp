@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "app/AppInfo.h"
+#include "app/DownloadListView.h"
 #include "app/MessageLog.h"
 #include "app/ScreenPlacement.h"
 #include "app/TForm1.h"
@@ -81,20 +82,23 @@ TEST(MainWindow, WindowFactsAndControls) {
     EXPECT_EQ(form->ComboBox1->width(), 220);
     EXPECT_EQ(form->Button1->size(), QSize(82, 37));
     EXPECT_EQ(form->PageControl1->tabText(0), QStringLiteral("    搜索结果       "));
+    ASSERT_EQ(form->PageControl1->count(), 2);
+    EXPECT_EQ(form->PageControl1->tabText(1), QStringLiteral("    下载列表       "));
     EXPECT_EQ(form->StatusText->text(), QStringLiteral(" 下载请用鼠标 [右键] 点击歌名。歌曲保存在 downmp3文件夹里。"));
     EXPECT_TRUE(form->Button1->isEnabled());
     EXPECT_TRUE(form->Button2->isEnabled());
 
     const auto actions = form->PopupMenu1->actions();
-    ASSERT_EQ(actions.size(), 8);
+    ASSERT_EQ(actions.size(), 9);
     EXPECT_TRUE(actions[0]->isSeparator());
     EXPECT_EQ(actions[1]->text(), QStringLiteral("下载歌曲"));
-    EXPECT_TRUE(actions[2]->isSeparator());
-    EXPECT_EQ(actions[3]->text(), QStringLiteral("下载到..."));
-    EXPECT_TRUE(actions[4]->isSeparator());
-    EXPECT_EQ(actions[5]->text(), QStringLiteral("在IE中打开链接"));
-    EXPECT_TRUE(actions[6]->isSeparator());
-    EXPECT_EQ(actions[7]->text(), QStringLiteral("打开下载文件夹"));
+    EXPECT_EQ(actions[2]->text(), QStringLiteral("加入下载列表"));
+    EXPECT_TRUE(actions[3]->isSeparator());
+    EXPECT_EQ(actions[4]->text(), QStringLiteral("下载到..."));
+    EXPECT_TRUE(actions[5]->isSeparator());
+    EXPECT_EQ(actions[6]->text(), QStringLiteral("在IE中打开链接"));
+    EXPECT_TRUE(actions[7]->isSeparator());
+    EXPECT_EQ(actions[8]->text(), QStringLiteral("打开下载文件夹"));
 }
 
 TEST(MainWindow, KeywordTypedOutsideThePresetListIsUsedAsTyped) {
@@ -214,6 +218,15 @@ TEST(MainWindow, FocusStartsInTheKeywordBoxAndTabSkipsTheToolbar) {
         EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
     }
     EXPECT_TRUE(form->Memo1->focusPolicy() & Qt::TabFocus);
+
+    // With the downloads list shown, Tab goes from the tabs to the list,
+    // then on to the log.
+    form->PageControl1->setCurrentIndex(1);
+    form->PageControl1->tabBar()->setFocus();
+    for (QWidget* next : std::vector<QWidget*>{form->DownloadListView1, form->Memo1}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+    }
 }
 
 TEST(MainWindow, LogKeepsItsLastTenThousandLines) {

@@ -397,7 +397,7 @@ TEST_F(ResultsGridTest, MenuShowsItsLeadingSeparator) {
     const auto actions = menu->actions();
     // Each separator, the first one included, draws its line inside its own
     // room, clear of the menu's frame.
-    for (int i : {0, 2, 4}) {
+    for (int i : {0, 3, 5, 7}) {
         const QRect room = menu->actionGeometry(actions[i]);
         ASSERT_GE(room.height(), 3) << i;
         bool line = false;

@@ -1,0 +1,311 @@
+#include "app/DownloadList.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QUrl>
+
+#include "download/files/DlFileNames.h"
+
+namespace app {
+namespace {
+
+std::string safeName(const QString& name) { return dl::SafeDestinationName(name.toStdString()); }
+
+}  // namespace
+
+DownloadList::DownloadList(const std::string& storePath, std::string folder, std::unique_ptr<ListDownloader> downloader,
+                           std::function<void(const QString&)> log, QObject* parent,
+                           std::chrono::milliseconds storeBusyWait)
+    : QObject(parent),
+      folder_(std::move(folder)),
+      log_(std::move(log)),
+      open_([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      store_(std::make_unique<store::DownloadListStore>(storePath, storeBusyWait)),
+      downloader_(std::move(downloader)) {
+    ListDownloader::Reports reports;
+    reports.started = [this](std::int64_t id) { onStarted(id); };
+    reports.progress = [this](std::int64_t id, std::int64_t received, std::int64_t total) {
+        onProgress(id, received, total);
+    };
+    reports.ended = [this](std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total) {
+        onEnded(id, outcome, received, total);
+    };
+    downloader_->setReports(std::move(reports));
+    // Told on the store's thread; said on the UI thread, unless the list is gone by then.
+    store_->SetProblemListener([this](const std::string& problem) {
+        QMetaObject::invokeMethod(this, [this, problem] { tellProblem(problem); }, Qt::QueuedConnection);
+    });
+}
+
+DownloadList::~DownloadList() {
+    shutdown();
+    // The store writes what is pending before the model and the log go.
+    store_.reset();
+}
+
+bool DownloadList::isActive(store::ListState state) {
+    return state == store::ListState::Waiting || state == store::ListState::Downloading;
+}
+
+void DownloadList::start() {
+    std::vector<store::ListEntry> entries = store_->TakeLoaded();
+    std::vector<std::int64_t> again;
+    for (store::ListEntry& entry : entries) {
+        if (!isActive(entry.state)) continue;
+        if (entry.state == store::ListState::Downloading) {
+            entry.state = store::ListState::Waiting;
+            store_->Save(entry);
+        }
+        again.push_back(entry.id);
+    }
+    model_.setEntries(std::move(entries));
+    if (store_->InMemory()) tellProblem(store_->Problem());
+    for (std::int64_t id : again)
+        if (const store::ListEntry* entry = model_.find(id)) enqueue(*entry);
+    if (!again.empty()) log_(QStringLiteral("下载列表中有 %1 首歌曲接着下载。").arg(again.size()));
+}
+
+void DownloadList::tellProblem(const std::string& problem) {
+    if (problemTold_) return;
+    problemTold_ = true;
+    log_(QStringLiteral("下载列表无法保存到歌曲库文件：") + QString::fromStdString(problem) +
+         QStringLiteral("。这次运行中的下载列表只保存在内存里。"));
+}
+
+QString DownloadList::destinationPath(const std::string& fileName) const {
+    return QString::fromStdString(dl::ExpandFolder(folder_) + dl::SafeDestinationName(fileName));
+}
+
+// Two songs of one title at once would write one file: the later one gets
+// " (2)", " (3)" ... as a batch of 下载歌曲 does.
+std::string DownloadList::freeFileName(const QString& title, const QString& url) const {
+    const std::string folder = dl::ExpandFolder(folder_);
+    for (int n = 1;; ++n) {
+        const QString name = (n == 1 ? title : title + QStringLiteral(" (%1)").arg(n)) + QStringLiteral(".mp3");
+        const std::string safe = safeName(name);
+        bool taken = false;
+        for (int row = 0; row < model_.rowCount() && !taken; ++row) {
+            const store::ListEntry& e = model_.entry(row);
+            taken = isActive(e.state) && e.folder == folder && e.url != url.toStdString() &&
+                    dl::SafeDestinationName(e.fileName) == safe;
+        }
+        if (!taken) return name.toStdString();
+    }
+}
+
+DownloadList::Added DownloadList::add(const QList<Song>& songs) {
+    Added added;
+    if (closed_) return added;
+    const std::string folder = dl::ExpandFolder(folder_);
+    for (const Song& song : songs) {
+        if (song.url.trimmed().isEmpty()) {
+            ++added.withoutUrl;
+            continue;
+        }
+        const std::string url = song.url.toStdString();
+        const std::string safe = safeName(song.title + QStringLiteral(".mp3"));
+        bool there = false;
+        for (int row = 0; row < model_.rowCount() && !there; ++row) {
+            const store::ListEntry& e = model_.entry(row);
+            there = isActive(e.state) && e.url == url && e.folder == folder &&
+                    (dl::SafeDestinationName(e.title + ".mp3") == safe);
+        }
+        if (there) {
+            ++added.alreadyThere;
+            continue;
+        }
+        store::ListEntry entry;
+        entry.id = store_->NewId();
+        entry.title = song.title.toStdString();
+        entry.url = url;
+        entry.folder = folder;
+        entry.fileName = freeFileName(song.title, song.url);
+        entry.state = store::ListState::Waiting;
+        entry.path = destinationPath(entry.fileName).toStdString();
+        model_.append(entry);
+        store_->Save(entry);
+        enqueue(entry);
+        ++added.added;
+    }
+    QString line;
+    if (added.added > 0) line = QStringLiteral("已把 %1 首歌曲加入下载列表").arg(added.added);
+    if (added.alreadyThere > 0) {
+        line += (line.isEmpty() ? QString() : QStringLiteral("；")) +
+                QStringLiteral("%1 首已经在下载列表中等待或下载，没有再加入").arg(added.alreadyThere);
+    }
+    if (added.withoutUrl > 0) {
+        line += (line.isEmpty() ? QString() : QStringLiteral("；")) +
+                QStringLiteral("%1 首没有下载地址，没有加入").arg(added.withoutUrl);
+    }
+    if (!line.isEmpty()) log_(line + QStringLiteral("。"));
+    return added;
+}
+
+void DownloadList::enqueue(const store::ListEntry& entry) {
+    inDownloader_.insert(entry.id);
+    downloader_->add({entry.id, entry.url, entry.folder, entry.fileName});
+}
+
+void DownloadList::change(const store::ListEntry& entry) {
+    model_.update(entry);
+    // Running is not kept: a song that was running when the program ended
+    // is waiting on the next start either way.
+    if (entry.state != store::ListState::Downloading) store_->Save(entry);
+}
+
+bool DownloadList::canOpen(int row) const {
+    return row >= 0 && row < model_.rowCount() && model_.entry(row).state == store::ListState::Finished &&
+           !model_.entry(row).path.empty();
+}
+
+bool DownloadList::canStop(int row) const {
+    return row >= 0 && row < model_.rowCount() && isActive(model_.entry(row).state);
+}
+
+bool DownloadList::canRestart(int row) const {
+    return row >= 0 && row < model_.rowCount() && !isActive(model_.entry(row).state);
+}
+
+void DownloadList::stop(const QList<int>& rows) {
+    std::vector<std::int64_t> ids;
+    for (int row : rows)
+        if (canStop(row)) ids.push_back(model_.entry(row).id);
+    for (std::int64_t id : ids) {
+        store::ListEntry entry = *model_.find(id);
+        entry.state = store::ListState::Stopped;
+        change(entry);
+        restartWanted_.erase(id);
+        if (inDownloader_.count(id)) {
+            stopping_.insert(id);
+            downloader_->stop(id);
+        }
+    }
+}
+
+void DownloadList::restart(const QList<int>& rows) {
+    std::vector<std::int64_t> ids;
+    for (int row : rows)
+        if (canRestart(row)) ids.push_back(model_.entry(row).id);
+    for (std::int64_t id : ids) {
+        store::ListEntry entry = *model_.find(id);
+        entry.state = store::ListState::Waiting;
+        entry.reason.clear();
+        // Counted afresh: a download that continues kept bytes reports them.
+        entry.received = 0;
+        entry.total = 0;
+        entry.path = destinationPath(entry.fileName).toStdString();
+        change(entry);
+        // A song whose stop has not ended yet starts again once it has: its
+        // kept bytes are then where the next download finds them.
+        if (inDownloader_.count(id)) {
+            restartWanted_.insert(id);
+        } else {
+            enqueue(entry);
+        }
+    }
+}
+
+void DownloadList::remove(const QList<int>& rows) {
+    std::vector<std::int64_t> ids;
+    for (int row : rows)
+        if (row >= 0 && row < model_.rowCount()) ids.push_back(model_.entry(row).id);
+    for (std::int64_t id : ids) {
+        const store::ListEntry& entry = *model_.find(id);
+        restartWanted_.erase(id);
+        if (inDownloader_.count(id)) {
+            removedTitles_.insert(id, QString::fromStdString(entry.title));
+            if (!stopping_.count(id)) {
+                stopping_.insert(id);
+                downloader_->stop(id);
+            }
+        }
+        store_->Remove(id);
+    }
+    model_.removeIds(ids);
+}
+
+void DownloadList::openSong(int row) {
+    if (!canOpen(row)) return;
+    const QString path = QString::fromStdString(model_.entry(row).path);
+    if (!QFileInfo(path).isFile()) {
+        log_(QStringLiteral("无法打开歌曲 ") + path + QStringLiteral("：文件已经不在了"));
+    } else if (!open_(QUrl::fromLocalFile(path))) {
+        log_(QStringLiteral("无法打开歌曲 ") + path);
+    }
+}
+
+// The folder the song is (or is to be) saved in, made when missing, as 打开下载文件夹 makes its own.
+void DownloadList::openFolder(int row) {
+    if (row < 0 || row >= model_.rowCount()) return;
+    const store::ListEntry& entry = model_.entry(row);
+    const QString folder = QDir::cleanPath(
+        entry.path.empty() ? QString::fromStdString(entry.folder) : QFileInfo(QString::fromStdString(entry.path)).absolutePath());
+    if (!QDir().mkpath(folder) || !open_(QUrl::fromLocalFile(folder)))
+        log_(QStringLiteral("无法打开所在文件夹 ") + folder);
+}
+
+void DownloadList::shutdown() {
+    if (closed_) return;
+    closed_ = true;
+    downloader_->stopAll();
+    inDownloader_.clear();
+    stopping_.clear();
+    restartWanted_.clear();
+}
+
+void DownloadList::onStarted(std::int64_t id) {
+    const store::ListEntry* found = model_.find(id);
+    if (!found || stopping_.count(id) || found->state != store::ListState::Waiting) return;
+    store::ListEntry entry = *found;
+    entry.state = store::ListState::Downloading;
+    change(entry);
+}
+
+void DownloadList::onProgress(std::int64_t id, std::int64_t received, std::int64_t total) {
+    const store::ListEntry* entry = model_.find(id);
+    if (!entry || entry->state != store::ListState::Downloading) return;
+    model_.setProgress(id, received, total);
+}
+
+void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total) {
+    inDownloader_.erase(id);
+    const bool stoppedByUser = stopping_.erase(id) > 0;
+    const store::ListEntry* found = model_.find(id);
+    if (!found) {
+        // Removed from the list while it ran: its end is still told.
+        const QString title = removedTitles_.take(id);
+        if (!title.isNull()) log_(outcomeLogLine(title, outcome));
+        return;
+    }
+    store::ListEntry entry = *found;
+    entry.received = received;
+    entry.total = total;
+    switch (outcome.kind) {
+    case DownloadOutcome::Kind::Saved:
+    case DownloadOutcome::Kind::SavedAsPage:
+        // Saved before the stop reached it: it is there all the same.
+        entry.state = store::ListState::Finished;
+        entry.path = outcome.path.toStdString();
+        entry.received = outcome.size;
+        entry.total = outcome.size;
+        // A web page instead of a song is said beside 已完成, as the log says it.
+        entry.reason = outcome.kind == DownloadOutcome::Kind::SavedAsPage ? "地址给出的是网页" : "";
+        break;
+    case DownloadOutcome::Kind::Failed:
+        entry.state = stoppedByUser ? store::ListState::Stopped : store::ListState::Failed;
+        entry.reason = stoppedByUser ? std::string() : outcome.reason.toStdString();
+        break;
+    case DownloadOutcome::Kind::Cancelled:
+        entry.state = store::ListState::Stopped;
+        entry.reason.clear();
+        break;
+    }
+    change(entry);
+    log_(outcomeLogLine(QString::fromStdString(entry.title), outcome));
+    if (restartWanted_.erase(id) > 0) {
+        restart({model_.rowOf(id)});
+    }
+}
+
+}  // namespace app

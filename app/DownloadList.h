@@ -1,0 +1,115 @@
+#pragma once
+// The downloads list: songs added from the results grid, downloaded in the
+// background two at a time while the user searches, browses and uses the
+// modal commands; kept in the store file (table downloadlist) across runs.
+// It owns the list's store, its model and its downloader, and acts for the
+// list page's menu. UI thread only.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "app/DownloadListModel.h"
+#include "app/ListDownloader.h"
+#include "store/DownloadListStore.h"
+
+class QUrl;
+
+namespace app {
+
+class DownloadList : public QObject {
+    Q_OBJECT
+public:
+    // Songs downloading at once.
+    static constexpr int kAtATime = 2;
+
+    struct Song {
+        QString title;
+        QString url;
+    };
+    struct Added {
+        int added = 0;
+        int alreadyThere = 0;  // waiting or downloading already, to the same file
+        int withoutUrl = 0;
+    };
+
+    // The list kept in the store file at `storePath`, downloading into
+    // `folder` (a folder of the working directory, ending in "/"); `log`
+    // appends a line to the window's log.
+    DownloadList(const std::string& storePath, std::string folder, std::unique_ptr<ListDownloader> downloader,
+                 std::function<void(const QString&)> log, QObject* parent = nullptr,
+                 std::chrono::milliseconds storeBusyWait = store::DownloadListStore::kBusyWait);
+    ~DownloadList() override;
+
+    DownloadListModel& model() { return model_; }
+    store::DownloadListStore& listStore() { return *store_; }
+
+    // Shows the kept list: songs that were waiting or downloading are
+    // waiting again and start by themselves, continuing what is kept. Says
+    // once in the log when the file cannot keep the list.
+    void start();
+
+    // Adds each song (but one waiting or downloading already to the same
+    // file) and starts it when its turn comes; logs what was added.
+    Added add(const QList<Song>& songs);
+    // The menu's commands, for rows of the model. Rows a command does not
+    // apply to are skipped.
+    void stop(const QList<int>& rows);
+    void restart(const QList<int>& rows);
+    void remove(const QList<int>& rows);
+    void openSong(int row);
+    void openFolder(int row);
+
+    // Whether a command applies to a row: a finished song can be opened; a
+    // waiting or downloading one stopped; any other downloaded again.
+    bool canOpen(int row) const;
+    bool canStop(int row) const;
+    bool canRestart(int row) const;
+
+    // The program is closing: every download ends, and the list stays as
+    // it is kept, so the songs start again on the next run.
+    void shutdown();
+
+    // Opens a file or a folder with the desktop's program; false when none
+    // could. Replaceable for tests.
+    void setOpener(std::function<bool(const QUrl&)> opener) { open_ = std::move(opener); }
+
+private:
+    static bool isActive(store::ListState state);
+    void enqueue(const store::ListEntry& entry);
+    void change(const store::ListEntry& entry);
+    QString destinationPath(const std::string& fileName) const;
+    std::string freeFileName(const QString& title, const QString& url) const;
+
+    void onStarted(std::int64_t id);
+    void onProgress(std::int64_t id, std::int64_t received, std::int64_t total);
+    void onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total);
+    void tellProblem(const std::string& problem);
+
+    const std::string folder_;
+    std::function<void(const QString&)> log_;
+    std::function<bool(const QUrl&)> open_;
+    DownloadListModel model_;
+    std::unique_ptr<store::DownloadListStore> store_;
+    std::unique_ptr<ListDownloader> downloader_;
+    // Songs handed to the downloader whose end has not been told yet.
+    std::set<std::int64_t> inDownloader_;
+    // Stopped by the user, their end still to come.
+    std::set<std::int64_t> stopping_;
+    // To be downloaded again once their end has come.
+    std::set<std::int64_t> restartWanted_;
+    // Removed from the list while running: their titles, for the log line.
+    QHash<std::int64_t, QString> removedTitles_;
+    bool closed_ = false;
+    // The log has said that the list lives in memory.
+    bool problemTold_ = false;
+};
+
+}  // namespace app

@@ -1,0 +1,266 @@
+#include "app/DownloadListModel.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "app/DownloadOutcome.h"
+
+namespace app {
+namespace {
+
+std::int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+DownloadListModel::DownloadListModel(QObject* parent) : QAbstractTableModel(parent), clock_(steadyMs) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, &DownloadListModel::flush);
+}
+
+int DownloadListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int DownloadListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+Qt::ItemFlags DownloadListModel::flags(const QModelIndex& index) const {
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+QVariant DownloadListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal) return {};
+    if (role == Qt::TextAlignmentRole) return int(Qt::AlignCenter);
+    if (role != Qt::DisplayRole) return {};
+    switch (section) {
+    case SongColumn: return QStringLiteral("歌曲");
+    case StateColumn: return QStringLiteral("状态");
+    case ProgressColumn: return QStringLiteral("进度");
+    case SizeColumn: return QStringLiteral("大小");
+    case SpeedColumn: return QStringLiteral("速度");
+    case TimeLeftColumn: return QStringLiteral("剩余时间");
+    case PathColumn: return QStringLiteral("保存位置");
+    default: return {};
+    }
+}
+
+QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const store::ListEntry& e = entry(index.row());
+    if (role == Qt::TextAlignmentRole) {
+        switch (index.column()) {
+        case ProgressColumn:
+        case SizeColumn:
+        case SpeedColumn:
+        case TimeLeftColumn: return int(Qt::AlignRight | Qt::AlignVCenter);
+        default: return int(Qt::AlignLeft | Qt::AlignVCenter);
+        }
+    }
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+    switch (index.column()) {
+    case SongColumn: return QString::fromStdString(e.title);
+    case StateColumn: return stateText(e);
+    case ProgressColumn: return progressText(e);
+    case SizeColumn: return sizeText(e);
+    case SpeedColumn: return speedText(e);
+    case TimeLeftColumn: return timeLeftText(e);
+    case PathColumn: return QString::fromStdString(e.path);
+    default: return {};
+    }
+}
+
+QString DownloadListModel::stateText(const store::ListEntry& entry) {
+    switch (entry.state) {
+    case store::ListState::Waiting: return QStringLiteral("等待");
+    case store::ListState::Downloading: return QStringLiteral("正在下载");
+    case store::ListState::Finished:
+        return entry.reason.empty() ? QStringLiteral("已完成")
+                                    : QStringLiteral("已完成：") + QString::fromStdString(entry.reason);
+    case store::ListState::Failed:
+        return entry.reason.empty() ? QStringLiteral("失败")
+                                    : QStringLiteral("失败：") + QString::fromStdString(entry.reason);
+    case store::ListState::Stopped: return QStringLiteral("已停止");
+    }
+    return {};
+}
+
+QString DownloadListModel::progressText(const store::ListEntry& entry) {
+    if (entry.state == store::ListState::Finished) return QStringLiteral("100%");
+    if (entry.total <= 0) return {};
+    const std::int64_t percent = std::clamp<std::int64_t>(entry.received * 100 / entry.total, 0, 100);
+    return QStringLiteral("%1%").arg(percent);
+}
+
+QString DownloadListModel::sizeText(const store::ListEntry& entry) {
+    if (entry.state == store::ListState::Finished || (entry.total <= 0 && entry.received > 0))
+        return readableSize(entry.received);
+    if (entry.total <= 0) return {};
+    return readableSize(entry.received) + QStringLiteral(" / ") + readableSize(entry.total);
+}
+
+QString DownloadListModel::durationText(std::int64_t seconds) {
+    const std::int64_t h = seconds / 3600, m = seconds / 60 % 60, s = seconds % 60;
+    if (h > 0) return QStringLiteral("%1:%2:%3").arg(h).arg(m, 2, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
+}
+
+QString DownloadListModel::speedText(const store::ListEntry& entry) const {
+    if (entry.state != store::ListState::Downloading) return {};
+    const auto rate = rates_.find(entry.id);
+    if (rate == rates_.end()) return {};
+    const std::optional<double> speed = rate->bytesPerSecond();
+    if (!speed) return {};
+    return readableSize(static_cast<std::int64_t>(*speed)) + QStringLiteral("/s");
+}
+
+QString DownloadListModel::timeLeftText(const store::ListEntry& entry) const {
+    if (entry.state != store::ListState::Downloading) return {};
+    const auto rate = rates_.find(entry.id);
+    if (rate == rates_.end()) return {};
+    const std::optional<std::int64_t> left = rate->secondsLeft(entry.total);
+    return left ? durationText(*left) : QString();
+}
+
+const store::ListEntry* DownloadListModel::find(std::int64_t id) const {
+    const int row = rowOf(id);
+    return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].entry;
+}
+
+void DownloadListModel::setEntries(std::vector<store::ListEntry> entries) {
+    beginResetModel();
+    rows_.clear();
+    rows_.reserve(entries.size());
+    rates_.clear();
+    dirtyIds_.clear();
+    for (store::ListEntry& e : entries) rows_.push_back(Row{std::move(e)});
+    rowOfId_.clear();
+    reindexFrom(0);
+    endResetModel();
+}
+
+int DownloadListModel::append(const store::ListEntry& entry) {
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    rows_.push_back(Row{entry});
+    rowOfId_.insert(entry.id, row);
+    if (entry.state == store::ListState::Downloading) rates_[entry.id];
+    endInsertRows();
+    keepTicking();
+    return row;
+}
+
+void DownloadListModel::removeIds(const std::vector<std::int64_t>& ids) {
+    std::vector<int> gone;
+    for (std::int64_t id : ids) {
+        const int row = rowOf(id);
+        if (row >= 0) gone.push_back(row);
+        rates_.remove(id);
+    }
+    if (gone.empty()) return;
+    std::sort(gone.begin(), gone.end());
+    gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+    // From the bottom, one run of neighbouring rows at a time.
+    for (auto last = gone.rbegin(); last != gone.rend();) {
+        auto first = last;
+        while (std::next(first) != gone.rend() && *std::next(first) == *first - 1) ++first;
+        beginRemoveRows({}, *first, *last);
+        for (int r = *first; r <= *last; ++r) rowOfId_.remove(rows_[static_cast<std::size_t>(r)].entry.id);
+        rows_.erase(rows_.begin() + *first, rows_.begin() + *last + 1);
+        endRemoveRows();
+        last = std::next(first);
+    }
+    reindexFrom(gone.front());
+    keepTicking();
+}
+
+void DownloadListModel::reindexFrom(int first) {
+    for (int r = first; r < rowCount(); ++r) rowOfId_.insert(rows_[static_cast<std::size_t>(r)].entry.id, r);
+}
+
+void DownloadListModel::update(const store::ListEntry& entry) {
+    const int row = rowOf(entry.id);
+    if (row < 0) return;
+    Row& r = rows_[static_cast<std::size_t>(row)];
+    r.entry = entry;
+    if (entry.state == store::ListState::Downloading) {
+        rates_[entry.id];
+    } else {
+        rates_.remove(entry.id);
+    }
+    markDirty(r);
+}
+
+void DownloadListModel::setProgress(std::int64_t id, std::int64_t received, std::int64_t total) {
+    ++progressReports_;
+    const int row = rowOf(id);
+    if (row < 0) return;
+    Row& r = rows_[static_cast<std::size_t>(row)];
+    r.entry.received = received;
+    r.entry.total = total;
+    if (r.entry.state == store::ListState::Downloading) rates_[id].add(clock_(), received);
+    markDirty(r);
+}
+
+void DownloadListModel::markDirty(Row& row) {
+    if (!row.dirty) {
+        row.dirty = true;
+        dirtyIds_.push_back(row.entry.id);
+    }
+    keepTicking();
+}
+
+std::int64_t DownloadListModel::untilTurn(const Row& row, std::int64_t now) const {
+    // Whole milliseconds: one more than the span keeps a turn from coming
+    // a fraction of a millisecond early.
+    return row.everRefreshed ? std::max<std::int64_t>(0, row.lastRefresh + kRefreshMs + 1 - now) : 0;
+}
+
+void DownloadListModel::keepTicking() {
+    if (dirtyIds_.empty() && rates_.isEmpty()) {
+        timer_.stop();
+        return;
+    }
+    const std::int64_t now = clock_();
+    // A running song's speed is looked at once a turn even without reports.
+    std::int64_t next = rates_.isEmpty() ? kRefreshMs + 1 : kRefreshMs;
+    for (std::int64_t id : dirtyIds_) {
+        const int row = rowOf(id);
+        if (row >= 0) next = std::min(next, untilTurn(rows_[static_cast<std::size_t>(row)], now));
+    }
+    if (!timer_.isActive() || timer_.remainingTime() > next) timer_.start(static_cast<int>(next));
+}
+
+void DownloadListModel::flush() {
+    const std::int64_t now = clock_();
+    // A song whose bytes stopped coming slows down on the screen too.
+    for (auto rate = rates_.begin(); rate != rates_.end(); ++rate) {
+        const int row = rowOf(rate.key());
+        if (row < 0) continue;
+        Row& r = rows_[static_cast<std::size_t>(row)];
+        const QString speed = speedText(r.entry), left = timeLeftText(r.entry);
+        rate->add(now, r.entry.received);
+        if (speed != speedText(r.entry) || left != timeLeftText(r.entry)) markDirty(r);
+    }
+    std::vector<std::int64_t> later;
+    for (std::int64_t id : dirtyIds_) {
+        const int row = rowOf(id);
+        if (row < 0) continue;
+        Row& r = rows_[static_cast<std::size_t>(row)];
+        if (untilTurn(r, now) > 0) {
+            later.push_back(id);
+            continue;
+        }
+        r.dirty = false;
+        r.everRefreshed = true;
+        r.lastRefresh = now;
+        ++r.refreshes;
+        emit dataChanged(index(row, StateColumn), index(row, ColumnCount - 1), {Qt::DisplayRole});
+    }
+    dirtyIds_.swap(later);
+    keepTicking();
+}
+
+}  // namespace app

@@ -1,0 +1,106 @@
+#pragma once
+// The downloads list's rows for its page: one song per row, with its state,
+// progress, size, speed, time left and where it is saved. Reports of the
+// downloads come far more often than anyone can read them, so a row changed
+// is repainted at its next turn, at most once every kRefreshMs: the model
+// keeps the latest state and a timer repaints the rows whose turn has come.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QTimer>
+
+#include "app/ReceivedRate.h"
+#include "store/DownloadListStore.h"
+
+namespace app {
+
+class DownloadListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column {
+        SongColumn = 0,
+        StateColumn,
+        ProgressColumn,
+        SizeColumn,
+        SpeedColumn,
+        TimeLeftColumn,
+        PathColumn,
+        ColumnCount
+    };
+    // A row is repainted at most once in more than this span (4 times a
+    // second), at its first turn after it.
+    static constexpr int kRefreshMs = 250;
+
+    explicit DownloadListModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // Milliseconds of a steady clock; replaceable for tests.
+    void setClock(std::function<std::int64_t()> clock) { clock_ = std::move(clock); }
+
+    // The whole list at once (the rows the store kept).
+    void setEntries(std::vector<store::ListEntry> entries);
+    // Adds a row at the end; returns its row.
+    int append(const store::ListEntry& entry);
+    // Removes the rows of these ids; unknown ids are skipped.
+    void removeIds(const std::vector<std::int64_t>& ids);
+
+    const store::ListEntry& entry(int row) const { return rows_[static_cast<std::size_t>(row)].entry; }
+    // The row showing `id`, or -1.
+    int rowOf(std::int64_t id) const { return rowOfId_.value(id, -1); }
+    const store::ListEntry* find(std::int64_t id) const;
+
+    // The row of `entry.id` takes its fields; repainted at its next turn.
+    void update(const store::ListEntry& entry);
+    // A running song's bytes; repainted at its next turn.
+    void setProgress(std::int64_t id, std::int64_t received, std::int64_t total);
+
+    // Repaints the rows whose turn has come; the timer calls it.
+    void flush();
+    // How often the row has been repainted since it was added, and how many
+    // progress reports the model was given in all.
+    int refreshes(int row) const { return rows_[static_cast<std::size_t>(row)].refreshes; }
+    std::uint64_t progressReports() const { return progressReports_; }
+
+    // The texts of a row's cells.
+    static QString stateText(const store::ListEntry& entry);
+    static QString progressText(const store::ListEntry& entry);
+    static QString sizeText(const store::ListEntry& entry);
+    // "0:42", "12:05", "1:02:03".
+    static QString durationText(std::int64_t seconds);
+
+private:
+    struct Row {
+        store::ListEntry entry;
+        bool dirty = false;
+        std::int64_t lastRefresh = 0;
+        bool everRefreshed = false;
+        int refreshes = 0;
+    };
+    void markDirty(Row& row);
+    void reindexFrom(int first);
+    // Sets the timer for the earliest turn to come, or stops it.
+    void keepTicking();
+    // Milliseconds from `now` until the row may be repainted.
+    std::int64_t untilTurn(const Row& row, std::int64_t now) const;
+    QString speedText(const store::ListEntry& entry) const;
+    QString timeLeftText(const store::ListEntry& entry) const;
+
+    std::function<std::int64_t()> clock_;
+    std::vector<Row> rows_;
+    QHash<std::int64_t, int> rowOfId_;
+    // Only the songs that are downloading have one.
+    QHash<std::int64_t, ReceivedRate> rates_;
+    std::vector<std::int64_t> dirtyIds_;
+    std::uint64_t progressReports_ = 0;
+    QTimer timer_;
+};
+
+}  // namespace app

@@ -1,0 +1,228 @@
+#include "store/DownloadListStore.h"
+
+#include <algorithm>
+
+#include <sqlite3.h>
+
+#include "store/StoreConnection.h"
+
+namespace store {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The table's columns, in the order the statements bind and read them.
+constexpr const char* kCreate =
+    "create table downloadlist (id integer primary key, title text not null, url text not null, "
+    "folder text not null, filename text not null, state integer not null, received integer not null, "
+    "total integer not null, reason text not null, path text not null)";
+constexpr const char* kSelect =
+    "select id, title, url, folder, filename, state, received, total, reason, path from downloadlist order by id";
+constexpr const char* kSave =
+    "insert or replace into downloadlist (id, title, url, folder, filename, state, received, total, reason, path) "
+    "values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr const char* kRemove = "delete from downloadlist where id = ?";
+
+std::string text(sqlite3_stmt* s, int column) {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+    return bytes ? std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(s, column))) : std::string();
+}
+
+// A state the table holds; anything else (a later version's, or damage)
+// reads as stopped, which the user can download again.
+ListState stateOf(std::int64_t value) {
+    if (value >= static_cast<int>(ListState::Waiting) && value <= static_cast<int>(ListState::Stopped))
+        return static_cast<ListState>(value);
+    return ListState::Stopped;
+}
+
+void bindText(StoreConnection& db, sqlite3_stmt* s, int index, const std::string& value) {
+    const int rc = sqlite3_bind_text(s, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    if (rc != SQLITE_OK) db.fail(rc);
+}
+
+void bindInt(StoreConnection& db, sqlite3_stmt* s, int index, std::int64_t value) {
+    const int rc = sqlite3_bind_int64(s, index, value);
+    if (rc != SQLITE_OK) db.fail(rc);
+}
+
+}  // namespace
+
+DownloadListStore::DownloadListStore(const std::string& path, std::chrono::milliseconds busyWait)
+    : busyWait_(busyWait) {
+    try {
+        open(path);
+    } catch (const StoreError& e) {
+        inMemory_ = true;
+        problem_ = e.what();
+        db_.reset();
+    }
+    if (!inMemory_) writer_ = std::thread([this] { writeLoop(); });
+}
+
+DownloadListStore::~DownloadListStore() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+        listener_ = nullptr;
+        closeDeadline_ = Clock::now() + kCloseWait;
+    }
+    changed_.notify_all();
+    if (writer_.joinable()) writer_.join();
+}
+
+void DownloadListStore::open(const std::string& path) {
+    db_ = std::make_unique<StoreConnection>(path);
+    StoreConnection::WaitScope scope(*db_, Wait::For(std::min(busyWait_, kOpenWait)));
+    Statement exists = db_->prepare("select count(*) from sqlite_master where type = 'table' and name = 'downloadlist'");
+    const bool found = db_->step(exists.get()) && sqlite3_column_int(exists.get(), 0) > 0;
+    exists.reset();
+    if (found) load();
+    // A file the system lets this process read but not write opens all the
+    // same; the rows it holds are shown, and nothing is written.
+    if (sqlite3_db_readonly(db_->get(), "main") == 1) {
+        inMemory_ = true;
+        problem_ = sqlite3_errstr(SQLITE_READONLY);
+        db_.reset();
+        return;
+    }
+    // Making it takes the file's write lock, which another program may hold
+    // for a while: not while the window is being built.
+    createWanted_ = !found;
+}
+
+void DownloadListStore::load() {
+    Statement select = db_->prepare(kSelect);
+    while (db_->step(select.get())) {
+        ListEntry entry;
+        entry.id = sqlite3_column_int64(select.get(), 0);
+        entry.title = text(select.get(), 1);
+        entry.url = text(select.get(), 2);
+        entry.folder = text(select.get(), 3);
+        entry.fileName = text(select.get(), 4);
+        entry.state = stateOf(sqlite3_column_int64(select.get(), 5));
+        entry.received = sqlite3_column_int64(select.get(), 6);
+        entry.total = sqlite3_column_int64(select.get(), 7);
+        entry.reason = text(select.get(), 8);
+        entry.path = text(select.get(), 9);
+        if (entry.id >= nextId_) nextId_ = entry.id + 1;
+        loaded_.push_back(std::move(entry));
+    }
+}
+
+std::int64_t DownloadListStore::NewId() {
+    std::lock_guard lock(mutex_);
+    return nextId_++;
+}
+
+void DownloadListStore::Save(const ListEntry& entry) {
+    {
+        std::lock_guard lock(mutex_);
+        if (inMemory_) return;
+        pending_[entry.id] = entry;
+    }
+    changed_.notify_all();
+}
+
+void DownloadListStore::Remove(std::int64_t id) {
+    {
+        std::lock_guard lock(mutex_);
+        if (inMemory_) return;
+        pending_[id] = std::nullopt;
+    }
+    changed_.notify_all();
+}
+
+bool DownloadListStore::InMemory() const {
+    std::lock_guard lock(mutex_);
+    return inMemory_;
+}
+
+std::string DownloadListStore::Problem() const {
+    std::lock_guard lock(mutex_);
+    return problem_;
+}
+
+void DownloadListStore::SetProblemListener(std::function<void(const std::string&)> listener) {
+    std::lock_guard lock(mutex_);
+    listener_ = std::move(listener);
+}
+
+bool DownloadListStore::WaitUntilWritten(std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit,
+                             [this] { return inMemory_ || (pending_.empty() && !writing_ && !createWanted_); });
+}
+
+void DownloadListStore::writeLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return closing_ || createWanted_ || !pending_.empty(); });
+        if (pending_.empty() && !createWanted_) return;  // closing, nothing left
+        std::map<std::int64_t, std::optional<ListEntry>> batch;
+        batch.swap(pending_);
+        const bool create = createWanted_;
+        writing_ = true;
+        lock.unlock();
+        std::string problem;
+        try {
+            writeBatch(batch, create);
+        } catch (const StoreError& e) {
+            problem = e.what();
+        }
+        lock.lock();
+        writing_ = false;
+        if (problem.empty()) createWanted_ = false;
+        if (!problem.empty()) {
+            inMemory_ = true;
+            problem_ = problem;
+            pending_.clear();
+            const auto listener = listener_;
+            lock.unlock();
+            changed_.notify_all();
+            if (listener) listener(problem);
+            return;
+        }
+        changed_.notify_all();
+    }
+}
+
+// One transaction for the latest state of every row changed meanwhile: a
+// song's end and the next one's start cost one commit.
+void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<ListEntry>>& batch, bool createTable) {
+    // Closing gives the write a last short while, then gives up.
+    Wait wait = Wait::For(busyWait_, [this] {
+        std::lock_guard lock(mutex_);
+        return closing_ && Clock::now() >= closeDeadline_;
+    });
+    StoreConnection::WaitScope scope(*db_, std::move(wait));
+    db_->exec("begin immediate");
+    try {
+        if (createTable) db_->exec(kCreate);
+        Statement save = db_->prepare(kSave);
+        Statement remove = db_->prepare(kRemove);
+        for (const auto& [id, entry] : batch) {
+            sqlite3_stmt* s = entry ? save.get() : remove.get();
+            sqlite3_reset(s);
+            bindInt(*db_, s, 1, id);
+            if (entry) {
+                bindText(*db_, s, 2, entry->title);
+                bindText(*db_, s, 3, entry->url);
+                bindText(*db_, s, 4, entry->folder);
+                bindText(*db_, s, 5, entry->fileName);
+                bindInt(*db_, s, 6, static_cast<int>(entry->state));
+                bindInt(*db_, s, 7, entry->received);
+                bindInt(*db_, s, 8, entry->total);
+                bindText(*db_, s, 9, entry->reason);
+                bindText(*db_, s, 10, entry->path);
+            }
+            db_->step(s);
+        }
+        db_->exec("commit");
+    } catch (...) {
+        sqlite3_exec(db_->get(), "rollback", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+}  // namespace store

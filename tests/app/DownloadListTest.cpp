@@ -1,0 +1,386 @@
+// The downloads list's rules without a window or a network: what a restart
+// brings back, what is added twice and what is not, and the menu's commands
+// against a downloader that only records what it is asked and reports what
+// the test tells it.
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+#include "app/DownloadList.h"
+#include "app/DownloadOutcome.h"
+#include "store/SongStore.h"
+#include "tests/store/StoreTestSupport.h"
+#include "tests/support/PumpEvents.h"
+#include "tests/support/TempDir.h"
+
+namespace fs = std::filesystem;
+using app::DownloadList;
+using app::DownloadListModel;
+using app::DownloadOutcome;
+using app::ListDownloader;
+using store::ListEntry;
+using store::ListState;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RecordingDownloader : public ListDownloader {
+public:
+    struct Log {
+        std::vector<Song> added;
+        std::vector<std::int64_t> stopped;
+        bool stoppedAll = false;
+    };
+    explicit RecordingDownloader(Log& log) : log_(log) {}
+    void setReports(Reports reports) override { reports_ = std::move(reports); }
+    void add(const Song& song) override { log_.added.push_back(song); }
+    void stop(std::int64_t id) override { log_.stopped.push_back(id); }
+    void stopAll() override { log_.stoppedAll = true; }
+    Reports reports_;
+
+private:
+    Log& log_;
+};
+
+DownloadOutcome saved(const std::string& path, std::int64_t size) {
+    DownloadOutcome o;
+    o.kind = DownloadOutcome::Kind::Saved;
+    o.path = QString::fromStdString(path);
+    o.size = size;
+    return o;
+}
+
+DownloadOutcome page(const std::string& path, std::int64_t size) {
+    DownloadOutcome o = saved(path, size);
+    o.kind = DownloadOutcome::Kind::SavedAsPage;
+    return o;
+}
+
+DownloadOutcome failed(const char* reason) {
+    DownloadOutcome o;
+    o.kind = DownloadOutcome::Kind::Failed;
+    o.reason = QString::fromUtf8(reason);
+    return o;
+}
+
+DownloadOutcome cancelled() {
+    DownloadOutcome o;
+    o.kind = DownloadOutcome::Kind::Cancelled;
+    return o;
+}
+
+class DownloadListRules : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::current_path(dir_.path());
+        store::CreateEmptyStore(path_);
+    }
+    void TearDown() override {
+        list_.reset();
+        fs::current_path(old_);
+    }
+    DownloadList& open() {
+        auto downloader = std::make_unique<RecordingDownloader>(log_);
+        downloader_ = downloader.get();
+        list_ = std::make_unique<DownloadList>(path_, "downmp3/", std::move(downloader),
+                                               [this](const QString& line) { lines_ << line; });
+        list_->setOpener([this](const QUrl& url) {
+            opened_ << url;
+            return openWorks_;
+        });
+        list_->start();
+        return *list_;
+    }
+    void close() {
+        list_.reset();
+        downloader_ = nullptr;
+    }
+    DownloadListModel& model() { return list_->model(); }
+    int rowOf(const std::string& title) {
+        for (int row = 0; row < model().rowCount(); ++row)
+            if (model().entry(row).title == title) return row;
+        return -1;
+    }
+    ListState stateOf(const std::string& title) { return model().entry(rowOf(title)).state; }
+    std::int64_t idOf(const std::string& title) { return model().entry(rowOf(title)).id; }
+    std::string folder() const { return fs::absolute(dir_.path() / "downmp3").lexically_normal().string() + "/"; }
+    std::map<std::int64_t, int> statesOnDisk() {
+        std::map<std::int64_t, int> states;
+        const auto ids = storetest::OtherConnection(path_).ids("select id from downloadlist order by id");
+        const auto values = storetest::OtherConnection(path_).ids("select state from downloadlist order by id");
+        for (std::size_t i = 0; i < ids.size(); ++i) states[ids[i]] = static_cast<int>(values[i]);
+        return states;
+    }
+
+    testsupport::TempDir dir_;
+    fs::path old_ = fs::current_path();
+    std::string path_ = dir_.file("mysong.mdb");
+    RecordingDownloader::Log log_;
+    RecordingDownloader* downloader_ = nullptr;
+    std::unique_ptr<DownloadList> list_;
+    QStringList lines_;
+    QList<QUrl> opened_;
+    bool openWorks_ = true;
+};
+
+}  // namespace
+
+// On start, what was waiting or downloading waits again and is handed to
+// the downloader in the list's order; what had ended stays as it was.
+TEST_F(DownloadListRules, ARestartStartsWhatWasWaitingOrDownloading) {
+    struct Row {
+        std::int64_t id;
+        int storedState;
+        ListState afterStart;
+        bool started;
+    };
+    const std::vector<Row> rows = {
+        {1, 2, ListState::Finished, false}, {2, 1, ListState::Waiting, true},  {3, 0, ListState::Waiting, true},
+        {4, 3, ListState::Failed, false},   {5, 4, ListState::Stopped, false}, {6, 0, ListState::Waiting, true},
+    };
+    { store::DownloadListStore made(path_); }
+    for (const Row& r : rows) {
+        storetest::execSql(path_, "insert into downloadlist values (" + std::to_string(r.id) + ", 'song " +
+                                      std::to_string(r.id) + "', 'http://h/" + std::to_string(r.id) +
+                                      ".mp3', '/d/', 'song.mp3', " + std::to_string(r.storedState) +
+                                      ", 10, 100, '', '/d/song.mp3')");
+    }
+    open();
+    ASSERT_EQ(model().rowCount(), static_cast<int>(rows.size()));
+    std::vector<std::int64_t> started;
+    for (const Row& r : rows) {
+        EXPECT_EQ(model().entry(model().rowOf(r.id)).state, r.afterStart) << r.id;
+        if (r.started) started.push_back(r.id);
+    }
+    std::vector<std::int64_t> handed;
+    for (const auto& song : log_.added) handed.push_back(song.id);
+    EXPECT_EQ(handed, started);
+    EXPECT_EQ(log_.added[0].url, "http://h/2.mp3");
+    EXPECT_EQ(log_.added[0].folder, "/d/");
+    EXPECT_TRUE(lines_.contains(QStringLiteral("下载列表中有 3 首歌曲接着下载。"))) << lines_.join('\n').toStdString();
+    // Kept as waiting: a crash now starts them again next time too.
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    EXPECT_EQ(statesOnDisk()[2], 0);
+    EXPECT_EQ(statesOnDisk()[1], 2);
+}
+
+// A song waiting or downloading to the same file is not added again; one
+// of the same title from another address gets a name of its own; once it
+// has ended it may be added again.
+TEST_F(DownloadListRules, AddingTwice) {
+    open();
+    const DownloadList::Song a{QStringLiteral("月亮"), QStringLiteral("http://h/a.mp3")};
+    const DownloadList::Song sameTitleOtherUrl{QStringLiteral("月亮"), QStringLiteral("http://h/b.mp3")};
+    const DownloadList::Song sameUrlOtherTitle{QStringLiteral("月亮 live"), QStringLiteral("http://h/a.mp3")};
+    // "/" cannot be in a file name: the same file as "月亮_1".
+    const DownloadList::Song slash{QStringLiteral("月亮/1"), QStringLiteral("http://h/c.mp3")};
+    const DownloadList::Song underscore{QStringLiteral("月亮_1"), QStringLiteral("http://h/c.mp3")};
+    const DownloadList::Song noUrl{QStringLiteral("无地址"), QString()};
+
+    struct Step {
+        QList<DownloadList::Song> songs;
+        int added, already, withoutUrl;
+    };
+    const std::vector<Step> steps = {
+        {{a, a}, 1, 1, 0},
+        {{a}, 0, 1, 0},
+        {{sameTitleOtherUrl, sameUrlOtherTitle}, 2, 0, 0},
+        {{slash, underscore, noUrl}, 1, 1, 1},
+    };
+    for (const Step& step : steps) {
+        const DownloadList::Added added = list_->add(step.songs);
+        EXPECT_EQ(added.added, step.added);
+        EXPECT_EQ(added.alreadyThere, step.already);
+        EXPECT_EQ(added.withoutUrl, step.withoutUrl);
+    }
+    ASSERT_EQ(log_.added.size(), 4u);
+    EXPECT_EQ(log_.added[0].fileName, "月亮.mp3");
+    EXPECT_EQ(log_.added[0].folder, folder());
+    EXPECT_EQ(log_.added[1].fileName, "月亮 (2).mp3");
+    EXPECT_EQ(log_.added[2].fileName, "月亮 live.mp3");
+    EXPECT_EQ(model().entry(rowOf("月亮/1")).path, folder() + "月亮_1.mp3");
+    EXPECT_EQ(lines_.last(), QStringLiteral("已把 1 首歌曲加入下载列表；1 首已经在下载列表中等待或下载，没有再加入；"
+                                            "1 首没有下载地址，没有加入。"));
+
+    // Ended, the song may be fetched again as a new row.
+    downloader_->reports_.ended(log_.added[0].id, saved(folder() + "月亮.mp3", 10), 10, 10);
+    EXPECT_EQ(list_->add({a}).added, 1);
+    EXPECT_EQ(log_.added.back().fileName, "月亮.mp3");
+}
+
+// The reports move a row through its states; each end is one log line, the
+// same the modal commands write.
+TEST_F(DownloadListRules, ReportsMoveARowAndEachEndIsLogged) {
+    open();
+    struct Case {
+        const char* title;
+        DownloadOutcome outcome;
+        ListState state;
+        const char* stateText;
+    };
+    const std::vector<Case> cases = {
+        {"好歌", saved(folder() + "好歌.mp3", 2048), ListState::Finished, "已完成"},
+        {"坏歌", failed("无法连接到服务器"), ListState::Failed, "失败：无法连接到服务器"},
+        {"停歌", cancelled(), ListState::Stopped, "已停止"},
+        {"网页", page(folder() + "网页.mp3.htm", 213), ListState::Finished, "已完成：地址给出的是网页"},
+    };
+    for (const Case& c : cases) {
+        list_->add({{QString::fromUtf8(c.title), QStringLiteral("http://h/") + QString::fromUtf8(c.title)}});
+        const std::int64_t id = idOf(c.title);
+        downloader_->reports_.started(id);
+        EXPECT_EQ(stateOf(c.title), ListState::Downloading);
+        downloader_->reports_.progress(id, 1024, 2048);
+        EXPECT_EQ(model().entry(rowOf(c.title)).received, 1024);
+        downloader_->reports_.ended(id, c.outcome, 1024, 2048);
+        EXPECT_EQ(stateOf(c.title), c.state) << c.title;
+        EXPECT_EQ(DownloadListModel::stateText(model().entry(rowOf(c.title))), QString::fromUtf8(c.stateText));
+        EXPECT_EQ(lines_.last(), app::outcomeLogLine(QString::fromUtf8(c.title), c.outcome));
+    }
+    EXPECT_EQ(model().entry(rowOf("好歌")).path, folder() + "好歌.mp3");
+    EXPECT_EQ(model().entry(rowOf("好歌")).received, 2048);
+    EXPECT_EQ(model().entry(rowOf("坏歌")).received, 1024);
+    // Across a restart they are as they ended, and none starts again.
+    close();
+    log_.added.clear();
+    open();
+    EXPECT_EQ(stateOf("好歌"), ListState::Finished);
+    EXPECT_EQ(stateOf("坏歌"), ListState::Failed);
+    EXPECT_EQ(DownloadListModel::stateText(model().entry(rowOf("坏歌"))), QStringLiteral("失败：无法连接到服务器"));
+    EXPECT_EQ(stateOf("停歌"), ListState::Stopped);
+    EXPECT_EQ(DownloadListModel::stateText(model().entry(rowOf("网页"))), QStringLiteral("已完成：地址给出的是网页"));
+    EXPECT_EQ(model().entry(rowOf("网页")).path, folder() + "网页.mp3.htm");
+    EXPECT_TRUE(log_.added.empty());
+    // Downloaded again, a row counts its bytes afresh and says no reason.
+    list_->restart({rowOf("坏歌")});
+    const store::ListEntry& again = model().entry(rowOf("坏歌"));
+    EXPECT_EQ(again.state, ListState::Waiting);
+    EXPECT_EQ(again.received, 0);
+    EXPECT_EQ(again.total, 0);
+    EXPECT_EQ(DownloadListModel::stateText(again), QStringLiteral("等待"));
+    ASSERT_EQ(log_.added.size(), 1u);
+    EXPECT_EQ(log_.added[0].fileName, "坏歌.mp3");
+}
+
+// The menu's commands, each on the rows it applies to.
+TEST_F(DownloadListRules, TheMenusCommands) {
+    open();
+    for (const char* title : {"一", "二", "三", "四"})
+        list_->add({{QString::fromUtf8(title), QStringLiteral("http://h/") + QString::fromUtf8(title)}});
+    const std::int64_t one = idOf("一"), two = idOf("二"), three = idOf("三"), four = idOf("四");
+    downloader_->reports_.started(one);
+    downloader_->reports_.started(two);
+    fs::create_directories(folder());
+    std::ofstream(folder() + "一.mp3") << "song";
+    downloader_->reports_.ended(one, saved(folder() + "一.mp3", 4), 4, 4);
+
+    // What applies to which row: 一 finished, 二 downloading, 三 and 四 waiting.
+    const std::vector<std::tuple<const char*, bool, bool, bool>> applies = {
+        {"一", true, false, true}, {"二", false, true, false}, {"三", false, true, false}};
+    for (const auto& [title, opens, stops, restarts] : applies) {
+        EXPECT_EQ(list_->canOpen(rowOf(title)), opens) << title;
+        EXPECT_EQ(list_->canStop(rowOf(title)), stops) << title;
+        EXPECT_EQ(list_->canRestart(rowOf(title)), restarts) << title;
+    }
+
+    // 停止 on all four: only the running and the waiting ones are stopped.
+    list_->stop({0, 1, 2, 3});
+    EXPECT_EQ(log_.stopped, (std::vector<std::int64_t>{two, three, four}));
+    EXPECT_EQ(stateOf("二"), ListState::Stopped);
+    EXPECT_EQ(stateOf("一"), ListState::Finished);
+    // A stopped song's end still comes, and is told; a stop does not make it a failure.
+    downloader_->reports_.ended(two, failed("下载被停止"), 100, 200);
+    EXPECT_EQ(stateOf("二"), ListState::Stopped);
+    EXPECT_EQ(model().entry(rowOf("二")).received, 100);
+    downloader_->reports_.ended(three, cancelled(), 0, 0);
+
+    // 重新下载 of 三 (ended) starts it at once; of 四 (its end still to
+    // come) once it has ended, so that its kept bytes are there to continue.
+    const std::size_t before = log_.added.size();
+    list_->restart({rowOf("三"), rowOf("四")});
+    EXPECT_EQ(stateOf("三"), ListState::Waiting);
+    EXPECT_EQ(stateOf("四"), ListState::Waiting);
+    ASSERT_EQ(log_.added.size(), before + 1);
+    EXPECT_EQ(log_.added.back().id, three);
+    downloader_->reports_.ended(four, cancelled(), 0, 0);
+    ASSERT_EQ(log_.added.size(), before + 2);
+    EXPECT_EQ(log_.added.back().id, four);
+    EXPECT_EQ(stateOf("四"), ListState::Waiting);
+
+    // 打开歌曲 and 打开所在文件夹.
+    list_->openSong(rowOf("一"));
+    list_->openSong(rowOf("二"));  // not finished: nothing
+    list_->openFolder(rowOf("二"));
+    ASSERT_EQ(opened_.size(), 2);
+    EXPECT_EQ(opened_[0], QUrl::fromLocalFile(QString::fromStdString(folder() + "一.mp3")));
+    EXPECT_EQ(opened_[1], QUrl::fromLocalFile(QString::fromStdString(folder()).chopped(1)));
+    openWorks_ = false;
+    const int linesBefore = lines_.size();
+    list_->openSong(rowOf("一"));
+    list_->openFolder(rowOf("一"));
+    ASSERT_EQ(lines_.size(), linesBefore + 2);
+    EXPECT_EQ(lines_[linesBefore], QStringLiteral("无法打开歌曲 ") + QString::fromStdString(folder() + "一.mp3"));
+    EXPECT_EQ(lines_[linesBefore + 1], QStringLiteral("无法打开所在文件夹 ") + QString::fromStdString(folder()).chopped(1));
+    fs::remove(folder() + "一.mp3");
+    openWorks_ = true;
+    list_->openSong(rowOf("一"));
+    EXPECT_EQ(lines_.last(), QStringLiteral("无法打开歌曲 ") + QString::fromStdString(folder() + "一.mp3") +
+                                 QStringLiteral("：文件已经不在了"));
+
+    // 从列表中删除: a running row is stopped first, its end still told; the
+    // file of a finished one stays.
+    downloader_->reports_.started(three);
+    std::ofstream(folder() + "一.mp3") << "song";
+    list_->remove({rowOf("一"), rowOf("三")});
+    EXPECT_EQ(log_.stopped.back(), three);
+    EXPECT_EQ(rowOf("一"), -1);
+    EXPECT_EQ(rowOf("三"), -1);
+    EXPECT_TRUE(fs::exists(folder() + "一.mp3"));
+    downloader_->reports_.ended(three, cancelled(), 0, 0);
+    EXPECT_EQ(lines_.last(), app::outcomeLogLine(QStringLiteral("三"), cancelled()));
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    const auto onDisk = statesOnDisk();
+    EXPECT_EQ(onDisk.count(one), 0u);
+    EXPECT_EQ(onDisk.count(three), 0u);
+    EXPECT_EQ(onDisk.at(two), static_cast<int>(ListState::Stopped));
+    EXPECT_EQ(onDisk.at(four), static_cast<int>(ListState::Waiting));
+}
+
+// Closing the program ends the downloads but keeps them as they are kept:
+// they start again on the next run.
+TEST_F(DownloadListRules, ClosingKeepsRunningSongsForTheNextRun) {
+    open();
+    list_->add({{QStringLiteral("甲"), QStringLiteral("http://h/1")}, {QStringLiteral("乙"), QStringLiteral("http://h/2")}});
+    downloader_->reports_.started(idOf("甲"));
+    list_->shutdown();
+    EXPECT_TRUE(log_.stoppedAll);
+    close();
+    log_ = {};
+    open();
+    EXPECT_EQ(stateOf("甲"), ListState::Waiting);
+    EXPECT_EQ(stateOf("乙"), ListState::Waiting);
+    EXPECT_EQ(log_.added.size(), 2u);
+}
+
+// A store the list cannot be kept in: the list works all the same, and the
+// log says so once.
+TEST_F(DownloadListRules, ALockedStoreLeavesTheListInMemoryAndSaysSoOnce) {
+    storetest::OtherConnection other(path_);
+    other.holdWriteLock();
+    auto downloader = std::make_unique<RecordingDownloader>(log_);
+    downloader_ = downloader.get();
+    list_ = std::make_unique<DownloadList>(path_, "downmp3/", std::move(downloader),
+                                           [this](const QString& line) { lines_ << line; }, nullptr, 200ms);
+    list_->start();
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return !lines_.filter(QStringLiteral("下载列表无法保存到歌曲库文件")).isEmpty(); }));
+    EXPECT_EQ(list_->add({{QStringLiteral("甲"), QStringLiteral("http://h/1")}}).added, 1);
+    EXPECT_EQ(log_.added.size(), 1u);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(lines_.filter(QStringLiteral("下载列表无法保存到歌曲库文件")).size(), 1);
+    other.release();
+}
