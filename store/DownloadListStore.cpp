@@ -144,14 +144,20 @@ std::string DownloadListStore::Problem() const {
 }
 
 void DownloadListStore::SetProblemListener(std::function<void(const std::string&)> listener) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     listener_ = std::move(listener);
+    if (!untold_ || !listener_) return;
+    untold_ = false;
+    const auto told = listener_;
+    const std::string problem = problem_;
+    lock.unlock();
+    told(problem);
 }
 
 bool DownloadListStore::WaitUntilWritten(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, limit,
-                             [this] { return inMemory_ || (pending_.empty() && !writing_ && !createWanted_); });
+                             [this] { return !telling_ && (inMemory_ || (pending_.empty() && !writing_ && !createWanted_)); });
 }
 
 void DownloadListStore::writeLoop() {
@@ -178,9 +184,15 @@ void DownloadListStore::writeLoop() {
             problem_ = problem;
             pending_.clear();
             const auto listener = listener_;
+            untold_ = !listener;
+            // A waiter hears of the failure after the listener has.
+            telling_ = static_cast<bool>(listener);
+            lock.unlock();
+            if (listener) listener(problem);
+            lock.lock();
+            telling_ = false;
             lock.unlock();
             changed_.notify_all();
-            if (listener) listener(problem);
             return;
         }
         changed_.notify_all();

@@ -95,11 +95,12 @@ public:
     std::string Problem() const;
     // Called once, on the store's thread, when a write (or making the
     // table) fails and the list goes on in memory; not for a failure while
-    // opening (see Problem()).
+    // opening (see Problem()). A write that failed before the listener was
+    // set is told to it at once, on the calling thread.
     void SetProblemListener(std::function<void(const std::string& problem)> listener);
 
-    // Waits until everything saved so far is written (or given up); false
-    // when that took longer than `limit`.
+    // Waits until everything saved so far is written (or given up and the
+    // listener told); false when that took longer than `limit`.
     bool WaitUntilWritten(std::chrono::milliseconds limit);
 
 private:
@@ -125,6 +126,8 @@ private:
     bool inMemory_ = false;
     std::string problem_;
     std::function<void(const std::string&)> listener_;
+    bool untold_ = false;   // a write failed while no listener was set
+    bool telling_ = false;  // the listener is being told of a failure
     std::thread writer_;
 };
 
