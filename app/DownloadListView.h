@@ -1,11 +1,10 @@
 #pragma once
-// The downloads list's page: one row per song, whole-row selection of one
-// or several rows, and its pop-up menu (打开歌曲, 打开所在文件夹, 重新下载,
-// 停止, 从列表中删除). Double-click or Enter opens a finished song; Delete
-// removes the selected rows; the Menu key and Shift+F10 open the menu at
-// the current row. A right click first selects the row under the pointer,
-// as in the results grid.
-#include <QTableView>
+// The downloads list's page: a grid of whole rows (see RowGridView) that
+// looks and moves like the results grid beside it, one row per song, with
+// its pop-up menu (打开歌曲, 打开所在文件夹, 重新下载, 停止, 从列表中删除).
+// Double-click or Enter opens a finished song; Delete removes the selected
+// rows; Tab leaves the list.
+#include "store/view/RowGridView.h"
 
 class QAction;
 class QMenu;
@@ -14,7 +13,7 @@ namespace app {
 
 class DownloadList;
 
-class DownloadListView : public QTableView {
+class DownloadListView : public store::RowGridView {
     Q_OBJECT
 public:
     DownloadListView(DownloadList& list, QWidget* parent = nullptr);
@@ -35,17 +34,12 @@ public:
     void updateMenu();
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
+    void rowMenuAsked(const QPoint& globalPos, MenuFrom from) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
     void buildMenu();
-    void selectForMenu(const QModelIndex& index);
-    QPoint currentRowMenuPlace();
-    int currentRow() const;
 
     DownloadList& list_;
 };

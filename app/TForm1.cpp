@@ -301,7 +301,7 @@ void TForm1::buildResultsAndLog() {
     connect(DBGrid1, &store::TDBGrid3D::DBGrid1CellClick, this, &TForm1::DBGrid1CellClick);
     // The selected song is always the highlighted row, whatever moved it.
     connect(DBGrid1, &store::TDBGrid3D::currentRecordChanged, this, &TForm1::setSelectedSong);
-    setSelectedSong(DBGrid1->currentRecord());
+    setSelectedSong(DBGrid1->currentRow());
 
     Memo1->appendLine(QStringLiteral("欢迎您使用BrelvoMP3。"));
     Memo1->appendLine(QStringLiteral("软件的更新情况请查看我们的网站：") + kIdeographicSpace +
@@ -429,7 +429,7 @@ void TForm1::openLink(const QString& url) {
     }
 }
 
-void TForm1::DBGrid1CellClick() { setSelectedSong(DBGrid1->currentRecord()); }
+void TForm1::DBGrid1CellClick() { setSelectedSong(DBGrid1->currentRow()); }
 
 // A row that is gone (an empty grid) or cannot be read now leaves the
 // selected song as it was.
@@ -442,7 +442,7 @@ void TForm1::setSelectedSong(int row) {
 
 QList<SelectedSong> TForm1::songsToDownload() const {
     QList<SelectedSong> songs;
-    for (int row : DBGrid1->selectedRecords())
+    for (int row : DBGrid1->selectedRows())
         songs.append({model_->cellText(row, store::SongTableModel::UrlColumn),
                       model_->cellText(row, store::SongTableModel::TitleColumn)});
     if (songs.isEmpty()) songs.append(selected_);

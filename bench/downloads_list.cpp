@@ -20,20 +20,13 @@
 //     two a second, and the speed's changes to pile up); how many progress
 //     reports reached the list, how often its row was repainted, and the most
 //     repaints within any second. Bound: at most 4.
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,128 +39,68 @@
 
 #include "app/DownloadList.h"
 #include "app/DownloadListView.h"
-#include "app/FontSubstitutions.h"
 #include "app/MessageLog.h"
-#include "app/QtTranslations.h"
 #include "app/TForm1.h"
-#include "app/TOKBottomDlg.h"
-#include "platform/ui/UiHandoff.h"
-#include "search/pipeline/NetHttpPageFetcher.h"
+#include "bench/support/Figures.h"
+#include "bench/support/GeneratedStore.h"
+#include "bench/support/WindowChild.h"
 #include "store/DownloadListStore.h"
 #include "store/SongStore.h"
-#include "tests/support/DemoServiceProcess.h"
 #include "tests/support/RangeServer.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using benchsupport::bound;
+using benchsupport::Clock;
+using benchsupport::median;
+using benchsupport::nowNs;
+using benchsupport::numbers;
+using benchsupport::peakResidentMiB;
+using benchsupport::secondsSince;
+using benchsupport::spread;
 
 const QString kSearchEnded = QStringLiteral("所有歌曲都已经搜索完毕，请及时下载！过期可能会失效。");
 constexpr int kChildLimitMs = 600000;
 constexpr std::uint64_t kFastBytesPerSecond = 8u << 20;
-
-double peakResidentMiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-    return -1;
-}
-
-std::int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // A store whose list holds `rows` finished songs, as a user's list after
 // months of use: titles, addresses and paths shaped like the demo service's.
 void generateStore(const std::string& path, int rows) {
     store::CreateEmptyStore(path);
     { store::DownloadListStore made(path); }
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "begin", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "insert into downloadlist values (?, ?, ?, ?, ?, 2, ?, ?, '', ?)", -1, &insert, nullptr);
     const std::string folder = "/home/user/.local/share/brelvomp3/downmp3/";
-    for (int i = 1; i <= rows; ++i) {
-        const std::string title = "月亮 第" + std::to_string(i / 10 + 1) + "首 song " + std::to_string(i);
-        const std::string url = "http://127.0.0.1:8080/songs/yue-liang-" + std::to_string(i) + ".mp3";
-        const std::int64_t size = 3000000 + i * 7;
-        sqlite3_bind_int64(insert, 1, i);
-        sqlite3_bind_text(insert, 2, title.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 3, url.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 4, folder.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 5, (title + ".mp3").c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_int64(insert, 6, size);
-        sqlite3_bind_int64(insert, 7, size);
-        sqlite3_bind_text(insert, 8, (folder + title + ".mp3").c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    benchsupport::insertRows(
+        path, "insert into downloadlist values (?, ?, ?, ?, ?, 2, ?, ?, '', ?)", rows,
+        [&](sqlite3_stmt* insert, std::int64_t row) {
+            const std::int64_t i = row + 1;
+            const std::string title = "月亮 第" + std::to_string(i / 10 + 1) + "首 song " + std::to_string(i);
+            const std::string url = "http://127.0.0.1:8080/songs/yue-liang-" + std::to_string(i) + ".mp3";
+            const std::int64_t size = 3000000 + i * 7;
+            sqlite3_bind_int64(insert, 1, i);
+            benchsupport::bindText(insert, 2, title);
+            benchsupport::bindText(insert, 3, url);
+            benchsupport::bindText(insert, 4, folder);
+            benchsupport::bindText(insert, 5, title + ".mp3");
+            sqlite3_bind_int64(insert, 6, size);
+            sqlite3_bind_int64(insert, 7, size);
+            benchsupport::bindText(insert, 8, folder + title + ".mp3");
+        });
 }
 
-// The window as main() builds it, in this (child) process.
-struct Window {
-    int argc = 1;
-    char name[10] = "brelvomp3";
-    char* argv[2] = {name, nullptr};
-    QApplication application{argc, argv};
-    app::QtTranslations qtTranslations;
-    platform::UiHandoff handoff;
-    std::unique_ptr<app::TForm1> form;
-    std::unique_ptr<app::TOKBottomDlg> about;
-
-    explicit Window(const std::string& storePath) {
-        QApplication::setApplicationName(QStringLiteral("BrelvoMP3"));
-        app::installFontSubstitutions();
-        form = std::make_unique<app::TForm1>(storePath, std::make_unique<search::NetHttpPageFetcher>());
-        about = std::make_unique<app::TOKBottomDlg>(form.get());
-        form->setAboutDialog(about.get());
-        QTimer::singleShot(kChildLimitMs, [this] { application.exit(3); });
-    }
-    ~Window() {
-        form->close();
-        handoff.shutdown();
-        form->setAboutDialog(nullptr);
-        about.reset();
-        form.reset();
-    }
-    int run() {
-        form->show();
-        return application.exec();
-    }
-};
-
-// Calls `then` right after the first paint of `widget`.
-struct FirstPaint : QObject {
-    std::function<void()> then;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint && then) {
-            QTimer::singleShot(0, then);
-            then = nullptr;
-        }
-        return false;
-    }
-};
-
-int runList(const std::string& storePath, long long forkedAtNs) {
-    Window window(storePath);
-    window.form->PageControl1->setCurrentIndex(1);
+int runList(const std::string& storePath, std::int64_t forkedAtNs) {
+    benchsupport::WindowProcess window(storePath, std::chrono::milliseconds(kChildLimitMs));
+    window.form().PageControl1->setCurrentIndex(1);
     double shown = -1;
     int rows = -1;
-    FirstPaint painted;
+    benchsupport::FirstPaint painted;
     painted.then = [&] {
         shown = (nowNs() - forkedAtNs) / 1e9;
-        rows = window.form->downloadList().model().rowCount();
-        QTimer::singleShot(300, [&] { window.application.quit(); });
+        rows = window.form().downloadList().model().rowCount();
+        QTimer::singleShot(300, [] { QCoreApplication::quit(); });
     };
-    window.form->DownloadListView1->viewport()->installEventFilter(&painted);
+    window.form().DownloadListView1->viewport()->installEventFilter(&painted);
     const int status = window.run();
     std::printf("LIST %.4f %.2f %d\n", shown, peakResidentMiB(), rows);
     return status;
@@ -175,8 +108,8 @@ int runList(const std::string& storePath, long long forkedAtNs) {
 
 // Searches taking turns: alone, then beside two slow songs of the list.
 int runSearches(const std::string& storePath, const std::string& slowUrl, int searches) {
-    Window window(storePath);
-    app::TForm1& form = *window.form;
+    benchsupport::WindowProcess window(storePath, std::chrono::milliseconds(kChildLimitMs));
+    app::TForm1& form = window.form();
     app::DownloadList& list = form.downloadList();
     std::vector<double> alone, beside;
     int round = 0;
@@ -210,7 +143,7 @@ int runSearches(const std::string& storePath, const std::string& slowUrl, int se
     });
     next = [&] {
         if (static_cast<int>(alone.size()) >= searches && static_cast<int>(beside.size()) >= searches) {
-            window.application.quit();
+            QCoreApplication::quit();
             return;
         }
         const auto search = [&] {
@@ -227,7 +160,7 @@ int runSearches(const std::string& storePath, const std::string& slowUrl, int se
         list.add({{QStringLiteral("慢歌甲") + at, QString::fromStdString(slowUrl + "a" + at.toStdString() + ".mp3")},
                   {QStringLiteral("慢歌乙") + at, QString::fromStdString(slowUrl + "b" + at.toStdString() + ".mp3")}});
         // Both under way for a while before the search starts.
-        auto* started = new QTimer(&window.application);
+        auto* started = new QTimer(&form);
         QObject::connect(started, &QTimer::timeout, [&, started, search] {
             if (downloading() < 2) return;
             started->deleteLater();
@@ -247,8 +180,8 @@ int runSearches(const std::string& storePath, const std::string& slowUrl, int se
 
 // One fast song: every repaint of its row, timed.
 int runRefresh(const std::string& storePath, const std::string& url) {
-    Window window(storePath);
-    app::DownloadList& list = window.form->downloadList();
+    benchsupport::WindowProcess window(storePath, std::chrono::milliseconds(kChildLimitMs));
+    app::DownloadList& list = window.form().downloadList();
     app::DownloadListModel& model = list.model();
     std::vector<double> paints;
     Clock::time_point started;
@@ -263,11 +196,11 @@ int runRefresh(const std::string& storePath, const std::string& url) {
         if (state == store::ListState::Waiting || state == store::ListState::Downloading) return;
         if (took < 0) took = secondsSince(started);
         // The last state's repaint, then the end.
-        QTimer::singleShot(2 * app::DownloadListModel::kRefreshMs, [&] { window.application.quit(); });
+        QTimer::singleShot(2 * app::DownloadListModel::kRefreshMs, [] { QCoreApplication::quit(); });
         watch.stop();
     });
     QTimer::singleShot(300, [&] {
-        window.form->PageControl1->setCurrentIndex(1);
+        window.form().PageControl1->setCurrentIndex(1);
         started = Clock::now();
         list.add({{QStringLiteral("快歌"), QString::fromStdString(url)}});
         watch.start(2);
@@ -287,96 +220,15 @@ int runRefresh(const std::string& storePath, const std::string& url) {
     return status;
 }
 
-// Runs this binary as a window child with `args`; what it printed, or
-// nothing when it failed.
-std::optional<std::string> child(const std::vector<std::string>& args, int port, const std::string& workDir) {
-    int out[2];
-    if (::pipe(out) != 0) return std::nullopt;
-    std::fflush(stdout);
-    const long long forkedAt = nowNs();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::close(out[0]);
-        ::close(out[1]);
-        if (::chdir(workDir.c_str()) != 0) std::_Exit(126);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("BRELVOMP3_SEARCH_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
-        const std::string self = fs::read_symlink("/proc/self/exe").string();
-        std::vector<std::string> all = {self, "--window", std::to_string(forkedAt)};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(self.c_str(), argv.data());
-        std::_Exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "  the window run failed (status %d): %s\n", status, text.c_str());
-        return std::nullopt;
-    }
-    return text;
-}
-
-double median(std::vector<double> values) {
-    if (values.empty()) return -1;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-std::string formatted(const char* format, double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-std::string spread(std::vector<double> values, const char* format) {
-    if (values.empty()) return "-";
-    std::sort(values.begin(), values.end());
-    const std::string mid = formatted(format, values[values.size() / 2]);
-    if (values.size() == 1) return mid;
-    return mid + " (" + formatted(format, values.front()) + "-" + formatted(format, values.back()) + ")";
-}
-
-int bound(bool held, const char* what) {
-    if (held) return 0;
-    std::printf("target missed: %s\n", what);
-    return 1;
-}
-
-std::vector<double> numbers(const std::string& text, const std::string& tag) {
-    std::vector<double> values;
-    const auto at = text.find(tag + " ");
-    if (at == std::string::npos) return values;
-    const auto end = text.find('\n', at);
-    const char* p = text.c_str() + at + tag.size();
-    const char* stop = text.c_str() + (end == std::string::npos ? text.size() : end);
-    while (p < stop) {
-        char* after = nullptr;
-        const double v = std::strtod(p, &after);
-        if (after == p) break;
-        values.push_back(v);
-        p = after;
-    }
-    return values;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 4 && std::strcmp(argv[1], "--window") == 0) {
-        const long long forkedAt = std::atoll(argv[2]);
-        const std::string mode = argv[3];
-        if (mode == "list" && argc == 5) return runList(argv[4], forkedAt);
-        if (mode == "search" && argc == 7) return runSearches(argv[4], argv[5], std::atoi(argv[6]));
-        if (mode == "refresh" && argc == 6) return runRefresh(argv[4], argv[5]);
+    if (const auto child = benchsupport::windowChildArgs(argc, argv)) {
+        const std::vector<std::string>& args = child->args;
+        const std::string mode = args.empty() ? "" : args[0];
+        if (mode == "list" && args.size() == 2) return runList(args[1], child->forkedAtNs);
+        if (mode == "search" && args.size() == 4) return runSearches(args[1], args[2], std::atoi(args[3].c_str()));
+        if (mode == "refresh" && args.size() == 3) return runRefresh(args[1], args[2]);
         return 2;
     }
     // --searches 0 and --fast-mib 0 leave those parts out.
@@ -388,19 +240,18 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--fast-mib") == 0) fastMiB = std::max(0, std::atoi(argv[i + 1]));
     }
 
-    testsupport::TempDir runtime;
-    fs::permissions(runtime.path(), fs::perms::owner_all);
-    if (!std::getenv("XDG_RUNTIME_DIR")) ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-    testsupport::DemoServiceProcess demo;
-    const int port = demo.port();
-    if (port == 0) {
-        std::fprintf(stderr, "bench_downloads_list: demo-service did not start (it is looked for beside this binary)\n");
-        return 1;
-    }
+    const benchsupport::WindowChildren children("bench_downloads_list");
+    if (!children.ready()) return 1;
+    const int port = children.port();
     int failures = 0;
     testsupport::TempDir dir;
     const std::string work = dir.path().string();
     const std::string storePath = dir.file("mysong.mdb");
+    // What a window child printed, or nothing when it failed.
+    const auto child = [&](const std::vector<std::string>& args) -> std::optional<std::string> {
+        const auto run = children.run(args, work);
+        return run.ok ? std::optional<std::string>(run.output) : std::nullopt;
+    };
     const auto freshStore = [&](int listRows) {
         for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(storePath + suffix);
         generateStore(storePath, listRows);
@@ -415,7 +266,7 @@ int main(int argc, char** argv) {
         std::vector<double> shown, peak;
         for (int round = 0; round < rounds; ++round) {
             freshStore(n);
-            const auto text = child({"list", storePath}, port, work);
+            const auto text = child({"list", storePath});
             const std::vector<double> f = text ? numbers(*text, "LIST") : std::vector<double>{};
             if (f.size() != 3 || f[0] < 0 || static_cast<int>(f[2]) != n) {
                 ++failures;
@@ -437,7 +288,7 @@ int main(int argc, char** argv) {
     if (searches > 0) {
     freshStore(0);
     const std::string slowUrl = "http://127.0.0.1:" + std::to_string(port) + "/songs/slow-bench-";
-    const auto text = child({"search", storePath, slowUrl, std::to_string(searches)}, port, work);
+    const auto text = child({"search", storePath, slowUrl, std::to_string(searches)});
     const std::vector<double> alone = text ? numbers(*text, "ALONE") : std::vector<double>{};
     const std::vector<double> beside = text ? numbers(*text, "BESIDE") : std::vector<double>{};
     std::printf("\na search on the demo service (nine result pages), taking turns alone and while the list downloads "
@@ -456,7 +307,7 @@ int main(int argc, char** argv) {
         setup.bytesPerSecond = kFastBytesPerSecond;
         testsupport::RangeServer server(setup);
         freshStore(0);
-        const auto refresh = child({"refresh", storePath, server.url("/fast.mp3")}, port, work);
+        const auto refresh = child({"refresh", storePath, server.url("/fast.mp3")});
         const std::vector<double> f = refresh ? numbers(*refresh, "REFRESH") : std::vector<double>{};
         std::printf("\none song of %d MiB from a loopback server sending %d MiB/s:\n", fastMiB,
                     static_cast<int>(kFastBytesPerSecond >> 20));

@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
+#include "bench/support/GeneratedStore.h"
 #include "store/SongStore.h"
 #include "tests/support/TempDir.h"
 
@@ -16,22 +17,12 @@ namespace {
 std::string makeStore(const testsupport::TempDir& dir, std::int64_t rows) {
     const std::string path = dir.file("mysong.mdb");
     store::CreateEmptyStore(path);
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL; begin", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "insert into tab1 values (?, ?, '月亮')", -1, &insert, nullptr);
-    for (std::int64_t i = 0; i < rows; ++i) {
-        const std::string title = "月亮 song " + std::to_string(i);
-        const std::string url = "http://127.0.0.1:8080/songs/" + std::to_string(i) + ".mp3";
-        sqlite3_bind_text(insert, 1, title.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 2, url.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    benchsupport::insertRows(path, "insert into tab1 values (?, ?, '月亮')", rows,
+                             [](sqlite3_stmt* insert, std::int64_t i) {
+                                 benchsupport::bindText(insert, 1, "月亮 song " + std::to_string(i));
+                                 benchsupport::bindText(insert, 2,
+                                                        "http://127.0.0.1:8080/songs/" + std::to_string(i) + ".mp3");
+                             });
     return path;
 }
 

@@ -27,23 +27,14 @@
 // memory at most 100 MiB above the empty store's, the search at most 1.5 times
 // the empty store's, no UI stall over 50 ms; locked, no stall over 50 ms and
 // the end within 1 s of SIGTERM.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <map>
-#include <memory>
 #include <optional>
-#include <thread>
 #include <string>
 #include <vector>
 
@@ -51,25 +42,26 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QToolButton>
-#include <QWidget>
 #include <sqlite3.h>
 
-#include "app/FontSubstitutions.h"
-#include "app/QtTranslations.h"
 #include "app/TForm1.h"
-#include "app/TOKBottomDlg.h"
-#include "platform/ui/TerminationSignals.h"
-#include "platform/ui/UiHandoff.h"
-#include "search/pipeline/NetHttpPageFetcher.h"
+#include "bench/support/Figures.h"
+#include "bench/support/GeneratedStore.h"
+#include "bench/support/WindowChild.h"
 #include "store/SongStore.h"
 #include "store/view/TDBGrid3D.h"
-#include "tests/support/DemoServiceProcess.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using benchsupport::bound;
+using benchsupport::Clock;
+using benchsupport::median;
+using benchsupport::nowNs;
+using benchsupport::peakResidentMiB;
+using benchsupport::secondsSince;
+using benchsupport::spread;
 
 const QString kSearchEnded = QStringLiteral("所有歌曲都已经搜索完毕，请及时下载！过期可能会失效。");
 const QString kFound = QStringLiteral("找到相关歌曲名称：");
@@ -77,41 +69,22 @@ const QString kInvalidRow = QStringLiteral("清除了一条无效数据！");
 constexpr int kTickMs = 5;
 constexpr int kChildLimitMs = 180000;
 
-double peakResidentMiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmHWM:", 0) == 0) return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-    return -1;
-}
-
-std::int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
 // A store of `rows` rows written in one transaction, as earlier searches on
 // the demo service would have left it.
 void generateStore(const std::string& path, int rows) {
     store::CreateEmptyStore(path);
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL; begin", nullptr, nullptr, nullptr);
-    sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "insert into tab1 (title,url2,keys) values (?,?,?)", -1, &insert, nullptr);
     const char* keywords[] = {"月亮", "周杰伦", "民谣", "情歌"};
-    for (int i = 0; i < rows; ++i) {
-        const std::string keyword = keywords[i % 4];
-        const std::string title = keyword + " 第" + std::to_string(i / 10 + 1) + "首 song " + std::to_string(i);
-        const std::string url = "http://127.0.0.1:8080/mp3/" + std::to_string(i % 9973) + "-" +
-                                std::to_string(i) + ".mp3 ";
-        sqlite3_bind_text(insert, 1, title.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 2, url.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 3, keyword.c_str(), -1, SQLITE_TRANSIENT);
-        sqlite3_step(insert);
-        sqlite3_reset(insert);
-    }
-    sqlite3_finalize(insert);
-    sqlite3_exec(db, "commit", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
+    benchsupport::insertRows(path, "insert into tab1 (title,url2,keys) values (?,?,?)", rows,
+                             [&](sqlite3_stmt* insert, std::int64_t i) {
+                                 const std::string keyword = keywords[i % 4];
+                                 const std::string title = keyword + " 第" + std::to_string(i / 10 + 1) +
+                                                           "首 song " + std::to_string(i);
+                                 const std::string url = "http://127.0.0.1:8080/mp3/" + std::to_string(i % 9973) +
+                                                         "-" + std::to_string(i) + ".mp3 ";
+                                 benchsupport::bindText(insert, 1, title);
+                                 benchsupport::bindText(insert, 2, url);
+                                 benchsupport::bindText(insert, 3, keyword);
+                             });
 }
 
 struct Figures {
@@ -128,97 +101,68 @@ struct Figures {
 
 // The child: the window over `storePath`, measured; prints one line of
 // figures. `locked`: the search runs until a signal ends the program.
-int runWindow(const std::string& storePath, long long forkedAtNs, bool locked) {
-    int argc = 1;
-    char name[] = "brelvomp3";
-    char* argv[] = {name, nullptr};
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("BrelvoMP3"));
-    app::installFontSubstitutions();
-    app::QtTranslations qtTranslations;
-    platform::UiHandoff handoff;
-
-    auto form = std::make_unique<app::TForm1>(storePath, std::make_unique<search::NetHttpPageFetcher>());
-    auto about = std::make_unique<app::TOKBottomDlg>(form.get());
-    form->setAboutDialog(about.get());
-    // As main() takes them: a signal closes the window and ends the loop.
-    platform::TerminationSignals termination([&](int) {
-        form->close();
-        QCoreApplication::quit();
-    });
-    const long rowsAtStart = form->songStore().Count();
-
+int runWindow(const std::string& storePath, std::int64_t forkedAtNs, bool locked) {
     Figures figures;
-    bool shown = false;
-    qint64 lastTick = 0;
-    QElapsedTimer clock;
-    clock.start();
-    QTimer ticks;
-    ticks.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&ticks, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        if (lastTick) figures.stall = std::max(figures.stall, (now - lastTick) / 1e9 - kTickMs / 1000.0);
-        lastTick = now;
-    });
+    int status = 0;
+    {
+        benchsupport::WindowProcess window(storePath, std::chrono::milliseconds(kChildLimitMs));
+        app::TForm1& form = window.form();
+        const long rowsAtStart = form.songStore().Count();
 
-    Clock::time_point clickedAt;
-    QTimer clearWatch;
-    QObject::connect(&clearWatch, &QTimer::timeout, [&] {
-        if (!form->songStore().IsOpen() || form->DBGrid1->model()->rowCount() != 0) return;
-        figures.clear = std::chrono::duration<double>(Clock::now() - clickedAt).count();
-        clearWatch.stop();
-        // Some more ticks after the end, then the figures.
-        QTimer::singleShot(500, [&] { application.quit(); });
-    });
-    QTimer searchWatch;
-    QObject::connect(&searchWatch, &QTimer::timeout, [&] {
-        if (!form->logLines().contains(kSearchEnded)) return;
-        figures.search = std::chrono::duration<double>(Clock::now() - clickedAt).count();
-        searchWatch.stop();
-        figures.rowsAdded = form->songStore().Count() - rowsAtStart;
-        QTimer::singleShot(300, [&] {
-            form->setClearConfirmer([] { return true; });
-            clickedAt = Clock::now();
-            form->SpeedButton2->click();
-            clearWatch.start(5);
+        qint64 lastTick = 0;
+        QElapsedTimer clock;
+        clock.start();
+        QTimer ticks;
+        ticks.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&ticks, &QTimer::timeout, [&] {
+            const qint64 now = clock.nsecsElapsed();
+            if (lastTick) figures.stall = std::max(figures.stall, (now - lastTick) / 1e9 - kTickMs / 1000.0);
+            lastTick = now;
         });
-    });
 
-    // The grid's first paint ends inside the event this filter sees; the
-    // zero timer runs right after it.
-    struct PaintWatch : QObject {
-        std::function<void()> painted;
-        bool eventFilter(QObject*, QEvent* event) override {
-            if (event->type() == QEvent::Paint && painted) QTimer::singleShot(0, painted);
-            return false;
-        }
-    } paintWatch;
-    paintWatch.painted = [&] {
-        if (shown) return;
-        shown = true;
-        figures.firstWindow = (nowNs() - forkedAtNs) / 1e9;
-        ticks.start(kTickMs);
-        // Let the window settle, then search.
-        QTimer::singleShot(300, [&] {
-            clickedAt = Clock::now();
-            form->Button1->click();
-            if (!locked) searchWatch.start(10);
+        Clock::time_point clickedAt;
+        QTimer clearWatch;
+        QObject::connect(&clearWatch, &QTimer::timeout, [&] {
+            if (!form.songStore().IsOpen() || form.DBGrid1->model()->rowCount() != 0) return;
+            figures.clear = secondsSince(clickedAt);
+            clearWatch.stop();
+            // Some more ticks after the end, then the figures.
+            QTimer::singleShot(500, [] { QCoreApplication::quit(); });
         });
-    };
-    form->DBGrid1->viewport()->installEventFilter(&paintWatch);
-    QTimer::singleShot(kChildLimitMs, [&] { application.exit(3); });
+        QTimer searchWatch;
+        QObject::connect(&searchWatch, &QTimer::timeout, [&] {
+            if (!form.logLines().contains(kSearchEnded)) return;
+            figures.search = secondsSince(clickedAt);
+            searchWatch.stop();
+            figures.rowsAdded = form.songStore().Count() - rowsAtStart;
+            QTimer::singleShot(300, [&] {
+                form.setClearConfirmer([] { return true; });
+                clickedAt = Clock::now();
+                form.SpeedButton2->click();
+                clearWatch.start(5);
+            });
+        });
 
-    form->show();
-    const int status = application.exec();
-    const QStringList log = form->logLines();
-    figures.found = 0;
-    for (const QString& line : log) figures.found += line.startsWith(kFound) ? 1 : 0;
-    figures.failed = log.count(kInvalidRow);
-    if (locked) figures.rowsAdded = form->songStore().Count() - rowsAtStart;
-    handoff.shutdown();
-    form->setAboutDialog(nullptr);
-    about.reset();
-    form.reset();
+        benchsupport::FirstPaint painted;
+        painted.then = [&] {
+            figures.firstWindow = (nowNs() - forkedAtNs) / 1e9;
+            ticks.start(kTickMs);
+            // Let the window settle, then search.
+            QTimer::singleShot(300, [&] {
+                clickedAt = Clock::now();
+                form.Button1->click();
+                if (!locked) searchWatch.start(10);
+            });
+        };
+        form.DBGrid1->viewport()->installEventFilter(&painted);
+
+        status = window.run();
+        const QStringList log = form.logLines();
+        figures.found = 0;
+        for (const QString& line : log) figures.found += line.startsWith(kFound) ? 1 : 0;
+        figures.failed = log.count(kInvalidRow);
+        if (locked) figures.rowsAdded = form.songStore().Count() - rowsAtStart;
+    }
     figures.peakMiB = peakResidentMiB();
     std::printf("FIGURES %.4f %.2f %.4f %.4f %.4f %ld %ld %ld\n", figures.firstWindow, figures.peakMiB,
                 figures.search, figures.clear, figures.stall, figures.rowsAdded, figures.found, figures.failed);
@@ -226,93 +170,46 @@ int runWindow(const std::string& storePath, long long forkedAtNs, bool locked) {
     return status;
 }
 
-// Runs this binary as the window child over `storePath`; its figures. With
-// `signalAfter`, the child is sent SIGTERM then and the time it takes to end
-// is measured.
-Figures oneRound(const std::string& storePath, int port, std::optional<std::chrono::milliseconds> signalAfter = {}) {
-    int out[2];
-    if (::pipe(out) != 0) return {};
-    std::fflush(stdout);
-    const long long forkedAt = nowNs();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::close(out[0]);
-        ::close(out[1]);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("BRELVOMP3_SEARCH_HOST", ("127.0.0.1:" + std::to_string(port)).c_str(), 1);
-        const std::string self = fs::read_symlink("/proc/self/exe").string();
-        const std::string stamp = std::to_string(forkedAt);
-        ::execl(self.c_str(), self.c_str(), "--window", storePath.c_str(), stamp.c_str(),
-                signalAfter ? "locked" : "search", static_cast<char*>(nullptr));
-        std::_Exit(127);
-    }
-    ::close(out[1]);
-    Clock::time_point signalled;
-    if (signalAfter) {
-        std::this_thread::sleep_for(*signalAfter);
-        signalled = Clock::now();
-        ::kill(pid, SIGTERM);
-    }
-    std::string text;
-    char buffer[512];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
+// One window child over `storePath`; its figures. With `signalAfter`, the
+// child is sent SIGTERM then and the time it takes to end is measured.
+Figures oneRound(const benchsupport::WindowChildren& children, const std::string& storePath,
+                 std::optional<std::chrono::milliseconds> signalAfter = {}) {
+    const auto run = children.run({storePath, signalAfter ? "locked" : "search"}, {}, signalAfter);
     Figures f;
-    if (signalAfter) f.endAfterSignal = std::chrono::duration<double>(Clock::now() - signalled).count();
-    const auto at = text.find("FIGURES ");
-    if (at == std::string::npos || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "  the window run failed (status %d): %s\n", status, text.c_str());
+    f.endAfterSignal = run.endAfterSignal;
+    const std::vector<double> v = benchsupport::numbers(run.output, "FIGURES");
+    if (!run.ok) return f;
+    if (v.size() != 8) {
+        std::fprintf(stderr, "  the window run gave no figures: %s\n", run.output.c_str());
         return f;
     }
-    std::sscanf(text.c_str() + at, "FIGURES %lf %lf %lf %lf %lf %ld %ld %ld", &f.firstWindow, &f.peakMiB, &f.search,
-                &f.clear, &f.stall, &f.rowsAdded, &f.found, &f.failed);
+    f.firstWindow = v[0];
+    f.peakMiB = v[1];
+    f.search = v[2];
+    f.clear = v[3];
+    f.stall = v[4];
+    f.rowsAdded = static_cast<long>(v[5]);
+    f.found = static_cast<long>(v[6]);
+    f.failed = static_cast<long>(v[7]);
     return f;
 }
 
-std::string formatted(const char* format, double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-std::string spread(std::vector<double> values, const char* format) {
-    if (values.empty()) return "-";
-    std::sort(values.begin(), values.end());
-    const std::string median = formatted(format, values[values.size() / 2]);
-    if (values.size() == 1) return median;
-    return median + " (" + formatted(format, values.front()) + "-" + formatted(format, values.back()) + ")";
-}
-
-// The largest store, its write lock held by this process (another program
-// to the window) for the whole run.
+// The figures a store size is held to its bounds by.
 struct Medians {
     double firstWindow = -1, peakMiB = -1, search = -1, stall = -1;
 };
 
-double median(std::vector<double> values) {
-    if (values.empty()) return -1;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-// A missed bound, said; returns 1 when missed.
-int bound(bool held, const char* what) {
-    if (held) return 0;
-    std::printf("target missed: %s\n", what);
-    return 1;
-}
-
-int runLocked(const std::string& generated, const std::string& store, int rows, int port, int seconds) {
+// The largest store, its write lock held by this process (another program
+// to the window) for the whole run.
+int runLocked(const benchsupport::WindowChildren& children, const std::string& generated, const std::string& store,
+              int rows, int seconds) {
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
     fs::copy_file(generated, store);
     sqlite3* holder = nullptr;
     sqlite3_open(store.c_str(), &holder);
     sqlite3_exec(holder, "begin immediate; insert into tab1 values ('held', 'held', 'held')", nullptr, nullptr,
                  nullptr);
-    const Figures f = oneRound(store, port, std::chrono::seconds(seconds));
+    const Figures f = oneRound(children, store, std::chrono::seconds(seconds));
     sqlite3_exec(holder, "rollback", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
     std::printf("\n%d rows, the store's write lock held by another process, the window searching for %d s, then "
@@ -330,8 +227,10 @@ int runLocked(const std::string& generated, const std::string& store, int rows, 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "--window") == 0)
-        return runWindow(argv[2], std::atoll(argv[3]), std::strcmp(argv[4], "locked") == 0);
+    if (const auto child = benchsupport::windowChildArgs(argc, argv)) {
+        if (child->args.size() != 2) return 2;
+        return runWindow(child->args[0], child->forkedAtNs, child->args[1] == "locked");
+    }
 
     std::vector<int> sizes;
     int rounds = 3;
@@ -347,17 +246,8 @@ int main(int argc, char** argv) {
     }
     if (sizes.empty()) sizes = {0, 100000, 1000000};
 
-    // Qt wants a private runtime folder; without one every window run says so.
-    testsupport::TempDir runtime;
-    fs::permissions(runtime.path(), fs::perms::owner_all);
-    if (!std::getenv("XDG_RUNTIME_DIR")) ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-
-    testsupport::DemoServiceProcess demo;
-    const int port = demo.port();
-    if (port == 0) {
-        std::fprintf(stderr, "bench_store_scale: demo-service did not start (it is looked for beside this binary)\n");
-        return 1;
-    }
+    const benchsupport::WindowChildren children("bench_store_scale");
+    if (!children.ready()) return 1;
     std::printf("the main window over a store of N rows, a search on the demo service on top, then Clear; "
                 "%d round%s, median (smallest-largest)\n",
                 rounds, rounds == 1 ? "" : "s");
@@ -376,7 +266,7 @@ int main(int argc, char** argv) {
         for (int round = 0; round < rounds; ++round) {
             for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(store + suffix);
             fs::copy_file(generated, store);
-            const Figures f = oneRound(store, port);
+            const Figures f = oneRound(children, store);
             if (f.firstWindow < 0 || f.search < 0 || f.clear < 0) {
                 ++failures;
                 continue;
@@ -392,7 +282,8 @@ int main(int argc, char** argv) {
                     spread(peak, "%.1f").c_str(), spread(search, "%.3f").c_str(), spread(clear, "%.3f").c_str(),
                     spread(stall, "%.3f").c_str(), added);
         std::fflush(stdout);
-        medians[rows] = {median(first), median(peak), median(search), median(stall)};
+        medians[rows] = {median(first), median(peak), median(search),
+                         median(stall)};
     }
     const int largest = *std::max_element(sizes.begin(), sizes.end());
     if (medians.count(0) && largest >= 1000000) {
@@ -410,7 +301,7 @@ int main(int argc, char** argv) {
             fs::remove(generated);
             generateStore(generated, largest);
         }
-        failures += runLocked(generated, store, largest, port, lockedSeconds);
+        failures += runLocked(children, generated, store, largest, lockedSeconds);
     }
     return failures == 0 ? 0 : 1;
 }

@@ -1,21 +1,17 @@
 #pragma once
-// The results grid: whole-row selection of one or several rows (Ctrl+click,
-// Ctrl+Space, Shift+click, Shift+arrows, Ctrl+A), no editing, the wheel steps
-// the current record by one, Ctrl+Delete deletes the current record after
-// asking, the Menu key and Shift+F10 ask for the pop-up menu of the current
-// record. Every key and wheel step that moves the current row selects it (with
-// Shift, the rows up to it), so the current row, drawn with a focus mark, is
-// the one the user sees selected. A right click first selects the row under
-// the pointer, as file managers do.
+// The results grid, a grid of whole rows (see RowGridView) over the song
+// store: Tab moves between its columns, the wheel steps the current record
+// by one (selecting it, as the keys do), Ctrl+Delete deletes the current
+// record after asking, and the pop-up menu is asked for by signals.
 #include <functional>
 
-#include <QTableView>
+#include "store/view/RowGridView.h"
 
 namespace store {
 
 class SongTableModel;
 
-class TDBGrid3D : public QTableView {
+class TDBGrid3D : public RowGridView {
     Q_OBJECT
 public:
     explicit TDBGrid3D(QWidget* parent = nullptr);
@@ -25,10 +21,6 @@ public:
 
     // Asks "Delete record?"; true unless the answer is Cancel. Replaceable for tests.
     void setDeleteConfirmer(std::function<bool()> confirmer) { confirmDelete_ = std::move(confirmer); }
-
-    int currentRecord() const;
-    // The selected rows, top to bottom.
-    QList<int> selectedRecords() const;
 
 signals:
     // A left-button release over a data cell; the current row is the clicked one.
@@ -45,21 +37,14 @@ signals:
     void currentRowPopupRequested(const QPoint& globalPos);
 
 protected:
-    void mousePressEvent(QMouseEvent* event) override;
+    void rowMenuAsked(const QPoint& globalPos, MenuFrom from) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void paintEvent(QPaintEvent* event) override;
-    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
-                                                         const QEvent* event = nullptr) const override;
-    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
 
 private:
     void moveCurrentRecord(int step);
-    QPoint currentRowMenuPlace();
     void makeFirstRowCurrent();
-    void selectForMenu(const QModelIndex& index);
     bool askDelete();
 
     SongTableModel* model_ = nullptr;

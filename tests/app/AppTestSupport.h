@@ -1,10 +1,14 @@
 #pragma once
 // Shared pieces of the window tests: one QApplication with a UI hand-off,
-// bounded event pumping, a store file in a temp dir, scripted page fetchers.
+// bounded event pumping, a store file in a temp dir, a working folder of the
+// test's own, scripted page fetchers.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -72,6 +76,21 @@ struct StoreFile {
         }
     }
 };
+
+// Works in a fresh folder for one scope; downloads go to its downmp3/.
+struct WorkDir {
+    testsupport::TempDir dir;
+    std::filesystem::path old = std::filesystem::current_path();
+    WorkDir() { std::filesystem::current_path(dir.path()); }
+    ~WorkDir() { std::filesystem::current_path(old); }
+    std::filesystem::path downloads() const { return dir.path() / "downmp3"; }
+};
+
+// The whole file, or nothing when it cannot be read.
+inline std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // A fetcher's answer script. A test may replace it while a stage thread of
 // an earlier search still fetches, so each fetch takes a copy under a lock.

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -45,25 +44,13 @@
 
 namespace fs = std::filesystem;
 using apptest::pumpUntil;
+using apptest::readFile;
 using apptest::StoreFile;
+using apptest::WorkDir;
 using testsupport::namesIn;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Works in a fresh folder for one scope.
-struct WorkDir {
-    testsupport::TempDir dir;
-    fs::path old = fs::current_path();
-    WorkDir() { fs::current_path(dir.path()); }
-    ~WorkDir() { fs::current_path(old); }
-    fs::path downloads() const { return dir.path() / "downmp3"; }
-};
 
 // What one run of the progress window looked like.
 struct WindowSeen {

@@ -7,8 +7,6 @@
 // step waits on what the server or the list has seen, never on time.
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,6 +38,8 @@
 
 namespace fs = std::filesystem;
 using apptest::pumpUntil;
+using apptest::readFile;
+using apptest::WorkDir;
 using app::DownloadListModel;
 using store::ListState;
 using testsupport::RangeServer;
@@ -51,11 +51,6 @@ constexpr std::uint64_t kHeldAt = 4096;
 const auto kSong = testsupport::patternBody(kSongSize, 7);
 const QString kSearchEnded = QStringLiteral("所有歌曲都已经搜索完毕，请及时下载！过期可能会失效。");
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // Every answer stops after its first bytes until released; the song has an
 // ETag, so what arrived is kept for the next download of it.
 RangeServer::Setup heldSongs() {
@@ -64,14 +59,6 @@ RangeServer::Setup heldSongs() {
     setup.holdAt = kHeldAt;
     return setup;
 }
-
-struct WorkDir {
-    testsupport::TempDir dir;
-    fs::path old = fs::current_path();
-    WorkDir() { fs::current_path(dir.path()); }
-    ~WorkDir() { fs::current_path(old); }
-    fs::path downloads() const { return dir.path() / "downmp3"; }
-};
 
 class DownloadListWindow : public ::testing::Test {
 protected:

@@ -25,7 +25,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// True once the process holds the store file open: its window is built.
+// Whether the process holds a file of that name open.
 bool holdsFile(pid_t pid, const std::string& name) {
     const fs::path descriptors = "/proc/" + std::to_string(pid) + "/fd";
     std::error_code ignored;
@@ -50,26 +50,38 @@ int waitBounded(pid_t pid, std::chrono::milliseconds limit) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Starts the program (offscreen) in `dir`, which holds its store file:
+// posix_spawn's result, with `pid` set.
+int startProgramIn(const fs::path& dir, pid_t& pid) {
+    const fs::path old = fs::current_path();
+    fs::current_path(dir);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::string program = testsupport::toolNextToTests("brelvomp3").string();
+    char* argv[] = {program.data(), nullptr};
+    const int spawned = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ);
+    fs::current_path(old);
+    return spawned;
+}
+
+// Waits, bounded, until the process holds its store file open: its window
+// is built.
+bool windowBuilt(pid_t pid) {
+    const auto until = Clock::now() + std::chrono::seconds(20);
+    while (!holdsFile(pid, "mysong.mdb") && Clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return holdsFile(pid, "mysong.mdb");
+}
+
 }  // namespace
 
 TEST(ProgramEnd, TermIntAndHupEndTheProgramCleanly) {
     for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         testsupport::TempDir dir;
         store::CreateEmptyStore(dir.file("mysong.mdb"));
-        const fs::path old = fs::current_path();
-        fs::current_path(dir.path());
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        std::string program = testsupport::toolNextToTests("brelvomp3").string();
-        char* argv[] = {program.data(), nullptr};
         pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ);
-        fs::current_path(old);
-        ASSERT_EQ(spawned, 0);
-        const auto until = Clock::now() + std::chrono::seconds(20);
-        while (!holdsFile(pid, "mysong.mdb") && Clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(startProgramIn(dir.path(), pid), 0);
         // The signals are taken before the store is opened.
-        ASSERT_TRUE(holdsFile(pid, "mysong.mdb")) << "the program did not start";
+        ASSERT_TRUE(windowBuilt(pid)) << "the program did not start";
         ::kill(pid, signal);
         EXPECT_EQ(waitBounded(pid, std::chrono::seconds(5)), 0) << signal;
     }
@@ -86,19 +98,9 @@ TEST(ProgramEnd, TermEndsTheProgramWithItsStoreLockedOrDamaged) {
         storetest::execSql(store, storetest::insertRows(2000));
         storetest::OtherConnection other(store);
         if (!damaged) other.holdWriteLock();
-        const fs::path old = fs::current_path();
-        fs::current_path(dir.path());
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        std::string program = testsupport::toolNextToTests("brelvomp3").string();
-        char* argv[] = {program.data(), nullptr};
         pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ);
-        fs::current_path(old);
-        ASSERT_EQ(spawned, 0);
-        const auto until = Clock::now() + std::chrono::seconds(20);
-        while (!holdsFile(pid, "mysong.mdb") && Clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(holdsFile(pid, "mysong.mdb")) << "the program did not start";
+        ASSERT_EQ(startProgramIn(dir.path(), pid), 0);
+        ASSERT_TRUE(windowBuilt(pid)) << "the program did not start";
         if (damaged) storetest::damage(store);
         ::kill(pid, SIGTERM);
         EXPECT_EQ(waitBounded(pid, std::chrono::seconds(5)), 0);

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -10,7 +11,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include "app/DownloadList.h"
+#include "app/DownloadListView.h"
 #include "app/TForm1.h"
+#include "store/DownloadListStore.h"
 #include "store/SongStore.h"
 #include "store/view/SongTableModel.h"
 #include "store/view/TDBGrid3D.h"
@@ -69,7 +73,7 @@ TEST_F(ResultsGridTest, ColumnsTitlesWidthsAndNoRowIndicator) {
     EXPECT_EQ(model->data(model->index(1, 1)).toString(), QStringLiteral("key"));
     EXPECT_EQ(model->data(model->index(1, 2)).toString(), QStringLiteral("http://h/1.mp3"));
     EXPECT_FALSE(model->flags(model->index(0, 0)) & Qt::ItemIsEditable);
-    EXPECT_EQ(grid()->currentRecord(), 0);
+    EXPECT_EQ(grid()->currentRow(), 0);
 }
 
 // What the user does to the grid, one step.
@@ -130,8 +134,8 @@ TEST_F(ResultsGridTest, SelectionRules) {
             case S::Key: QTest::keyClick(grid(), step.key, step.modifiers); break;
             }
         }
-        EXPECT_EQ(grid()->selectedRecords(), c.selected) << c.what;
-        EXPECT_EQ(grid()->currentRecord(), c.current) << c.what;
+        EXPECT_EQ(grid()->selectedRows(), c.selected) << c.what;
+        EXPECT_EQ(grid()->currentRow(), c.current) << c.what;
         EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title %1").arg(c.current)) << c.what;
         EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/%1.mp3").arg(c.current)) << c.what;
         QList<QString> titles;
@@ -144,7 +148,8 @@ TEST_F(ResultsGridTest, SelectionRules) {
 
 // Every key that moves the current row, with or without Ctrl, selects it, so
 // the row the keyboard's menu and the commands act on is the one the user
-// sees selected; Shift still selects a range, Ctrl+Space still toggles.
+// sees selected; Shift still selects a range, Ctrl+Space still toggles. The
+// downloads list's page moves the same way.
 TEST_F(ResultsGridTest, EveryKeyThatMovesTheCurrentRowSelectsIt) {
     struct Press {
         Qt::Key key;
@@ -173,22 +178,40 @@ TEST_F(ResultsGridTest, EveryKeyThatMovesTheCurrentRowSelectsIt) {
         {Qt::Key_Down, ctrl, 3, {}},
     };
     open(40);
-    clickRow(5);
-    int before = grid()->currentRecord();
-    for (const Press& press : presses) {
-        const std::string what = QKeySequence(press.key | press.modifiers).toString().toStdString();
-        QTest::keyClick(grid(), press.key, press.modifiers);
-        if (press.current >= 0) {
-            EXPECT_EQ(grid()->currentRecord(), press.current) << what;
-        } else {
-            EXPECT_GT(grid()->currentRecord(), before) << what;
+    std::vector<store::ListEntry> songs(40);
+    for (std::size_t i = 0; i < songs.size(); ++i) {
+        songs[i].id = static_cast<std::int64_t>(i) + 1;
+        songs[i].title = "song " + std::to_string(i);
+        songs[i].state = store::ListState::Finished;
+    }
+    form_->downloadList().model().setEntries(songs);
+    const std::vector<std::pair<const char*, store::RowGridView*>> views = {{"results grid", grid()},
+                                                                            {"downloads list", form_->DownloadListView1}};
+    for (const auto& [name, view] : views) {
+        form_->PageControl1->setCurrentWidget(view);
+        view->setFocus();
+        apptest::pumpFor(20);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          view->visualRect(view->model()->index(5, 0)).center());
+        int before = view->currentRow();
+        for (const Press& press : presses) {
+            const std::string what =
+                std::string(name) + ": " + QKeySequence(press.key | press.modifiers).toString().toStdString();
+            QTest::keyClick(view, press.key, press.modifiers);
+            if (press.current >= 0) {
+                EXPECT_EQ(view->currentRow(), press.current) << what;
+            } else {
+                EXPECT_GT(view->currentRow(), before) << what;
+            }
+            const QList<int> selected = press.selected.isEmpty() ? QList<int>{view->currentRow()} : press.selected;
+            EXPECT_EQ(view->selectedRows(), selected) << what;
+            if (view == grid()) {
+                EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title %1").arg(view->currentRow())) << what;
+            }
+            // In view, so the mark and the menu are where the user looks.
+            EXPECT_TRUE(view->viewport()->rect().intersects(view->visualRect(view->currentIndex()))) << what;
+            before = view->currentRow();
         }
-        const QList<int> selected = press.selected.isEmpty() ? QList<int>{grid()->currentRecord()} : press.selected;
-        EXPECT_EQ(grid()->selectedRecords(), selected) << what;
-        EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title %1").arg(grid()->currentRecord())) << what;
-        // In view, so the mark and the menu are where the user looks.
-        EXPECT_TRUE(grid()->viewport()->rect().intersects(grid()->visualRect(grid()->currentIndex()))) << what;
-        before = grid()->currentRecord();
     }
 }
 
@@ -200,18 +223,18 @@ TEST_F(ResultsGridTest, TheKeyboardsMenuActsOnTheRowsItShowsSelected) {
     clickRow(1);
     QTest::keyClick(grid(), Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
     QTest::keyClick(grid(), Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
-    ASSERT_EQ(grid()->selectedRecords(), (QList<int>{1, 2, 3}));
+    ASSERT_EQ(grid()->selectedRows(), (QList<int>{1, 2, 3}));
     QTest::keyClick(grid(), Qt::Key_Menu);
     ASSERT_TRUE(form_->PopupMenu1->isVisible());
     form_->PopupMenu1->close();
-    EXPECT_EQ(grid()->selectedRecords(), (QList<int>{1, 2, 3}));  // inside the selection: it stays
+    EXPECT_EQ(grid()->selectedRows(), (QList<int>{1, 2, 3}));  // inside the selection: it stays
 
     QTest::keyClick(grid(), Qt::Key_Space, Qt::ControlModifier);  // the current row 3 out
-    ASSERT_EQ(grid()->selectedRecords(), (QList<int>{1, 2}));
+    ASSERT_EQ(grid()->selectedRows(), (QList<int>{1, 2}));
     QTest::keyClick(grid(), Qt::Key_F10, Qt::ShiftModifier);
     ASSERT_TRUE(form_->PopupMenu1->isVisible());
     form_->PopupMenu1->close();
-    EXPECT_EQ(grid()->selectedRecords(), QList<int>{3});
+    EXPECT_EQ(grid()->selectedRows(), QList<int>{3});
     ASSERT_EQ(form_->songsToDownload().size(), 1);
     EXPECT_EQ(form_->songsToDownload().first().title, QStringLiteral("title 3"));
     EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title 3"));
@@ -233,7 +256,7 @@ TEST_F(ResultsGridTest, TheCurrentRowIsMarked) {
     EXPECT_GT(darkDotsAlong(1), width / 4);
     EXPECT_LT(darkDotsAlong(2), width / 20);
     QTest::keyClick(grid(), Qt::Key_Space, Qt::ControlModifier);  // current, no longer selected
-    ASSERT_TRUE(grid()->selectedRecords().isEmpty());
+    ASSERT_TRUE(grid()->selectedRows().isEmpty());
     EXPECT_GT(darkDotsAlong(1), width / 4);
     QTest::keyClick(grid(), Qt::Key_Down);
     EXPECT_LT(darkDotsAlong(1), width / 20);
@@ -251,16 +274,16 @@ TEST_F(ResultsGridTest, WheelStepsOneRecordAndStopsAtBothEnds) {
     open(3);
     clickRow(0);
     wheel(120);  // away from the user at the first record: stays
-    EXPECT_EQ(grid()->currentRecord(), 0);
+    EXPECT_EQ(grid()->currentRow(), 0);
     wheel(-360);  // one record per message, whatever the size
-    EXPECT_EQ(grid()->currentRecord(), 1);
+    EXPECT_EQ(grid()->currentRow(), 1);
     wheel(-120);
     wheel(-120);
-    EXPECT_EQ(grid()->currentRecord(), 2);  // stays on the last
+    EXPECT_EQ(grid()->currentRow(), 2);  // stays on the last
     wheel(0);
-    EXPECT_EQ(grid()->currentRecord(), 2);
+    EXPECT_EQ(grid()->currentRow(), 2);
     wheel(120);
-    EXPECT_EQ(grid()->currentRecord(), 1);
+    EXPECT_EQ(grid()->currentRow(), 1);
     // The selected song follows the cursor.
     EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/1.mp3"));
 }
@@ -339,7 +362,7 @@ TEST_F(ResultsGridTest, SelectionSurvivesClearAndRequeryMakesFirstRowCurrent) {
     EXPECT_EQ(grid()->model()->rowCount(), 0);  // snapshot until requery
     EXPECT_EQ(form_->requeryAndCount(), 2);
     EXPECT_EQ(grid()->model()->rowCount(), 2);
-    EXPECT_EQ(grid()->currentRecord(), 0);
+    EXPECT_EQ(grid()->currentRow(), 0);
 }
 
 TEST_F(ResultsGridTest, TabMovesThroughColumnsInsideTheGrid) {
@@ -461,7 +484,7 @@ TEST_F(ResultsGridTest, ALargeStoreIsShownReadingOnlyTheRowsOnScreen) {
     ASSERT_EQ(grid()->model()->rowCount(), kRows);
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("当前歌曲数量：\u3000%1").arg(kRows));
     EXPECT_EQ(grid()->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
-    EXPECT_EQ(grid()->currentRecord(), 0);
+    EXPECT_EQ(grid()->currentRow(), 0);
     EXPECT_EQ(form_->selectedSong().title, QStringLiteral("title 0"));
 
     grid()->scrollToBottom();
@@ -476,7 +499,7 @@ TEST_F(ResultsGridTest, ALargeStoreIsShownReadingOnlyTheRowsOnScreen) {
     grid()->setCurrentIndex(grid()->model()->index(last - 1, 0));
     wheel(-120);
     wheel(-120);
-    EXPECT_EQ(grid()->currentRecord(), last);
+    EXPECT_EQ(grid()->currentRow(), last);
     clickRow(last);
     EXPECT_EQ(form_->selectedSong().url, QStringLiteral("http://h/%1.mp3").arg(last));
     grid()->setDeleteConfirmer([] { return true; });
@@ -494,7 +517,7 @@ TEST_F(ResultsGridTest, AReopeningAfterOwnAndOtherRowsShowsThemAllWithTheFirstCu
     writeRows(file_->path, 2);  // another program's rows, "title 0" and "title 1" again
     form_->songStore().Insert("own 2", "http://h/own2.mp3", "key");
     EXPECT_EQ(form_->requeryAndCount(), 7);
-    EXPECT_EQ(grid()->currentRecord(), 0);
+    EXPECT_EQ(grid()->currentRow(), 0);
     QStringList titles;
     for (int row = 0; row < grid()->model()->rowCount(); ++row)
         titles << grid()->model()->index(row, 0).data().toString();

@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +46,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using apptest::readFile;
 
 constexpr const char* kChildVariable = "BRELVO_WM_TEST_CHILD";
 
@@ -125,11 +125,6 @@ std::string hexId(WId id) {
     char text[32];
     std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(id));
     return text;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool iconic(WId id) { return x11Tool("xprop", {"-id", hexId(id), "WM_STATE"}).find("Iconic") != std::string::npos; }

@@ -54,15 +54,7 @@ std::vector<std::string> columnsOf(const std::string& path, const std::string& t
     return names;
 }
 
-class DownloadListTable : public ::testing::Test {
-protected:
-    void SetUp() override {
-        store::CreateEmptyStore(path_);
-        storetest::execSql(path_, storetest::insertRows(3));
-    }
-    testsupport::TempDir dir_;
-    std::string path_ = dir_.file("mysong.mdb");
-};
+class DownloadListTable : public storetest::StoreWithThreeRows {};
 
 }  // namespace
 

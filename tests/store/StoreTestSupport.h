@@ -1,7 +1,8 @@
 #pragma once
 // What the store tests do to a store file behind the song store's back:
 // another connection's statements, a lock it holds, the rows as a full read
-// of the results query returns them, and damage to the file.
+// of the results query returns them, and damage to the file; and the store
+// file most of them start from.
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -9,6 +10,9 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+
+#include "store/SongStore.h"
+#include "tests/support/TempDir.h"
 
 namespace storetest {
 
@@ -85,5 +89,16 @@ inline void damage(const std::string& path) {
     const std::string garbage(4096, '\x5a');
     for (std::streamoff at = 4096; at < size; at += 4096) file.write(garbage.data(), 4096);
 }
+
+// Each test starts from a store file of its own holding three rows.
+class StoreWithThreeRows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        store::CreateEmptyStore(path_);
+        execSql(path_, insertRows(3));
+    }
+    testsupport::TempDir dir_;
+    std::string path_ = dir_.file("mysong.mdb");
+};
 
 }  // namespace storetest

@@ -10,7 +10,6 @@
 
 #include "store/SongStore.h"
 #include "tests/store/StoreTestSupport.h"
-#include "tests/support/TempDir.h"
 
 using store::SongStore;
 using store::StoreError;
@@ -18,15 +17,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-class StoreTrouble : public ::testing::Test {
-protected:
-    void SetUp() override {
-        store::CreateEmptyStore(path_);
-        storetest::execSql(path_, storetest::insertRows(3));
-    }
-    testsupport::TempDir dir_;
-    std::string path_ = dir_.file("mysong.mdb");
-};
+class StoreTrouble : public storetest::StoreWithThreeRows {};
 
 bool failsLocked(const std::function<void()>& operation) {
     try {
