@@ -243,7 +243,7 @@ TEST(PageObject, AbsoluteUrls) {
         {"", "x.gif", "x.gif"},
         {"", "#top", "#top"},
         {"", "http://srv1/x.gif", "http://srv1/x.gif"},
-        // libcurl's ways, which the README lists.
+        // libcurl's ways, which docs/html-pages.md lists.
         {"http://srv1/a/page.htm", "b c.gif", "http://srv1/a/b%20c.gif"},
         {"http://srv1/a/page.htm", "x.gif?a b", "http://srv1/a/x.gif?a+b"},
         {"http://srv1/a/page.htm", "\xB8\xE8.gif", "http://srv1/a/%b8%e8.gif"},
