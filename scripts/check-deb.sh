@@ -38,7 +38,7 @@ arch=$(field Architecture)
 depends=$(field Depends | tr -d ' ' | tr ',' '\n' | sed 's/(.*//')
 # Found by dpkg-shlibdeps, and the faces and Qt texts the program asks for by name.
 for p in libc6 libqt6widgets6 libqt6gui6 libcurl4 libsqlite3-0 \
-         fonts-noto-cjk fonts-arphic-ukai fonts-dejavu-core fonts-dejavu-extra fonts-wqy-zenhei \
+         fonts-noto-cjk fonts-arphic-ukai fonts-kaushanscript fonts-dejavu-core fonts-dejavu-extra fonts-wqy-zenhei \
          qt6-translations-l10n; do
   grep -qx "$p" <<<"$depends" || fail "Depends lacks $p"
 done
