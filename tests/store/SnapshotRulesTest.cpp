@@ -104,10 +104,8 @@ TEST(SnapshotRules, AReopeningShowsWhatAFullReadShows) {
 }
 
 TEST(SnapshotRules, RowsAddedSinceTheLastReopeningStayUnseenUntilTheNext) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(2));
+    const storetest::StoreFile file(2);
+    const std::string& path = file.path;
     SongStore songs(path);
     songs.Insert("own", "http://own.mp3", "k");
     storetest::execSql(path, insertRows(1, 50));
@@ -118,10 +116,8 @@ TEST(SnapshotRules, RowsAddedSinceTheLastReopeningStayUnseenUntilTheNext) {
 }
 
 TEST(SnapshotRules, FieldsChangedByAnotherConnectionShowAfterTheNextReopening) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(3));
+    const storetest::StoreFile file(3);
+    const std::string& path = file.path;
     SongStore songs(path);
     ASSERT_EQ(*songs.Row(1)->title, "title 1");
     storetest::execSql(path, "update tab1 set title = 'renamed' where rowid = 2");
@@ -133,10 +129,8 @@ TEST(SnapshotRules, FieldsChangedByAnotherConnectionShowAfterTheNextReopening) {
 // Clear deletes every row at once and switches the query; the rows added
 // after it come at the end as before.
 TEST(SnapshotRules, AfterClearOwnInsertsAreAddedAtTheEndOfTheNewQuery) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(5));
+    const storetest::StoreFile file(5);
+    const std::string& path = file.path;
     SongStore songs(path);
     songs.Clear();
     ASSERT_EQ(songs.Count(), 0);
@@ -151,10 +145,8 @@ TEST(SnapshotRules, AfterClearOwnInsertsAreAddedAtTheEndOfTheNewQuery) {
 }
 
 TEST(SnapshotRules, ALargeClearRunsInTheBackgroundWithTheQueryClosed) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(static_cast<int>(SongStore::kBriefClearRows) + 1));
+    const storetest::StoreFile file(static_cast<int>(SongStore::kBriefClearRows) + 1);
+    const std::string& path = file.path;
     SongStore songs(path);
     std::atomic<int> told{0};
     songs.SetSnapshotListener([&] { ++told; });
@@ -173,10 +165,8 @@ TEST(SnapshotRules, ALargeClearRunsInTheBackgroundWithTheQueryClosed) {
 }
 
 TEST(SnapshotRules, AFailedClearKeepsTheLastGoodSnapshotAndQuery) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(3));
+    const storetest::StoreFile file(3);
+    const std::string& path = file.path;
     SongStore songs(path);
     storetest::execSql(path, "create trigger keep before delete on tab1 begin select raise(abort, 'kept'); end");
     songs.Clear();
@@ -188,10 +178,8 @@ TEST(SnapshotRules, AFailedClearKeepsTheLastGoodSnapshotAndQuery) {
 }
 
 TEST(SnapshotRules, ARowDeletedIsGoneFromTheSnapshotAndTheTableAtOnce) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(3));
+    const storetest::StoreFile file(3);
+    const std::string& path = file.path;
     SongStore songs(path);
     songs.DeleteRecord(songs.Snapshot()->ids[0]);
     EXPECT_EQ(songs.Count(), 2);
@@ -203,10 +191,8 @@ TEST(SnapshotRules, ARowDeletedIsGoneFromTheSnapshotAndTheTableAtOnce) {
 // A re-opening asked for by the UI thread does what it can at once; a full
 // re-read of a large store is finished on the background thread.
 TEST(SnapshotRules, ABriefReopeningLeavesALargeFullReadToTheBackground) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(static_cast<int>(SongStore::kBriefReadRows) + 10));
+    const storetest::StoreFile file(static_cast<int>(SongStore::kBriefReadRows) + 10);
+    const std::string& path = file.path;
     SongStore songs(path);
     const int before = songs.Count();
 
@@ -225,10 +211,8 @@ TEST(SnapshotRules, ABriefReopeningLeavesALargeFullReadToTheBackground) {
 }
 
 TEST(SnapshotRules, ACancelledFullReadLeavesTheSnapshotForTheNextReopening) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(5000));
+    const storetest::StoreFile file(5000);
+    const std::string& path = file.path;
     SongStore songs(path);
     storetest::execSql(path, insertRows(1, 9000));
     songs.Insert("own", "http://own.mp3", "k");
@@ -248,10 +232,8 @@ TEST(SnapshotRules, ACancelledFullReadLeavesTheSnapshotForTheNextReopening) {
 // another connection writing. Whatever the interleaving, the end agrees with
 // a full read.
 TEST(SnapshotRules, ThreadsAndAnotherConnectionEndInAgreementWithAFullRead) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(200));
+    const storetest::StoreFile file(200);
+    const std::string& path = file.path;
     SongStore songs(path);
     std::atomic<bool> done{false};
     std::thread stage([&] {
@@ -294,10 +276,8 @@ TEST(SnapshotRules, ThreadsAndAnotherConnectionEndInAgreementWithAFullRead) {
 // Rows added and re-openings asked for while a Clear waits for the background
 // thread: when the Clear fails, they are all shown, as a full read shows them.
 TEST(SnapshotRules, RowsAddedWhileAFailingClearWaitsAreShownAfterIt) {
-    testsupport::TempDir dir;
-    const std::string path = dir.file("mysong.mdb");
-    store::CreateEmptyStore(path);
-    storetest::execSql(path, insertRows(static_cast<int>(SongStore::kBriefClearRows) + 1));
+    const storetest::StoreFile file(static_cast<int>(SongStore::kBriefClearRows) + 1);
+    const std::string& path = file.path;
     storetest::execSql(path, "create trigger keep before delete on tab1 begin select raise(abort, 'kept'); end");
     SongStore songs(path);
     songs.Clear();

@@ -90,15 +90,22 @@ inline void damage(const std::string& path) {
     for (std::streamoff at = 4096; at < size; at += 4096) file.write(garbage.data(), 4096);
 }
 
+// A store file in a folder of its own, holding `rows` rows of insertRows;
+// both go when it does.
+struct StoreFile {
+    explicit StoreFile(int rows) {
+        store::CreateEmptyStore(path);
+        execSql(path, insertRows(rows));
+    }
+    testsupport::TempDir dir;
+    const std::string path = dir.file("mysong.mdb");
+};
+
 // Each test starts from a store file of its own holding three rows.
 class StoreWithThreeRows : public ::testing::Test {
 protected:
-    void SetUp() override {
-        store::CreateEmptyStore(path_);
-        execSql(path_, insertRows(3));
-    }
-    testsupport::TempDir dir_;
-    std::string path_ = dir_.file("mysong.mdb");
+    StoreFile file_{3};
+    const std::string& path_ = file_.path;
 };
 
 }  // namespace storetest
