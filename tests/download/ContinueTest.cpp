@@ -17,12 +17,15 @@
 #include "download/files/KeptPart.h"
 #include "download/files/PartFile.h"
 #include "tests/download/DownloadTestSupport.h"
+#include "tests/download/SongRun.h"
 #include "tests/support/RangeServer.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using dltest::namesIn;
-using dltest::Recorder;
+using dltest::range;
+using dltest::rangesAsked;
+using dltest::SongRun;
 using testsupport::RangeServer;
 
 namespace {
@@ -35,31 +38,6 @@ const std::string kDate = "Sun, 06 Nov 1994 08:49:37 GMT";
 const std::string kOtherDate = "Mon, 07 Nov 1994 08:49:37 GMT";
 
 RangeServer::Version file(std::string etag, std::string date = "") { return {kFile, std::move(etag), std::move(date)}; }
-
-std::string range(std::uint64_t from) { return "bytes=" + std::to_string(from) + "-"; }
-
-// One item through a whole run, as the song of a download: continued where
-// it stops, its part file in a folder of its own.
-struct SongRun {
-    testsupport::TempDir folder;
-    dl::TDlDownloads downloads;
-    Recorder recorder{downloads};
-    dl::TDlDownloadItem& item = downloads.AddItem();
-
-    SongRun(const RangeServer& server, bool continuing = true, std::int32_t dataTimeout = 0) {
-        downloads.ThreadCount = 1;
-        // Short: the pauses' length is no part of any verdict here.
-        downloads.Attempts.pauses.fill(std::chrono::milliseconds(1));
-        dl::TDlInternetOptions options = downloads.Options();
-        options.DataTimeout = dataTimeout;
-        downloads.SetOptions(options);
-        item.URL = server.url("/song.mp3");
-        item.SaveFolder = folder.path().string();
-        item.ContinueTransfer = continuing;
-        item.KeepName = "song.mp3";
-    }
-    bool run() { return recorder.runToEnd(60000); }
-};
 
 enum class Arrives { Whole, Changed, Not };
 
@@ -187,16 +165,14 @@ TEST(Continue, ASongArrivesWholeWhereTheServerAllowsItAndIsNeverSplicedWhereItDo
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RangeServer server(c.setup);
-        SongRun song(server, c.continuing, c.dataTimeout);
+        SongRun song(server, std::chrono::milliseconds(1), c.continuing, c.dataTimeout);
         ASSERT_TRUE(song.run());
         dl::TDlDownloadItem& item = song.item;
         EXPECT_EQ(item.ErrorCode, c.code);
         EXPECT_EQ(item.ErrorMessage, c.message);
         EXPECT_EQ(item.Continuations, c.continuations);
         const std::vector<RangeServer::Request> requests = server.requests();
-        std::vector<std::string> ranges;
-        for (const auto& request : requests) ranges.push_back(request.range.value_or(""));
-        EXPECT_EQ(ranges, c.ranges);
+        EXPECT_EQ(rangesAsked(server), c.ranges);
         for (std::size_t i = 1; i < requests.size(); ++i) EXPECT_EQ(requests[i].ifRange.value_or(""), c.ifRange) << i;
         if (c.received >= 0) {
             EXPECT_EQ(song.downloads.BytesReceived.load(), c.received);

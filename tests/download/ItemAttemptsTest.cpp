@@ -16,11 +16,14 @@
 #include "download/engine/RetryAfter.h"
 #include "download/engine/TDlDownloads.h"
 #include "tests/download/DownloadTestSupport.h"
+#include "tests/download/SongRun.h"
 #include "tests/support/RangeServer.h"
 #include "tests/support/TempDir.h"
 
 using dltest::namesIn;
-using dltest::Recorder;
+using dltest::range;
+using dltest::rangesAsked;
+using dltest::SongRun;
 using testsupport::RangeServer;
 using namespace std::chrono_literals;
 
@@ -29,29 +32,6 @@ namespace {
 constexpr std::uint64_t kSize = 100000;
 constexpr std::uint64_t kHalf = kSize / 2;
 const auto kFile = testsupport::patternBody(kSize, 7);
-
-std::string range(std::uint64_t from) { return "bytes=" + std::to_string(from) + "-"; }
-
-struct Song {
-    testsupport::TempDir folder;
-    dl::TDlDownloads downloads;
-    Recorder recorder{downloads};
-    dl::TDlDownloadItem& item = downloads.AddItem();
-
-    Song(const RangeServer& server, std::chrono::milliseconds pause) {
-        downloads.ThreadCount = 1;
-        downloads.Attempts.pauses.fill(pause);
-        item.URL = server.url("/song.mp3");
-        item.SaveFolder = folder.path().string();
-        item.ContinueTransfer = true;
-        item.KeepName = "song.mp3";
-    }
-    std::vector<std::string> ranges(const RangeServer& server) const {
-        std::vector<std::string> out;
-        for (const auto& request : server.requests()) out.push_back(request.range.value_or(""));
-        return out;
-    }
-};
 
 }  // namespace
 
@@ -130,12 +110,12 @@ TEST(ItemAttempts, WhatIsTriedAgainAndHow) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RangeServer server(c.setup);
-        Song song(server, c.pause);
+        SongRun song(server, c.pause);
         ASSERT_TRUE(song.recorder.runToEnd(60000));
         dl::TDlDownloadItem& item = song.item;
         EXPECT_EQ(item.ErrorCode, c.code);
         EXPECT_EQ(item.ErrorMessage, c.message);
-        EXPECT_EQ(song.ranges(server), c.ranges);
+        EXPECT_EQ(rangesAsked(server), c.ranges);
         EXPECT_EQ(item.Retries, c.retries);
         EXPECT_EQ(item.Continuations, c.continuations);
         EXPECT_EQ(item.RetryAfter, c.retryAfter);
@@ -166,14 +146,14 @@ TEST(ItemAttempts, AStallWhereRangesAreNotTakenStartsTheSongOver) {
     setup.dropAt = {kHalf};
     setup.drop = RangeServer::Drop::Stall;
     RangeServer server(setup);
-    Song song(server, 1ms);
+    SongRun song(server, 1ms);
     dl::TDlInternetOptions options = song.downloads.Options();
     options.DataTimeout = 1;
     song.downloads.SetOptions(options);
     ASSERT_TRUE(song.recorder.runToEnd(60000));
     ASSERT_EQ(song.item.State.load(), dl::dsFinished) << song.item.ErrorMessage;
     EXPECT_EQ(song.item.Retries, 1);
-    EXPECT_EQ(song.ranges(server), (std::vector<std::string>{"", ""}));
+    EXPECT_EQ(rangesAsked(server), (std::vector<std::string>{"", ""}));
     EXPECT_TRUE(song.item.Data.View() == *kFile);
 }
 
@@ -188,7 +168,7 @@ TEST(ItemAttempts, AStopEndsAPauseAtOnce) {
         setup.dropAt = {kHalf};
         setup.statusOf = {{1, 503}};
         RangeServer server(setup);
-        Song song(server, std::chrono::milliseconds(10min));
+        SongRun song(server, std::chrono::milliseconds(10min));
         song.downloads.Attempts.pauses[0] = 1ms;  // the request for the rest comes at once; then 503
         std::promise<void> secondPause;
         int pauses = 0;
