@@ -154,24 +154,31 @@ void DownloadList::change(const store::ListEntry& entry) {
     if (entry.state != store::ListState::Downloading) store_->Save(entry);
 }
 
+bool DownloadList::isRow(int row) const { return row >= 0 && row < model_.rowCount(); }
+
 bool DownloadList::canOpen(int row) const {
-    return row >= 0 && row < model_.rowCount() && model_.entry(row).state == store::ListState::Finished &&
+    return isRow(row) && model_.entry(row).state == store::ListState::Finished &&
            !model_.entry(row).path.empty();
 }
 
 bool DownloadList::canStop(int row) const {
-    return row >= 0 && row < model_.rowCount() && isActive(model_.entry(row).state);
+    return isRow(row) && isActive(model_.entry(row).state);
 }
 
 bool DownloadList::canRestart(int row) const {
-    return row >= 0 && row < model_.rowCount() && !isActive(model_.entry(row).state);
+    return isRow(row) && !isActive(model_.entry(row).state);
+}
+
+// Taken first: a command's changes may move the rows it was given.
+std::vector<std::int64_t> DownloadList::idsOf(const QList<int>& rows, bool (DownloadList::*applies)(int) const) const {
+    std::vector<std::int64_t> ids;
+    for (int row : rows)
+        if ((this->*applies)(row)) ids.push_back(model_.entry(row).id);
+    return ids;
 }
 
 void DownloadList::stop(const QList<int>& rows) {
-    std::vector<std::int64_t> ids;
-    for (int row : rows)
-        if (canStop(row)) ids.push_back(model_.entry(row).id);
-    for (std::int64_t id : ids) {
+    for (std::int64_t id : idsOf(rows, &DownloadList::canStop)) {
         store::ListEntry entry = *model_.find(id);
         entry.state = store::ListState::Stopped;
         change(entry);
@@ -184,10 +191,7 @@ void DownloadList::stop(const QList<int>& rows) {
 }
 
 void DownloadList::restart(const QList<int>& rows) {
-    std::vector<std::int64_t> ids;
-    for (int row : rows)
-        if (canRestart(row)) ids.push_back(model_.entry(row).id);
-    for (std::int64_t id : ids) {
+    for (std::int64_t id : idsOf(rows, &DownloadList::canRestart)) {
         store::ListEntry entry = *model_.find(id);
         entry.state = store::ListState::Waiting;
         entry.reason.clear();
@@ -207,9 +211,7 @@ void DownloadList::restart(const QList<int>& rows) {
 }
 
 void DownloadList::remove(const QList<int>& rows) {
-    std::vector<std::int64_t> ids;
-    for (int row : rows)
-        if (row >= 0 && row < model_.rowCount()) ids.push_back(model_.entry(row).id);
+    const std::vector<std::int64_t> ids = idsOf(rows, &DownloadList::isRow);
     for (std::int64_t id : ids) {
         const store::ListEntry& entry = *model_.find(id);
         restartWanted_.erase(id);

@@ -83,6 +83,9 @@ public:
 
 private:
     static bool isActive(store::ListState state);
+    bool isRow(int row) const;
+    // The ids of the rows a command applies to.
+    std::vector<std::int64_t> idsOf(const QList<int>& rows, bool (DownloadList::*applies)(int) const) const;
     void enqueue(const store::ListEntry& entry);
     void change(const store::ListEntry& entry);
     QString destinationPath(const std::string& fileName) const;
