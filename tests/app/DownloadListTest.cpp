@@ -2,6 +2,8 @@
 // brings back, what is added twice and what is not, and the menu's commands
 // against a downloader that only records what it is asked and reports what
 // the test tells it.
+#include <signal.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,9 +16,12 @@
 #include "app/DownloadList.h"
 #include "app/DownloadOutcome.h"
 #include "store/SongStore.h"
+#include "tests/app/ProgramProcess.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/PumpEvents.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ToolProcess.h"
+#include "tests/support/ToolRun.h"
 
 namespace fs = std::filesystem;
 using app::DownloadList;
@@ -663,4 +668,52 @@ TEST_F(DownloadListRules, AHugeTitleIsShownCut) {
     EXPECT_EQ(DownloadListModel::shownText("月亮"), QStringLiteral("月亮"));
     const QString cut = DownloadListModel::shownText(std::string(999, 'a') + "😀😀");
     EXPECT_EQ(cut, QString(999, QLatin1Char('a')) + QStringLiteral("…"));
+}
+
+// One program at a time runs a store's list. With the program itself
+// running on the store, a list opened on it shows the rows, says who runs
+// them, and neither starts its waiting songs nor changes a row; once that
+// program has ended, the next list runs them.
+TEST_F(DownloadListRules, ASecondProgramOnTheStoreShowsTheListAndLeavesItAlone) {
+    testsupport::ToolProcess first(testsupport::toolNextToTests("brelvomp3"), {}, {"QT_QPA_PLATFORM=offscreen"},
+                                   dir_.path());
+    ASSERT_TRUE(first.started());
+    ASSERT_TRUE(apptest::storeOpened(first.pid())) << first.err();
+    // Written after the first program read its list, so it never starts it.
+    {
+        store::DownloadListStore writer(path_);
+        ListEntry e;
+        e.id = 1;
+        e.title = "等着";
+        e.url = "http://127.0.0.1:1/a.mp3";
+        e.folder = folder();
+        e.fileName = "等着.mp3";
+        e.path = folder() + "等着.mp3";
+        writer.Save(e);
+    }
+    open();
+    EXPECT_TRUE(list_->runByOther());
+    EXPECT_TRUE(log_.added.empty());
+    ASSERT_EQ(model().rowCount(), 1);
+    EXPECT_EQ(stateOf("等着"), ListState::Waiting);
+    EXPECT_TRUE(lines_.contains(QStringLiteral("下载列表由另一个 BrelvoMP3 运行：这里只显示它，不下载其中的歌曲，也不改动它。")))
+        << lines_.join('\n').toStdString();
+    EXPECT_FALSE(list_->canStop(0));
+    EXPECT_FALSE(list_->canRemove(0));
+    list_->stop({0});
+    list_->remove({0});
+    EXPECT_EQ(list_->add({{QStringLiteral("新"), QStringLiteral("http://h/new.mp3")}}).added, 0);
+    EXPECT_EQ(lines_.last(), QStringLiteral("下载列表由另一个 BrelvoMP3 运行，歌曲没有加入。请在那个 BrelvoMP3 中加入。"));
+    EXPECT_TRUE(log_.added.empty());
+    EXPECT_EQ(stateOf("等着"), ListState::Waiting);
+    close();
+
+    first.signal(SIGTERM);
+    ASSERT_TRUE(first.waitForExit(std::chrono::seconds(30)));
+    EXPECT_EQ(first.exitCode(), 0);
+    // The kernel let its lock go with it.
+    open();
+    EXPECT_FALSE(list_->runByOther());
+    ASSERT_EQ(log_.added.size(), 1u);
+    EXPECT_EQ(log_.added[0].id, 1);
 }
