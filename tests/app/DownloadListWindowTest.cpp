@@ -340,8 +340,11 @@ TEST_F(DownloadListWindow, TheModalCommandsLeaveASongTheListIsFetchingToIt) {
     storeSongs({{"一", server_.url("/1.mp3")}, {"二", other.url("/2.mp3")}});
     openWindow();
     addEachWhenTheOneBeforeHoldsBytes(1);
-    ASSERT_TRUE(pumpUntil([&] { return countIn(ListState::Downloading) == 1; }));
+    // Its first bytes have arrived: the server has had its one request.
+    ASSERT_TRUE(pumpUntil([&] { return model().rowCount() == 1 && model().entry(0).received >= 4096; }));
+    ASSERT_EQ(stateOf("一"), ListState::Downloading);
     const std::size_t asked = server_.requestCount();
+    ASSERT_EQ(asked, 1u);
     bool windowShown = false;
     form_->HTTPGet1->OnCustomizeForm = [&](dl::TDlWebHTTPGet&, dl::TDlWebDownload&) { windowShown = true; };
     const QString told = QStringLiteral("《一》正在下载列表中下载");
