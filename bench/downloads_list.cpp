@@ -70,7 +70,8 @@ constexpr std::uint64_t kFastBytesPerSecond = 8u << 20;
 void generateStore(const std::string& path, int rows) {
     store::CreateEmptyStore(path);
     benchsupport::insertRows(path, store::DownloadListStore::kCreate, 1, [](sqlite3_stmt*, std::int64_t) {});
-    const std::string folder = "/home/user/.local/share/brelvomp3/downmp3/";
+    // The download folder of a window working beside the store: rows the list trusts.
+    const std::string folder = fs::absolute(fs::path(path).parent_path() / "downmp3").lexically_normal().string() + "/";
     benchsupport::insertRows(
         path, "insert into downloadlist values (?, ?, ?, ?, ?, 2, ?, ?, '', ?, '')", rows,
         [&](sqlite3_stmt* insert, std::int64_t row) {
