@@ -488,7 +488,17 @@ void TForm1::N2Click() {
     downloadSong(songs.first(), file.absolutePath().toStdString() + "/", file.fileName());
 }
 
+bool TForm1::showFetchedByList(const SelectedSong& song, const std::string& folder, const QString& fileName) {
+    const int row = downloadList_->rowFetching(song.url.toStdString(), folder, fileName.toStdString());
+    if (row < 0) return false;
+    appendLog((QStringLiteral("《") + song.title + QStringLiteral("》正在下载列表中下载")).toStdString());
+    PageControl1->setCurrentWidget(DownloadListView1);
+    DownloadListView1->showRow(row);
+    return true;
+}
+
 void TForm1::downloadSong(const SelectedSong& song, const std::string& folder, const QString& fileName) {
+    if (showFetchedByList(song, folder, fileName)) return;
     HTTPGet1->URL = song.url.toStdString();
     HTTPGet1->DownloadDir = folder;
     HTTPGet1->DestinationName = fileName.toStdString();
@@ -515,9 +525,17 @@ QStringList batchFileNames(const QList<SelectedSong>& songs) {
 
 }  // namespace
 
-void TForm1::downloadSongs(const QList<SelectedSong>& songs, const std::string& folder) {
+void TForm1::downloadSongs(const QList<SelectedSong>& all, const std::string& folder) {
+    const QStringList allNames = batchFileNames(all);
+    QList<SelectedSong> songs;
+    QStringList names;
+    for (int i = 0; i < all.size(); ++i) {
+        if (showFetchedByList(all[i], folder, allNames[i])) continue;
+        songs << all[i];
+        names << allNames[i];
+    }
+    if (songs.isEmpty()) return;
     const int count = static_cast<int>(songs.size());
-    const QStringList names = batchFileNames(songs);
     appendLog((QStringLiteral("开始下载 %1 首歌曲到 ").arg(count) +
                QString::fromStdString(dl::ExpandFolder(folder)))
                   .toStdString());

@@ -180,6 +180,10 @@ private:
     // title, in one showing of the progress window; logs each outcome and a
     // summary.
     void downloadSongs(const QList<SelectedSong>& songs, const std::string& folder);
+    // When the downloads list is fetching `song` into that file already:
+    // says so, shows its row and returns true (a second transfer would
+    // write the same file at once).
+    bool showFetchedByList(const SelectedSong& song, const std::string& folder, const QString& fileName);
     void logOutcome(const QString& title, bool cancelled, int* saved, int* pages, int* failed);
 
     std::unique_ptr<store::SongStore> store_;
