@@ -22,8 +22,9 @@ class PartFile;
 
 class ItemData {
 public:
-    // Bytes gathered before they go to the file in one write.
-    static constexpr std::size_t kStaging = std::size_t(1) << 20;
+    // Bytes gathered before they go to the file in one write: few enough
+    // writes, and little memory for each song at once.
+    static constexpr std::size_t kStaging = std::size_t(256) << 10;
 
     ItemData();
     ~ItemData();
