@@ -60,7 +60,7 @@ public:
     // What identifies the song the bytes are the start of, so that a later
     // run can continue them even if this program never ends its download:
     // written beside the part file as soon as there is one, and again at
-    // each checkpoint (every kCheckpointBytes or kCheckpointMs, the bytes
+    // each checkpoint (every kCheckpointMs with bytes written, the bytes
     // synced first). Nothing: the song cannot be continued, and its part
     // file has no identity (what identified it goes). Errors of writing it
     // only cost that continuing.
