@@ -312,7 +312,7 @@ figures_netget_nginx() {
 figures_dlget_nginx() {
   local mib=$(pick 64 256) rounds=$(pick 3 7) songs=8 smib=$(pick 4 16) rate=8 jrounds=$(pick 1 3) log=dlget_nginx.txt
   run bench_dlget_nginx "$log" "$bin/dlget" "$mib" "$rounds" "$songs" "$smib" "$rate" "$jrounds"
-  local v; v=$(verdict)
+  local v; v=$( [ "$status" = 0 ] || grep -q 'target missed' "$logs/$log" || verdict)
   local one='MiB file, median'
   row "\`dlget --dir DIR/ URL\`, a $mib MiB file from a loopback nginx with sendfile, part synced at its checkpoints (median of $rounds)$v$(missed $log 'dlget within 1.1 x curl'"'"'s wall time' 'dlget'"'"'s peak within 14 MiB')" \
       "$(after $log "$one" 'dlget') s, peak $(after $log "$one" 'dlget [0-9.]+ s, peak') MiB" \
@@ -413,7 +413,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja >/dev/null
 fi
 say "building the benchmarks and tools in $build"
-cmake --build "$build" -j "$(nproc)" --target netget dlget hanging_resolver \
+cmake --build "$build" -j "$(nproc)" --target netget dlget demo-service hanging_resolver \
   $(for f in bench/*.cpp; do n=$(basename "$f" .cpp); echo "bench_$n"; done) >&2
 mkdir -p "$logs"
 
