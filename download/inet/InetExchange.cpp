@@ -14,11 +14,12 @@ namespace inet {
 
 namespace {
 
+// curl's receive buffer: larger than a read, so fewer trips through the
+// loop, and small, since every song at once holds one.
+constexpr long kReceiveBuffer = 64 * 1024;
 // Bytes that arrive beyond what the reader asked for wait here; past this
-// much, curl is paused until the reader catches up.
-constexpr std::size_t kSpillLimit = 1 << 20;
-// curl's receive buffer: larger than a read, so fewer trips through the loop.
-constexpr long kReceiveBuffer = 256 * 1024;
+// much (two of curl's deliveries), curl is paused until the reader catches up.
+constexpr std::size_t kSpillLimit = 2 * kReceiveBuffer;
 // Upper bound of one wait; curl shortens it for its own timers, and closing a
 // handle wakes it at once.
 constexpr int kPollMs = 1000;
