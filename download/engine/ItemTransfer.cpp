@@ -149,6 +149,7 @@ TransferOutcome ItemTransfer::Outcome() const {
     outcome.continuations = item_.Continuations;
     outcome.kept = kept_;
     outcome.fromKept = fromKept_;
+    outcome.startsOver = startsOver_;
     outcome.percentHeld = percentHeld_;
     outcome.retryAfter = retryAfter_;
     return outcome;

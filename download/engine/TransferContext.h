@@ -78,6 +78,9 @@ struct TransferOutcome {
     bool kept = false;
     // It went on from the bytes an earlier transfer kept (and did not start over).
     bool fromKept = false;
+    // An answer showed the bytes held to be of another file (a 206 of
+    // another whole length): they are gone, and the song is to start over.
+    bool startsOver = false;
     // Percent as the bytes held made it, before the end made it 100.
     std::int32_t percentHeld = 0;
     // An answer that failed the item asked to be left alone this many

@@ -113,7 +113,8 @@ std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::str
                                        std::time_t now);
 
 // Writes `identity` beside the part file in one step: into the side file
-// ".next", synced, then renamed over ".kept". 0 or an errno.
+// ".next" (made anew), synced, then renamed over ".kept", then the folder
+// synced. 0 or an errno.
 int WritePartIdentity(const PartFile& file, const PartIdentity& identity);
 
 // Keeps `file` for a later run: its bytes on the disk, then `identity`

@@ -139,6 +139,11 @@ void Exchange::setTransferOptions(void* handle) {
     // The name lookup counts towards it.
     if (setup_.settings.connectTimeoutSeconds > 0)
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(setup_.settings.connectTimeoutSeconds));
+    // A trickle counts as a stall (curl's low-speed check; a paused transfer,
+    // one waiting for its reader, is not checked).
+    const bool lowSpeed = setup_.settings.lowSpeedBytes > 0 && setup_.settings.lowSpeedSeconds > 0;
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, lowSpeed ? static_cast<long>(setup_.settings.lowSpeedBytes) : 0L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, lowSpeed ? static_cast<long>(setup_.settings.lowSpeedSeconds) : 0L);
     if (const char* caFile = std::getenv(kCaFileVariable); caFile && *caFile)
         curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
 }
