@@ -26,7 +26,6 @@ ItemData::ItemData(ItemData&& other) noexcept
       stagedSince_(other.stagedSince_),
       identity_(std::exchange(other.identity_, std::nullopt)),
       synced_(std::exchange(other.synced_, 0)),
-      writtenSinceCheckpoint_(std::exchange(other.writtenSinceCheckpoint_, 0)),
       lastCheckpoint_(other.lastCheckpoint_),
       mapping_(std::exchange(other.mapping_, nullptr)),
       mapped_(std::exchange(other.mapped_, 0)) {}
@@ -41,7 +40,6 @@ ItemData& ItemData::operator=(ItemData&& other) noexcept {
         stagedSince_ = other.stagedSince_;
         identity_ = std::exchange(other.identity_, std::nullopt);
         synced_ = std::exchange(other.synced_, 0);
-        writtenSinceCheckpoint_ = std::exchange(other.writtenSinceCheckpoint_, 0);
         lastCheckpoint_ = other.lastCheckpoint_;
         mapping_ = std::exchange(other.mapping_, nullptr);
         mapped_ = std::exchange(other.mapped_, 0);
@@ -86,7 +84,6 @@ void ItemData::Clear() {
     staged_ = 0;
     identity_.reset();
     synced_ = 0;
-    writtenSinceCheckpoint_ = 0;
 }
 
 char* ItemData::WritableTail(std::size_t minimum, std::size_t& room) {
@@ -114,7 +111,6 @@ int ItemData::Commit(std::size_t count) {
 int ItemData::Flush() {
     if (!file_ || staged_ == 0) return 0;
     const int error = file_->Append(staging_.data(), staged_);
-    writtenSinceCheckpoint_ += staged_;
     staged_ = 0;
     // By time, not by size: a fast download is not held up by a sync every
     // few MiB, and a crash costs at most that long of downloading again.
@@ -130,7 +126,6 @@ int ItemData::MoveToFile(std::unique_ptr<PartFile> file, std::uint64_t synced) {
     memory_.Clear();
     file_ = std::move(file);
     synced_ = std::min<std::uint64_t>(synced, file_->size());
-    writtenSinceCheckpoint_ = file_->size() - synced_;
     lastCheckpoint_ = platform::tickCount();
     if (identity_) WriteIdentity();
     return 0;
@@ -160,7 +155,6 @@ void ItemData::WriteIdentity() {
 
 void ItemData::Checkpoint() {
     lastCheckpoint_ = platform::tickCount();
-    writtenSinceCheckpoint_ = 0;
     // Never all of the song: that part file is about to take its name.
     if (identity_->length != 0 && file_->size() >= identity_->length) return;
     // The bytes first, then what vouches for them.

@@ -91,7 +91,6 @@ private:
     std::uint32_t stagedSince_ = 0;
     std::optional<PartIdentity> identity_;
     std::uint64_t synced_ = 0;
-    std::uint64_t writtenSinceCheckpoint_ = 0;
     std::uint32_t lastCheckpoint_ = 0;
     mutable void* mapping_ = nullptr;
     mutable std::size_t mapped_ = 0;
