@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "tests/download_probe/MpegFrames.h"
+#include "tests/support/MpegFrames.h"
 
 namespace {
 
