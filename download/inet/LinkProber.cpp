@@ -88,6 +88,7 @@ struct Transfer {
     int status = 0;
     std::optional<std::uint64_t> contentLength;
     std::optional<std::uint64_t> rangeTotal;
+    std::optional<std::uint64_t> rangeFirst;
     std::string etag, lastModified;
     std::uint64_t skip = 0;  // bytes before `offset` a server ignoring the range sends
     std::uint64_t read = 0;
@@ -103,6 +104,7 @@ struct Transfer {
             t.status = space == std::string_view::npos ? 0 : static_cast<int>(decimal(line.substr(space + 1, 3)).value_or(0));
             t.contentLength.reset();
             t.rangeTotal.reset();
+            t.rangeFirst.reset();
             t.etag.clear();
             t.lastModified.clear();
             return size * count;
@@ -114,7 +116,10 @@ struct Transfer {
         if (name == "content-length") {
             t.contentLength = decimal(value);
         } else if (name == "content-range") {
-            if (const auto range = parseContentRange(value)) t.rangeTotal = range->total;
+            if (const auto range = parseContentRange(value)) {
+                t.rangeTotal = range->total;
+                t.rangeFirst = range->first;
+            }
         } else if (name == "etag") {
             t.etag = std::string(value.substr(0, 256));
         } else if (name == "last-modified") {
@@ -134,13 +139,18 @@ struct Transfer {
         t.budget -= bytes.size();
         t.read += bytes.size();
         const bool wanted = t.status == 200 || t.status == 206;
-        if (wanted && t.status == 200 && t.skip < t.offset) {
+        // The body of a refusal says nothing the status has not said.
+        if (!wanted) {
+            t.cut = true;
+            return 0;
+        }
+        if (t.status == 200 && t.skip < t.offset) {
             const auto drop = std::min<std::uint64_t>(t.offset - t.skip, bytes.size());
             t.skip += drop;
             bytes.remove_prefix(static_cast<std::size_t>(drop));
         }
-        if (wanted) t.body.append(bytes.substr(0, t.want - t.body.size()));
-        if (wanted && t.body.size() >= t.want) t.cut = true;
+        t.body.append(bytes.substr(0, t.want - t.body.size()));
+        if (t.body.size() >= t.want) t.cut = true;
         return t.cut ? 0 : size * count;
     }
 };
@@ -257,6 +267,11 @@ std::vector<ProbeOutcome> LinkProber::probeAll(const std::vector<std::string>& u
             facts.etag = t.etag;
             facts.lastModified = t.lastModified;
             facts.audio = probe::judgeMpegAudio(t.body, t.offset, facts.size);
+            // Bytes from elsewhere than asked for cannot say where the audio is.
+            if (t.status == 206 && t.rangeFirst != t.offset) {
+                facts.audio = probe::AudioVerdict{};
+                facts.audio.reason = "a range other than asked for";
+            }
         }
         if (t.offset > 0) {
             // The second request only tells where the audio is; the first said the rest.

@@ -128,12 +128,14 @@ TEST(LinkProber, ServerIgnoringRangeIsCutOff) {
         {"/tagged.mp3", ignoringRange(song(5000, 60000))},          // audio at 60 KiB
         {"/huge-tag.mp3", ignoringRange(song(5000, 200000))},       // past what a probe may read
         {"/page.htm", ignoringRange("<html>" + std::string(1 << 20, 'x') + "</html>")},
+        {"/gone.mp3", answer(404, std::string(1 << 20, 'x'))},
     });
     const std::vector<std::string> urls = {server.url("/whole.mp3"), server.url("/tagged.mp3"),
-                                           server.url("/huge-tag.mp3"), server.url("/page.htm")};
+                                           server.url("/huge-tag.mp3"), server.url("/page.htm"),
+                                           server.url("/gone.mp3")};
     inet::LinkProber prober(quick());
     const auto outcomes = prober.probeAll(urls);
-    ASSERT_EQ(outcomes.size(), 4u);
+    ASSERT_EQ(outcomes.size(), 5u);
     EXPECT_EQ(outcomes[0].verdict.state, LinkState::Audio);
     EXPECT_EQ(outcomes[0].verdict.code, 200);
     EXPECT_EQ(outcomes[0].verdict.size, 5000 * kFrame);
@@ -141,6 +143,9 @@ TEST(LinkProber, ServerIgnoringRangeIsCutOff) {
     EXPECT_EQ(outcomes[1].requests, 2);
     EXPECT_EQ(outcomes[2].verdict.state, LinkState::NotAudio);
     EXPECT_EQ(outcomes[3].verdict.reason, "web page");
+    // A refusal's body is not read past its first bytes.
+    EXPECT_EQ(outcomes[4].verdict.code, 404);
+    EXPECT_LE(outcomes[4].bodyBytes, 16384u);
     for (const auto& o : outcomes) EXPECT_LE(o.bodyBytes, 128u * 1024);
 }
 

@@ -59,22 +59,6 @@ std::uint64_t ProbeServer::bodyBytesSent() const {
 }
 
 void ProbeServer::serve(LoopbackConnection& connection) {
-    // Counted while the handler runs: from the accept to the client's close.
-    struct Counted {
-        std::vector<Concurrency*> counts;
-        explicit Counted(std::vector<Concurrency*> c) : counts(std::move(c)) {
-            for (Concurrency* k : counts) {
-                std::lock_guard lock(k->mutex);
-                k->most = std::max(k->most, ++k->open);
-            }
-        }
-        ~Counted() {
-            for (Concurrency* k : counts) {
-                std::lock_guard lock(k->mutex);
-                --k->open;
-            }
-        }
-    } counted(shared_ ? std::vector<Concurrency*>{own_.get(), shared_.get()} : std::vector<Concurrency*>{own_.get()});
     std::string head;
     if (!connection.receiveUntil(head, "\r\n\r\n", Clock::now() + std::chrono::seconds(30), 65536)) return;
     Request request;
@@ -97,7 +81,28 @@ void ProbeServer::serve(LoopbackConnection& connection) {
     } else {
         r = route->second;
     }
+    // Counted from the request's arrival to the answer's first byte: both
+    // fall within the client's request, however late this thread runs, so
+    // the most at once is never more than the client held.
+    struct Counted {
+        std::vector<Concurrency*> counts;
+        explicit Counted(std::vector<Concurrency*> c) : counts(std::move(c)) {
+            for (Concurrency* k : counts) {
+                std::lock_guard lock(k->mutex);
+                k->most = std::max(k->most, ++k->open);
+            }
+        }
+        ~Counted() {
+            for (Concurrency* k : counts) {
+                std::lock_guard lock(k->mutex);
+                --k->open;
+            }
+        }
+    };
+    std::optional<Counted> counted;
+    counted.emplace(shared_ ? std::vector<Concurrency*>{own_.get(), shared_.get()} : std::vector<Concurrency*>{own_.get()});
     if (r.delay.count() > 0 && !connection.pause(r.delay)) return;
+    counted.reset();
 
     std::string_view body = r.body;
     int status = r.status;

@@ -36,7 +36,8 @@ public:
         std::string method;
     };
 
-    // Connections open at once, counted over every server that shares it.
+    // Requests waiting for their answer at once, counted over every server
+    // that shares it.
     struct Concurrency {
         std::mutex mutex;
         int open = 0;
@@ -55,7 +56,7 @@ public:
     std::vector<Request> requests() const;
     bool waitForRequests(std::size_t count, std::chrono::milliseconds limit) const;
     std::uint64_t bodyBytesSent() const;
-    // The most connections this server held at once.
+    // The most requests this server held waiting at once.
     int mostOpen() const {
         std::lock_guard lock(own_->mutex);
         return own_->most;
