@@ -101,8 +101,12 @@ std::vector<std::int64_t> SongKeyIndex::linksOf(std::string_view title, std::chr
 }
 
 void SongKeyIndex::keepInStep(StoreConnection& db, std::int64_t rowid, std::string_view title) {
+    // No table, no index to keep. The schema in memory is as fresh as the
+    // insert that just ran, and asking it costs no statement.
+    if (sqlite3_table_column_metadata(db.get(), "main", kTable, "key", nullptr, nullptr, nullptr, nullptr, nullptr) !=
+        SQLITE_OK)
+        return;
     sqlite3_stmt* raw = nullptr;
-    // No table, no index to keep: the prepare fails and nothing is done.
     if (sqlite3_prepare_v2(db.get(), "insert or replace into songkeys (id, key) values (?, ?)", -1, &raw, nullptr) !=
         SQLITE_OK)
         return;
