@@ -1,12 +1,14 @@
 // dlget --probe, run as a program against loopback servers.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/MpegFrames.h"
 #include "tests/support/ProbeServer.h"
+#include "tests/support/ToolProcess.h"
 #include "tests/support/ToolRun.h"
 
 namespace {
@@ -61,6 +63,24 @@ TEST(DlgetProbe, OneLinePerUrlInOrder) {
         testsupport::runTool(testsupport::toolNextToTests("dlget"), {"--probe", song, song}, kRunLimit);
     EXPECT_EQ(onlySongs.exitCode, 0) << onlySongs.err;
     EXPECT_EQ(lines(onlySongs.out).size(), 2u);
+}
+
+TEST(DlgetProbe, TerminatedEveryUrlStillHasItsLine) {
+    ProbeServer::Route silent = route(200, song(10));
+    silent.delay = std::chrono::seconds(60);
+    ProbeServer server({{"/silent.mp3", silent}, {"/song.mp3", route(200, song(10))}});
+    const std::string quiet = server.url("/silent.mp3"), fine = server.url("/song.mp3");
+    testsupport::ToolProcess dlget(testsupport::toolNextToTests("dlget"), {"--probe", fine, quiet});
+    ASSERT_TRUE(dlget.started());
+    // Once both requests are out, the one that answers has been judged or soon will be.
+    ASSERT_TRUE(server.waitForRequests(2, kRunLimit));
+    dlget.signal(SIGTERM);
+    ASSERT_TRUE(dlget.waitForExit(kRunLimit));
+    EXPECT_EQ(dlget.exitCode(), 1);
+    const auto printed = lines(dlget.out());
+    ASSERT_EQ(printed.size(), 2u) << dlget.out();
+    EXPECT_EQ(printed[1], "dead\t12017\tOperation cancelled\t-\t-\t-\t" + quiet);
+    EXPECT_TRUE(printed[0].ends_with("\t" + fine));
 }
 
 TEST(DlgetProbe, WrongArguments) {
