@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 FIGURE_GROUPS=(cutter tcp_receive netget netget_nginx store store_scale html_page cookies hostile_servers download_run
-        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list)
+        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list song_links probe)
 
 quick=0
 build=build
@@ -34,6 +34,26 @@ while [ $# -gt 0 ]; do
   shift
 done
 [ ${#chosen[@]} -gt 0 ] || chosen=("${FIGURE_GROUPS[@]}")
+figures_song_links() {
+  # (Not "rows": that names the page's table of rows.)
+  local stored=$(pick 100000 1000000) log=song_links.txt
+  run bench_song_links "$log" "$stored" 2000
+  local line=$(grep -E '^lookup' "$logs/$log" || true)
+  row "finding a song's links (its titles' song key, through the index) in a store of $(num "$stored") rows, median and 99th percentile of 2,000$(verdict)" \
+      "$(echo "$line" | grep -Eo 'median [0-9.]+' | grep -Eo '[0-9.]+') ms, $(echo "$line" | grep -Eo 'percentile [0-9.]+' | grep -Eo '[0-9.]+') ms" \
+      "making the index on first use; the bound the benchmark holds it to" \
+      "$(grep -Eo 'first use in [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') s; 5 ms" bench_song_links
+}
+
+figures_probe() {
+  local links=$(pick 60 300) log=probe.txt
+  run bench_probe_vs_curl "$log" 15 "$links" 1000
+  row "probing $links links over 15 loopback hosts that answer after 1 s (16 at once, 4 per host)$(verdict)" \
+      "$(grep -Eo 'probe: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') s (ratio $(grep -Eo 'ratio: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$'))" \
+      "\`curl --parallel --parallel-max 16 -r 0-16383\` on the same links" \
+      "$(grep -Eo '16383: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') s" bench_probe_vs_curl
+}
+
 for g in "${chosen[@]}"; do
   [[ " ${FIGURE_GROUPS[*]} " == *" $g "* ]] || { echo "figures.sh: no group $g (see --list)" >&2; exit 2; }
 done

@@ -33,6 +33,8 @@ packages=(
   # Peak memory of a tool started by a benchmark that holds much memory itself
   # (a forked child would count the benchmark's pages too).
   time
+  # Real encoder output for the probe's tests: sox makes the sound, lame encodes it.
+  lame sox
   # The documentation's link check (scripts/check-links.py).
   python3
   # The benchmarks' web server (sendfile, a rate per connection) and the

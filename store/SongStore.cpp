@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include "store/SongKeyIndex.h"
 #include "store/StoreFileCheck.h"
 
 namespace store {
@@ -322,7 +323,9 @@ void SongStore::Insert(const std::string& title, const std::string& url, const s
     sqlite3_reset(insert);
     sqlite3_clear_bindings(insert);
     if (rc != SQLITE_DONE) throw StoreError(error, rc);
-    pending_.push_back(sqlite3_last_insert_rowid(writeDb_->get()));
+    const std::int64_t rowid = sqlite3_last_insert_rowid(writeDb_->get());
+    SongKeyIndex::keepInStep(*writeDb_, rowid, title);
+    pending_.push_back(rowid);
 }
 
 void SongStore::DeleteRecord(std::int64_t rowid) {

@@ -2,6 +2,7 @@
 //       [--check-only] [--load-images] [--connect-timeout SECONDS]
 //       [--data-timeout SECONDS] [--speed-limit BYTES] [--speed-time SECONDS]
 //       [--no-continue] [--no-retry] [--retry-delay SECONDS] [--jobs N] URL...
+// dlget --probe URL...   (tools/dlget/ProbeMode.h)
 // The program's downloads without a window, for scripts and black-box
 // tests: each URL is a song of the download queue (the songs a download
 // thread each, N at a time, the handlers reached through the notifier on
@@ -37,6 +38,7 @@
 #include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
 #include "tools/common/StandardStreams.h"
+#include "tools/dlget/ProbeMode.h"
 
 namespace {
 
@@ -46,6 +48,7 @@ constexpr const char* kUsage =
     "             [--check-only] [--load-images] [--connect-timeout SECONDS]\n"
     "             [--data-timeout SECONDS] [--speed-limit BYTES] [--speed-time SECONDS]\n"
     "             [--no-continue] [--no-retry] [--retry-delay SECONDS] [--jobs N] URL...\n"
+    "       dlget --probe URL...   (see dlget --probe --help)\n"
     "  Downloads each URL as BrelvoMP3 downloads a song, without its window,\n"
     "  N at a time (--jobs, default 1, at most 30), into DIR (default downmp3/,\n"
     "  made when missing) under NAME (one URL only; default: the host, \"_\"\n"
@@ -228,6 +231,8 @@ struct Printer {
 
 int main(int argc, char** argv) {
     tools::guardStandardStreams();
+    // Probing is a mode of its own, with its own arguments and lines.
+    if (argc > 1 && std::string_view(argv[1]) == "--probe") return dlget::runProbe(argc, argv);
     const auto parsed = parse(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     const Arguments& args = std::get<Arguments>(parsed);

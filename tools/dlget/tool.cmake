@@ -1,6 +1,6 @@
 # The download component without its window, on a Qt Core event loop: no
 # Qt Widgets, no Qt Gui.
-set(tool_links download_component download platform_ui Qt6::Core)
+set(tool_links download_component download download_inet platform_ui Qt6::Core)
 
 # The component's tests run dlget as a black box, so building them builds it.
 function(dlget_tests_depend)

@@ -1,0 +1,102 @@
+#include "store/LinkVerdictStore.h"
+
+#include <sqlite3.h>
+
+namespace store {
+namespace {
+
+constexpr std::size_t kTextLimit = 1024;  // reasons and validators are short; a longer one is cut
+
+void bindText(sqlite3_stmt* s, int index, const std::string& text) {
+    sqlite3_bind_text(s, index, text.data(), static_cast<int>(std::min(text.size(), kTextLimit)), SQLITE_TRANSIENT);
+}
+
+std::string textColumn(sqlite3_stmt* s, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+    const auto size = static_cast<std::size_t>(sqlite3_column_bytes(s, column));
+    return text ? std::string(text, std::min(size, kTextLimit)) : std::string();
+}
+
+bool isNull(sqlite3_stmt* s, int column) { return sqlite3_column_type(s, column) == SQLITE_NULL; }
+
+}  // namespace
+
+LinkVerdictStore::LinkVerdictStore(const std::string& path) : db_(std::make_unique<StoreConnection>(path)) {}
+
+bool LinkVerdictStore::tableExistsLocked() {
+    Statement exists = db_->prepare("select 1 from sqlite_master where type = 'table' and name = 'linkverdicts'");
+    return db_->step(exists.get());
+}
+
+void LinkVerdictStore::save(const std::vector<StoredVerdict>& verdicts, std::chrono::milliseconds wait) {
+    std::lock_guard lock(mutex_);
+    StoreConnection::WaitScope scope(*db_, Wait::For(wait));
+    db_->exec("begin immediate");
+    try {
+        db_->exec(
+            "create table if not exists linkverdicts (url text primary key, checked_at integer, verdict integer, "
+            "code integer, reason text, status integer, size integer, kbps integer, seconds real, etag text, "
+            "last_modified text)");
+        Statement put = db_->prepare("insert or replace into linkverdicts values (?,?,?,?,?,?,?,?,?,?,?)");
+        sqlite3_stmt* s = put.get();
+        for (const StoredVerdict& v : verdicts) {
+            sqlite3_bind_text(s, 1, v.url.data(), static_cast<int>(v.url.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int64(s, 2, v.checkedAt);
+            sqlite3_bind_int(s, 3, static_cast<int>(v.verdict));
+            sqlite3_bind_int(s, 4, v.code);
+            bindText(s, 5, v.reason);
+            sqlite3_bind_int(s, 6, v.status);
+            v.size ? sqlite3_bind_int64(s, 7, *v.size) : sqlite3_bind_null(s, 7);
+            v.kbps ? sqlite3_bind_int(s, 8, *v.kbps) : sqlite3_bind_null(s, 8);
+            v.seconds ? sqlite3_bind_double(s, 9, *v.seconds) : sqlite3_bind_null(s, 9);
+            bindText(s, 10, v.etag);
+            bindText(s, 11, v.lastModified);
+            db_->step(s);
+            sqlite3_reset(s);
+        }
+        db_->exec("commit");
+    } catch (...) {
+        sqlite3_exec(db_->get(), "rollback", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+std::vector<StoredVerdict> LinkVerdictStore::find(const std::vector<std::string>& urls,
+                                                  std::chrono::milliseconds wait) {
+    std::lock_guard lock(mutex_);
+    StoreConnection::WaitScope scope(*db_, Wait::For(wait));
+    std::vector<StoredVerdict> found;
+    if (urls.empty() || !tableExistsLocked()) return found;
+    Statement get = db_->prepare(
+        "select checked_at, verdict, code, reason, status, size, kbps, seconds, etag, last_modified "
+        "from linkverdicts where url = ?");
+    sqlite3_stmt* s = get.get();
+    for (const std::string& url : urls) {
+        sqlite3_bind_text(s, 1, url.data(), static_cast<int>(url.size()), SQLITE_TRANSIENT);
+        if (db_->step(s)) {
+            StoredVerdict v;
+            v.url = url;
+            v.checkedAt = sqlite3_column_int64(s, 0);
+            const int verdict = sqlite3_column_int(s, 1);
+            v.code = sqlite3_column_int(s, 2);
+            v.reason = textColumn(s, 3);
+            v.status = sqlite3_column_int(s, 4);
+            if (!isNull(s, 5)) v.size = sqlite3_column_int64(s, 5);
+            if (!isNull(s, 6)) v.kbps = sqlite3_column_int(s, 6);
+            if (!isNull(s, 7)) v.seconds = sqlite3_column_double(s, 7);
+            v.etag = textColumn(s, 8);
+            v.lastModified = textColumn(s, 9);
+            const bool sound = verdict >= 0 && verdict <= 3 && (!v.size || *v.size >= 0) &&
+                               (!v.kbps || (*v.kbps > 0 && *v.kbps <= 1000)) &&
+                               (!v.seconds || (*v.seconds >= 0 && *v.seconds < 1e7));
+            if (sound) {
+                v.verdict = static_cast<LinkVerdictKind>(verdict);
+                found.push_back(std::move(v));
+            }
+        }
+        sqlite3_reset(s);
+    }
+    return found;
+}
+
+}  // namespace store
