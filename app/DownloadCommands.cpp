@@ -12,6 +12,7 @@
 
 #include "app/AppInfo.h"
 #include "app/DownloadOutcome.h"
+#include "download/engine/TDlInternetOptions.h"
 #include "download/files/DlFileNames.h"
 #include "download/ui/TDlWebHTTPGet.h"
 
@@ -70,6 +71,21 @@ DownloadCommands::DownloadCommands(QWidget& window, dl::TDlWebHTTPGet& httpGet, 
 
 DownloadCommands::~DownloadCommands() = default;
 
+void DownloadCommands::applyProgramSettings(dl::TDlWebHTTPGet& httpGet, QWidget& owner) {
+    dl::TDlInternetOptions options = httpGet.InternetOptions();
+    options.SocksProxy = false;
+    options.SocksVersion = dl::sv4;
+    options.UseProxyAuth = false;
+    options.UserAgent = "Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)";
+    options.ModemConnection = false;
+    options.AutoDial = false;
+    options.AutoClose = false;
+    httpGet.SetInternetOptions(options);
+    httpGet.DownloadDir = kDownloadFolder;
+    httpGet.DownloadParams.SizeLimit = 0;
+    httpGet.ProgressWindowOwner = &owner;
+}
+
 void DownloadCommands::downloadSong() {
     const QList<SelectedSong> songs = songs_();
     if (songs.size() == 1) {
@@ -127,6 +143,7 @@ void DownloadCommands::openLink(const QString& url) {
 }
 
 void DownloadCommands::downloadOne(const SelectedSong& song, const std::string& folder, const QString& fileName) {
+    if (fetchedElsewhere_ && fetchedElsewhere_(song, folder, fileName)) return;
     httpGet_.URL = song.url.toStdString();
     httpGet_.DownloadDir = folder;
     httpGet_.DestinationName = fileName.toStdString();
@@ -137,9 +154,17 @@ void DownloadCommands::downloadOne(const SelectedSong& song, const std::string& 
     logOutcome(song.title, !finished, nullptr);
 }
 
-void DownloadCommands::downloadBatch(const QList<SelectedSong>& songs, const std::string& folder) {
+void DownloadCommands::downloadBatch(const QList<SelectedSong>& all, const std::string& folder) {
+    const QStringList allNames = batchFileNames(all);
+    QList<SelectedSong> songs;
+    QStringList names;
+    for (int i = 0; i < all.size(); ++i) {
+        if (fetchedElsewhere_ && fetchedElsewhere_(all[i], folder, allNames[i])) continue;
+        songs << all[i];
+        names << allNames[i];
+    }
+    if (songs.isEmpty()) return;
     const int count = static_cast<int>(songs.size());
-    const QStringList names = batchFileNames(songs);
     log_(QStringLiteral("开始下载 %1 首歌曲到 ").arg(count) + QString::fromStdString(dl::ExpandFolder(folder)));
     BatchCounts counts;
     int told = 0;

@@ -41,6 +41,11 @@ public:
     DownloadCommands(const DownloadCommands&) = delete;
     DownloadCommands& operator=(const DownloadCommands&) = delete;
 
+    // The component as the window holds it: the program's connection
+    // settings, the download folder, no size limit, its progress window
+    // kept with `owner`.
+    static void applyProgramSettings(dl::TDlWebHTTPGet& httpGet, QWidget& owner);
+
     // The commands.
     void downloadSong();        // 下载歌曲
     void downloadTo();          // 下载到...
@@ -61,6 +66,11 @@ public:
     void setMessageShower(std::function<void(const QString&, const QString&)> shower) {
         showMessage_ = std::move(shower);
     }
+    // Asked before each song is downloaded into `folder` under `fileName`:
+    // true when something else (the downloads list) fetches it there
+    // already and has said so; the song is then left out. None: never.
+    using FetchedElsewhere = std::function<bool(const SelectedSong&, const std::string& folder, const QString& fileName)>;
+    void setFetchedElsewhere(FetchedElsewhere check) { fetchedElsewhere_ = std::move(check); }
 
 private:
     // Hands `song` to the component for `folder` (ending in a separator)
@@ -83,6 +93,7 @@ private:
     std::function<QString()> chooseFolder_;
     std::function<bool(const QUrl&)> openFolder_;
     std::function<void(const QString&, const QString&)> showMessage_;
+    FetchedElsewhere fetchedElsewhere_;
     // Made when first needed, owned by the window.
     QFileDialog* saveDlg_ = nullptr;
     QFileDialog* folderDlg_ = nullptr;

@@ -23,7 +23,6 @@
 #include "app/MessageLog.h"
 #include "app/ScreenPlacement.h"
 #include "app/TOKBottomDlg.h"
-#include "download/engine/TDlInternetOptions.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/SearchPipeline.h"
 #include "store/SongStore.h"
@@ -337,23 +336,10 @@ void TForm1::buildPopupMenu() {
     });
 }
 
-// HTTPGet1 as the window holds it: the program's connection settings, the
-// download folder, no size limit.
 void TForm1::buildDownloadComponent() {
     httpGet_ = std::make_unique<dl::TDlWebHTTPGet>();
     HTTPGet1 = httpGet_.get();
-    dl::TDlInternetOptions options = HTTPGet1->InternetOptions();
-    options.SocksProxy = false;
-    options.SocksVersion = dl::sv4;
-    options.UseProxyAuth = false;
-    options.UserAgent = "Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)";
-    options.ModemConnection = false;
-    options.AutoDial = false;
-    options.AutoClose = false;
-    HTTPGet1->SetInternetOptions(options);
-    HTTPGet1->DownloadDir = kDownloadFolder;
-    HTTPGet1->DownloadParams.SizeLimit = 0;
-    HTTPGet1->ProgressWindowOwner = this;
+    DownloadCommands::applyProgramSettings(*HTTPGet1, *this);
     commands_ = std::make_unique<DownloadCommands>(
         *this, *HTTPGet1, [this] { return songsToDownload(); }, [this](const QString& line) { Memo1->appendLine(line); });
 }
