@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test: the documentation's links, the
-# normal build, the same tests under AddressSanitizer +
+# Sets everything up and runs every test: the documentation's links and
+# names, the normal build, the tools' links, the same tests under AddressSanitizer +
 # UndefinedBehaviorSanitizer and under ThreadSanitizer, and a short run of
 # each fuzz target.
 set -euo pipefail
@@ -8,9 +8,12 @@ root=$(cd "$(dirname "$0")" && pwd)
 cd "$root"
 "$root/scripts/install-deps.sh"
 
-# Takes a second: a broken link in the documentation fails before the long builds.
+# Take a second: a broken link in the documentation, or a page that leaves
+# out a test folder or a fuzz target, fails before the long builds.
 echo "== documentation links"
 "$root/scripts/check-links.py" "$root"
+echo "== documentation names what is there"
+"$root/scripts/check-docs.py" "$root"
 
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
@@ -23,6 +26,9 @@ echo "== build (RelWithDebInfo)"
 "$root/scripts/build.sh" build "$strict"
 echo "== tests"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 300 | tee build/ctest.log
+
+echo "== tool links"
+"$root/scripts/check-tool-links.sh" build
 
 echo "== install check"
 "$root/scripts/check-install.sh" build

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include "app/ListRowTrust.h"
 #include "download/files/DlFileNames.h"
 
 namespace app {
@@ -12,15 +13,19 @@ namespace {
 
 std::string safeName(const QString& name) { return dl::SafeDestinationName(name.toStdString()); }
 
+QString shown(const std::string& text) { return DownloadListModel::shownText(text); }
+
 }  // namespace
 
 DownloadList::DownloadList(const std::string& storePath, std::string folder, std::unique_ptr<ListDownloader> downloader,
                            std::function<void(const QString&)> log, QObject* parent,
                            std::chrono::milliseconds storeBusyWait)
     : QObject(parent),
-      folder_(std::move(folder)),
+      folder_(dl::ExpandFolder(folder)),
       log_(std::move(log)),
       open_([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      runLock_(storePath),
+      runByOther_(!runLock_.held()),
       store_(std::make_unique<store::DownloadListStore>(storePath, storeBusyWait)),
       downloader_(std::move(downloader)) {
     ListDownloader::Reports reports;
@@ -36,6 +41,8 @@ DownloadList::DownloadList(const std::string& storePath, std::string folder, std
     store_->SetProblemListener([this](const std::string& problem) {
         QMetaObject::invokeMethod(this, [this, problem] { tellProblem(problem); }, Qt::QueuedConnection);
     });
+    store_->SetResumedListener(
+        [this] { QMetaObject::invokeMethod(this, [this] { tellResumed(); }, Qt::QueuedConnection); });
 }
 
 DownloadList::~DownloadList() {
@@ -51,8 +58,17 @@ bool DownloadList::isActive(store::ListState state) {
 void DownloadList::start() {
     std::vector<store::ListEntry> entries = store_->TakeLoaded();
     std::vector<std::int64_t> again;
+    std::vector<std::int64_t> distrusted;
     for (store::ListEntry& entry : entries) {
-        if (!isActive(entry.state)) continue;
+        // Shown as stopped, and left as it is in the file.
+        if (!isTrustedRow(entry, folder_)) {
+            untrusted_.insert(entry.id);
+            distrusted.push_back(entry.id);
+            entry.state = store::ListState::Stopped;
+            entry.reason = kUntrustedReason;
+            continue;
+        }
+        if (!isActive(entry.state) || runByOther_) continue;
         if (entry.state == store::ListState::Downloading) {
             entry.state = store::ListState::Waiting;
             store_->Save(entry);
@@ -60,7 +76,15 @@ void DownloadList::start() {
         again.push_back(entry.id);
     }
     model_.setEntries(std::move(entries));
+    if (runByOther_) {
+        log_(QStringLiteral("下载列表由另一个 BrelvoMP3 运行：这里只显示它，不下载其中的歌曲，也不改动它。"));
+    }
     if (store_->InMemory()) tellProblem(store_->Problem());
+    const std::size_t told = std::min<std::size_t>(distrusted.size(), kUntrustedLinesTold);
+    for (std::size_t i = 0; i < told; ++i) tellUntrusted(*model_.find(distrusted[i]));
+    if (distrusted.size() > told) {
+        log_(QStringLiteral("下载列表中另有 %1 行不可信，已忽略。").arg(distrusted.size() - told));
+    }
     for (std::int64_t id : again)
         if (const store::ListEntry* entry = model_.find(id)) enqueue(*entry);
     if (!again.empty()) log_(QStringLiteral("下载列表中有 %1 首歌曲接着下载。").arg(again.size()));
@@ -69,20 +93,35 @@ void DownloadList::start() {
 void DownloadList::tellProblem(const std::string& problem) {
     if (problemTold_) return;
     problemTold_ = true;
-    log_(QStringLiteral("下载列表无法保存到歌曲库文件：") + QString::fromStdString(problem) +
-         QStringLiteral("。这次运行中的下载列表只保存在内存里。"));
+    if (store_->Unusable()) {
+        log_(QStringLiteral("下载列表无法保存到歌曲库文件：") + QString::fromStdString(problem) +
+             QStringLiteral("。这次运行中的下载列表只保存在内存里。"));
+    } else {
+        log_(QStringLiteral("下载列表无法保存到歌曲库文件：") + QString::fromStdString(problem) +
+             QStringLiteral("。改动先留在内存里，歌曲库文件可以写入时再保存。"));
+    }
+}
+
+void DownloadList::tellResumed() {
+    if (!problemTold_ || store_->InMemory()) return;
+    problemTold_ = false;
+    log_(QStringLiteral("下载列表又能保存到歌曲库文件了。"));
+}
+
+void DownloadList::tellUntrusted(const store::ListEntry& entry) {
+    log_(QStringLiteral("《") + shown(entry.title) + QStringLiteral("》：") + QString::fromUtf8(kUntrustedReason));
 }
 
 QString DownloadList::destinationPath(const std::string& fileName) const {
-    return QString::fromStdString(dl::ExpandFolder(folder_) + dl::SafeDestinationName(fileName));
+    return QString::fromStdString(folder_ + dl::SafeDestinationName(fileName));
 }
 
 // Two songs of one title at once would write one file: the later one gets
 // " (2)", " (3)" ... as a batch of 下载歌曲 does.
 std::string DownloadList::freeFileName(const QString& title, const QString& url) const {
-    const std::string folder = dl::ExpandFolder(folder_);
+    const std::string& folder = folder_;
     for (int n = 1;; ++n) {
-        const QString name = (n == 1 ? title : title + QStringLiteral(" (%1)").arg(n)) + QStringLiteral(".mp3");
+        const QString name = QString::fromStdString(listFileName(title.toStdString(), n));
         const std::string safe = safeName(name);
         bool taken = false;
         for (int row = 0; row < model_.rowCount() && !taken; ++row) {
@@ -97,10 +136,20 @@ std::string DownloadList::freeFileName(const QString& title, const QString& url)
 DownloadList::Added DownloadList::add(const QList<Song>& songs) {
     Added added;
     if (closed_) return added;
-    const std::string folder = dl::ExpandFolder(folder_);
+    if (runByOther_) {
+        if (!songs.isEmpty())
+            log_(QStringLiteral("下载列表由另一个 BrelvoMP3 运行，歌曲没有加入。请在那个 BrelvoMP3 中加入。"));
+        return added;
+    }
+    const std::string& folder = folder_;
     for (const Song& song : songs) {
         if (song.url.trimmed().isEmpty()) {
             ++added.withoutUrl;
+            continue;
+        }
+        // The list would not trust such a row when it reads it back.
+        if (!isWebAddress(song.url.toStdString())) {
+            ++added.notWebAddress;
             continue;
         }
         const std::string url = song.url.toStdString();
@@ -138,6 +187,10 @@ DownloadList::Added DownloadList::add(const QList<Song>& songs) {
         line += (line.isEmpty() ? QString() : QStringLiteral("；")) +
                 QStringLiteral("%1 首没有下载地址，没有加入").arg(added.withoutUrl);
     }
+    if (added.notWebAddress > 0) {
+        line += (line.isEmpty() ? QString() : QStringLiteral("；")) +
+                QStringLiteral("%1 首的地址不是 http 或 https 地址，没有加入").arg(added.notWebAddress);
+    }
     if (!line.isEmpty()) log_(line + QStringLiteral("。"));
     return added;
 }
@@ -148,6 +201,8 @@ void DownloadList::enqueue(const store::ListEntry& entry) {
 }
 
 void DownloadList::change(const store::ListEntry& entry) {
+    // A row not trusted is never written: it stays as the file has it.
+    if (!isTrusted(entry.id)) return;
     model_.update(entry);
     // Running is not kept: a song that was running when the program ended
     // is waiting on the next start either way.
@@ -157,16 +212,31 @@ void DownloadList::change(const store::ListEntry& entry) {
 bool DownloadList::isRow(int row) const { return row >= 0 && row < model_.rowCount(); }
 
 bool DownloadList::canOpen(int row) const {
-    return isRow(row) && model_.entry(row).state == store::ListState::Finished &&
+    return isRow(row) && isTrusted(model_.entry(row).id) && model_.entry(row).state == store::ListState::Finished &&
            !model_.entry(row).path.empty();
 }
 
+bool DownloadList::canOpenFolder(int row) const { return isRow(row) && isTrusted(model_.entry(row).id); }
+
 bool DownloadList::canStop(int row) const {
-    return isRow(row) && isActive(model_.entry(row).state);
+    return isRow(row) && !runByOther_ && isActive(model_.entry(row).state);
 }
 
 bool DownloadList::canRestart(int row) const {
-    return isRow(row) && !isActive(model_.entry(row).state);
+    return isRow(row) && !runByOther_ && isTrusted(model_.entry(row).id) && !isActive(model_.entry(row).state);
+}
+
+bool DownloadList::canRemove(int row) const { return isRow(row) && !runByOther_; }
+
+int DownloadList::rowFetching(const std::string& url, const std::string& folder, const std::string& fileName) const {
+    const std::string where = dl::ExpandFolder(folder), safe = dl::SafeDestinationName(fileName);
+    for (int row = 0; row < model_.rowCount(); ++row) {
+        const store::ListEntry& e = model_.entry(row);
+        if (isActive(e.state) && isTrusted(e.id) && e.url == url && e.folder == where &&
+            dl::SafeDestinationName(e.fileName) == safe)
+            return row;
+    }
+    return -1;
 }
 
 // Taken first: a command's changes may move the rows it was given.
@@ -199,6 +269,7 @@ void DownloadList::restart(const QList<int>& rows) {
         entry.received = 0;
         entry.total = 0;
         entry.path = destinationPath(entry.fileName).toStdString();
+        entry.identity.clear();
         change(entry);
         // A song whose stop has not ended yet starts again once it has: its
         // kept bytes are then where the next download finds them.
@@ -211,12 +282,13 @@ void DownloadList::restart(const QList<int>& rows) {
 }
 
 void DownloadList::remove(const QList<int>& rows) {
-    const std::vector<std::int64_t> ids = idsOf(rows, &DownloadList::isRow);
+    const std::vector<std::int64_t> ids = idsOf(rows, &DownloadList::canRemove);
     for (std::int64_t id : ids) {
         const store::ListEntry& entry = *model_.find(id);
+        untrusted_.erase(id);
         restartWanted_.erase(id);
         if (inDownloader_.count(id)) {
-            removedTitles_.insert(id, QString::fromStdString(entry.title));
+            removedTitles_.insert(id, shown(entry.title));
             if (!stopping_.count(id)) {
                 stopping_.insert(id);
                 downloader_->stop(id);
@@ -227,22 +299,31 @@ void DownloadList::remove(const QList<int>& rows) {
     model_.removeIds(ids);
 }
 
+// Only the very file the list finished, in the list's folder, with a
+// song's or a page's extension: a row names any path, and the desktop's
+// opener runs what it is given (a .desktop file, a script).
 void DownloadList::openSong(int row) {
+    if (isRow(row) && !isTrusted(model_.entry(row).id)) tellUntrusted(model_.entry(row));
     if (!canOpen(row)) return;
-    const QString path = QString::fromStdString(model_.entry(row).path);
-    if (!QFileInfo(path).isFile()) {
+    const store::ListEntry& entry = model_.entry(row);
+    const QString path = shown(entry.path);
+    const std::string identity = fileIdentity(entry.path);
+    if (identity.empty() && !QFileInfo::exists(QString::fromStdString(entry.path)) &&
+        !QFileInfo(QString::fromStdString(entry.path)).isSymLink()) {
         log_(QStringLiteral("无法打开歌曲 ") + path + QStringLiteral("：文件已经不在了"));
-    } else if (!open_(QUrl::fromLocalFile(path))) {
+    } else if (!hasOpenableExtension(entry.path) || identity.empty() || identity != entry.identity) {
+        log_(QStringLiteral("无法打开歌曲 ") + path + QStringLiteral("：这个文件已经不是下载列表下载的那个文件"));
+    } else if (!open_(QUrl::fromLocalFile(QString::fromStdString(entry.path)))) {
         log_(QStringLiteral("无法打开歌曲 ") + path);
     }
 }
 
-// The folder the song is (or is to be) saved in, made when missing, as 打开下载文件夹 makes its own.
+// The list's download folder, made when missing, as 打开下载文件夹 makes
+// its own: every song of the list is saved there, whatever a row says.
 void DownloadList::openFolder(int row) {
-    if (row < 0 || row >= model_.rowCount()) return;
-    const store::ListEntry& entry = model_.entry(row);
-    const QString folder = QDir::cleanPath(
-        entry.path.empty() ? QString::fromStdString(entry.folder) : QFileInfo(QString::fromStdString(entry.path)).absolutePath());
+    if (isRow(row) && !isTrusted(model_.entry(row).id)) tellUntrusted(model_.entry(row));
+    if (!canOpenFolder(row)) return;
+    const QString folder = QDir::cleanPath(QString::fromStdString(folder_));
     if (!QDir().mkpath(folder) || !open_(QUrl::fromLocalFile(folder)))
         log_(QStringLiteral("无法打开所在文件夹 ") + folder);
 }
@@ -280,6 +361,7 @@ void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std:
         if (!title.isNull()) log_(outcomeLogLine(title, outcome));
         return;
     }
+    if (!isTrusted(id)) return;
     store::ListEntry entry = *found;
     entry.received = received;
     entry.total = total;
@@ -291,6 +373,8 @@ void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std:
         entry.path = outcome.path.toStdString();
         entry.received = outcome.size;
         entry.total = outcome.size;
+        // What 打开歌曲 will open only while it is still this file.
+        entry.identity = fileIdentity(entry.path);
         // A web page instead of a song is said beside 已完成, as the log says it.
         entry.reason = outcome.kind == DownloadOutcome::Kind::SavedAsPage ? "地址给出的是网页" : "";
         break;
@@ -304,7 +388,7 @@ void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std:
         break;
     }
     change(entry);
-    log_(outcomeLogLine(QString::fromStdString(entry.title), outcome));
+    log_(outcomeLogLine(shown(entry.title), outcome));
     if (restartWanted_.erase(id) > 0) {
         restart({model_.rowOf(id)});
     }

@@ -4,6 +4,11 @@
 // modal commands; kept in the store file (table downloadlist) across runs.
 // It owns the list's store, its model and its downloader, and acts for the
 // list page's menu. UI thread only.
+//
+// A row read back is used only as far as the list could have written it
+// (see ListRowTrust): any other is shown stopped, and can only be removed.
+// One program at a time runs the list of a store file (see ListRunLock);
+// another one on the same file shows the list and leaves it alone.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +23,7 @@
 
 #include "app/DownloadListModel.h"
 #include "app/ListDownloader.h"
+#include "app/ListRunLock.h"
 #include "store/DownloadListStore.h"
 
 class QUrl;
@@ -38,7 +44,12 @@ public:
         int added = 0;
         int alreadyThere = 0;  // waiting or downloading already, to the same file
         int withoutUrl = 0;
+        int notWebAddress = 0;  // neither http nor https
     };
+    // Shown for a row read from the store that the list could not have written.
+    static constexpr const char* kUntrustedReason = "下载列表中的这一行不可信，已忽略";
+    // At most this many such rows get a log line of their own; the rest one in all.
+    static constexpr int kUntrustedLinesTold = 20;
 
     // The list kept in the store file at `storePath`, downloading into
     // `folder` (a folder of the working directory, ending in "/"); `log`
@@ -53,8 +64,16 @@ public:
 
     // Shows the kept list: songs that were waiting or downloading are
     // waiting again and start by themselves, continuing what is kept. Says
-    // once in the log when the file cannot keep the list.
+    // once in the log when the file cannot keep the list, and for each row
+    // it does not trust.
     void start();
+
+    // Whether another program runs this store's list: this one then only
+    // shows it.
+    bool runByOther() const { return runByOther_; }
+    // The row of the song the list is fetching (waiting or downloading) from
+    // `url` to the file `fileName` names in `folder`, or -1.
+    int rowFetching(const std::string& url, const std::string& folder, const std::string& fileName) const;
 
     // Adds each song (but one waiting or downloading already to the same
     // file) and starts it when its turn comes; logs what was added.
@@ -68,10 +87,14 @@ public:
     void openFolder(int row);
 
     // Whether a command applies to a row: a finished song can be opened; a
-    // waiting or downloading one stopped; any other downloaded again.
+    // waiting or downloading one stopped; any other downloaded again. A row
+    // not trusted can only be removed; when another program runs the list,
+    // rows can only be opened.
     bool canOpen(int row) const;
+    bool canOpenFolder(int row) const;
     bool canStop(int row) const;
     bool canRestart(int row) const;
+    bool canRemove(int row) const;
 
     // The program is closing: every download ends, and the list stays as
     // it is kept, so the songs start again on the next run.
@@ -95,11 +118,18 @@ private:
     void onProgress(std::int64_t id, std::int64_t received, std::int64_t total);
     void onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total);
     void tellProblem(const std::string& problem);
+    void tellResumed();
+    void tellUntrusted(const store::ListEntry& entry);
+    bool isTrusted(std::int64_t id) const { return untrusted_.count(id) == 0; }
 
+    // Absolute, ending in "/".
     const std::string folder_;
     std::function<void(const QString&)> log_;
     std::function<bool(const QUrl&)> open_;
     DownloadListModel model_;
+    // Taken before the store is read, held while the list lives.
+    ListRunLock runLock_;
+    const bool runByOther_;
     std::unique_ptr<store::DownloadListStore> store_;
     std::unique_ptr<ListDownloader> downloader_;
     // Songs handed to the downloader whose end has not been told yet.
@@ -108,10 +138,12 @@ private:
     std::set<std::int64_t> stopping_;
     // To be downloaded again once their end has come.
     std::set<std::int64_t> restartWanted_;
+    // Rows read from the store that the list does not trust.
+    std::set<std::int64_t> untrusted_;
     // Removed from the list while running: their titles, for the log line.
     QHash<std::int64_t, QString> removedTitles_;
     bool closed_ = false;
-    // The log has said that the list lives in memory.
+    // The log has said that saving stopped (and not yet that it works again).
     bool problemTold_ = false;
 };
 

@@ -61,13 +61,13 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
     }
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     switch (index.column()) {
-    case SongColumn: return QString::fromStdString(e.title);
+    case SongColumn: return shownText(e.title);
     case StateColumn: return stateText(e);
     case ProgressColumn: return progressText(e);
     case SizeColumn: return sizeText(e);
     case SpeedColumn: return speedText(e);
     case TimeLeftColumn: return timeLeftText(e);
-    case PathColumn: return QString::fromStdString(e.path);
+    case PathColumn: return shownText(e.path);
     default: return {};
     }
 }
@@ -78,13 +78,26 @@ QString DownloadListModel::stateText(const store::ListEntry& entry) {
     case store::ListState::Downloading: return QStringLiteral("正在下载");
     case store::ListState::Finished:
         return entry.reason.empty() ? QStringLiteral("已完成")
-                                    : QStringLiteral("已完成：") + QString::fromStdString(entry.reason);
+                                    : QStringLiteral("已完成：") + shownText(entry.reason);
     case store::ListState::Failed:
         return entry.reason.empty() ? QStringLiteral("失败")
-                                    : QStringLiteral("失败：") + QString::fromStdString(entry.reason);
-    case store::ListState::Stopped: return QStringLiteral("已停止");
+                                    : QStringLiteral("失败：") + shownText(entry.reason);
+    case store::ListState::Stopped:
+        return entry.reason.empty() ? QStringLiteral("已停止")
+                                    : QStringLiteral("已停止：") + shownText(entry.reason);
     }
     return {};
+}
+
+QString DownloadListModel::shownText(const std::string& text) {
+    // A character takes at most 4 bytes: the bytes of kShownChars + 1 characters at most.
+    constexpr std::size_t kBytes = 4 * (kShownChars + 1);
+    QString head = QString::fromUtf8(text.data(), static_cast<qsizetype>(std::min(text.size(), kBytes)));
+    if (head.size() <= kShownChars && text.size() <= kBytes) return head;
+    head.truncate(kShownChars);
+    // Never half of a surrogate pair.
+    if (!head.isEmpty() && head.back().isHighSurrogate()) head.chop(1);
+    return head + QStringLiteral("…");
 }
 
 QString DownloadListModel::progressText(const store::ListEntry& entry) {

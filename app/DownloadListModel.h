@@ -69,6 +69,14 @@ public:
     int refreshes(int row) const { return rows_[static_cast<std::size_t>(row)].refreshes; }
     std::uint64_t progressReports() const { return progressReports_; }
 
+    // A title or path read from the store is shown cut to this many
+    // characters (the row keeps it whole): laying out a text of millions
+    // of characters stalls the page each time it is drawn.
+    static constexpr int kShownChars = 1000;
+    // `text` (UTF-8) for the page and the log: cut to kShownChars, with "…"
+    // after a cut; never converts more than it shows.
+    static QString shownText(const std::string& text);
+
     // The texts of a row's cells.
     static QString stateText(const store::ListEntry& entry);
     static QString progressText(const store::ListEntry& entry);

@@ -57,10 +57,18 @@ void DownloadListView::updateMenu() {
     const QList<int> rows = chosenRows();
     const int current = currentRow();
     OpenSong1->setEnabled(list_.canOpen(current));
-    OpenFolder2->setEnabled(current >= 0);
+    OpenFolder2->setEnabled(list_.canOpenFolder(current));
     Restart1->setEnabled(std::any_of(rows.begin(), rows.end(), [this](int row) { return list_.canRestart(row); }));
     Stop1->setEnabled(std::any_of(rows.begin(), rows.end(), [this](int row) { return list_.canStop(row); }));
-    Remove1->setEnabled(!rows.isEmpty());
+    Remove1->setEnabled(std::any_of(rows.begin(), rows.end(), [this](int row) { return list_.canRemove(row); }));
+}
+
+void DownloadListView::showRow(int row) {
+    if (row < 0 || row >= model()->rowCount()) return;
+    clearSelection();
+    setCurrentIndex(model()->index(row, 0));
+    selectRow(row);
+    scrollTo(model()->index(row, 0));
 }
 
 void DownloadListView::showMenu(const QPoint& globalPos) {

@@ -28,6 +28,8 @@ public:
     QAction* Stop1 = nullptr;
     QAction* Remove1 = nullptr;
 
+    // Makes `row` the current and only selected row, scrolled into view.
+    void showRow(int row);
     // Enables the menu's entries for the chosen rows, then shows it at `globalPos`.
     void showMenu(const QPoint& globalPos);
     // Enables the entries for the rows chosen now (showMenu does it first).

@@ -20,7 +20,7 @@ const std::map<std::int32_t, const char*>& reasons() {
     static const std::map<std::int32_t, const char*> table = {
         {kErrStopped, "下载被停止"},
         {kErrSizeLimit, "歌曲超过了大小限制"},
-        {kErrOlded, "歌曲已经过期"},
+        {kErrTooOld, "歌曲已经过期"},
         {kErrDiskFull, "无法写入文件：磁盘已满"},
         {kErrWriteAccessDenied, "无法写入文件：没有写入权限"},
         {kErrFileNameTooLong, "无法写入文件：文件名太长"},

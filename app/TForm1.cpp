@@ -342,6 +342,9 @@ void TForm1::buildDownloadComponent() {
     DownloadCommands::applyProgramSettings(*HTTPGet1, *this);
     commands_ = std::make_unique<DownloadCommands>(
         *this, *HTTPGet1, [this] { return songsToDownload(); }, [this](const QString& line) { Memo1->appendLine(line); });
+    commands_->setFetchedElsewhere([this](const SelectedSong& song, const std::string& folder, const QString& name) {
+        return showFetchedByList(song, folder, name);
+    });
 }
 
 void TForm1::FormCreate() {
@@ -415,6 +418,17 @@ void TForm1::AddToList1Click() {
     QList<DownloadList::Song> songs;
     for (const SelectedSong& song : songsToDownload()) songs.append({song.title, song.url});
     downloadList_->add(songs);
+}
+
+// The downloads list fetching the song into that file already: a second
+// transfer would write the same file at once.
+bool TForm1::showFetchedByList(const SelectedSong& song, const std::string& folder, const QString& fileName) {
+    const int row = downloadList_->rowFetching(song.url.toStdString(), folder, fileName.toStdString());
+    if (row < 0) return false;
+    appendLog((QStringLiteral("《") + song.title + QStringLiteral("》正在下载列表中下载")).toStdString());
+    PageControl1->setCurrentWidget(DownloadListView1);
+    DownloadListView1->showRow(row);
+    return true;
 }
 
 void TForm1::windowSystemCloseRequested(quintptr windowId) {

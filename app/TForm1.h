@@ -144,6 +144,10 @@ private:
     void buildPopupMenu();
     void buildDownloadComponent();
     void setSelectedSong(int row);
+    // When the downloads list is fetching `song` into that file already:
+    // says so, shows its row and returns true (a second transfer would
+    // write the same file at once).
+    bool showFetchedByList(const SelectedSong& song, const std::string& folder, const QString& fileName);
 
     std::unique_ptr<store::SongStore> store_;
     std::unique_ptr<search::PageFetcher> fetcher_;

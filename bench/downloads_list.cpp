@@ -69,10 +69,11 @@ constexpr std::uint64_t kFastBytesPerSecond = 8u << 20;
 // months of use: titles, addresses and paths shaped like the demo service's.
 void generateStore(const std::string& path, int rows) {
     store::CreateEmptyStore(path);
-    { store::DownloadListStore made(path); }
-    const std::string folder = "/home/user/.local/share/brelvomp3/downmp3/";
+    benchsupport::insertRows(path, store::DownloadListStore::kCreate, 1, [](sqlite3_stmt*, std::int64_t) {});
+    // The download folder of a window working beside the store: rows the list trusts.
+    const std::string folder = fs::absolute(fs::path(path).parent_path() / "downmp3").lexically_normal().string() + "/";
     benchsupport::insertRows(
-        path, "insert into downloadlist values (?, ?, ?, ?, ?, 2, ?, ?, '', ?)", rows,
+        path, "insert into downloadlist values (?, ?, ?, ?, ?, 2, ?, ?, '', ?, '')", rows,
         [&](sqlite3_stmt* insert, std::int64_t row) {
             const std::int64_t i = row + 1;
             const std::string title = "月亮 第" + std::to_string(i / 10 + 1) + "首 song " + std::to_string(i);

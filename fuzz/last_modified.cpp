@@ -1,4 +1,5 @@
-// The Last-Modified header as the download transfer reads it.
+// The Last-Modified header as the download transfer reads it, and the
+// download road's HTTP-date reader under each of its leniencies.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 
 #include "download/engine/DlHeaderParsing.h"
 #include "download/values/EConvertError.h"
+#include "download/values/HttpDate.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     setenv("TZ", "Asia/Shanghai", 1);
@@ -22,6 +24,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (value != 0 && (value < -693594 || value > 2958466)) std::abort();
     } catch (const dl::EConvertError&) {
         // An impossible date or a missing number: the transfer keeps its date.
+    }
+    try {
+        // The tolerant reading gives a day and a month that can be, or nothing.
+        const auto date = dl::ReadHttpDate(text, dl::HttpDateLeniency::Tolerant);
+        if (date && (date->month < 1 || date->month > 12 || date->day < 1 || date->day > 31)) std::abort();
+    } catch (const dl::EConvertError&) {
+    }
+    // The strict reading never raises and gives only a date that exists.
+    if (const auto date = dl::ReadHttpDate(text, dl::HttpDateLeniency::Strict)) {
+        if (date->year < 1 || date->year > 9999 || date->month < 1 || date->month > 12 || date->day < 1 ||
+            date->day > 31 || date->hour > 23 || date->minute > 59 || date->second > 60)
+            std::abort();
     }
     return 0;
 }

@@ -311,7 +311,7 @@ TDateTime nowLocal() {
     const std::int64_t ms = duration_cast<milliseconds>(sinceEpoch).count();
     const std::time_t seconds = static_cast<std::time_t>(duration_cast<std::chrono::seconds>(sinceEpoch).count());
     std::tm local{};
-    if (localtime_r(&seconds, &local) == nullptr) throw ENetFailedToRetreiveTimeZoneInfo();
+    if (localtime_r(&seconds, &local) == nullptr) throw ENetFailedToRetrieveTimeZoneInfo();
     const std::int64_t localMs = ms + static_cast<std::int64_t>(local.tm_gmtoff) * 1000;
     return static_cast<double>(kUnixEpochDay) + static_cast<double>(localMs) / static_cast<double>(kMsPerDay);
 }
@@ -427,7 +427,7 @@ TDateTime LocalUtcOffset() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &local) == nullptr)
-        throw ENetFailedToRetreiveTimeZoneInfo();
+        throw ENetFailedToRetrieveTimeZoneInfo();
     // Whole minutes, as the system's bias is kept.
     const long minutes = local.tm_gmtoff / 60;
     return static_cast<double>(minutes) / 1440.0;

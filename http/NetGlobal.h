@@ -26,11 +26,11 @@ public:
     const char* ClassName() const override { return "ConversionError"; }
 };
 
-class ENetFailedToRetreiveTimeZoneInfo : public ENetException {
+class ENetFailedToRetrieveTimeZoneInfo : public ENetException {
 public:
-    ENetFailedToRetreiveTimeZoneInfo()
+    ENetFailedToRetrieveTimeZoneInfo()
         : ENetException("Failed attempting to retrieve time zone information.") {}
-    const char* ClassName() const override { return "ENetFailedToRetreiveTimeZoneInfo"; }
+    const char* ClassName() const override { return "ENetFailedToRetrieveTimeZoneInfo"; }
 };
 
 // ---- characters and case -------------------------------------------------

@@ -16,28 +16,52 @@ namespace {
 // which dominate the time to receive a large body.
 constexpr std::size_t kHugePageHintFrom = std::size_t{4} << 20;
 
+// Pages of old storage at least this large go back to the system as they
+// are copied while growing; smaller storage lives in the heap and is simply
+// freed afterwards.
+constexpr std::size_t kReleaseFrom = std::size_t{4} << 20;
+// Bytes copied between two hand-backs.
+constexpr std::size_t kCopySlice = std::size_t{1} << 20;
+
+std::uintptr_t pageSize() {
+    static const auto size = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+// Hands back the whole pages of [begin, end) to the system; they read as
+// zeros afterwards. Only for storage about to be freed.
+void releasePages(const char* begin, const char* end) {
+    const std::uintptr_t page = pageSize();
+    const std::uintptr_t from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) / page * page;
+    const std::uintptr_t to = reinterpret_cast<std::uintptr_t>(end) / page * page;
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+}
+
 // Gives `storage` a capacity of at least `capacity` bytes keeping its first
 // `keep` bytes, without touching the new room. A large new allocation gets
-// the huge-page hint before any of its pages is touched.
+// the huge-page hint before any of its pages is touched, and a large old one
+// is handed back piece by piece as it is copied, so that growing holds the
+// kept bytes once, not twice.
 void reserveStorage(std::string& storage, std::size_t capacity, std::size_t keep) {
     if (capacity <= storage.capacity()) return;
     std::string fresh;
     fresh.reserve(capacity);
     if (capacity >= kHugePageHintFrom) {
-        const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+        const std::uintptr_t page = pageSize();
         const auto begin = reinterpret_cast<std::uintptr_t>(fresh.data());
         const std::uintptr_t from = (begin + page - 1) / page * page;
         const std::uintptr_t to = (begin + fresh.capacity()) / page * page;
         if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
     }
-    fresh.append(storage.data(), std::min(keep, storage.size()));
+    keep = std::min(keep, storage.size());
+    const bool release = storage.capacity() >= kReleaseFrom;
+    for (std::size_t done = 0; done < keep;) {
+        const std::size_t n = std::min(kCopySlice, keep - done);
+        fresh.append(storage.data() + done, n);
+        done += n;
+        if (release) releasePages(storage.data(), storage.data() + done);
+    }
     storage.swap(fresh);
-}
-
-// Grows `storage` to `size` bytes keeping its first `keep` bytes.
-void growStorage(std::string& storage, std::size_t size, std::size_t keep) {
-    reserveStorage(storage, size, keep);
-    storage.resize(size);
 }
 
 }  // namespace
@@ -80,7 +104,8 @@ void TNetMemoryStream::SetPosition(std::int64_t position) {
 }
 
 void TNetMemoryStream::ReserveCapacity(std::int64_t size) {
-    size = std::min(size, kMaxReserve);
+    // Beyond the cap the bytes that come decide, not the announcement.
+    if (size > kMaxReserve) return;
     if (size > static_cast<std::int64_t>(storage_.size()))
         reserveStorage(storage_, static_cast<std::size_t>(size), static_cast<std::size_t>(size_));
 }
@@ -113,11 +138,14 @@ void TNetMemoryStream::Clear() {
 }
 
 void TNetMemoryStream::ensureStorage(std::int64_t end) {
-    const auto have = static_cast<std::int64_t>(storage_.size());
-    if (end <= have) return;
-    // Geometric growth keeps a long series of small writes linear.
-    const std::int64_t grown = std::max(end, have * 2);
-    growStorage(storage_, static_cast<std::size_t>(grown), static_cast<std::size_t>(size_));
+    if (end <= static_cast<std::int64_t>(storage_.size())) return;
+    // Geometric growth of the capacity keeps a long series of small writes
+    // linear; the string's size grows only to what is written, so no room
+    // is touched ahead of its bytes.
+    const auto capacity = static_cast<std::int64_t>(storage_.capacity());
+    if (end > capacity)
+        reserveStorage(storage_, static_cast<std::size_t>(std::max(end, capacity * 2)), static_cast<std::size_t>(size_));
+    storage_.resize(static_cast<std::size_t>(end));
 }
 
 void TNetMemoryStream::zeroGapUpTo(std::int64_t end) {

@@ -43,14 +43,19 @@ public:
     }
 };
 
-// A stream held in one contiguous std::string. The filled part can be moved
-// out as a std::string without copying (TakeString). Reserving room only
-// reserves address space (with large pages where the system allows), so a
-// large announced length costs nothing until the bytes arrive.
+// A stream held in one contiguous std::string: the bytes are received into
+// the string a caller gets, and moved out without a copy (TakeString). An
+// announced length within the page cap reserves its room once (address space
+// only, with large pages where the system allows); a longer one reserves
+// nothing, and the string grows geometrically as the bytes come. Growing
+// hands each copied piece of the old storage back to the system at once, so
+// the bytes are never held twice, and fresh room is touched only by the bytes
+// written into it.
 class TNetMemoryStream : public TNetStream {
 public:
-    // Room reserved in one step at most; a larger announced length grows later.
-    static constexpr std::int64_t kMaxReserve = std::int64_t{1} << 30;
+    // The longest announced length that is reserved ahead of its bytes: the
+    // search's page cap. Memory never follows what a peer announces beyond it.
+    static constexpr std::int64_t kMaxReserve = std::int64_t{16} << 20;
 
     TNetMemoryStream() = default;
     explicit TNetMemoryStream(std::string initial);
@@ -66,6 +71,8 @@ public:
     char* BeginDirectWrite(std::int64_t count) override;
     void CommitDirectWrite(std::int64_t count) override;
 
+    // Bytes the storage holds room for.
+    std::int64_t Capacity() const { return static_cast<std::int64_t>(storage_.capacity()); }
     // The stream's bytes (valid until the next change).
     std::string_view View() const { return {storage_.data(), static_cast<std::size_t>(size_)}; }
     // Moves the bytes out and leaves the stream empty.

@@ -16,8 +16,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-FIGURE_GROUPS=(cutter tcp_receive netget store store_scale html_page cookies hostile_servers download_run dlget_vs_curl
-        download_continue dlget_hostile dlget_jobs downloads_list)
+FIGURE_GROUPS=(cutter tcp_receive netget netget_nginx store store_scale html_page cookies hostile_servers download_run
+        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list)
 
 quick=0
 build=build
@@ -282,6 +282,56 @@ figures_dlget_vs_curl() {
       bench_dlget_vs_curl
 }
 
+# after LOG REGEX WORDS: the number after WORDS on the first line matching REGEX.
+after() { grep -E -m1 "$2" "$logs/$1" | grep -Eo "$3 [0-9.]+" | head -n 1 | grep -Eo '[0-9.]+$'; }
+# missed LOG TEXT...: " (target missed: ...)" for each bound the benchmark said it missed.
+missed() {
+  local log=$1 t out=""; shift
+  for t in "$@"; do grep -qF "target missed: $t" "$logs/$log" && out="$out; $t"; done
+  [ -z "$out" ] || echo " (target missed: ${out#; })"
+}
+
+figures_netget_nginx() {
+  local mib=$(pick 64 256) rounds=$(pick 3 7) log=netget_nginx.txt
+  run bench_netget_nginx "$log" "$bin/netget" "$mib" "$rounds"
+  local v; v=$( [ "$status" = 0 ] || grep -q 'target missed' "$logs/$log" || verdict)
+  local file='into a file, median' null='into /dev/null, median' pipe='into a pipe, median'
+  row "\`netget URL > FILE\`, a $mib MiB body from a loopback nginx with sendfile (median of $rounds)$v$(missed $log 'netget into a file within 1.1 x curl'"'"'s wall time' 'netget into a file within body + 16 MiB')" \
+      "$(after $log "$file" 'netget') s, CPU $(after $log "$file" 'netget [0-9.]+ s, cpu') s, peak $(after $log "$file" 'netget [0-9.]+ s, cpu [0-9.]+ s, peak') MiB" \
+      "\`curl -s -o FILE URL\`, taking turns (bounds: 1.1 × the time, the body + 16 MiB)" \
+      "$(after $log "$file" 'curl') s, CPU $(after $log "$file" 'curl [0-9.]+ s, cpu') s, peak $(after $log "$file" 'curl [0-9.]+ s, cpu [0-9.]+ s, peak') MiB (time ratio $(after $log "$file" 'time ratio'), CPU ratio $(after $log "$file" 'cpu ratio'))" \
+      bench_netget_nginx
+  row "\`netget URL > /dev/null\`, the same body$v" "$(after $log "$null" 'netget') s, peak $(after $log "$null" 'netget [0-9.]+ s, cpu [0-9.]+ s, peak') MiB" \
+      "\`curl -s -o /dev/null URL\`, taking turns" \
+      "$(after $log "$null" 'curl') s (time ratio $(after $log "$null" 'time ratio'))" bench_netget_nginx
+  row "\`netget URL\` into a pipe, the same body, held whole until it is complete$v$(missed $log 'netget into a pipe within body + 16 MiB')" \
+      "$(after $log "$pipe" 'netget') s, peak $(after $log "$pipe" 'netget [0-9.]+ s, cpu [0-9.]+ s, peak') MiB" \
+      "the bound: the body + 16 MiB" "$((mib + 16)) MiB" bench_netget_nginx
+}
+
+figures_dlget_nginx() {
+  local mib=$(pick 64 256) rounds=$(pick 3 7) songs=8 smib=$(pick 4 16) rate=8 jrounds=$(pick 1 3) log=dlget_nginx.txt
+  run bench_dlget_nginx "$log" "$bin/dlget" "$mib" "$rounds" "$songs" "$smib" "$rate" "$jrounds"
+  local v; v=$( [ "$status" = 0 ] || grep -q 'target missed' "$logs/$log" || verdict)
+  local one='MiB file, median'
+  row "\`dlget --dir DIR/ URL\`, a $mib MiB file from a loopback nginx with sendfile, part synced at its checkpoints (median of $rounds)$v$(missed $log 'dlget within 1.1 x curl'"'"'s wall time' 'dlget'"'"'s peak within 14 MiB')" \
+      "$(after $log "$one" 'dlget') s, peak $(after $log "$one" 'dlget [0-9.]+ s, peak') MiB" \
+      "\`curl -s -o FILE URL\`, taking turns, no sync (bounds: 1.1 × the time, 14 MiB)" \
+      "$(after $log "$one" 'curl') s, peak $(after $log "$one" 'curl [0-9.]+ s, peak') MiB (time ratio $(after $log "$one" 'time ratio'))" \
+      bench_dlget_nginx
+  local j
+  for j in 2 8; do
+    local at="$j at once, median"
+    row "\`dlget --jobs $j\`, $songs songs of $smib MiB from nginx, each connection held to $rate MiB/s (median of $jrounds)$v$( [ $j = 8 ] && missed $log 'dlget --jobs 8 peaks within 1.1 x aria2c -j8')" \
+        "$(after $log "$at" "dlget --jobs $j") s, peak $(after $log "$at" "dlget --jobs $j [0-9.]+ s, peak") MiB" \
+        "\`curl --parallel --parallel-max $j\`; \`aria2c -Z -j$j\`, taking turns$( [ $j = 8 ] && echo ' (bound: the peak within 1.1 × aria2c'"'"'s)')" \
+        "$(after $log "$at" "parallel-max $j") s, peak $(after $log "$at" "parallel-max $j [0-9.]+ s, peak") MiB; $(after $log "$at" "aria2c -j$j") s, peak $(after $log "$at" "aria2c -j$j [0-9.]+ s, peak") MiB (peak ratio to aria2c $(after $log "$at" 'peak ratio to aria2c'))" \
+        bench_dlget_nginx
+  done
+  row "each song at once beyond two, \`dlget --jobs 8\` against \`--jobs 2\`$v" \
+      "$(after $log 'each song at once' 'costs dlget') MiB" "the bound" "1 MiB" bench_dlget_nginx
+}
+
 figures_download_continue() {
   local mib=$(pick 16 64) rounds=$(pick 1 3) log=download_continue.txt
   run bench_download_continue "$log" "$bin/dlget" "$mib" "$rounds"
@@ -363,7 +413,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja >/dev/null
 fi
 say "building the benchmarks and tools in $build"
-cmake --build "$build" -j "$(nproc)" --target netget dlget hanging_resolver \
+cmake --build "$build" -j "$(nproc)" --target netget dlget demo-service hanging_resolver \
   $(for f in bench/*.cpp; do n=$(basename "$f" .cpp); echo "bench_$n"; done) >&2
 mkdir -p "$logs"
 

@@ -35,6 +35,9 @@ packages=(
   time
   # The documentation's link check (scripts/check-links.py).
   python3
+  # The benchmarks' web server (sendfile, a rate per connection) and the
+  # other downloader netget and dlget are measured against.
+  nginx-light aria2
 )
 
 missing=()

@@ -12,15 +12,16 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The table's columns, in the order the statements bind and read them.
-constexpr const char* kCreate =
-    "create table downloadlist (id integer primary key, title text not null, url text not null, "
-    "folder text not null, filename text not null, state integer not null, received integer not null, "
-    "total integer not null, reason text not null, path text not null)";
 constexpr const char* kSelect =
-    "select id, title, url, folder, filename, state, received, total, reason, path from downloadlist order by id";
+    "select id, title, url, folder, filename, state, received, total, reason, path, identity from downloadlist "
+    "order by id";
+// An earlier version's table, without the identity column.
+constexpr const char* kSelectWithoutIdentity =
+    "select id, title, url, folder, filename, state, received, total, reason, path, '' from downloadlist order by id";
+constexpr const char* kAddIdentity = "alter table downloadlist add column identity text not null default ''";
 constexpr const char* kSave =
-    "insert or replace into downloadlist (id, title, url, folder, filename, state, received, total, reason, path) "
-    "values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "insert or replace into downloadlist (id, title, url, folder, filename, state, received, total, reason, path, "
+    "identity) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr const char* kRemove = "delete from downloadlist where id = ?";
 
 std::string text(sqlite3_stmt* s, int column) {
@@ -48,16 +49,17 @@ void bindInt(StoreConnection& db, sqlite3_stmt* s, int index, std::int64_t value
 
 }  // namespace
 
-DownloadListStore::DownloadListStore(const std::string& path, std::chrono::milliseconds busyWait)
-    : busyWait_(busyWait) {
+DownloadListStore::DownloadListStore(const std::string& path, std::chrono::milliseconds busyWait,
+                                     std::chrono::milliseconds retryPause)
+    : busyWait_(busyWait), retryPause_(retryPause) {
     try {
         open(path);
     } catch (const StoreError& e) {
-        inMemory_ = true;
+        unusable_ = true;
         problem_ = e.what();
         db_.reset();
     }
-    if (!inMemory_) writer_ = std::thread([this] { writeLoop(); });
+    if (!unusable_) writer_ = std::thread([this] { writeLoop(); });
 }
 
 DownloadListStore::~DownloadListStore() {
@@ -65,6 +67,7 @@ DownloadListStore::~DownloadListStore() {
         std::lock_guard lock(mutex_);
         closing_ = true;
         listener_ = nullptr;
+        resumedListener_ = nullptr;
         closeDeadline_ = Clock::now() + kCloseWait;
     }
     changed_.notify_all();
@@ -74,25 +77,31 @@ DownloadListStore::~DownloadListStore() {
 void DownloadListStore::open(const std::string& path) {
     db_ = std::make_unique<StoreConnection>(path);
     StoreConnection::WaitScope scope(*db_, Wait::For(std::min(busyWait_, kOpenWait)));
-    Statement exists = db_->prepare("select count(*) from sqlite_master where type = 'table' and name = 'downloadlist'");
-    const bool found = db_->step(exists.get()) && sqlite3_column_int(exists.get(), 0) > 0;
-    exists.reset();
-    if (found) load();
+    const auto count = [this](const char* sql) {
+        Statement s = db_->prepare(sql);
+        return db_->step(s.get()) ? sqlite3_column_int(s.get(), 0) : 0;
+    };
+    const bool found = count("select count(*) from sqlite_master where type = 'table' and name = 'downloadlist'") > 0;
+    if (found) {
+        identityMissing_ =
+            count("select count(*) from pragma_table_info('downloadlist') where name = 'identity'") == 0;
+        load();
+    }
     // A file the system lets this process read but not write opens all the
     // same; the rows it holds are shown, and nothing is written.
     if (sqlite3_db_readonly(db_->get(), "main") == 1) {
-        inMemory_ = true;
+        unusable_ = true;
         problem_ = sqlite3_errstr(SQLITE_READONLY);
         db_.reset();
         return;
     }
-    // Making it takes the file's write lock, which another program may hold
-    // for a while: not while the window is being built.
-    createWanted_ = !found;
+    // Made by the first change: a store that never used the list keeps
+    // tab1 alone, and the window being built never waits for the write lock.
+    tableMissing_ = !found;
 }
 
 void DownloadListStore::load() {
-    Statement select = db_->prepare(kSelect);
+    Statement select = db_->prepare(identityMissing_ ? kSelectWithoutIdentity : kSelect);
     while (db_->step(select.get())) {
         ListEntry entry;
         entry.id = sqlite3_column_int64(select.get(), 0);
@@ -105,6 +114,7 @@ void DownloadListStore::load() {
         entry.total = sqlite3_column_int64(select.get(), 7);
         entry.reason = text(select.get(), 8);
         entry.path = text(select.get(), 9);
+        entry.identity = text(select.get(), 10);
         if (entry.id >= nextId_) nextId_ = entry.id + 1;
         loaded_.push_back(std::move(entry));
     }
@@ -118,7 +128,7 @@ std::int64_t DownloadListStore::NewId() {
 void DownloadListStore::Save(const ListEntry& entry) {
     {
         std::lock_guard lock(mutex_);
-        if (inMemory_) return;
+        if (unusable_) return;
         pending_[entry.id] = entry;
     }
     changed_.notify_all();
@@ -127,7 +137,7 @@ void DownloadListStore::Save(const ListEntry& entry) {
 void DownloadListStore::Remove(std::int64_t id) {
     {
         std::lock_guard lock(mutex_);
-        if (inMemory_) return;
+        if (unusable_) return;
         pending_[id] = std::nullopt;
     }
     changed_.notify_all();
@@ -135,7 +145,12 @@ void DownloadListStore::Remove(std::int64_t id) {
 
 bool DownloadListStore::InMemory() const {
     std::lock_guard lock(mutex_);
-    return inMemory_;
+    return unusable_ || refused_;
+}
+
+bool DownloadListStore::Unusable() const {
+    std::lock_guard lock(mutex_);
+    return unusable_;
 }
 
 std::string DownloadListStore::Problem() const {
@@ -154,54 +169,86 @@ void DownloadListStore::SetProblemListener(std::function<void(const std::string&
     told(problem);
 }
 
+void DownloadListStore::SetResumedListener(std::function<void()> listener) {
+    std::lock_guard lock(mutex_);
+    resumedListener_ = std::move(listener);
+}
+
 bool DownloadListStore::WaitUntilWritten(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit,
-                             [this] { return !telling_ && (inMemory_ || (pending_.empty() && !writing_ && !createWanted_)); });
+    return changed_.wait_for(lock, limit, [this] {
+        return !telling_ && !writing_ && (unusable_ || refused_ || pending_.empty());
+    });
 }
 
 void DownloadListStore::writeLoop() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return closing_ || createWanted_ || !pending_.empty(); });
-        if (pending_.empty() && !createWanted_) return;  // closing, nothing left
-        std::map<std::int64_t, std::optional<ListEntry>> batch;
-        batch.swap(pending_);
-        const bool create = createWanted_;
-        writing_ = true;
-        lock.unlock();
-        std::string problem;
-        try {
-            writeBatch(batch, create);
-        } catch (const StoreError& e) {
-            problem = e.what();
+        changed_.wait(lock, [this] { return closing_ || !pending_.empty(); });
+        if (pending_.empty()) return;  // closing, nothing left
+        if (writeOnce(lock)) continue;
+        // Refused: tried again after a pause, or once more when closing
+        // (which gives the write its last short while).
+        if (closing_) {
+            if (Clock::now() >= closeDeadline_) return;
+            changed_.wait_for(lock, std::chrono::milliseconds(50));
+            continue;
         }
-        lock.lock();
-        writing_ = false;
-        if (problem.empty()) createWanted_ = false;
-        if (!problem.empty()) {
-            inMemory_ = true;
-            problem_ = problem;
-            pending_.clear();
-            const auto listener = listener_;
-            untold_ = !listener;
-            // A waiter hears of the failure after the listener has.
-            telling_ = static_cast<bool>(listener);
-            lock.unlock();
-            if (listener) listener(problem);
-            lock.lock();
-            telling_ = false;
-            lock.unlock();
-            changed_.notify_all();
-            return;
-        }
-        changed_.notify_all();
+        changed_.wait_for(lock, retryPause_, [this] { return closing_; });
     }
+}
+
+bool DownloadListStore::writeOnce(std::unique_lock<std::mutex>& lock) {
+    std::map<std::int64_t, std::optional<ListEntry>> batch;
+    batch.swap(pending_);
+    const bool create = tableMissing_, addIdentity = identityMissing_;
+    writing_ = true;
+    lock.unlock();
+    std::string problem;
+    try {
+        writeBatch(batch, create, addIdentity);
+    } catch (const StoreError& e) {
+        problem = e.what();
+    }
+    lock.lock();
+    writing_ = false;
+    if (problem.empty()) {
+        tableMissing_ = false;
+        identityMissing_ = false;
+        const bool resumed = refused_;
+        refused_ = false;
+        problem_.clear();
+        const auto listener = resumed ? resumedListener_ : nullptr;
+        lock.unlock();
+        if (listener) listener();
+        lock.lock();
+        changed_.notify_all();
+        return true;
+    }
+    // Nothing of the batch was written (one transaction): what changed
+    // meanwhile is newer, the rest goes back.
+    for (auto& [id, entry] : batch) pending_.try_emplace(id, std::move(entry));
+    const bool first = !refused_;
+    refused_ = true;
+    problem_ = problem;
+    if (first) {
+        const auto listener = listener_;
+        untold_ = !listener;
+        // A waiter hears of the failure after the listener has.
+        telling_ = static_cast<bool>(listener);
+        lock.unlock();
+        if (listener) listener(problem);
+        lock.lock();
+        telling_ = false;
+    }
+    changed_.notify_all();
+    return false;
 }
 
 // One transaction for the latest state of every row changed meanwhile: a
 // song's end and the next one's start cost one commit.
-void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<ListEntry>>& batch, bool createTable) {
+void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<ListEntry>>& batch, bool createTable,
+                                   bool addIdentity) {
     // Closing gives the write a last short while, then gives up.
     Wait wait = Wait::For(busyWait_, [this] {
         std::lock_guard lock(mutex_);
@@ -210,7 +257,14 @@ void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<Li
     StoreConnection::WaitScope scope(*db_, std::move(wait));
     db_->exec("begin immediate");
     try {
+        // Another program may have made the table, or the column, meanwhile.
         if (createTable) db_->exec(kCreate);
+        if (addIdentity) {
+            Statement has = db_->prepare("select count(*) from pragma_table_info('downloadlist') where name = 'identity'");
+            const bool there = db_->step(has.get()) && sqlite3_column_int(has.get(), 0) > 0;
+            has.reset();
+            if (!there) db_->exec(kAddIdentity);
+        }
         Statement save = db_->prepare(kSave);
         Statement remove = db_->prepare(kRemove);
         for (const auto& [id, entry] : batch) {
@@ -227,6 +281,7 @@ void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<Li
                 bindInt(*db_, s, 8, entry->total);
                 bindText(*db_, s, 9, entry->reason);
                 bindText(*db_, s, 10, entry->path);
+                bindText(*db_, s, 11, entry->identity);
             }
             db_->step(s);
         }

@@ -131,7 +131,7 @@ void SongDownload::ApplyLimits(TDlDownloadItem& item) {
         }
         if (params.Older > 0 && item.Date != 0 && olderThan(item.Date, params.Older)) {
             item.Stopped = true;
-            item.FailItem(kErrOlded);
+            item.FailItem(kErrTooOld);
         }
     } else if (state == dsRunning) {
         if (limit != 0 && limit < item.Size) {  // the bytes received so far

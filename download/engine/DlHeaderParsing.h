@@ -8,10 +8,11 @@
 
 namespace dl {
 
-// The RFC 1123 form (weekday, day, month name, year, hh:mm:ss, zone), read as
-// GMT and given as local date-time; 0 when the day or the month is not
-// there. Raises EConvertError for a date or time that does not exist, or when
-// a number is missing or out of range.
+// The RFC 1123 form (weekday, day, month name, year, hh:mm:ss, zone), read
+// tolerantly (HttpDateLeniency::Tolerant) as GMT and given as local
+// date-time; 0 when the day or the month is not there. Raises EConvertError
+// for a date or time that does not exist, or when a number is missing or out
+// of range.
 TDateTime ParseLastModified(std::string_view text);
 
 // Appends the entries of every "Set-Cookie: " line of `rawHeaders` (lines

@@ -26,7 +26,7 @@ std::optional<std::chrono::milliseconds> ItemAttempts::RetryPause(TDlDownloadIte
                                                                    const TransferOutcome& outcome) {
     if (!outcome.ran || outcome.stopped || item.State != dsFailed || item.Method != dmGet) return std::nullopt;
     const bool refusedForNow = item.ErrorCode == kErrServerRefused && IsRetriedStatus(item.StatusCode);
-    if (!refusedForNow && !IsBrokenLine(item.ErrorCode)) return std::nullopt;
+    if (!refusedForNow && !IsBrokenLine(item.ErrorCode) && !outcome.startsOver) return std::nullopt;
     if (spent_ >= rules_.maxFurther) return std::nullopt;
     const TransferOutcome::Retry reason{TransferOutcome::Retry::Kind::WholeAgain, item.ErrorCode, item.StatusCode};
     if (refusedForNow && outcome.retryAfter) {

@@ -18,7 +18,9 @@
 //     the schedule's;
 //   - with a line that broke or fell silent (12030, 12031, 12002) that the
 //     transfer could not continue (the server takes no ranges, or the bytes
-//     came in memory): after the schedule's pause.
+//     came in memory): after the schedule's pause;
+//   - with a 206 whose whole length showed the bytes held to be of another
+//     file (they are gone then): it starts over, after the schedule's pause.
 // A transfer again takes up the part file the failed one kept, so a song
 // with a name in a folder asks for the rest, and one without starts over.
 // A POST is never sent again. Stop (of the run, or of the item) ends a

@@ -116,9 +116,9 @@ int ItemData::Flush() {
     const int error = file_->Append(staging_.data(), staged_);
     writtenSinceCheckpoint_ += staged_;
     staged_ = 0;
-    if (error == 0 && identity_ &&
-        (writtenSinceCheckpoint_ >= kCheckpointBytes ||
-         platform::ticksBetween(lastCheckpoint_, platform::tickCount()) >= kCheckpointMs))
+    // By time, not by size: a fast download is not held up by a sync every
+    // few MiB, and a crash costs at most that long of downloading again.
+    if (error == 0 && identity_ && platform::ticksBetween(lastCheckpoint_, platform::tickCount()) >= kCheckpointMs)
         Checkpoint();
     return error;
 }

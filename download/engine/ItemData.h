@@ -22,8 +22,9 @@ class PartFile;
 
 class ItemData {
 public:
-    // Bytes gathered before they go to the file in one write.
-    static constexpr std::size_t kStaging = std::size_t(1) << 20;
+    // Bytes gathered before they go to the file in one write: few enough
+    // writes, and little memory for each song at once.
+    static constexpr std::size_t kStaging = std::size_t(256) << 10;
 
     ItemData();
     ~ItemData();
@@ -59,7 +60,7 @@ public:
     // What identifies the song the bytes are the start of, so that a later
     // run can continue them even if this program never ends its download:
     // written beside the part file as soon as there is one, and again at
-    // each checkpoint (every kCheckpointBytes or kCheckpointMs, the bytes
+    // each checkpoint (every kCheckpointMs with bytes written, the bytes
     // synced first). Nothing: the song cannot be continued, and its part
     // file has no identity (what identified it goes). Errors of writing it
     // only cost that continuing.

@@ -161,6 +161,8 @@ private:
     int continuations_ = 0;
     // The bytes held came from a part file an earlier transfer kept.
     bool fromKept_ = false;
+    // The bytes held were found to be of another file: the song starts over.
+    bool startsOver_ = false;
     std::optional<std::int64_t> retryAfter_;
     std::int32_t percentHeld_ = 0;
 };

@@ -91,7 +91,13 @@ ItemTransfer::RangeAnswer ItemTransfer::JudgeRangeAnswer(const inet::Request& re
     // the same validators, and no more bytes than it says.
     const auto range = inet::parseContentRange(QueryHeader(request, inet::kQueryContentRange));
     if (!range || range->first != rangeFrom_ || !range->total) return refused();
-    if (identity_.length != 0 && *range->total != identity_.length) return refused();
+    // Another whole length: the server's file is not the one the bytes held
+    // came from, whatever its validators say. They go, and the song starts
+    // over in one of its further attempts.
+    if (identity_.length != 0 && *range->total != identity_.length) {
+        startsOver_ = true;
+        return refused();
+    }
     if (const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate);
         length && *length != range->count())
         return refused();

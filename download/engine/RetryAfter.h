@@ -14,7 +14,7 @@ namespace dl {
 // GMT", the obsolete "Sunday, 06-Nov-94 08:49:37 GMT" and the C asctime
 // form "Sun Nov  6 08:49:37 1994"), given as the seconds until then, 0 for
 // a date already past. Blanks around the value are allowed. Nothing for
-// any other text.
+// any other text. The date is read by ReadHttpDate, strictly.
 std::optional<std::int64_t> RetryAfterSeconds(std::string_view value, std::int64_t now);
 
 // What RetryAfterSeconds gives for a number or a date too far off to count.

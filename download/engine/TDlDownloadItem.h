@@ -75,8 +75,6 @@ public:
     void SetIsLink(bool value) { IsLink = value; }
     // The item owns its page; the one replaced goes with its last owner.
     void SetPageDocument(std::shared_ptr<TDlHTMLObject> document) { PageDocument = std::move(document); }
-    void SetSendCookies(const TDlCookiesList& cookies) { SendCookies = cookies; }
-    void SetReceivedCookies(const TDlCookiesList& cookies) { ReceivedCookies = cookies; }
     void SetUserName(const std::string& value) { UserName = value; }
     void SetPassword(const std::string& value) { Password = value; }
     void SetLocalFileName(const std::string& value) { LocalFileName = value; }
@@ -101,7 +99,6 @@ public:
     std::string AcceptTypes;  // one type per line
     std::string ContentType;
     std::int32_t Level = 0;   // 0: made by the component; -1: made from a page link
-    std::string AltName;      // carried along only
     TDlHTMLLink* Link = nullptr;  // not owned
     TDlPostData PostData;
     std::string ExtraHeaders;

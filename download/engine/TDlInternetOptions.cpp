@@ -36,6 +36,8 @@ void TDlInternetOptions::Assign(const TDlPersistent& source) {
     ConnectRetries = other->ConnectRetries;
     ConnectTimeout = other->ConnectTimeout;
     DataTimeout = other->DataTimeout;
+    LowSpeedLimit = other->LowSpeedLimit;
+    LowSpeedTime = other->LowSpeedTime;
     UseProxy = other->UseProxy;
     ProxyName = other->ProxyName;
     ProxyPort = other->ProxyPort;
@@ -75,6 +77,7 @@ void TDlInternetOptions::ApplyInternetOptions(inet::Session& handle, const TDlIn
     handle.setConnectRetries(options.ConnectRetries);
     handle.setConnectTimeout(options.ConnectTimeout);
     handle.setDataTimeout(options.DataTimeout);
+    handle.setLowSpeedLimit(options.LowSpeedLimit, options.LowSpeedTime);
     if (options.UseProxy) {
         handle.setProxy(inet::AccessType::NamedProxy, options.ProxyName + ":" + std::to_string(options.ProxyPort));
     } else {

@@ -44,6 +44,11 @@ public:
     std::int32_t ConnectRetries = 2;
     std::int32_t ConnectTimeout = 30;  // seconds; 0 = the platform's 60
     std::int32_t DataTimeout = 0;      // seconds without a byte; 0 = the platform's 30
+    // Below LowSpeedLimit bytes a second for LowSpeedTime seconds on end, a
+    // transfer has stalled (12002), as one that fell silent has; either 0:
+    // no such limit.
+    std::int32_t LowSpeedLimit = 1024;
+    std::int32_t LowSpeedTime = 60;
     bool UseProxy = false;
     bool SocksProxy = false;            // no effect
     TDlSocksVersion SocksVersion = sv4; // no effect

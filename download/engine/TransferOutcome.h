@@ -76,6 +76,9 @@ struct TransferOutcome {
     std::uint64_t keptBytes = 0;
     // It went on from the bytes an earlier transfer kept (and did not start over).
     bool fromKept = false;
+    // An answer showed the bytes held to be of another file (a 206 of
+    // another whole length): they are gone, and the song is to start over.
+    bool startsOver = false;
     // Percent as the bytes held made it, before the end made it 100.
     std::int32_t percentHeld = 0;
 

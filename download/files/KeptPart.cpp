@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "download/files/DiskCalls.h"
+#include "download/files/FolderLock.h"
 #include "download/values/DecimalNumber.h"
 #include "download/values/PercentCoding.h"
 
@@ -88,7 +90,10 @@ std::vector<std::string> namesIn(const std::string& folder) {
 }
 
 int writeIdentityFile(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Made anew, never opened as found: a name planted there (a hard link to
+    // a file elsewhere) must not be written through.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return errno;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
     int error = 0;
     std::size_t done = 0;
@@ -100,7 +105,7 @@ int writeIdentityFile(const std::string& path, const std::string& text) {
         else
             done += static_cast<std::size_t>(n);
     }
-    if (error == 0 && ::fdatasync(fd) != 0) error = errno;
+    if (error == 0) error = diskCalls().dataSync(fd, path);
     if (::close(fd) != 0 && error == 0) error = errno;
     if (error != 0) ::unlink(path.c_str());
     return error;
@@ -240,6 +245,7 @@ std::optional<PartIdentity> ReadPartIdentity(const std::string& partPath) {
 }
 
 int SweepPartFiles(const std::string& folder, const AskedDownload* asked, std::time_t now) {
+    const FolderLock folderLock(folder);
     int removed = 0;
     const std::vector<std::string> names = namesIn(folder);
     std::unique_ptr<PartFile> best;  // of those kept for the asked download
@@ -288,6 +294,7 @@ int SweepPartFiles(const std::string& folder, const AskedDownload* asked, std::t
 
 std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::string& url, const std::string& name,
                                        std::time_t now) {
+    const FolderLock folderLock(folder);
     for (const std::string& entry : namesIn(folder)) {
         if (!IsPartFileName(entry)) continue;
         std::unique_ptr<PartFile> file = PartFile::OpenLeft(inFolder(folder, entry), true);
@@ -313,12 +320,13 @@ int WritePartIdentity(const PartFile& file, const PartIdentity& identity) {
     if (!ParsePartIdentity(text)) return EINVAL;
     const std::string next = NextIdentityPathOf(file.path());
     if (const int error = writeIdentityFile(next, text)) return error;
-    if (::rename(next.c_str(), IdentityPathOf(file.path()).c_str()) != 0) {
-        const int error = errno;
+    if (const int error = diskCalls().rename(next, IdentityPathOf(file.path()))) {
         ::unlink(next.c_str());
         return error;
     }
-    return 0;
+    // The new identity's name on the disk too, so that after a power cut the
+    // identity that vouches for the bytes is there with them.
+    return diskCalls().folderSync(FolderOf(file.path()));
 }
 
 int KeepPartFile(PartFile& file, PartIdentity identity) {

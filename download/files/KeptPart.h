@@ -46,9 +46,8 @@ constexpr std::size_t kMaxIdentityBytes = 16 * 1024;
 constexpr std::time_t kKeptPartLifetime = 7 * 24 * 3600;
 
 // A part file being written is synced, and its identity written anew with
-// the bytes synced as held, once this many bytes have been written since the
-// last checkpoint, or once this long has passed with some written.
-constexpr std::uint64_t kCheckpointBytes = std::uint64_t(8) << 20;
+// the bytes synced as held, once this long has passed since the last
+// checkpoint with some bytes written.
 constexpr std::int64_t kCheckpointMs = 5000;
 
 // The identity as its file holds it: a first line (form 1 for a kept part
@@ -114,7 +113,8 @@ std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::str
                                        std::time_t now);
 
 // Writes `identity` beside the part file in one step: into the side file
-// ".next", synced, then renamed over ".kept". 0 or an errno.
+// ".next" (made anew), synced, then renamed over ".kept", then the folder
+// synced. 0 or an errno.
 int WritePartIdentity(const PartFile& file, const PartIdentity& identity);
 
 // Keeps `file` for a later run: its bytes on the disk, then `identity`

@@ -11,6 +11,8 @@
 #include <random>
 #include <utility>
 
+#include "download/files/DiskCalls.h"
+
 namespace dl {
 
 namespace {
@@ -93,8 +95,8 @@ void setLastWriteTime(int fd, TDateTime date) {
 // The side files first: an identity without its part file is nothing, while
 // a part file without one is simply left behind.
 void unlinkSideFiles(const std::string& partPath) {
-    ::unlink(NextIdentityPathOf(partPath).c_str());
-    ::unlink(IdentityPathOf(partPath).c_str());
+    diskCalls().unlink(NextIdentityPathOf(partPath));
+    diskCalls().unlink(IdentityPathOf(partPath));
 }
 
 int copyAll(int from, int to, std::uint64_t size) {
@@ -131,8 +133,11 @@ std::unique_ptr<PartFile> PartFile::OpenLeft(const std::string& path, bool writa
     if (fd < 0) return nullptr;
     struct stat held {}, named {};
     // Locked by a program still writing it: not ours. And it must still be
-    // the file of that name once the lock is had (not one removed meanwhile).
+    // the file of that name once the lock is had (not one removed meanwhile),
+    // and have no other name: a part file is made with one, and one linked to
+    // a file elsewhere is no download's, never to be written through.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode) ||
+        held.st_nlink != 1 ||
         ::lstat(path.c_str(), &named) != 0 || named.st_ino != held.st_ino || named.st_dev != held.st_dev) {
         ::close(fd);
         return nullptr;
@@ -171,7 +176,7 @@ int PartFile::Truncate() {
     return 0;
 }
 
-int PartFile::Sync() { return ::fdatasync(fd_) == 0 ? 0 : errno; }
+int PartFile::Sync() { return diskCalls().dataSync(fd_, path_); }
 
 int PartFile::Remove() {
     if (named_) return EINVAL;
@@ -202,16 +207,27 @@ int PartFile::Append(const char* data, std::size_t size) {
 int PartFile::TakeName(const std::string& path, TDateTime date) {
     if (named_) return EINVAL;
     if (date != 0) setLastWriteTime(fd_, date);
-    if (::rename(path_.c_str(), path.c_str()) == 0) {
-        unlinkSideFiles(path_);
-        path_ = path;
+    // The bytes are on the disk before the name says the song is there: a
+    // power cut then leaves the older file, or the whole new one.
+    if (const int error = diskCalls().dataSync(fd_, path_)) return error;
+    const int renamed = diskCalls().rename(path_, path);
+    if (renamed == 0) {
+        const std::string hidden = std::exchange(path_, path);
+        const std::string from = FolderOf(hidden);
         named_ = true;
+        // The name is on the disk before the identity that could have
+        // continued the song goes, and before anyone hears it has ended.
+        const std::string to = FolderOf(path);
+        int error = diskCalls().folderSync(to);
+        if (error == 0 && from != to) error = diskCalls().folderSync(from);
+        if (error != 0) return error;
+        unlinkSideFiles(hidden);
         return 0;
     }
-    if (errno != EXDEV) return errno;
+    if (renamed != EXDEV) return renamed;
     // Another file system: a part file beside the target takes the bytes.
     int error = 0;
-    std::unique_ptr<PartFile> there = Create(std::filesystem::path(path).parent_path().string(), error);
+    std::unique_ptr<PartFile> there = Create(FolderOf(path), error);
     if (!there) return error;
     if ((error = copyAll(fd_, there->fd_, size_)) != 0) return error;
     there->size_ = size_;

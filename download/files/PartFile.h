@@ -25,7 +25,8 @@ public:
     // The part file at `path`, left there by a program that no longer runs
     // (none holds its lock): locked now, for writing when `writable`. It is
     // left as it is when dropped, unless TakeOver or Remove come first.
-    // Nothing when it is held, gone, or not a plain file.
+    // Nothing when it is held, gone, not a plain file, or has another name
+    // (a link count other than 1).
     static std::unique_ptr<PartFile> OpenLeft(const std::string& path, bool writable);
     ~PartFile();
     PartFile(const PartFile&) = delete;
@@ -58,10 +59,13 @@ public:
     int Remove();
     // Gives the file `date` as its last-write time (a local date-time; 0, or
     // a date no file can carry, leaves the time of writing) and the name
-    // `path`, replacing a file of that name. On another file system than the
-    // part file's the bytes are copied to a part file there first. 0 or an
-    // errno; the file keeps its hidden name (and the older file stays) when
-    // it fails. The identity beside it goes once it has its name.
+    // `path`, replacing a file of that name, durably: its bytes synced, then
+    // renamed, then the folder synced; only then does the identity beside it
+    // go, and only then does it return. On another file system than the part
+    // file's the bytes are copied to a part file there first. 0 or an errno;
+    // when the bytes could not be synced or renamed the file keeps its hidden
+    // name (and the older file stays); when the folder could not be synced
+    // it has its name, but the error is returned all the same.
     int TakeName(const std::string& path, TDateTime date);
 
 private:

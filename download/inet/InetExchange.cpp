@@ -14,11 +14,12 @@ namespace inet {
 
 namespace {
 
+// curl's receive buffer: larger than a read, so fewer trips through the
+// loop, and small, since every song at once holds one.
+constexpr long kReceiveBuffer = 64 * 1024;
 // Bytes that arrive beyond what the reader asked for wait here; past this
-// much, curl is paused until the reader catches up.
-constexpr std::size_t kSpillLimit = 1 << 20;
-// curl's receive buffer: larger than a read, so fewer trips through the loop.
-constexpr long kReceiveBuffer = 256 * 1024;
+// much (two of curl's deliveries), curl is paused until the reader catches up.
+constexpr std::size_t kSpillLimit = 2 * kReceiveBuffer;
 // Upper bound of one wait; curl shortens it for its own timers, and closing a
 // handle wakes it at once.
 constexpr int kPollMs = 1000;
@@ -138,6 +139,11 @@ void Exchange::setTransferOptions(void* handle) {
     // The name lookup counts towards it.
     if (setup_.settings.connectTimeoutSeconds > 0)
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(setup_.settings.connectTimeoutSeconds));
+    // A trickle counts as a stall (curl's low-speed check; a paused transfer,
+    // one waiting for its reader, is not checked).
+    const bool lowSpeed = setup_.settings.lowSpeedBytes > 0 && setup_.settings.lowSpeedSeconds > 0;
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, lowSpeed ? static_cast<long>(setup_.settings.lowSpeedBytes) : 0L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, lowSpeed ? static_cast<long>(setup_.settings.lowSpeedSeconds) : 0L);
     if (const char* caFile = std::getenv(kCaFileVariable); caFile && *caFile)
         curl_easy_setopt(easy, CURLOPT_CAINFO, caFile);
 }

@@ -74,8 +74,6 @@ public:
     // Every line of that name, joined by ", "; nothing when there is none.
     std::optional<std::string> combinedHeader(const std::string& name) const;
 
-    // FTP: the last line the server answered.
-    const std::string& lastServerLine() const { return lastServerLine_; }
     std::optional<std::int64_t> contentLength() const;
     std::optional<std::int64_t> fileTime() const;
 

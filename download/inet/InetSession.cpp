@@ -35,6 +35,11 @@ void Session::setDataTimeout(int seconds) {
     settings_.dataTimeoutSeconds = seconds > 0 ? seconds : kDefaultDataTimeoutSeconds;
 }
 
+void Session::setLowSpeedLimit(int bytes, int seconds) {
+    settings_.lowSpeedBytes = std::max(0, bytes);
+    settings_.lowSpeedSeconds = std::max(0, seconds);
+}
+
 void Session::setProxy(AccessType access, std::string proxyList) {
     settings_.access = access;
     settings_.proxyList = std::move(proxyList);

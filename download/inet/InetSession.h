@@ -21,11 +21,18 @@ enum class AccessType {
 // byte of the answer, its head included, for this long).
 constexpr int kDefaultConnectTimeoutSeconds = 60;
 constexpr int kDefaultDataTimeoutSeconds = 30;
+// A transfer slower than this many bytes a second for this many seconds on
+// end has stalled, as one that fell silent has: a trickle (a byte every few
+// seconds) must not hold a download for ever.
+constexpr int kDefaultLowSpeedBytes = 1024;
+constexpr int kDefaultLowSpeedSeconds = 60;
 
 struct SessionSettings {
     int connectAttempts = 1;       // at least one
     int connectTimeoutSeconds = kDefaultConnectTimeoutSeconds;
     int dataTimeoutSeconds = kDefaultDataTimeoutSeconds;
+    int lowSpeedBytes = kDefaultLowSpeedBytes;      // 0: no such limit
+    int lowSpeedSeconds = kDefaultLowSpeedSeconds;  // 0: no such limit
     AccessType access = AccessType::Preconfigured;
     std::string proxyList;         // "host:port", for NamedProxy
 };
@@ -46,6 +53,9 @@ public:
     // 0 or less: the platform's default limit.
     void setConnectTimeout(int seconds);
     void setDataTimeout(int seconds);
+    // Below `bytes` a second for `seconds` on end: stalled (12002). Either
+    // 0 or less: no such limit.
+    void setLowSpeedLimit(int bytes, int seconds);
     void setProxy(AccessType access, std::string proxyList);
     const SessionSettings& settings() const { return settings_; }
 

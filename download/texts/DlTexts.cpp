@@ -18,7 +18,7 @@ std::string InternetErrorText(std::int32_t code) {
     static const std::map<std::int32_t, const char*> texts = {
         {kErrStopped, "Stopped"},
         {kErrSizeLimit, "Size limit"},
-        {kErrOlded, "URL is olded"},
+        {kErrTooOld, "URL is olded"},
         {kErrDiskFull, "Disk full"},
         {kErrWriteAccessDenied, "Write access denied"},
         {kErrFileNameTooLong, "File name too long"},

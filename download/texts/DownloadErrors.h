@@ -24,7 +24,7 @@ enum DownloadError : std::int32_t {
     kErrStopped = 6,
     // The component's limits.
     kErrSizeLimit = 8,
-    kErrOlded = 9,
+    kErrTooOld = 9,
     // A file that cannot be written (files/DlFileErrors.h reads errno).
     kErrDiskFull = 10,
     kErrWriteAccessDenied = 11,

@@ -8,7 +8,6 @@
 namespace dl {
 
 constexpr char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-constexpr char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Equal byte by byte, ignoring the case of ASCII letters.
 constexpr bool SameText(std::string_view a, std::string_view b) {

@@ -2,6 +2,8 @@
 // brings back, what is added twice and what is not, and the menu's commands
 // against a downloader that only records what it is asked and reports what
 // the test tells it.
+#include <signal.h>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,9 +16,12 @@
 #include "app/DownloadList.h"
 #include "app/DownloadOutcome.h"
 #include "store/SongStore.h"
+#include "tests/app/ProgramProcess.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/PumpEvents.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/ToolProcess.h"
+#include "tests/support/ToolRun.h"
 
 namespace fs = std::filesystem;
 using app::DownloadList;
@@ -143,12 +148,13 @@ TEST_F(DownloadListRules, ARestartStartsWhatWasWaitingOrDownloading) {
         {1, 2, ListState::Finished, false}, {2, 1, ListState::Waiting, true},  {3, 0, ListState::Waiting, true},
         {4, 3, ListState::Failed, false},   {5, 4, ListState::Stopped, false}, {6, 0, ListState::Waiting, true},
     };
-    { store::DownloadListStore made(path_); }
+    storetest::execSql(path_, store::DownloadListStore::kCreate);
     for (const Row& r : rows) {
-        storetest::execSql(path_, "insert into downloadlist values (" + std::to_string(r.id) + ", 'song " +
-                                      std::to_string(r.id) + "', 'http://h/" + std::to_string(r.id) +
-                                      ".mp3', '/d/', 'song.mp3', " + std::to_string(r.storedState) +
-                                      ", 10, 100, '', '/d/song.mp3')");
+        const std::string title = "song " + std::to_string(r.id);
+        storetest::execSql(path_, "insert into downloadlist values (" + std::to_string(r.id) + ", '" + title +
+                                      "', 'http://h/" + std::to_string(r.id) + ".mp3', '" + folder() + "', '" +
+                                      title + ".mp3', " + std::to_string(r.storedState) + ", 10, 100, '', '" +
+                                      folder() + title + ".mp3', '')");
     }
     open();
     ASSERT_EQ(model().rowCount(), static_cast<int>(rows.size()));
@@ -161,7 +167,7 @@ TEST_F(DownloadListRules, ARestartStartsWhatWasWaitingOrDownloading) {
     for (const auto& song : log_.added) handed.push_back(song.id);
     EXPECT_EQ(handed, started);
     EXPECT_EQ(log_.added[0].url, "http://h/2.mp3");
-    EXPECT_EQ(log_.added[0].folder, "/d/");
+    EXPECT_EQ(log_.added[0].folder, folder());
     EXPECT_TRUE(lines_.contains(QStringLiteral("下载列表中有 3 首歌曲接着下载。"))) << lines_.join('\n').toStdString();
     // Kept as waiting: a crash now starts them again next time too.
     ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
@@ -376,11 +382,338 @@ TEST_F(DownloadListRules, ALockedStoreLeavesTheListInMemoryAndSaysSoOnce) {
     list_ = std::make_unique<DownloadList>(path_, "downmp3/", std::move(downloader),
                                            [this](const QString& line) { lines_ << line; }, nullptr, 200ms);
     list_->start();
+    // The first change makes the table, which waits for the lock.
+    EXPECT_EQ(list_->add({{QStringLiteral("甲"), QStringLiteral("http://h/1")}}).added, 1);
     ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
     ASSERT_TRUE(testsupport::pumpUntil([&] { return !lines_.filter(QStringLiteral("下载列表无法保存到歌曲库文件")).isEmpty(); }));
-    EXPECT_EQ(list_->add({{QStringLiteral("甲"), QStringLiteral("http://h/1")}}).added, 1);
-    EXPECT_EQ(log_.added.size(), 1u);
+    EXPECT_EQ(list_->add({{QStringLiteral("乙"), QStringLiteral("http://h/2")}}).added, 1);
+    EXPECT_EQ(log_.added.size(), 2u);
     QCoreApplication::processEvents();
     EXPECT_EQ(lines_.filter(QStringLiteral("下载列表无法保存到歌曲库文件")).size(), 1);
     other.release();
+}
+
+namespace {
+
+// A row as another program could write it into the store: a good one,
+// changed in one way or another.
+struct HostileRow {
+    const char* what;
+    std::function<void(ListEntry&)> change;
+};
+
+}  // namespace
+
+// Rows the list could not have written are shown stopped, with the reason,
+// one log line each; they are never started, opened or written, and can only
+// be removed. Nothing lands outside the download folder.
+TEST_F(DownloadListRules, RowsTheListCouldNotHaveWrittenAreNeverUsed) {
+    const std::string outside = fs::absolute(dir_.path() / "outside").string() + "/";
+    const std::string autostart = fs::absolute(dir_.path() / ".config" / "autostart").string() + "/";
+    const std::string secret = dir_.file("secret");
+    std::ofstream(secret) << "secret";
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_directories(folder());
+    std::ofstream(folder() + "evil.desktop") << "[Desktop Entry]\nExec=sh -c 'touch " << outside << "ran'\n";
+    const auto finished = [](ListEntry& e, const std::string& path) {
+        e.state = ListState::Finished;
+        e.path = path;
+        e.identity = "1:2:3";
+    };
+    const std::vector<HostileRow> rows = {
+        {"a folder outside", [&](ListEntry& e) { e.folder = outside; e.path = outside + e.fileName; }},
+        {"a folder with ..", [&](ListEntry& e) { e.folder = folder() + "../outside/"; e.path = e.folder + e.fileName; }},
+        {"a relative folder", [&](ListEntry& e) { e.folder = "downmp3/"; e.path = "downmp3/" + e.fileName; }},
+        {"autostart", [&](ListEntry& e) { e.folder = autostart; e.fileName = "evil.desktop"; e.path = autostart + "evil.desktop"; }},
+        {"a name of another song", [&](ListEntry& e) { e.fileName = "other.mp3"; e.path = folder() + "other.mp3"; }},
+        {"a name that climbs", [&](ListEntry& e) { e.fileName = "../evil.mp3"; e.path = folder() + "../evil.mp3"; }},
+        {"a .desktop name", [&](ListEntry& e) { e.fileName = "evil.desktop"; e.path = folder() + "evil.desktop"; }},
+        {"a path of another name", [&](ListEntry& e) { e.path = folder() + "evil.desktop"; }},
+        {"finished, an absolute path outside", [&](ListEntry& e) { finished(e, outside + "passwd"); }},
+        {"finished, a relative path", [&](ListEntry& e) { finished(e, "downmp3/" + e.fileName); }},
+        {"finished, a .desktop path", [&](ListEntry& e) { finished(e, folder() + "evil.desktop"); }},
+        {"a file: address", [&](ListEntry& e) { e.url = "file://" + secret; }},
+        {"an ftp address", [&](ListEntry& e) { e.url = "ftp://127.0.0.1/a.mp3"; }},
+        {"an address without a host", [&](ListEntry& e) { e.url = "http:///a.mp3"; }},
+    };
+    {
+        store::DownloadListStore writer(path_);
+        std::int64_t id = 1;
+        for (const HostileRow& row : rows) {
+            ListEntry e;
+            e.id = id++;
+            e.title = row.what;
+            e.url = "http://127.0.0.1:1/" + std::to_string(e.id) + ".mp3";
+            e.folder = folder();
+            e.fileName = e.title + ".mp3";
+            e.path = folder() + e.fileName;
+            row.change(e);
+            writer.Save(e);
+        }
+        ListEntry good;
+        good.id = id;
+        good.title = "好歌";
+        good.url = "http://127.0.0.1:1/good.mp3";
+        good.folder = folder();
+        good.fileName = "好歌.mp3";
+        good.path = folder() + "好歌.mp3";
+        writer.Save(good);
+    }
+    const std::vector<ListEntry> written = store::DownloadListStore(path_).TakeLoaded();
+    open();
+    ASSERT_EQ(model().rowCount(), static_cast<int>(rows.size()) + 1);
+    ASSERT_EQ(log_.added.size(), 1u) << "only the good row starts";
+    EXPECT_EQ(log_.added[0].fileName, "好歌.mp3");
+    const QString reason = QString::fromUtf8(DownloadList::kUntrustedReason);
+    for (const HostileRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        const int r = rowOf(row.what);
+        ASSERT_GE(r, 0);
+        EXPECT_EQ(model().entry(r).state, ListState::Stopped);
+        EXPECT_EQ(DownloadListModel::stateText(model().entry(r)), QStringLiteral("已停止：") + reason);
+        const QString line = QStringLiteral("《") + QString::fromUtf8(row.what) + QStringLiteral("》：") + reason;
+        EXPECT_EQ(lines_.count(line), 1);
+        EXPECT_FALSE(list_->canOpen(r));
+        EXPECT_FALSE(list_->canOpenFolder(r));
+        EXPECT_FALSE(list_->canRestart(r));
+        EXPECT_FALSE(list_->canStop(r));
+        EXPECT_TRUE(list_->canRemove(r));
+        // Asked all the same (the menu would not offer it): each says why, once.
+        list_->openSong(r);
+        list_->openFolder(r);
+        list_->restart({r});
+        list_->stop({r});
+        EXPECT_EQ(lines_.count(line), 3);
+    }
+    EXPECT_TRUE(opened_.isEmpty());
+    EXPECT_EQ(log_.added.size(), 1u);
+    EXPECT_TRUE(log_.stopped.empty());
+    // The file keeps them as they were written, nothing is made outside.
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    close();
+    const std::vector<ListEntry> after = store::DownloadListStore(path_).TakeLoaded();
+    ASSERT_EQ(after.size(), written.size());
+    for (std::size_t i = 0; i + 1 < after.size(); ++i) EXPECT_EQ(after[i], written[i]) << after[i].title;
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_FALSE(fs::exists(autostart));
+    // They can be removed.
+    open();
+    QList<int> all;
+    for (int r = 0; r < model().rowCount(); ++r) all << r;
+    list_->remove(all);
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    EXPECT_TRUE(statesOnDisk().empty());
+}
+
+// 打开歌曲 opens a finished song only while its file is the one the list
+// wrote: the same file, not one put in its place, also after a restart.
+TEST_F(DownloadListRules, AFinishedSongOpensOnlyWhileItIsTheFileTheListWrote) {
+    const std::string elsewhere = dir_.file("elsewhere.mp3");
+    std::ofstream(elsewhere) << "song";
+    // Written beside it first, then moved over it: a file of its own, never
+    // the inode the song had.
+    const auto replace = [](const std::string& path, const std::string& bytes) {
+        std::ofstream(path + ".new") << bytes;
+        fs::rename(path + ".new", path);
+    };
+    struct Case {
+        const char* title;
+        std::function<void(const std::string& path)> change;
+        const char* refusal;  // nullptr: opened
+    };
+    const char* replaced = "：这个文件已经不是下载列表下载的那个文件";
+    const std::vector<Case> cases = {
+        {"原样", [](const std::string&) {}, nullptr},
+        {"换了", [&](const std::string& p) { replace(p, "evil"); }, replaced},
+        {"长了", [](const std::string& p) { std::ofstream(p, std::ios::app) << "more"; }, replaced},
+        {"链接", [&](const std::string& p) { fs::remove(p); fs::create_symlink(elsewhere, p); }, replaced},
+        {"文件夹", [](const std::string& p) { fs::remove(p); fs::create_directory(p); }, replaced},
+        {"没了", [](const std::string& p) { fs::remove(p); }, "：文件已经不在了"},
+    };
+    open();
+    fs::create_directories(folder());
+    for (const Case& c : cases) {
+        const QString title = QString::fromUtf8(c.title);
+        list_->add({{title, QStringLiteral("http://h/") + title}});
+        const std::string path = folder() + c.title + ".mp3";
+        std::ofstream(path) << "song";
+        downloader_->reports_.ended(idOf(c.title), saved(path, 4), 4, 4);
+    }
+    for (const bool restarted : {false, true}) {
+        SCOPED_TRACE(restarted ? "after a restart" : "in the run that finished it");
+        if (restarted) {
+            close();
+            open();
+        }
+        for (const Case& c : cases) {
+            if (!restarted) c.change(folder() + c.title + ".mp3");
+            const QString path = QString::fromStdString(folder() + c.title + ".mp3");
+            opened_.clear();
+            const int before = lines_.size();
+            list_->openSong(rowOf(c.title));
+            if (!c.refusal) {
+                EXPECT_EQ(opened_, QList<QUrl>{QUrl::fromLocalFile(path)}) << c.title;
+                EXPECT_EQ(lines_.size(), before);
+            } else {
+                EXPECT_TRUE(opened_.isEmpty()) << c.title;
+                ASSERT_EQ(lines_.size(), before + 1) << c.title;
+                EXPECT_EQ(lines_.last(), QStringLiteral("无法打开歌曲 ") + path + QString::fromUtf8(c.refusal));
+            }
+        }
+    }
+    // A finished row without the file's identity (an earlier version's) is not opened.
+    close();
+    storetest::execSql(path_, "update downloadlist set identity = ''");
+    open();
+    list_->openSong(rowOf("原样"));
+    EXPECT_TRUE(opened_.isEmpty());
+    EXPECT_TRUE(lines_.last().endsWith(QString::fromUtf8(replaced)));
+}
+
+// Which row 下载歌曲 and 下载到... find the list fetching: the same address
+// into the same file, while it waits or downloads.
+TEST_F(DownloadListRules, TheSongTheListIsFetchingIsFoundByAddressAndFile) {
+    open();
+    list_->add({{QStringLiteral("月亮/1"), QStringLiteral("http://h/a.mp3")}, {QStringLiteral("二"), QStringLiteral("http://h/b.mp3")}});
+    downloader_->reports_.started(idOf("月亮/1"));
+    downloader_->reports_.ended(idOf("二"), saved(folder() + "二.mp3", 4), 4, 4);
+    struct Case {
+        const char* what;
+        std::string url, folder, fileName;
+        int row;
+    };
+    const std::vector<Case> cases = {
+        {"the same song", "http://h/a.mp3", "downmp3/", "月亮/1.mp3", 0},
+        {"the same file by its safe name", "http://h/a.mp3", folder(), "月亮_1.mp3", 0},
+        {"another address", "http://h/x.mp3", "downmp3/", "月亮/1.mp3", -1},
+        {"another folder", "http://h/a.mp3", dir_.path().string() + "/", "月亮/1.mp3", -1},
+        {"another name", "http://h/a.mp3", "downmp3/", "月亮 (2).mp3", -1},
+        {"a song that has ended", "http://h/b.mp3", "downmp3/", "二.mp3", -1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(list_->rowFetching(c.url, c.folder, c.fileName), c.row) << c.what;
+}
+
+// Saving stops and works again: one log line each, and what was changed
+// meanwhile is in the file once the lock goes.
+TEST_F(DownloadListRules, SavingThatStopsAndWorksAgainIsSaidOnceEach) {
+    open();
+    list_->add({{QStringLiteral("甲"), QStringLiteral("http://h/1")}});
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    close();
+    auto downloader = std::make_unique<RecordingDownloader>(log_);
+    downloader_ = downloader.get();
+    list_ = std::make_unique<DownloadList>(path_, "downmp3/", std::move(downloader),
+                                           [this](const QString& line) { lines_ << line; }, nullptr, 200ms);
+    list_->start();
+    const QString stopped = QStringLiteral("下载列表无法保存到歌曲库文件");
+    const QString again = QStringLiteral("下载列表又能保存到歌曲库文件了。");
+    storetest::OtherConnection other(path_);
+    other.holdWriteLock();
+    list_->add({{QStringLiteral("乙"), QStringLiteral("http://h/2")}});
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return !lines_.filter(stopped).isEmpty(); }));
+    list_->add({{QStringLiteral("丙"), QStringLiteral("http://h/3")}});
+    downloader_->reports_.ended(idOf("甲"), failed("无法连接到服务器"), 0, 0);
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    other.release();
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return lines_.contains(again); }));
+    EXPECT_EQ(lines_.filter(stopped).size(), 1);
+    EXPECT_EQ(lines_.count(again), 1);
+    EXPECT_TRUE(lines_.filter(stopped).first().endsWith(QStringLiteral("改动先留在内存里，歌曲库文件可以写入时再保存。")));
+    const auto onDisk = statesOnDisk();
+    EXPECT_EQ(onDisk.size(), 3u);
+    EXPECT_EQ(onDisk.at(idOf("甲")), static_cast<int>(ListState::Failed));
+}
+
+// Only http and https addresses join the list: it would not trust any
+// other when it reads the row back.
+TEST_F(DownloadListRules, OnlyWebAddressesAreAdded) {
+    open();
+    const DownloadList::Added added = list_->add({{QStringLiteral("甲"), QStringLiteral("file:///etc/passwd")},
+                                                  {QStringLiteral("乙"), QStringLiteral("ftp://h/a.mp3")},
+                                                  {QStringLiteral("丙"), QStringLiteral("HTTPS://h/a.mp3")}});
+    EXPECT_EQ(added.added, 1);
+    EXPECT_EQ(added.notWebAddress, 2);
+    EXPECT_EQ(lines_.last(), QStringLiteral("已把 1 首歌曲加入下载列表；2 首的地址不是 http 或 https 地址，没有加入。"));
+}
+
+// A title of ten million characters from the store is shown cut; the row
+// keeps it whole, and the log line of its end is cut too.
+TEST_F(DownloadListRules, AHugeTitleIsShownCut) {
+    const std::string title(10'000'000, 'x');
+    {
+        store::DownloadListStore writer(path_);
+        ListEntry e;
+        e.id = 1;
+        e.title = title;
+        e.url = "http://h/1";
+        e.folder = folder();
+        e.fileName = title + ".mp3";
+        e.state = ListState::Stopped;
+        e.path = folder() + e.fileName;
+        writer.Save(e);
+    }
+    open();
+    ASSERT_EQ(model().rowCount(), 1);
+    EXPECT_EQ(model().entry(0).title, title);
+    EXPECT_EQ(list_->canRestart(0), true) << "the program could have written it";
+    for (const int column : {DownloadListModel::SongColumn, DownloadListModel::PathColumn}) {
+        const QString shown = model().data(model().index(0, column)).toString();
+        EXPECT_LE(shown.size(), DownloadListModel::kShownChars + 1) << column;
+        EXPECT_TRUE(shown.endsWith(QStringLiteral("…"))) << column;
+    }
+    list_->restart({0});
+    downloader_->reports_.ended(1, failed("无法连接到服务器"), 0, 0);
+    EXPECT_LE(lines_.last().size(), DownloadListModel::kShownChars + 100);
+    // A short title is shown whole, a cut never halves a character.
+    EXPECT_EQ(DownloadListModel::shownText("月亮"), QStringLiteral("月亮"));
+    const QString cut = DownloadListModel::shownText(std::string(999, 'a') + "😀😀");
+    EXPECT_EQ(cut, QString(999, QLatin1Char('a')) + QStringLiteral("…"));
+}
+
+// One program at a time runs a store's list. With the program itself
+// running on the store, a list opened on it shows the rows, says who runs
+// them, and neither starts its waiting songs nor changes a row; once that
+// program has ended, the next list runs them.
+TEST_F(DownloadListRules, ASecondProgramOnTheStoreShowsTheListAndLeavesItAlone) {
+    testsupport::ToolProcess first(testsupport::toolNextToTests("brelvomp3"), {}, {"QT_QPA_PLATFORM=offscreen"},
+                                   dir_.path());
+    ASSERT_TRUE(first.started());
+    ASSERT_TRUE(apptest::storeOpened(first.pid())) << first.err();
+    // Written after the first program read its list, so it never starts it.
+    {
+        store::DownloadListStore writer(path_);
+        ListEntry e;
+        e.id = 1;
+        e.title = "等着";
+        e.url = "http://127.0.0.1:1/a.mp3";
+        e.folder = folder();
+        e.fileName = "等着.mp3";
+        e.path = folder() + "等着.mp3";
+        writer.Save(e);
+    }
+    open();
+    EXPECT_TRUE(list_->runByOther());
+    EXPECT_TRUE(log_.added.empty());
+    ASSERT_EQ(model().rowCount(), 1);
+    EXPECT_EQ(stateOf("等着"), ListState::Waiting);
+    EXPECT_TRUE(lines_.contains(QStringLiteral("下载列表由另一个 BrelvoMP3 运行：这里只显示它，不下载其中的歌曲，也不改动它。")))
+        << lines_.join('\n').toStdString();
+    EXPECT_FALSE(list_->canStop(0));
+    EXPECT_FALSE(list_->canRemove(0));
+    list_->stop({0});
+    list_->remove({0});
+    EXPECT_EQ(list_->add({{QStringLiteral("新"), QStringLiteral("http://h/new.mp3")}}).added, 0);
+    EXPECT_EQ(lines_.last(), QStringLiteral("下载列表由另一个 BrelvoMP3 运行，歌曲没有加入。请在那个 BrelvoMP3 中加入。"));
+    EXPECT_TRUE(log_.added.empty());
+    EXPECT_EQ(stateOf("等着"), ListState::Waiting);
+    close();
+
+    first.signal(SIGTERM);
+    ASSERT_TRUE(first.waitForExit(std::chrono::seconds(30)));
+    EXPECT_EQ(first.exitCode(), 0);
+    // The kernel let its lock go with it.
+    open();
+    EXPECT_FALSE(list_->runByOther());
+    ASSERT_EQ(log_.added.size(), 1u);
+    EXPECT_EQ(log_.added[0].id, 1);
 }

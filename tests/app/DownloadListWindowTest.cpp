@@ -7,6 +7,8 @@
 // step waits on what the server or the list has seen, never on time.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -326,4 +328,122 @@ TEST_F(DownloadListWindow, AFailingServerFailsItsRowWithTheReason) {
                                                QStringLiteral("》，") + QString::fromUtf8(c.reason)))
             << c.title << "\n" << form_->logLines().join('\n').toStdString();
     }
+}
+
+// 下载歌曲, 下载到... and a batch on a song the list is fetching do not fetch
+// it a second time into the same file: the log says so and the list shows
+// its row. The rest of a batch downloads as always.
+TEST_F(DownloadListWindow, TheModalCommandsLeaveASongTheListIsFetchingToIt) {
+    RangeServer::Setup quick;
+    quick.file = {kSong, "\"other\"", ""};
+    RangeServer other(quick);
+    storeSongs({{"一", server_.url("/1.mp3")}, {"二", other.url("/2.mp3")}});
+    openWindow();
+    addEachWhenTheOneBeforeHoldsBytes(1);
+    // Its first bytes have arrived: the server has had its one request.
+    ASSERT_TRUE(pumpUntil([&] { return model().rowCount() == 1 && model().entry(0).received >= 4096; }));
+    ASSERT_EQ(stateOf("一"), ListState::Downloading);
+    const std::size_t asked = server_.requestCount();
+    ASSERT_EQ(asked, 1u);
+    bool windowShown = false;
+    form_->HTTPGet1->OnCustomizeForm = [&](dl::TDlWebHTTPGet&, dl::TDlWebDownload&) { windowShown = true; };
+    const QString told = QStringLiteral("《一》正在下载列表中下载");
+    const QString chosen = QString::fromStdString((work_.downloads() / "一.mp3").string());
+    form_->setSaveFileChooser([&](const QString&) { return chosen; });
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+    };
+    const std::vector<Step> steps = {
+        {"下载歌曲", [&] { form_->N7Click(); }},
+        {"下载到...", [&] { form_->N2Click(); }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        form_->PageControl1->setCurrentIndex(0);
+        form_->DBGrid1->selectRow(0);
+        form_->DBGrid1CellClick();
+        step.act();
+        EXPECT_FALSE(windowShown);
+        EXPECT_EQ(form_->logLines().last(), told);
+        EXPECT_EQ(form_->PageControl1->currentWidget(), form_->DownloadListView1);
+        EXPECT_EQ(form_->DownloadListView1->selectedRows(), QList<int>{rowOf("一")});
+    }
+    // A batch of both: the other song is downloaded, this one left to the list.
+    form_->PageControl1->setCurrentIndex(0);
+    form_->DBGrid1->setFocus();
+    form_->DBGrid1->selectAll();
+    form_->N7Click();
+    EXPECT_TRUE(windowShown);
+    const QStringList lines = form_->logLines();
+    EXPECT_TRUE(lines.contains(told));
+    EXPECT_TRUE(lines.contains(QStringLiteral("开始下载 1 首歌曲到 ") +
+                               QString::fromStdString(fs::absolute(work_.downloads()).string()) + QStringLiteral("/")))
+        << lines.join('\n').toStdString();
+    EXPECT_EQ(readFile(work_.downloads() / "二.mp3"), *kSong);
+    EXPECT_EQ(server_.requestCount(), asked) << "the list's song was asked for once";
+    server_.release();
+    ASSERT_TRUE(pumpUntil([&] { return countIn(ListState::Finished) == 1; }));
+    EXPECT_EQ(readFile(work_.downloads() / "一.mp3"), *kSong);
+}
+
+// A store whose list holds rows another program wrote: the window starts,
+// nothing is fetched, written or opened outside the download folder, and
+// each such row is one log line and can only be removed.
+TEST_F(DownloadListWindow, RowsAnotherProgramWroteAreShownAndLeftAlone) {
+    const fs::path outside = work_.dir.path() / "outside";
+    const std::string autostart = (work_.dir.path() / ".config" / "autostart").string() + "/";
+    {
+        store::DownloadListStore writer(file_.path);
+        store::ListEntry e;
+        e.id = 1;
+        e.title = "evil";
+        e.url = server_.url("/evil.desktop");
+        e.folder = autostart;
+        e.fileName = "evil.desktop";
+        e.path = autostart + "evil.desktop";
+        writer.Save(e);
+        e.id = 2;
+        e.title = "passwd";
+        e.folder = fs::absolute(work_.downloads()).string() + "/";
+        e.fileName = "passwd.mp3";
+        e.state = ListState::Finished;
+        e.path = (outside / "passwd").string();
+        writer.Save(e);
+    }
+    fs::create_directories(outside);
+    std::ofstream((outside / "passwd").string()) << "root:x:0:0";
+    openWindow();
+    server_.release();
+    const QString reason = QString::fromUtf8(app::DownloadList::kUntrustedReason);
+    const QStringList lines = form_->logLines();
+    EXPECT_EQ(lines.count(QStringLiteral("《evil》：") + reason), 1) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.count(QStringLiteral("《passwd》：") + reason), 1);
+    form_->PageControl1->setCurrentIndex(1);
+    app::DownloadListView& view = *form_->DownloadListView1;
+    for (const char* title : {"evil", "passwd"}) {
+        view.clearSelection();
+        view.selectRow(rowOf(title));
+        view.updateMenu();
+        EXPECT_FALSE(view.OpenSong1->isEnabled()) << title;
+        EXPECT_FALSE(view.OpenFolder2->isEnabled()) << title;
+        EXPECT_FALSE(view.Restart1->isEnabled()) << title;
+        EXPECT_FALSE(view.Stop1->isEnabled()) << title;
+        EXPECT_TRUE(view.Remove1->isEnabled()) << title;
+        EXPECT_EQ(model().data(model().index(rowOf(title), DownloadListModel::StateColumn)).toString(),
+                  QStringLiteral("已停止：") + reason);
+    }
+    // Enter on the finished one opens nothing.
+    view.setFocus();
+    view.selectRow(rowOf("passwd"));
+    QTest::keyClick(&view, Qt::Key_Return);
+    EXPECT_TRUE(opened_.isEmpty());
+    EXPECT_EQ(server_.requestCount(), 0u);
+    EXPECT_FALSE(fs::exists(autostart));
+    EXPECT_EQ(readFile(outside / "passwd"), "root:x:0:0");
+    view.selectAll();
+    QTest::keyClick(&view, Qt::Key_Delete);
+    EXPECT_EQ(model().rowCount(), 0);
+    ASSERT_TRUE(form_->downloadList().listStore().WaitUntilWritten(std::chrono::seconds(60)));
+    EXPECT_TRUE(storetest::OtherConnection(file_.path).ids("select id from downloadlist").empty());
 }

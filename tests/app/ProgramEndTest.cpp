@@ -14,7 +14,7 @@
 
 #include "store/SongStore.h"
 #include "tests/store/StoreTestSupport.h"
-#include "tests/support/FolderListing.h"
+#include "tests/app/ProgramProcess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ToolRun.h"
 
@@ -24,16 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// Whether the process holds a file of that name open.
-bool holdsFile(pid_t pid, const std::string& name) {
-    const fs::path descriptors = "/proc/" + std::to_string(pid) + "/fd";
-    std::error_code ignored;
-    for (const std::string& fd : testsupport::namesIn(descriptors)) {
-        if (fs::read_symlink(descriptors / fd, ignored).filename() == name) return true;
-    }
-    return false;
-}
 
 // The exit status, or -1 when the process did not end within the limit.
 int waitBounded(pid_t pid, std::chrono::milliseconds limit) {
@@ -63,14 +53,10 @@ int startProgramIn(const fs::path& dir, pid_t& pid) {
     return spawned;
 }
 
-// Waits, bounded, until the process holds its store file open: its window
-// is built.
-bool windowBuilt(pid_t pid) {
-    const auto until = Clock::now() + std::chrono::seconds(20);
-    while (!holdsFile(pid, "mysong.mdb") && Clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return holdsFile(pid, "mysong.mdb");
-}
+// Waits, bounded, until the process has opened and read its store file
+// (holding it open is not enough: the file is opened before it is read,
+// and a store damaged in between is the start-up error, another test).
+bool windowBuilt(pid_t pid) { return apptest::storeOpened(pid); }
 
 }  // namespace
 

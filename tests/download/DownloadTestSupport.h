@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -15,6 +16,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -82,6 +85,24 @@ inline int refusedPort() {
 
 inline std::string localUrl(int port, const std::string& path) {
     return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
+// A file's bytes written whole, and read back whole (empty when it cannot be read).
+inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+}
+
+inline std::string readFile(const std::filesystem::path& path) {
+    std::string bytes;
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) return bytes;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.append(buffer, n);
+    std::fclose(in);
+    return bytes;
 }
 
 // One report as the UI thread saw it.

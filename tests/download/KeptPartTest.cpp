@@ -30,6 +30,8 @@
 
 namespace fs = std::filesystem;
 using dltest::namesIn;
+using dltest::readFile;
+using dltest::writeFile;
 using dltest::Recorder;
 using testsupport::RangeServer;
 
@@ -51,23 +53,6 @@ dl::PartIdentity writing(std::uint64_t held, std::string boot) {
     dl::PartIdentity id = identity(held);
     id.boot = std::move(boot);
     return id;
-}
-
-void writeFile(const fs::path& path, const std::string& bytes) {
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fclose(out);
-}
-
-std::string readFile(const fs::path& path) {
-    std::string bytes;
-    std::FILE* in = std::fopen(path.c_str(), "rb");
-    if (!in) return bytes;
-    char buffer[65536];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) bytes.append(buffer, n);
-    std::fclose(in);
-    return bytes;
 }
 
 void setAge(const fs::path& path, std::time_t seconds) {

@@ -44,7 +44,7 @@ TEST(Outcome, EachFailureHasItsClass) {
         {dl::kErrServerRefused, 416, FailureClass::NotWhatWasAsked},
         {dl::kErrServerRefused, 206, FailureClass::NotWhatWasAsked},  // a range that does not continue the bytes
         {dl::kErrSizeLimit, 200, FailureClass::NotWhatWasAsked},
-        {dl::kErrOlded, 200, FailureClass::NotWhatWasAsked},
+        {dl::kErrTooOld, 200, FailureClass::NotWhatWasAsked},
         {dl::kErrPrecondFailed, 200, FailureClass::NotWhatWasAsked},
         {dl::kErrDiskFull, 200, FailureClass::DiskFailed},
         {dl::kErrWriteAccessDenied, 200, FailureClass::DiskFailed},

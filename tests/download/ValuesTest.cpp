@@ -1,5 +1,6 @@
 // The download road's small values: decimal numbers under each overflow
-// rule, percent escapes under each policy, and ASCII-only case.
+// rule, percent escapes under each policy, ASCII-only case, and HTTP dates
+// under each leniency.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +10,8 @@
 
 #include "download/values/AsciiCase.h"
 #include "download/values/DecimalNumber.h"
+#include "download/values/EConvertError.h"
+#include "download/values/HttpDate.h"
 #include "download/values/PercentCoding.h"
 
 using dl::DecimalOverflow;
@@ -81,4 +84,50 @@ TEST(AsciiCase, OnlyAsciiLettersChangeCase) {
     EXPECT_TRUE(dl::ContainsText("Text/HTML; charset=gbk", "text/html"));
     EXPECT_FALSE(dl::ContainsText("text/htm", "text/html"));
     EXPECT_EQ(dl::AsciiLowerCase("HoSt\xC0"), "host\xC0");
+}
+
+TEST(HttpDate, EachLeniencyReadsWhatItsCallerNeeds) {
+    using dl::HttpDateFields;
+    using dl::HttpDateLeniency;
+    const HttpDateFields nov6{1994, 11, 6, 8, 49, 37};
+    struct Case {
+        const char* text;
+        std::optional<HttpDateFields> tolerant;
+        std::optional<HttpDateFields> strict;
+    };
+    const Case cases[] = {
+        {"Sun, 06 Nov 1994 08:49:37 GMT", nov6, nov6},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", nov6, nov6},
+        // Two-digit years part: the tolerant reader puts them in the 1900s,
+        // the strict one in 1970 to 2069.
+        {"Friday, 06-Nov-20 08:49:37 GMT", HttpDateFields{1920, 11, 6, 8, 49, 37},
+         HttpDateFields{2020, 11, 6, 8, 49, 37}},
+        {"Sun Nov  6 08:49:37 1994", std::nullopt, nov6},  // asctime: no day where the tolerant one looks
+        {"sun,6 nov 1994 8:49:37", nov6, std::nullopt},     // case, blanks and one-digit fields
+        {"Sun, 06 Nov 1994 08:49:37 +0800", nov6, std::nullopt},  // a zone but GMT
+        {"Sun, 31 Nov 1994 08:49:37 GMT", HttpDateFields{1994, 11, 31, 8, 49, 37}, std::nullopt},
+        {"Sun, 06 Nov 1994 24:00:00 GMT", HttpDateFields{1994, 11, 6, 24, 0, 0}, std::nullopt},
+        {"Sun, 06 Nowember 1994 08:49:37 GMT", std::nullopt, std::nullopt},
+        {"Sun, 32 Nov 1994 08:49:37 GMT", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(dl::ReadHttpDate(c.text, HttpDateLeniency::Tolerant), c.tolerant);
+        EXPECT_EQ(dl::ReadHttpDate(c.text, HttpDateLeniency::Strict), c.strict);
+    }
+    // A missing or oversized number raises only where the tolerant reader
+    // is asked; the strict one just says no.
+    for (const char* text : {"Sun, 06 Nov 1994", "Sun, 06 Nov 99999999999 08:49:37"}) {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(dl::ReadHttpDate(text, HttpDateLeniency::Tolerant), dl::EConvertError);
+        EXPECT_EQ(dl::ReadHttpDate(text, HttpDateLeniency::Strict), std::nullopt);
+    }
+}
+
+TEST(HttpDate, SecondsSinceEpochCountsTheGregorianCalendar) {
+    EXPECT_EQ(dl::SecondsSinceEpoch({1970, 1, 1, 0, 0, 0}), 0);
+    EXPECT_EQ(dl::SecondsSinceEpoch({1994, 11, 6, 8, 49, 37}), 784111777);
+    EXPECT_EQ(dl::SecondsSinceEpoch({1996, 2, 29, 0, 0, 0}), 825552000);
+    EXPECT_EQ(dl::SecondsSinceEpoch({1969, 12, 31, 23, 59, 59}), -1);
 }

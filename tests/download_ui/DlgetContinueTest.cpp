@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "download/engine/ItemData.h"
+#include "download/files/KeptPart.h"
 #include "download/files/PartFile.h"
 #include "tests/download_ui/UiTestSupport.h"
 #include "tests/support/RangeServer.h"
@@ -207,4 +208,42 @@ TEST_F(DlgetContinue, AKilledDownloadIsContinuedByTheNextOne) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].range.value_or(""), "bytes=" + std::to_string(written) + "-");
     EXPECT_EQ(requests[1].ifRange.value_or(""), kTag);
+}
+
+// Two downloads of one folder at once (--jobs 2), each with a part file kept
+// for it there: both are continued, every time. Each round starts from
+// part files written as a program keeps them.
+TEST_F(DlgetContinue, TwoJobsContinueBothKeptPartsEveryTime) {
+    constexpr std::uint64_t kSmall = 8192, kSmallHeld = 3000;
+    const auto small = testsupport::patternBody(kSmall, 6);
+    RangeServer::Setup setup;
+    setup.file = {small, kTag, ""};
+    RangeServer server(setup);
+    const std::vector<std::string> names = {"a.mp3", "b.mp3"};
+    constexpr int kRounds = 100;
+    int continuedBoth = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        fs::remove_all(folder());
+        fs::create_directories(folder());
+        std::vector<std::string> args = {"--jobs", "2", "--dir", folder().string()};
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const std::string url = server.url("/" + names[i]);
+            const fs::path part = folder() / (".brelvo-" + std::to_string(i + 1) + ".part");
+            uitest::writeFile(part, small->substr(0, kSmallHeld));
+            uitest::writeFile(dl::IdentityPathOf(part.string()),
+                              dl::EncodePartIdentity({url, "127.0.0.1_" + names[i], kTag, "", kSmall, kSmallHeld, ""}));
+            args.push_back(url);
+        }
+        const ToolRun run =
+            testsupport::runTool(testsupport::toolNextToTests("dlget"), args, std::chrono::seconds(60));
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        bool both = true;
+        for (const std::string& name : names) {
+            const std::string file = (folder() / ("127.0.0.1_" + name)).string();
+            both = both && run.out.find("\t" + file + "\t" + server.url("/" + name) + "\t1\n") != std::string::npos &&
+                   readFile(file) == *small;
+        }
+        if (both) ++continuedBoth;
+    }
+    EXPECT_EQ(continuedBoth, kRounds);
 }

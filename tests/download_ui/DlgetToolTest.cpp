@@ -113,6 +113,11 @@ TEST_F(DlgetTool, HelpAndUsageErrors) {
         {"--size-limit", "-1", "http://h/x"},
         {"--older", "-1", "http://h/x"},
         {"--older", "nan", "http://h/x"},
+        {"--speed-limit", "x", "http://h/x"},
+        {"--speed-limit", "-1", "http://h/x"},
+        {"--speed-limit", "2147483648", "http://h/x"},
+        {"--speed-time", "1.5", "http://h/x"},
+        {"--speed-time"},
     };
     for (const auto& args : wrong) {
         const ToolRun run = dlget(args);

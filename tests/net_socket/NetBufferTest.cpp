@@ -1,7 +1,10 @@
 // Byte buffers and memory streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "http/NetBuffer.h"
 #include "http/NetSocketErrors.h"
@@ -112,4 +115,40 @@ TEST(NetMemoryStream, TakeStringMovesTheStorageOut) {
     const std::string taken = s.TakeString();
     EXPECT_EQ(taken.data(), storage);  // no copy
     EXPECT_EQ(taken.size(), 1000u);
+}
+
+TEST(NetMemoryStream, AnAnnouncedLengthIsReservedOnlyWithinThePageCap) {
+    TNetMemoryStream within;
+    within.ReserveCapacity(TNetMemoryStream::kMaxReserve);
+    EXPECT_GE(within.Capacity(), TNetMemoryStream::kMaxReserve);
+    // Beyond the cap what a peer announces reserves nothing: the bytes decide.
+    for (const std::int64_t announced : {TNetMemoryStream::kMaxReserve + 1, std::int64_t{3} << 30, INT64_MAX}) {
+        TNetMemoryStream beyond;
+        beyond.ReserveCapacity(announced);
+        EXPECT_LT(beyond.Capacity(), 1 << 20) << announced;
+        beyond.Write(std::string_view("x"));
+        EXPECT_EQ(beyond.View(), "x");
+    }
+}
+
+TEST(NetMemoryStream, GrowingKeepsEveryByteAndTouchesNoRoomAhead) {
+    // Past the size whose old storage is handed back as it is copied, in
+    // pieces as a receive writes them, through several growths.
+    TNetMemoryStream s;
+    const std::int64_t total = (std::int64_t{20} << 20) + 12345;
+    std::string expected;
+    expected.reserve(static_cast<std::size_t>(total));
+    for (std::int64_t at = 0; at < total;) {
+        const std::int64_t n = std::min<std::int64_t>(32768, total - at);
+        char* room = s.BeginDirectWrite(n);
+        for (std::int64_t i = 0; i < n; ++i) room[i] = static_cast<char>((at + i) * 131 % 251);
+        expected.append(room, static_cast<std::size_t>(n));
+        s.CommitDirectWrite(n);
+        at += n;
+        EXPECT_LE(s.Capacity(), 2 * at + 65536);
+    }
+    ASSERT_EQ(s.Size(), total);
+    EXPECT_TRUE(s.View() == expected);
+    const std::string taken = s.TakeString();
+    EXPECT_TRUE(taken == expected);
 }

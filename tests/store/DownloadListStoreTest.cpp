@@ -1,7 +1,8 @@
-// The downloads list's table in the store file: created when missing beside
-// an untouched tab1, rows kept and read back as they were saved, the latest
-// state of a row written, and a file that cannot keep the list (locked,
-// read-only, a foreign table of that name) leaving the list in memory
+// The downloads list's table in the store file: made by the list's first
+// change beside an untouched tab1, rows kept and read back as they were
+// saved, the latest state of a row written, a write the file refuses kept
+// and written once it takes it, and a file that cannot keep the list
+// (read-only, a foreign table of that name) leaving the list in memory
 // without a failure anywhere else.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -58,16 +60,27 @@ class DownloadListTable : public storetest::StoreWithThreeRows {};
 
 }  // namespace
 
-// A store an earlier version wrote has no such table: it gets one, tab1
-// keeps its rows and its three columns, and the song store opens it as before.
-TEST_F(DownloadListTable, AnOldStoreGetsTheTableAndKeepsTab1) {
+// A store that never used the list has no such table, and opening the list
+// does not make one: tab1 stays alone in the file. The first change makes
+// it; tab1 keeps its rows and its three columns, and the song store opens it
+// as before.
+TEST_F(DownloadListTable, TheFirstChangeMakesTheTableAndTab1IsKept) {
     EXPECT_TRUE(columnsOf(path_, DownloadListStore::kTable).empty());
     {
         DownloadListStore list(path_);
         EXPECT_FALSE(list.InMemory()) << list.Problem();
         EXPECT_TRUE(list.TakeLoaded().empty());
+        ASSERT_TRUE(list.WaitUntilWritten(60s));
     }
-    EXPECT_EQ(columnsOf(path_, DownloadListStore::kTable).size(), 10u);
+    EXPECT_TRUE(columnsOf(path_, DownloadListStore::kTable).empty()) << "opened, never changed";
+    EXPECT_EQ(storetest::OtherConnection(path_).ids("select count(*) from sqlite_master where type = 'table'"),
+              std::vector<std::int64_t>{1});
+    {
+        DownloadListStore list(path_);
+        list.Save(entry(list.NewId(), "a", ListState::Waiting));
+        list.Remove(1);
+    }
+    EXPECT_EQ(columnsOf(path_, DownloadListStore::kTable).size(), 11u);
     EXPECT_EQ(columnsOf(path_, "tab1"), (std::vector<std::string>{"title", "url2", "keys"}));
     EXPECT_EQ(storetest::rowsOnDisk(path_), 3);
     store::SongStore songs(path_);
@@ -146,9 +159,35 @@ TEST_F(DownloadListTable, TheLatestStateOfARowIsWhatStays) {
     }
 }
 
+// A table an earlier version made has no identity column: its rows read
+// with none, and the first write adds it.
+TEST_F(DownloadListTable, AnEarlierTableReadsAndGetsTheIdentityColumn) {
+    storetest::execSql(path_,
+                       "create table downloadlist (id integer primary key, title text not null, url text not null, "
+                       "folder text not null, filename text not null, state integer not null, received integer not "
+                       "null, total integer not null, reason text not null, path text not null);"
+                       "insert into downloadlist values (2, 'old', 'http://h/o.mp3', '/d/', 'old.mp3', 2, 5, 5, '', "
+                       "'/d/old.mp3')");
+    {
+        DownloadListStore list(path_);
+        const std::vector<ListEntry> loaded = list.TakeLoaded();
+        ASSERT_EQ(loaded.size(), 1u);
+        EXPECT_EQ(loaded[0].title, "old");
+        EXPECT_EQ(loaded[0].identity, "");
+        ListEntry finished = entry(3, "new", ListState::Finished);
+        finished.identity = "1:2:3";
+        list.Save(finished);
+    }
+    DownloadListStore list(path_);
+    const std::vector<ListEntry> loaded = list.TakeLoaded();
+    ASSERT_EQ(loaded.size(), 2u);
+    EXPECT_EQ(loaded[1].identity, "1:2:3");
+    EXPECT_EQ(columnsOf(path_, DownloadListStore::kTable).size(), 11u);
+}
+
 TEST_F(DownloadListTable, AStateNoVersionWritesReadsAsStopped) {
-    { DownloadListStore list(path_); }
-    storetest::execSql(path_, "insert into downloadlist values (4, 't', 'http://h/t.mp3', '/d/', 't.mp3', 17, 0, 0, '', '')");
+    storetest::execSql(path_, DownloadListStore::kCreate);
+    storetest::execSql(path_, "insert into downloadlist values (4, 't', 'http://h/t.mp3', '/d/', 't.mp3', 17, 0, 0, '', '', '')");
     DownloadListStore list(path_);
     const std::vector<ListEntry> loaded = list.TakeLoaded();
     ASSERT_EQ(loaded.size(), 1u);
@@ -163,7 +202,7 @@ TEST_F(DownloadListTable, AFileThatCannotKeepTheListLeavesItInMemory) {
         bool holdLock;
     };
     const std::vector<Case> cases = {
-        {"locked by another program while the table is to be made", [](const std::string&) {}, true},
+        {"locked by another program while the first change makes the table", [](const std::string&) {}, true},
         {"a table of that name with other columns",
          [](const std::string& path) { storetest::execSql(path, "create table downloadlist (x text)"); }, false},
     };
@@ -177,15 +216,16 @@ TEST_F(DownloadListTable, AFileThatCannotKeepTheListLeavesItInMemory) {
         DownloadListStore list(path, 200ms);
         std::atomic<int> told{0};
         list.SetProblemListener([&](const std::string&) { ++told; });
-        // Made on the store's thread, the table gives up after the busy wait.
+        // Made on the store's thread by the first change, the table gives up after the busy wait.
+        if (c.holdLock) list.Save(entry(list.NewId(), "first", ListState::Waiting));
         ASSERT_TRUE(list.WaitUntilWritten(60s)) << c.what;
         EXPECT_TRUE(list.InMemory()) << c.what;
         EXPECT_EQ(told.load(), c.holdLock ? 1 : 0) << c.what << ": an opening failure is Problem()'s to tell";
         EXPECT_FALSE(list.Problem().empty()) << c.what;
-        EXPECT_TRUE(list.TakeLoaded().empty()) << c.what;
-        // Saving does nothing and fails nothing.
+        // Saving fails nothing.
         list.Save(entry(list.NewId(), "a", ListState::Waiting));
         EXPECT_TRUE(list.WaitUntilWritten(60s));
+        EXPECT_TRUE(list.TakeLoaded().empty()) << c.what;
         if (c.holdLock) other.release();
     }
 }
@@ -207,38 +247,81 @@ TEST_F(DownloadListTable, ALockAtStartHoldsOnlyTheStoresThread) {
 }
 
 // A list kept in the file, then a lock held longer than the write may wait:
-// the write gives up, the list goes on in memory, and says so once.
-TEST_F(DownloadListTable, AWriteThatCannotWaitLongerGoesOnInMemoryAndSaysSoOnce) {
-    { DownloadListStore list(path_); }
-    storetest::execSql(path_, "insert into downloadlist values (1, 'kept', 'http://h/k.mp3', '/d/', 'kept.mp3', 2, 5, 5, '', '/d/kept.mp3')");
-    DownloadListStore list(path_, 200ms);
+// the write gives up and says so once; what was saved meanwhile waits in
+// memory, is tried again, and is written once the lock goes, which is said
+// once too. Again and again: saving never stops for the rest of the run.
+TEST_F(DownloadListTable, ARefusedWriteIsKeptAndWrittenOnceTheFileTakesIt) {
+    storetest::execSql(path_, DownloadListStore::kCreate);
+    storetest::execSql(path_, "insert into downloadlist values (1, 'kept', 'http://h/k.mp3', '/d/', 'kept.mp3', 2, 5, 5, '', '/d/kept.mp3', '')");
+    DownloadListStore list(path_, 200ms, 50ms);
     ASSERT_FALSE(list.InMemory()) << list.Problem();
     ASSERT_EQ(list.TakeLoaded().size(), 1u);
-    std::atomic<int> told{0};
+    std::atomic<int> told{0}, resumed{0};
     list.SetProblemListener([&](const std::string& problem) {
         EXPECT_FALSE(problem.empty());
         ++told;
     });
-    storetest::OtherConnection other(path_);
-    other.holdWriteLock();
-    list.Save(entry(2, "new", ListState::Waiting));
-    ASSERT_TRUE(list.WaitUntilWritten(60s));
-    EXPECT_TRUE(list.InMemory());
-    list.Save(entry(3, "later", ListState::Waiting));
-    list.Remove(1);
-    ASSERT_TRUE(list.WaitUntilWritten(60s));
-    EXPECT_EQ(told.load(), 1);
-    other.release();
-    // The file holds what it held.
-    EXPECT_EQ(storetest::OtherConnection(path_).ids("select id from downloadlist"), std::vector<std::int64_t>{1});
+    list.SetResumedListener([&] { ++resumed; });
+    const auto idsOnDisk = [&] { return storetest::OtherConnection(path_).ids("select id from downloadlist order by id"); };
+    struct Round {
+        std::vector<std::int64_t> saved, removed, expected;
+    };
+    const std::vector<Round> rounds = {{{2, 3}, {1}, {2, 3}}, {{4}, {2}, {3, 4}}};
+    for (const Round& round : rounds) {
+        const int toldBefore = told.load(), resumedBefore = resumed.load();
+        storetest::OtherConnection other(path_);
+        other.holdWriteLock();
+        for (std::int64_t id : round.saved) {
+            list.Save(entry(id, "new", ListState::Waiting));
+            ASSERT_TRUE(list.WaitUntilWritten(60s));
+        }
+        for (std::int64_t id : round.removed) list.Remove(id);
+        ASSERT_TRUE(list.WaitUntilWritten(60s));
+        EXPECT_TRUE(list.InMemory());
+        EXPECT_EQ(told.load(), toldBefore + 1) << "once when saving stops";
+        EXPECT_EQ(resumed.load(), resumedBefore);
+        other.release();
+        ASSERT_TRUE(storetest::waitUntil([&] { return !list.InMemory(); }, 60s));
+        EXPECT_EQ(idsOnDisk(), round.expected);
+        EXPECT_EQ(resumed.load(), resumedBefore + 1) << "once when it works again";
+        EXPECT_EQ(told.load(), toldBefore + 1);
+    }
+}
+
+// Closing writes what is pending once the file takes it within its last
+// second; a lock held past it leaves the file as it was, and closing ends
+// all the same.
+TEST_F(DownloadListTable, ClosingWritesThePendingStateWithinItsLastSecond) {
+    for (const bool heldPastClosing : {false, true}) {
+        SCOPED_TRACE(heldPastClosing ? "held past closing" : "let go while closing");
+        testsupport::TempDir dir;
+        const std::string path = dir.file("mysong.mdb");
+        store::CreateEmptyStore(path);
+        storetest::execSql(path, DownloadListStore::kCreate);
+        storetest::OtherConnection other(path);
+        std::thread letGo;
+        {
+            DownloadListStore list(path, 200ms, 50ms);
+            other.holdWriteLock();
+            list.Save(entry(1, "a", ListState::Waiting));
+            ASSERT_TRUE(list.WaitUntilWritten(60s));
+            ASSERT_TRUE(list.InMemory());
+            // Let go from another thread while the closing write waits for it.
+            if (!heldPastClosing) letGo = std::thread([&] { other.release(); });
+        }
+        if (letGo.joinable()) letGo.join();
+        if (heldPastClosing) other.release();
+        EXPECT_EQ(storetest::OtherConnection(path).ids("select id from downloadlist"),
+                  heldPastClosing ? std::vector<std::int64_t>{} : std::vector<std::int64_t>{1});
+    }
 }
 
 // Root may write any file; the case needs a user the file refuses.
 TEST_F(DownloadListTable, AReadOnlyFileShowsItsListAndWritesNothing) {
     if (::geteuid() == 0) GTEST_SKIP() << "root writes read-only files";
-    { DownloadListStore list(path_); }
+    storetest::execSql(path_, DownloadListStore::kCreate);
     storetest::execSql(path_, "pragma journal_mode=delete");
-    storetest::execSql(path_, "insert into downloadlist values (1, 'kept', 'http://h/k.mp3', '/d/', 'kept.mp3', 2, 5, 5, '', '')");
+    storetest::execSql(path_, "insert into downloadlist values (1, 'kept', 'http://h/k.mp3', '/d/', 'kept.mp3', 2, 5, 5, '', '', '')");
     ASSERT_EQ(::chmod(path_.c_str(), 0444), 0);
     DownloadListStore list(path_);
     EXPECT_TRUE(list.InMemory());

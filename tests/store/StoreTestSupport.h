@@ -3,8 +3,11 @@
 // another connection's statements, a lock it holds, the rows as a full read
 // of the results query returns them, and damage to the file; and the store
 // file most of them start from.
+#include <chrono>
 #include <cstdint>
 #include <fstream>
+#include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -51,6 +54,16 @@ public:
 private:
     sqlite3* db_ = nullptr;
 };
+
+// Polls `done` until it holds or `limit` has passed; whether it held.
+inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 // Runs `sql` on a connection of its own.
 inline void execSql(const std::string& path, const std::string& sql) { OtherConnection(path).exec(sql); }

@@ -43,6 +43,7 @@ public:
     ToolProcess& operator=(const ToolProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     void signal(int number) const;
     // Waits for the tool to end; false when it has not within `limit`.
     bool waitForExit(std::chrono::milliseconds limit);

@@ -1,3 +1,6 @@
+# The GBK codec of the floor; the HTTP server comes from cpp-httplib.
+set(tool_links platform)
+
 # Debian ships cpp-httplib as a shared library built with TLS and compression
 # support. Compiling against its header with the same definitions keeps the
 # request and response layouts identical to the library's.

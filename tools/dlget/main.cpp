@@ -1,7 +1,7 @@
 // dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]
 //       [--check-only] [--load-images] [--connect-timeout SECONDS]
-//       [--data-timeout SECONDS] [--no-continue] [--no-retry]
-//       [--retry-delay SECONDS] [--jobs N] URL...
+//       [--data-timeout SECONDS] [--speed-limit BYTES] [--speed-time SECONDS]
+//       [--no-continue] [--no-retry] [--retry-delay SECONDS] [--jobs N] URL...
 // The program's downloads without a window, for scripts and black-box
 // tests: each URL is a song of the download queue (the songs a download
 // thread each, N at a time, the handlers reached through the notifier on
@@ -43,8 +43,8 @@ constexpr int kUsageError = 2;
 constexpr const char* kUsage =
     "usage: dlget [--dir DIR] [--name NAME] [--size-limit BYTES] [--older DAYS]\n"
     "             [--check-only] [--load-images] [--connect-timeout SECONDS]\n"
-    "             [--data-timeout SECONDS] [--no-continue] [--no-retry]\n"
-    "             [--retry-delay SECONDS] [--jobs N] URL...\n"
+    "             [--data-timeout SECONDS] [--speed-limit BYTES] [--speed-time SECONDS]\n"
+    "             [--no-continue] [--no-retry] [--retry-delay SECONDS] [--jobs N] URL...\n"
     "  Downloads each URL as BrelvoMP3 downloads a song, without its window,\n"
     "  N at a time (--jobs, default 1, at most 30), into DIR (default downmp3/,\n"
     "  made when missing) under NAME (one URL only; default: the host, \"_\"\n"
@@ -54,8 +54,11 @@ constexpr const char* kUsage =
     "  --older one last modified more than DAYS ago; --check-only fetches the\n"
     "  headers only. --connect-timeout limits connecting (default 30 s),\n"
     "  --data-timeout the silence of a server once connected (0, the default:\n"
-    "  30 s). A download that stops in the middle (the line drops, or the\n"
-    "  server falls silent) asks for the rest where the server allows it, and\n"
+    "  30 s). A download that receives less than --speed-limit bytes a second\n"
+    "  (default 1024) for --speed-time seconds on end (default 60) has stalled\n"
+    "  as one whose server fell silent has (either 0: no such limit). A\n"
+    "  download that stops in the middle (the line drops, or the server falls\n"
+    "  silent or stalls) asks for the rest where the server allows it, and\n"
     "  starts over where it does not; one answered 408, 429, 500, 502, 503 or\n"
     "  504 is tried again: 3 further attempts in all, after 1, 3 and 9 s, or\n"
     "  after the Retry-After the server asks for when that is at most 60 s (a\n"
@@ -79,6 +82,8 @@ struct Arguments {
     dl::TDlDownloadParams params;
     std::optional<std::int32_t> connectTimeout;
     std::optional<std::int32_t> dataTimeout;
+    std::optional<std::int32_t> speedLimit;
+    std::optional<std::int32_t> speedTime;
     std::vector<std::string> urls;
     bool continuing = true;
     bool retrying = true;
@@ -123,7 +128,7 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
         const std::string_view arg = argv[i];
         const bool takesValue = arg == "--dir" || arg == "--name" || arg == "--size-limit" || arg == "--older" ||
                                 arg == "--connect-timeout" || arg == "--data-timeout" || arg == "--jobs" ||
-                                arg == "--retry-delay";
+                                arg == "--retry-delay" || arg == "--speed-limit" || arg == "--speed-time";
         if (takesValue && i + 1 >= argc) return usageError(std::string(arg) + " needs a value");
         if (arg == "--help" || arg == "-h") {
             args.help = true;
@@ -147,6 +152,14 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
             const auto seconds = secondCount(argv[++i]);
             if (!seconds) return usageError(std::string(arg) + " takes a number of seconds");
             (arg == "--connect-timeout" ? args.connectTimeout : args.dataTimeout) = *seconds;
+        } else if (arg == "--speed-limit") {
+            const auto bytes = secondCount(argv[++i]);
+            if (!bytes) return usageError("--speed-limit takes a number of bytes a second, 0 or more");
+            args.speedLimit = *bytes;
+        } else if (arg == "--speed-time") {
+            const auto seconds = secondCount(argv[++i]);
+            if (!seconds) return usageError("--speed-time takes a number of seconds");
+            args.speedTime = *seconds;
         } else if (arg == "--check-only") {
             args.params.CheckOnly = true;
         } else if (arg == "--load-images") {
@@ -232,10 +245,12 @@ int main(int argc, char** argv) {
     if (args.retryDelay)
         queue.Downloads().Attempts.pauses.fill(
             std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(*args.retryDelay * 1000))));
-    if (args.connectTimeout || args.dataTimeout) {
+    if (args.connectTimeout || args.dataTimeout || args.speedLimit || args.speedTime) {
         dl::TDlInternetOptions options = queue.Downloads().Options();
         if (args.connectTimeout) options.ConnectTimeout = *args.connectTimeout;
         if (args.dataTimeout) options.DataTimeout = *args.dataTimeout;
+        if (args.speedLimit) options.LowSpeedLimit = *args.speedLimit;
+        if (args.speedTime) options.LowSpeedTime = *args.speedTime;
         queue.Downloads().SetOptions(options);
     }
 

@@ -9,7 +9,9 @@
 //
 // Like curl's options of the same names, both limits are off by default and
 // apply to each URL: a body longer than --max-size (announced or received)
-// and a fetch that takes longer than --max-time fail that URL.
+// and a fetch that takes longer than --max-time fail that URL. Into a file or
+// /dev/null a body goes out as it arrives (BodyOutput); a failed one leaves
+// nothing behind either way.
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -28,6 +31,7 @@
 #include <vector>
 
 #include "http/NetHTTP.h"
+#include "tools/netget/BodyOutput.h"
 #include "tools/common/StandardStreams.h"
 
 namespace {
@@ -46,18 +50,6 @@ struct Options {
     std::vector<std::string> urls;
     bool help = false;
 };
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 void reportFailure(const std::string& url, const std::string& what) {
     std::fprintf(stderr, "netget: %s: %s\n", url.c_str(), what.c_str());
@@ -105,18 +97,12 @@ std::string secondsText(std::chrono::milliseconds time) {
     return text;
 }
 
-// The body of one URL within the limits; throws what the client throws.
-std::string fetchBody(net::TNetHTTP& http, const std::string& url, const Options& options) {
-    if (!options.maxSize) return http.Get(url);
-    net::TNetLimitedMemoryStream body(*options.maxSize);
-    http.Get(url, body);
-    return body.TakeString();
-}
-
 // What the failure in flight says, as one line.
 std::string describeFailure() {
     try {
         throw;
+    } catch (const tools::EOutputLost& e) {
+        return tools::outputFailure(e.Error());
     } catch (const net::ENetStreamLimitExceeded& e) {
         return "body larger than --max-size " + std::to_string(e.Limit()) + " bytes";
     } catch (const net::ENetHTTPProtocolException& e) {
@@ -132,7 +118,7 @@ std::string describeFailure() {
 
 // Fetches one URL to standard output; false (after reporting) on failure.
 bool fetch(net::TNetHTTP& http, const std::string& url, const Options& options) {
-    std::string body;
+    tools::BodyOutput body(STDOUT_FILENO, options.maxSize.value_or(INT64_MAX));
     std::string failure;
     bool interrupted = false;
     bool expired = false;
@@ -140,7 +126,7 @@ bool fetch(net::TNetHTTP& http, const std::string& url, const Options& options) 
         std::optional<Deadline> deadline;
         if (options.maxTime) deadline.emplace(http, *options.maxTime);
         try {
-            body = fetchBody(http, url, options);
+            http.Get(url, body);
         } catch (const net::ENetInterrupted&) {
             interrupted = true;
             failure = describeFailure();
@@ -153,8 +139,15 @@ bool fetch(net::TNetHTTP& http, const std::string& url, const Options& options) 
     http.ClearInterrupt();
     if (interrupted && expired)
         failure = "no complete answer within --max-time " + secondsText(*options.maxTime) + " s";
-    if (failure.empty() && !writeAll(STDOUT_FILENO, body)) failure = tools::outputFailure(errno);
+    if (failure.empty()) {
+        try {
+            body.Finish();
+        } catch (...) {
+            failure = describeFailure();
+        }
+    }
     if (failure.empty()) return true;
+    body.Discard();
     reportFailure(url, failure);
     return false;
 }

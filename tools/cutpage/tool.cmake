@@ -1,0 +1,2 @@
+# The page cutter alone, without the search stages.
+set(tool_links search)

@@ -1,0 +1,2 @@
+# The song store alone: SQLite, no Qt.
+set(tool_links store)

@@ -1,0 +1,2 @@
+# The page-fetch client alone: POSIX sockets, no Qt.
+set(tool_links http)
