@@ -321,11 +321,11 @@ void TForm1::buildPopupMenu() {
     PopupMenu1->addSeparator();
     OpenFolder1 = PopupMenu1->addAction(QStringLiteral("打开下载文件夹"));
     OpenFolder1->setObjectName(QStringLiteral("OpenFolder1"));
-    connect(OpenFolder1, &QAction::triggered, this, [this] { commands_->openDownloadFolder(); });
-    connect(N7, &QAction::triggered, this, [this] { commands_->downloadSong(); });
+    connect(OpenFolder1, &QAction::triggered, this, &TForm1::OpenFolder1Click);
+    connect(N7, &QAction::triggered, this, &TForm1::N7Click);
     connect(AddToList1, &QAction::triggered, this, &TForm1::AddToList1Click);
-    connect(N2, &QAction::triggered, this, [this] { commands_->downloadTo(); });
-    connect(IE1, &QAction::triggered, this, [this] { commands_->openInBrowser(); });
+    connect(N2, &QAction::triggered, this, &TForm1::N2Click);
+    connect(IE1, &QAction::triggered, this, &TForm1::IE1Click);
     connect(DBGrid1, &store::TDBGrid3D::popupRequested, this,
             [this](const QPoint& globalPos) { PopupMenu1->popup(globalPos); });
     // From the keyboard the menu is for the selected rows and the current

@@ -131,6 +131,11 @@ public:
     void SpeedButton1Click();
     void SpeedButton7Click();
     void DBGrid1CellClick();
+    // The pop-up menu's download commands (DownloadCommands).
+    void N7Click() { commands_->downloadSong(); }
+    void N2Click() { commands_->downloadTo(); }
+    void IE1Click() { commands_->openInBrowser(); }
+    void OpenFolder1Click() { commands_->openDownloadFolder(); }
     void AddToList1Click();
 
 protected:
