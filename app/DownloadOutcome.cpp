@@ -83,15 +83,16 @@ namespace {
 
 // `received`: what arrived of a song that finished without its file (0: it
 // was empty).
-DownloadOutcome outcomeOf(const dl::SongResult& result, std::uint64_t received) {
-    using State = dl::SongResult::State;
+DownloadOutcome readEnded(const dl::TransferOutcome& result, std::uint64_t received) {
+    using State = dl::TransferOutcome::End;
     DownloadOutcome outcome;
     outcome.continuations = result.continuations;
     outcome.retries = result.retries;
     outcome.kept = static_cast<std::int64_t>(result.keptBytes);
     const QFileInfo file(QString::fromStdString(result.filePath));
     const bool written = !result.filePath.empty() && file.isFile();
-    if (result.state == State::Stopped) {
+    const State end = result.end();
+    if (end == State::Stopped) {
         outcome.kind = DownloadOutcome::Kind::Cancelled;
         // A page saved before the Cancel stays on disk: the line names it.
         if (written && result.savedAsPage) {
@@ -104,7 +105,7 @@ DownloadOutcome outcomeOf(const dl::SongResult& result, std::uint64_t received) 
         outcome.reason = QStringLiteral("没有选择歌曲，下载地址是空的");
         return outcome;
     }
-    if (result.state == State::Finished) {
+    if (end == State::Finished) {
         if (written) {
             outcome.kind = result.savedAsPage ? DownloadOutcome::Kind::SavedAsPage : DownloadOutcome::Kind::Saved;
             outcome.path = file.absoluteFilePath();
@@ -117,22 +118,28 @@ DownloadOutcome outcomeOf(const dl::SongResult& result, std::uint64_t received) 
                              : QStringLiteral("无法写入文件");
         return outcome;
     }
-    outcome.reason = failureReason(result.errorCode, result.httpStatus, result.message, result.retryAfter);
+    outcome.reason = failureReason(result.errorCode, result.statusCode, result.message, result.refusedRetryAfter);
     return outcome;
 }
 
 }  // namespace
 
-DownloadOutcome readOutcome(const dl::SongResult& result) { return outcomeOf(result, 0); }
+DownloadOutcome readOutcome(const dl::TransferOutcome& result) { return readEnded(result, 0); }
 
-DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std::size_t bytesReceived) {
-    if (!item) {
+DownloadOutcome readOutcome(const std::optional<dl::TransferOutcome>& ended, bool cancelled,
+                            std::size_t bytesReceived) {
+    if (!ended) {
         DownloadOutcome outcome;
         outcome.kind = cancelled ? DownloadOutcome::Kind::Cancelled : DownloadOutcome::Kind::Failed;
         if (!cancelled) outcome.reason = QStringLiteral("下载没有开始");
         return outcome;
     }
-    return outcomeOf(dl::ResultOf(*item, cancelled), bytesReceived);
+    return readEnded(*ended, bytesReceived);
+}
+
+DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std::size_t bytesReceived) {
+    if (!item) return readOutcome(std::optional<dl::TransferOutcome>(), cancelled, bytesReceived);
+    return readEnded(dl::SongDownload::OutcomeOf(*item, std::nullopt, cancelled), bytesReceived);
 }
 
 QString readableSize(std::int64_t bytes) {

@@ -1,17 +1,15 @@
 #pragma once
-// What became of a download, read from its item and told in the log in the
-// user's words. The engine's codes stay as they are; this is only the main
-// window's reading of them.
+// What became of a download, read from the engine's result and told in the
+// log in the user's words. The engine's codes stay as they are; this is only
+// the main window's reading of them.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include <QString>
 
-namespace dl {
-class TDlDownloadItem;
-struct SongResult;
-}
+#include "download/engine/TransferOutcome.h"
 
 namespace app {
 
@@ -30,15 +28,18 @@ struct DownloadOutcome {
     std::int64_t kept = 0;
 };
 
-// The outcome of a song that has ended, from what the engine tells of it
-// (the download queue's result, or the component's item read as one).
-DownloadOutcome readOutcome(const dl::SongResult& result);
+// The outcome of a song that has ended, from the engine's result (the
+// download queue's, or the component's for its current item).
+DownloadOutcome readOutcome(const dl::TransferOutcome& result);
 
-// The outcome of a download that has ended: `item` is the component's
-// current item (none: nothing was prepared), `cancelled` whether the user
-// (or the window going away) cancelled it, `bytesReceived` what arrived of
-// the item (the component's Document). A finished item without its file
-// failed to be written.
+// The outcome of the component's download that has ended: `ended` is its
+// current item's result (none: nothing was prepared), `cancelled` whether
+// the user (or the window going away) cancelled it, `bytesReceived` what
+// arrived of the item (the component's Document). A finished item without
+// its file failed to be written.
+DownloadOutcome readOutcome(const std::optional<dl::TransferOutcome>& ended, bool cancelled,
+                            std::size_t bytesReceived);
+// The same for an item as it stands, without a run's result.
 DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std::size_t bytesReceived);
 
 // The reason for a failed item, from its code, its HTTP status and the

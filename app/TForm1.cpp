@@ -3,39 +3,26 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
-#include <QDir>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QHash>
-#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
-#include <QTreeView>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/AppInfo.h"
 #include "app/BlockedCloseFilter.h"
 #include "app/DownloadList.h"
 #include "app/DownloadListView.h"
-#include "app/DownloadOutcome.h"
 #include "app/Glyphs.h"
 #include "app/ListQueueDownloader.h"
 #include "app/MessageLog.h"
 #include "app/ScreenPlacement.h"
 #include "app/TOKBottomDlg.h"
-#include "download/engine/TDlInternetOptions.h"
-#include "download/files/DlFileNames.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/SearchPipeline.h"
 #include "store/SongStore.h"
@@ -50,8 +37,6 @@ constexpr int kClientHeight = 473;
 const QString kCream = QStringLiteral("#FFFBF0");
 const QString kMoneyGreen = QStringLiteral("#C0DCC0");
 const QString kIdeographicSpace = QStringLiteral("\u3000");
-// Download song saves into this folder of the working directory.
-constexpr const char* kDownloadFolder = "downmp3/";
 // The log keeps its most recent lines; a search against a dead network adds
 // hundreds a second.
 constexpr int kLogLineLimit = 10000;
@@ -130,13 +115,6 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
                                      QStringLiteral("这项操作将删除您目前已经搜索到的所有数据！继续吗？"),
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     };
-    openUrl_ = [](const QString& url) { return QDesktopServices::openUrl(QUrl(url)); };
-    chooseSaveFile_ = [this](const QString& proposed) { return runSaveDialog(proposed); };
-    chooseFolder_ = [this] { return runFolderDialog(); };
-    openFolder_ = [](const QUrl& folder) { return QDesktopServices::openUrl(folder); };
-    showMessage_ = [this](const QString& caption, const QString& text) {
-        QMessageBox::information(this, caption, text, QMessageBox::Ok);
-    };
 
     pipeline_ = std::make_unique<search::SearchPipeline>(state_, *this, *store_, *fetcher_);
 
@@ -160,6 +138,7 @@ TForm1::~TForm1() {
     // Stages hand work to this window: they must be gone before it is.
     pipeline_.reset();
     downloadList_.reset();
+    commands_.reset();
     httpGet_.reset();
 }
 
@@ -357,23 +336,15 @@ void TForm1::buildPopupMenu() {
     });
 }
 
-// HTTPGet1 as the window holds it: the program's connection settings, the
-// download folder, no size limit.
 void TForm1::buildDownloadComponent() {
     httpGet_ = std::make_unique<dl::TDlWebHTTPGet>();
     HTTPGet1 = httpGet_.get();
-    dl::TDlInternetOptions options = HTTPGet1->InternetOptions();
-    options.SocksProxy = false;
-    options.SocksVersion = dl::sv4;
-    options.UseProxyAuth = false;
-    options.UserAgent = "Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)";
-    options.ModemConnection = false;
-    options.AutoDial = false;
-    options.AutoClose = false;
-    HTTPGet1->SetInternetOptions(options);
-    HTTPGet1->DownloadDir = kDownloadFolder;
-    HTTPGet1->DownloadParams.SizeLimit = 0;
-    HTTPGet1->ProgressWindowOwner = this;
+    DownloadCommands::applyProgramSettings(*HTTPGet1, *this);
+    commands_ = std::make_unique<DownloadCommands>(
+        *this, *HTTPGet1, [this] { return songsToDownload(); }, [this](const QString& line) { Memo1->appendLine(line); });
+    commands_->setFetchedElsewhere([this](const SelectedSong& song, const std::string& folder, const QString& name) {
+        return showFetchedByList(song, folder, name);
+    });
 }
 
 void TForm1::FormCreate() {
@@ -419,15 +390,7 @@ void TForm1::SpeedButton5Click() {
 
 void TForm1::SpeedButton1Click() { close(); }
 
-void TForm1::SpeedButton7Click() { openLink(QString::fromLatin1(kHomePage)); }
-
-void TForm1::openLink(const QString& url) {
-    if (url.isEmpty()) {
-        appendLog("无法打开链接：没有选择歌曲");
-    } else if (!openUrl_(url)) {
-        appendLog((QStringLiteral("无法打开链接 ") + url).toStdString());
-    }
-}
+void TForm1::SpeedButton7Click() { commands_->openLink(QString::fromLatin1(kHomePage)); }
 
 void TForm1::DBGrid1CellClick() { setSelectedSong(DBGrid1->currentRow()); }
 
@@ -449,15 +412,6 @@ QList<SelectedSong> TForm1::songsToDownload() const {
     return songs;
 }
 
-void TForm1::N7Click() {
-    const QList<SelectedSong> songs = songsToDownload();
-    if (songs.size() == 1) {
-        downloadSong(songs.first(), kDownloadFolder, songs.first().title + QStringLiteral(".mp3"));
-    } else {
-        downloadSongs(songs, kDownloadFolder);
-    }
-}
-
 // The selected rows join the downloads list and start when their turn
 // comes, while the window stays free for searching and the other commands.
 void TForm1::AddToList1Click() {
@@ -466,28 +420,8 @@ void TForm1::AddToList1Click() {
     downloadList_->add(songs);
 }
 
-// One song takes the name chosen in the Save dialog, in the chosen folder;
-// the dialog starts in the download folder (made when missing) on the name
-// Download song would give the file. Several go into a chosen folder, each
-// under its title.
-void TForm1::N2Click() {
-    const QList<SelectedSong> songs = songsToDownload();
-    if (songs.size() > 1) {
-        const QString folder = chooseFolder_();
-        if (folder.isEmpty()) return;
-        downloadSongs(songs, QDir(folder).absolutePath().toStdString() + "/");
-        return;
-    }
-    const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromLatin1(kDownloadFolder)));
-    QDir().mkpath(folder);
-    const QString name =
-        QString::fromStdString(dl::SafeDestinationName((songs.first().title + QStringLiteral(".mp3")).toStdString()));
-    const QString chosen = chooseSaveFile_(folder + QLatin1Char('/') + name);
-    if (chosen.isEmpty()) return;
-    const QFileInfo file(chosen);
-    downloadSong(songs.first(), file.absolutePath().toStdString() + "/", file.fileName());
-}
-
+// The downloads list fetching the song into that file already: a second
+// transfer would write the same file at once.
 bool TForm1::showFetchedByList(const SelectedSong& song, const std::string& folder, const QString& fileName) {
     const int row = downloadList_->rowFetching(song.url.toStdString(), folder, fileName.toStdString());
     if (row < 0) return false;
@@ -497,149 +431,8 @@ bool TForm1::showFetchedByList(const SelectedSong& song, const std::string& fold
     return true;
 }
 
-void TForm1::downloadSong(const SelectedSong& song, const std::string& folder, const QString& fileName) {
-    if (showFetchedByList(song, folder, fileName)) return;
-    HTTPGet1->URL = song.url.toStdString();
-    HTTPGet1->DownloadDir = folder;
-    HTTPGet1->DestinationName = fileName.toStdString();
-    HTTPGet1->Caption = (QStringLiteral("BrelvoMP3，正在下载歌曲...") + song.title).toStdString();
-    downloading_ = true;
-    const bool finished = HTTPGet1->Execute();
-    downloading_ = false;
-    logOutcome(song.title, !finished, nullptr, nullptr, nullptr);
-}
-
-namespace {
-
-// Two rows of one title would write one file: the later ones of a batch get
-// " (2)", " (3)" ... before the extension.
-QStringList batchFileNames(const QList<SelectedSong>& songs) {
-    QStringList names;
-    QHash<QString, int> seen;
-    for (const SelectedSong& song : songs) {
-        const int n = ++seen[song.title];
-        names << (n == 1 ? song.title : song.title + QStringLiteral(" (%1)").arg(n)) + QStringLiteral(".mp3");
-    }
-    return names;
-}
-
-}  // namespace
-
-void TForm1::downloadSongs(const QList<SelectedSong>& all, const std::string& folder) {
-    const QStringList allNames = batchFileNames(all);
-    QList<SelectedSong> songs;
-    QStringList names;
-    for (int i = 0; i < all.size(); ++i) {
-        if (showFetchedByList(all[i], folder, allNames[i])) continue;
-        songs << all[i];
-        names << allNames[i];
-    }
-    if (songs.isEmpty()) return;
-    const int count = static_cast<int>(songs.size());
-    appendLog((QStringLiteral("开始下载 %1 首歌曲到 ").arg(count) +
-               QString::fromStdString(dl::ExpandFolder(folder)))
-                  .toStdString());
-    int saved = 0, pages = 0, failed = 0, told = 0;
-    const auto prepare = [&](int index) {
-        const SelectedSong& song = songs[index];
-        HTTPGet1->URL = song.url.toStdString();
-        HTTPGet1->DownloadDir = folder;
-        HTTPGet1->DestinationName = names[index].toStdString();
-        HTTPGet1->Caption = (QStringLiteral("BrelvoMP3（%1/%2），正在下载歌曲...").arg(index + 1).arg(count) + song.title)
-                                .toStdString();
-    };
-    const auto ended = [&](int index, bool cancelled) {
-        ++told;
-        logOutcome(songs[index].title, cancelled, &saved, &pages, &failed);
-    };
-    downloading_ = true;
-    HTTPGet1->ExecuteBatch(count, prepare, ended);
-    downloading_ = false;
-    appendLog(batchSummaryLine(saved, pages, failed, count - told).toStdString());
-}
-
-// One log line for the download that has just ended, counted into the
-// batch's figures when there are any.
-void TForm1::logOutcome(const QString& title, bool cancelled, int* saved, int* pages, int* failed) {
-    const DownloadOutcome outcome = readOutcome(HTTPGet1->CurrentItem(), cancelled, HTTPGet1->Document().Size());
-    appendLog(outcomeLogLine(title, outcome).toStdString());
-    if (!saved) return;
-    switch (outcome.kind) {
-    case DownloadOutcome::Kind::SavedAsPage: ++*pages; break;
-    case DownloadOutcome::Kind::Saved: ++*saved; break;
-    case DownloadOutcome::Kind::Failed: ++*failed; break;
-    case DownloadOutcome::Kind::Cancelled: break;
-    }
-}
-
-// The download folder of Download song, made when missing, in the desktop's
-// file manager.
-void TForm1::OpenFolder1Click() {
-    const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromLatin1(kDownloadFolder)));
-    if (!QDir().mkpath(folder) || !openFolder_(QUrl::fromLocalFile(folder)))
-        appendLog((QStringLiteral("无法打开下载文件夹 ") + folder).toStdString());
-}
-
-namespace {
-
-// Qt's own dialog, whose texts come from Qt's Chinese translations (a
-// desktop's native one would speak the desktop's language), wide enough
-// for its columns.
-void makeReadable(QFileDialog& dialog) {
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setViewMode(QFileDialog::Detail);
-    dialog.resize(800, 460);
-    if (auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
-        // Name, size, type, date modified: the date needs room for a whole
-        // date and time.
-        const int widths[] = {300, 90, 90, 200};
-        for (int column = 0; column < 4; ++column) list->header()->resizeSection(column, widths[column]);
-    }
-}
-
-}  // namespace
-
-QString TForm1::runSaveDialog(const QString& proposed) {
-    if (!SaveDlg) {
-        SaveDlg = new QFileDialog(this);
-        SaveDlg->setObjectName(QStringLiteral("SaveDlg"));
-        SaveDlg->setAcceptMode(QFileDialog::AcceptSave);
-        SaveDlg->setDefaultSuffix(QStringLiteral("mp3"));
-        SaveDlg->setNameFilter(QStringLiteral("*.mp3"));
-        makeReadable(*SaveDlg);
-    }
-    const QFileInfo file(proposed);
-    SaveDlg->setDirectory(file.absolutePath());
-    SaveDlg->selectFile(file.fileName());
-    if (SaveDlg->exec() != QDialog::Accepted) return {};
-    const QStringList files = SaveDlg->selectedFiles();
-    return files.isEmpty() ? QString() : files.first();
-}
-
-QString TForm1::runFolderDialog() {
-    if (!FolderDlg) {
-        FolderDlg = new QFileDialog(this, QStringLiteral("选择保存歌曲的文件夹"));
-        FolderDlg->setObjectName(QStringLiteral("FolderDlg"));
-        FolderDlg->setFileMode(QFileDialog::Directory);
-        FolderDlg->setOption(QFileDialog::ShowDirsOnly);
-        makeReadable(*FolderDlg);
-    }
-    if (FolderDlg->exec() != QDialog::Accepted) return {};
-    const QStringList folders = FolderDlg->selectedFiles();
-    return folders.isEmpty() ? QString() : folders.first();
-}
-
-void TForm1::IE1Click() {
-    showMessage_(QStringLiteral("下载MP3文件"),
-                 QStringLiteral("将在IE中打开URL，下载您选择的MP3文件更好的下载方式正在开发中....,有建议请联系") +
-                     QString::fromLatin1(kContactEmail));
-    // The rows the menu showed selected, each in turn; as a browser reads
-    // an address, one cut from a page may end in a blank.
-    for (const SelectedSong& song : songsToDownload()) openLink(song.url.trimmed());
-}
-
 void TForm1::windowSystemCloseRequested(quintptr windowId) {
-    if (!downloading_ || !testAttribute(Qt::WA_WState_Created) || windowId != winId()) return;
+    if (!commands_->downloading() || !testAttribute(Qt::WA_WState_Created) || windowId != winId()) return;
     // Not from inside the window system's event: the close ends the modal
     // loop this request arrived in.
     QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);

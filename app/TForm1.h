@@ -7,6 +7,7 @@
 
 #include <QWidget>
 
+#include "app/DownloadCommands.h"
 #include "search/SearchState.h"
 #include "search/pipeline/PageFetcher.h"
 #include "search/pipeline/SearchUi.h"
@@ -21,8 +22,6 @@ class QStatusBar;
 class QTabWidget;
 class QToolButton;
 class QFrame;
-class QFileDialog;
-class QUrl;
 
 namespace store {
 class SongStore;
@@ -44,13 +43,6 @@ class DownloadListView;
 class MessageLog;
 class TOKBottomDlg;
 
-// The download address and title of the grid's current row: the last one
-// clicked, or reached by the wheel or the keys.
-struct SelectedSong {
-    QString url;
-    QString title;
-};
-
 class TForm1 : public QWidget, public search::SearchUi {
     Q_OBJECT
 public:
@@ -65,25 +57,16 @@ public:
     void setAboutDialog(TOKBottomDlg* dialog) { aboutDialog_ = dialog; }
     // Asks the Clear question; true means Yes. Replaceable for tests.
     void setClearConfirmer(std::function<bool()> confirmer) { confirmClear_ = std::move(confirmer); }
-    // Opens an address in the default browser; false when no program could.
-    // Replaceable for tests.
-    void setUrlOpener(std::function<bool(const QString&)> opener) { openUrl_ = std::move(opener); }
-    // Asks where Download to saves the song (the Save dialog, opened on the
-    // proposed full file name): the full file name, or empty when the user
-    // cancels. Replaceable for tests.
-    void setSaveFileChooser(std::function<QString(const QString& proposed)> chooser) {
-        chooseSaveFile_ = std::move(chooser);
+    // The download commands' browser, Save and folder dialogs, file manager
+    // and message box (DownloadCommands.h). Replaceable for tests.
+    void setUrlOpener(std::function<bool(const QString&)> opener) { commands_->setUrlOpener(std::move(opener)); }
+    void setSaveFileChooser(std::function<QString(const QString&)> chooser) {
+        commands_->setSaveFileChooser(std::move(chooser));
     }
-    // Asks in which folder Download to saves several songs (the folder
-    // dialog): the folder, or empty when the user cancels. Replaceable for tests.
-    void setFolderChooser(std::function<QString()> chooser) { chooseFolder_ = std::move(chooser); }
-    // Opens a folder with the desktop's file manager; false when it could
-    // not. Replaceable for tests.
-    void setFolderOpener(std::function<bool(const QUrl&)> opener) { openFolder_ = std::move(opener); }
-    // Shows an OK message box (caption, text) owned by the window.
-    // Replaceable for tests.
+    void setFolderChooser(std::function<QString()> chooser) { commands_->setFolderChooser(std::move(chooser)); }
+    void setFolderOpener(std::function<bool(const QUrl&)> opener) { commands_->setFolderOpener(std::move(opener)); }
     void setMessageShower(std::function<void(const QString&, const QString&)> shower) {
-        showMessage_ = std::move(shower);
+        commands_->setMessageShower(std::move(shower));
     }
 
     store::SongStore& songStore() { return *store_; }
@@ -137,10 +120,6 @@ public:
     QAction* OpenFolder1 = nullptr;  // open the download folder
     // The download component, with the program's settings; owned.
     dl::TDlWebHTTPGet* HTTPGet1 = nullptr;
-    // Download to's Save dialog, made when first needed.
-    QFileDialog* SaveDlg = nullptr;
-    // Download to's folder dialog for several songs, made when first needed.
-    QFileDialog* FolderDlg = nullptr;
 
     // Handlers.
     void FormCreate();
@@ -152,11 +131,12 @@ public:
     void SpeedButton1Click();
     void SpeedButton7Click();
     void DBGrid1CellClick();
-    void N7Click();
+    // The pop-up menu's download commands (DownloadCommands).
+    void N7Click() { commands_->downloadSong(); }
+    void N2Click() { commands_->downloadTo(); }
+    void IE1Click() { commands_->openInBrowser(); }
+    void OpenFolder1Click() { commands_->openDownloadFolder(); }
     void AddToList1Click();
-    void N2Click();
-    void IE1Click();
-    void OpenFolder1Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -168,23 +148,11 @@ private:
     void buildStatusBar();
     void buildPopupMenu();
     void buildDownloadComponent();
-    QString runSaveDialog(const QString& proposed);
-    // Opens `url` with the desktop's default program; logs when none could.
-    void openLink(const QString& url);
-    QString runFolderDialog();
     void setSelectedSong(int row);
-    // Hands `song` to HTTPGet1 for `folder` (ending in a separator) under
-    // `fileName`, downloads it with the progress window and logs the outcome.
-    void downloadSong(const SelectedSong& song, const std::string& folder, const QString& fileName);
-    // Downloads `songs` into `folder` (ending in a separator), each under its
-    // title, in one showing of the progress window; logs each outcome and a
-    // summary.
-    void downloadSongs(const QList<SelectedSong>& songs, const std::string& folder);
     // When the downloads list is fetching `song` into that file already:
     // says so, shows its row and returns true (a second transfer would
     // write the same file at once).
     bool showFetchedByList(const SelectedSong& song, const std::string& folder, const QString& fileName);
-    void logOutcome(const QString& title, bool cancelled, int* saved, int* pages, int* failed);
 
     std::unique_ptr<store::SongStore> store_;
     std::unique_ptr<search::PageFetcher> fetcher_;
@@ -195,16 +163,11 @@ private:
     TOKBottomDlg* aboutDialog_ = nullptr;
     SelectedSong selected_;
     std::function<bool()> confirmClear_;
-    std::function<bool(const QString&)> openUrl_;
-    std::function<QString(const QString&)> chooseSaveFile_;
-    std::function<QString()> chooseFolder_;
-    std::function<bool(const QUrl&)> openFolder_;
-    std::function<void(const QString&, const QString&)> showMessage_;
     std::unique_ptr<dl::TDlWebHTTPGet> httpGet_;
+    // The pop-up menu's modal download commands, on httpGet_.
+    std::unique_ptr<DownloadCommands> commands_;
     // The downloads list, with its own store connection and downloads.
     std::unique_ptr<DownloadList> downloadList_;
-    // True while the progress window is up.
-    bool downloading_ = false;
     std::unique_ptr<BlockedCloseFilter> closeFilter_;
 };
 

@@ -71,7 +71,7 @@ Round componentRound(const std::shared_ptr<const std::string>& body, bool drops,
     round.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const dl::TDlDownloadItem& item = *get.CurrentItem();
     round.received = get.Downloads().BytesReceived.load();
-    round.continuations = item.Continuations;
+    round.continuations = get.CurrentOutcome(false).value_or(dl::TransferOutcome{}).continuations;
     round.whole = item.State == dl::dsFinished && item.ErrorCode == 0 && sameBytes(dir / "song.mp3", *body);
     if (!round.whole)
         std::fprintf(stderr, "component: state %d, code %d (%s)\n", static_cast<int>(item.State.load()),

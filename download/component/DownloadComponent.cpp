@@ -108,4 +108,9 @@ void DownloadComponent::HandleAllDone() {
     TDlInternetOptions::HangUpAfterRun(downloads_.Options());
 }
 
+std::optional<TransferOutcome> DownloadComponent::CurrentOutcome(bool cancelled) const {
+    if (!currentItem_) return std::nullopt;
+    return SongDownload::OutcomeOf(*currentItem_, downloads_.OutcomeOf(*currentItem_), cancelled);
+}
+
 }  // namespace dl

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,6 +89,9 @@ public:
     // file it was written to (mapped when first viewed), or, for a page or a
     // download that wrote no file, the bytes in memory.
     const ItemData& Document() const { return document_; }
+    // What became of CurrentItem in the last run, with the file written for
+    // it; none before the first preparation. `cancelled`: the user cancelled it.
+    std::optional<TransferOutcome> CurrentOutcome(bool cancelled) const;
 
     // Page mode's bounds for one run: pages are followed into their frames
     // this many levels deep, and a run takes at most this many items.

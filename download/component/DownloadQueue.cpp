@@ -50,7 +50,14 @@ void DownloadQueue::Later(std::function<void()> fn) {
 }
 
 DownloadQueue::Id DownloadQueue::Add(const QueuedSong& song) {
+    while (songs_.count(nextId_) > 0) ++nextId_;
     const Id id = nextId_++;
+    Add(id, song);
+    return id;
+}
+
+bool DownloadQueue::Add(Id id, const QueuedSong& song) {
+    if (songs_.count(id) > 0) return false;
     Entry& entry = songs_[id];
     entry.song = song;
     entry.settings.folder = song.folder;
@@ -60,7 +67,7 @@ DownloadQueue::Id DownloadQueue::Add(const QueuedSong& song) {
     entry.settings.continuing = ContinueDownloads;
     waiting_.push_back(id);
     StartWaiting();
-    return id;
+    return true;
 }
 
 bool DownloadQueue::EnsureRunning() {
@@ -133,10 +140,12 @@ void DownloadQueue::ItemProgress(TDlDownloadItem& item) {
         return;
     }
     if (item.HeaderPhase) {
-        entry->total = item.Size;  // the announced length
+        entry->announced = item.Size;  // the announced length
         return;
     }
-    if (OnProgress) OnProgress(id, item.Size, entry->total);
+    entry->received = item.Size;
+    entry->total = entry->announced;
+    if (OnProgress) OnProgress(id, entry->received, entry->total);
 }
 
 void DownloadQueue::ItemEnded(TDlDownloadItem& item) {
@@ -166,20 +175,22 @@ void DownloadQueue::End(Id id, bool stopped) {
     const auto found = songs_.find(id);
     if (found == songs_.end()) return;
     Entry& entry = found->second;
-    QueuedSongResult result;
+    TransferOutcome result;
     std::vector<TDlDownloadItem*> items;
     if (entry.download) {
         SongDownload& download = *entry.download;
         download.Finish(stopped);
-        result = ResultOf(*download.Song(), stopped);
+        result = download.Outcome(stopped);
         items = download.Items();
-        for (std::size_t i = 1; i < items.size(); ++i) result.pageItems.push_back(ResultOf(*items[i], false));
     } else {
-        result.state = SongResult::State::Stopped;
+        result.state = dsFailed;
+        result.failure = FailureClass::UserStopped;
         result.url = entry.song.url;
         result.errorCode = kErrStopped;
         result.message = InternetErrorText(kErrStopped);
     }
+    result.received = entry.received;
+    result.total = entry.total;
     for (TDlDownloadItem* item : items) {
         owners_.erase(item);
         // Its file (named, or kept) is let go now, not when the item leaves.

@@ -9,8 +9,9 @@
 //
 //   dl::DownloadQueue queue;                  // on the owner's (UI) thread
 //   queue.Parallel = 2;                       // before the first Add
-//   queue.OnEnded = [](dl::DownloadQueue::Id id, const dl::QueuedSongResult& r) { ... };
-//   const auto id = queue.Add({url, "downmp3/", title + ".mp3", title});
+//   queue.OnEnded = [](dl::DownloadQueue::Id id, const dl::TransferOutcome& r) { ... };
+//   queue.Add(rowId, {url, "downmp3/", title + ".mp3", title});  // the caller's id
+//   const auto id = queue.Add({url, "downmp3/", title + ".mp3", title});  // or the next free one
 //   ...
 //   queue.Stop(id);                           // that song alone; its part file is kept
 //   queue.StopAll();                          // closing: every song stopped, waited for
@@ -50,11 +51,10 @@ struct QueuedSong {
     std::string title;
 };
 
-using QueuedSongResult = SongResult;
-
 class DownloadQueue {
 public:
-    using Id = std::uint64_t;
+    // The caller's name for a song (a row id, say); every report names it.
+    using Id = std::int64_t;
 
     // Songs downloading at once (1 to TDlDownloads::kMaxThreads); read when
     // the queue's run starts: at the first Add, and the first after StopAll.
@@ -68,9 +68,11 @@ public:
     // Bytes of the song held so far and its whole length (0: not announced),
     // at most as often as the engine's droppable reports (every 500 ms).
     std::function<void(Id, std::uint64_t received, std::uint64_t total)> OnProgress;
-    // The song has ended, and everything its page brought with it. The last
-    // word on the song: its id is unknown to the queue from here on.
-    std::function<void(Id, const QueuedSongResult&)> OnEnded;
+    // The song has ended, and everything its page brought with it; its
+    // received and total are those its last progress report gave (0 when
+    // none came). The last word on the song: its id is unknown to the queue
+    // from here on.
+    std::function<void(Id, const TransferOutcome&)> OnEnded;
 
     // Create and destroy on the owner's thread. Destroying it stops every
     // song (their part files kept as by Stop) without calling back.
@@ -79,7 +81,11 @@ public:
     DownloadQueue(const DownloadQueue&) = delete;
     DownloadQueue& operator=(const DownloadQueue&) = delete;
 
-    // Queues a song and returns at once; it starts as soon as a slot is free.
+    // Queues a song under the caller's `id` (one not in the queue already;
+    // false, and nothing queued, otherwise) and returns at once; it starts
+    // as soon as a slot is free.
+    bool Add(Id id, const QueuedSong& song);
+    // The same under the next id no song of this queue has had.
     Id Add(const QueuedSong& song);
     // Stops one song, waiting or running: it ends with state Stopped, its
     // bytes kept for the next download of it to continue when they can be
@@ -105,7 +111,10 @@ private:
         QueuedSong song;
         SongSettings settings;
         std::unique_ptr<SongDownload> download;  // while it runs
+        // As the last progress report gave them.
+        std::uint64_t received = 0;
         std::uint64_t total = 0;
+        std::uint64_t announced = 0;  // the length the answer's head announced
         std::size_t ended = 0;  // its items whose transfer has ended
         bool started = false;
         bool stopping = false;

@@ -54,29 +54,35 @@ std::uint64_t sizeOfFile(const std::string& path) {
 
 }  // namespace
 
-SongResult ResultOf(const TDlDownloadItem& item, bool stopped) {
-    SongResult result;
-    result.url = item.URL;
-    result.errorCode = item.ErrorCode;
-    result.httpStatus = item.StatusCode;
-    result.message = item.ErrorMessage;
-    result.continuations = item.Continuations;
-    result.retries = item.Retries;
-    result.retryAfter = item.RetryAfter;
-    result.kept = item.Kept > 0;
-    result.keptBytes = item.Kept;
-    if (!item.LocalFileName.empty()) {
-        result.filePath = item.LocalFileName;
-        result.size = sizeOfFile(item.LocalFileName);
-        result.savedAsPage = IsHtmlContentType(item.ContentType);
+TransferOutcome SongDownload::OutcomeOf(const TDlDownloadItem& item, std::optional<TransferOutcome> ended,
+                                        bool stopped) {
+    TransferOutcome outcome;
+    if (ended) {
+        outcome = std::move(*ended);
+    } else {
+        // Never transferred (a run stopped before its turn): what the run
+        // recorded in it.
+        outcome.state = item.State;
+        outcome.errorCode = item.ErrorCode;
+        outcome.statusCode = item.StatusCode;
+        outcome.message = item.ErrorMessage;
+        outcome.url = item.URL;
+        outcome.failure = ClassOfFailure(item.ErrorCode, item.StatusCode);
     }
-    if (stopped)
-        result.state = SongResult::State::Stopped;
-    else if (item.State == dsFinished && item.ErrorCode == kErrNone)
-        result.state = SongResult::State::Finished;
-    else
-        result.state = SongResult::State::Failed;
-    return result;
+    if (stopped) outcome.failure = FailureClass::UserStopped;
+    if (!item.LocalFileName.empty()) {
+        outcome.filePath = item.LocalFileName;
+        outcome.fileSize = sizeOfFile(item.LocalFileName);
+        outcome.savedAsPage = IsHtmlContentType(item.ContentType);
+    }
+    return outcome;
+}
+
+TransferOutcome SongDownload::Outcome(bool stopped) const {
+    TransferOutcome outcome = OutcomeOf(*song_, downloads_.OutcomeOf(*song_), stopped);
+    for (std::size_t i = 1; i < items_.size(); ++i)
+        outcome.pageItems.push_back(OutcomeOf(*items_[i], downloads_.OutcomeOf(*items_[i]), false));
+    return outcome;
 }
 
 SongDownload::SongDownload(TDlDownloads& downloads, SongSettings settings)

@@ -8,12 +8,14 @@
 // on the thread the collection reports to.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "download/component/TDlDownloadParams.h"
 #include "download/engine/TDlDownloads.h"
+#include "download/engine/TransferOutcome.h"
 #include "download/html/PageAddresses.h"
 
 namespace dl {
@@ -36,33 +38,6 @@ struct SongSettings {
 
 // May change the name a finished item's file takes.
 using TOnSongFileName = std::function<void(TDlDownloadItem& item, std::string& fileName)>;
-
-// What became of a song, for whoever tells it.
-struct SongResult {
-    enum class State : std::uint8_t { Finished, Failed, Stopped };
-    State state = State::Failed;
-    std::int32_t errorCode = 0;   // DownloadErrors.h
-    std::int32_t httpStatus = 0;  // of the last answer; 0: none
-    std::string message;          // the engine's text for errorCode
-    std::string url;
-    // The file written (the page's, for an HTML answer); empty: none.
-    std::string filePath;
-    std::uint64_t size = 0;  // of that file
-    bool savedAsPage = false;
-    std::int32_t continuations = 0;
-    std::int32_t retries = 0;
-    std::int64_t retryAfter = 0;  // seconds a refused Retry-After asked for
-    // Its bytes were kept for the next download of the song to continue:
-    // how many.
-    bool kept = false;
-    std::uint64_t keptBytes = 0;
-    // What its page brought, each item as it ended, in the order fetched.
-    std::vector<SongResult> pageItems;
-};
-
-// The result an ended item reads as; `stopped` when it was stopped (by the
-// user, or because the whole run was).
-SongResult ResultOf(const TDlDownloadItem& item, bool stopped);
 
 class SongDownload {
 public:
@@ -90,6 +65,14 @@ public:
     // were not written go, and, unless stopped, each page saved is written
     // again pointing at the copies fetched beside it.
     void Finish(bool stopped);
+    // What became of the song, with what its page brought: the run's
+    // outcome of its item, with the file written; `stopped` when the user
+    // stopped it (or the whole run was).
+    TransferOutcome Outcome(bool stopped) const;
+    // What became of one item of a song's download: `ended`, its transfer's
+    // outcome (none: it never ran, and its code and text say why), with the
+    // file written for it.
+    static TransferOutcome OutcomeOf(const TDlDownloadItem& item, std::optional<TransferOutcome> ended, bool stopped);
 
     TOnSongFileName OnGetFileName;
 

@@ -9,15 +9,18 @@
 
 namespace dl {
 
-std::optional<std::chrono::milliseconds> ItemAttempts::Spend() {
+std::optional<std::chrono::milliseconds> ItemAttempts::Spend(const TransferOutcome::Retry& reason) {
     if (spent_ >= rules_.maxFurther) return std::nullopt;
+    reasons_.push_back(reason);
     const std::size_t index = std::min<std::size_t>(static_cast<std::size_t>(spent_), rules_.pauses.size() - 1);
     ++spent_;
     if (pausing_) pausing_();
     return rules_.pauses[index];
 }
 
-std::optional<std::chrono::milliseconds> ItemAttempts::FurtherAttempt() { return Spend(); }
+std::optional<std::chrono::milliseconds> ItemAttempts::FurtherAttempt() {
+    return Spend({TransferOutcome::Retry::Kind::RestOfBrokenLine, 0, 0});
+}
 
 std::optional<std::chrono::milliseconds> ItemAttempts::RetryPause(TDlDownloadItem& item,
                                                                    const TransferOutcome& outcome) {
@@ -25,18 +28,19 @@ std::optional<std::chrono::milliseconds> ItemAttempts::RetryPause(TDlDownloadIte
     const bool refusedForNow = item.ErrorCode == kErrServerRefused && IsRetriedStatus(item.StatusCode);
     if (!refusedForNow && !IsBrokenLine(item.ErrorCode) && !outcome.startsOver) return std::nullopt;
     if (spent_ >= rules_.maxFurther) return std::nullopt;
+    const TransferOutcome::Retry reason{TransferOutcome::Retry::Kind::WholeAgain, item.ErrorCode, item.StatusCode};
     if (refusedForNow && outcome.retryAfter) {
         const std::chrono::seconds asked(*outcome.retryAfter);
         if (asked > rules_.maxRetryAfter) {
             // Longer than it is worth waiting here: the item fails now and says why.
-            item.RetryAfter = *outcome.retryAfter;
+            refusedRetryAfter_ = *outcome.retryAfter;
             item.ErrorMessage += " (Retry-After: " + std::to_string(*outcome.retryAfter) + " s)";
             return std::nullopt;
         }
-        Spend();
+        Spend(reason);
         return std::chrono::duration_cast<std::chrono::milliseconds>(asked);
     }
-    return Spend();
+    return Spend(reason);
 }
 
 TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
@@ -59,10 +63,14 @@ TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
         outcome = Transfer(item, *this);
         continuations = outcome.fromKept ? continuations + outcome.continuations : outcome.continuations;
     }
-    item.Continuations = continuations;
-    item.Retries = spent_;
     outcome.continuations = continuations;
     outcome.retries = spent_;
+    outcome.retryReasons = reasons_;
+    outcome.refusedRetryAfter = refusedRetryAfter_;
+    outcome.message = item.ErrorMessage;
+    outcome.url = item.URL;
+    outcome.received = item.Data.Size();
+    outcome.failure = outcome.ran ? ClassOfFailure(outcome.errorCode, outcome.statusCode) : FailureClass::None;
     return outcome;
 }
 

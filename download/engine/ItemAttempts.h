@@ -25,13 +25,30 @@
 // with a name in a folder asks for the rest, and one without starts over.
 // A POST is never sent again. Stop (of the run, or of the item) ends a
 // pause at once and the item as stopped.
+#include <array>
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "download/engine/TransferContext.h"
 
 namespace dl {
+
+// How often, and after what pauses, an item is tried again within a run:
+// one budget of further attempts and one schedule of pauses for every
+// kind of attempt (the rule above).
+struct AttemptRules {
+    // Further attempts after the first, of every kind; 0: none.
+    int maxFurther = 3;
+    // The pause before the first, second and third further attempt (the
+    // last one again for any beyond).
+    std::array<std::chrono::milliseconds, 3> pauses{std::chrono::seconds(1), std::chrono::seconds(3),
+                                                    std::chrono::seconds(9)};
+    // A Retry-After up to this long is waited for instead of the schedule's
+    // pause; a longer one fails the item at once.
+    std::chrono::seconds maxRetryAfter{60};
+};
 
 class ItemAttempts : public TransferContext {
 public:
@@ -39,9 +56,10 @@ public:
     ItemAttempts(TransferContext& run, const AttemptRules& rules, std::function<void()> pausing = nullptr)
         : run_(run), rules_(rules), pausing_(std::move(pausing)) {}
 
-    // The item's transfers, up to its end; sets its Retries, its
-    // Continuations over the attempts whose bytes it went on from, and its
-    // RetryAfter when it refused to wait.
+    // The item's transfers, up to its end: the last one's outcome, with the
+    // further attempts and the reason of each, the continuations over the
+    // attempts whose bytes it went on from, a Retry-After it refused to wait
+    // for, and the item's text, address and bytes as they ended.
     TransferOutcome Run(TDlDownloadItem& item);
 
     // ---- the transfer's context ----
@@ -60,13 +78,16 @@ private:
     // The pause before transferring the failed item again; nothing when it
     // is not to be.
     std::optional<std::chrono::milliseconds> RetryPause(TDlDownloadItem& item, const TransferOutcome& outcome);
-    // Spends an attempt: its pause by the schedule, or nothing when none is left.
-    std::optional<std::chrono::milliseconds> Spend();
+    // Spends an attempt made for `reason`: its pause by the schedule, or
+    // nothing when none is left.
+    std::optional<std::chrono::milliseconds> Spend(const TransferOutcome::Retry& reason);
 
     TransferContext& run_;
     AttemptRules rules_;
     std::function<void()> pausing_;
     int spent_ = 0;
+    std::vector<TransferOutcome::Retry> reasons_;
+    std::int64_t refusedRetryAfter_ = 0;
 };
 
 }  // namespace dl

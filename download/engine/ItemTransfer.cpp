@@ -122,19 +122,18 @@ TransferOutcome ItemTransfer::Run() {
 void ItemTransfer::Settle() {
     if (item_.Stopped) EndStopped();
     if (item_.State != dsFailed) item_.State = dsFinished;
-    item_.Continuations = continuations_;
     // What a failed transfer wrote of its file goes (an older file of the
     // name stays), unless it is kept for a later run to continue.
-    std::uint64_t kept = 0;
+    keptBytes_ = 0;
     if (item_.State == dsFailed && item_.Data.InFile()) {
         if (ShouldKeep()) {
-            kept = item_.Data.Size();
+            keptBytes_ = item_.Data.Size();
             kept_ = item_.Data.Keep(identity_) == 0;
         } else {
             item_.Data.Clear();
         }
     }
-    item_.Kept = kept_ ? kept : 0;
+    if (!kept_) keptBytes_ = 0;
     percentHeld_ = item_.Percent;
     item_.Percent = 100;
 }
@@ -146,8 +145,10 @@ TransferOutcome ItemTransfer::Outcome() const {
     outcome.state = item_.State;
     outcome.errorCode = item_.ErrorCode;
     outcome.statusCode = item_.StatusCode;
-    outcome.continuations = item_.Continuations;
+    outcome.continuations = continuations_;
     outcome.kept = kept_;
+    outcome.keptBytes = keptBytes_;
+    outcome.total = length_;
     outcome.fromKept = fromKept_;
     outcome.startsOver = startsOver_;
     outcome.percentHeld = percentHeld_;

@@ -152,6 +152,7 @@ private:
     bool heldTrusted_ = true;
     // The bytes were kept for a later run.
     bool kept_ = false;
+    std::uint64_t keptBytes_ = 0;  // what kept_ kept
     // The request in flight asks for the bytes from here on (0: all of them).
     std::uint64_t rangeFrom_ = 0;
     // One past the last byte its answer 206 announced (0: not a 206).

@@ -53,10 +53,6 @@ void TDlDownloadItem::ResetItem() {
     ErrorMessage.clear();
     ContentType.clear();
     ResponseURL.clear();
-    Continuations = 0;
-    Retries = 0;
-    RetryAfter = 0;
-    Kept = 0;
     Stopped = false;
     State = dsWaiting;
     Data.Clear();
@@ -69,7 +65,6 @@ void TDlDownloadItem::ResetForAnotherAttempt(std::int32_t percentHeld) {
     ErrorMessage.clear();
     ContentType.clear();
     ResponseURL.clear();
-    Kept = 0;
     HeaderPhase = false;
     State = dsWaiting;
     Data.Clear();

@@ -154,25 +154,6 @@ public:
     // The name (in SaveFolder) the song's file is to take: what a kept part
     // file is matched by. Empty: nothing is kept or continued across runs.
     std::string KeepName;
-    // How often this run continued the song where its bytes stopped: each
-    // answer "206 Partial Content" whose bytes were appended to those held,
-    // the one that continued a part file an earlier run kept included (so
-    // at most one more than the further attempts), over the attempts whose
-    // bytes the song went on from. 0 for a song fetched in one piece, and
-    // for one whose server sent it whole again (an answer 200 starts it
-    // over). Set when the item ends, before its end report.
-    std::int32_t Continuations = 0;
-    // How many further attempts the song took in this run, of every kind:
-    // requests for the rest after the line broke, and the song asked again
-    // after an answer such as 503 (ItemAttempts.h). Set when it ends.
-    std::int32_t Retries = 0;
-    // The seconds an answer's Retry-After asked for when that was longer
-    // than the run waits, so the item failed without being tried again; 0
-    // otherwise. Set when it ends.
-    std::int64_t RetryAfter = 0;
-    // The bytes kept in a part file for a later run to continue (a failed
-    // or stopped song; see KeptPart.h); 0: none. Set when it ends.
-    std::uint64_t Kept = 0;
 
 private:
     mutable std::mutex handleMutex_;

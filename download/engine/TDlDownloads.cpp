@@ -71,6 +71,8 @@ void TDlDownloads::EraseItem(int index) {
     if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) return;
     gone = std::move(items_[static_cast<std::size_t>(index)]);
     items_.erase(items_.begin() + index);
+    std::lock_guard forget(outcomesMutex_);
+    outcomes_.erase(gone.get());
 }
 
 void TDlDownloads::Clear() {
@@ -78,6 +80,8 @@ void TDlDownloads::Clear() {
     std::vector<std::unique_ptr<TDlDownloadItem>> gone;
     std::lock_guard lock(itemsMutex_);
     gone.swap(items_);
+    std::lock_guard forget(outcomesMutex_);
+    outcomes_.clear();
 }
 
 std::vector<TDlDownloadItem*> TDlDownloads::Snapshot() const {
@@ -138,9 +142,12 @@ void TDlDownloads::WaitForRun() {
 }
 
 void TDlDownloads::DeliverAllDone() {
-    if (!OnAllDone) return;
+    if (!OnAllDone && !WatchAllDone) return;
     try {
-        notifier_.Synchronize([this] { OnAllDone(*this); });
+        notifier_.Synchronize([this] {
+            WatchAllDone(*this);
+            OnAllDone(*this);
+        });
     } catch (...) {
         // The handler's failures stay with the UI; a dropped report is no failure.
     }
@@ -152,6 +159,10 @@ bool TDlDownloads::Run() {
     {
         std::lock_guard lock(sweptMutex_);
         swept_.clear();
+    }
+    {
+        std::lock_guard lock(outcomesMutex_);
+        outcomes_.clear();
     }
     if (RunPointHook) RunPointHook(0);
     // A run that waits for items begins without any as well.
@@ -334,10 +345,14 @@ void TDlDownloads::NotifyItem(TDlDownloadItem& item, bool droppable) {
         ~Release() { lock.release(); }
     } release{notifyLock_};
     NotifiedItem = &item;
-    if (OnItemProgress && !Stopping) {
+    if ((OnItemProgress || WatchItemProgress) && !Stopping) {
         try {
+            // A Stop handled on the UI thread while this report waited for
+            // its turn there drops it too: nothing more is written.
             notifier_.Synchronize([this] {
-                if (NotifiedItem) OnItemProgress(*NotifiedItem);
+                if (!NotifiedItem || Stopping) return;
+                OnItemProgress(*NotifiedItem);
+                if (!Stopping) WatchItemProgress(*NotifiedItem);
             });
         } catch (...) {
             // A handler's failure must not end the transfer; a dropped report is no failure.
@@ -346,6 +361,10 @@ void TDlDownloads::NotifyItem(TDlDownloadItem& item, bool droppable) {
 }
 
 void TDlDownloads::ItemEnded(TDlDownloadItem& item, const TransferOutcome& outcome) {
+    {
+        std::lock_guard lock(outcomesMutex_);
+        outcomes_[&item] = outcome;
+    }
     if (!OnItemEnded || Stopping) return;
     notifyLock_.acquire();
     struct Release {
@@ -358,6 +377,13 @@ void TDlDownloads::ItemEnded(TDlDownloadItem& item, const TransferOutcome& outco
     } catch (...) {
         // As for a report: the handler's failure is the UI's, a dropped one none.
     }
+}
+
+std::optional<TransferOutcome> TDlDownloads::OutcomeOf(const TDlDownloadItem& item) const {
+    std::lock_guard lock(outcomesMutex_);
+    const auto found = outcomes_.find(&item);
+    if (found == outcomes_.end()) return std::nullopt;
+    return found->second;
 }
 
 void TDlDownloads::AddTraffic(std::uint32_t elapsedMs, std::int64_t bytes) {

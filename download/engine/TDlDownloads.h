@@ -12,12 +12,15 @@
 #include <cstdint>
 #include <memory>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <semaphore>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "download/engine/ItemAttempts.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/engine/TDlEvent.h"
 #include "download/engine/TDlInternetOptions.h"
@@ -79,13 +82,19 @@ public:
     // Page mode: items were added during the run; the threads look again.
     void WakeWorkers();
 
-    // Delivers OnItemProgress for the item on the UI thread and waits for it.
+    // Delivers OnItemProgress (and WatchItemProgress) for the item on the UI
+    // thread and waits for it.
     // A droppable report is skipped while an earlier one is still pending.
     void NotifyItem(TDlDownloadItem& item, bool droppable);
     // Called by a download thread when it is done with an item, stopped or
-    // not: delivers OnItemEnded on the UI thread and waits for it (not while
-    // the whole run is stopping). The thread touches the item no more.
+    // not: keeps its outcome for OutcomeOf, and delivers OnItemEnded on the
+    // UI thread and waits for it (not while the whole run is stopping). The
+    // thread touches the item no more.
     void ItemEnded(TDlDownloadItem& item, const TransferOutcome& outcome);
+    // How the item's last transfer in this run ended; nothing when it has
+    // not ended (or did not run). Also after a stopped run, whose ends were
+    // not delivered. Any thread.
+    std::optional<TransferOutcome> OutcomeOf(const TDlDownloadItem& item) const;
     void AddTraffic(std::uint32_t elapsedMs, std::int64_t bytes);
     // Bytes per second over the current run.
     std::int32_t TransferRate();
@@ -107,6 +116,13 @@ public:
     std::int32_t ThreadCount = 8;
     TDlEvent<TDlDownloads&> OnAllDone;
     TDlEvent<TDlDownloadItem&> OnItemProgress;
+    // A second listener beside those two, for whoever only shows the run
+    // (the progress window): told of each report after OnItemProgress, and
+    // of the run's end before OnAllDone, in the same hand-off. It neither
+    // replaces them nor decides whether they hear a report: after Stop
+    // neither is told anything more.
+    TDlEvent<TDlDownloadItem&> WatchItemProgress;
+    TDlEvent<TDlDownloads&> WatchAllDone;
     // After every transfer, stopped ones included, once the item's end report
     // (if it gets one) has been handled: its owner may now let it go
     // (QueueRemoval). Not delivered while the whole run is stopping.
@@ -163,6 +179,8 @@ private:
     bool starting_ = false;  // under the list lock: StartAsync made a run that has not begun
     std::mutex sweptMutex_;
     std::set<std::string> swept_;
+    mutable std::mutex outcomesMutex_;
+    std::map<const TDlDownloadItem*, TransferOutcome> outcomes_;  // with outcomesMutex_
     std::mutex endedMutex_;
     std::condition_variable threadEnded_;
 };

@@ -50,10 +50,19 @@ void TDlProcessDownloadThread::TransferItem(TDlDownloadItem& item) {
         ItemAttempts attempts(context_, downloads_.Attempts, [this] {
             if (downloads_.RunPointHook) downloads_.RunPointHook(2);
         });
-        const TransferOutcome outcome = attempts.Run(item);
+        TransferOutcome outcome = attempts.Run(item);
         if (!outcome.ran) return;
-        // The end report: the component writes the file here.
-        if (!outcome.stopped) context_.Report(item, ItemReport::End);
+        if (!outcome.stopped) {
+            // The end report: the component writes the file here, and may
+            // fail the item when it cannot.
+            context_.Report(item, ItemReport::End);
+            if (item.ErrorCode != outcome.errorCode) {
+                outcome.state = item.State;
+                outcome.errorCode = item.ErrorCode;
+                outcome.message = item.ErrorMessage;
+                outcome.failure = ClassOfFailure(item.ErrorCode, item.StatusCode);
+            }
+        }
         // The last word on the item: its owner may let it go from here on.
         downloads_.ItemEnded(item, outcome);
         if (leave) context_.LeaveQueue(item);

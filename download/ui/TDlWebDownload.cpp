@@ -108,7 +108,7 @@ void TDlWebDownload::FormCreate() {
     ProgressStep = 100;
     ProgressBase = 0;
     OnFinished = nullptr;
-    ResultCode = 1;
+    ResultCode = mrOk;
     AutoClose = true;
     Label1->setText(QString::fromLatin1(kTextDownloadLabel));
     TransferLabel->setText(QString::fromLatin1(kTextTransferRate));
@@ -121,17 +121,15 @@ void TDlWebDownload::FormCreate() {
 
 void TDlWebDownload::HookDownloads() {
     if (!Downloads) return;
-    SavedItemProgress = Downloads->OnItemProgress.get();
-    SavedAllDone = Downloads->OnAllDone.get();
-    Downloads->OnItemProgress = [this](TDlDownloadItem& item) { ShowItemProgress(item); };
-    Downloads->OnAllDone = [this](TDlDownloads& downloads) { RunDone(downloads); };
+    Downloads->WatchItemProgress = [this](TDlDownloadItem& item) { ShowItemProgress(item); };
+    Downloads->WatchAllDone = [this](TDlDownloads& downloads) { RunDone(downloads); };
     hooked_ = true;
 }
 
 void TDlWebDownload::UnhookDownloads() {
     if (!hooked_ || !Downloads) return;
-    Downloads->OnItemProgress = SavedItemProgress;
-    Downloads->OnAllDone = SavedAllDone;
+    Downloads->WatchItemProgress = nullptr;
+    Downloads->WatchAllDone = nullptr;
     hooked_ = false;
 }
 
@@ -150,7 +148,7 @@ void TDlWebDownload::showEvent(QShowEvent* event) {
 }
 
 void TDlWebDownload::StartRun() {
-    ResultCode = 1;
+    ResultCode = mrOk;
     CopyAnimate->play();
     StopBtn->setEnabled(true);
     if (Downloads) {
@@ -166,14 +164,12 @@ void TDlWebDownload::UpdateButtons() {
 }
 
 void TDlWebDownload::ShowItemProgress(TDlDownloadItem& item) {
-    if (ResultCode == 2) {
-        // Cancelled: a report already on its way is dropped too, so nothing
-        // more is written. A Cancel that came before the run had begun is
-        // carried out now that it has.
+    // Cancelled: the display stays as it was. A Cancel that came before the
+    // run had begun is carried out now that it has.
+    if (ResultCode == mrCancel) {
         if (Downloads && !Downloads->Stopping) Downloads->Stop();
         return;
     }
-    if (SavedItemProgress) SavedItemProgress(item);
     if (!Downloads) return;
     std::int64_t sum = 0;
     const int count = Downloads->Count();
@@ -192,13 +188,13 @@ void TDlWebDownload::ShowItemProgress(TDlDownloadItem& item) {
     ProgressBar->setValue(ProgressPosition(ProgressStep, sum, count) + ProgressBase);
 }
 
-void TDlWebDownload::RunDone(TDlDownloads& downloads) {
+void TDlWebDownload::RunDone(TDlDownloads&) {
     UpdateButtons();
     ProgressBase += ProgressStep;
     ProgressBar->setValue(ProgressBase);
     CopyAnimate->stop();
     // Full unless another run may follow in this window (OnFinished decides).
-    const bool announce = OnFinished && ResultCode == 1;
+    const bool announce = OnFinished && ResultCode == mrOk;
     if (!announce) ProgressBar->setValue(ProgressBar->maximum());
     if (announce) {
         // The manager thread waits in the notifier until this returns, so the
@@ -207,7 +203,6 @@ void TDlWebDownload::RunDone(TDlDownloads& downloads) {
     } else if (AutoClose) {
         close();
     }
-    if (SavedAllDone) SavedAllDone(downloads);
 }
 
 void TDlWebDownload::AnnounceFinished() {
@@ -217,7 +212,7 @@ void TDlWebDownload::AnnounceFinished() {
 }
 
 void TDlWebDownload::StopBtnClick() {
-    ResultCode = 2;
+    ResultCode = mrCancel;
     StopBtn->setEnabled(false);
     if (Downloads) Downloads->Stop();
 }

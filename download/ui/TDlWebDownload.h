@@ -26,6 +26,9 @@ QString KilobyteFigure(double bytes, const QLocale& locale = QLocale::system());
 class CaptionBar;
 class CopyAnimation;
 
+// The modal result the window ends with.
+enum TDlModalResult : std::int32_t { mrOk = 1, mrCancel = 2 };
+
 class TDlWebDownload : public QDialog {
     Q_OBJECT
 public:
@@ -39,7 +42,7 @@ public:
 
     // Centred on the screen, captioned "Download" until told otherwise.
     explicit TDlWebDownload(QWidget* parent = nullptr);
-    // Hands the collection its own handlers back if the window still holds them.
+    // Stops listening to the collection if it still does.
     ~TDlWebDownload() override;
 
     // Controls, in the order they are declared on the window.
@@ -63,10 +66,8 @@ public:
     TNotifyEvent OnFinished;
     // Close the window when the run ends.
     bool AutoClose = true;
-    TDlEvent<TDlDownloadItem&>::Handler SavedItemProgress;
-    TDlEvent<TDlDownloads&>::Handler SavedAllDone;
-    // The modal result the window ends with: 1 (OK) or 2 (Cancel).
-    std::int32_t ResultCode = 1;
+    // The modal result the window will end with: OK, or Cancel once pressed.
+    TDlModalResult ResultCode = mrOk;
     // Bar position reached by runs already finished in this window.
     std::int32_t ProgressBase = 0;
     // Share of the bar one run is given.
@@ -76,16 +77,20 @@ public:
     // The window it is transient for; none: the one active when it shows.
     QWidget* OwnerWindow = nullptr;
 
-    // Swaps the window's handlers into the collection, keeping its own.
+    // Makes the window the collection's second listener, beside its own
+    // handlers (which it never replaces, so the component hears every
+    // report whatever the window does).
     void HookDownloads();
-    // Gives the collection its own handlers back; nothing when not hooked.
+    // Stops listening; nothing when not hooked.
     void UnhookDownloads();
     // Starts the run (one download thread); called when the window is shown.
     void StartRun();
     void UpdateButtons();
-    // The collection's per-item handler while the window is up.
+    // Told of each report while the window is up, after the collection's
+    // own handler.
     void ShowItemProgress(TDlDownloadItem& item);
-    // The collection's end-of-run handler while the window is up.
+    // Told of the run's end while the window is up, before the collection's
+    // own end handler.
     void RunDone(TDlDownloads& downloads);
     void StopBtnClick();
     void CloseBtnClick();

@@ -60,7 +60,7 @@ bool TDlWebHTTPGet::ShowProgressWindow(int runs, std::function<void(TDlWebDownlo
             self.window_ = nullptr;
         }
     } ending{*this, *window};
-    return window->exec() == 1;
+    return window->exec() == mrOk;
 }
 
 void TDlWebHTTPGet::FinishRun() {

@@ -187,7 +187,7 @@ TEST(Continue, ASongArrivesWholeWhereTheServerAllowsItAndIsNeverSplicedWhereItDo
         dl::TDlDownloadItem& item = song.item;
         EXPECT_EQ(item.ErrorCode, c.code);
         EXPECT_EQ(item.ErrorMessage, c.message);
-        EXPECT_EQ(item.Continuations, c.continuations);
+        EXPECT_EQ(song.outcome().continuations, c.continuations);
         const std::vector<RangeServer::Request> requests = server.requests();
         EXPECT_EQ(rangesAsked(server), c.ranges);
         // Every continuation carries it; a request for the whole song none.

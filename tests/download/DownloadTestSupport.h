@@ -1,6 +1,10 @@
 #pragma once
 // Shared pieces of the engine tests: bounded event pumping on the UI thread,
 // canned HTTP answers, and a recorder of the reports a run delivers.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +25,7 @@
 #include "download/engine/TDlDownloads.h"
 #include "tests/support/FolderListing.h"
 #include "tests/support/PumpEvents.h"
+#include "tests/support/ScriptedTcpServer.h"
 
 namespace dltest {
 
@@ -57,8 +62,26 @@ inline std::string httpResponse(const std::string& status, const std::string& he
     return head + "Connection: close\r\n\r\n" + body;
 }
 
+// A server's script for one request: read its head, send `response`.
+inline testsupport::ServerScript answer(const std::string& response) {
+    return testsupport::ServerScript().expectUntil("\r\n\r\n").send(response);
+}
+
 // The names in a folder, sorted; none when it is not there.
 using testsupport::namesIn;
+
+// A loopback port nobody listens on.
+inline int refusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
 
 inline std::string localUrl(int port, const std::string& path) {
     return "http://127.0.0.1:" + std::to_string(port) + path;
@@ -146,6 +169,19 @@ private:
     std::vector<Report> reports_;
     int allDone_ = 0;
     bool allDoneOnUiThread_ = false;
+};
+
+// One item in a collection of its own, with a recorder of its reports: the
+// arrange step of a test of one transfer.
+struct OneItemRun {
+    dl::TDlDownloads downloads;
+    Recorder recorder{downloads};
+    dl::TDlDownloadItem& item = downloads.AddItem();
+
+    OneItemRun() = default;
+    explicit OneItemRun(std::string url) { item.URL = std::move(url); }
+    // The run to its end, within the limit.
+    bool run(int limitMs = 10000) { return recorder.runToEnd(limitMs); }
 };
 
 }  // namespace dltest

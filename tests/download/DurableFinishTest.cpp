@@ -196,7 +196,7 @@ TEST(DurableFinish, TwoDownloadsOfOneFolderAlwaysTakeUpTheirKeptParts) {
         ASSERT_TRUE(recorder.runToEnd(60000));
         bool both = true;
         for (dl::TDlDownloadItem* item : items) {
-            both = both && item->State == dl::dsFinished && item->Continuations == 1 && item->Data.View() == *body;
+            both = both && item->State == dl::dsFinished && downloads.OutcomeOf(*item).value_or(dl::TransferOutcome{}).continuations == 1 && item->Data.View() == *body;
         }
         if (both) ++continuedBoth;
     }
@@ -268,8 +268,8 @@ TEST(DurableFinish, ARangeOfAnotherWholeLengthStartsTheSongOver) {
         if (c.finishes) {
             EXPECT_EQ(run.item.State.load(), dl::dsFinished) << run.item.ErrorMessage;
             EXPECT_TRUE(run.item.Data.View() == *longer);
-            EXPECT_EQ(run.item.Continuations, 0);
-            EXPECT_EQ(run.item.Retries, 1);
+            EXPECT_EQ(run.outcome().continuations, 0);
+            EXPECT_EQ(run.outcome().retries, 1);
             run.item.ReleaseData();
         } else {
             EXPECT_EQ(run.item.State.load(), dl::dsFailed);

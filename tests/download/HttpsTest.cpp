@@ -15,6 +15,7 @@
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/TempDir.h"
 
+using dltest::OneItemRun;
 using dltest::Recorder;
 using dltest::ScopedEnv;
 
@@ -94,15 +95,12 @@ TEST(Https, TrustedCertificateWorksAndAnUntrustedOneReadsNothing) {
         SCOPED_TRACE(c.name);
         TlsServer server(pki.file(c.cert), pki.file(c.key));
         ASSERT_TRUE(server.valid());
-        dl::TDlDownloads downloads;
-        Recorder recorder(downloads);
-        dl::TDlDownloadItem& item = downloads.AddItem();
-        item.URL = "https://127.0.0.1:" + std::to_string(server.port()) + "/song.mp3";
-        ASSERT_TRUE(recorder.runToEnd());
-        EXPECT_EQ(item.State.load(), c.state);
-        EXPECT_EQ(item.ErrorCode, c.code);
-        EXPECT_EQ(item.ErrorMessage, c.message);
-        EXPECT_EQ(std::string(item.Data.View()), c.data);
+        OneItemRun run("https://127.0.0.1:" + std::to_string(server.port()) + "/song.mp3");
+        ASSERT_TRUE(run.run());
+        EXPECT_EQ(run.item.State.load(), c.state);
+        EXPECT_EQ(run.item.ErrorCode, c.code);
+        EXPECT_EQ(run.item.ErrorMessage, c.message);
+        EXPECT_EQ(std::string(run.item.Data.View()), c.data);
         EXPECT_EQ(server.requests.load(), c.code == 0 ? 1 : 0);
     }
 }

@@ -116,10 +116,11 @@ TEST(ItemAttempts, WhatIsTriedAgainAndHow) {
         EXPECT_EQ(item.ErrorCode, c.code);
         EXPECT_EQ(item.ErrorMessage, c.message);
         EXPECT_EQ(rangesAsked(server), c.ranges);
-        EXPECT_EQ(item.Retries, c.retries);
-        EXPECT_EQ(item.Continuations, c.continuations);
-        EXPECT_EQ(item.RetryAfter, c.retryAfter);
-        EXPECT_EQ(item.Kept > 0, c.kept);
+        const dl::TransferOutcome outcome = song.outcome();
+        EXPECT_EQ(outcome.retries, c.retries);
+        EXPECT_EQ(outcome.continuations, c.continuations);
+        EXPECT_EQ(outcome.refusedRetryAfter, c.retryAfter);
+        EXPECT_EQ(outcome.keptBytes > 0, c.kept);
         if (c.code == 0) {
             ASSERT_EQ(item.State.load(), dl::dsFinished);
             EXPECT_TRUE(item.Data.View() == *kFile) << "the song arrived spliced";
@@ -152,7 +153,7 @@ TEST(ItemAttempts, AStallWhereRangesAreNotTakenStartsTheSongOver) {
     song.downloads.SetOptions(options);
     ASSERT_TRUE(song.recorder.runToEnd(60000));
     ASSERT_EQ(song.item.State.load(), dl::dsFinished) << song.item.ErrorMessage;
-    EXPECT_EQ(song.item.Retries, 1);
+    EXPECT_EQ(song.outcome().retries, 1);
     EXPECT_EQ(rangesAsked(server), (std::vector<std::string>{"", ""}));
     EXPECT_TRUE(song.item.Data.View() == *kFile);
 }
@@ -187,7 +188,7 @@ TEST(ItemAttempts, AStopEndsAPauseAtOnce) {
         EXPECT_EQ(song.item.State.load(), dl::dsFailed);
         EXPECT_EQ(song.item.ErrorCode, 6);
         EXPECT_EQ(server.requestCount(), 2u);
-        EXPECT_EQ(song.item.Kept, kHalf);
+        EXPECT_EQ(song.outcome().keptBytes, kHalf);
         EXPECT_EQ(namesIn(song.folder.path()).size(), 2u);
         const auto reports = song.recorder.reportsOf(song.item);
         EXPECT_TRUE(std::all_of(reports.begin(), reports.end(),
@@ -248,4 +249,30 @@ TEST(ItemAttempts, RetryAfterIsReadStrictly) {
         {"Sun, 06 Foo 1994 08:49:37 GMT", std::nullopt},
     };
     for (const auto& [text, seconds] : cases) EXPECT_EQ(dl::RetryAfterSeconds(text, kThen), seconds) << text;
+}
+
+// The outcome tells each further attempt and why it was made, and the
+// bytes the song ended with: a broken line asked for the rest, then two
+// answers 503 asked the whole song again, then it came.
+TEST(ItemAttempts, TheOutcomeSaysWhyEachAttemptWasMade) {
+    RangeServer::Setup setup;
+    setup.file = {kFile, "\"t\"", ""};
+    setup.dropAt = {kHalf};
+    setup.statusOf = {{1, 503}, {2, 500}};
+    RangeServer server(setup);
+    SongRun song(server, 1ms);
+    ASSERT_TRUE(song.run());
+    const dl::TransferOutcome outcome = song.outcome();
+    ASSERT_EQ(outcome.end(), dl::TransferOutcome::End::Finished) << outcome.message;
+    using Kind = dl::TransferOutcome::Retry::Kind;
+    ASSERT_EQ(outcome.retryReasons.size(), 3u);
+    EXPECT_EQ(outcome.retries, 3);
+    EXPECT_EQ(outcome.retryReasons[0].kind, Kind::RestOfBrokenLine);
+    EXPECT_EQ(outcome.retryReasons[1].kind, Kind::WholeAgain);
+    EXPECT_EQ(outcome.retryReasons[1].errorCode, 2);
+    EXPECT_EQ(outcome.retryReasons[1].statusCode, 503);
+    EXPECT_EQ(outcome.retryReasons[2].statusCode, 500);
+    EXPECT_EQ(outcome.received, kSize);
+    EXPECT_EQ(outcome.url, song.item.URL);
+    EXPECT_EQ(outcome.failure, dl::FailureClass::None);
 }

@@ -384,7 +384,7 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         const bool continued = c.next == Next::Continues;
         EXPECT_EQ(requests[2].range.value_or(""), continued || c.server ? "bytes=60000-" : "");
         EXPECT_EQ(requests[2].ifRange.value_or(""), continued || c.server ? kTag : "");
-        EXPECT_EQ(item.Continuations, continued ? 1 : 0);
+        EXPECT_EQ(downloads.OutcomeOf(item).value_or(dl::TransferOutcome{}).continuations, continued ? 1 : 0);
         // Only what was missing came over the line, when it was continued.
         EXPECT_EQ(downloads.BytesReceived.load(), static_cast<std::int64_t>(continued ? kSize - kHeld : kSize));
         for (const auto& report : recorder.reports()) {

@@ -16,6 +16,7 @@
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using dltest::answer;
 using dltest::httpResponse;
 using dltest::localUrl;
 using dltest::pumpUntil;
@@ -25,8 +26,6 @@ using testsupport::ServerScript;
 using testsupport::UnansweredListener;
 
 namespace {
-
-ServerScript answer(const std::string& response) { return ServerScript().expectUntil("\r\n\r\n").send(response); }
 
 long long msSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();

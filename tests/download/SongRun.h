@@ -35,6 +35,8 @@ struct SongRun {
         item.KeepName = "song.mp3";
     }
     bool run() { return recorder.runToEnd(60000); }
+    // What the run says became of the song (nothing ran: an empty one).
+    dl::TransferOutcome outcome() const { return downloads.OutcomeOf(item).value_or(dl::TransferOutcome{}); }
 };
 
 // The Range header a request for the rest from `from` carries.

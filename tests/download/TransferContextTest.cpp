@@ -14,6 +14,7 @@
 #include "tests/download/DownloadTestSupport.h"
 #include "tests/support/ScriptedTcpServer.h"
 
+using dltest::answer;
 using dltest::httpResponse;
 using dltest::localUrl;
 using testsupport::ScriptedTcpServer;
@@ -37,8 +38,6 @@ public:
     std::vector<std::string> swept;
     int left = 0;
 };
-
-ServerScript answer(const std::string& response) { return ServerScript().expectUntil("\r\n\r\n").send(response); }
 
 }  // namespace
 

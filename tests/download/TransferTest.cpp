@@ -21,28 +21,16 @@
 #include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
+using dltest::answer;
 using dltest::httpResponse;
 using dltest::localUrl;
+using dltest::OneItemRun;
+using dltest::refusedPort;
 using dltest::Recorder;
 using testsupport::ScriptedTcpServer;
 using testsupport::ServerScript;
 
 namespace {
-
-// A loopback port nobody listens on.
-int refusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-ServerScript answer(const std::string& response) { return ServerScript().expectUntil("\r\n\r\n").send(response); }
 
 struct Outcome {
     dl::TDlItemState state;
@@ -176,19 +164,16 @@ TEST(Transfer, HeadersAndCheckOnlyLeaveTheAnnouncedSize) {
         "Content-Type:  audio/mpeg \r\nLast-Modified: Tue, 15 Nov 1994 08:12:31 GMT\r\n"
         "Set-Cookie: s=1; Path=/; HttpOnly\r\nSet-Cookie: t=2; expires=Wed, 09 Jun 2021 10:18:14 GMT\r\n",
         "0123456789")));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
-    item.URL = localUrl(server.port(), "/a.mp3");
-    item.CheckOnly = true;
-    ASSERT_TRUE(recorder.runToEnd());
-    EXPECT_EQ(item.State.load(), dl::dsFinished);
-    EXPECT_EQ(item.Size.load(), 10u);
-    EXPECT_EQ(item.ContentType, "audio/mpeg");
-    EXPECT_EQ(item.Location, item.URL);
-    EXPECT_DOUBLE_EQ(item.Date, dl::ParseLastModified("Tue, 15 Nov 1994 08:12:31 GMT"));
-    EXPECT_EQ(item.ReceivedCookies.Entries(), (std::vector<std::string>{"s=1", "HttpOnly", "t=2"}));
-    EXPECT_EQ(item.Data.Size(), 0u);
+    OneItemRun run(localUrl(server.port(), "/a.mp3"));
+    run.item.CheckOnly = true;
+    ASSERT_TRUE(run.run());
+    EXPECT_EQ(run.item.State.load(), dl::dsFinished);
+    EXPECT_EQ(run.item.Size.load(), 10u);
+    EXPECT_EQ(run.item.ContentType, "audio/mpeg");
+    EXPECT_EQ(run.item.Location, run.item.URL);
+    EXPECT_DOUBLE_EQ(run.item.Date, dl::ParseLastModified("Tue, 15 Nov 1994 08:12:31 GMT"));
+    EXPECT_EQ(run.item.ReceivedCookies.Entries(), (std::vector<std::string>{"s=1", "HttpOnly", "t=2"}));
+    EXPECT_EQ(run.item.Data.Size(), 0u);
 }
 
 TEST(Transfer, ReportsAtStartAfterHeadersWhileReadingAndAtTheEnd) {
@@ -199,12 +184,9 @@ TEST(Transfer, ReportsAtStartAfterHeadersWhileReadingAndAtTheEnd) {
                                  .send(std::string(100, 'b'))
                                  .pause(700ms)
                                  .send(std::string(100, 'c')));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
-    item.URL = localUrl(server.port(), "/a.mp3");
-    ASSERT_TRUE(recorder.runToEnd());
-    const auto reports = recorder.reports();
+    OneItemRun run(localUrl(server.port(), "/a.mp3"));
+    ASSERT_TRUE(run.run());
+    const auto reports = run.recorder.reports();
     ASSERT_EQ(reports.size(), 6u);
     EXPECT_EQ(reports[0].state, dl::dsRunning);  // start
     EXPECT_FALSE(reports[0].headerPhase);
@@ -216,7 +198,7 @@ TEST(Transfer, ReportsAtStartAfterHeadersWhileReadingAndAtTheEnd) {
     EXPECT_EQ(reports[4].percent, 100);
     EXPECT_FALSE(reports[4].headerPhase);
     EXPECT_EQ(reports[5].state, dl::dsFinished);  // end
-    EXPECT_EQ(std::string(item.Data.View()), std::string(100, 'a') + std::string(100, 'b') + std::string(100, 'c'));
+    EXPECT_EQ(std::string(run.item.Data.View()), std::string(100, 'a') + std::string(100, 'b') + std::string(100, 'c'));
 }
 
 TEST(Transfer, WithoutALengthPercentStaysZeroUntilTheEnd) {
@@ -225,30 +207,25 @@ TEST(Transfer, WithoutALengthPercentStaysZeroUntilTheEnd) {
                                  .send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(100, 'a'))
                                  .pause(700ms)
                                  .send(std::string(100, 'b')));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
-    item.URL = localUrl(server.port(), "/a.mp3");
-    ASSERT_TRUE(recorder.runToEnd());
-    const auto reports = recorder.reports();
+    OneItemRun run(localUrl(server.port(), "/a.mp3"));
+    ASSERT_TRUE(run.run());
+    const auto reports = run.recorder.reports();
     ASSERT_GE(reports.size(), 4u);
     for (std::size_t i = 0; i + 1 < reports.size(); ++i) EXPECT_EQ(reports[i].percent, 0) << i;
     EXPECT_EQ(reports.back().percent, 100);
-    EXPECT_EQ(item.Size.load(), 200u);
+    EXPECT_EQ(run.item.Size.load(), 200u);
 }
 
 TEST(Transfer, SendsPathQueryCookiesRefererAndAgent) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "ok")));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
+    OneItemRun run;
     // As cut from a page: a blank at the end, UTF-8 in the store, a fragment.
-    item.URL = " " + localUrl(server.port(), "/\xE6\xAD\x8C \xE6\x9B\xB2.mp3?id=7#top") + " \t";
-    item.SendCookies.Add("a=1");
-    item.SendCookies.Add("path=/");
-    item.SendCookies.Add("b=2");
-    ASSERT_TRUE(recorder.runToEnd());
-    EXPECT_EQ(item.State.load(), dl::dsFinished);
+    run.item.URL = " " + localUrl(server.port(), "/\xE6\xAD\x8C \xE6\x9B\xB2.mp3?id=7#top") + " \t";
+    run.item.SendCookies.Add("a=1");
+    run.item.SendCookies.Add("path=/");
+    run.item.SendCookies.Add("b=2");
+    ASSERT_TRUE(run.run());
+    EXPECT_EQ(run.item.State.load(), dl::dsFinished);
     const std::string request = server.received();
     EXPECT_EQ(request.rfind("GET /%B8%E8%20%C7%FA.mp3?id=7 HTTP/1.1\r\n", 0), 0u) << request;
     EXPECT_NE(request.find("\r\nCookie: a=1; b=2\r\n"), std::string::npos) << request;
@@ -259,15 +236,12 @@ TEST(Transfer, SendsPathQueryCookiesRefererAndAgent) {
 TEST(Transfer, PostsItsBodyAsAForm) {
     ScriptedTcpServer server(
         ServerScript().expectUntil("\r\n\r\n").expect("x=1&y=2").send(httpResponse("200 OK", "", "done")));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
-    item.URL = localUrl(server.port(), "/form");
-    item.Method = dl::dmPost;
-    item.PostData = std::string("x=1&y=2");
-    item.Referer = "http://example.org/page";
-    ASSERT_TRUE(recorder.runToEnd());
-    EXPECT_EQ(item.State.load(), dl::dsFinished);
+    OneItemRun run(localUrl(server.port(), "/form"));
+    run.item.Method = dl::dmPost;
+    run.item.PostData = std::string("x=1&y=2");
+    run.item.Referer = "http://example.org/page";
+    ASSERT_TRUE(run.run());
+    EXPECT_EQ(run.item.State.load(), dl::dsFinished);
     const std::string request = server.received();
     EXPECT_EQ(request.rfind("POST /form HTTP/1.1\r\n", 0), 0u) << request;
     EXPECT_NE(request.find("\r\nCONTENT-TYPE:application/x-www-form-urlencoded\r\n"), std::string::npos) << request;
@@ -341,15 +315,12 @@ TEST(Transfer, FileUrlsReadTheLocalFile) {
     testsupport::TempDir dir;
     const std::string path = dir.file("song.mp3");
     std::ofstream(path, std::ios::binary) << "local song";
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
-    item.URL = "FILE://" + path;
-    ASSERT_TRUE(recorder.runToEnd());
-    EXPECT_EQ(item.State.load(), dl::dsFinished);
-    EXPECT_EQ(std::string(item.Data.View()), "local song");
-    EXPECT_GT(item.Date, 0.0);
-    EXPECT_EQ(recorder.reportsOf(item)[1].size, 10u);  // the file's size after the headers
+    OneItemRun run("FILE://" + path);
+    ASSERT_TRUE(run.run());
+    EXPECT_EQ(run.item.State.load(), dl::dsFinished);
+    EXPECT_EQ(std::string(run.item.Data.View()), "local song");
+    EXPECT_GT(run.item.Date, 0.0);
+    EXPECT_EQ(run.recorder.reportsOf(run.item)[1].size, 10u);  // the file's size after the headers
 }
 
 namespace {
@@ -385,15 +356,12 @@ TEST(Transfer, FtpLooksTheFileUpThenReadsIt) {
             .pause(100ms)
             .send("226 done\r\n")
             .expect("QUIT\r\n").send("221 bye\r\n")});
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
-    item.URL = "ftp://127.0.0.1:" + std::to_string(control.port()) + "/a.mp3";
-    ASSERT_TRUE(recorder.runToEnd());
-    EXPECT_EQ(item.State.load(), dl::dsFinished) << item.ErrorCode << " " << item.ErrorMessage;
-    EXPECT_EQ(std::string(item.Data.View()), "0123456789");
-    EXPECT_DOUBLE_EQ(item.Date, dl::ParseLastModified("Tue, 15 Nov 1994 08:12:31 GMT"));
-    EXPECT_EQ(recorder.reportsOf(item)[1].size, 10u);  // the size looked up, after the headers
+    OneItemRun run("ftp://127.0.0.1:" + std::to_string(control.port()) + "/a.mp3");
+    ASSERT_TRUE(run.run());
+    EXPECT_EQ(run.item.State.load(), dl::dsFinished) << run.item.ErrorCode << " " << run.item.ErrorMessage;
+    EXPECT_EQ(std::string(run.item.Data.View()), "0123456789");
+    EXPECT_DOUBLE_EQ(run.item.Date, dl::ParseLastModified("Tue, 15 Nov 1994 08:12:31 GMT"));
+    EXPECT_EQ(run.recorder.reportsOf(run.item)[1].size, 10u);  // the size looked up, after the headers
     ASSERT_TRUE(control.waitUntilDone(5s));
     EXPECT_TRUE(control.failures().empty()) << control.failures().front();
 }
@@ -404,14 +372,11 @@ TEST(Transfer, FtpCheckOnlyOfAMissingFileFailsWithTheServersReply) {
                                   .expect("TYPE I\r\n").send("200 ok\r\n")
                                   .expect("SIZE a.mp3\r\n").send("550 No such file\r\n")
                                   .expect("QUIT\r\n").send("221 bye\r\n"));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
-    item.URL = "ftp://127.0.0.1:" + std::to_string(control.port()) + "/a.mp3";
-    item.CheckOnly = true;
-    ASSERT_TRUE(recorder.runToEnd());
-    EXPECT_EQ(item.State.load(), dl::dsFailed);
-    EXPECT_EQ(item.ErrorCode, 12003);
-    EXPECT_EQ(item.ErrorMessage, "550 No such file");
+    OneItemRun run("ftp://127.0.0.1:" + std::to_string(control.port()) + "/a.mp3");
+    run.item.CheckOnly = true;
+    ASSERT_TRUE(run.run());
+    EXPECT_EQ(run.item.State.load(), dl::dsFailed);
+    EXPECT_EQ(run.item.ErrorCode, 12003);
+    EXPECT_EQ(run.item.ErrorMessage, "550 No such file");
     EXPECT_EQ(control.connectionCount(), 1u);
 }

@@ -65,6 +65,8 @@ struct Song {
         };
     }
     dl::TDlDownloadItem& item() { return *get.CurrentItem(); }
+    // What the component says became of it.
+    dl::TransferOutcome outcome() const { return get.CurrentOutcome(false).value_or(dl::TransferOutcome{}); }
     fs::path folder() const { return work.path() / "downmp3"; }
     fs::path file() const { return folder() / "song.mp3"; }
     bool run() {
@@ -100,7 +102,7 @@ TEST(ComponentContinue, ASongThatFailedIsContinuedByTheNextDownloadOfIt) {
 
     ASSERT_TRUE(song.run());
     ASSERT_EQ(song.item().State.load(), dl::dsFinished) << song.item().ErrorMessage;
-    EXPECT_EQ(song.item().Continuations, 1);
+    EXPECT_EQ(song.outcome().continuations, 1);
     EXPECT_EQ(song.item().LocalFileName, song.file().string());
     EXPECT_TRUE(readFile(song.file()) == *kFile) << "the song arrived spliced";
     EXPECT_EQ(song.get.Document().Size(), kSize);
@@ -126,8 +128,8 @@ TEST(ComponentContinue, TurnedOffNothingIsContinuedNorKept) {
     ASSERT_TRUE(song.run());
     // Not continued, the song is asked for whole again, and nothing is kept.
     ASSERT_EQ(song.item().State.load(), dl::dsFinished) << song.item().ErrorMessage;
-    EXPECT_EQ(song.item().Continuations, 0);
-    EXPECT_EQ(song.item().Retries, 1);
+    EXPECT_EQ(song.outcome().continuations, 0);
+    EXPECT_EQ(song.outcome().retries, 1);
     const auto requests = song.server.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_FALSE(requests[1].range.has_value());
@@ -213,7 +215,7 @@ TEST(ComponentContinue, TheWindowShowsTheWholeSongThroughItsDrops) {
     EXPECT_TRUE(song.get.Execute());
     ticker.stop();
     ASSERT_EQ(song.item().State.load(), dl::dsFinished) << song.item().ErrorMessage;
-    EXPECT_EQ(song.item().Continuations, 3);
+    EXPECT_EQ(song.outcome().continuations, 3);
     EXPECT_TRUE(readFile(song.file()) == *kFile) << "the song arrived spliced";
     EXPECT_EQ(filesIn(song.folder()), std::vector<std::string>{"song.mp3"});
     EXPECT_TRUE(std::is_sorted(bar.begin(), bar.end()));

@@ -18,7 +18,7 @@
 
 namespace fs = std::filesystem;
 using dl::DownloadQueue;
-using dl::QueuedSongResult;
+using dl::TransferOutcome;
 using uitest::filesIn;
 using uitest::pumpUntil;
 using uitest::readFile;
@@ -43,7 +43,7 @@ protected:
     Queue() {
         queue.Parallel = 2;
         queue.OnStarted = [this](DownloadQueue::Id id) { started.push_back(numberOf(id)); };
-        queue.OnEnded = [this](DownloadQueue::Id id, const QueuedSongResult& result) {
+        queue.OnEnded = [this](DownloadQueue::Id id, const TransferOutcome& result) {
             ended.push_back(numberOf(id));
             results[numberOf(id)] = result;
         };
@@ -81,7 +81,7 @@ protected:
     std::map<DownloadQueue::Id, int> numbers;
     std::vector<int> started;
     std::vector<int> ended;
-    std::map<int, QueuedSongResult> results;
+    std::map<int, TransferOutcome> results;
     DownloadQueue queue;  // last: it goes first
 };
 
@@ -105,8 +105,8 @@ TEST_F(Queue, SongsTwoAtATimeOneStoppedOneAddedWhileRunning) {
     // next download of it, and the next song takes its slot.
     queue.Stop(second);
     ASSERT_TRUE(pumpUntil([&] { return hasEnded(2) && requested().size() == 3u; }));
-    const QueuedSongResult& stopped = results.at(2);
-    EXPECT_EQ(stopped.state, QueuedSongResult::State::Stopped);
+    const TransferOutcome& stopped = results.at(2);
+    EXPECT_EQ(stopped.end(), TransferOutcome::End::Stopped);
     EXPECT_EQ(stopped.errorCode, dl::kErrStopped);
     EXPECT_TRUE(stopped.kept);
     EXPECT_TRUE(stopped.filePath.empty());
@@ -120,24 +120,24 @@ TEST_F(Queue, SongsTwoAtATimeOneStoppedOneAddedWhileRunning) {
     const DownloadQueue::Id sixth = add(6);
     queue.Stop(sixth);
     ASSERT_TRUE(pumpUntil([&] { return hasEnded(6); }));
-    EXPECT_EQ(results.at(6).state, QueuedSongResult::State::Stopped);
+    EXPECT_EQ(results.at(6).end(), TransferOutcome::End::Stopped);
     EXPECT_FALSE(results.at(6).kept);
 
     // The first song finishes whole; the next waiting one starts.
     release(1);
     ASSERT_TRUE(pumpUntil([&] { return hasEnded(1) && requested().size() == 4u; }));
-    const QueuedSongResult& done = results.at(1);
-    EXPECT_EQ(done.state, QueuedSongResult::State::Finished) << done.message;
+    const TransferOutcome& done = results.at(1);
+    EXPECT_EQ(done.end(), TransferOutcome::End::Finished) << done.message;
     EXPECT_EQ(done.errorCode, 0);
     EXPECT_EQ(done.filePath, fs::absolute(file(1)).lexically_normal().string());
-    EXPECT_EQ(done.size, kSongSize);
+    EXPECT_EQ(done.fileSize, kSongSize);
     EXPECT_FALSE(done.savedAsPage);
     EXPECT_EQ(readFile(file(1)), *kSong);
 
     server.release();
     ASSERT_TRUE(pumpUntil([&] { return queue.Count() == 0; }));
     for (int n : {3, 4, 5}) {
-        EXPECT_EQ(results.at(n).state, QueuedSongResult::State::Finished) << n;
+        EXPECT_EQ(results.at(n).end(), TransferOutcome::End::Finished) << n;
         EXPECT_EQ(readFile(file(n)), *kSong) << n;
     }
     EXPECT_EQ(requested(), (std::vector<int>{1, 2, 3, 4, 5}));
@@ -154,7 +154,7 @@ TEST_F(Queue, SongsTwoAtATimeOneStoppedOneAddedWhileRunning) {
     // Added again, it continues from what was kept.
     add(2);
     ASSERT_TRUE(pumpUntil([&] { return queue.Count() == 0; }));
-    EXPECT_EQ(results.at(2).state, QueuedSongResult::State::Finished);
+    EXPECT_EQ(results.at(2).end(), TransferOutcome::End::Finished);
     EXPECT_EQ(results.at(2).continuations, 1);
     EXPECT_EQ(readFile(file(2)), *kSong);
     EXPECT_EQ(hiddenFiles(), 0u);
@@ -166,7 +166,7 @@ TEST_F(Queue, StopAllEndsEverySongBeforeItReturns) {
     queue.StopAll();
     EXPECT_EQ(queue.Count(), 0);
     ASSERT_EQ(results.size(), 3u);
-    for (int n = 1; n <= 3; ++n) EXPECT_EQ(results.at(n).state, QueuedSongResult::State::Stopped) << n;
+    for (int n = 1; n <= 3; ++n) EXPECT_EQ(results.at(n).end(), TransferOutcome::End::Stopped) << n;
     EXPECT_TRUE(results.at(1).kept);
     EXPECT_TRUE(results.at(2).kept);
     EXPECT_FALSE(results.at(3).kept);
@@ -176,7 +176,7 @@ TEST_F(Queue, StopAllEndsEverySongBeforeItReturns) {
     server.release();
     add(3);
     ASSERT_TRUE(pumpUntil([&] { return queue.Count() == 0; }));
-    EXPECT_EQ(results.at(3).state, QueuedSongResult::State::Finished);
+    EXPECT_EQ(results.at(3).end(), TransferOutcome::End::Finished);
     EXPECT_EQ(readFile(file(3)), *kSong);
 }
 
@@ -184,7 +184,7 @@ TEST_F(Queue, StopAllEndsEverySongBeforeItReturns) {
 // thread that delivered them.
 TEST_F(Queue, CallbacksMayAddAndStopSongs) {
     server.release();
-    queue.OnEnded = [this](DownloadQueue::Id id, const QueuedSongResult& result) {
+    queue.OnEnded = [this](DownloadQueue::Id id, const TransferOutcome& result) {
         const int n = numberOf(id);
         results[n] = result;
         if (n < 4) add(n + 1);
@@ -192,8 +192,52 @@ TEST_F(Queue, CallbacksMayAddAndStopSongs) {
     };
     add(1);
     ASSERT_TRUE(pumpUntil([&] { return results.size() == 4u && queue.Count() == 0; }));
-    for (int n = 1; n <= 4; ++n) EXPECT_EQ(results.at(n).state, QueuedSongResult::State::Finished) << n;
+    for (int n = 1; n <= 4; ++n) EXPECT_EQ(results.at(n).end(), TransferOutcome::End::Finished) << n;
     add(5);
     ASSERT_TRUE(pumpUntil([&] { return hasEnded(5); }));
-    EXPECT_EQ(results.at(5).state, QueuedSongResult::State::Finished);
+    EXPECT_EQ(results.at(5).end(), TransferOutcome::End::Finished);
+}
+
+// The caller names its songs: every report carries the caller's id, one id
+// is taken once at a time, and the end gives the bytes the last progress
+// report told, with the file written.
+TEST_F(Queue, TheCallersIdComesBackInEveryReportWithTheBytes) {
+    std::vector<DownloadQueue::Id> startedIds, progressIds;
+    std::map<DownloadQueue::Id, TransferOutcome> byId;
+    std::map<DownloadQueue::Id, std::pair<std::uint64_t, std::uint64_t>> lastBytes;
+    queue.OnStarted = [&](DownloadQueue::Id id) { startedIds.push_back(id); };
+    queue.OnProgress = [&](DownloadQueue::Id id, std::uint64_t received, std::uint64_t total) {
+        progressIds.push_back(id);
+        lastBytes[id] = {received, total};
+    };
+    queue.OnEnded = [&](DownloadQueue::Id id, const TransferOutcome& result) { byId[id] = result; };
+    constexpr DownloadQueue::Id kRow = 7340032;  // a row id far from the queue's own
+    const dl::QueuedSong song{server.url("/song/1.mp3"), "downmp3", "s1.mp3", "s"};
+    ASSERT_TRUE(queue.Add(kRow, song));
+    EXPECT_FALSE(queue.Add(kRow, song)) << "one id, one song";
+    EXPECT_TRUE(queue.Contains(kRow));
+    // The next free id is not one the caller took.
+    const DownloadQueue::Id other = queue.Add({server.url("/song/2.mp3"), "downmp3", "s2.mp3", "s"});
+    EXPECT_NE(other, kRow);
+    server.release();
+    ASSERT_TRUE(pumpUntil([&] { return byId.size() == 2u; }));
+    ASSERT_EQ(startedIds.size(), 2u);
+    EXPECT_TRUE(std::count(startedIds.begin(), startedIds.end(), kRow) == 1) << "each started once, under its id";
+    for (const DownloadQueue::Id id : progressIds) EXPECT_TRUE(id == kRow || id == other) << id;
+    const TransferOutcome& result = byId.at(kRow);
+    EXPECT_EQ(result.end(), TransferOutcome::End::Finished) << result.message;
+    EXPECT_EQ(result.failure, dl::FailureClass::None);
+    EXPECT_EQ(result.fileSize, kSongSize);
+    EXPECT_FALSE(result.savedAsPage);
+    EXPECT_EQ(readFile(result.filePath), *kSong);
+    // What the end says of the bytes is what the last progress report said
+    // (none: nothing).
+    for (const DownloadQueue::Id id : {kRow, other}) {
+        const auto bytes = lastBytes.count(id) ? lastBytes.at(id) : std::pair<std::uint64_t, std::uint64_t>{};
+        EXPECT_EQ(byId.at(id).received, bytes.first) << id;
+        EXPECT_EQ(byId.at(id).total, bytes.second) << id;
+        if (bytes.second != 0) {
+            EXPECT_EQ(bytes.second, kSongSize) << id;
+        }
+    }
 }

@@ -150,8 +150,8 @@ TEST(DurableEnd, TheQueueTellsASongsEndOnlyOnceItIsOnTheDiskUnderItsName) {
     DiskCallRecorder disk;
     dl::DownloadQueue queue;
     bool ended = false;
-    dl::QueuedSongResult result;
-    queue.OnEnded = [&](dl::DownloadQueue::Id, const dl::QueuedSongResult& r) {
+    dl::TransferOutcome result;
+    queue.OnEnded = [&](dl::DownloadQueue::Id, const dl::TransferOutcome& r) {
         disk.mark("ended");
         result = r;
         ended = true;
@@ -159,7 +159,7 @@ TEST(DurableEnd, TheQueueTellsASongsEndOnlyOnceItIsOnTheDiskUnderItsName) {
     queue.Add({server.url("/song.mp3"), "downmp3", "s.mp3", "s"});
     ASSERT_TRUE(uitest::pumpUntil([&] { return ended; }, 60000));
     queue.StopAll();
-    ASSERT_EQ(result.state, dl::SongResult::State::Finished) << result.message;
+    ASSERT_EQ(result.end(), dl::TransferOutcome::End::Finished) << result.message;
     const fs::path file = work.path() / "downmp3" / "s.mp3";
     EXPECT_TRUE(uitest::readFile(file) == *song);
 

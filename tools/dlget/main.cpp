@@ -23,7 +23,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -207,18 +206,18 @@ struct Printer {
     bool checkOnly = false;
     bool allFinished = true;
 
-    void line(const dl::SongResult& result) {
-        const bool finished = result.errorCode == 0 && result.state != dl::SongResult::State::Failed;
+    void line(const dl::TransferOutcome& result) {
+        const bool finished = result.errorCode == 0 && result.end() != dl::TransferOutcome::End::Failed;
         // A download counts only once its file is there.
         const bool written = checkOnly || !result.filePath.empty();
-        allFinished = allFinished && finished && written && result.state == dl::SongResult::State::Finished;
+        allFinished = allFinished && finished && written && result.end() == dl::TransferOutcome::End::Finished;
         std::printf("%s\t%d\t%s\t%s\t%s\t%d\n", finished ? "finished" : "failed", result.errorCode,
                     field(result.message).c_str(), field(result.filePath).c_str(), field(result.url).c_str(),
                     result.continuations);
     }
-    void song(const dl::SongResult& result) {
+    void song(const dl::TransferOutcome& result) {
         line(result);
-        for (const dl::SongResult& item : result.pageItems) line(item);
+        for (const dl::TransferOutcome& item : result.pageItems) line(item);
         // Each URL's lines as soon as they are there; what lost them is told at the end.
         errno = 0;
         if (std::fflush(stdout) != 0 && lostOutput == 0) lostOutput = errno != 0 ? errno : EIO;
@@ -262,13 +261,13 @@ int main(int argc, char** argv) {
 
     // Each URL's lines in the order given, as soon as it and those before it ended.
     const std::size_t count = args.urls.size();
-    std::vector<std::optional<dl::SongResult>> results(count);
-    std::map<dl::DownloadQueue::Id, std::size_t> places;
+    // A song's id in the queue is its place among the URLs.
+    std::vector<std::optional<dl::TransferOutcome>> results(count);
     std::size_t printed = 0;
     Printer printer;
     printer.checkOnly = args.params.CheckOnly;
-    queue.OnEnded = [&](dl::DownloadQueue::Id id, const dl::SongResult& result) {
-        results[places.at(id)] = result;
+    queue.OnEnded = [&](dl::DownloadQueue::Id id, const dl::TransferOutcome& result) {
+        results[static_cast<std::size_t>(id)] = result;
         while (printed < count && results[printed]) printer.song(*results[printed++]);
         if (printed == count) QCoreApplication::quit();
     };
@@ -287,7 +286,7 @@ int main(int argc, char** argv) {
             return;
         }
         for (std::size_t i = 0; i < count; ++i)
-            places[queue.Add({args.urls[i], args.dir, args.name, std::string()})] = i;
+            queue.Add(static_cast<dl::DownloadQueue::Id>(i), {args.urls[i], args.dir, args.name, std::string()});
     });
     application.exec();
 
