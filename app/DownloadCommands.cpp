@@ -51,6 +51,21 @@ QString downloadFolderPath() {
     return QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromLatin1(kDownloadFolder)));
 }
 
+// A song's address comes from the store, which another program may have
+// written: one naming a local file would copy it (a private one too) into
+// the download folder, so such a song is not downloaded.
+QString schemeOf(const QString& url) { return url.trimmed().section(QLatin1Char(':'), 0, 0).trimmed().toLower(); }
+
+bool namesLocalFile(const SelectedSong& song) { return schemeOf(song.url) == QLatin1String("file"); }
+
+// As a browser reads it; the address itself may hold what a strict parser
+// refuses (blanks, Chinese characters), which the browser copes with.
+bool isBrowserAddress(const QString& url) {
+    const QString scheme = schemeOf(url);
+    return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           url.trimmed().section(QLatin1Char(':'), 1).startsWith(QLatin1String("//"));
+}
+
 }  // namespace
 
 // What a batch tells in its summary line.
@@ -137,13 +152,25 @@ void DownloadCommands::openDownloadFolder() {
 void DownloadCommands::openLink(const QString& url) {
     if (url.isEmpty()) {
         log_(QStringLiteral("无法打开链接：没有选择歌曲"));
+    } else if (!isBrowserAddress(url)) {
+        // The desktop's opener would run a local program or script, or open
+        // a file of the user's, for an address the store may hold.
+        log_(QStringLiteral("不打开链接 ") + url + QStringLiteral("：只在浏览器中打开 http 或 https 网址"));
     } else if (!openUrl_(url)) {
         log_(QStringLiteral("无法打开链接 ") + url);
     }
 }
 
+bool DownloadCommands::leftOut(const SelectedSong& song, const std::string& folder, const QString& fileName) {
+    if (namesLocalFile(song)) {
+        log_(QStringLiteral("下载失败：《") + song.title + QStringLiteral("》，下载地址指向本机的文件，不下载：") + song.url);
+        return true;
+    }
+    return fetchedElsewhere_ && fetchedElsewhere_(song, folder, fileName);
+}
+
 void DownloadCommands::downloadOne(const SelectedSong& song, const std::string& folder, const QString& fileName) {
-    if (fetchedElsewhere_ && fetchedElsewhere_(song, folder, fileName)) return;
+    if (leftOut(song, folder, fileName)) return;
     httpGet_.URL = song.url.toStdString();
     httpGet_.DownloadDir = folder;
     httpGet_.DestinationName = fileName.toStdString();
@@ -159,7 +186,7 @@ void DownloadCommands::downloadBatch(const QList<SelectedSong>& all, const std::
     QList<SelectedSong> songs;
     QStringList names;
     for (int i = 0; i < all.size(); ++i) {
-        if (fetchedElsewhere_ && fetchedElsewhere_(all[i], folder, allNames[i])) continue;
+        if (leftOut(all[i], folder, allNames[i])) continue;
         songs << all[i];
         names << allNames[i];
     }

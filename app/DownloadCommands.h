@@ -73,6 +73,9 @@ public:
     void setFetchedElsewhere(FetchedElsewhere check) { fetchedElsewhere_ = std::move(check); }
 
 private:
+    // True, after a log line, for a song that is not handed to the component:
+    // one whose address names a local file, or one fetched elsewhere.
+    bool leftOut(const SelectedSong& song, const std::string& folder, const QString& fileName);
     // Hands `song` to the component for `folder` (ending in a separator)
     // under `fileName`, downloads it with the progress window and logs it.
     void downloadOne(const SelectedSong& song, const std::string& folder, const QString& fileName);

@@ -92,6 +92,10 @@ inline std::string readFile(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
 // A fetcher's answer script. A test may replace it while a stage thread of
 // an earlier search still fetches, so each fetch takes a copy under a lock.
 class Responder {

@@ -45,6 +45,7 @@
 namespace fs = std::filesystem;
 using apptest::pumpUntil;
 using apptest::readFile;
+using apptest::writeFile;
 using apptest::StoreFile;
 using apptest::WorkDir;
 using testsupport::namesIn;
@@ -605,4 +606,40 @@ TEST_F(DownloadCommands, CancelKeepsWhatArrivedAndTheNextDownloadContinuesIt) {
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].range.value_or(""), "bytes=50000-");
+}
+
+// The grid's rows come from a store another program may have written: an
+// address naming a local file is neither copied into the download folder nor
+// handed to the desktop's opener (which would run a .desktop file or a
+// script); a batch downloads the others.
+TEST_F(DownloadCommands, AddressesOfLocalFilesAreNeitherCopiedNorOpened) {
+    const fs::path secret = work_.dir.path() / "secret.txt";
+    writeFile(secret, "private");
+    fs::permissions(secret, fs::perms::owner_read | fs::perms::owner_write);
+    const fs::path launcher = work_.dir.path() / "evil.desktop";
+    writeFile(launcher, "[Desktop Entry]\nExec=touch pwned\n");
+    const std::vector<std::string> hostile = {"file://" + secret.string(), "FILE://" + secret.string(),
+                                              " file:" + secret.string(), "file://" + launcher.string()};
+    for (const std::string& url : hostile) store::SongStore(file_.path).Insert("evil", url, "key");
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    std::vector<QString> opened;
+    form_->setUrlOpener([&](const QString& url) {
+        opened.push_back(url);
+        return true;
+    });
+    form_->setMessageShower([](const QString&, const QString&) {});
+    for (int row = 0; row < static_cast<int>(hostile.size()); ++row) {
+        SCOPED_TRACE(hostile[row]);
+        const QString url = QString::fromStdString(hostile[row]);
+        chooseFromMenu(row, form_->N7);
+        EXPECT_TRUE(seen_.empty());
+        EXPECT_EQ(form_->logLines().last(),
+                  QStringLiteral("下载失败：《evil》，下载地址指向本机的文件，不下载：") + url);
+        chooseFromMenu(row, form_->IE1);
+        EXPECT_EQ(form_->logLines().last(),
+                  QStringLiteral("不打开链接 ") + url.trimmed() + QStringLiteral("：只在浏览器中打开 http 或 https 网址"));
+    }
+    EXPECT_TRUE(opened.empty());
+    EXPECT_TRUE(namesIn(work_.downloads()).empty());
+    EXPECT_FALSE(fs::exists(work_.dir.path() / "pwned"));
 }
