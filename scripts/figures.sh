@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 FIGURE_GROUPS=(cutter tcp_receive netget netget_nginx store store_scale html_page cookies hostile_servers download_run
-        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list song_links probe)
+        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list song_finish song_links probe)
 
 quick=0
 build=build
@@ -43,6 +43,17 @@ figures_song_links() {
       "$(echo "$line" | grep -Eo 'median [0-9.]+' | grep -Eo '[0-9.]+') ms, $(echo "$line" | grep -Eo 'percentile [0-9.]+' | grep -Eo '[0-9.]+') ms" \
       "making the index on first use; the bound the benchmark holds it to" \
       "$(grep -Eo 'first use in [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') s; 5 ms" bench_song_links
+}
+
+figures_song_finish() {
+  local songs=$(pick 20 100) log=song_finish.txt
+  run bench_song_finish_sync "$log" "$build/figures/sync-songs" "$songs" 4
+  local synced=$(grep -E '^synced' "$logs/$log" | awk '{print $(NF-2), $(NF-1), $NF}')
+  local plain=$(grep -E '^unsynced' "$logs/$log" | awk '{print $(NF-2), $(NF-1), $NF}')
+  row "naming $songs finished songs of 4 MiB durably (bytes synced, renamed, folder synced), mean, median per song and total$(verdict)" \
+      "$(echo "$synced" | awk '{print $1 " ms, " $2 " ms, " $3 " ms"}')" \
+      "the same naming without the syncs, on the same disk, taking turns" \
+      "$(echo "$plain" | awk '{print $1 " ms, " $2 " ms, " $3 " ms"}')" bench_song_finish_sync
 }
 
 figures_probe() {
