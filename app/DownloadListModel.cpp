@@ -142,6 +142,20 @@ const store::ListEntry* DownloadListModel::find(std::int64_t id) const {
     return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].entry;
 }
 
+const DownloadListModel::RowRun* DownloadListModel::runOf(std::int64_t id) const {
+    const int row = rowOf(id);
+    return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].run;
+}
+
+DownloadListModel::RowRun* DownloadListModel::runOf(std::int64_t id) {
+    const int row = rowOf(id);
+    return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].run;
+}
+
+void DownloadListModel::endRuns() {
+    for (Row& row : rows_) row.run = RowRun{row.run.trusted};
+}
+
 void DownloadListModel::setEntries(std::vector<store::ListEntry> entries) {
     beginResetModel();
     rows_.clear();
