@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 using dltest::namesIn;
 using dltest::readFile;
 using dltest::writeFile;
+using dltest::OneItemRun;
 using dltest::Recorder;
 using testsupport::RangeServer;
 
@@ -406,11 +407,10 @@ TEST(KeptPart, ACancelInThePauseBeforeAContinuationEndsIt) {
     setup.dropAt = {kHeld};
     RangeServer server(setup);
     testsupport::TempDir folder;
-    dl::TDlDownloads downloads;
+    OneItemRun run;
+    auto& [downloads, recorder, item] = run;
     downloads.ThreadCount = 1;
     downloads.Attempts.pauses.fill(std::chrono::minutes(10));
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = server.url("/song.mp3");
     item.SaveFolder = folder.path().string();
     item.ContinueTransfer = true;
