@@ -250,15 +250,14 @@ TEST(Transfer, PostsItsBodyAsAForm) {
 
 TEST(Transfer, LimitsSetAfterTheHeadersStopTheItemWithoutAnEndReport) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", std::string(5000, 'x'))));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
+    OneItemRun run;
+    auto& [downloads, recorder, item] = run;
     recorder.onItem = [](dl::TDlDownloadItem& item) {
         if (item.HeaderPhase && item.Size > 1000u) {
             item.Stopped = true;
             item.FailItem(8, "Size limit");
         }
     };
-    dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = localUrl(server.port(), "/a.mp3");
     ASSERT_TRUE(recorder.runToEnd());
     EXPECT_EQ(item.State.load(), dl::dsFailed);
