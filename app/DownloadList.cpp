@@ -355,10 +355,8 @@ void DownloadList::onProgress(std::int64_t id, std::int64_t received, std::int64
 
 void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total) {
     const store::ListEntry* found = model_.find(id);
-    DownloadListModel::RowRun* run = model_.runOf(id);
-    // Its end is here: whatever comes next for the row is not this download's.
-    const DownloadListModel::RowRun ended = run ? *run : DownloadListModel::RowRun{};
-    if (run) *run = DownloadListModel::RowRun{run->trusted};
+    // Whatever comes next for the row is not this download's.
+    const DownloadListModel::RowRun ended = model_.endRun(id);
     const bool stoppedByUser = ended.stopping;
     if (!found) {
         // Removed from the list while it ran: its end is still told.

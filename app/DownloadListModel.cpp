@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "app/DownloadOutcome.h"
 
@@ -152,8 +153,14 @@ DownloadListModel::RowRun* DownloadListModel::runOf(std::int64_t id) {
     return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].run;
 }
 
+DownloadListModel::RowRun DownloadListModel::endRun(std::int64_t id) {
+    RowRun* run = runOf(id);
+    if (!run) return {};
+    return std::exchange(*run, RowRun{run->trusted});
+}
+
 void DownloadListModel::endRuns() {
-    for (Row& row : rows_) row.run = RowRun{row.run.trusted};
+    for (const Row& row : rows_) endRun(row.entry.id);
 }
 
 void DownloadListModel::setEntries(std::vector<store::ListEntry> entries) {

@@ -72,6 +72,9 @@ public:
     // The run of the row showing `id`, or nullptr.
     const RowRun* runOf(std::int64_t id) const;
     RowRun* runOf(std::int64_t id);
+    // The download of the row showing `id` has ended: all of its run but
+    // the trust is over. Returns the run as it was (a fresh one for no row).
+    RowRun endRun(std::int64_t id);
     // Every row's run ends: nothing is in the downloader any more.
     void endRuns();
 
