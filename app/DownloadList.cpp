@@ -62,7 +62,6 @@ void DownloadList::start() {
     for (store::ListEntry& entry : entries) {
         // Shown as stopped, and left as it is in the file.
         if (!isTrustedRow(entry, folder_)) {
-            untrusted_.insert(entry.id);
             distrusted.push_back(entry.id);
             entry.state = store::ListState::Stopped;
             entry.reason = kUntrustedReason;
@@ -76,6 +75,7 @@ void DownloadList::start() {
         again.push_back(entry.id);
     }
     model_.setEntries(std::move(entries));
+    for (std::int64_t id : distrusted) model_.runOf(id)->trusted = false;
     if (runByOther_) {
         log_(QStringLiteral("下载列表由另一个 BrelvoMP3 运行：这里只显示它，不下载其中的歌曲，也不改动它。"));
     }
@@ -195,8 +195,13 @@ DownloadList::Added DownloadList::add(const QList<Song>& songs) {
     return added;
 }
 
+bool DownloadList::isTrusted(std::int64_t id) const {
+    const DownloadListModel::RowRun* run = model_.runOf(id);
+    return !run || run->trusted;
+}
+
 void DownloadList::enqueue(const store::ListEntry& entry) {
-    inDownloader_.insert(entry.id);
+    if (DownloadListModel::RowRun* run = model_.runOf(entry.id)) run->inDownloader = true;
     downloader_->add({entry.id, entry.url, entry.folder, entry.fileName});
 }
 
@@ -252,9 +257,10 @@ void DownloadList::stop(const QList<int>& rows) {
         store::ListEntry entry = *model_.find(id);
         entry.state = store::ListState::Stopped;
         change(entry);
-        restartWanted_.erase(id);
-        if (inDownloader_.count(id)) {
-            stopping_.insert(id);
+        DownloadListModel::RowRun& run = *model_.runOf(id);
+        run.restartWanted = false;
+        if (run.inDownloader) {
+            run.stopping = true;
             downloader_->stop(id);
         }
     }
@@ -273,8 +279,9 @@ void DownloadList::restart(const QList<int>& rows) {
         change(entry);
         // A song whose stop has not ended yet starts again once it has: its
         // kept bytes are then where the next download finds them.
-        if (inDownloader_.count(id)) {
-            restartWanted_.insert(id);
+        DownloadListModel::RowRun& run = *model_.runOf(id);
+        if (run.inDownloader) {
+            run.restartWanted = true;
         } else {
             enqueue(entry);
         }
@@ -285,14 +292,11 @@ void DownloadList::remove(const QList<int>& rows) {
     const std::vector<std::int64_t> ids = idsOf(rows, &DownloadList::canRemove);
     for (std::int64_t id : ids) {
         const store::ListEntry& entry = *model_.find(id);
-        untrusted_.erase(id);
-        restartWanted_.erase(id);
-        if (inDownloader_.count(id)) {
+        // The row's run goes with the row: only its title waits for its end.
+        const DownloadListModel::RowRun& run = *model_.runOf(id);
+        if (run.inDownloader) {
             removedTitles_.insert(id, shown(entry.title));
-            if (!stopping_.count(id)) {
-                stopping_.insert(id);
-                downloader_->stop(id);
-            }
+            if (!run.stopping) downloader_->stop(id);
         }
         store_->Remove(id);
     }
@@ -332,14 +336,12 @@ void DownloadList::shutdown() {
     if (closed_) return;
     closed_ = true;
     downloader_->stopAll();
-    inDownloader_.clear();
-    stopping_.clear();
-    restartWanted_.clear();
+    model_.endRuns();
 }
 
 void DownloadList::onStarted(std::int64_t id) {
     const store::ListEntry* found = model_.find(id);
-    if (!found || stopping_.count(id) || found->state != store::ListState::Waiting) return;
+    if (!found || model_.runOf(id)->stopping || found->state != store::ListState::Waiting) return;
     store::ListEntry entry = *found;
     entry.state = store::ListState::Downloading;
     change(entry);
@@ -352,9 +354,10 @@ void DownloadList::onProgress(std::int64_t id, std::int64_t received, std::int64
 }
 
 void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total) {
-    inDownloader_.erase(id);
-    const bool stoppedByUser = stopping_.erase(id) > 0;
     const store::ListEntry* found = model_.find(id);
+    // Whatever comes next for the row is not this download's.
+    const DownloadListModel::RowRun ended = model_.endRun(id);
+    const bool stoppedByUser = ended.stopping;
     if (!found) {
         // Removed from the list while it ran: its end is still told.
         const QString title = removedTitles_.take(id);
@@ -389,7 +392,7 @@ void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std:
     }
     change(entry);
     log_(outcomeLogLine(shown(entry.title), outcome));
-    if (restartWanted_.erase(id) > 0) {
+    if (ended.restartWanted) {
         restart({model_.rowOf(id)});
     }
 }

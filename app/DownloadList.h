@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -120,7 +119,7 @@ private:
     void tellProblem(const std::string& problem);
     void tellResumed();
     void tellUntrusted(const store::ListEntry& entry);
-    bool isTrusted(std::int64_t id) const { return untrusted_.count(id) == 0; }
+    bool isTrusted(std::int64_t id) const;
 
     // Absolute, ending in "/".
     const std::string folder_;
@@ -132,14 +131,6 @@ private:
     const bool runByOther_;
     std::unique_ptr<store::DownloadListStore> store_;
     std::unique_ptr<ListDownloader> downloader_;
-    // Songs handed to the downloader whose end has not been told yet.
-    std::set<std::int64_t> inDownloader_;
-    // Stopped by the user, their end still to come.
-    std::set<std::int64_t> stopping_;
-    // To be downloaded again once their end has come.
-    std::set<std::int64_t> restartWanted_;
-    // Rows read from the store that the list does not trust.
-    std::set<std::int64_t> untrusted_;
     // Removed from the list while running: their titles, for the log line.
     QHash<std::int64_t, QString> removedTitles_;
     bool closed_ = false;

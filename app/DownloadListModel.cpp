@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "app/DownloadOutcome.h"
 
@@ -140,6 +141,26 @@ QString DownloadListModel::timeLeftText(const store::ListEntry& entry) const {
 const store::ListEntry* DownloadListModel::find(std::int64_t id) const {
     const int row = rowOf(id);
     return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].entry;
+}
+
+const DownloadListModel::RowRun* DownloadListModel::runOf(std::int64_t id) const {
+    const int row = rowOf(id);
+    return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].run;
+}
+
+DownloadListModel::RowRun* DownloadListModel::runOf(std::int64_t id) {
+    const int row = rowOf(id);
+    return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].run;
+}
+
+DownloadListModel::RowRun DownloadListModel::endRun(std::int64_t id) {
+    RowRun* run = runOf(id);
+    if (!run) return {};
+    return std::exchange(*run, RowRun{run->trusted});
+}
+
+void DownloadListModel::endRuns() {
+    for (const Row& row : rows_) endRun(row.entry.id);
 }
 
 void DownloadListModel::setEntries(std::vector<store::ListEntry> entries) {

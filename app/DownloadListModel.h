@@ -34,6 +34,19 @@ public:
     // second), at its first turn after it.
     static constexpr int kRefreshMs = 250;
 
+    // What the list knows of a row beside what the store keeps of it; not
+    // shown, and not kept across runs.
+    struct RowRun {
+        // Read from the store as the list could have written it.
+        bool trusted = true;
+        // Handed to the downloader, its end not told yet.
+        bool inDownloader = false;
+        // Stopped by the user, its end still to come.
+        bool stopping = false;
+        // To be downloaded again once its end has come.
+        bool restartWanted = false;
+    };
+
     explicit DownloadListModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -56,6 +69,14 @@ public:
     // The row showing `id`, or -1.
     int rowOf(std::int64_t id) const { return rowOfId_.value(id, -1); }
     const store::ListEntry* find(std::int64_t id) const;
+    // The run of the row showing `id`, or nullptr.
+    const RowRun* runOf(std::int64_t id) const;
+    RowRun* runOf(std::int64_t id);
+    // The download of the row showing `id` has ended: all of its run but
+    // the trust is over. Returns the run as it was (a fresh one for no row).
+    RowRun endRun(std::int64_t id);
+    // Every row's run ends: nothing is in the downloader any more.
+    void endRuns();
 
     // The row of `entry.id` takes its fields; repainted at its next turn.
     void update(const store::ListEntry& entry);
@@ -87,6 +108,7 @@ public:
 private:
     struct Row {
         store::ListEntry entry;
+        RowRun run{};
         bool dirty = false;
         std::int64_t lastRefresh = 0;
         bool everRefreshed = false;

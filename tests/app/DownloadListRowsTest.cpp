@@ -130,6 +130,36 @@ TEST(DownloadListModel, RowsAreFoundByIdAfterRemovals) {
     EXPECT_EQ(model.rowOf(9), 5);
 }
 
+// A row's run stays with its own row when rows before it go, outlives a
+// change of what is kept of it, and all runs but the trust end at once.
+TEST(DownloadListModel, ARowsRunGoesWithItsRow) {
+    DownloadListModel model;
+    model.setEntries({song(1, ListState::Waiting), song(2, ListState::Waiting), song(3, ListState::Waiting)});
+    model.runOf(2)->stopping = true;
+    model.runOf(3)->inDownloader = true;
+    model.runOf(3)->restartWanted = true;
+    model.runOf(3)->trusted = false;
+    model.removeIds({1});
+    EXPECT_EQ(model.runOf(1), nullptr);
+    model.update(song(2, ListState::Stopped));
+    ASSERT_NE(model.runOf(2), nullptr);
+    EXPECT_TRUE(model.runOf(2)->stopping);
+    EXPECT_FALSE(model.runOf(2)->inDownloader);
+    EXPECT_TRUE(model.runOf(3)->inDownloader);
+    EXPECT_TRUE(model.runOf(3)->restartWanted);
+    EXPECT_EQ(model.append(song(4, ListState::Waiting)), 2);
+    EXPECT_TRUE(model.runOf(4)->trusted);
+    EXPECT_FALSE(model.runOf(4)->stopping);
+
+    model.endRuns();
+    for (std::int64_t id : {2, 3, 4}) {
+        const DownloadListModel::RowRun& run = *model.runOf(id);
+        EXPECT_FALSE(run.inDownloader || run.stopping || run.restartWanted) << id;
+    }
+    EXPECT_TRUE(model.runOf(2)->trusted);
+    EXPECT_FALSE(model.runOf(3)->trusted);
+}
+
 // Reports come in bursts far faster than the eye; the row is repainted at
 // its first report, then at most once a quarter second, and its last state
 // is always painted in the end.

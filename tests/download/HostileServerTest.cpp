@@ -25,6 +25,7 @@ extern "C" int brelvo_hanging_lookups(void);
 
 namespace fs = std::filesystem;
 using dltest::localUrl;
+using dltest::OneItemRun;
 using dltest::Recorder;
 using testsupport::ScriptedTcpServer;
 using testsupport::ServerScript;
@@ -92,15 +93,14 @@ TEST(HostileServer, EveryMisbehaviourEndsAsAFailureOfItsOwn) {
         SCOPED_TRACE(c.name);
         testsupport::TempDir folder;
         ScriptedTcpServer server(c.script);
-        dl::TDlDownloads downloads;
+        OneItemRun run;
+        auto& [downloads, recorder, item] = run;
         downloads.ThreadCount = 1;
         // One attempt: how each misbehaviour ends it (trying again is ItemAttemptsTest's).
         downloads.Attempts.maxFurther = 0;
         dl::TDlInternetOptions options = downloads.Options();
         options.DataTimeout = c.dataTimeout;
         downloads.SetOptions(options);
-        Recorder recorder(downloads);
-        dl::TDlDownloadItem& item = downloads.AddItem();
         item.URL = localUrl(server.port(), "/song.mp3");
         item.SaveFolder = folder.path().string();
         item.SizeLimit = c.sizeLimit;
@@ -129,10 +129,9 @@ TEST(HostileServer, BytesGoToThePartFileAsTheyArrive) {
     const std::string sent(3 << 20, 'p');
     testsupport::TempDir folder;
     ScriptedTcpServer server(hostile::sends("HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n" + sent));
-    dl::TDlDownloads downloads;
+    OneItemRun run;
+    auto& [downloads, recorder, item] = run;
     downloads.ThreadCount = 1;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = localUrl(server.port(), "/song.mp3");
     item.SaveFolder = folder.path().string();
     downloads.StartAsync();
@@ -161,10 +160,9 @@ TEST(HostileServer, AStopAtTheVeryStartOfARunEndsIt) {
     for (const int point : {0, 1}) {
         SCOPED_TRACE(point);
         ScriptedTcpServer server(hostile::neverAnswers());
-        dl::TDlDownloads downloads;
+        OneItemRun run;
+        auto& [downloads, recorder, item] = run;
         downloads.ThreadCount = 1;
-        Recorder recorder(downloads);
-        dl::TDlDownloadItem& item = downloads.AddItem();
         item.URL = localUrl(server.port(), "/song.mp3");
         std::promise<void> reached;
         std::promise<void> release;
@@ -191,10 +189,9 @@ TEST(HostileServer, AStopAtTheVeryStartOfARunEndsIt) {
 
 // Stop during a name lookup that never ends: the run does not wait for it.
 TEST(HostileServer, AStopDuringALookupThatHangsEndsTheRun) {
-    dl::TDlDownloads downloads;
+    OneItemRun run;
+    auto& [downloads, recorder, item] = run;
     downloads.ThreadCount = 1;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = "http://song.hang.test/a.mp3";
     const int before = brelvo_hanging_lookups();
     downloads.StartAsync();
@@ -231,10 +228,9 @@ TEST(HostileServer, LeftPartFilesGoButHeldOnesStay) {
     ASSERT_TRUE(held) << error;
     const std::string heldName = fs::path(held->path()).filename().string();
     ScriptedTcpServer server(hostile::sendsAndCloses(dltest::httpResponse("200 OK", "", "song")));
-    dl::TDlDownloads downloads;
+    OneItemRun run;
+    auto& [downloads, recorder, item] = run;
     downloads.ThreadCount = 1;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = localUrl(server.port(), "/song.mp3");
     item.SaveFolder = folder.path().string();
     ASSERT_TRUE(recorder.runToEnd(20000));

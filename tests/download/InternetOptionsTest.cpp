@@ -16,6 +16,7 @@ using namespace std::chrono_literals;
 using dl::TDlInternetOptions;
 using dltest::httpResponse;
 using dltest::localUrl;
+using dltest::OneItemRun;
 using dltest::Recorder;
 using dltest::ScopedEnv;
 using testsupport::ScriptedTcpServer;
@@ -31,12 +32,11 @@ public:
 
 // Downloads `url` with `options`; returns the item's error code.
 std::int32_t fetch(const std::string& url, const TDlInternetOptions& options) {
-    dl::TDlDownloads downloads;
+    OneItemRun run;
+    auto& [downloads, recorder, item] = run;
     downloads.SetOptions(options);
     // One attempt: what these settings make of it.
     downloads.Attempts.maxFurther = 0;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = url;
     EXPECT_TRUE(recorder.runToEnd(20000));
     return item.ErrorCode;

@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 using dltest::namesIn;
 using dltest::readFile;
 using dltest::writeFile;
+using dltest::OneItemRun;
 using dltest::Recorder;
 using testsupport::RangeServer;
 
@@ -341,30 +342,28 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         if (c.server) c.server(setup);
         RangeServer server(setup);
         testsupport::TempDir folder;
-        const auto makeRun = [&](dl::TDlDownloads& downloads) -> dl::TDlDownloadItem& {
-            downloads.ThreadCount = 1;
-            downloads.Attempts.pauses.fill(std::chrono::milliseconds(1));
-            dl::TDlDownloadItem& item = downloads.AddItem();
-            item.URL = server.url("/song.mp3");
-            item.SaveFolder = folder.path().string();
-            item.ContinueTransfer = true;
-            item.KeepName = "song.mp3";
-            return item;
+        const auto arrangeSong = [&](OneItemRun& run) {
+            run.downloads.ThreadCount = 1;
+            run.downloads.Attempts.pauses.fill(std::chrono::milliseconds(1));
+            run.item.URL = server.url("/song.mp3");
+            run.item.SaveFolder = folder.path().string();
+            run.item.ContinueTransfer = true;
+            run.item.KeepName = "song.mp3";
         };
         {
-            dl::TDlDownloads downloads;
+            OneItemRun run;
+            auto& [downloads, recorder, item] = run;
+            arrangeSong(run);
             // It gives up at once, to be continued by the next run.
             downloads.Attempts.maxFurther = 1;
-            Recorder recorder(downloads);
-            dl::TDlDownloadItem& item = makeRun(downloads);
             ASSERT_TRUE(recorder.runToEnd(60000));
             EXPECT_EQ(item.ErrorCode, 2);
             EXPECT_EQ(item.ErrorMessage, "Service unavailable");
         }
         ASSERT_EQ(namesIn(folder.path()).size(), 2u);
-        dl::TDlDownloads downloads;
-        Recorder recorder(downloads);
-        dl::TDlDownloadItem& item = makeRun(downloads);
+        OneItemRun run;
+        auto& [downloads, recorder, item] = run;
+        arrangeSong(run);
         if (c.before) c.before(item, folder.path());
         const bool ended = recorder.runToEnd(60000);
         if (lockedByOther >= 0) ::close(std::exchange(lockedByOther, -1));
@@ -406,11 +405,10 @@ TEST(KeptPart, ACancelInThePauseBeforeAContinuationEndsIt) {
     setup.dropAt = {kHeld};
     RangeServer server(setup);
     testsupport::TempDir folder;
-    dl::TDlDownloads downloads;
+    OneItemRun run;
+    auto& [downloads, recorder, item] = run;
     downloads.ThreadCount = 1;
     downloads.Attempts.pauses.fill(std::chrono::minutes(10));
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = server.url("/song.mp3");
     item.SaveFolder = folder.path().string();
     item.ContinueTransfer = true;

@@ -19,6 +19,7 @@ using Clock = std::chrono::steady_clock;
 using dltest::answer;
 using dltest::httpResponse;
 using dltest::localUrl;
+using dltest::OneItemRun;
 using dltest::pumpUntil;
 using dltest::Recorder;
 using testsupport::ScriptedTcpServer;
@@ -67,9 +68,9 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
                 ServerScript().expectUntil("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc").hold());
             port = server->port();
         }
-        dl::TDlDownloads downloads;
+        OneItemRun run;
+        auto& [downloads, recorder, item] = run;
         downloads.ThreadCount = 1;
-        Recorder recorder(downloads);
         const auto readingReport = [&] {
             for (const auto& r : recorder.reports())
                 if (r.size == 3u && !r.headerPhase) return true;
@@ -84,7 +85,6 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
                 }
             };
         }
-        dl::TDlDownloadItem& item = downloads.AddItem();
         item.URL = localUrl(port, "/a.mp3");
         downloads.StartAsync();
         if (c.where == Where::Connecting) {
@@ -218,13 +218,12 @@ TEST(Run, CountsTheBytesAndTheRateOfTheCurrentRun) {
                                  .send("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n" + std::string(32768, 'a'))
                                  .pause(400ms)
                                  .send(std::string(32768, 'b')));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
+    OneItemRun run(localUrl(server.port(), "/a.mp3"));
+    auto& [downloads, recorder, item] = run;
     std::int32_t rateAtEnd = -1;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
         if (item.State == dl::dsFinished) rateAtEnd = downloads.TransferRate();
     };
-    downloads.AddItem().URL = localUrl(server.port(), "/a.mp3");
     ASSERT_TRUE(recorder.runToEnd());
     EXPECT_EQ(downloads.BytesReceived.load(), 65536);
     // 64 KiB over the 400 ms pause and a little more.
@@ -257,9 +256,8 @@ TEST(Run, AnEmptyCollectionFinishesAtOnce) {
 
 TEST(Run, RunOnTheUiThreadDeliversTheReportsWhileItWaits) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "abc")));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    downloads.AddItem().URL = localUrl(server.port(), "/a.mp3");
+    OneItemRun run(localUrl(server.port(), "/a.mp3"));
+    auto& [downloads, recorder, item] = run;
     EXPECT_TRUE(downloads.Run());  // no event loop: Run serves the hand-offs itself
     EXPECT_EQ(recorder.allDone(), 1);
     EXPECT_EQ(recorder.reports().back().state, dl::dsFinished);
@@ -267,9 +265,8 @@ TEST(Run, RunOnTheUiThreadDeliversTheReportsWhileItWaits) {
 
 TEST(Run, WaitForRunOnTheUiThreadDeliversTheReportsItWaitsFor) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "abc")));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
-    downloads.AddItem().URL = localUrl(server.port(), "/a.mp3");
+    OneItemRun run(localUrl(server.port(), "/a.mp3"));
+    auto& [downloads, recorder, item] = run;
     downloads.StartAsync();
     const auto start = Clock::now();
     downloads.WaitForRun();  // no pumping here: the manager waits for the UI thread meanwhile

@@ -137,11 +137,10 @@ TEST(Transfer, OutcomesOfOneItem) {
         SCOPED_TRACE(c.name);
         std::unique_ptr<ScriptedTcpServer> server;
         if (!c.scripts.empty()) server = std::make_unique<ScriptedTcpServer>(c.scripts);
-        dl::TDlDownloads downloads;
+        OneItemRun run;
+        auto& [downloads, recorder, item] = run;
         // The outcome of one attempt (trying again is ItemAttemptsTest's).
         downloads.Attempts.maxFurther = 0;
-        Recorder recorder(downloads);
-        dl::TDlDownloadItem& item = downloads.AddItem();
         c.setup(item, server ? server->port() : 0);
         ASSERT_TRUE(recorder.runToEnd());
         expectOutcome(item, c.want);
@@ -251,15 +250,14 @@ TEST(Transfer, PostsItsBodyAsAForm) {
 
 TEST(Transfer, LimitsSetAfterTheHeadersStopTheItemWithoutAnEndReport) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", std::string(5000, 'x'))));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
+    OneItemRun run;
+    auto& [downloads, recorder, item] = run;
     recorder.onItem = [](dl::TDlDownloadItem& item) {
         if (item.HeaderPhase && item.Size > 1000u) {
             item.Stopped = true;
             item.FailItem(8, "Size limit");
         }
     };
-    dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = localUrl(server.port(), "/a.mp3");
     ASSERT_TRUE(recorder.runToEnd());
     EXPECT_EQ(item.State.load(), dl::dsFailed);
@@ -272,10 +270,9 @@ TEST(Transfer, LimitsSetAfterTheHeadersStopTheItemWithoutAnEndReport) {
 
 TEST(Transfer, AHandlerThatThrowsDoesNotDisturbTheTransfer) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "abc")));
-    dl::TDlDownloads downloads;
-    Recorder recorder(downloads);
+    OneItemRun run;
+    auto& [downloads, recorder, item] = run;
     recorder.onItem = [](dl::TDlDownloadItem&) { throw std::runtime_error("handler failed"); };
-    dl::TDlDownloadItem& item = downloads.AddItem();
     item.URL = localUrl(server.port(), "/a.mp3");
     ASSERT_TRUE(recorder.runToEnd());
     EXPECT_EQ(item.State.load(), dl::dsFinished);
@@ -294,12 +291,11 @@ TEST(Transfer, NotConnectedFailsWithoutTryingUnlessForcedOrLocal) {
     const Case cases[] = {{"127.0.0.2", false, 2}, {"127.0.0.2", true, 12029}, {"127.0.0.1", false, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.host) + (c.force ? " forced" : ""));
-        dl::TDlDownloads downloads;
+        OneItemRun run;
+        auto& [downloads, recorder, item] = run;
         dl::TDlInternetOptions options;
         options.ForceInternetCheck = c.force;
         downloads.SetOptions(options);
-        Recorder recorder(downloads);
-        dl::TDlDownloadItem& item = downloads.AddItem();
         item.URL = "http://" + std::string(c.host) + ":" + std::to_string(server.port()) + "/a.mp3";
         ASSERT_TRUE(recorder.runToEnd());
         EXPECT_EQ(item.ErrorCode, c.code);
