@@ -94,7 +94,9 @@ TEST(HostileServer, EveryMisbehaviourEndsAsAFailureOfItsOwn) {
         testsupport::TempDir folder;
         ScriptedTcpServer server(c.script);
         OneItemRun run;
-        auto& [downloads, recorder, item] = run;
+        dl::TDlDownloads& downloads = run.downloads;
+        dltest::Recorder& recorder = run.recorder;
+        dl::TDlDownloadItem& item = run.item;
         downloads.ThreadCount = 1;
         // One attempt: how each misbehaviour ends it (trying again is ItemAttemptsTest's).
         downloads.Attempts.maxFurther = 0;
@@ -130,7 +132,9 @@ TEST(HostileServer, BytesGoToThePartFileAsTheyArrive) {
     testsupport::TempDir folder;
     ScriptedTcpServer server(hostile::sends("HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n" + sent));
     OneItemRun run;
-    auto& [downloads, recorder, item] = run;
+    dl::TDlDownloads& downloads = run.downloads;
+    dltest::Recorder& recorder = run.recorder;
+    dl::TDlDownloadItem& item = run.item;
     downloads.ThreadCount = 1;
     item.URL = localUrl(server.port(), "/song.mp3");
     item.SaveFolder = folder.path().string();
@@ -161,7 +165,9 @@ TEST(HostileServer, AStopAtTheVeryStartOfARunEndsIt) {
         SCOPED_TRACE(point);
         ScriptedTcpServer server(hostile::neverAnswers());
         OneItemRun run;
-        auto& [downloads, recorder, item] = run;
+        dl::TDlDownloads& downloads = run.downloads;
+        dltest::Recorder& recorder = run.recorder;
+        dl::TDlDownloadItem& item = run.item;
         downloads.ThreadCount = 1;
         item.URL = localUrl(server.port(), "/song.mp3");
         std::promise<void> reached;
@@ -190,7 +196,9 @@ TEST(HostileServer, AStopAtTheVeryStartOfARunEndsIt) {
 // Stop during a name lookup that never ends: the run does not wait for it.
 TEST(HostileServer, AStopDuringALookupThatHangsEndsTheRun) {
     OneItemRun run;
-    auto& [downloads, recorder, item] = run;
+    dl::TDlDownloads& downloads = run.downloads;
+    dltest::Recorder& recorder = run.recorder;
+    dl::TDlDownloadItem& item = run.item;
     downloads.ThreadCount = 1;
     item.URL = "http://song.hang.test/a.mp3";
     const int before = brelvo_hanging_lookups();
@@ -229,7 +237,9 @@ TEST(HostileServer, LeftPartFilesGoButHeldOnesStay) {
     const std::string heldName = fs::path(held->path()).filename().string();
     ScriptedTcpServer server(hostile::sendsAndCloses(dltest::httpResponse("200 OK", "", "song")));
     OneItemRun run;
-    auto& [downloads, recorder, item] = run;
+    dl::TDlDownloads& downloads = run.downloads;
+    dltest::Recorder& recorder = run.recorder;
+    dl::TDlDownloadItem& item = run.item;
     downloads.ThreadCount = 1;
     item.URL = localUrl(server.port(), "/song.mp3");
     item.SaveFolder = folder.path().string();

@@ -33,7 +33,9 @@ public:
 // Downloads `url` with `options`; returns the item's error code.
 std::int32_t fetch(const std::string& url, const TDlInternetOptions& options) {
     OneItemRun run;
-    auto& [downloads, recorder, item] = run;
+    dl::TDlDownloads& downloads = run.downloads;
+    dltest::Recorder& recorder = run.recorder;
+    dl::TDlDownloadItem& item = run.item;
     downloads.SetOptions(options);
     // One attempt: what these settings make of it.
     downloads.Attempts.maxFurther = 0;

@@ -352,7 +352,9 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         };
         {
             OneItemRun run;
-            auto& [downloads, recorder, item] = run;
+            dl::TDlDownloads& downloads = run.downloads;
+            dltest::Recorder& recorder = run.recorder;
+            dl::TDlDownloadItem& item = run.item;
             arrangeSong(run);
             // It gives up at once, to be continued by the next run.
             downloads.Attempts.maxFurther = 1;
@@ -362,7 +364,9 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         }
         ASSERT_EQ(namesIn(folder.path()).size(), 2u);
         OneItemRun run;
-        auto& [downloads, recorder, item] = run;
+        dl::TDlDownloads& downloads = run.downloads;
+        dltest::Recorder& recorder = run.recorder;
+        dl::TDlDownloadItem& item = run.item;
         arrangeSong(run);
         if (c.before) c.before(item, folder.path());
         const bool ended = recorder.runToEnd(60000);
@@ -406,7 +410,9 @@ TEST(KeptPart, ACancelInThePauseBeforeAContinuationEndsIt) {
     RangeServer server(setup);
     testsupport::TempDir folder;
     OneItemRun run;
-    auto& [downloads, recorder, item] = run;
+    dl::TDlDownloads& downloads = run.downloads;
+    dltest::Recorder& recorder = run.recorder;
+    dl::TDlDownloadItem& item = run.item;
     downloads.ThreadCount = 1;
     downloads.Attempts.pauses.fill(std::chrono::minutes(10));
     item.URL = server.url("/song.mp3");

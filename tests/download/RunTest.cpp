@@ -69,7 +69,9 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
             port = server->port();
         }
         OneItemRun run;
-        auto& [downloads, recorder, item] = run;
+        dl::TDlDownloads& downloads = run.downloads;
+        dltest::Recorder& recorder = run.recorder;
+        dl::TDlDownloadItem& item = run.item;
         downloads.ThreadCount = 1;
         const auto readingReport = [&] {
             for (const auto& r : recorder.reports())
@@ -219,7 +221,8 @@ TEST(Run, CountsTheBytesAndTheRateOfTheCurrentRun) {
                                  .pause(400ms)
                                  .send(std::string(32768, 'b')));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
-    auto& [downloads, recorder, item] = run;
+    dl::TDlDownloads& downloads = run.downloads;
+    dltest::Recorder& recorder = run.recorder;
     std::int32_t rateAtEnd = -1;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
         if (item.State == dl::dsFinished) rateAtEnd = downloads.TransferRate();
@@ -257,7 +260,8 @@ TEST(Run, AnEmptyCollectionFinishesAtOnce) {
 TEST(Run, RunOnTheUiThreadDeliversTheReportsWhileItWaits) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "abc")));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
-    auto& [downloads, recorder, item] = run;
+    dl::TDlDownloads& downloads = run.downloads;
+    dltest::Recorder& recorder = run.recorder;
     EXPECT_TRUE(downloads.Run());  // no event loop: Run serves the hand-offs itself
     EXPECT_EQ(recorder.allDone(), 1);
     EXPECT_EQ(recorder.reports().back().state, dl::dsFinished);
@@ -266,7 +270,8 @@ TEST(Run, RunOnTheUiThreadDeliversTheReportsWhileItWaits) {
 TEST(Run, WaitForRunOnTheUiThreadDeliversTheReportsItWaitsFor) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "abc")));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
-    auto& [downloads, recorder, item] = run;
+    dl::TDlDownloads& downloads = run.downloads;
+    dltest::Recorder& recorder = run.recorder;
     downloads.StartAsync();
     const auto start = Clock::now();
     downloads.WaitForRun();  // no pumping here: the manager waits for the UI thread meanwhile

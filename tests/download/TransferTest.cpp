@@ -138,7 +138,9 @@ TEST(Transfer, OutcomesOfOneItem) {
         std::unique_ptr<ScriptedTcpServer> server;
         if (!c.scripts.empty()) server = std::make_unique<ScriptedTcpServer>(c.scripts);
         OneItemRun run;
-        auto& [downloads, recorder, item] = run;
+        dl::TDlDownloads& downloads = run.downloads;
+        dltest::Recorder& recorder = run.recorder;
+        dl::TDlDownloadItem& item = run.item;
         // The outcome of one attempt (trying again is ItemAttemptsTest's).
         downloads.Attempts.maxFurther = 0;
         c.setup(item, server ? server->port() : 0);
@@ -251,7 +253,8 @@ TEST(Transfer, PostsItsBodyAsAForm) {
 TEST(Transfer, LimitsSetAfterTheHeadersStopTheItemWithoutAnEndReport) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", std::string(5000, 'x'))));
     OneItemRun run;
-    auto& [downloads, recorder, item] = run;
+    dltest::Recorder& recorder = run.recorder;
+    dl::TDlDownloadItem& item = run.item;
     recorder.onItem = [](dl::TDlDownloadItem& item) {
         if (item.HeaderPhase && item.Size > 1000u) {
             item.Stopped = true;
@@ -271,7 +274,8 @@ TEST(Transfer, LimitsSetAfterTheHeadersStopTheItemWithoutAnEndReport) {
 TEST(Transfer, AHandlerThatThrowsDoesNotDisturbTheTransfer) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "abc")));
     OneItemRun run;
-    auto& [downloads, recorder, item] = run;
+    dltest::Recorder& recorder = run.recorder;
+    dl::TDlDownloadItem& item = run.item;
     recorder.onItem = [](dl::TDlDownloadItem&) { throw std::runtime_error("handler failed"); };
     item.URL = localUrl(server.port(), "/a.mp3");
     ASSERT_TRUE(recorder.runToEnd());
@@ -292,7 +296,9 @@ TEST(Transfer, NotConnectedFailsWithoutTryingUnlessForcedOrLocal) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.host) + (c.force ? " forced" : ""));
         OneItemRun run;
-        auto& [downloads, recorder, item] = run;
+        dl::TDlDownloads& downloads = run.downloads;
+        dltest::Recorder& recorder = run.recorder;
+        dl::TDlDownloadItem& item = run.item;
         dl::TDlInternetOptions options;
         options.ForceInternetCheck = c.force;
         downloads.SetOptions(options);
