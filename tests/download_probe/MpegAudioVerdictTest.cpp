@@ -112,7 +112,7 @@ TEST(MpegAudioVerdict, TableOfStreams) {
 TEST(MpegAudioVerdict, OtherVersionsAndLayers) {
     struct Stream {
         const char* name;
-        FrameSpec spec;
+        FrameSpec header;
         std::size_t length;
         int kbps;
         int rate;
@@ -125,7 +125,7 @@ TEST(MpegAudioVerdict, OtherVersionsAndLayers) {
     };
     for (const Stream& s : streams) {
         SCOPED_TRACE(s.name);
-        const std::string bytes = frame(s.spec, s.length) + frame(s.spec, s.length);
+        const std::string bytes = frame(s.header, s.length) + frame(s.header, s.length);
         const AudioVerdict v = judgeMpegAudio(bytes);
         ASSERT_EQ(v.kind, AudioVerdict::Kind::Audio);
         EXPECT_EQ(v.audio.kbps, s.kbps);
