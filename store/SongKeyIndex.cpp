@@ -77,6 +77,12 @@ void SongKeyIndex::catchUpLocked() {
 }
 
 std::vector<std::int64_t> SongKeyIndex::linksOf(std::string_view title, std::chrono::milliseconds wait) {
+    std::vector<std::int64_t> ids;
+    for (const Link& link : linkUrlsOf(title, wait)) ids.push_back(link.id);
+    return ids;
+}
+
+std::vector<SongKeyIndex::Link> SongKeyIndex::linkUrlsOf(std::string_view title, std::chrono::milliseconds wait) {
     std::lock_guard lock(mutex_);
     StoreConnection::WaitScope scope(*db_, Wait::For(wait));
     ensureLocked();
@@ -84,20 +90,21 @@ std::vector<std::int64_t> SongKeyIndex::linksOf(std::string_view title, std::chr
     const std::string key = songKey(title);
     if (!lookup_)
         lookup_ = db_->prepare(
-            "select s.id, t.title from songkeys s join tab1 t on t.rowid = s.id where s.key = ? order by s.id");
+            "select s.id, t.title, t.url2 from songkeys s join tab1 t on t.rowid = s.id where s.key = ? order by s.id");
     sqlite3_stmt* lookup = lookup_.get();
     bindText(lookup, 1, key);
-    std::vector<std::int64_t> ids;
+    std::vector<Link> links;
     try {
         while (db_->step(lookup)) {
-            if (songKey(textColumn(lookup, 1)) == key) ids.push_back(sqlite3_column_int64(lookup, 0));
+            if (songKey(textColumn(lookup, 1)) == key)
+                links.push_back({sqlite3_column_int64(lookup, 0), textColumn(lookup, 2)});
         }
     } catch (...) {
         sqlite3_reset(lookup);
         throw;
     }
     sqlite3_reset(lookup);
-    return ids;
+    return links;
 }
 
 void SongKeyIndex::keepInStep(StoreConnection& db, std::int64_t rowid, std::string_view title) {

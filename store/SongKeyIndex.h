@@ -31,6 +31,15 @@ public:
     std::vector<std::int64_t> linksOf(std::string_view title,
                                       std::chrono::milliseconds wait = std::chrono::milliseconds(5000));
 
+    struct Link {
+        std::int64_t id = 0;
+        std::string url;
+        bool operator==(const Link&) const = default;
+    };
+    // The same rows with their addresses, in rowid order.
+    std::vector<Link> linkUrlsOf(std::string_view title,
+                                 std::chrono::milliseconds wait = std::chrono::milliseconds(5000));
+
     // For the song store's inserts: adds the key of the row `rowid` just
     // written through `db`, when the store has an index; nothing otherwise.
     // A failure leaves the row without its key and is not told: the row is

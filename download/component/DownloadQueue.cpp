@@ -65,6 +65,7 @@ bool DownloadQueue::Add(Id id, const QueuedSong& song) {
     entry.settings.name = song.name;
     entry.settings.params = DownloadParams;
     entry.settings.continuing = ContinueDownloads;
+    entry.settings.audioOnly = song.audioOnly;
     waiting_.push_back(id);
     StartWaiting();
     return true;

@@ -49,6 +49,8 @@ struct QueuedSong {
     std::string name;
     // Carried along for the owner's texts; the queue does not read it.
     std::string title;
+    // Only MPEG audio is saved (SongSettings::audioOnly).
+    bool audioOnly = false;
 };
 
 class DownloadQueue {

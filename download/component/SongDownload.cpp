@@ -15,6 +15,7 @@
 #include "download/files/PartFile.h"
 #include "download/html/TDlHTMLLink.h"
 #include "download/html/TDlHTMLObject.h"
+#include "download/probe/MpegAudioVerdict.h"
 #include "download/texts/DlTexts.h"
 
 namespace dl {
@@ -80,6 +81,7 @@ TransferOutcome SongDownload::OutcomeOf(const TDlDownloadItem& item, std::option
 
 TransferOutcome SongDownload::Outcome(bool stopped) const {
     TransferOutcome outcome = OutcomeOf(*song_, downloads_.OutcomeOf(*song_), stopped);
+    if (settings_.audioOnly) outcome.savedAsPage = false;
     for (std::size_t i = 1; i < items_.size(); ++i)
         outcome.pageItems.push_back(OutcomeOf(*items_[i], downloads_.OutcomeOf(*items_[i]), false));
     return outcome;
@@ -156,8 +158,28 @@ std::string SongDownload::ClaimPath(const TDlDownloadItem& item, const std::stri
     return path;
 }
 
+std::string SongDownload::NotAudioReason(const TDlDownloadItem& item) {
+    // As much as a link's probe reads: the first frames, past a tag.
+    constexpr std::size_t kLooked = 16 * 1024;
+    const std::uint64_t size = item.Data.Size();
+    probe::AudioVerdict verdict = probe::judgeMpegAudio(item.Data.ReadAt(0, kLooked), 0, size);
+    if (verdict.kind == probe::AudioVerdict::Kind::StartsLater)
+        verdict = probe::judgeMpegAudio(item.Data.ReadAt(verdict.startsAt, kLooked), verdict.startsAt, size);
+    if (verdict.kind == probe::AudioVerdict::Kind::Audio) return {};
+    return verdict.reason.empty() ? std::string("not MPEG audio") : verdict.reason;
+}
+
 void SongDownload::WriteItem(TDlDownloadItem& item) {
     const TDlDownloadParams& params = settings_.params;
+    if (&item == song_ && settings_.audioOnly && item.State == dsFinished && !params.CheckOnly &&
+        item.ErrorCode == 0) {
+        const std::string why = NotAudioReason(item);
+        if (!why.empty()) {
+            item.FailItem(kErrNotAudio, InternetErrorText(kErrNotAudio) + std::string(": ") + why);
+            if (item.Data.InFile() && !item.Data.Named()) item.Data.Clear();
+            return;
+        }
+    }
     if (item.State != dsFinished || params.CheckOnly || settings_.folder.empty() || item.ErrorCode != 0 ||
         item.Size == 0)
         return;
@@ -170,7 +192,8 @@ void SongDownload::WriteItem(TDlDownloadItem& item) {
         std::string name = DefaultFileName(item.URL);
         if (&item == song_ && !settings_.name.empty()) name = SafeDestinationName(settings_.name);
         if (OnGetFileName) OnGetFileName(item, name);
-        const bool html = IsHtmlContentType(item.ContentType);
+        // A song that had to be audio and is has no page to follow.
+        const bool html = IsHtmlContentType(item.ContentType) && !(&item == song_ && settings_.audioOnly);
         if (html) name = PageFileName(name);
         refused = RefusedFileName(lastElement(name));
         if (!refused) {

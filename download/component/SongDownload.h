@@ -34,6 +34,10 @@ struct SongSettings {
     // The song picks up where it stopped, within a run and across runs
     // (TDlDownloadItem::ContinueTransfer, KeepName).
     bool continuing = true;
+    // The song must be MPEG audio: an answer that is not (a web page, an
+    // empty body, other bytes) fails with kErrNotAudio and is not saved, and
+    // no page mode follows. Whatever its type says, audio is saved as audio.
+    bool audioOnly = false;
 };
 
 // May change the name a finished item's file takes.
@@ -87,6 +91,8 @@ private:
     void SetUpItem(TDlDownloadItem& item) const;
     void ApplyLimits(TDlDownloadItem& item);
     void WriteItem(TDlDownloadItem& item);
+    // audioOnly: why the finished song's bytes are not MPEG audio; empty when they are.
+    static std::string NotAudioReason(const TDlDownloadItem& item);
     // The path the item's file takes: one no other item of the song has.
     std::string ClaimPath(const TDlDownloadItem& item, const std::string& folder, const std::string& name);
     void LoadPage(TDlDownloadItem& item, const std::string& pageFile, std::string& pageText);

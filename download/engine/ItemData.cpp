@@ -66,6 +66,30 @@ std::string_view ItemData::View() const {
     return {static_cast<const char*>(mapping_), mapped_};
 }
 
+std::string ItemData::ReadAt(std::uint64_t offset, std::size_t count) const {
+    const std::uint64_t size = Size();
+    if (offset >= size) return {};
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, size - offset));
+    if (!file_) return std::string(memory_.View().substr(static_cast<std::size_t>(offset), count));
+    std::string bytes(count, '\0');
+    std::size_t have = 0;
+    const std::uint64_t onDisk = file_->size();
+    while (have < count && offset + have < onDisk) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(count - have, onDisk - offset - have));
+        const ssize_t n = ::pread(file_->fd(), bytes.data() + have, want, static_cast<off_t>(offset + have));
+        if (n <= 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    if (have < count && offset + have >= onDisk) {
+        const std::size_t from = static_cast<std::size_t>(offset + have - onDisk);
+        const std::size_t n = std::min(count - have, staged_ - std::min(staged_, from));
+        std::copy_n(staging_.data() + from, n, bytes.data() + have);
+        have += n;
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
 std::string ItemData::FilePath() const { return file_ ? file_->path() : std::string(); }
 
 bool ItemData::Named() const { return file_ && file_->named(); }

@@ -37,6 +37,9 @@ public:
     std::string_view View() const;
     const char* Data() const { return View().data(); }
     bool InFile() const { return file_ != nullptr; }
+    // At most `count` bytes from `offset` on, wherever they are (memory, the
+    // file, the staging buffer), without mapping a file; fewer at the end.
+    std::string ReadAt(std::uint64_t offset, std::size_t count) const;
     // The part file's path, or the name it took; empty in memory.
     std::string FilePath() const;
     bool Named() const;

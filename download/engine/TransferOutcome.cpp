@@ -21,6 +21,7 @@ FailureClass ClassOfFailure(std::int32_t errorCode, std::int32_t statusCode) {
     case kErrFileNameTooLong:
     case kErrInvalidFileName:
     case kErrFileWriteError: return FailureClass::DiskFailed;
+    case kErrNotAudio: return FailureClass::NotAudio;
     case kErrInvalidUrl:
     case kErrUnrecognizedScheme:
     case kErrItemNotFound: return FailureClass::LinkDead;

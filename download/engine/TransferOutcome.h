@@ -22,6 +22,7 @@ enum class FailureClass : std::uint8_t {
     HostUnreachable,  // the name does not resolve, nobody answers, or the machine is not connected
     ServerFailing,    // failing for now: 408, 429, 5xx, a line that broke or fell silent
     NotWhatWasAsked,  // an answer, but not the song: another status, a refused type, a limit, a bad range
+    NotAudio,         // an answer that had to be MPEG audio and is not: a web page, an empty body
     DiskFailed,       // the file could not be written
     UserStopped,      // stopped by the user (or the whole run was)
 };

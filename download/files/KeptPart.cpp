@@ -314,6 +314,38 @@ std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::str
     return std::nullopt;
 }
 
+bool CarryKeptPart(const std::string& folder, const std::string& fromUrl, const std::string& name,
+                   const OtherLink& to, std::time_t now) {
+    constexpr std::uint64_t kCompared = 16 * 1024;
+    if (to.length == 0 || to.url.empty() || (to.etag.empty() && to.lastModified.empty())) return false;
+    const FolderLock folderLock(folder);
+    for (const std::string& entry : namesIn(folder)) {
+        if (!IsPartFileName(entry)) continue;
+        std::unique_ptr<PartFile> file = PartFile::OpenLeft(inFolder(folder, entry), false);
+        if (!file) continue;
+        auto identity = worthKeeping(*file, now);
+        if (!identity || identity->url != fromUrl || identity->name != name) continue;
+        if (identity->length != to.length) return false;
+        const std::uint64_t held = TrustedBytes(*identity, file->size(), CurrentBootId());
+        // The probe read the first 16 KiB, or the whole file when shorter.
+        const std::uint64_t compared = std::min({held, kCompared, to.length});
+        if (compared == 0 || to.firstBytes.size() < compared) return false;
+        std::string ours(static_cast<std::size_t>(compared), '\0');
+        const ssize_t n = ::pread(file->fd(), ours.data(), ours.size(), 0);
+        if (n != static_cast<ssize_t>(ours.size()) || ours.compare(0, ours.size(), to.firstBytes, 0, ours.size()) != 0)
+            return false;
+        PartIdentity carried = *identity;
+        carried.url = to.url;
+        carried.etag = to.etag;
+        carried.lastModified = to.lastModified;
+        carried.held = held;
+        carried.boot.clear();
+        // The file stays as it is: the next taker cuts it to the bytes held.
+        return WritePartIdentity(*file, carried) == 0;
+    }
+    return false;
+}
+
 int WritePartIdentity(const PartFile& file, const PartIdentity& identity) {
     const std::string text = EncodePartIdentity(identity);
     // Only what reads back as an identity is written.

@@ -112,6 +112,24 @@ struct KeptPart {
 std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::string& url, const std::string& name,
                                        std::time_t now);
 
+// What another address of a song serves, as a probe of its start saw it.
+struct OtherLink {
+    std::string url;
+    std::uint64_t length = 0;  // the whole file's; 0: not known
+    std::string firstBytes;    // from byte 0 on, as many as the probe read
+    std::string etag;
+    std::string lastModified;
+};
+
+// Gives the part file kept in `folder` for `fromUrl` and `name` to `to`, so
+// that the next download of `to` under `name` continues it: only when the
+// bytes are provably of the same file (the same whole length, and the same
+// first bytes, as many as 16 KiB of them or the whole part) and `to` has a
+// validator to ask for the rest with. True when it was given; otherwise the
+// part stays as it is (and the next download of `to` starts over, sweeping it).
+bool CarryKeptPart(const std::string& folder, const std::string& fromUrl, const std::string& name,
+                   const OtherLink& to, std::time_t now);
+
 // Writes `identity` beside the part file in one step: into the side file
 // ".next" (made anew), synced, then renamed over ".kept", then the folder
 // synced. 0 or an errno.

@@ -283,6 +283,8 @@ std::vector<ProbeOutcome> LinkProber::probeAll(const std::vector<std::string>& u
             return;
         }
         link.facts = facts;
+        if (settings_.keepFirstBytes && answered && (t.status == 200 || (t.status == 206 && t.rangeFirst == 0)))
+            link.outcome.firstBytes = t.body;
         const auto& audio = facts.audio;
         const bool asksLater = answered && (t.status == 200 || t.status == 206) &&
                                audio.kind == probe::AudioVerdict::Kind::StartsLater;

@@ -25,12 +25,17 @@ struct ProbeSettings {
     std::size_t firstBytes = 16384;
     std::size_t maxBytes = 128 * 1024;  // body bytes read per link, all requests together
     std::string agent = "BrelvoMP3";
+    // Keep the bytes the first request brought from the file's start (at
+    // most firstBytes): enough to tell whether two links serve one file.
+    bool keepFirstBytes = false;
 };
 
 struct ProbeOutcome {
     probe::LinkVerdict verdict;
     std::uint64_t bodyBytes = 0;  // read from the server, for this link
     int requests = 0;
+    // With keepFirstBytes, an answer 200 or 206 from byte 0: its first bytes.
+    std::string firstBytes;
 };
 
 class LinkProber {

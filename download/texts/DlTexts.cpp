@@ -24,6 +24,7 @@ std::string InternetErrorText(std::int32_t code) {
         {kErrFileNameTooLong, "File name too long"},
         {kErrInvalidFileName, "Invalid file name"},
         {kErrFileWriteError, "File write error"},
+        {kErrNotAudio, "Not MPEG audio"},
         {kErrPrecondFailed, "Precond failed"},
         {kErrOutOfHandles, "Out of handles"},
         {kErrTimeout, "Timeout"},

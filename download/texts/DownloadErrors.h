@@ -31,6 +31,9 @@ enum DownloadError : std::int32_t {
     kErrFileNameTooLong = 12,
     kErrInvalidFileName = 13,
     kErrFileWriteError = 14,
+    // A song that must be MPEG audio whose answer or bytes are not (a web
+    // page, an empty body, anything else): nothing is saved under its name.
+    kErrNotAudio = 15,
     // A header longer than the caller's buffer; the transfer reads the
     // header as absent, so an item never records it.
     kErrInsufficientBuffer = 122,

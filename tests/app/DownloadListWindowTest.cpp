@@ -50,7 +50,7 @@ namespace {
 
 constexpr std::size_t kSongSize = 64 * 1024;
 constexpr std::uint64_t kHeldAt = 4096;
-const auto kSong = testsupport::patternBody(kSongSize, 7);
+const auto kSong = testsupport::songBody(kSongSize, 7);
 const QString kSearchEnded = QStringLiteral("所有歌曲都已经搜索完毕，请及时下载！过期可能会失效。");
 
 // Every answer stops after its first bytes until released; the song has an

@@ -58,6 +58,18 @@ std::shared_ptr<const std::string> patternBody(std::size_t size, unsigned seed) 
     return body;
 }
 
+std::shared_ptr<const std::string> songBody(std::size_t size, unsigned seed) {
+    constexpr std::size_t kFrame = 417;
+    auto body = std::make_shared<std::string>(*patternBody(size, seed));
+    for (std::size_t at = 0; at + 4 <= size; at += kFrame) {
+        (*body)[at] = static_cast<char>(0xFF);
+        (*body)[at + 1] = static_cast<char>(0xFB);
+        (*body)[at + 2] = static_cast<char>(0x90);
+        (*body)[at + 3] = static_cast<char>(0x00);
+    }
+    return body;
+}
+
 RangeServer::RangeServer(Setup setup)
     : setup_(std::move(setup)), server_([this](LoopbackConnection& connection) { serve(connection); }) {}
 

@@ -26,6 +26,10 @@ namespace testsupport {
 
 // `size` bytes of a pattern that repeats only every 251 bytes and differs by `seed`.
 std::shared_ptr<const std::string> patternBody(std::size_t size, unsigned seed = 0);
+// `size` bytes of MPEG-1 layer III frames (128 kbps, 44.1 kHz, 417 bytes
+// each; the last one cut) whose payloads are that pattern: a song as the
+// downloads list accepts one.
+std::shared_ptr<const std::string> songBody(std::size_t size, unsigned seed = 0);
 
 class RangeServer {
 public:
