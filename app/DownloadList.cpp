@@ -90,6 +90,11 @@ void DownloadList::start() {
     if (!again.empty()) log_(QStringLiteral("下载列表中有 %1 首歌曲接着下载。").arg(again.size()));
 }
 
+void DownloadList::setNextLinkFinder(std::unique_ptr<NextLinkFinder> finder) {
+    nextLinks_ = std::move(finder);
+    if (nextLinks_) nextLinks_->setAnswer([this](const NextLinkFinder::Found& found) { onNextLink(found); });
+}
+
 void DownloadList::tellProblem(const std::string& problem) {
     if (problemTold_) return;
     problemTold_ = true;
@@ -257,6 +262,7 @@ void DownloadList::stop(const QList<int>& rows) {
         store::ListEntry entry = *model_.find(id);
         entry.state = store::ListState::Stopped;
         change(entry);
+        switching_.remove(id);
         DownloadListModel::RowRun& run = *model_.runOf(id);
         run.restartWanted = false;
         if (run.inDownloader) {
@@ -276,6 +282,8 @@ void DownloadList::restart(const QList<int>& rows) {
         entry.total = 0;
         entry.path = destinationPath(entry.fileName).toStdString();
         entry.identity.clear();
+        // Asked again: every link of the song may be tried again.
+        trails_.remove(id);
         change(entry);
         // A song whose stop has not ended yet starts again once it has: its
         // kept bytes are then where the next download finds them.
@@ -299,6 +307,8 @@ void DownloadList::remove(const QList<int>& rows) {
             if (!run.stopping) downloader_->stop(id);
         }
         store_->Remove(id);
+        switching_.remove(id);
+        trails_.remove(id);
     }
     model_.removeIds(ids);
 }
@@ -335,6 +345,8 @@ void DownloadList::openFolder(int row) {
 void DownloadList::shutdown() {
     if (closed_) return;
     closed_ = true;
+    if (nextLinks_) nextLinks_->stopAll();
+    switching_.clear();
     downloader_->stopAll();
     model_.endRuns();
 }
@@ -368,6 +380,9 @@ void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std:
     store::ListEntry entry = *found;
     entry.received = received;
     entry.total = total;
+    if (outcome.kind == DownloadOutcome::Kind::Failed && !stoppedByUser && !ended.restartWanted && moveOn(entry, outcome))
+        return;
+    const LinkTrail trail = trails_.take(id);
     switch (outcome.kind) {
     case DownloadOutcome::Kind::Saved:
     case DownloadOutcome::Kind::SavedAsPage:
@@ -391,10 +406,85 @@ void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std:
         break;
     }
     change(entry);
-    log_(outcomeLogLine(shown(entry.title), outcome));
+    QString line = outcomeLogLine(shown(entry.title), outcome);
+    // The link that worked, when it was not the first.
+    if (outcome.kind == DownloadOutcome::Kind::Saved && trail.tried.size() > 1)
+        line += QStringLiteral("（第 %1 个链接 %2）").arg(trail.tried.size()).arg(shown(entry.url));
+    log_(line);
     if (ended.restartWanted) {
         restart({model_.rowOf(id)});
     }
+}
+
+bool DownloadList::moveOn(store::ListEntry entry, const DownloadOutcome& outcome) {
+    if (!nextLinks_ || !outcome.linkAtFault) return false;
+    LinkTrail& trail = trails_[entry.id];
+    if (trail.tried.empty()) trail.tried.push_back(entry.url);
+    trail.failures << QStringLiteral("第 %1 个链接 %2").arg(trail.tried.size()).arg(linkFailureText(outcome));
+    trail.last = outcome;
+    entry.state = store::ListState::Waiting;
+    entry.reason = QStringLiteral("第 %1 个链接失败（%2），正在找下一个链接")
+                       .arg(trail.tried.size())
+                       .arg(linkFailureText(outcome))
+                       .toStdString();
+    change(entry);
+    switching_.insert(entry.id);
+    NextLinkFinder::Ask ask;
+    ask.id = entry.id;
+    ask.title = entry.title;
+    ask.failedUrl = entry.url;
+    ask.failure = outcome.failure;
+    ask.errorCode = outcome.errorCode;
+    ask.statusCode = outcome.statusCode;
+    ask.reason = linkFailureText(outcome).toStdString();
+    ask.tried = trail.tried;
+    ask.folder = entry.folder;
+    ask.fileName = entry.fileName;
+    ask.kept = outcome.kept > 0;
+    nextLinks_->find(ask);
+    return true;
+}
+
+void DownloadList::onNextLink(const NextLinkFinder::Found& found) {
+    // Stopped, removed, or the list closing since it asked: nothing to do.
+    if (closed_ || !switching_.remove(found.id)) return;
+    const store::ListEntry* row = model_.find(found.id);
+    if (!row) return;
+    store::ListEntry entry = *row;
+    LinkTrail& trail = trails_[found.id];
+    const QString title = shown(entry.title);
+    if (found.url.empty()) {
+        const DownloadOutcome last = trail.last;
+        entry.state = store::ListState::Failed;
+        if (trail.tried.size() > 1) {
+            entry.reason = (QStringLiteral("试过的 %1 个链接都不行：").arg(trail.tried.size()) +
+                            trail.failures.join(QStringLiteral("；")))
+                               .toStdString();
+            log_(QStringLiteral("下载失败：《") + title + QStringLiteral("》，") + shown(entry.reason));
+        } else {
+            // A song of one link ends as it always did.
+            entry.reason = last.reason.toStdString();
+            log_(outcomeLogLine(title, last));
+        }
+        trails_.remove(found.id);
+        change(entry);
+        return;
+    }
+    const int number = static_cast<int>(trail.tried.size()) + 1;
+    const QString before = linkFailureText(trail.last);
+    trail.tried.push_back(found.url);
+    entry.url = found.url;
+    entry.received = 0;
+    entry.total = 0;
+    entry.reason = QStringLiteral("换用第 %1 个链接：上一个 %2").arg(number).arg(before).toStdString();
+    change(entry);
+    log_(QStringLiteral("《") + title + QStringLiteral("》：第 %1 个链接失败（%2），换用第 %3 个链接 ")
+                                          .arg(number - 1)
+                                          .arg(before)
+                                          .arg(number) +
+         shown(found.url) +
+         (found.carried ? QStringLiteral("，接着已下载的部分下载") : QString()));
+    enqueue(entry);
 }
 
 }  // namespace app

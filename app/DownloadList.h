@@ -16,6 +16,8 @@
 #include <vector>
 
 #include <QHash>
+#include <QSet>
+#include <QStringList>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -23,6 +25,7 @@
 #include "app/DownloadListModel.h"
 #include "app/ListDownloader.h"
 #include "app/ListRunLock.h"
+#include "app/NextLinkFinder.h"
 #include "store/DownloadListStore.h"
 
 class QUrl;
@@ -103,6 +106,10 @@ public:
     // could. Replaceable for tests.
     void setOpener(std::function<bool(const QUrl&)> opener) { open_ = std::move(opener); }
 
+    // Where a song whose link fails for good finds its next one; none: the
+    // song fails there, as a song of one link does. Set before start().
+    void setNextLinkFinder(std::unique_ptr<NextLinkFinder> finder);
+
 private:
     static bool isActive(store::ListState state);
     bool isRow(int row) const;
@@ -116,6 +123,9 @@ private:
     void onStarted(std::int64_t id);
     void onProgress(std::int64_t id, std::int64_t received, std::int64_t total);
     void onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total);
+    // A song's link failed for good: it asks for its next one.
+    bool moveOn(store::ListEntry entry, const DownloadOutcome& outcome);
+    void onNextLink(const NextLinkFinder::Found& found);
     void tellProblem(const std::string& problem);
     void tellResumed();
     void tellUntrusted(const store::ListEntry& entry);
@@ -131,6 +141,17 @@ private:
     const bool runByOther_;
     std::unique_ptr<store::DownloadListStore> store_;
     std::unique_ptr<ListDownloader> downloader_;
+    std::unique_ptr<NextLinkFinder> nextLinks_;
+    // The links a song has been on in this run of the list, and why each
+    // failed; and the last failure, told as it is when no link is left.
+    struct LinkTrail {
+        std::vector<std::string> tried;
+        QStringList failures;
+        DownloadOutcome last;
+    };
+    QHash<std::int64_t, LinkTrail> trails_;
+    // Songs waiting for their next link.
+    QSet<std::int64_t> switching_;
     // Removed from the list while running: their titles, for the log line.
     QHash<std::int64_t, QString> removedTitles_;
     bool closed_ = false;

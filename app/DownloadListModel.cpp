@@ -75,8 +75,12 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
 
 QString DownloadListModel::stateText(const store::ListEntry& entry) {
     switch (entry.state) {
-    case store::ListState::Waiting: return QStringLiteral("等待");
-    case store::ListState::Downloading: return QStringLiteral("正在下载");
+    // A song on another of its links says which.
+    case store::ListState::Waiting:
+        return entry.reason.empty() ? QStringLiteral("等待") : QStringLiteral("等待：") + shownText(entry.reason);
+    case store::ListState::Downloading:
+        return entry.reason.empty() ? QStringLiteral("正在下载")
+                                    : QStringLiteral("正在下载：") + shownText(entry.reason);
     case store::ListState::Finished:
         return entry.reason.empty() ? QStringLiteral("已完成")
                                     : QStringLiteral("已完成：") + shownText(entry.reason);

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "download/component/SongDownload.h"
+#include "download/component/SongLinks.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/files/DlFileNames.h"
 #include "download/texts/DownloadErrors.h"
@@ -26,6 +27,7 @@ const std::map<std::int32_t, const char*>& reasons() {
         {kErrFileNameTooLong, "无法写入文件：文件名太长"},
         {kErrInvalidFileName, "无法写入文件：文件名不合法"},
         {kErrFileWriteError, "无法写入文件"},
+        {kErrNotAudio, "地址给出的不是歌曲"},
         {kErrPrecondFailed, "这个地址给出的不是歌曲（内容类型被拒绝）"},
         {kErrTimeout, "服务器没有及时回答（超时）"},
         {kErrInvalidUrl, "下载地址无效"},
@@ -119,6 +121,10 @@ DownloadOutcome readEnded(const dl::TransferOutcome& result, std::uint64_t recei
         return outcome;
     }
     outcome.reason = failureReason(result.errorCode, result.statusCode, result.message, result.refusedRetryAfter);
+    outcome.errorCode = result.errorCode;
+    outcome.statusCode = result.statusCode;
+    outcome.failure = result.failure;
+    outcome.linkAtFault = dl::MovesToNextLink(result);
     return outcome;
 }
 
@@ -140,6 +146,13 @@ DownloadOutcome readOutcome(const std::optional<dl::TransferOutcome>& ended, boo
 DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std::size_t bytesReceived) {
     if (!item) return readOutcome(std::optional<dl::TransferOutcome>(), cancelled, bytesReceived);
     return readEnded(dl::SongDownload::OutcomeOf(*item, std::nullopt, cancelled), bytesReceived);
+}
+
+QString linkFailureText(const DownloadOutcome& outcome) {
+    if (outcome.failure == dl::FailureClass::NotAudio) return QStringLiteral("不是歌曲");
+    if (outcome.statusCode != 0 && outcome.errorCode == dl::kErrServerRefused)
+        return QStringLiteral("HTTP %1").arg(outcome.statusCode);
+    return outcome.reason;
 }
 
 QString readableSize(std::int64_t bytes) {

@@ -26,6 +26,12 @@ struct DownloadOutcome {
     // Bytes of the song kept hidden for the next download of it to continue
     // (Failed, Cancelled); 0: none.
     std::int64_t kept = 0;
+    // Failed: the engine's code and the last answer's status (0: none), and
+    // whether another link of the song may do better (dl::MovesToNextLink).
+    std::int32_t errorCode = 0;
+    std::int32_t statusCode = 0;
+    dl::FailureClass failure = dl::FailureClass::None;
+    bool linkAtFault = false;
 };
 
 // The outcome of a song that has ended, from the engine's result (the
@@ -47,6 +53,10 @@ DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std
 // `retryAfter`: the seconds a refused Retry-After asked to wait (0: none).
 QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message,
                       std::int64_t retryAfter = 0);
+
+// What failed of a link, shortly, for the lines of a song moving to its
+// next link: "HTTP 404", "不是歌曲", or the reason.
+QString linkFailureText(const DownloadOutcome& outcome);
 
 // A size for people: bytes, KB or MB.
 QString readableSize(std::int64_t bytes);

@@ -18,6 +18,8 @@ public:
         std::string url;
         std::string folder;       // absolute, ending in "/"
         std::string fileName;     // the destination name, made safe by the download
+        // Only MPEG audio is saved; anything else fails as not audio.
+        bool audioOnly = true;
     };
     struct Reports {
         std::function<void(std::int64_t id)> started;

@@ -29,7 +29,7 @@ public:
 
     void setReports(Reports reports) override { reports_ = std::move(reports); }
 
-    void add(const Song& song) override { queue_.Add(song.id, {song.url, song.folder, song.fileName, {}}); }
+    void add(const Song& song) override { queue_.Add(song.id, {song.url, song.folder, song.fileName, {}, song.audioOnly}); }
 
     void stop(std::int64_t row) override { queue_.Stop(row); }
 

@@ -20,6 +20,7 @@
 #include "app/DownloadListView.h"
 #include "app/Glyphs.h"
 #include "app/ListQueueDownloader.h"
+#include "app/StoreNextLinkFinder.h"
 #include "app/MessageLog.h"
 #include "app/ScreenPlacement.h"
 #include "app/TOKBottomDlg.h"
@@ -100,6 +101,8 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     downloadList_ = std::make_unique<DownloadList>(
         storePath, kDownloadFolder, makeListQueueDownloader(DownloadList::kAtATime, HTTPGet1->InternetOptions()),
         [this](const QString& line) { Memo1->appendLine(line); });
+    // A song whose link is dead takes another of the song's links in the store.
+    downloadList_->setNextLinkFinder(makeStoreNextLinkFinder(storePath));
     buildToolBar();
     buildKeywordPanel();
     buildResultsAndLog();
