@@ -13,6 +13,7 @@
 #include "download/inet/LinkProber.h"
 #include "platform/ui/TerminationSignals.h"
 #include "tools/common/StandardStreams.h"
+#include "tools/dlget/OutputField.h"
 
 namespace dlget {
 namespace {
@@ -30,13 +31,6 @@ constexpr const char* kProbeUsage =
     "  the error number; bytes the whole file's size, kbps and seconds the\n"
     "  song's, each - when unknown. Exit status 0 when every URL is audio and\n"
     "  the lines were written, else 1; 2 for a wrong argument.\n";
-
-std::string field(std::string text) {
-    for (char& c : text) {
-        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-    }
-    return text;
-}
 
 template <typename T>
 std::string orDash(const std::optional<T>& value) {

@@ -3,6 +3,7 @@
 //       [--data-timeout SECONDS] [--speed-limit BYTES] [--speed-time SECONDS]
 //       [--no-continue] [--no-retry] [--retry-delay SECONDS] [--jobs N] URL...
 // dlget --probe URL...   (tools/dlget/ProbeMode.h)
+// dlget --one-song [--dir DIR] [--name NAME] URL...   (tools/dlget/OneSongMode.h)
 // The program's downloads without a window, for scripts and black-box
 // tests: each URL is a song of the download queue (the songs a download
 // thread each, N at a time, the handlers reached through the notifier on
@@ -37,9 +38,13 @@
 #include "platform/ui/TerminationSignals.h"
 #include "platform/ui/UiHandoff.h"
 #include "tools/common/StandardStreams.h"
+#include "tools/dlget/OutputField.h"
+#include "tools/dlget/OneSongMode.h"
 #include "tools/dlget/ProbeMode.h"
 
 namespace {
+
+using dlget::field;
 
 constexpr int kUsageError = 2;
 constexpr const char* kUsage =
@@ -48,6 +53,7 @@ constexpr const char* kUsage =
     "             [--data-timeout SECONDS] [--speed-limit BYTES] [--speed-time SECONDS]\n"
     "             [--no-continue] [--no-retry] [--retry-delay SECONDS] [--jobs N] URL...\n"
     "       dlget --probe URL...   (see dlget --probe --help)\n"
+    "       dlget --one-song [--dir DIR] [--name NAME] URL...   (see dlget --one-song --help)\n"
     "  Downloads each URL as BrelvoMP3 downloads a song, without its window,\n"
     "  N at a time (--jobs, default 1, at most 30), into DIR (default downmp3/,\n"
     "  made when missing) under NAME (one URL only; default: the host, \"_\"\n"
@@ -193,14 +199,6 @@ std::variant<Arguments, int> parse(int argc, char** argv) {
     return args;
 }
 
-// One line per item: tabs and line breaks inside a field become blanks.
-std::string field(std::string text) {
-    for (char& c : text) {
-        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-    }
-    return text;
-}
-
 // The lines of one URL: its song, then what its page brought.
 struct Printer {
     bool checkOnly = false;
@@ -232,6 +230,7 @@ int main(int argc, char** argv) {
     tools::guardStandardStreams();
     // Probing is a mode of its own, with its own arguments and lines.
     if (argc > 1 && std::string_view(argv[1]) == "--probe") return dlget::runProbe(argc, argv);
+    if (argc > 1 && std::string_view(argv[1]) == "--one-song") return dlget::runOneSong(argc, argv);
     const auto parsed = parse(argc, argv);
     if (const int* status = std::get_if<int>(&parsed)) return *status;
     const Arguments& args = std::get<Arguments>(parsed);
