@@ -2,8 +2,8 @@
 // A song moving to another of its links keeps what it has of the file only
 // when the new link provably serves the same file: its start is probed (the
 // first 16 KiB, the whole length, the validators) and compared with the part
-// file kept for the old link (CarryKeptPart). Blocks for at most the probe's
-// time limit; any thread.
+// file kept for the old link (CarryKeptPart); otherwise that part goes, and
+// the song starts over. Blocks for at most the probe's time limit; any thread.
 #include <string>
 
 #include "download/inet/LinkProber.h"

@@ -346,6 +346,19 @@ bool CarryKeptPart(const std::string& folder, const std::string& fromUrl, const 
     return false;
 }
 
+bool DropKeptPart(const std::string& folder, const std::string& url, const std::string& name, std::time_t now) {
+    const FolderLock folderLock(folder);
+    bool dropped = false;
+    for (const std::string& entry : namesIn(folder)) {
+        if (!IsPartFileName(entry)) continue;
+        std::unique_ptr<PartFile> file = PartFile::OpenLeft(inFolder(folder, entry), false);
+        if (!file) continue;
+        const auto identity = worthKeeping(*file, now);
+        if (identity && identity->url == url && identity->name == name && file->Remove() == 0) dropped = true;
+    }
+    return dropped;
+}
+
 int WritePartIdentity(const PartFile& file, const PartIdentity& identity) {
     const std::string text = EncodePartIdentity(identity);
     // Only what reads back as an identity is written.

@@ -130,6 +130,11 @@ struct OtherLink {
 bool CarryKeptPart(const std::string& folder, const std::string& fromUrl, const std::string& name,
                    const OtherLink& to, std::time_t now);
 
+// Removes the part file kept in `folder` for `url` and `name` (with its
+// identity), when no program holds it: a song that starts over on another
+// link leaves nothing of the old one. True when one went.
+bool DropKeptPart(const std::string& folder, const std::string& url, const std::string& name, std::time_t now);
+
 // Writes `identity` beside the part file in one step: into the side file
 // ".next" (made anew), synced, then renamed over ".kept", then the folder
 // synced. 0 or an errno.

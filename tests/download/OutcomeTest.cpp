@@ -51,6 +51,7 @@ TEST(Outcome, EachFailureHasItsClass) {
         {dl::kErrFileNameTooLong, 200, FailureClass::DiskFailed},
         {dl::kErrInvalidFileName, 200, FailureClass::DiskFailed},
         {dl::kErrFileWriteError, 200, FailureClass::DiskFailed},
+        {dl::kErrNotAudio, 200, FailureClass::NotAudio},
         {dl::kErrStopped, 200, FailureClass::UserStopped},
         {dl::kErrOperationCancelled, 0, FailureClass::UserStopped},
     };
