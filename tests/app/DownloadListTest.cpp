@@ -15,6 +15,7 @@
 
 #include "app/DownloadList.h"
 #include "app/DownloadOutcome.h"
+#include "download/texts/DownloadErrors.h"
 #include "store/SongStore.h"
 #include "tests/app/ProgramProcess.h"
 #include "tests/store/StoreTestSupport.h"
@@ -716,4 +717,119 @@ TEST_F(DownloadListRules, ASecondProgramOnTheStoreShowsTheListAndLeavesItAlone) 
     EXPECT_FALSE(list_->runByOther());
     ASSERT_EQ(log_.added.size(), 1u);
     EXPECT_EQ(log_.added[0].id, 1);
+}
+
+namespace {
+
+// Records what the list asks and answers when the test says.
+class RecordingFinder : public app::NextLinkFinder {
+public:
+    explicit RecordingFinder(std::vector<Ask>& asks) : asks_(asks) {}
+    void setAnswer(std::function<void(const Found&)> answer) override { answer_ = std::move(answer); }
+    void find(const Ask& ask) override { asks_.push_back(ask); }
+    void stopAll() override {}
+    std::function<void(const Found&)> answer_;
+
+private:
+    std::vector<Ask>& asks_;
+};
+
+DownloadOutcome deadLink(int status) {
+    DownloadOutcome o = failed("服务器上没有这首歌");
+    o.errorCode = dl::kErrServerRefused;
+    o.statusCode = status;
+    o.failure = dl::ClassOfFailure(o.errorCode, status);
+    o.linkAtFault = true;
+    return o;
+}
+
+}  // namespace
+
+// A song whose link fails for good asks for its next one and goes on there;
+// the row and the log say which link it is on, and why the last one failed.
+// A song with no other link ends as it always did; one stopped while it
+// waits for its next link stays stopped.
+TEST_F(DownloadListRules, ASongWhoseLinkIsDeadMovesToItsNextLink) {
+    std::vector<app::NextLinkFinder::Ask> asks;
+    auto finder = std::make_unique<RecordingFinder>(asks);
+    RecordingFinder* links = finder.get();
+    auto downloader = std::make_unique<RecordingDownloader>(log_);
+    downloader_ = downloader.get();
+    list_ = std::make_unique<DownloadList>(path_, "downmp3/", std::move(downloader),
+                                           [this](const QString& line) { lines_ << line; });
+    list_->setNextLinkFinder(std::move(finder));
+    list_->start();
+    list_->add({{QStringLiteral("月亮"), QStringLiteral("http://dead/a.mp3")},
+                {QStringLiteral("星星"), QStringLiteral("http://dead/b.mp3")},
+                {QStringLiteral("太阳"), QStringLiteral("http://dead/c.mp3")}});
+    ASSERT_EQ(log_.added.size(), 3u);
+    const std::int64_t moon = idOf("月亮"), star = idOf("星星"), sun = idOf("太阳");
+
+    // 月亮: link 1 dead, link 2 a page, link 3 the song.
+    downloader_->reports_.ended(moon, deadLink(404), 0, 0);
+    ASSERT_EQ(asks.size(), 1u);
+    EXPECT_EQ(asks[0].tried, (std::vector<std::string>{"http://dead/a.mp3"}));
+    EXPECT_EQ(asks[0].title, "月亮");
+    EXPECT_EQ(asks[0].statusCode, 404);
+    EXPECT_EQ(stateOf("月亮"), ListState::Waiting);
+    EXPECT_EQ(DownloadListModel::stateText(model().entry(rowOf("月亮"))),
+              QStringLiteral("等待：第 1 个链接失败（HTTP 404），正在找下一个链接"));
+    links->answer_({moon, "http://live/a2.htm", false});
+    ASSERT_EQ(log_.added.size(), 4u);
+    EXPECT_EQ(log_.added.back().url, "http://live/a2.htm");
+    EXPECT_TRUE(log_.added.back().audioOnly);
+    EXPECT_EQ(log_.added.back().fileName, "月亮.mp3");  // the song keeps its name
+    EXPECT_EQ(model().entry(rowOf("月亮")).reason, "换用第 2 个链接：上一个 HTTP 404");
+    EXPECT_EQ(lines_.last(),
+              QStringLiteral("《月亮》：第 1 个链接失败（HTTP 404），换用第 2 个链接 http://live/a2.htm"));
+    DownloadOutcome page = failed("地址给出的不是歌曲");
+    page.errorCode = dl::kErrNotAudio;
+    page.failure = dl::FailureClass::NotAudio;
+    page.linkAtFault = true;
+    downloader_->reports_.ended(moon, page, 0, 0);
+    ASSERT_EQ(asks.size(), 2u);
+    EXPECT_EQ(asks[1].tried, (std::vector<std::string>{"http://dead/a.mp3", "http://live/a2.htm"}));
+    links->answer_({moon, "http://live/a3.mp3", true});
+    EXPECT_EQ(model().entry(rowOf("月亮")).reason, "换用第 3 个链接：上一个 不是歌曲");
+    EXPECT_TRUE(lines_.last().endsWith(QStringLiteral("，接着已下载的部分下载")));
+    downloader_->reports_.ended(moon, saved(folder() + "月亮.mp3", 10), 10, 10);
+    EXPECT_EQ(stateOf("月亮"), ListState::Finished);
+    EXPECT_EQ(model().entry(rowOf("月亮")).reason, "");
+    EXPECT_TRUE(lines_.last().endsWith(QStringLiteral("（第 3 个链接 http://live/a3.mp3）"))) << lines_.last().toStdString();
+
+    // 星星: no other link: it fails as a song of one link does.
+    downloader_->reports_.ended(star, deadLink(410), 0, 0);
+    links->answer_({star, "", false});
+    EXPECT_EQ(stateOf("星星"), ListState::Failed);
+    EXPECT_EQ(model().entry(rowOf("星星")).reason, "服务器上没有这首歌");
+    EXPECT_EQ(lines_.last(), app::outcomeLogLine(QStringLiteral("星星"), deadLink(410)));
+
+    // 太阳: stopped while it waits for its next link; the late answer changes nothing.
+    downloader_->reports_.ended(sun, deadLink(404), 0, 0);
+    list_->stop({rowOf("太阳")});
+    const std::size_t added = log_.added.size();
+    links->answer_({sun, "http://live/c2.mp3", false});
+    EXPECT_EQ(stateOf("太阳"), ListState::Stopped);
+    EXPECT_EQ(log_.added.size(), added);
+    EXPECT_EQ(model().entry(rowOf("太阳")).url, "http://dead/c.mp3");
+
+    // Downloaded again, every link is tried afresh; when all fail, each is named.
+    list_->restart({rowOf("太阳")});
+    downloader_->reports_.ended(sun, deadLink(404), 0, 0);
+    links->answer_({sun, "http://other/c2.mp3", false});
+    downloader_->reports_.ended(sun, deadLink(503), 0, 0);
+    EXPECT_EQ(asks.back().tried, (std::vector<std::string>{"http://dead/c.mp3", "http://other/c2.mp3"}));
+    links->answer_({sun, "", false});
+    EXPECT_EQ(stateOf("太阳"), ListState::Failed);
+    EXPECT_EQ(model().entry(rowOf("太阳")).reason, "试过的 2 个链接都不行：第 1 个链接 HTTP 404；第 2 个链接 HTTP 503");
+
+    // A failure that is not the link's (a full disk) asks for nothing.
+    const std::size_t asked = asks.size();
+    list_->restart({rowOf("星星")});
+    DownloadOutcome disk = failed("无法写入文件：磁盘已满");
+    disk.errorCode = dl::kErrDiskFull;
+    disk.failure = dl::FailureClass::DiskFailed;
+    downloader_->reports_.ended(star, disk, 0, 0);
+    EXPECT_EQ(asks.size(), asked);
+    EXPECT_EQ(stateOf("星星"), ListState::Failed);
 }

@@ -30,12 +30,14 @@
 #include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/NetHttpPageFetcher.h"
 #include "store/DownloadListStore.h"
+#include "store/LinkVerdictStore.h"
 #include "store/SongStore.h"
 #include "store/view/SongTableModel.h"
 #include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/DemoServiceProcess.h"
+#include "tests/support/FolderListing.h"
 #include "tests/support/RangeServer.h"
 
 namespace fs = std::filesystem;
@@ -446,4 +448,59 @@ TEST_F(DownloadListWindow, RowsAnotherProgramWroteAreShownAndLeftAlone) {
     EXPECT_EQ(model().rowCount(), 0);
     ASSERT_TRUE(form_->downloadList().listStore().WaitUntilWritten(std::chrono::seconds(60)));
     EXPECT_TRUE(storetest::OtherConnection(file_.path).ids("select id from downloadlist").empty());
+}
+
+// A song added from its dead row arrives from its live link, byte for byte:
+// the store's other rows of the song are its links; a page on the way is
+// never saved; what each link did is kept as its verdict.
+TEST_F(DownloadListWindow, ASongFromItsDeadRowArrivesFromItsLiveLink) {
+    ASSERT_GT(service_.port(), 0);
+    RangeServer::Setup gone;
+    gone.file = {kSong, "\"song\"", ""};
+    for (std::size_t i = 0; i < 8; ++i) gone.statusOf[i] = 404;
+    RangeServer dead(gone);
+    RangeServer::Setup notFoundPage;
+    notFoundPage.file = {std::make_shared<const std::string>("<html><body>File not found</body></html>"), "", ""};
+    notFoundPage.contentType = "text/html";
+    RangeServer page(notFoundPage);
+    RangeServer::Setup song;
+    song.file = {kSong, "\"song\"", ""};
+    RangeServer live(song);
+    // The same song three times, as the service gives it on other hosts;
+    // a live version is another song.
+    storeSongs({{"月亮代表我的心", dead.url("/1.mp3")},
+                {"月亮代表我的心（Live）", live.url("/live.mp3")},
+                {"月亮 代表我的心", page.url("/2.mp3")},
+                {"月亮代表我的心", live.url("/3.mp3")}});
+    openWindow();
+    const QModelIndex first = form_->DBGrid1->model()->index(0, 0);
+    QTest::mouseClick(form_->DBGrid1->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      form_->DBGrid1->visualRect(first).center());
+    rightClickMenu(form_->DBGrid1, form_->PopupMenu1, 0, form_->AddToList1);
+    ASSERT_TRUE(pumpUntil([&] { return stateOf("月亮代表我的心") == ListState::Finished; }, 60000))
+        << model().entry(0).reason;
+    EXPECT_EQ(readFile(work_.downloads() / "月亮代表我的心.mp3"), *kSong);
+    // Nothing else was saved: not the page, not a part.
+    EXPECT_EQ(testsupport::namesIn(work_.downloads()), (std::vector<std::string>{"月亮代表我的心.mp3"}));
+    EXPECT_EQ(dead.requestCount(), 1u);
+    EXPECT_EQ(page.requestCount(), 1u);
+    ASSERT_EQ(live.requestCount(), 1u);
+    EXPECT_EQ(live.requests()[0].target, "/3.mp3");
+    const QStringList lines = form_->logLines();
+    EXPECT_TRUE(lines.contains(QStringLiteral("《月亮代表我的心》：第 1 个链接失败（HTTP 404），换用第 2 个链接 ") +
+                               QString::fromStdString(page.url("/2.mp3"))));
+    EXPECT_TRUE(lines.contains(QStringLiteral("《月亮代表我的心》：第 2 个链接失败（不是歌曲），换用第 3 个链接 ") +
+                               QString::fromStdString(live.url("/3.mp3"))));
+    EXPECT_TRUE(lines.last().endsWith(QStringLiteral("（第 3 个链接 ") + QString::fromStdString(live.url("/3.mp3")) +
+                                      QStringLiteral("）")))
+        << lines.last().toStdString();
+    EXPECT_EQ(model().entry(0).url, live.url("/3.mp3"));
+    // The links' verdicts are there for the grid and for the next time.
+    closeWindow();
+    store::LinkVerdictStore verdicts(file_.path);
+    const auto kept = verdicts.find({dead.url("/1.mp3"), page.url("/2.mp3")});
+    ASSERT_EQ(kept.size(), 2u);
+    EXPECT_EQ(kept[0].verdict, store::LinkVerdictKind::Dead);
+    EXPECT_EQ(kept[0].code, 404);
+    EXPECT_EQ(kept[1].verdict, store::LinkVerdictKind::NotAudio);
 }
