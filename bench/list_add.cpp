@@ -212,8 +212,8 @@ int main(int argc, char** argv) {
         ++failures;
     } else {
         std::printf("\n%d songs, SIGTERM %d ms after the window started: the program ended %.3f s after it, the add "
-                    "%s, %.0f songs in the list\n",
-                    largest, signalAfterMs, run.endAfterSignal, v[0] < 0 ? "still going on" : "over", v[3]);
+                    "%s with %.0f songs in the list\n",
+                    largest, signalAfterMs, run.endAfterSignal, v[3] < largest ? "cut short" : "over", v[3]);
         failures += bound(run.endAfterSignal >= 0 && run.endAfterSignal <= 1.0, "the end more than 1 s after SIGTERM");
     }
     return failures == 0 ? 0 : 1;
