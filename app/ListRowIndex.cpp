@@ -97,6 +97,11 @@ void ListRowIndex::update(const store::ListEntry& before, const store::ListEntry
     insert(after);
 }
 
+void ListRowIndex::reserve(std::size_t rows) {
+    if (songs_.bucket_count() * songs_.max_load_factor() < rows) songs_.reserve(rows);
+    if (files_.bucket_count() * files_.max_load_factor() < rows) files_.reserve(rows);
+}
+
 void ListRowIndex::clear() {
     songs_.clear();
     files_.clear();

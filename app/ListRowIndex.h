@@ -34,6 +34,9 @@ public:
     // index keeps moves it (a song that starts downloading stays as it is).
     void update(const store::ListEntry& before, const store::ListEntry& after);
     void clear();
+    // Room for `rows` rows in all, so that the rows of a long add do not
+    // make the index grow (all of it at once) in the middle of it.
+    void reserve(std::size_t rows);
 
     // The rows waiting, downloading or finished from `url` whose title
     // gives the file name `titleName` (the title and ".mp3", made safe).
