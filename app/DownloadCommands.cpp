@@ -82,6 +82,10 @@ DownloadCommands::DownloadCommands(QWidget& window, dl::TDlWebHTTPGet& httpGet, 
     showMessage_ = [this](const QString& caption, const QString& text) {
         QMessageBox::information(&window_, caption, text, QMessageBox::Ok);
     };
+    ask_ = [this](const QString& caption, const QString& text) {
+        return QMessageBox::question(&window_, caption, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::No) ==
+               QMessageBox::Yes;
+    };
 }
 
 DownloadCommands::~DownloadCommands() = default;
@@ -133,12 +137,17 @@ void DownloadCommands::downloadTo() {
 }
 
 void DownloadCommands::openInBrowser() {
+    const QList<SelectedSong> songs = songs_();
+    // Each link is a page of the browser: a large selection is asked about.
+    if (songs.size() > kOpenWithoutAsking &&
+        !ask_(QStringLiteral("在IE中打开链接"), QStringLiteral("要在浏览器中打开 %1 个链接吗？").arg(songs.size())))
+        return;
     showMessage_(QStringLiteral("下载MP3文件"),
                  QStringLiteral("将在IE中打开URL，下载您选择的MP3文件更好的下载方式正在开发中....,有建议请联系") +
                      QString::fromLatin1(kContactEmail));
     // The rows the menu showed selected, each in turn; as a browser reads
     // an address, one cut from a page may end in a blank.
-    for (const SelectedSong& song : songs_()) openLink(song.url.trimmed());
+    for (const SelectedSong& song : songs) openLink(song.url.trimmed());
 }
 
 // The download folder of Download song, made when missing, in the desktop's

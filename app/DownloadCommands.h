@@ -53,6 +53,10 @@ public:
     void openDownloadFolder();  // 打开下载文件夹
     // Opens `url` with the desktop's default program; logs when none could.
     void openLink(const QString& url);
+    // 在IE中打开链接 asks first for more rows than this.
+    static constexpr int kOpenWithoutAsking = 10;
+    // Asks a yes-or-no question in a message box; true means Yes.
+    bool ask(const QString& caption, const QString& text) { return ask_(caption, text); }
     // True while the progress window is up.
     bool downloading() const { return downloading_; }
 
@@ -66,6 +70,8 @@ public:
     void setMessageShower(std::function<void(const QString&, const QString&)> shower) {
         showMessage_ = std::move(shower);
     }
+    // The questions' box: caption and text in, true for Yes.
+    void setAsker(std::function<bool(const QString&, const QString&)> asker) { ask_ = std::move(asker); }
     // Asked before each song is downloaded into `folder` under `fileName`:
     // true when something else (the downloads list) fetches it there
     // already and has said so; the song is then left out. None: never.
@@ -96,6 +102,7 @@ private:
     std::function<QString()> chooseFolder_;
     std::function<bool(const QUrl&)> openFolder_;
     std::function<void(const QString&, const QString&)> showMessage_;
+    std::function<bool(const QString&, const QString&)> ask_;
     FetchedElsewhere fetchedElsewhere_;
     // Made when first needed, owned by the window.
     QFileDialog* saveDlg_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -27,7 +28,13 @@ DownloadList::DownloadList(const std::string& storePath, std::string folder, std
       runLock_(storePath),
       runByOther_(!runLock_.held()),
       store_(std::make_unique<store::DownloadListStore>(storePath, storeBusyWait)),
-      downloader_(std::move(downloader)) {
+      downloader_(std::move(downloader)),
+      index_(folder_, [this](std::int64_t id) { return model_.find(id); }) {
+    // The next slice of a long add, once the events that came meanwhile
+    // have had their turn.
+    slices_.setSingleShot(true);
+    slices_.setInterval(0);
+    connect(&slices_, &QTimer::timeout, this, &DownloadList::addSlice);
     ListDownloader::Reports reports;
     reports.started = [this](std::int64_t id) { onStarted(id); };
     reports.progress = [this](std::int64_t id, std::int64_t received, std::int64_t total) {
@@ -76,6 +83,9 @@ void DownloadList::start() {
     }
     model_.setEntries(std::move(entries));
     for (std::int64_t id : distrusted) model_.runOf(id)->trusted = false;
+    index_.clear();
+    for (int row = 0; row < model_.rowCount(); ++row)
+        if (isTrusted(model_.entry(row).id)) index_.insert(model_.entry(row));
     if (runByOther_) {
         log_(QStringLiteral("下载列表由另一个 BrelvoMP3 运行：这里只显示它，不下载其中的歌曲，也不改动它。"));
     }
@@ -121,21 +131,21 @@ QString DownloadList::destinationPath(const std::string& fileName) const {
     return QString::fromStdString(folder_ + dl::SafeDestinationName(fileName));
 }
 
-// Two songs of one title at once would write one file: the later one gets
-// " (2)", " (3)" ... as a batch of 下载歌曲 does.
-std::string DownloadList::freeFileName(const QString& title, const QString& url) const {
-    const std::string& folder = folder_;
-    for (int n = 1;; ++n) {
-        const QString name = QString::fromStdString(listFileName(title.toStdString(), n));
-        const std::string safe = safeName(name);
-        bool taken = false;
-        for (int row = 0; row < model_.rowCount() && !taken; ++row) {
-            const store::ListEntry& e = model_.entry(row);
-            taken = isActive(e.state) && e.folder == folder && e.url != url.toStdString() &&
-                    dl::SafeDestinationName(e.fileName) == safe;
-        }
-        if (!taken) return name.toStdString();
-    }
+bool DownloadList::isItsFinishedFile(const store::ListEntry& entry) {
+    return hasOpenableExtension(entry.path) && !entry.identity.empty() && fileIdentity(entry.path) == entry.identity;
+}
+
+void DownloadList::appendRow(const store::ListEntry& entry) {
+    model_.append(entry);
+    index_.insert(entry);
+}
+
+void DownloadList::updateRow(const store::ListEntry& entry) {
+    const store::ListEntry* row = model_.find(entry.id);
+    if (!row) return;
+    const store::ListEntry before = *row;
+    model_.update(entry);
+    index_.update(before, *model_.find(entry.id));
 }
 
 DownloadList::Added DownloadList::add(const QList<Song>& songs) {
@@ -146,58 +156,112 @@ DownloadList::Added DownloadList::add(const QList<Song>& songs) {
             log_(QStringLiteral("下载列表由另一个 BrelvoMP3 运行，歌曲没有加入。请在那个 BrelvoMP3 中加入。"));
         return added;
     }
-    const std::string& folder = folder_;
-    for (const Song& song : songs) {
-        if (song.url.trimmed().isEmpty()) {
-            ++added.withoutUrl;
-            continue;
-        }
-        // The list would not trust such a row when it reads it back.
-        if (!isWebAddress(song.url.toStdString())) {
-            ++added.notWebAddress;
-            continue;
-        }
-        const std::string url = song.url.toStdString();
-        const std::string safe = safeName(song.title + QStringLiteral(".mp3"));
-        bool there = false;
-        for (int row = 0; row < model_.rowCount() && !there; ++row) {
-            const store::ListEntry& e = model_.entry(row);
-            there = isActive(e.state) && e.url == url && e.folder == folder &&
-                    (dl::SafeDestinationName(e.title + ".mp3") == safe);
-        }
-        if (there) {
-            ++added.alreadyThere;
-            continue;
-        }
-        store::ListEntry entry;
-        entry.id = store_->NewId();
-        entry.title = song.title.toStdString();
-        entry.url = url;
-        entry.folder = folder;
-        entry.fileName = freeFileName(song.title, song.url);
-        entry.state = store::ListState::Waiting;
-        entry.path = destinationPath(entry.fileName).toStdString();
-        model_.append(entry);
-        store_->Save(entry);
-        enqueue(entry);
-        ++added.added;
-    }
-    QString line;
-    if (added.added > 0) line = QStringLiteral("已把 %1 首歌曲加入下载列表").arg(added.added);
-    if (added.alreadyThere > 0) {
-        line += (line.isEmpty() ? QString() : QStringLiteral("；")) +
-                QStringLiteral("%1 首已经在下载列表中等待或下载，没有再加入").arg(added.alreadyThere);
-    }
-    if (added.withoutUrl > 0) {
-        line += (line.isEmpty() ? QString() : QStringLiteral("；")) +
-                QStringLiteral("%1 首没有下载地址，没有加入").arg(added.withoutUrl);
-    }
-    if (added.notWebAddress > 0) {
-        line += (line.isEmpty() ? QString() : QStringLiteral("；")) +
-                QStringLiteral("%1 首的地址不是 http 或 https 地址，没有加入").arg(added.notWebAddress);
-    }
-    if (!line.isEmpty()) log_(line + QStringLiteral("。"));
+    std::vector<store::ListEntry> saves;
+    for (const Song& song : songs) addOne(song, added, saves);
+    store_->Save(saves);
+    logAdded(added);
     return added;
+}
+
+void DownloadList::add(std::size_t count, SongAt songAt, std::function<void(const Added&)> done) {
+    if (closed_) return;
+    if (runByOther_) {
+        if (count > 0)
+            log_(QStringLiteral("下载列表由另一个 BrelvoMP3 运行，歌曲没有加入。请在那个 BrelvoMP3 中加入。"));
+        if (done) done({});
+        return;
+    }
+    AddJob job;
+    job.count = count;
+    job.songAt = std::move(songAt);
+    job.done = std::move(done);
+    // The index grows once, now, rather than all at once in a slice.
+    std::size_t coming = count;
+    for (const AddJob& waiting : jobs_) coming += waiting.count - waiting.next;
+    index_.reserve(static_cast<std::size_t>(model_.rowCount()) + coming);
+    jobs_.push_back(std::move(job));
+    // Behind an add still going on, it waits for its turn.
+    if (jobs_.size() == 1) addSlice();
+}
+
+void DownloadList::addSlice() {
+    if (jobs_.empty()) return;
+    QElapsedTimer slice;
+    slice.start();
+    std::vector<store::ListEntry> saves;
+    AddJob& job = jobs_.front();
+    const bool first = job.next == 0;
+    while (job.next < job.count && slice.elapsed() < kSliceMs) addOne(job.songAt(job.next++), job.added, saves);
+    store_->Save(saves);
+    if (job.next < job.count) {
+        if (first) {
+            log_(QStringLiteral("正在把 %1 首歌曲加入下载列表……").arg(job.count));
+        }
+        slices_.start();
+        return;
+    }
+    const AddJob ended = std::move(jobs_.front());
+    jobs_.pop_front();
+    logAdded(ended.added);
+    if (!jobs_.empty()) slices_.start();
+    if (ended.done) ended.done(ended.added);
+}
+
+void DownloadList::addOne(const Song& song, Added& added, std::vector<store::ListEntry>& saves) {
+    if (song.url.trimmed().isEmpty()) {
+        ++added.withoutUrl;
+        return;
+    }
+    const std::string url = song.url.toStdString();
+    // The list would not trust such a row when it reads it back.
+    if (!isWebAddress(url)) {
+        ++added.notWebAddress;
+        return;
+    }
+    const std::string title = song.title.toStdString();
+    bool finished = false;
+    for (std::int64_t id : index_.songRows(url, safeName(song.title + QStringLiteral(".mp3")))) {
+        const store::ListEntry& e = *model_.find(id);
+        if (isActive(e.state)) {
+            ++added.alreadyThere;
+            return;
+        }
+        // Its file still there as it was written: 重新下载 fetches it again.
+        finished = finished || isItsFinishedFile(e);
+    }
+    if (finished) {
+        ++added.alreadyDone;
+        return;
+    }
+    store::ListEntry entry;
+    entry.id = store_->NewId();
+    entry.title = title;
+    entry.url = url;
+    entry.folder = folder_;
+    // Two songs of one title at once would write one file: the later one
+    // gets " (2)", " (3)" ... as a batch of 下载歌曲 does.
+    entry.fileName = index_.freeFileName(title);
+    entry.state = store::ListState::Waiting;
+    entry.path = destinationPath(entry.fileName).toStdString();
+    appendRow(entry);
+    saves.push_back(entry);
+    enqueue(entry);
+    ++added.added;
+}
+
+void DownloadList::logAdded(const Added& added) {
+    QString line;
+    const auto part = [&line](const QString& text) {
+        line += (line.isEmpty() ? QString() : QStringLiteral("；")) + text;
+    };
+    if (added.added > 0) line = QStringLiteral("已把 %1 首歌曲加入下载列表").arg(added.added);
+    if (added.alreadyThere > 0)
+        part(QStringLiteral("%1 首已经在下载列表中等待或下载，没有再加入").arg(added.alreadyThere));
+    if (added.alreadyDone > 0) part(QStringLiteral("%1 首已经下载过，没有再加入").arg(added.alreadyDone));
+    if (added.withoutUrl > 0) part(QStringLiteral("%1 首没有下载地址，没有加入").arg(added.withoutUrl));
+    if (added.notWebAddress > 0)
+        part(QStringLiteral("%1 首的地址不是 http 或 https 地址，没有加入").arg(added.notWebAddress));
+    if (!line.isEmpty()) log_(line + QStringLiteral("。"));
 }
 
 bool DownloadList::isTrusted(std::int64_t id) const {
@@ -213,7 +277,7 @@ void DownloadList::enqueue(const store::ListEntry& entry) {
 void DownloadList::change(const store::ListEntry& entry) {
     // A row not trusted is never written: it stays as the file has it.
     if (!isTrusted(entry.id)) return;
-    model_.update(entry);
+    updateRow(entry);
     // Running is not kept: a song that was running when the program ended
     // is waiting on the next start either way.
     if (entry.state != store::ListState::Downloading) store_->Save(entry);
@@ -239,14 +303,9 @@ bool DownloadList::canRestart(int row) const {
 bool DownloadList::canRemove(int row) const { return isRow(row) && !runByOther_; }
 
 int DownloadList::rowFetching(const std::string& url, const std::string& folder, const std::string& fileName) const {
-    const std::string where = dl::ExpandFolder(folder), safe = dl::SafeDestinationName(fileName);
-    for (int row = 0; row < model_.rowCount(); ++row) {
-        const store::ListEntry& e = model_.entry(row);
-        if (isActive(e.state) && isTrusted(e.id) && e.url == url && e.folder == where &&
-            dl::SafeDestinationName(e.fileName) == safe)
-            return row;
-    }
-    return -1;
+    if (dl::ExpandFolder(folder) != folder_) return -1;
+    const std::int64_t id = index_.fetching(url, dl::SafeDestinationName(fileName));
+    return id != 0 && isTrusted(id) ? model_.rowOf(id) : -1;
 }
 
 // Taken first: a command's changes may move the rows it was given.
@@ -280,6 +339,10 @@ void DownloadList::restart(const QList<int>& rows) {
         // Counted afresh: a download that continues kept bytes reports them.
         entry.received = 0;
         entry.total = 0;
+        // A song added since it ended may write its file now: two songs
+        // never write one file at once.
+        if (index_.nameTaken(dl::SafeDestinationName(entry.fileName)))
+            entry.fileName = index_.freeFileName(entry.title);
         entry.path = destinationPath(entry.fileName).toStdString();
         entry.identity.clear();
         // Asked again: every link of the song may be tried again.
@@ -306,6 +369,7 @@ void DownloadList::remove(const QList<int>& rows) {
             removedTitles_.insert(id, shown(entry.title));
             if (!run.stopping) downloader_->stop(id);
         }
+        index_.erase(entry);
         store_->Remove(id);
         switching_.remove(id);
         trails_.remove(id);
@@ -325,7 +389,7 @@ void DownloadList::openSong(int row) {
     if (identity.empty() && !QFileInfo::exists(QString::fromStdString(entry.path)) &&
         !QFileInfo(QString::fromStdString(entry.path)).isSymLink()) {
         log_(QStringLiteral("无法打开歌曲 ") + path + QStringLiteral("：文件已经不在了"));
-    } else if (!hasOpenableExtension(entry.path) || identity.empty() || identity != entry.identity) {
+    } else if (!isItsFinishedFile(entry)) {
         log_(QStringLiteral("无法打开歌曲 ") + path + QStringLiteral("：这个文件已经不是下载列表下载的那个文件"));
     } else if (!open_(QUrl::fromLocalFile(QString::fromStdString(entry.path)))) {
         log_(QStringLiteral("无法打开歌曲 ") + path);
@@ -345,6 +409,9 @@ void DownloadList::openFolder(int row) {
 void DownloadList::shutdown() {
     if (closed_) return;
     closed_ = true;
+    // An add still going on ends where it is: what is in stays.
+    slices_.stop();
+    jobs_.clear();
     if (nextLinks_) nextLinks_->stopAll();
     switching_.clear();
     downloader_->stopAll();

@@ -9,7 +9,9 @@
 // (see ListRowTrust): any other is shown stopped, and can only be removed.
 // One program at a time runs the list of a store file (see ListRunLock);
 // another one on the same file shows the list and leaves it alone.
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,9 +23,11 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include "app/DownloadListModel.h"
 #include "app/ListDownloader.h"
+#include "app/ListRowIndex.h"
 #include "app/ListRunLock.h"
 #include "app/NextLinkFinder.h"
 #include "store/DownloadListStore.h"
@@ -45,6 +49,7 @@ public:
     struct Added {
         int added = 0;
         int alreadyThere = 0;  // waiting or downloading already, to the same file
+        int alreadyDone = 0;   // finished already, its file still the one the list saved
         int withoutUrl = 0;
         int notWebAddress = 0;  // neither http nor https
     };
@@ -77,9 +82,25 @@ public:
     // `url` to the file `fileName` names in `folder`, or -1.
     int rowFetching(const std::string& url, const std::string& folder, const std::string& fileName) const;
 
+    // Above this many songs 加入下载列表 asks first.
+    static constexpr std::size_t kAskAbove = 1000;
+    // A slice of a long add keeps the UI thread at most about this long.
+    static constexpr int kSliceMs = 8;
+
     // Adds each song (but one waiting or downloading already to the same
-    // file) and starts it when its turn comes; logs what was added.
+    // file, or finished there with its file as the list saved it) and
+    // starts it when its turn comes; logs what was added. All at once.
     Added add(const QList<Song>& songs);
+    // The i-th song of an add, read when its turn comes.
+    using SongAt = std::function<Song(std::size_t index)>;
+    // The same for `count` songs, a slice of about kSliceMs at a time on the
+    // UI thread, so that the window is repainted and a signal to end is
+    // heard between slices; the first slice runs at once. `done` is told
+    // what was added once the last song is in, after the log line. Adds
+    // follow one another in the order given; closing the list ends them.
+    void add(std::size_t count, SongAt songAt, std::function<void(const Added&)> done = {});
+    // Whether an add of many songs is still going on.
+    bool adding() const { return !jobs_.empty(); }
     // The menu's commands, for rows of the model. Rows a command does not
     // apply to are skipped.
     void stop(const QList<int>& rows);
@@ -118,7 +139,16 @@ private:
     void enqueue(const store::ListEntry& entry);
     void change(const store::ListEntry& entry);
     QString destinationPath(const std::string& fileName) const;
-    std::string freeFileName(const QString& title, const QString& url) const;
+    // The song joins the list, or is counted as not added.
+    void addOne(const Song& song, Added& added, std::vector<store::ListEntry>& saves);
+    // Whether a finished row's file is still the very one the list saved.
+    static bool isItsFinishedFile(const store::ListEntry& entry);
+    void logAdded(const Added& added);
+    // Runs the first add's next slice; sets the timer for the one after.
+    void addSlice();
+    // The model's row changes, the index following it.
+    void appendRow(const store::ListEntry& entry);
+    void updateRow(const store::ListEntry& entry);
 
     void onStarted(std::int64_t id);
     void onProgress(std::int64_t id, std::int64_t received, std::int64_t total);
@@ -152,6 +182,18 @@ private:
     QHash<std::int64_t, LinkTrail> trails_;
     // Songs waiting for their next link.
     QSet<std::int64_t> switching_;
+    // The trusted rows waiting, downloading or finished, by song and file.
+    ListRowIndex index_;
+    // Adds of many songs, the first one going on.
+    struct AddJob {
+        std::size_t count = 0;
+        SongAt songAt;
+        std::size_t next = 0;
+        Added added;
+        std::function<void(const Added&)> done;
+    };
+    std::deque<AddJob> jobs_;
+    QTimer slices_;
     // Removed from the list while running: their titles, for the log line.
     QHash<std::int64_t, QString> removedTitles_;
     bool closed_ = false;

@@ -68,6 +68,10 @@ public:
     void setMessageShower(std::function<void(const QString&, const QString&)> shower) {
         commands_->setMessageShower(std::move(shower));
     }
+    // The yes-or-no questions of the pop-up menu's commands (加入下载列表
+    // above DownloadList::kAskAbove songs, 在IE中打开链接 above
+    // DownloadCommands::kOpenWithoutAsking rows). Replaceable for tests.
+    void setAsker(std::function<bool(const QString&, const QString&)> asker) { commands_->setAsker(std::move(asker)); }
 
     store::SongStore& songStore() { return *store_; }
     search::SearchState& searchState() { return state_; }

@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 FIGURE_GROUPS=(cutter tcp_receive netget netget_nginx store store_scale html_page cookies hostile_servers download_run
-        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list song_finish song_links probe)
+        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list list_add song_finish song_links probe)
 
 quick=0
 build=build
@@ -435,6 +435,21 @@ figures_downloads_list() {
       "$(echo "$line" | grep -Eo 'repainted [0-9]+' | grep -Eo '[0-9]+'), at most $(echo "$line" | grep -Eo 'at most [0-9]+' | grep -Eo '[0-9]+')" \
       "the progress reports that reached the list; the bound" \
       "$(echo "$line" | grep -Eo '[0-9]+ progress reports' | grep -Eo '[0-9]+'); 4 a second" bench_downloads_list
+}
+
+# added LOG SONGS COLUMN: a column of bench_list_add's table for SONGS songs.
+added() { awk -F'|' -v songs="$2" -v col="$3" '$1 + 0 == songs && NF >= 6 { split($col, v, " "); print v[1]; exit }' "$logs/$1"; }
+
+figures_list_add() {
+  local big=$(pick 100000 1000000) log=list_add.txt
+  run bench_list_add "$log" 10000 "$big"
+  row "加入下载列表 on every row of a grid of 10,000 songs: until the last is in the list; the longest UI stall$(verdict)" \
+      "$(added $log 10000 2) s; $(num "$(calc 'a * 1e3' -v a="$(added $log 10000 4)")") ms" \
+      "the same over $(num "$big") songs; its peak memory; the bounds the benchmark holds them to" \
+      "$(added $log "$big" 2) s, $(num "$(calc 'a * 1e3' -v a="$(added $log "$big" 4)")") ms; $(added $log "$big" 6) MiB; 1 s, 30 s, 50 ms" bench_list_add
+  row "the program's end after SIGTERM in the middle of adding $(num "$big") songs$(verdict)" \
+      "$(grep -Eo 'ended [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+') s" \
+      "the bound the benchmark holds it to" "1 s" bench_list_add
 }
 
 # ---- the page ---------------------------------------------------------------

@@ -134,6 +134,16 @@ void DownloadListStore::Save(const ListEntry& entry) {
     changed_.notify_all();
 }
 
+void DownloadListStore::Save(const std::vector<ListEntry>& entries) {
+    if (entries.empty()) return;
+    {
+        std::lock_guard lock(mutex_);
+        if (unusable_) return;
+        for (const ListEntry& entry : entries) pending_[entry.id] = entry;
+    }
+    changed_.notify_all();
+}
+
 void DownloadListStore::Remove(std::int64_t id) {
     {
         std::lock_guard lock(mutex_);
@@ -186,7 +196,11 @@ void DownloadListStore::writeLoop() {
     for (;;) {
         changed_.wait(lock, [this] { return closing_ || !pending_.empty(); });
         if (pending_.empty()) return;  // closing, nothing left
-        if (writeOnce(lock)) continue;
+        if (writeOnce(lock)) {
+            // Closing: what is left once its while has passed stays unwritten.
+            if (closing_ && Clock::now() >= closeDeadline_) return;
+            continue;
+        }
         // Refused: tried again after a pause, or once more when closing
         // (which gives the write its last short while).
         if (closing_) {
@@ -200,7 +214,12 @@ void DownloadListStore::writeLoop() {
 
 bool DownloadListStore::writeOnce(std::unique_lock<std::mutex>& lock) {
     std::map<std::int64_t, std::optional<ListEntry>> batch;
-    batch.swap(pending_);
+    if (pending_.size() <= kRowsPerWrite) {
+        batch.swap(pending_);
+    } else {
+        // The lowest ids first, a transaction's worth.
+        while (batch.size() < kRowsPerWrite) batch.insert(batch.end(), pending_.extract(pending_.begin()));
+    }
     const bool create = tableMissing_, addIdentity = identityMissing_;
     writing_ = true;
     lock.unlock();

@@ -82,6 +82,10 @@ public:
     static constexpr std::chrono::milliseconds kCloseWait{1000};
     // The pause before a refused write is tried again.
     static constexpr std::chrono::milliseconds kRetryPause{1000};
+    // At most this many rows go in one transaction: a list that takes many
+    // songs at once is written in several, and closing never waits for
+    // more than one of them past kCloseWait.
+    static constexpr std::size_t kRowsPerWrite = 20000;
 
     // Opens the file at `path` (which must exist) and reads the list. Never
     // throws: when the file cannot be read or written, the list starts
@@ -104,6 +108,8 @@ public:
     // Written later, on the store's thread (the first one makes the table);
     // nothing when the file could not be read.
     void Save(const ListEntry& entry);
+    // The same for many rows at once.
+    void Save(const std::vector<ListEntry>& entries);
     void Remove(std::int64_t id);
 
     // True while the list is not kept in the file: for the rest of the run

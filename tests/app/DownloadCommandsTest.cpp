@@ -28,6 +28,8 @@
 
 #include "app/AppInfo.h"
 #include "app/BlockedCloseFilter.h"
+#include "app/DownloadList.h"
+#include "app/DownloadListModel.h"
 #include "app/DownloadOutcome.h"
 #include "app/TForm1.h"
 #include "download/ui/TDlWebDownload.h"
@@ -642,4 +644,84 @@ TEST_F(DownloadCommands, AddressesOfLocalFilesAreNeitherCopiedNorOpened) {
     EXPECT_TRUE(opened.empty());
     EXPECT_TRUE(namesIn(work_.downloads()).empty());
     EXPECT_FALSE(fs::exists(work_.dir.path() / "pwned"));
+}
+
+// 在IE中打开链接 asks first over more than ten rows: each link is a page of
+// the browser. Answered no, nothing is opened and nothing shown.
+TEST_F(DownloadCommands, OpenInBrowserAsksFirstAboveTenRows) {
+    struct Case {
+        int rows;
+        bool asked, yes;
+        int opened;
+    };
+    const std::vector<Case> cases = {{10, false, false, 10}, {11, true, false, 0}, {11, true, true, 11}};
+    std::vector<std::pair<std::string, std::string>> songs;
+    for (int i = 0; i < 11; ++i) songs.push_back({"s" + std::to_string(i), "http://songs.test/" + std::to_string(i) + ".mp3"});
+    storeSongs(songs);
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rows);
+        QStringList questions;
+        int boxes = 0, opened = 0;
+        form_->setAsker([&](const QString& caption, const QString& text) {
+            questions << caption + QLatin1Char('|') + text;
+            return c.yes;
+        });
+        form_->setMessageShower([&](const QString&, const QString&) { ++boxes; });
+        form_->setUrlOpener([&](const QString&) {
+            ++opened;
+            return true;
+        });
+        form_->DBGrid1->selectionModel()->select(
+            QItemSelection(form_->DBGrid1->model()->index(0, 0), form_->DBGrid1->model()->index(c.rows - 1, 2)),
+            QItemSelectionModel::ClearAndSelect);
+        rightClickMenu(0, form_->IE1);
+        EXPECT_EQ(questions, c.asked ? QStringList{QStringLiteral("在IE中打开链接|要在浏览器中打开 11 个链接吗？")}
+                                     : QStringList{});
+        EXPECT_EQ(boxes, c.opened > 0 ? 1 : 0);
+        EXPECT_EQ(opened, c.opened);
+    }
+}
+
+// 加入下载列表 asks first above 1,000 songs; answered no, the list stays as
+// it was and the log says nothing.
+TEST_F(DownloadCommands, AddingMoreThanAThousandSongsToTheListAsksFirst) {
+    std::vector<std::pair<std::string, std::string>> songs;
+    // Addresses nobody answers on, beside the demo service: the list's
+    // downloads fail at once.
+    for (int i = 0; i < 1001; ++i) songs.push_back({"s" + std::to_string(i), "http://127.0.0.1:9/" + std::to_string(i) + ".mp3"});
+    storeSongs(songs);
+    openWindow(std::make_unique<apptest::ScriptedFetcher>());
+    struct Case {
+        int rows;
+        bool asked, yes;
+        int added;  // -1: the earlier songs may have failed meanwhile and be added again
+    };
+    const std::vector<Case> cases = {{1001, true, false, 0}, {1001, true, true, 1001}, {1000, false, true, -1}};
+    app::DownloadList& list = form_->downloadList();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rows);
+        QStringList questions;
+        form_->setAsker([&](const QString& caption, const QString& text) {
+            questions << caption + QLatin1Char('|') + text;
+            return c.yes;
+        });
+        const int before = list.model().rowCount();
+        const int lines = form_->logLines().size();
+        form_->DBGrid1->selectionModel()->select(
+            QItemSelection(form_->DBGrid1->model()->index(0, 0), form_->DBGrid1->model()->index(c.rows - 1, 2)),
+            QItemSelectionModel::ClearAndSelect);
+        rightClickMenu(0, form_->AddToList1);
+        ASSERT_TRUE(pumpUntil([&] { return !list.adding(); }));
+        EXPECT_EQ(questions, c.asked ? QStringList{QStringLiteral("加入下载列表|要把 1001 首歌曲加入下载列表吗？")}
+                                     : QStringList{});
+        if (c.added == 0) {
+            EXPECT_EQ(list.model().rowCount(), before);
+            EXPECT_EQ(form_->logLines().mid(lines).filter(QStringLiteral("下载列表")), QStringList{});
+        } else if (c.added > 0) {
+            EXPECT_EQ(list.model().rowCount(), before + c.added);
+            EXPECT_TRUE(form_->logLines().mid(lines).contains(QStringLiteral("已把 1001 首歌曲加入下载列表。")))
+                << form_->logLines().mid(lines).join('\n').toStdString();
+        }
+    }
 }

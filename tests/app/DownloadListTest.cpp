@@ -6,15 +6,19 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <set>
 #include <vector>
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <QUrl>
 #include <gtest/gtest.h>
 
 #include "app/DownloadList.h"
 #include "app/DownloadOutcome.h"
+#include "app/ListRowTrust.h"
 #include "download/texts/DownloadErrors.h"
 #include "store/SongStore.h"
 #include "tests/app/ProgramProcess.h"
@@ -832,4 +836,218 @@ TEST_F(DownloadListRules, ASongWhoseLinkIsDeadMovesToItsNextLink) {
     downloader_->reports_.ended(star, disk, 0, 0);
     EXPECT_EQ(asks.size(), asked);
     EXPECT_EQ(stateOf("星星"), ListState::Failed);
+}
+
+// A song the list has finished is not added again while its file is the one
+// the list saved; once it is gone or changed, adding fetches it again.
+TEST_F(DownloadListRules, FinishedSongsAreNotAddedAgainWhileTheirFileIsThere) {
+    struct Case {
+        const char* title;
+        bool page;  // saved as a web page
+        // What happens to the file after the song finished.
+        std::function<void(const std::string& path)> meanwhile;
+        bool restartProgram;
+        bool addedAgain;
+    };
+    const auto nothing = [](const std::string&) {};
+    const std::vector<Case> cases = {
+        {"原样", false, nothing, false, false},
+        {"网页", true, nothing, false, false},
+        {"重启之后", false, nothing, true, false},
+        {"删了", false, [](const std::string& p) { fs::remove(p); }, false, true},
+        {"长了", false, [](const std::string& p) { std::ofstream(p, std::ios::app) << "more"; }, false, true},
+        {"换了",
+         false,
+         [](const std::string& p) {
+             fs::remove(p);
+             std::ofstream(p) << "song";
+         },
+         false, true},
+        {"链接",
+         false,
+         [](const std::string& p) {
+             fs::rename(p, p + ".real");
+             fs::create_symlink(p + ".real", p);
+         },
+         false, true},
+        {"删了重启", false, [](const std::string& p) { fs::remove(p); }, true, true},
+    };
+    open();
+    fs::create_directories(folder());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        const DownloadList::Song song{QString::fromUtf8(c.title), QStringLiteral("http://h/") + QString::fromUtf8(c.title)};
+        ASSERT_EQ(list_->add({song}).added, 1);
+        const std::string path = folder() + c.title + (c.page ? ".mp3.htm" : ".mp3");
+        // A file of a size no later change keeps: "song" is 4 bytes, the file 5.
+        std::ofstream(path) << "songs";
+        downloader_->reports_.ended(idOf(c.title), c.page ? page(path, 5) : saved(path, 5), 5, 5);
+        ASSERT_EQ(stateOf(c.title), ListState::Finished);
+        c.meanwhile(path);
+        if (c.restartProgram) {
+            ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+            close();
+            open();
+        }
+        const int rows = model().rowCount();
+        const std::size_t handed = log_.added.size();
+        const DownloadList::Added again = list_->add({song});
+        EXPECT_EQ(again.added, c.addedAgain ? 1 : 0);
+        EXPECT_EQ(again.alreadyDone, c.addedAgain ? 0 : 1);
+        EXPECT_EQ(model().rowCount(), rows + (c.addedAgain ? 1 : 0));
+        EXPECT_EQ(log_.added.size(), handed + (c.addedAgain ? 1u : 0u));
+        EXPECT_EQ(lines_.last(), c.addedAgain ? QStringLiteral("已把 1 首歌曲加入下载列表。")
+                                              : QStringLiteral("1 首已经下载过，没有再加入。"));
+    }
+    // The count stands beside the others, in their order.
+    const DownloadList::Added mixed = list_->add({{QStringLiteral("原样"), QStringLiteral("http://h/原样")},
+                                                  {QStringLiteral("删了"), QStringLiteral("http://h/删了")},
+                                                  {QStringLiteral("新歌"), QStringLiteral("http://h/新歌")},
+                                                  {QStringLiteral("空"), QString()}});
+    EXPECT_EQ(mixed.added, 1);
+    EXPECT_EQ(mixed.alreadyThere, 1);
+    EXPECT_EQ(mixed.alreadyDone, 1);
+    EXPECT_EQ(lines_.last(), QStringLiteral("已把 1 首歌曲加入下载列表；1 首已经在下载列表中等待或下载，没有再加入；"
+                                            "1 首已经下载过，没有再加入；1 首没有下载地址，没有加入。"));
+    // 重新下载 still fetches a finished song again.
+    const std::size_t handed = log_.added.size();
+    list_->restart({rowOf("原样")});
+    EXPECT_EQ(log_.added.size(), handed + 1);
+    EXPECT_EQ(log_.added.back().fileName, "原样.mp3");
+}
+
+// The list's index of its rows against the rows themselves: after each of
+// many adds, stops, ends, restarts and removes, a song waiting or
+// downloading is found and not added twice, no two rows waiting or
+// downloading write one file, and a new song of a title takes the lowest
+// number no such row writes.
+TEST_F(DownloadListRules, TheIndexKeepsStepWithTheRowsThroughEveryChange) {
+    open();
+    const std::vector<QString> titles = {QStringLiteral("月亮"), QStringLiteral("星星"), QStringLiteral("太阳")};
+    std::uint32_t seed = 12345;
+    const auto next = [&seed](std::uint32_t below) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % below;
+    };
+    const auto isActive = [](const ListEntry& e) { return e.state == ListState::Waiting || e.state == ListState::Downloading; };
+    // The name a new song of `title` gets, found by looking at every row.
+    const auto lowestFree = [&](const QString& title) {
+        for (int n = 1;; ++n) {
+            const std::string name = app::listFileName(title.toStdString(), n);
+            bool taken = false;
+            for (int row = 0; row < model().rowCount() && !taken; ++row)
+                taken = isActive(model().entry(row)) && model().entry(row).fileName == name;
+            if (!taken) return name;
+        }
+    };
+    for (int step = 0; step < 1500; ++step) {
+        SCOPED_TRACE(step);
+        const int rows = model().rowCount();
+        const std::uint32_t what = next(10);
+        if (what < 4 || rows == 0) {
+            const QString title = titles[next(3)];
+            const DownloadList::Song song{title, QStringLiteral("http://h/%1/%2").arg(title).arg(next(12))};
+            bool active = false;
+            for (int row = 0; row < rows; ++row) {
+                const ListEntry& e = model().entry(row);
+                active = active || (isActive(e) && e.url == song.url.toStdString() && e.title == title.toStdString());
+            }
+            const std::string expected = lowestFree(title);
+            const DownloadList::Added added = list_->add({song});
+            ASSERT_EQ(added.alreadyThere, active ? 1 : 0);
+            ASSERT_EQ(added.added, active ? 0 : 1);
+            if (!active) {
+                ASSERT_EQ(model().entry(model().rowCount() - 1).fileName, expected);
+            }
+        } else {
+            const int row = static_cast<int>(next(static_cast<std::uint32_t>(rows)));
+            const std::int64_t id = model().entry(row).id;
+            const bool running = model().runOf(id)->inDownloader;
+            switch (what) {
+            case 4: list_->stop({row}); break;
+            case 5: list_->restart({row}); break;
+            case 6: list_->remove({row}); break;
+            case 7:
+                if (isActive(model().entry(row))) downloader_->reports_.ended(id, failed("无法连接到服务器"), 0, 0);
+                break;
+            default:
+                if (isActive(model().entry(row))) downloader_->reports_.ended(id, saved(model().entry(row).path, 4), 4, 4);
+                break;
+            }
+            // A stopped song's end comes later, as the downloader tells it.
+            if ((what == 4 || what == 6) && running) downloader_->reports_.ended(id, cancelled(), 0, 0);
+        }
+        std::set<std::string> written;
+        for (int r = 0; r < model().rowCount(); ++r) {
+            const ListEntry& e = model().entry(r);
+            if (!isActive(e)) continue;
+            ASSERT_TRUE(written.insert(e.fileName).second) << e.fileName;
+            ASSERT_EQ(list_->rowFetching(e.url, "downmp3/", e.fileName), r) << e.fileName;
+        }
+    }
+}
+
+// Many songs go in a slice at a time: the event loop turns between slices,
+// every song is added once, and a second add waits for the first.
+TEST_F(DownloadListRules, ManySongsAreAddedInSlicesWhileTheLoopTurns) {
+    open();
+    constexpr std::size_t kSongs = 20000;
+    const auto songAt = [](std::size_t i) {
+        return DownloadList::Song{QStringLiteral("歌 %1").arg(i % 5000), QStringLiteral("http://h/%1.mp3").arg(i)};
+    };
+    int ticks = 0, ticksWhileAdding = 0;
+    QTimer ticker;
+    ticker.setInterval(0);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (list_->adding()) ++ticksWhileAdding;
+    });
+    ticker.start();
+    std::vector<DownloadList::Added> done;
+    list_->add(kSongs, songAt, [&](const DownloadList::Added& added) { done.push_back(added); });
+    // The first slice has run; the rest is to come.
+    EXPECT_TRUE(list_->adding());
+    EXPECT_GT(model().rowCount(), 0);
+    EXPECT_LT(static_cast<std::size_t>(model().rowCount()), kSongs);
+    // The same songs again, behind the first add.
+    list_->add(kSongs, songAt, [&](const DownloadList::Added& added) { done.push_back(added); });
+    ASSERT_TRUE(testsupport::pumpUntil([&] { return done.size() == 2; }, 120000));
+    EXPECT_GT(ticksWhileAdding, 1);
+    EXPECT_EQ(done[0].added, static_cast<int>(kSongs));
+    EXPECT_EQ(done[1].added, 0);
+    EXPECT_EQ(done[1].alreadyThere, static_cast<int>(kSongs));
+    ASSERT_EQ(model().rowCount(), static_cast<int>(kSongs));
+    ASSERT_EQ(log_.added.size(), kSongs);
+    std::set<std::string> urls, files;
+    for (const auto& song : log_.added) {
+        urls.insert(song.url);
+        files.insert(song.fileName);
+    }
+    EXPECT_EQ(urls.size(), kSongs);
+    EXPECT_EQ(files.size(), kSongs);
+    // Four songs of each title: " (2)" to " (4)" for the later ones.
+    EXPECT_EQ(model().entry(model().rowOf(log_.added[15000].id)).fileName, "歌 0 (4).mp3");
+    EXPECT_TRUE(lines_.contains(QStringLiteral("正在把 20000 首歌曲加入下载列表……")));
+    EXPECT_TRUE(lines_.contains(QStringLiteral("已把 20000 首歌曲加入下载列表。")));
+    EXPECT_EQ(lines_.last(), QStringLiteral("20000 首已经在下载列表中等待或下载，没有再加入。"));
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    EXPECT_EQ(statesOnDisk().size(), kSongs);
+    EXPECT_GT(ticks, 0);
+}
+
+// Closing the list ends an add that is going on: what is in stays, and no
+// slice runs after.
+TEST_F(DownloadListRules, ClosingEndsAnAddGoingOn) {
+    open();
+    bool told = false;
+    list_->add(
+        100000, [](std::size_t i) { return DownloadList::Song{QStringLiteral("歌"), QStringLiteral("http://h/%1").arg(i)}; },
+        [&](const DownloadList::Added&) { told = true; });
+    ASSERT_TRUE(list_->adding());
+    list_->shutdown();
+    const int rows = model().rowCount();
+    EXPECT_FALSE(list_->adding());
+    testsupport::pumpUntil([] { return false; }, 100);
+    EXPECT_EQ(model().rowCount(), rows);
+    EXPECT_FALSE(told);
 }

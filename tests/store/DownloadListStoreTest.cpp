@@ -328,3 +328,27 @@ TEST_F(DownloadListTable, AReadOnlyFileShowsItsListAndWritesNothing) {
     EXPECT_EQ(list.TakeLoaded().size(), 1u);
     ::chmod(path_.c_str(), 0644);
 }
+
+// Many rows at once are written in transactions of kRowsPerWrite: every
+// row arrives, in its latest state, whether saved one by one or together,
+// and a removal among them holds.
+TEST_F(DownloadListTable, ManyRowsAreWrittenInTransactionsOfBoundedSize) {
+    const std::int64_t rows = static_cast<std::int64_t>(DownloadListStore::kRowsPerWrite) * 2 + 7;
+    {
+        DownloadListStore list(path_);
+        std::vector<ListEntry> many;
+        for (std::int64_t id = 1; id <= rows; ++id) many.push_back(entry(id, "歌" + std::to_string(id), ListState::Waiting));
+        list.Save(many);
+        list.Save(entry(rows, "最后一首", ListState::Finished, 4, 4));
+        list.Remove(1);
+        list.Save(std::vector<ListEntry>{});
+        ASSERT_TRUE(list.WaitUntilWritten(120s));
+    }
+    DownloadListStore list(path_);
+    const std::vector<ListEntry> loaded = list.TakeLoaded();
+    ASSERT_EQ(loaded.size(), static_cast<std::size_t>(rows - 1));
+    EXPECT_EQ(loaded.front().id, 2);
+    EXPECT_EQ(loaded.back(), entry(rows, "最后一首", ListState::Finished, 4, 4));
+    EXPECT_EQ(loaded[static_cast<std::size_t>(DownloadListStore::kRowsPerWrite)].id,
+              static_cast<std::int64_t>(DownloadListStore::kRowsPerWrite) + 2);
+}
