@@ -8,6 +8,7 @@
 #include <QMetaObject>
 
 #include "app/StoredVerdicts.h"
+#include "download/inet/InetRequestUrl.h"
 #include "download/texts/DownloadErrors.h"
 #include "store/LinkVerdictStore.h"
 #include "store/StoreError.h"
@@ -62,7 +63,7 @@ void GridLinkChecks::check(const QStringList& urls) {
     int others = 0;
     for (const QString& url : urls) {
         std::string address = url.toStdString();
-        if (!probed(address)) {
+        if (!probed(inet::browserUrl(address))) {
             ++others;
         } else if (seen.insert(address).second) {
             fresh.push_back(std::move(address));
@@ -159,9 +160,14 @@ void GridLinkChecks::probe(const Check& check) {
         if (stopping_) return;
         prober_ = &prober;
     }
+    // Requested as a download requests it (a blank left at the end of a
+    // cut-out address, characters outside ASCII); kept under the stored one.
+    std::vector<std::string> requested;
+    requested.reserve(check.urls.size());
+    for (const std::string& url : check.urls) requested.push_back(inet::browserUrl(url));
     Tally tally;
     Clock::time_point lastSave = Clock::now();
-    prober.probeAll(check.urls, [&](std::size_t index, const inet::ProbeOutcome& outcome) {
+    prober.probeAll(requested, [&](std::size_t index, const inet::ProbeOutcome& outcome) {
         const probe::LinkVerdict& verdict = outcome.verdict;
         // A link the stop left unjudged has no verdict to keep.
         if (verdict.code == dl::kErrOperationCancelled || stopping()) return;

@@ -7,7 +7,9 @@
 // A check asked for while one runs waits for it and runs next; an address
 // already waiting or being probed is not probed twice, so a second 检查链接
 // on the same rows adds nothing. Each check ends with one log line counting
-// its verdicts. Closing the window stops the probes under way; the verdicts
+// its verdicts. An address is requested as a download would request it
+// (inet::browserUrl), and its verdict kept under the address as stored.
+// Closing the window stops the probes under way; the verdicts
 // already in are kept, what was not judged is not recorded.
 #include <condition_variable>
 #include <cstdint>

@@ -2,8 +2,6 @@
 // text and tooltips, the reading of kept verdicts, and 检查链接's checker
 // against a loopback server.
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,7 +20,7 @@
 #include "store/view/LinkVerdictText.h"
 #include "store/view/SongTableModel.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/LoopbackServer.h"
+#include "tests/support/HeldAnswerServer.h"
 #include "tests/support/MpegFrames.h"
 #include "tests/support/ProbeServer.h"
 
@@ -249,46 +247,6 @@ ProbeServer::Route answer(int status, std::string body, std::string type = "audi
     return r;
 }
 
-// A song whose answers wait until the test lets them go (or the server stops).
-class HeldSong {
-public:
-    HeldSong()
-        : server_([this](testsupport::LoopbackConnection& c) { serve(c); }) {}
-    ~HeldSong() { server_.stop(); }
-    std::string url() const { return server_.url("/held.mp3"); }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-    bool waitForRequest(std::chrono::milliseconds limit) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] { return requests_ > 0; });
-    }
-
-private:
-    void serve(testsupport::LoopbackConnection& connection) {
-        std::string head;
-        if (!connection.receiveUntil(head, "\r\n\r\n", testsupport::Clock::now() + std::chrono::seconds(30))) return;
-        {
-            std::unique_lock lock(mutex_);
-            ++requests_;
-            changed_.notify_all();
-            while (!released_ && !connection.stopping()) changed_.wait_for(lock, std::chrono::milliseconds(20));
-            if (!released_) return;
-        }
-        const std::string body = mpegSong(50);
-        connection.sendAll("HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
-                           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int requests_ = 0;
-    bool released_ = false;
-    testsupport::LoopbackServer server_;  // last: serves with the members above
-};
-
 class Checker : public ::testing::Test {
 protected:
     Checker() { apptest::app(); }
@@ -306,7 +264,7 @@ protected:
         {"/song.mp3", answer(200, mpegSong(200))},
         {"/page.mp3", answer(200, "<!DOCTYPE html><html><body>没有这首歌</body></html>", "text/html")},
     }};
-    HeldSong held_;
+    testsupport::HeldAnswerServer held_{mpegSong(50)};
     store::GridVerdicts verdicts_;
     QStringList log_;
     std::unique_ptr<app::GridLinkChecks> checks_;
@@ -337,9 +295,21 @@ TEST_F(Checker, ProbesEachAddressOnceShowsKeepsAndCountsTheVerdicts) {
     EXPECT_EQ(kept[2].verdict, LinkVerdictKind::NotAudio);
 }
 
+// A page's anchor may leave a blank at the end of the address it gives.
+TEST_F(Checker, RequestsAnAddressAsADownloadWouldAndKeepsItAsStored) {
+    startChecks();
+    const std::string stored = server_.url("/song.mp3") + " ";
+    checks_->check({QString::fromStdString(stored)});
+    ASSERT_TRUE(pumpUntil([&] { return checks_->idle() && verdicts_.find(stored) != nullptr; }));
+    EXPECT_EQ(verdicts_.find(stored)->verdict, LinkVerdictKind::Audio);
+    ASSERT_EQ(server_.requests().size(), 1u);
+    EXPECT_EQ(server_.requests()[0].target, "/song.mp3");
+    EXPECT_EQ(store::LinkVerdictStore(file_.path).find({stored}).size(), 1u);
+}
+
 TEST_F(Checker, ASecondCheckWaitsForTheFirstAndSkipsWhatItProbes) {
     startChecks();
-    const QString slow = QString::fromStdString(held_.url());
+    const QString slow = QString::fromStdString(held_.url("/held.mp3"));
     const QString song = QString::fromStdString(server_.url("/song.mp3"));
     checks_->check({slow});
     ASSERT_TRUE(held_.waitForRequest(std::chrono::seconds(30)));
@@ -355,13 +325,13 @@ TEST_F(Checker, ASecondCheckWaitsForTheFirstAndSkipsWhatItProbes) {
     held_.release();
     ASSERT_TRUE(pumpUntil([&] { return log_.count(one) == 2; }));
     EXPECT_EQ(server_.requests().size(), 1u);
-    EXPECT_EQ(verdicts_.find(held_.url())->verdict, LinkVerdictKind::Audio);
+    EXPECT_EQ(verdicts_.find(held_.url("/held.mp3"))->verdict, LinkVerdictKind::Audio);
     EXPECT_TRUE(checks_->idle());
 }
 
 TEST_F(Checker, StopEndsTheProbesAndRecordsNothingUnjudged) {
     startChecks();
-    const std::string never = held_.url(), missing = server_.url("/missing.mp3");
+    const std::string never = held_.url("/held.mp3"), missing = server_.url("/missing.mp3");
     checks_->check({QString::fromStdString(never), QString::fromStdString(missing)});
     checks_->check({QString::fromStdString(server_.url("/song.mp3"))});  // waits behind it
     ASSERT_TRUE(held_.waitForRequest(std::chrono::seconds(30)));
