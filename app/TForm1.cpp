@@ -23,6 +23,7 @@
 #include "app/DownloadList.h"
 #include "app/DownloadListView.h"
 #include "app/Glyphs.h"
+#include "app/GridLinkChecks.h"
 #include "app/ListQueueDownloader.h"
 #include "app/StoreNextLinkFinder.h"
 #include "app/MessageLog.h"
@@ -31,6 +32,8 @@
 #include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/SearchPipeline.h"
 #include "store/SongStore.h"
+#include "store/view/GridVerdictLoader.h"
+#include "store/view/GridVerdicts.h"
 #include "store/view/SongTableModel.h"
 #include "store/view/TDBGrid3D.h"
 
@@ -120,7 +123,13 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     downloadList_->setNextLinkFinder(makeStoreNextLinkFinder(storePath));
     buildToolBar();
     buildKeywordPanel();
+    verdicts_ = std::make_unique<store::GridVerdicts>();
     buildResultsAndLog();
+    verdictLoader_ = std::make_unique<store::GridVerdictLoader>(storePath, *verdicts_);
+    // A grown snapshot may hold links probed before.
+    connect(model_.get(), &QAbstractItemModel::modelReset, this, [this] { verdictLoader_->lookForNewRows(); });
+    linkChecks_ = std::make_unique<GridLinkChecks>(storePath, *verdicts_,
+                                                   [this](const QString& line) { Memo1->appendLine(line); });
     buildStatusBar();
     buildPopupMenu();
     layout->addWidget(ToolBar1);
@@ -155,6 +164,8 @@ TForm1::~TForm1() {
     closeFilter_.reset();
     // Stages hand work to this window: they must be gone before it is.
     pipeline_.reset();
+    linkChecks_.reset();
+    verdictLoader_.reset();
     downloadList_.reset();
     commands_.reset();
     httpGet_.reset();
@@ -269,6 +280,7 @@ void TForm1::buildResultsAndLog() {
     DBGrid1 = new store::TDBGrid3D(PageControl1);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     model_ = std::make_unique<store::SongTableModel>(*store_);
+    model_->setVerdicts(verdicts_.get());
     DBGrid1->setSongModel(model_.get());
     PageControl1->addTab(DBGrid1, QStringLiteral("    搜索结果       "));
     DownloadListView1 = new DownloadListView(*downloadList_, PageControl1);
@@ -330,6 +342,8 @@ void TForm1::buildPopupMenu() {
     N7->setObjectName(QStringLiteral("N7"));
     AddToList1 = PopupMenu1->addAction(QStringLiteral("加入下载列表"));
     AddToList1->setObjectName(QStringLiteral("AddToList1"));
+    CheckLinks1 = PopupMenu1->addAction(QStringLiteral("检查链接"));
+    CheckLinks1->setObjectName(QStringLiteral("CheckLinks1"));
     PopupMenu1->addSeparator();
     N2 = PopupMenu1->addAction(QStringLiteral("下载到..."));
     N2->setObjectName(QStringLiteral("N2"));
@@ -342,6 +356,11 @@ void TForm1::buildPopupMenu() {
     connect(OpenFolder1, &QAction::triggered, this, &TForm1::OpenFolder1Click);
     connect(N7, &QAction::triggered, this, &TForm1::N7Click);
     connect(AddToList1, &QAction::triggered, this, &TForm1::AddToList1Click);
+    connect(CheckLinks1, &QAction::triggered, this, &TForm1::CheckLinks1Click);
+    // It probes the selected rows alone, never the selected song behind them.
+    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] {
+        CheckLinks1->setEnabled(DBGrid1->selectionModel() && DBGrid1->selectionModel()->hasSelection());
+    });
     connect(N2, &QAction::triggered, this, &TForm1::N2Click);
     connect(IE1, &QAction::triggered, this, &TForm1::IE1Click);
     connect(DBGrid1, &store::TDBGrid3D::popupRequested, this,
@@ -456,6 +475,14 @@ void TForm1::AddToList1Click() {
     });
 }
 
+// Probes the selected rows' links in the background; their marks change as
+// the verdicts come.
+void TForm1::CheckLinks1Click() {
+    QStringList urls;
+    for (int row : DBGrid1->selectedRows()) urls << model_->cellText(row, store::SongTableModel::UrlColumn);
+    if (!urls.isEmpty()) linkChecks_->check(urls);
+}
+
 // The downloads list fetching the song into that file already: a second
 // transfer would write the same file at once.
 bool TForm1::showFetchedByList(const SelectedSong& song, const std::string& folder, const QString& fileName) {
@@ -482,6 +509,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     HTTPGet1->Abort();
     // The list's songs stay as kept, to start again on the next run.
     downloadList_->shutdown();
+    linkChecks_->stop();
+    verdictLoader_->stop();
     pipeline_->Shutdown();
     QWidget::closeEvent(event);
 }

@@ -24,6 +24,8 @@ class QToolButton;
 class QFrame;
 
 namespace store {
+class GridVerdictLoader;
+class GridVerdicts;
 class SongStore;
 class SongTableModel;
 class TDBGrid3D;
@@ -40,6 +42,7 @@ namespace app {
 class BlockedCloseFilter;
 class DownloadList;
 class DownloadListView;
+class GridLinkChecks;
 class MessageLog;
 class TOKBottomDlg;
 
@@ -77,6 +80,10 @@ public:
     search::SearchState& searchState() { return state_; }
     search::SearchPipeline& pipeline() { return *pipeline_; }
     DownloadList& downloadList() { return *downloadList_; }
+    // The links' verdicts the grid shows, and 检查链接's probes.
+    store::GridVerdicts& gridVerdicts() { return *verdicts_; }
+    store::GridVerdictLoader& verdictLoader() { return *verdictLoader_; }
+    GridLinkChecks& linkChecks() { return *linkChecks_; }
     const SelectedSong& selectedSong() const { return selected_; }
     // The songs the pop-up menu's commands act on: the selected rows, top to
     // bottom; the selected song when no row is selected.
@@ -119,6 +126,7 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QAction* N7 = nullptr;   // download song
     QAction* AddToList1 = nullptr;  // add to the downloads list
+    QAction* CheckLinks1 = nullptr;  // check the links
     QAction* N2 = nullptr;   // download to
     QAction* IE1 = nullptr;  // open link in the browser
     QAction* OpenFolder1 = nullptr;  // open the download folder
@@ -141,6 +149,7 @@ public:
     void IE1Click() { commands_->openInBrowser(); }
     void OpenFolder1Click() { commands_->openDownloadFolder(); }
     void AddToList1Click();
+    void CheckLinks1Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -162,8 +171,13 @@ private:
     std::unique_ptr<search::PageFetcher> fetcher_;
     search::SearchState state_;
     std::unique_ptr<search::SearchPipeline> pipeline_;
+    // What the grid's rows show of their links; outlives the model.
+    std::unique_ptr<store::GridVerdicts> verdicts_;
     // Owned here, not by the grid: it must go before the store it reads.
     std::unique_ptr<store::SongTableModel> model_;
+    // Fill verdicts_ from the store and from probes; go before it.
+    std::unique_ptr<store::GridVerdictLoader> verdictLoader_;
+    std::unique_ptr<GridLinkChecks> linkChecks_;
     TOKBottomDlg* aboutDialog_ = nullptr;
     SelectedSong selected_;
     std::function<bool()> confirmClear_;

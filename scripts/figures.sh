@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 FIGURE_GROUPS=(cutter tcp_receive netget netget_nginx store store_scale html_page cookies hostile_servers download_run
-        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list list_add song_finish song_links probe)
+        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list list_add song_finish song_links probe grid_verdicts)
 
 quick=0
 build=build
@@ -63,6 +63,16 @@ figures_probe() {
       "$(grep -Eo 'probe: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') s (ratio $(grep -Eo 'ratio: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$'))" \
       "\`curl --parallel --parallel-max 16 -r 0-16383\` on the same links" \
       "$(grep -Eo '16383: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') s" bench_probe_vs_curl
+}
+
+figures_grid_verdicts() {
+  # (Not "rows": that names the page's table of rows.)
+  local songs=$(pick 20000 100000) rounds=$(pick 1 3) log=grid_verdicts.txt
+  run bench_grid_verdicts "$log" "$songs" "$rounds"
+  row "paging the results grid from the first of $(num "$songs") rows to the last, every row probed (mark, grey text), a page painted, median of $rounds$(verdict)" \
+      "$(grep -Eo '^probed: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms (ratio $(grep -Eo '^ratio: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$'))" \
+      "the same rows unprobed; the bound: 1.25 times" \
+      "$(grep -Eo '^unprobed: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms" bench_grid_verdicts
 }
 
 for g in "${chosen[@]}"; do

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <unordered_set>
+
 namespace store {
 namespace {
 
@@ -18,6 +20,32 @@ std::string textColumn(sqlite3_stmt* s, int column) {
 }
 
 bool isNull(sqlite3_stmt* s, int column) { return sqlite3_column_type(s, column) == SQLITE_NULL; }
+
+constexpr const char* kVerdictColumns =
+    "checked_at, verdict, code, reason, status, size, kbps, seconds, etag, last_modified";
+
+// The verdict in the row's columns from `at` on (kVerdictColumns); nothing
+// for a row no save could have written.
+std::optional<StoredVerdict> readVerdict(sqlite3_stmt* s, int at, std::string url) {
+    StoredVerdict v;
+    v.url = std::move(url);
+    v.checkedAt = sqlite3_column_int64(s, at);
+    const int verdict = sqlite3_column_int(s, at + 1);
+    v.code = sqlite3_column_int(s, at + 2);
+    v.reason = textColumn(s, at + 3);
+    v.status = sqlite3_column_int(s, at + 4);
+    if (!isNull(s, at + 5)) v.size = sqlite3_column_int64(s, at + 5);
+    if (!isNull(s, at + 6)) v.kbps = sqlite3_column_int(s, at + 6);
+    if (!isNull(s, at + 7)) v.seconds = sqlite3_column_double(s, at + 7);
+    v.etag = textColumn(s, at + 8);
+    v.lastModified = textColumn(s, at + 9);
+    const bool sound = verdict >= 0 && verdict <= 3 && (!v.size || *v.size >= 0) &&
+                       (!v.kbps || (*v.kbps > 0 && *v.kbps <= 1000)) &&
+                       (!v.seconds || (*v.seconds >= 0 && *v.seconds < 1e7));
+    if (!sound) return std::nullopt;
+    v.verdict = static_cast<LinkVerdictKind>(verdict);
+    return v;
+}
 
 }  // namespace
 
@@ -67,36 +95,55 @@ std::vector<StoredVerdict> LinkVerdictStore::find(const std::vector<std::string>
     StoreConnection::WaitScope scope(*db_, Wait::For(wait));
     std::vector<StoredVerdict> found;
     if (urls.empty() || !tableExistsLocked()) return found;
-    Statement get = db_->prepare(
-        "select checked_at, verdict, code, reason, status, size, kbps, seconds, etag, last_modified "
-        "from linkverdicts where url = ?");
+    Statement get = db_->prepare(std::string("select ") + kVerdictColumns + " from linkverdicts where url = ?");
     sqlite3_stmt* s = get.get();
     for (const std::string& url : urls) {
         sqlite3_bind_text(s, 1, url.data(), static_cast<int>(url.size()), SQLITE_TRANSIENT);
         if (db_->step(s)) {
-            StoredVerdict v;
-            v.url = url;
-            v.checkedAt = sqlite3_column_int64(s, 0);
-            const int verdict = sqlite3_column_int(s, 1);
-            v.code = sqlite3_column_int(s, 2);
-            v.reason = textColumn(s, 3);
-            v.status = sqlite3_column_int(s, 4);
-            if (!isNull(s, 5)) v.size = sqlite3_column_int64(s, 5);
-            if (!isNull(s, 6)) v.kbps = sqlite3_column_int(s, 6);
-            if (!isNull(s, 7)) v.seconds = sqlite3_column_double(s, 7);
-            v.etag = textColumn(s, 8);
-            v.lastModified = textColumn(s, 9);
-            const bool sound = verdict >= 0 && verdict <= 3 && (!v.size || *v.size >= 0) &&
-                               (!v.kbps || (*v.kbps > 0 && *v.kbps <= 1000)) &&
-                               (!v.seconds || (*v.seconds >= 0 && *v.seconds < 1e7));
-            if (sound) {
-                v.verdict = static_cast<LinkVerdictKind>(verdict);
-                found.push_back(std::move(v));
-            }
+            if (auto v = readVerdict(s, 0, url)) found.push_back(std::move(*v));
         }
         sqlite3_reset(s);
     }
     return found;
 }
+
+LinkVerdictStore::SongVerdicts LinkVerdictStore::findOfSongs(std::int64_t afterRowid,
+                                                             std::chrono::milliseconds wait) {
+    std::lock_guard lock(mutex_);
+    StoreConnection::WaitScope scope(*db_, Wait::For(wait));
+    SongVerdicts result;
+    // One read transaction: the largest id and the rows up to it agree.
+    db_->exec("begin");
+    try {
+        Statement last = db_->prepare("select coalesce(max(rowid), 0) from tab1");
+        if (db_->step(last.get())) result.lastRowid = sqlite3_column_int64(last.get(), 0);
+        last.reset();
+        if (afterRowid > result.lastRowid) afterRowid = 0;
+        if (result.lastRowid > afterRowid && tableExistsLocked()) {
+            Statement get = db_->prepare(std::string("select v.url, ") + kVerdictColumns +
+                                         " from tab1 t join linkverdicts v on v.url = t.url2"
+                                         " where t.rowid > ? and t.rowid <= ?");
+            sqlite3_stmt* s = get.get();
+            sqlite3_bind_int64(s, 1, afterRowid);
+            sqlite3_bind_int64(s, 2, result.lastRowid);
+            std::unordered_set<std::string> seen;
+            while (db_->step(s)) {
+                // The address whole: it is what the grid looks the row up by.
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+                std::string url = text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(s, 0)))
+                                       : std::string();
+                if (!seen.insert(url).second) continue;
+                if (auto v = readVerdict(s, 1, std::move(url))) result.verdicts.push_back(std::move(*v));
+            }
+        }
+        db_->exec("commit");
+    } catch (...) {
+        sqlite3_exec(db_->get(), "rollback", nullptr, nullptr, nullptr);
+        throw;
+    }
+    return result;
+}
+
+void LinkVerdictStore::interrupt() { sqlite3_interrupt(db_->get()); }
 
 }  // namespace store

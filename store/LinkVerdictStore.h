@@ -55,6 +55,21 @@ public:
     std::vector<StoredVerdict> find(const std::vector<std::string>& urls,
                                     std::chrono::milliseconds wait = std::chrono::milliseconds(5000));
 
+    // The kept verdicts of the addresses of tab1's rows with ids above
+    // `afterRowid`, up to the largest id when it is read, each address once
+    // however many rows hold it; and that largest id, for the next call. A
+    // largest id below `afterRowid` (the table cleared since) reads every
+    // row. One look-up per row in the address index: about as long as a
+    // scan of the rows. Throws StoreError.
+    struct SongVerdicts {
+        std::vector<StoredVerdict> verdicts;
+        std::int64_t lastRowid = 0;
+    };
+    SongVerdicts findOfSongs(std::int64_t afterRowid,
+                             std::chrono::milliseconds wait = std::chrono::milliseconds(5000));
+    // Any thread: the statement under way ends soon, throwing StoreError.
+    void interrupt();
+
 private:
     bool tableExistsLocked();
 

@@ -1,7 +1,12 @@
 #include "store/view/SongTableModel.h"
 
+#include <QColor>
 #include <QMetaObject>
 #include <QThread>
+
+#include "store/view/GridVerdicts.h"
+#include "store/view/LinkVerdictMarks.h"
+#include "store/view/LinkVerdictText.h"
 
 namespace store {
 
@@ -40,21 +45,61 @@ std::optional<SongRow> SongTableModel::song(int row) const {
 }
 
 QString SongTableModel::cellText(int row, Column column) const {
-    const std::optional<SongRow> fields = song(row);
+    return roleData(song(row), column, Qt::DisplayRole).toString();
+}
+
+QVariant SongTableModel::roleData(const std::optional<SongRow>& fields, int column, int role) const {
     if (!fields) return {};
-    const std::optional<std::string>* value = nullptr;
-    switch (column) {
-    case TitleColumn: value = &fields->title; break;
-    case KeysColumn: value = &fields->keys; break;
-    case UrlColumn: value = &fields->url2; break;
+    if (role == Qt::DisplayRole) {
+        const std::optional<std::string>* value = nullptr;
+        switch (column) {
+        case TitleColumn: value = &fields->title; break;
+        case KeysColumn: value = &fields->keys; break;
+        case UrlColumn: value = &fields->url2; break;
+        default: return {};
+        }
+        return *value ? QString::fromStdString(**value) : QString();
+    }
+    if (role != Qt::DecorationRole && role != Qt::ForegroundRole && role != Qt::ToolTipRole) return {};
+    // Unprobed stores pay nothing for the verdicts.
+    if (!verdicts_ || verdicts_->empty() || !fields->url2) return {};
+    const StoredVerdict* verdict = verdicts_->find(*fields->url2);
+    if (!verdict) return {};
+    switch (role) {
+    case Qt::DecorationRole: return column == TitleColumn ? QVariant(verdictMark(verdict->verdict)) : QVariant();
+    case Qt::ForegroundRole: return greysOut(verdict->verdict) ? QVariant(greyedText()) : QVariant();
+    case Qt::ToolTipRole: return verdictDetails(*verdict, verdicts_->now());
     default: return {};
     }
-    return *value ? QString::fromStdString(**value) : QString();
 }
 
 QVariant SongTableModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || role != Qt::DisplayRole) return {};
-    return cellText(index.row(), static_cast<Column>(index.column()));
+    if (!index.isValid()) return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::DecorationRole:
+    case Qt::ForegroundRole:
+    case Qt::ToolTipRole: return roleData(song(index.row()), index.column(), role);
+    default: return {};
+    }
+}
+
+void SongTableModel::multiData(const QModelIndex& index, QModelRoleDataSpan roleDataSpan) const {
+    const std::optional<SongRow> fields = index.isValid() ? song(index.row()) : std::nullopt;
+    for (QModelRoleData& wanted : roleDataSpan) wanted.setData(roleData(fields, index.column(), wanted.role()));
+}
+
+void SongTableModel::setVerdicts(const GridVerdicts* verdicts) {
+    disconnect(verdictsChanged_);
+    verdicts_ = verdicts;
+    if (!verdicts_) return;
+    // Which rows show a changed address is not worth finding: the view
+    // repaints what it shows, and reads only those rows.
+    verdictsChanged_ = connect(verdicts_, &GridVerdicts::changed, this, [this] {
+        if (rowCount() == 0) return;
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1),
+                         {Qt::DecorationRole, Qt::ForegroundRole, Qt::ToolTipRole});
+    });
 }
 
 QVariant SongTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -2,7 +2,10 @@
 // Item model over the store's results snapshot: three fixed columns,
 // whatever columns the results query returns. It keeps the snapshot it shows
 // until it is told of a new one, and reads a row's fields only when the view
-// asks for them, which it does for the rows on screen.
+// asks for them, which it does for the rows on screen. A row whose link was
+// probed carries its verdict's mark before the title, grey text when the
+// link is of no use, and the verdict's details as every cell's tooltip; the
+// columns stay as they are.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -12,6 +15,8 @@
 #include "store/SongStore.h"
 
 namespace store {
+
+class GridVerdicts;
 
 class SongTableModel : public QAbstractTableModel {
     Q_OBJECT
@@ -24,6 +29,8 @@ public:
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // Every role the cell is drawn with from one reading of its row.
+    void multiData(const QModelIndex& index, QModelRoleDataSpan roleDataSpan) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
@@ -40,11 +47,18 @@ public:
     std::int64_t recordAt(int row) const;
     int rowOfRecord(std::int64_t record) const;
 
+    // The verdicts the rows show (none without); kept by the caller, which
+    // outlives this model or sets another first.
+    void setVerdicts(const GridVerdicts* verdicts);
+
 private:
     void reload();
+    QVariant roleData(const std::optional<SongRow>& fields, int column, int role) const;
 
     SongStore& store_;
     std::shared_ptr<const ResultsSnapshot> snapshot_;
+    const GridVerdicts* verdicts_ = nullptr;
+    QMetaObject::Connection verdictsChanged_;
 };
 
 }  // namespace store

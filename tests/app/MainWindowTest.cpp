@@ -89,16 +89,17 @@ TEST(MainWindow, WindowFactsAndControls) {
     EXPECT_TRUE(form->Button2->isEnabled());
 
     const auto actions = form->PopupMenu1->actions();
-    ASSERT_EQ(actions.size(), 9);
+    ASSERT_EQ(actions.size(), 10);
     EXPECT_TRUE(actions[0]->isSeparator());
     EXPECT_EQ(actions[1]->text(), QStringLiteral("下载歌曲"));
     EXPECT_EQ(actions[2]->text(), QStringLiteral("加入下载列表"));
-    EXPECT_TRUE(actions[3]->isSeparator());
-    EXPECT_EQ(actions[4]->text(), QStringLiteral("下载到..."));
-    EXPECT_TRUE(actions[5]->isSeparator());
-    EXPECT_EQ(actions[6]->text(), QStringLiteral("在IE中打开链接"));
-    EXPECT_TRUE(actions[7]->isSeparator());
-    EXPECT_EQ(actions[8]->text(), QStringLiteral("打开下载文件夹"));
+    EXPECT_EQ(actions[3]->text(), QStringLiteral("检查链接"));
+    EXPECT_TRUE(actions[4]->isSeparator());
+    EXPECT_EQ(actions[5]->text(), QStringLiteral("下载到..."));
+    EXPECT_TRUE(actions[6]->isSeparator());
+    EXPECT_EQ(actions[7]->text(), QStringLiteral("在IE中打开链接"));
+    EXPECT_TRUE(actions[8]->isSeparator());
+    EXPECT_EQ(actions[9]->text(), QStringLiteral("打开下载文件夹"));
 }
 
 TEST(MainWindow, KeywordTypedOutsideThePresetListIsUsedAsTyped) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "store/SongStore.h"
 #include "tests/store/StoreTestSupport.h"
 
@@ -60,6 +62,48 @@ TEST(LinkVerdictStore, RowsNoSaveWroteAreNoVerdicts) {
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].url, "http://a/ok.mp3");
     EXPECT_EQ(found[0].verdict, LinkVerdictKind::NotAudio);
+}
+
+// The grid reads the verdicts of its rows at start, then of the rows added
+// since: each address once, whatever other rows or verdicts the file holds.
+TEST(LinkVerdictStore, VerdictsOfTheSongsAfterARowid) {
+    storetest::StoreFile file(4);  // http://h/0.mp3 .. http://h/3.mp3, ids 1..4
+    store::LinkVerdictStore verdicts(file.path);
+    // No table yet: nothing, and the largest id all the same.
+    auto none = verdicts.findOfSongs(0);
+    EXPECT_TRUE(none.verdicts.empty());
+    EXPECT_EQ(none.lastRowid, 4);
+    EXPECT_EQ(storetest::OtherConnection(file.path).ids("select count(*) from sqlite_master where type = 'table'"),
+              std::vector<std::int64_t>{1});
+
+    std::string longUrl = "http://h/" + std::string(3000, 'x') + ".mp3";  // longer than any reason
+    verdicts.save({verdict("http://h/1.mp3", LinkVerdictKind::Dead, 404),
+                   verdict("http://h/3.mp3", LinkVerdictKind::Audio, 206),
+                   verdict("http://elsewhere/9.mp3", LinkVerdictKind::Dead, 404), verdict(longUrl, LinkVerdictKind::NotAudio, 200)});
+    storetest::execSql(file.path, "insert into tab1 values ('again', 'http://h/1.mp3', 'k');"  // id 5, a second row
+                                  "insert into tab1 values ('long', '" + longUrl + "', 'k');"  // id 6
+                                  "insert into linkverdicts (url, verdict) values ('http://h/2.mp3', 9)");  // no save wrote it
+    auto urls = [](const store::LinkVerdictStore::SongVerdicts& found) {
+        std::vector<std::string> out;
+        for (const auto& v : found.verdicts) out.push_back(v.url);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    auto all = verdicts.findOfSongs(0);
+    EXPECT_EQ(all.lastRowid, 6);
+    EXPECT_EQ(urls(all), (std::vector<std::string>{"http://h/1.mp3", "http://h/3.mp3", longUrl}));
+    auto later = verdicts.findOfSongs(4);
+    EXPECT_EQ(urls(later), (std::vector<std::string>{"http://h/1.mp3", longUrl}));
+    EXPECT_EQ(later.verdicts.front().code, 404);
+    auto nothingNew = verdicts.findOfSongs(6);
+    EXPECT_TRUE(nothingNew.verdicts.empty());
+    EXPECT_EQ(nothingNew.lastRowid, 6);
+
+    // Cleared and filled again: the ids start low, and are read from the start.
+    storetest::execSql(file.path, "delete from tab1; insert into tab1 values ('t', 'http://h/3.mp3', 'k')");
+    auto refilled = verdicts.findOfSongs(6);
+    EXPECT_EQ(refilled.lastRowid, 1);
+    EXPECT_EQ(urls(refilled), std::vector<std::string>{"http://h/3.mp3"});
 }
 
 }  // namespace
