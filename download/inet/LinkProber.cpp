@@ -1,4 +1,5 @@
 #include "download/inet/LinkProber.h"
+#include "download/inet/InetRequestUrl.h"
 
 #include <curl/curl.h>
 
@@ -49,6 +50,24 @@ std::optional<std::uint64_t> decimal(std::string_view text) {
         value = value * 10 + static_cast<std::uint64_t>(c - '0');
     }
     return value;
+}
+
+// Where a 206 starts and the whole file's length. Some servers cut a short
+// file's range at its end yet name the range asked for ("bytes 0-16383/193"):
+// the start and the length still say what a probe needs, and the bytes read
+// stay within its budget whatever the header says.
+std::optional<ContentRange> probedRange(std::string_view value) {
+    if (auto range = parseContentRange(value)) return range;
+    constexpr std::string_view kUnit = "bytes ";
+    if (value.substr(0, kUnit.size()) != kUnit) return std::nullopt;
+    value.remove_prefix(kUnit.size());
+    const auto dash = value.find('-'), slash = value.find('/');
+    if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) return std::nullopt;
+    const auto first = decimal(value.substr(0, dash));
+    const auto last = decimal(value.substr(dash + 1, slash - dash - 1));
+    const auto total = decimal(value.substr(slash + 1));
+    if (!first || !last || !total || *first > *last || *first >= *total) return std::nullopt;
+    return ContentRange{*first, *total - 1, *total};
 }
 
 // The host and port a request goes to, for the cap on each host.
@@ -116,7 +135,7 @@ struct Transfer {
         if (name == "content-length") {
             t.contentLength = decimal(value);
         } else if (name == "content-range") {
-            if (const auto range = parseContentRange(value)) {
+            if (const auto range = probedRange(value)) {
                 t.rangeTotal = range->total;
                 t.rangeFirst = range->first;
             }
@@ -171,8 +190,9 @@ void LinkProber::stop() {
 std::vector<ProbeOutcome> LinkProber::probeAll(const std::vector<std::string>& urls, const OnVerdict& onVerdict) {
     std::vector<Link> links(urls.size());
     for (std::size_t i = 0; i < urls.size(); ++i) {
-        links[i].url = urls[i];
-        links[i].host = hostOf(urls[i]);
+        // Asked as a download asks it: a stored address may end in a blank.
+        links[i].url = browserUrl(urls[i]);
+        links[i].host = hostOf(links[i].url);
     }
     std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
     {

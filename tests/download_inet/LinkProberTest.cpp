@@ -48,6 +48,8 @@ TEST(LinkProber, VerdictsByStatusAndBody) {
     Route page;
     page.body = "<!DOCTYPE html><html><body>文件不存在</body></html>";
     page.contentType = "text/html";
+    Route shortSong = answer(200, song(10));
+    shortSong.rangeAsAsked = true;
     Route tagged;
     tagged.body = song(100, 40000);
     tagged.etag = "\"v1\"";
@@ -62,6 +64,7 @@ TEST(LinkProber, VerdictsByStatusAndBody) {
         {"/busy.mp3", answer(503, "busy")},
         {"/slow-down.mp3", answer(429, "later")},
         {"/teapot.mp3", answer(400, "bad")},
+        {"/short.mp3", shortSong},
     });
     struct Case {
         const char* path;
@@ -82,6 +85,10 @@ TEST(LinkProber, VerdictsByStatusAndBody) {
         {"/teapot.mp3", LinkState::Dead, 400, "HTTP 400", std::nullopt, 1},
         {"/busy.mp3", LinkState::Unavailable, 503, "HTTP 503", std::nullopt, 1},
         {"/slow-down.mp3", LinkState::Unavailable, 429, "HTTP 429", std::nullopt, 1},
+        // A short file whose range is named as asked, past its end.
+        {"/short.mp3", LinkState::Audio, 206, "", 10 * kFrame, 1},
+        // A stored address that ends in a blank is asked as a download asks it.
+        {"/song.mp3 ", LinkState::Audio, 206, "", 200 * kFrame, 1},
     };
     std::vector<std::string> urls;
     for (const Case& c : cases) urls.push_back(server.url(c.path));

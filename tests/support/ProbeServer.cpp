@@ -111,8 +111,10 @@ void ProbeServer::serve(LoopbackConnection& connection) {
         if (const auto range = rangeOf(*request.range, r.body.size())) {
             status = 206;
             body = body.substr(range->first, range->second - range->first + 1);
-            extra = "Content-Range: bytes " + std::to_string(range->first) + "-" + std::to_string(range->second) +
-                    "/" + std::to_string(r.body.size()) + "\r\n";
+            const std::string asked = request.range->substr(request.range->find('-') + 1);
+            extra = "Content-Range: bytes " + std::to_string(range->first) + "-" +
+                    (r.rangeAsAsked ? asked : std::to_string(range->second)) + "/" + std::to_string(r.body.size()) +
+                    "\r\n";
         } else {
             status = 416;
             body = {};

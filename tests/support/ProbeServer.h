@@ -24,6 +24,8 @@ public:
         int status = 200;
         std::string body;
         bool honourRange = true;
+        // A 206 names the range asked for, even past the file's end ("bytes 0-16383/193").
+        bool rangeAsAsked = false;
         std::chrono::milliseconds delay{0};  // before the answer's head
         std::string contentType = "audio/mpeg";
         std::string etag;
