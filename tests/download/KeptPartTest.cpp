@@ -278,33 +278,6 @@ TEST(KeptPart, ATakenUpPartIsCutToWhatItCanBeTrustedWith) {
     }
 }
 
-// What this program kept itself is told from what one before it left, and
-// only for the file it kept: once taken up, or written anew by hand, the
-// part is no longer one it kept.
-TEST(KeptPart, APartKeptByThisProgramIsToldFromOneLeftBefore) {
-    testsupport::TempDir folder;
-    const std::string where = folder.path().string();
-    int error = 0;
-    {
-        auto file = dl::PartFile::Create(where, error);
-        ASSERT_TRUE(file) << error;
-        ASSERT_EQ(file->Append(kFile->data(), kHeld), 0);
-        ASSERT_EQ(dl::KeepPartFile(*file, identity()), 0);
-    }
-    auto kept = dl::TakeUpKeptPart(where, identity().url, identity().name, std::time(nullptr));
-    ASSERT_TRUE(kept);
-    EXPECT_TRUE(kept->keptHere);
-    // Left again without keeping it (as a killed program leaves its part).
-    const std::string path = kept->file->path();
-    ASSERT_EQ(dl::WritePartIdentity(*kept->file, identity()), 0);
-    kept->file->Keep();
-    kept.reset();
-    kept = dl::TakeUpKeptPart(where, identity().url, identity().name, std::time(nullptr));
-    ASSERT_TRUE(kept);
-    EXPECT_EQ(kept->file->path(), path);
-    EXPECT_FALSE(kept->keptHere);
-}
-
 // A song that fails after some bytes keeps them, and the next download of
 // it continues where they end; where it may not, it starts over and nothing
 // of the kept bytes stays.
