@@ -432,7 +432,8 @@ void DownloadList::onProgress(std::int64_t id, std::int64_t received, std::int64
     model_.setProgress(id, received, total);
 }
 
-void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total) {
+void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t /*received*/,
+                           std::int64_t total) {
     const store::ListEntry* found = model_.find(id);
     // Whatever comes next for the row is not this download's.
     const DownloadListModel::RowRun ended = model_.endRun(id);
@@ -445,7 +446,9 @@ void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std:
     }
     if (!isTrusted(id)) return;
     store::ListEntry entry = *found;
-    entry.received = received;
+    // A song that did not finish holds what it kept, and nothing else: the
+    // bytes it had in hand went with it (a saved song's size is set below).
+    entry.received = outcome.kept;
     entry.total = total;
     if (outcome.kind == DownloadOutcome::Kind::Failed && !stoppedByUser && !ended.restartWanted && moveOn(entry, outcome))
         return;

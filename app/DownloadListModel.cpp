@@ -113,7 +113,9 @@ QString DownloadListModel::progressText(const store::ListEntry& entry) {
 }
 
 QString DownloadListModel::sizeText(const store::ListEntry& entry) {
-    if (entry.state == store::ListState::Finished || (entry.total <= 0 && entry.received > 0))
+    // A song that ended without its file says what it kept, also nothing.
+    const bool ended = entry.state == store::ListState::Failed || entry.state == store::ListState::Stopped;
+    if (entry.state == store::ListState::Finished || (entry.total <= 0 && (entry.received > 0 || ended)))
         return readableSize(entry.received);
     if (entry.total <= 0) return {};
     return readableSize(entry.received) + QStringLiteral(" / ") + readableSize(entry.total);
@@ -128,18 +130,16 @@ QString DownloadListModel::durationText(std::int64_t seconds) {
 QString DownloadListModel::speedText(const store::ListEntry& entry) const {
     if (entry.state != store::ListState::Downloading) return {};
     const auto rate = rates_.find(entry.id);
-    if (rate == rates_.end()) return {};
-    const std::optional<double> speed = rate->bytesPerSecond();
-    if (!speed) return {};
+    const std::optional<double> speed = rate == rates_.end() ? std::nullopt : rate->bytesPerSecond();
+    if (!speed) return QString::fromUtf8(kNoFigure);
     return readableSize(static_cast<std::int64_t>(*speed)) + QStringLiteral("/s");
 }
 
 QString DownloadListModel::timeLeftText(const store::ListEntry& entry) const {
     if (entry.state != store::ListState::Downloading) return {};
     const auto rate = rates_.find(entry.id);
-    if (rate == rates_.end()) return {};
-    const std::optional<std::int64_t> left = rate->secondsLeft(entry.total);
-    return left ? durationText(*left) : QString();
+    const std::optional<std::int64_t> left = rate == rates_.end() ? std::nullopt : rate->secondsLeft(entry.total);
+    return left ? durationText(*left) : QString::fromUtf8(kNoFigure);
 }
 
 const store::ListEntry* DownloadListModel::find(std::int64_t id) const {
@@ -222,11 +222,13 @@ void DownloadListModel::update(const store::ListEntry& entry) {
     const int row = rowOf(entry.id);
     if (row < 0) return;
     Row& r = rows_[static_cast<std::size_t>(row)];
+    const bool wasDownloading = r.entry.state == store::ListState::Downloading;
     r.entry = entry;
-    if (entry.state == store::ListState::Downloading) {
-        rates_[entry.id];
-    } else {
+    if (entry.state != store::ListState::Downloading) {
         rates_.remove(entry.id);
+    } else if (!wasDownloading) {
+        // A transfer that (re)starts measures from its own first report on.
+        rates_.insert(entry.id, ReceivedRate{});
     }
     markDirty(r);
 }
@@ -278,6 +280,8 @@ void DownloadListModel::flush() {
         const int row = rowOf(rate.key());
         if (row < 0) continue;
         Row& r = rows_[static_cast<std::size_t>(row)];
+        // Until its first report the row's count is not this transfer's.
+        if (!rate->hasBase()) continue;
         const QString speed = speedText(r.entry), left = timeLeftText(r.entry);
         rate->add(now, r.entry.received);
         if (speed != speedText(r.entry) || left != timeLeftText(r.entry)) markDirty(r);

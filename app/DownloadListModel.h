@@ -33,6 +33,9 @@ public:
     // A row is repainted at most once in more than this span (4 times a
     // second), at its first turn after it.
     static constexpr int kRefreshMs = 250;
+    // The speed and time left of a running song before its window has two
+    // reports far enough apart to tell them.
+    static constexpr const char* kNoFigure = "—";
 
     // What the list knows of a row beside what the store keeps of it; not
     // shown, and not kept across runs.

@@ -1,11 +1,13 @@
 #include "app/DownloadOutcome.h"
 
+#include <algorithm>
 #include <map>
 
 #include <QFileInfo>
 
 #include "download/component/SongDownload.h"
 #include "download/component/SongLinks.h"
+#include "download/engine/ItemTransferRules.h"
 #include "download/engine/TDlDownloadItem.h"
 #include "download/files/DlFileNames.h"
 #include "download/texts/DownloadErrors.h"
@@ -45,7 +47,7 @@ const std::map<std::int32_t, const char*>& reasons() {
     return table;
 }
 
-QString httpReason(std::int32_t status, const QString& message) {
+QString httpReason(std::int32_t status) {
     const QString http = QStringLiteral("（HTTP %1）").arg(status);
     if (status == 0) return QStringLiteral("没有连接到网络");
     if (status == 404 || status == 410) return QStringLiteral("服务器上没有这首歌") + http;
@@ -56,18 +58,18 @@ QString httpReason(std::int32_t status, const QString& message) {
     // Refused answers to a request for the rest of a song: nothing was spliced.
     if (status == 206 || status == 416) return QStringLiteral("服务器没能从断开的地方接着发送歌曲") + http;
     if (status == 401 || status == 403 || status == 407) return QStringLiteral("服务器拒绝了下载") + http;
-    return QStringLiteral("服务器没有给出歌曲：") + message + http;
+    if (status >= 400 && status <= 499) return QStringLiteral("服务器不接受这个请求") + http;
+    return QStringLiteral("服务器没有给出歌曲") + http;
 }
 
 QString quotedTitle(const QString& title) { return QStringLiteral("《") + title + QStringLiteral("》"); }
 
 }  // namespace
 
-QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message,
+QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& /*message*/,
                       std::int64_t retryAfter) {
-    const QString text = QString::fromStdString(message);
     if (errorCode == dl::kErrServerRefused) {
-        QString reason = httpReason(statusCode, text);
+        QString reason = httpReason(statusCode);
         // Asked to wait longer than the program waits: it did not try again.
         if (retryAfter > 0)
             reason += QStringLiteral("，服务器要求 %1 秒后再试，等待太久，没有再试").arg(retryAfter);
@@ -75,21 +77,48 @@ QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std
     }
     const auto known = reasons().find(errorCode);
     if (known != reasons().end()) return QString::fromUtf8(known->second);
-    if (errorCode == dl::kErrException) return QStringLiteral("程序内部出错：") + text;
-    if (dl::IsCurlError(errorCode))
-        return QStringLiteral("网络出错（代码 %1）：").arg(errorCode) + text;
-    return QStringLiteral("出错（代码 %1）：").arg(errorCode) + text;
+    if (errorCode == dl::kErrException) return QStringLiteral("程序内部出错");
+    if (dl::IsCurlError(errorCode)) return QStringLiteral("网络出错（代码 %1）").arg(errorCode);
+    return QStringLiteral("出错（代码 %1）").arg(errorCode);
 }
 
 namespace {
+
+// The further attempts by their reason, each counted once: the requests
+// after a dropped line (those that went on from it, and the others), those
+// after a server's "not now", those after the server's file changed; and
+// whether the bytes began with a part kept before this download.
+void countAttempts(const dl::TransferOutcome& result, DownloadOutcome& outcome) {
+    using Kind = dl::TransferOutcome::Retry::Kind;
+    int afterBreak = 0;
+    for (const dl::TransferOutcome::Retry& retry : result.retryReasons) {
+        if (retry.kind == Kind::RestOfBrokenLine || dl::IsBrokenLine(retry.errorCode)) {
+            ++afterBreak;
+        } else if (retry.errorCode == dl::kErrServerRefused && dl::IsRetriedStatus(retry.statusCode)) {
+            ++outcome.retries;
+        } else {
+            ++outcome.startedOver;
+        }
+    }
+    int continuations = result.continuations;
+    // The first answer 206 of a song that went on from a kept part is no
+    // dropped line's.
+    if (result.keptFrom != dl::TransferOutcome::KeptFrom::None && continuations > 0) {
+        --continuations;
+        outcome.resumed = result.keptFrom == dl::TransferOutcome::KeptFrom::ThisProgram
+                              ? DownloadOutcome::Resumed::FromThisRun
+                              : DownloadOutcome::Resumed::AfterRestart;
+    }
+    outcome.continuations = continuations;
+    outcome.againAfterBreak = std::max(0, afterBreak - continuations);
+}
 
 // `received`: what arrived of a song that finished without its file (0: it
 // was empty).
 DownloadOutcome readEnded(const dl::TransferOutcome& result, std::uint64_t received) {
     using State = dl::TransferOutcome::End;
     DownloadOutcome outcome;
-    outcome.continuations = result.continuations;
-    outcome.retries = result.retries;
+    countAttempts(result, outcome);
     outcome.kept = static_cast<std::int64_t>(result.keptBytes);
     const QFileInfo file(QString::fromStdString(result.filePath));
     const bool written = !result.filePath.empty() && file.isFile();
@@ -165,12 +194,17 @@ QString readableSize(std::int64_t bytes) {
 
 namespace {
 
-// What a song's line adds in brackets: how often it was picked up where the
-// line broke, how often it was tried again, and what of it is kept.
+// What a song's line adds in brackets: where it went on from, how often it
+// was asked again and why, and what of it is kept.
 QStringList notesOf(const DownloadOutcome& outcome) {
     QStringList notes;
+    if (outcome.resumed == DownloadOutcome::Resumed::AfterRestart) notes << QStringLiteral("程序重新启动后接着下载");
+    if (outcome.resumed == DownloadOutcome::Resumed::FromThisRun) notes << QStringLiteral("接着之前下载的部分下载");
     if (outcome.continuations > 0) notes << QStringLiteral("断线后接着下载了 %1 次").arg(outcome.continuations);
-    if (outcome.retries > 0) notes << QStringLiteral("重试了 %1 次").arg(outcome.retries);
+    if (outcome.againAfterBreak > 0) notes << QStringLiteral("断线后又试了 %1 次").arg(outcome.againAfterBreak);
+    if (outcome.startedOver > 0)
+        notes << QStringLiteral("服务器上的文件变了，从头重新下载了 %1 次").arg(outcome.startedOver);
+    if (outcome.retries > 0) notes << QStringLiteral("服务器忙，重试了 %1 次").arg(outcome.retries);
     return notes;
 }
 

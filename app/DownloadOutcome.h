@@ -21,8 +21,11 @@ struct DownloadOutcome {
     QString path;
     std::int64_t size = 0; // its size in bytes
     QString reason;        // Failed: why, in the user's words
-    int continuations = 0; // how often the song was picked up where the line broke
-    int retries = 0;       // how often it was tried again
+    // How often the song was picked up where a dropped line left it.
+    int continuations = 0;
+    // How often it was asked again after a server said it could not serve
+    // for now (408, 429, 5xx).
+    int retries = 0;
     // Bytes of the song kept hidden for the next download of it to continue
     // (Failed, Cancelled); 0: none.
     std::int64_t kept = 0;
@@ -32,6 +35,15 @@ struct DownloadOutcome {
     std::int32_t statusCode = 0;
     dl::FailureClass failure = dl::FailureClass::None;
     bool linkAtFault = false;
+    // It went on from bytes kept before it began: by this program (a stop, a
+    // failure, another link), or by one before it (closed, killed, crashed).
+    enum class Resumed { No, FromThisRun, AfterRestart };
+    Resumed resumed = Resumed::No;
+    // Asked again after a dropped line without going on from it (it started
+    // over, or the server would not send the rest).
+    int againAfterBreak = 0;
+    // Asked again from the start because the server's file had changed.
+    int startedOver = 0;
 };
 
 // The outcome of a song that has ended, from the engine's result (the
@@ -48,8 +60,9 @@ DownloadOutcome readOutcome(const std::optional<dl::TransferOutcome>& ended, boo
 // The same for an item as it stands, without a run's result.
 DownloadOutcome readOutcome(const dl::TDlDownloadItem* item, bool cancelled, std::size_t bytesReceived);
 
-// The reason for a failed item, from its code, its HTTP status and the
-// engine's text; any code without words of its own gets the code and text.
+// The reason for a failed item, from its code and its HTTP status, always
+// in Chinese; any code or status without words of its own is told by its
+// number, once. `message` (the engine's English text) is not shown.
 // `retryAfter`: the seconds a refused Retry-After asked to wait (0: none).
 QString failureReason(std::int32_t errorCode, std::int32_t statusCode, const std::string& message,
                       std::int64_t retryAfter = 0);

@@ -19,6 +19,10 @@ public:
     // down (the song started over) starts the window again.
     void add(std::int64_t nowMs, std::int64_t received);
     void clear() { count_ = 0; }
+    // Whether the window has its base: the first count given since it was
+    // made or cleared. Counts before it (bytes kept from before, or held
+    // when the transfer began) are never speed.
+    bool hasBase() const { return count_ > 0; }
 
     // Bytes per second over the window; nothing before it spans kLeastSpanMs.
     std::optional<double> bytesPerSecond() const;

@@ -46,6 +46,10 @@ std::optional<std::chrono::milliseconds> ItemAttempts::RetryPause(TDlDownloadIte
 TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
     TransferOutcome outcome = Transfer(item, *this);
     std::int32_t continuations = outcome.continuations;
+    // The first attempt tells where the bytes began, as long as every later
+    // one went on from them.
+    const bool beganKept = outcome.fromKept, keptHere = outcome.fromKeptHere;
+    bool chainUnbroken = true;
     while (const auto pause = RetryPause(item, outcome)) {
         // Still going as far as anyone can see: a stop ends the pause.
         item.State = dsRunning;
@@ -62,8 +66,13 @@ TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
         item.ResetForAnotherAttempt(outcome.percentHeld);
         outcome = Transfer(item, *this);
         continuations = outcome.fromKept ? continuations + outcome.continuations : outcome.continuations;
+        chainUnbroken = chainUnbroken && outcome.fromKept;
     }
     outcome.continuations = continuations;
+    using KeptFrom = TransferOutcome::KeptFrom;
+    outcome.keptFrom = !(beganKept && chainUnbroken && outcome.fromKept)
+                           ? KeptFrom::None
+                           : (keptHere ? KeptFrom::ThisProgram : KeptFrom::EarlierProgram);
     outcome.retries = spent_;
     outcome.retryReasons = reasons_;
     outcome.refusedRetryAfter = refusedRetryAfter_;

@@ -150,6 +150,7 @@ TransferOutcome ItemTransfer::Outcome() const {
     outcome.keptBytes = keptBytes_;
     outcome.total = length_;
     outcome.fromKept = fromKept_;
+    outcome.fromKeptHere = fromKeptHere_;
     outcome.startsOver = startsOver_;
     outcome.percentHeld = percentHeld_;
     outcome.retryAfter = retryAfter_;

@@ -159,8 +159,10 @@ private:
     std::uint64_t rangeEnd_ = 0;
     // Answers 206 appended.
     int continuations_ = 0;
-    // The bytes held came from a part file an earlier transfer kept.
+    // The bytes held came from a part file an earlier transfer kept; and
+    // that transfer was this program's.
     bool fromKept_ = false;
+    bool fromKeptHere_ = false;
     // The bytes held were found to be of another file: the song starts over.
     bool startsOver_ = false;
     std::optional<std::int64_t> retryAfter_;

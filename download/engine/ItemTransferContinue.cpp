@@ -45,6 +45,7 @@ void ItemTransfer::TakeUpKeptPart() {
     rangeFrom_ = identity_.held;
     continuable_ = true;
     fromKept_ = true;
+    fromKeptHere_ = kept->keptHere;
     // From here on it is this run's part file, continuable if it is killed.
     UpdateLiveIdentity();
 }
@@ -136,6 +137,7 @@ void ItemTransfer::StartOver() {
     // What was continued before counts for nothing now.
     continuations_ = 0;
     fromKept_ = false;
+    fromKeptHere_ = false;
     item_.Data.Clear();
     item_.Size = 0;
     item_.Percent = 0;

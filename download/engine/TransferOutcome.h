@@ -75,8 +75,16 @@ struct TransferOutcome {
     // (KeptPart.h): how many; 0: none.
     bool kept = false;
     std::uint64_t keptBytes = 0;
-    // It went on from the bytes an earlier transfer kept (and did not start over).
+    // It went on from the bytes an earlier transfer kept (and did not start
+    // over); that transfer was this program's (a stop, a failure, an earlier
+    // attempt), not one before it (closed, killed, crashed).
     bool fromKept = false;
+    bool fromKeptHere = false;
+    // Where the bytes held at its end began, over all its attempts: a part
+    // kept before the download began, and by whom; None when it began from
+    // nothing or started over since.
+    enum class KeptFrom : std::uint8_t { None, ThisProgram, EarlierProgram };
+    KeptFrom keptFrom = KeptFrom::None;
     // An answer showed the bytes held to be of another file (a 206 of
     // another whole length): they are gone, and the song is to start over.
     bool startsOver = false;

@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "download/files/DiskCalls.h"
@@ -28,6 +31,32 @@ constexpr std::size_t kMaxBootBytes = 64;
 bool isPlain(unsigned char c) { return IsVisibleNonPercentByte(c); }
 
 std::string encoded(std::string_view value) { return PercentEncode(value, isPlain); }
+
+// The part files this program kept, by device and inode (a name may be
+// written anew by another program), until one of its downloads takes one up.
+std::optional<std::pair<dev_t, ino_t>> fileKey(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return std::nullopt;
+    return std::pair{info.st_dev, info.st_ino};
+}
+
+std::mutex keptHereMutex;
+std::set<std::pair<dev_t, ino_t>>& keptHereFiles() {
+    static std::set<std::pair<dev_t, ino_t>> files;
+    return files;
+}
+
+void rememberKeptHere(int fd) {
+    const auto key = fileKey(fd);
+    const std::lock_guard lock(keptHereMutex);
+    if (key) keptHereFiles().insert(*key);
+}
+
+bool takeKeptHere(int fd) {
+    const auto key = fileKey(fd);
+    const std::lock_guard lock(keptHereMutex);
+    return key && keptHereFiles().erase(*key) > 0;
+}
 
 std::optional<std::string> decoded(std::string_view text) {
     std::string value;
@@ -309,7 +338,8 @@ std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::str
         const std::uint64_t synced = std::min(identity->held, trusted);
         identity->held = trusted;
         identity->boot.clear();
-        return KeptPart{std::move(file), *identity, synced};
+        const bool here = takeKeptHere(file->fd());
+        return KeptPart{std::move(file), *identity, synced, here};
     }
     return std::nullopt;
 }
@@ -381,6 +411,7 @@ int KeepPartFile(PartFile& file, PartIdentity identity) {
     if (const int error = file.Sync()) return error;
     if (const int error = WritePartIdentity(file, identity)) return error;
     file.Keep();
+    rememberKeptHere(file.fd());
     return 0;
 }
 

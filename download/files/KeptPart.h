@@ -103,6 +103,9 @@ struct KeptPart {
     PartIdentity identity;
     // Of those, the bytes known to be on the disk.
     std::uint64_t synced = 0;
+    // This program kept it (KeepPartFile, after a stop or a failure), rather
+    // than one before it (closed, killed or crashed).
+    bool keptHere = false;
 };
 
 // The part file kept (or left by a program that was killed) in `folder`
@@ -142,7 +145,8 @@ int WritePartIdentity(const PartFile& file, const PartIdentity& identity);
 
 // Keeps `file` for a later run: its bytes on the disk, then `identity`
 // (form 1, with the bytes the file holds) written beside it; the file then
-// stays when dropped. 0, or an errno and nothing kept.
+// stays when dropped. The program remembers that it kept this file
+// (KeptPart::keptHere). 0, or an errno and nothing kept.
 int KeepPartFile(PartFile& file, PartIdentity identity);
 
 }  // namespace dl

@@ -572,7 +572,7 @@ TEST_F(DownloadCommands, SaveAndFolderDialogsSpeakChineseWithRoomyColumns) {
 
 // Cancel in the middle of a song whose server names its version: the log
 // says the bytes are kept and that the next download continues them, and
-// the next 下载歌曲 does, saying how often it continued. A title with a NUL
+// the next 下载歌曲 does, saying that it went on from them. A title with a NUL
 // keeps its ".mp3".
 TEST_F(DownloadCommands, CancelKeepsWhatArrivedAndTheNextDownloadContinuesIt) {
     testsupport::RangeServer::Setup setup;
@@ -603,7 +603,7 @@ TEST_F(DownloadCommands, CancelKeepsWhatArrivedAndTheNextDownloadContinuesIt) {
     EXPECT_EQ(readFile(saved), *setup.file.body);
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载完成：《") + shown + QStringLiteral("》已保存为 ") +
                                             downloadsPath(QStringLiteral("held_ song.mp3")) +
-                                            QStringLiteral("（195.3 KB，断线后接着下载了 1 次）"));
+                                            QStringLiteral("（195.3 KB，接着之前下载的部分下载）"));
     EXPECT_EQ(namesIn(work_.downloads()), std::vector<std::string>{"held_ song.mp3"});
     const auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);

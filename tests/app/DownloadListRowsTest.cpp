@@ -98,7 +98,9 @@ TEST(DownloadListModel, CellTexts) {
         {song(2, ListState::Downloading, 3 << 20, 0), "正在下载", "", "3.00 MB"},
         {song(4, ListState::Finished, 4096, 4096), "已完成", "100%", "4.0 KB"},
         {failed, "失败：无法连接到服务器", "25%", "512 字节 / 2.0 KB"},
-        {song(5, ListState::Failed), "失败", "", ""},
+        {song(5, ListState::Failed), "失败", "", "0 字节"},
+        {song(8, ListState::Failed, 0, 2048), "失败", "0%", "0 字节 / 2.0 KB"},
+        {song(9, ListState::Stopped), "已停止", "", "0 字节"},
         {song(6, ListState::Stopped, 100, 400), "已停止", "25%", "100 字节 / 400 字节"},
         {page, "已完成：地址给出的是网页", "100%", "213 字节"},
     };
@@ -111,6 +113,63 @@ TEST(DownloadListModel, CellTexts) {
     EXPECT_EQ(DownloadListModel::durationText(42), "0:42");
     EXPECT_EQ(DownloadListModel::durationText(725), "12:05");
     EXPECT_EQ(DownloadListModel::durationText(3723), "1:02:03");
+}
+
+// A running row's speed and time left come from the bytes of this
+// transfer's reports, over the last five seconds, on the model's clock:
+// "—" until two reports half a second apart tell them.
+TEST(DownloadListModel, SpeedAndTimeLeftOfARunningRow) {
+    struct Case {
+        const char* what;
+        std::vector<Report> reports;  // every other quarter second only flushes
+        std::int64_t untilMs;
+        std::int64_t total;
+        const char* speed;
+        const char* left;
+    };
+    // 10 000 bytes a second, reported every quarter second from `fromMs` to `toMs`.
+    const auto steady = [](std::int64_t fromMs, std::int64_t toMs, std::int64_t base) {
+        std::vector<Report> reports;
+        for (std::int64_t ms = fromMs; ms <= toMs; ms += 250) reports.push_back({ms, base + (ms - fromMs) * 10});
+        return reports;
+    };
+    const auto joined = [](std::vector<Report> a, const std::vector<Report>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::vector<Case> cases = {
+        {"no report yet", {}, 2000, 100000, "—", "—"},
+        {"one report", {{500, 4000}}, 800, 100000, "—", "—"},
+        {"the first report holds kept bytes: it is the base", steady(250, 3250, 4 << 20), 3250, (4 << 20) + 40000,
+         "9.8 KB/s", "0:01"},
+        {"steady", steady(0, 3000, 0), 3000, 100000, "9.8 KB/s", "0:07"},
+        // 20 000 bytes in 2 s, a pause of 2 s, 10 000 in the last second.
+        {"a pause within the window", joined(steady(0, 2000, 0), steady(4000, 5000, 20000)), 5000, 100000,
+         "5.9 KB/s", "0:12"},
+        {"a stall longer than the window", steady(0, 2000, 0), 8000, 100000, "0 字节/s", "—"},
+        {"no length: no time left", steady(0, 2000, 0), 2000, 0, "9.8 KB/s", "—"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::int64_t now = 0;
+        DownloadListModel model;
+        model.setClock([&now] { return now; });
+        // The row held bytes before this transfer began.
+        model.setEntries({song(1, ListState::Waiting, 3 << 20, c.total)});
+        model.update(song(1, ListState::Downloading, 3 << 20, c.total));
+        std::size_t next = 0;
+        for (now = 0; now <= c.untilMs; now += 250) {
+            if (next < c.reports.size() && c.reports[next].ms == now)
+                model.setProgress(1, c.reports[next++].received, c.total);
+            model.flush();
+        }
+        EXPECT_EQ(model.data(model.index(0, DownloadListModel::SpeedColumn)).toString(), QString::fromUtf8(c.speed));
+        EXPECT_EQ(model.data(model.index(0, DownloadListModel::TimeLeftColumn)).toString(), QString::fromUtf8(c.left));
+    }
+    // An ended row shows neither.
+    DownloadListModel model;
+    model.setEntries({song(1, ListState::Failed, 0, 100)});
+    EXPECT_EQ(model.data(model.index(0, DownloadListModel::SpeedColumn)).toString(), QString());
 }
 
 TEST(DownloadListModel, RowsAreFoundByIdAfterRemovals) {

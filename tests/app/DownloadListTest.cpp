@@ -254,7 +254,8 @@ TEST_F(DownloadListRules, ReportsMoveARowAndEachEndIsLogged) {
     }
     EXPECT_EQ(model().entry(rowOf("好歌")).path, folder() + "好歌.mp3");
     EXPECT_EQ(model().entry(rowOf("好歌")).received, 2048);
-    EXPECT_EQ(model().entry(rowOf("坏歌")).received, 1024);
+    // It kept nothing: the bytes it had in hand are not shown as held.
+    EXPECT_EQ(model().entry(rowOf("坏歌")).received, 0);
     // Across a restart they are as they ended, and none starts again.
     close();
     log_.added.clear();
@@ -275,6 +276,80 @@ TEST_F(DownloadListRules, ReportsMoveARowAndEachEndIsLogged) {
     EXPECT_EQ(DownloadListModel::stateText(again), QStringLiteral("等待"));
     ASSERT_EQ(log_.added.size(), 1u);
     EXPECT_EQ(log_.added[0].fileName, "坏歌.mp3");
+}
+
+// A row that ended without its file shows what is kept of it for the next
+// download, and nothing when nothing is: not the bytes it had in hand.
+TEST_F(DownloadListRules, AnEndedRowShowsWhatIsReallyKept) {
+    open();
+    struct Case {
+        const char* title;
+        DownloadOutcome outcome;
+        bool stopFirst;
+        std::int64_t inHand, total;
+        const char* progress;
+        const char* size;
+    };
+    const auto keeping = [](DownloadOutcome o, std::int64_t kept) {
+        o.kept = kept;
+        return o;
+    };
+    const std::vector<Case> cases = {
+        {"失败无留", failed("无法连接到服务器"), false, 507904, 1048576, "0%", "0 字节 / 1.00 MB"},
+        {"失败有留", keeping(failed("连接中断，歌曲没有下载完整"), 524288), false, 524288, 1048576, "50%",
+         "512.0 KB / 1.00 MB"},
+        {"不是歌曲", failed("地址给出的不是歌曲"), false, 16384, 0, "", "0 字节"},
+        {"停止有留", keeping(cancelled(), 307200), true, 409600, 1048576, "29%", "300.0 KB / 1.00 MB"},
+        {"停止无留", cancelled(), true, 409600, 0, "", "0 字节"},
+        {"停止前完成", saved(folder() + "停止前完成.mp3", 2048), true, 2048, 2048, "100%", "2.0 KB"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        list_->add({{QString::fromUtf8(c.title), QStringLiteral("http://h/") + QString::fromUtf8(c.title)}});
+        const std::int64_t id = idOf(c.title);
+        downloader_->reports_.started(id);
+        downloader_->reports_.progress(id, c.inHand, c.total);
+        if (c.stopFirst) list_->stop({rowOf(c.title)});
+        downloader_->reports_.ended(id, c.outcome, c.inHand, c.total);
+        const ListEntry& row = model().entry(rowOf(c.title));
+        EXPECT_EQ(DownloadListModel::progressText(row), QString::fromUtf8(c.progress));
+        EXPECT_EQ(DownloadListModel::sizeText(row), QString::fromUtf8(c.size));
+    }
+}
+
+// After 停止 and 重新下载 the kept bytes come in the first report at once:
+// they are where the speed is measured from, not bytes that arrived.
+TEST_F(DownloadListRules, KeptBytesAtARestartAreNoSpeed) {
+    open();
+    std::int64_t now = 0;
+    model().setClock([&now] { return now; });
+    list_->add({{QStringLiteral("续"), QStringLiteral("http://h/续.mp3")}});
+    const std::int64_t id = idOf("续");
+    const auto cell = [&](int column) { return model().data(model().index(rowOf("续"), column)).toString(); };
+    constexpr std::int64_t kTotal = 5 << 20, kKept = 4 << 20, kPerSecond = 64 << 10;
+    downloader_->reports_.started(id);
+    downloader_->reports_.progress(id, kKept / 2, kTotal);
+    list_->stop({rowOf("续")});
+    DownloadOutcome stopped = cancelled();
+    stopped.kept = kKept;
+    downloader_->reports_.ended(id, stopped, kKept, kTotal);
+    list_->restart({rowOf("续")});
+    downloader_->reports_.started(id);
+    // The turns that pass before the first report find nothing to measure.
+    for (; now < 1000; now += 250) model().flush();
+    EXPECT_EQ(cell(DownloadListModel::SpeedColumn), QStringLiteral("—"));
+    EXPECT_EQ(cell(DownloadListModel::TimeLeftColumn), QStringLiteral("—"));
+    for (int second = 0; second <= 3; ++second, now += 1000) {
+        downloader_->reports_.progress(id, kKept + second * kPerSecond, kTotal);
+        model().flush();
+        if (second == 0) {
+            EXPECT_EQ(cell(DownloadListModel::SpeedColumn), QStringLiteral("—"));
+            continue;
+        }
+        EXPECT_EQ(cell(DownloadListModel::SpeedColumn), QStringLiteral("64.0 KB/s")) << second;
+        const std::int64_t left = (kTotal - kKept - second * kPerSecond) / kPerSecond;
+        EXPECT_EQ(cell(DownloadListModel::TimeLeftColumn), DownloadListModel::durationText(left)) << second;
+    }
 }
 
 // The menu's commands, each on the rows it applies to.
@@ -304,7 +379,9 @@ TEST_F(DownloadListRules, TheMenusCommands) {
     EXPECT_EQ(stateOf("二"), ListState::Stopped);
     EXPECT_EQ(stateOf("一"), ListState::Finished);
     // A stopped song's end still comes, and is told; a stop does not make it a failure.
-    downloader_->reports_.ended(two, failed("下载被停止"), 100, 200);
+    DownloadOutcome stoppedKept = failed("下载被停止");
+    stoppedKept.kept = 100;
+    downloader_->reports_.ended(two, stoppedKept, 150, 200);
     EXPECT_EQ(stateOf("二"), ListState::Stopped);
     EXPECT_EQ(model().entry(rowOf("二")).received, 100);
     downloader_->reports_.ended(three, cancelled(), 0, 0);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include "app/DownloadOutcome.h"
@@ -33,7 +34,10 @@ TEST(DownloadOutcome, EveryFailureCodeReadsInTheUsersWords) {
         {2, 408, "Request timeout", QStringLiteral("服务器等待请求超时（HTTP 408）")},
         {2, 301, "Redirect without location", QStringLiteral("服务器要求转到别处，却没有给出新地址（HTTP 301）")},
         {2, 403, "Access forbidden", QStringLiteral("服务器拒绝了下载（HTTP 403）")},
-        {2, 418, "HTTP Error: 418", QStringLiteral("服务器没有给出歌曲：HTTP Error: 418（HTTP 418）")},
+        {2, 418, "HTTP Error: 418", QStringLiteral("服务器不接受这个请求（HTTP 418）")},
+        {2, 499, "HTTP Error: 499", QStringLiteral("服务器不接受这个请求（HTTP 499）")},
+        {2, 204, "HTTP Error: 204", QStringLiteral("服务器没有给出歌曲（HTTP 204）")},
+        {2, 999, "HTTP Error: 999", QStringLiteral("服务器没有给出歌曲（HTTP 999）")},
         {2, 206, "HTTP Error: 206", QStringLiteral("服务器没能从断开的地方接着发送歌曲（HTTP 206）")},
         {2, 416, "HTTP Error: 416", QStringLiteral("服务器没能从断开的地方接着发送歌曲（HTTP 416）")},
         {2, 0, "Not connected", QStringLiteral("没有连接到网络")},
@@ -54,12 +58,20 @@ TEST(DownloadOutcome, EveryFailureCodeReadsInTheUsersWords) {
         {12045, 0, "Internet Error: 12045", QStringLiteral("服务器的证书不可信")},
         {12152, 0, "Internet Error: 12152", QStringLiteral("服务器的回答不是正常的网页回答")},
         {12156, 302, "Internet Error: 12156", QStringLiteral("服务器转向的次数太多")},
-        {1, 0, "bad_alloc", QStringLiteral("程序内部出错：bad_alloc")},
-        {13000 + 77, 0, "Internet Error: 13077", QStringLiteral("网络出错（代码 13077）：Internet Error: 13077")},
-        {12999, 0, "Internet Error: 12999", QStringLiteral("出错（代码 12999）：Internet Error: 12999")},
+        {1, 0, "bad_alloc", QStringLiteral("程序内部出错")},
+        {13000 + 77, 0, "Internet Error: 13077", QStringLiteral("网络出错（代码 13077）")},
+        {12999, 0, "Internet Error: 12999", QStringLiteral("出错（代码 12999）")},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(app::failureReason(c.code, c.status, c.message), c.reason) << c.code << " " << c.status;
+    for (const Case& c : cases) {
+        const QString reason = app::failureReason(c.code, c.status, c.message);
+        EXPECT_EQ(reason, c.reason) << c.code << " " << c.status;
+        // Chinese only, with the number once: no English beside "HTTP".
+        EXPECT_FALSE(QString(reason).remove(QStringLiteral("HTTP")).contains(QRegularExpression("[A-Za-z]")))
+            << reason.toStdString();
+        if (c.status != 0) {
+            EXPECT_LE(reason.count(QString::number(c.status)), 1) << reason.toStdString();
+        }
+    }
     // A server that asked to wait longer than the program waits says so.
     EXPECT_EQ(app::failureReason(2, 503, "Service unavailable", 120),
               QStringLiteral("服务器出错（HTTP 503），服务器要求 120 秒后再试，等待太久，没有再试"));
@@ -145,12 +157,12 @@ TEST(DownloadOutcome, TheLineSaysWhatWasTriedAgainAndWhatWasKept) {
     };
     const std::vector<Case> cases = {
         {{K::Saved, "/d/a.mp3", 2048, {}, 1, 2, 0},
-         QStringLiteral("下载完成：《a》已保存为 /d/a.mp3（2.0 KB，断线后接着下载了 1 次，重试了 2 次）")},
+         QStringLiteral("下载完成：《a》已保存为 /d/a.mp3（2.0 KB，断线后接着下载了 1 次，服务器忙，重试了 2 次）")},
         {{K::SavedAsPage, "/d/a.mp3.htm", 80, {}, 0, 1, 0},
-         QStringLiteral("下载的不是歌曲：《a》的地址给出的是一个网页，已保存为网页 /d/a.mp3.htm（重试了 1 次）")},
-        {{K::Failed, {}, 0, reason, 0, 3, 0}, QStringLiteral("下载失败：《a》，服务器出错（HTTP 503）（重试了 3 次）")},
+         QStringLiteral("下载的不是歌曲：《a》的地址给出的是一个网页，已保存为网页 /d/a.mp3.htm（服务器忙，重试了 1 次）")},
+        {{K::Failed, {}, 0, reason, 0, 3, 0}, QStringLiteral("下载失败：《a》，服务器出错（HTTP 503）（服务器忙，重试了 3 次）")},
         {{K::Failed, {}, 0, reason, 1, 3, 307200},
-         QStringLiteral("下载失败：《a》，服务器出错（HTTP 503）（断线后接着下载了 1 次，重试了 3 次，"
+         QStringLiteral("下载失败：《a》，服务器出错（HTTP 503）（断线后接着下载了 1 次，服务器忙，重试了 3 次，"
                         "已下载的 300.0 KB 保留了下来，下次下载这首歌会接着下载）")},
         {{K::Cancelled, {}, 0, {}, 0, 0, 0}, QStringLiteral("已取消下载：《a》，没有保存文件")},
         {{K::Cancelled, {}, 0, {}, 0, 0, 1572864},
@@ -199,6 +211,62 @@ TEST(DownloadOutcome, ASongsResultReadsAsItsItemDoes) {
     outcome = app::readOutcome(refused);
     EXPECT_EQ(outcome.kind, K::Failed);
     EXPECT_EQ(outcome.reason, QStringLiteral("服务器出错（HTTP 503），服务器要求 3600 秒后再试，等待太久，没有再试"));
+}
+
+// Each further request is counted once, by why it was made, in words a user
+// reads without the docs; a song that went on from kept bytes says from
+// whose, and that first answer is no dropped line's.
+TEST(DownloadOutcome, TheLineCountsEachKindOfRequestAgainApart) {
+    testsupport::TempDir dir;
+    const std::string song = dir.file("a.mp3");
+    std::ofstream(song, std::ios::binary) << std::string(2048, 's');
+    using Retry = dl::TransferOutcome::Retry;
+    using KeptFrom = dl::TransferOutcome::KeptFrom;
+    const Retry rest{Retry::Kind::RestOfBrokenLine, 0, 0};
+    const Retry busy{Retry::Kind::WholeAgain, 2, 503};
+    const Retry dropped{Retry::Kind::WholeAgain, 12030, 0};
+    const Retry changed{Retry::Kind::WholeAgain, 2, 206};
+    struct Case {
+        const char* what;
+        std::vector<Retry> retries;
+        int continuations;
+        KeptFrom keptFrom;
+        std::int32_t errorCode;  // 0: saved
+        std::int32_t statusCode;
+        const char* notes;       // what the line ends with
+    };
+    const std::vector<Case> cases = {
+        {"nothing again", {}, 0, KeptFrom::None, 0, 0, "（2.0 KB）"},
+        {"one line dropped, the rest asked once", {rest}, 1, KeptFrom::None, 0, 0, "（2.0 KB，断线后接着下载了 1 次）"},
+        {"after a restart", {}, 1, KeptFrom::EarlierProgram, 0, 0, "（2.0 KB，程序重新启动后接着下载）"},
+        {"after 停止 and 重新下载", {}, 1, KeptFrom::ThisProgram, 0, 0, "（2.0 KB，接着之前下载的部分下载）"},
+        {"after a restart, then a dropped line", {rest}, 2, KeptFrom::EarlierProgram, 0, 0,
+         "（2.0 KB，程序重新启动后接着下载，断线后接着下载了 1 次）"},
+        {"a busy server twice", {busy, busy}, 0, KeptFrom::None, 0, 0, "（2.0 KB，服务器忙，重试了 2 次）"},
+        {"a dropped line whose rest the busy server sent later", {rest, busy}, 1, KeptFrom::None, 0, 0,
+         "（2.0 KB，断线后接着下载了 1 次，服务器忙，重试了 1 次）"},
+        {"a dropped line where no rest is sent", {dropped}, 0, KeptFrom::None, 0, 0, "（2.0 KB，断线后又试了 1 次）"},
+        {"the server's file changed", {changed}, 0, KeptFrom::None, 0, 0,
+         "（2.0 KB，服务器上的文件变了，从头重新下载了 1 次）"},
+        {"kept bytes whose first request failed", {}, 0, KeptFrom::EarlierProgram, 2, 404, "（HTTP 404）"},
+        {"the rest refused", {rest}, 0, KeptFrom::None, 2, 416, "（HTTP 416）（断线后又试了 1 次）"},
+    };
+    for (const Case& c : cases) {
+        dl::TransferOutcome result;
+        result.ran = true;
+        result.url = "http://h/a.mp3";
+        result.state = c.errorCode == 0 ? dl::dsFinished : dl::dsFailed;
+        result.errorCode = c.errorCode;
+        result.statusCode = c.statusCode;
+        if (c.errorCode == 0) result.filePath = song;
+        result.retryReasons = c.retries;
+        result.retries = static_cast<std::int32_t>(c.retries.size());
+        result.continuations = c.continuations;
+        result.keptFrom = c.keptFrom;
+        result.fromKept = c.keptFrom != KeptFrom::None;
+        const QString line = app::outcomeLogLine(QStringLiteral("a"), app::readOutcome(result));
+        EXPECT_TRUE(line.endsWith(QString::fromUtf8(c.notes))) << c.what << ": " << line.toStdString();
+    }
 }
 
 // Songs and the web pages saved in their place are counted apart.

@@ -274,6 +274,7 @@ TEST(KeptPart, ATakenUpPartIsCutToWhatItCanBeTrustedWith) {
         EXPECT_EQ(kept->synced, c.synced);
         EXPECT_EQ(kept->file->size(), c.trusted);
         EXPECT_EQ(fs::file_size(kept->file->path()), c.trusted);
+        EXPECT_FALSE(kept->keptHere) << "left by another program";
     }
 }
 
@@ -387,7 +388,11 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         const bool continued = c.next == Next::Continues;
         EXPECT_EQ(requests[2].range.value_or(""), continued || c.server ? "bytes=60000-" : "");
         EXPECT_EQ(requests[2].ifRange.value_or(""), continued || c.server ? kTag : "");
-        EXPECT_EQ(downloads.OutcomeOf(item).value_or(dl::TransferOutcome{}).continuations, continued ? 1 : 0);
+        const dl::TransferOutcome outcome = downloads.OutcomeOf(item).value_or(dl::TransferOutcome{});
+        EXPECT_EQ(outcome.continuations, continued ? 1 : 0);
+        // The first run was this program's too.
+        EXPECT_EQ(outcome.keptFrom,
+                  continued ? dl::TransferOutcome::KeptFrom::ThisProgram : dl::TransferOutcome::KeptFrom::None);
         // Only what was missing came over the line, when it was continued.
         EXPECT_EQ(downloads.BytesReceived.load(), static_cast<std::int64_t>(continued ? kSize - kHeld : kSize));
         for (const auto& report : recorder.reports()) {
@@ -398,6 +403,37 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         item.ReleaseData();
         EXPECT_EQ(namesIn(folder.path()).size(), c.keptStays ? 2u : 0u);
     }
+}
+
+// A part another program left (closed, killed) is continued as one from
+// before this program; a line that drops after it does not change where the
+// bytes began.
+TEST(KeptPart, APartLeftByAnEarlierProgramIsToldAsSuch) {
+    RangeServer::Setup setup;
+    setup.file = {kFile, kTag, ""};
+    setup.dropAt = {kHeld + 20000};
+    RangeServer server(setup);
+    testsupport::TempDir folder;
+    dl::PartIdentity left = identity();
+    left.url = server.url("/song.mp3");
+    left.lastModified.clear();
+    keep(folder.path(), "1", left);
+    OneItemRun run;
+    run.downloads.ThreadCount = 1;
+    run.downloads.Attempts.pauses.fill(std::chrono::milliseconds(1));
+    run.item.URL = left.url;
+    run.item.SaveFolder = folder.path().string();
+    run.item.ContinueTransfer = true;
+    run.item.KeepName = "song.mp3";
+    ASSERT_TRUE(run.recorder.runToEnd(60000));
+    ASSERT_EQ(run.item.State.load(), dl::dsFinished) << run.item.ErrorMessage;
+    EXPECT_TRUE(run.item.Data.View() == *kFile);
+    const dl::TransferOutcome outcome = run.downloads.OutcomeOf(run.item).value_or(dl::TransferOutcome{});
+    EXPECT_EQ(outcome.keptFrom, dl::TransferOutcome::KeptFrom::EarlierProgram);
+    EXPECT_EQ(outcome.continuations, 2);
+    ASSERT_EQ(outcome.retryReasons.size(), 1u);
+    EXPECT_EQ(outcome.retryReasons[0].kind, dl::TransferOutcome::Retry::Kind::RestOfBrokenLine);
+    run.item.ReleaseData();
 }
 
 // Cancel while the transfer waits to continue: the wait ends at once (the
