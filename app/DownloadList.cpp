@@ -179,6 +179,7 @@ void DownloadList::add(std::size_t count, SongAt songAt, std::function<void(cons
     std::size_t coming = count;
     for (const AddJob& waiting : jobs_) coming += waiting.count - waiting.next;
     index_.reserve(static_cast<std::size_t>(model_.rowCount()) + coming);
+    model_.reserve(static_cast<std::size_t>(model_.rowCount()) + coming);
     jobs_.push_back(std::move(job));
     // Behind an add still going on, it waits for its turn.
     if (jobs_.size() == 1) addSlice();

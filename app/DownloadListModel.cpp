@@ -167,6 +167,11 @@ void DownloadListModel::endRuns() {
     for (const Row& row : rows_) endRun(row.entry.id);
 }
 
+void DownloadListModel::reserve(std::size_t rows) {
+    if (rows > rows_.capacity()) rows_.reserve(rows);
+    if (rows > static_cast<std::size_t>(rowOfId_.capacity())) rowOfId_.reserve(static_cast<qsizetype>(rows));
+}
+
 void DownloadListModel::setEntries(std::vector<store::ListEntry> entries) {
     beginResetModel();
     rows_.clear();

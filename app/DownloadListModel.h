@@ -63,6 +63,9 @@ public:
 
     // The whole list at once (the rows the store kept).
     void setEntries(std::vector<store::ListEntry> entries);
+    // Room for this many rows in all, made at once: a long add then never
+    // stops the UI thread to grow the rows in the middle of a slice.
+    void reserve(std::size_t rows);
     // Adds a row at the end; returns its row.
     int append(const store::ListEntry& entry);
     // Removes the rows of these ids; unknown ids are skipped.
