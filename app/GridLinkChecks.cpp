@@ -110,7 +110,20 @@ bool GridLinkChecks::idle() const {
 }
 
 void GridLinkChecks::toUi(std::function<void()> call) {
-    QMetaObject::invokeMethod(&receiver_, std::move(call), Qt::QueuedConnection);
+    {
+        std::lock_guard lock(uiMutex_);
+        uiCalls_.push_back(std::move(call));
+    }
+    QMetaObject::invokeMethod(&receiver_, [this] { runUiCalls(); }, Qt::QueuedConnection);
+}
+
+void GridLinkChecks::runUiCalls() {
+    std::deque<std::function<void()>> calls;
+    {
+        std::lock_guard lock(uiMutex_);
+        calls.swap(uiCalls_);
+    }
+    for (const std::function<void()>& call : calls) call();
 }
 
 void GridLinkChecks::run() {

@@ -73,6 +73,11 @@ private:
     // The UI thread's end of the hand-offs: gone with this object, and
     // every call still queued to it with it.
     QObject receiver_;
+    // Calls for the UI thread, handed over under their own lock (which the
+    // thread checkers see, unlike Qt's event queue); a posted drain runs them.
+    std::mutex uiMutex_;
+    std::deque<std::function<void()>> uiCalls_;
+    void runUiCalls();
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
