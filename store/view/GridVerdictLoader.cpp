@@ -61,9 +61,21 @@ void GridVerdictLoader::run() {
             LinkVerdictStore::SongVerdicts found = store->findOfSongs(lastRowid, kReadWait);
             lastRowid = found.lastRowid;
             if (found.verdicts.empty()) continue;
-            // Copied into the call: the thread goes on while the UI thread takes them.
+            // Handed over under a lock: the thread goes on while the UI thread takes them.
+            {
+                std::lock_guard lock(readMutex_);
+                for (StoredVerdict& v : found.verdicts) read_.push_back(std::move(v));
+            }
             QMetaObject::invokeMethod(
-                &receiver_, [&verdicts = verdicts_, v = std::move(found.verdicts)]() mutable { verdicts.putAll(std::move(v)); },
+                &receiver_,
+                [this] {
+                    std::vector<StoredVerdict> taken;
+                    {
+                        std::lock_guard lock(readMutex_);
+                        taken.swap(read_);
+                    }
+                    if (!taken.empty()) verdicts_.putAll(std::move(taken));
+                },
                 Qt::QueuedConnection);
         } catch (const StoreError&) {
             // A locked or damaged file: the rows show no verdict until the

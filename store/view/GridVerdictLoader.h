@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 #include <string>
 #include <thread>
 
@@ -43,6 +44,10 @@ private:
     // Receives the readings on the UI thread; gone with this object, and
     // the readings still queued to it with it.
     QObject receiver_;
+    // Verdicts read, for the UI thread, handed over under this lock (which
+    // the thread checkers see, unlike Qt's event queue).
+    std::mutex readMutex_;
+    std::vector<StoredVerdict> read_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool wanted_ = true;
