@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <vector>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <QObject>
+
+#include "store/LinkVerdictStore.h"
 
 namespace store {
 
