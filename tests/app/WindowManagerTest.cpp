@@ -36,7 +36,7 @@
 #include "store/SongStore.h"
 #include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/DemoServiceProcess.h"
+#include "tests/support/RangeServer.h"
 #include "tests/support/FolderListing.h"
 #include "tests/support/ToolRun.h"
 
@@ -195,11 +195,15 @@ TEST(UnderAWindowManager, TheWindowsAsAUserMeetsThem) {
 // Run by the test above, on its display with openbox.
 TEST(WindowManagerChild, ProgressWindowFrameMinimizeAndClose) {
     if (!std::getenv(kChildVariable)) GTEST_SKIP() << "runs only on the display the window manager test makes";
-    testsupport::DemoServiceProcess service({"--port", "0"});
-    ASSERT_GT(service.port(), 0);
+    // A song that falls silent after its first bytes: it is under way for as
+    // long as the steps below take, however slow the machine.
+    testsupport::RangeServer::Setup setup;
+    setup.file = {testsupport::songBody(1536 * 1024), "", ""};
+    setup.dropAt = {64 * 1024};
+    setup.drop = testsupport::RangeServer::Drop::Stall;
+    testsupport::RangeServer server(setup);
     apptest::StoreFile file;
-    store::SongStore(file.path).Insert("slow", "http://127.0.0.1:" + std::to_string(service.port()) + "/songs/slow-abc.mp3",
-                                       "key");
+    store::SongStore(file.path).Insert("slow", server.url("/songs/slow-abc.mp3"), "key");
     testsupport::TempDir work;
     const fs::path old = fs::current_path();
     fs::current_path(work.path());
@@ -220,7 +224,6 @@ TEST(WindowManagerChild, ProgressWindowFrameMinimizeAndClose) {
     enum class Step { WaitForWindow, WaitForIconic, WaitForTogether, WaitForRestored, Closed } step = Step::WaitForWindow;
     std::string transientFor, netState, allowed, motif, frameExtents;
     bool minimizedAway = false;
-    Clock::time_point closedAt;
     QTimer driver;
     driver.setInterval(20);
     QObject::connect(&driver, &QTimer::timeout, [&] {
@@ -253,14 +256,14 @@ TEST(WindowManagerChild, ProgressWindowFrameMinimizeAndClose) {
             return;
         case Step::WaitForRestored:
             if (iconic(dialogId) || iconic(mainId)) return;
-            closedAt = Clock::now();
             x11Tool("wmctrl", {"-i", "-c", hexId(mainId)});
             step = Step::Closed;
             return;
         case Step::Closed: return;
         }
     });
-    // Bounded: a step that never comes fails the test instead of hanging it.
+    // Bounded: a step that never comes, or a close that does not end the
+    // run, fails the test instead of hanging it.
     QTimer limit;
     limit.setSingleShot(true);
     QObject::connect(&limit, &QTimer::timeout, [&] {
@@ -281,7 +284,6 @@ TEST(WindowManagerChild, ProgressWindowFrameMinimizeAndClose) {
     // frame, so none of its buttons; the window draws its own title bar.
     EXPECT_NE(frameExtents.find("= 0, 0, 0, 0"), std::string::npos) << frameExtents;
     EXPECT_FALSE(minimizedAway);
-    EXPECT_LT(Clock::now() - closedAt, std::chrono::seconds(5));
     EXPECT_FALSE(form->isVisible());
     // Compared as a whole: a song that got through is 1.5 MiB to print.
     EXPECT_TRUE(readFile("downmp3/slow.mp3") == "older song") << "the older file was replaced";
@@ -291,6 +293,16 @@ TEST(WindowManagerChild, ProgressWindowFrameMinimizeAndClose) {
 }
 
 namespace {
+
+// A real click on the dialog's close box, placed on the window: where the
+// window is on the screen may not be known here yet.
+void clickCloseBox(QWidget& dialog) {
+    const QWidget* closeBox = dialog.findChild<QWidget*>(QStringLiteral("CloseBox"));
+    if (!closeBox) return;
+    const QPoint at = closeBox->mapTo(&dialog, closeBox->rect().center());
+    x11Tool("xdotool", {"mousemove", "--window", std::to_string(dialog.winId()), std::to_string(at.x()),
+                        std::to_string(at.y()), "click", "1"});
+}
 
 // What a dialog looked like under the window manager.
 struct DialogSeen {
@@ -305,11 +317,17 @@ struct DialogSeen {
 DialogSeen watchDialog(const std::function<void()>& open, const std::function<void(QWidget&)>& closeOtherwise) {
     DialogSeen seen;
     bool done = false;
+    int ticksSinceClick = 0;
     QTimer driver;
     driver.setInterval(20);
     QObject::connect(&driver, &QTimer::timeout, [&] {
         QWidget* dialog = QApplication::activeModalWidget();
-        if (done || !dialog || !dialog->windowHandle() || !dialog->windowHandle()->isExposed()) return;
+        if (!dialog || !dialog->windowHandle() || !dialog->windowHandle()->isExposed()) return;
+        // A click the window manager placed before the window was where it
+        // is now is lost: one that did not close it within a second or so
+        // is given again, as a user would.
+        if (done && seen.closeBox && ++ticksSinceClick % 50 == 0) return clickCloseBox(*dialog);
+        if (done) return;
         // Set by the window manager once it manages the window.
         const std::string extents = x11Tool("xprop", {"-id", hexId(dialog->winId()), "_NET_FRAME_EXTENTS"});
         if (extents.find('=') == std::string::npos) return;
@@ -320,11 +338,7 @@ DialogSeen watchDialog(const std::function<void()>& open, const std::function<vo
         QWidget* closeBox = dialog->findChild<QWidget*>(QStringLiteral("CloseBox"));
         seen.closeBox = closeBox && closeBox->isVisible();
         if (!seen.closeBox) return closeOtherwise(*dialog);
-        // Placed on the window: where the window is on the screen may not be
-        // known here yet.
-        const QPoint at = closeBox->mapTo(dialog, closeBox->rect().center());
-        x11Tool("xdotool", {"mousemove", "--window", std::to_string(dialog->winId()), std::to_string(at.x()),
-                            std::to_string(at.y()), "click", "1"});
+        clickCloseBox(*dialog);
     });
     QTimer limit;
     limit.setSingleShot(true);
@@ -409,8 +423,10 @@ TEST(WindowManagerScaledChild, AMainWindowLargerThanTheScreenOpensWithItsCornerO
     ASSERT_TRUE(apptest::pumpUntil([&] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 20000));
     const QRect available = form->screen()->availableGeometry();
     ASSERT_GT(form->height(), available.height());
-    // Once the window manager has told its frame.
+    // Once the window manager has told its frame and placed it: the frame
+    // may be known a moment before the place the window asked for is taken.
     ASSERT_TRUE(apptest::pumpUntil([&] { return form->frameGeometry().top() < form->geometry().top(); }, 20000));
+    apptest::pumpUntil([&] { return form->frameGeometry().topLeft() == available.topLeft(); }, 10000);
     EXPECT_EQ(form->frameGeometry().topLeft(), available.topLeft())
         << form->frameGeometry().x() << "," << form->frameGeometry().y();
 }
