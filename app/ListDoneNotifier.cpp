@@ -1,20 +1,15 @@
 #include "app/ListDoneNotifier.h"
 
-#include "app/DesktopNotifier.h"
 #include "app/DownloadList.h"
 
 namespace app {
 
-ListDoneNotifier::ListDoneNotifier(DownloadList& list, DesktopNotifier& desktop, std::function<void()> showList,
-                                   QObject* parent)
-    : QObject(parent), list_(list), desktop_(desktop), showList_(std::move(showList)) {
+ListDoneNotifier::ListDoneNotifier(DownloadList& list, Notify notify, QObject* parent)
+    : QObject(parent), list_(list), notify_(std::move(notify)) {
     settle_.setSingleShot(true);
     connect(&settle_, &QTimer::timeout, this, &ListDoneNotifier::settle);
     connect(&list_, &DownloadList::activeSongsChanged, this, &ListDoneNotifier::onActiveSongs);
     connect(&list_, &DownloadList::songEnded, this, &ListDoneNotifier::onSongEnded);
-    connect(&desktop_, &DesktopNotifier::clicked, this, [this] {
-        if (showList_) showList_();
-    });
 }
 
 QString ListDoneNotifier::text(int finished, int failed) {
@@ -60,7 +55,7 @@ void ListDoneNotifier::settle() {
     failed_.clear();
     if (finished + failed == 0) return;
     ++told_;
-    desktop_.notify(text(finished, failed), QString::fromUtf8(kBody));
+    if (notify_) notify_(text(finished, failed), QString::fromUtf8(kBody));
 }
 
 }  // namespace app

@@ -4,8 +4,7 @@
 // waiting or downloading and no add going on. Each song is counted once, by
 // how it last ended in the batch: finished ("已完成", a web page saved in its
 // place too) or failed; stopped and removed songs are not counted, and a
-// batch with nothing to count is not told. A click on the notification asks
-// for the list to be shown. UI thread only.
+// batch with nothing to count is not told. UI thread only.
 #include <cstdint>
 #include <functional>
 
@@ -18,7 +17,6 @@
 
 namespace app {
 
-class DesktopNotifier;
 class DownloadList;
 
 class ListDoneNotifier : public QObject {
@@ -28,10 +26,11 @@ public:
     // an add of many songs is still going on.
     static constexpr int kAddingRecheckMs = 100;
 
-    // Follows `list` (from its start on), notifies through `desktop`, and
-    // runs `showList` when a notification is clicked.
-    ListDoneNotifier(DownloadList& list, DesktopNotifier& desktop, std::function<void()> showList,
-                     QObject* parent = nullptr);
+    // Shows a notification's summary and body (DesktopNotifier::notify).
+    using Notify = std::function<void(const QString& summary, const QString& body)>;
+
+    // Follows `list` (made before its start), and tells each batch's end with `notify`.
+    ListDoneNotifier(DownloadList& list, Notify notify, QObject* parent = nullptr);
 
     // "下载列表：9 首已完成，1 首失败"; "下载列表：9 首已完成" without failures,
     // "下载列表：1 首失败" without songs finished.
@@ -49,8 +48,7 @@ private:
     void settle();
 
     DownloadList& list_;
-    DesktopNotifier& desktop_;
-    std::function<void()> showList_;
+    Notify notify_;
     bool inBatch_ = false;
     QSet<std::int64_t> finished_;
     QSet<std::int64_t> failed_;

@@ -160,7 +160,10 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { sessionEnding_ = true; });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { sessionEnding_ = true; });
     desktopNotifier_ = std::make_unique<DesktopNotifier>([this](const QString& line) { Memo1->appendLine(line); });
-    listDone_ = std::make_unique<ListDoneNotifier>(*downloadList_, *desktopNotifier_, [this] { showDownloadList(); });
+    connect(desktopNotifier_.get(), &DesktopNotifier::clicked, this, &TForm1::showDownloadList);
+    listDone_ = std::make_unique<ListDoneNotifier>(*downloadList_, [this](const QString& summary, const QString& body) {
+        desktopNotifier_->notify(summary, body);
+    });
 
     pipeline_ = std::make_unique<search::SearchPipeline>(state_, *this, *store_, *fetcher_);
 

@@ -87,6 +87,7 @@ public:
     search::SearchState& searchState() { return state_; }
     search::SearchPipeline& pipeline() { return *pipeline_; }
     DownloadList& downloadList() { return *downloadList_; }
+    DesktopNotifier& desktopNotifier() { return *desktopNotifier_; }
     // The links' verdicts the grid shows, and 检查链接's probes.
     store::GridVerdicts& gridVerdicts() { return *verdicts_; }
     store::GridVerdictLoader& verdictLoader() { return *verdictLoader_; }
