@@ -71,7 +71,8 @@ protected:
     void addSongs(int count) {
         QList<app::DownloadList::Song> songs;
         for (int i = 0; i < count; ++i)
-            songs.append({QStringLiteral("歌%1").arg(i), QString::fromStdString(server_->url("/" + std::to_string(i) + ".mp3"))});
+            songs.append({QStringLiteral("歌%1").arg(i),
+                          QString::fromStdString(server_->url("/" + std::to_string(i) + ".mp3"))});
         form_->downloadList().add(songs);
     }
 

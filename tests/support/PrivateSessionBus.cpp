@@ -54,8 +54,11 @@ PrivateSessionBus::PrivateSessionBus() {
         return;
     }
     // It prints its address once it listens.
-    const bool listening = waitFor([this] { return daemon_->out().find('\n') != std::string::npos || daemon_->waitForExit(std::chrono::milliseconds(0)); },
-                                   std::chrono::seconds(20));
+    const bool listening = waitFor(
+        [this] {
+            return daemon_->out().find('\n') != std::string::npos || daemon_->waitForExit(std::chrono::milliseconds(0));
+        },
+        std::chrono::seconds(20));
     const std::string out = daemon_->out();
     if (!listening || out.find('\n') == std::string::npos) {
         whyNot_ = "dbus-daemon gave no address: " + daemon_->err();
