@@ -2,8 +2,9 @@
 // A notification on the desktop, through its notification service
 // (org.freedesktop.Notifications on the session bus). Every call is sent
 // without waiting for its answer, so a missing or slow service never holds
-// the UI thread; without a bus or a service nothing happens but one log
-// line in the whole run. A click on the notification is told by clicked().
+// the UI thread. Without a session bus nothing happens; a bus without the
+// service costs one log line in the whole run. A click on the notification
+// is told by clicked().
 // UI thread only.
 #include <functional>
 #include <memory>

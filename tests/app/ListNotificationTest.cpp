@@ -303,19 +303,46 @@ TEST_F(DesktopNotifications, WithoutTheServiceOneLogLineAndNothingElse) {
     EXPECT_EQ(n->shown(), 0);
 }
 
-// No bus at all: not looked for anywhere else (no bus is started for it).
-TEST(DesktopNotifier, WithoutABusOneLogLineAndNothingElse) {
+// No bus at all, or none where the address says: nothing happens, not even
+// a log line; no bus is looked for anywhere else (none is started for it).
+TEST(DesktopNotifier, WithoutABusNothingHappens) {
     testsupport::TempDir runtime;
+    const std::vector<std::optional<std::string>> addresses = {
+        std::nullopt, "unix:path=" + runtime.file("nobody-listens"), "no-such-transport:"};
+    for (const auto& address : addresses) {
+        SCOPED_TRACE(address.value_or("unset"));
+        ScopedEnv busAddress("DBUS_SESSION_BUS_ADDRESS", address);
+        ScopedEnv emptyRuntime("XDG_RUNTIME_DIR", runtime.path().string());
+        EXPECT_EQ(DesktopNotifier::sessionBusAddress().isEmpty(), !address.has_value());
+        QStringList lines;
+        int answers = 0;
+        DesktopNotifier n([&](const QString& line) { lines << line; });
+        QObject::connect(&n, &DesktopNotifier::answered, [&](bool) { ++answers; });
+        n.notify(QStringLiteral("下载列表：1 首已完成"), QString());
+        pumpBriefly();
+        EXPECT_TRUE(lines.isEmpty()) << lines.join('\n').toStdString();
+        EXPECT_EQ(answers, 0);
+        EXPECT_EQ(n.shown(), 0);
+    }
+}
+
+// The bus's socket where the runtime folder keeps it, when no address is set.
+TEST(DesktopNotifier, TheRuntimeFoldersBusWithoutAnAddress) {
+    testsupport::PrivateSessionBus bus;
+    if (bus.address().empty()) GTEST_SKIP() << bus.whyNot();
+    const std::string prefix = "unix:path=";
+    ASSERT_EQ(bus.address().rfind(prefix, 0), 0u) << bus.address();
+    const fs::path socket = bus.address().substr(prefix.size(), bus.address().find(',') - prefix.size());
+    ASSERT_EQ(socket.filename(), "bus");
     ScopedEnv noAddress("DBUS_SESSION_BUS_ADDRESS", std::nullopt);
-    ScopedEnv emptyRuntime("XDG_RUNTIME_DIR", runtime.path().string());
-    EXPECT_TRUE(DesktopNotifier::sessionBusAddress().isEmpty());
-    QStringList lines;
-    DesktopNotifier n([&](const QString& line) { lines << line; });
+    ScopedEnv runtime("XDG_RUNTIME_DIR", socket.parent_path().string());
+    EXPECT_EQ(DesktopNotifier::sessionBusAddress(), QString::fromStdString(prefix + socket.string()));
+    apptest::StandInNotifications service(bus.address());
+    ASSERT_TRUE(service.registered());
+    DesktopNotifier n([](const QString&) {});
     n.notify(QStringLiteral("下载列表：1 首已完成"), QString());
-    n.notify(QStringLiteral("下载列表：1 首已完成"), QString());
-    pumpBriefly();
-    EXPECT_EQ(lines, QStringList{QString::fromUtf8(DesktopNotifier::kNoService)});
-    EXPECT_EQ(n.shown(), 0);
+    ASSERT_TRUE(pumpUntil([&] { return n.shown() == 1; }, 30000));
+    EXPECT_EQ(service.count(), 1u);
 }
 
 // Through the window: two songs of a loopback server, one notification when
