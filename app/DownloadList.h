@@ -161,6 +161,8 @@ private:
     // The model's row changes, the index following it.
     void appendRow(const store::ListEntry& entry);
     void updateRow(const store::ListEntry& entry);
+    // A row became waiting or downloading, or stopped being so: counted and told.
+    void countActivity(bool wasActive, bool active);
 
     void onStarted(std::int64_t id);
     void onProgress(std::int64_t id, std::int64_t received, std::int64_t total);
@@ -209,9 +211,8 @@ private:
     // Removed from the list while running: their titles, for the log line.
     QHash<std::int64_t, QString> removedTitles_;
     bool closed_ = false;
+    // Waiting or downloading rows, when this program runs the list.
     int activeSongs_ = 0;
-    // A row became active or stopped being so.
-    void countActivity(bool wasActive, bool active);
     // The log has said that saving stopped (and not yet that it works again).
     bool problemTold_ = false;
 };
