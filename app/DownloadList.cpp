@@ -82,6 +82,8 @@ void DownloadList::start() {
         again.push_back(entry.id);
     }
     model_.setEntries(std::move(entries));
+    activeSongs_ = runByOther_ ? 0 : static_cast<int>(again.size());
+    if (activeSongs_ > 0) emit activeSongsChanged(activeSongs_);
     for (std::int64_t id : distrusted) model_.runOf(id)->trusted = false;
     index_.clear();
     for (int row = 0; row < model_.rowCount(); ++row)
@@ -138,6 +140,7 @@ bool DownloadList::isItsFinishedFile(const store::ListEntry& entry) {
 void DownloadList::appendRow(const store::ListEntry& entry) {
     model_.append(entry);
     index_.insert(entry);
+    countActivity(false, isActive(entry.state));
 }
 
 void DownloadList::updateRow(const store::ListEntry& entry) {
@@ -146,6 +149,14 @@ void DownloadList::updateRow(const store::ListEntry& entry) {
     const store::ListEntry before = *row;
     model_.update(entry);
     index_.update(before, *model_.find(entry.id));
+    if (isActive(before.state) && !isActive(entry.state) && !runByOther_) emit songEnded(entry.id, entry.state);
+    countActivity(isActive(before.state), isActive(entry.state));
+}
+
+void DownloadList::countActivity(bool wasActive, bool active) {
+    if (runByOther_ || wasActive == active) return;
+    activeSongs_ += active ? 1 : -1;
+    emit activeSongsChanged(activeSongs_);
 }
 
 DownloadList::Added DownloadList::add(const QList<Song>& songs) {
@@ -371,6 +382,8 @@ void DownloadList::remove(const QList<int>& rows) {
             if (!run.stopping) downloader_->stop(id);
         }
         index_.erase(entry);
+        // Removed, not ended: only the count follows.
+        countActivity(isActive(entry.state), false);
         store_->Remove(id);
         switching_.remove(id);
         trails_.remove(id);

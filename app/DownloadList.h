@@ -123,6 +123,10 @@ public:
     // it is kept, so the songs start again on the next run.
     void shutdown();
 
+    // The songs this program's list still has to fetch: waiting or
+    // downloading (none when another program runs the list).
+    int activeSongs() const { return activeSongs_; }
+
     // Opens a file or a folder with the desktop's program; false when none
     // could. Replaceable for tests.
     void setOpener(std::function<bool(const QUrl&)> opener) { open_ = std::move(opener); }
@@ -130,6 +134,14 @@ public:
     // Where a song whose link fails for good finds its next one; none: the
     // song fails there, as a song of one link does. Set before start().
     void setNextLinkFinder(std::unique_ptr<NextLinkFinder> finder);
+
+signals:
+    // activeSongs() changed: songs were added, loaded, downloaded again,
+    // ended, stopped or removed.
+    void activeSongsChanged(int count);
+    // A waiting or downloading song ended, in `state` (finished, failed or
+    // stopped); not told for a row removed.
+    void songEnded(std::int64_t id, store::ListState state);
 
 private:
     static bool isActive(store::ListState state);
@@ -149,6 +161,8 @@ private:
     // The model's row changes, the index following it.
     void appendRow(const store::ListEntry& entry);
     void updateRow(const store::ListEntry& entry);
+    // A row became waiting or downloading, or stopped being so: counted and told.
+    void countActivity(bool wasActive, bool active);
 
     void onStarted(std::int64_t id);
     void onProgress(std::int64_t id, std::int64_t received, std::int64_t total);
@@ -197,6 +211,8 @@ private:
     // Removed from the list while running: their titles, for the log line.
     QHash<std::int64_t, QString> removedTitles_;
     bool closed_ = false;
+    // Waiting or downloading rows, when this program runs the list.
+    int activeSongs_ = 0;
     // The log has said that saving stopped (and not yet that it works again).
     bool problemTold_ = false;
 };

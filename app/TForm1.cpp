@@ -12,6 +12,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QSessionManager>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -20,10 +22,12 @@
 
 #include "app/AppInfo.h"
 #include "app/BlockedCloseFilter.h"
+#include "app/DesktopNotifier.h"
 #include "app/DownloadList.h"
 #include "app/DownloadListView.h"
 #include "app/Glyphs.h"
 #include "app/GridLinkChecks.h"
+#include "app/ListDoneNotifier.h"
 #include "app/ListQueueDownloader.h"
 #include "app/StoreNextLinkFinder.h"
 #include "app/MessageLog.h"
@@ -143,6 +147,24 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
     };
 
+    confirmQuit_ = [this](int songs) {
+        QMessageBox box(QMessageBox::Question, QStringLiteral("退出"), quitQuestion(songs), QMessageBox::NoButton, this);
+        QPushButton* quit = box.addButton(QStringLiteral("退出"), QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        box.exec();
+        return box.clickedButton() == quit;
+    };
+    // The session's end closes the window without asking: nobody is there to answer.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { sessionEnding_ = true; });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { sessionEnding_ = true; });
+    desktopNotifier_ = std::make_unique<DesktopNotifier>([this](const QString& line) { Memo1->appendLine(line); });
+    connect(desktopNotifier_.get(), &DesktopNotifier::clicked, this, &TForm1::showDownloadList);
+    listDone_ = std::make_unique<ListDoneNotifier>(*downloadList_, [this](const QString& summary, const QString& body) {
+        desktopNotifier_->notify(summary, body);
+    });
+
     pipeline_ = std::make_unique<search::SearchPipeline>(state_, *this, *store_, *fetcher_);
 
     centreOnScreen(*this);
@@ -166,6 +188,8 @@ TForm1::~TForm1() {
     pipeline_.reset();
     linkChecks_.reset();
     verdictLoader_.reset();
+    listDone_.reset();
+    desktopNotifier_.reset();
     downloadList_.reset();
     commands_.reset();
     httpGet_.reset();
@@ -425,7 +449,9 @@ void TForm1::SpeedButton5Click() {
     if (aboutDialog_) aboutDialog_->exec();
 }
 
-void TForm1::SpeedButton1Click() { close(); }
+void TForm1::SpeedButton1Click() {
+    if (mayClose()) close();
+}
 
 void TForm1::SpeedButton7Click() { commands_->openLink(QString::fromLatin1(kHomePage)); }
 
@@ -498,10 +524,46 @@ void TForm1::windowSystemCloseRequested(quintptr windowId) {
     if (!commands_->downloading() || !testAttribute(Qt::WA_WState_Created) || windowId != winId()) return;
     // Not from inside the window system's event: the close ends the modal
     // loop this request arrived in.
-    QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (mayClose()) close();
+        },
+        Qt::QueuedConnection);
+}
+
+void TForm1::showDownloadList() {
+    if (closed_) return;
+    if (isMinimized()) showNormal();
+    show();
+    raise();
+    activateWindow();
+    PageControl1->setCurrentWidget(DownloadListView1);
+}
+
+QString TForm1::quitQuestion(int songs) {
+    return QStringLiteral("有 %1 首歌曲正在下载，退出后下次启动会接着下载。退出吗？").arg(songs);
+}
+
+bool TForm1::mayClose() {
+    const int songs = downloadList_->activeSongs();
+    if (closed_ || sessionEnding_ || songs == 0) return true;
+    // Ended while the question was up (a signal, the session): closed already.
+    return confirmQuit_(songs) || closed_;
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // The window manager's close (its close box, Alt+F4) comes from the
+    // window system; the program's own closes (a signal, the session's
+    // end, a quit) do not, and never ask.
+    if (event->spontaneous() && !mayClose()) {
+        event->ignore();
+        return;
+    }
+    if (closed_) return;
+    closed_ = true;
+    // Nothing more to tell once the program ends.
+    listDone_.reset();
     // Closing ends the program: a download in progress ends as if
     // cancelled (its window closes, nothing more is written), and any search
     // is abandoned now, while the window still exists for the stages' last

@@ -40,9 +40,11 @@ class TDlWebHTTPGet;
 namespace app {
 
 class BlockedCloseFilter;
+class DesktopNotifier;
 class DownloadList;
 class DownloadListView;
 class GridLinkChecks;
+class ListDoneNotifier;
 class MessageLog;
 class TOKBottomDlg;
 
@@ -75,11 +77,17 @@ public:
     // above DownloadList::kAskAbove songs, 在IE中打开链接 above
     // DownloadCommands::kOpenWithoutAsking rows). Replaceable for tests.
     void setAsker(std::function<bool(const QString&, const QString&)> asker) { commands_->setAsker(std::move(asker)); }
+    // The question asked when the user closes the window while `songs` of
+    // the downloads list download; true means 退出. Replaceable for tests.
+    void setQuitConfirmer(std::function<bool(int songs)> confirmer) { confirmQuit_ = std::move(confirmer); }
+    // The text of that question.
+    static QString quitQuestion(int songs);
 
     store::SongStore& songStore() { return *store_; }
     search::SearchState& searchState() { return state_; }
     search::SearchPipeline& pipeline() { return *pipeline_; }
     DownloadList& downloadList() { return *downloadList_; }
+    DesktopNotifier& desktopNotifier() { return *desktopNotifier_; }
     // The links' verdicts the grid shows, and 检查链接's probes.
     store::GridVerdicts& gridVerdicts() { return *verdicts_; }
     store::GridVerdictLoader& verdictLoader() { return *verdictLoader_; }
@@ -92,6 +100,9 @@ public:
     // does not pass on while a modal dialog blocks the window. During a
     // download this window then closes all the same.
     void windowSystemCloseRequested(quintptr windowId);
+    // Brings the window up with the downloads list's page shown (a click on
+    // the list's notification).
+    void showDownloadList();
     QStringList logLines() const;
 
     // SearchUi (UI thread only).
@@ -166,6 +177,9 @@ private:
     // says so, shows its row and returns true (a second transfer would
     // write the same file at once).
     bool showFetchedByList(const SelectedSong& song, const std::string& folder, const QString& fileName);
+    // The user asked to close: true to close, after asking when the list's
+    // songs download. Never asked once the session ends.
+    bool mayClose();
 
     std::unique_ptr<store::SongStore> store_;
     std::unique_ptr<search::PageFetcher> fetcher_;
@@ -186,6 +200,12 @@ private:
     std::unique_ptr<DownloadCommands> commands_;
     // The downloads list, with its own store connection and downloads.
     std::unique_ptr<DownloadList> downloadList_;
+    // The notification when the list has run empty; go before the list.
+    std::unique_ptr<DesktopNotifier> desktopNotifier_;
+    std::unique_ptr<ListDoneNotifier> listDone_;
+    std::function<bool(int)> confirmQuit_;
+    bool sessionEnding_ = false;
+    bool closed_ = false;
     std::unique_ptr<BlockedCloseFilter> closeFilter_;
 };
 

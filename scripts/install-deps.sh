@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
+  # A private session bus for the test of the list's notification.
+  dbus-daemon
   # The main window reads the window manager's close requests on X11.
   libxcb1-dev
   libsqlite3-dev sqlite3

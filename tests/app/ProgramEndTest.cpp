@@ -12,9 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include "store/DownloadListStore.h"
 #include "store/SongStore.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/app/ProgramProcess.h"
+#include "tests/support/RangeServer.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ToolRun.h"
 
@@ -91,4 +93,31 @@ TEST(ProgramEnd, TermEndsTheProgramWithItsStoreLockedOrDamaged) {
         ::kill(pid, SIGTERM);
         EXPECT_EQ(waitBounded(pid, std::chrono::seconds(5)), 0);
     }
+}
+
+// A signal never asks the question a user's close asks while the list's
+// songs download: the program ends at once, the song waiting for the next start.
+TEST(ProgramEnd, TermEndsTheProgramWhileTheListDownloads) {
+    testsupport::RangeServer::Setup setup;
+    setup.file = {testsupport::songBody(64 * 1024, 9), "\"song\"", ""};
+    setup.holdAt = 4096;
+    testsupport::RangeServer server(setup);
+    testsupport::TempDir dir;
+    const std::string store = dir.file("mysong.mdb");
+    store::CreateEmptyStore(store);
+    // A song the list was downloading when the program last ended.
+    const std::string folder = fs::absolute(dir.path() / "downmp3").lexically_normal().string() + "/";
+    storetest::execSql(store, store::DownloadListStore::kCreate);
+    storetest::execSql(store, "insert into downloadlist values (1, 'held', '" + server.url("/held.mp3") + "', '" +
+                                  folder + "', 'held.mp3', 1, 0, 0, '', '" + folder + "held.mp3', '')");
+    pid_t pid = -1;
+    ASSERT_EQ(startProgramIn(dir.path(), pid), 0);
+    if (!server.waitForRequests(1, std::chrono::seconds(30))) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        FAIL() << "the list did not download its song";
+    }
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(waitBounded(pid, std::chrono::seconds(5)), 0);
+    server.stop();
 }

@@ -29,6 +29,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include "app/DownloadList.h"
 #include "app/TForm1.h"
 #include "app/TOKBottomDlg.h"
 #include "download/ui/TDlWebDownload.h"
@@ -439,4 +440,61 @@ TEST(WindowManagerScaledChild, AMainWindowLargerThanTheScreenOpensWithItsCornerO
     apptest::pumpUntil([&] { return form->frameGeometry().topLeft() == available.topLeft(); }, 10000);
     EXPECT_EQ(form->frameGeometry().topLeft(), available.topLeft())
         << form->frameGeometry().x() << "," << form->frameGeometry().y();
+}
+
+// Run by the test above, on its display with openbox. The window manager's
+// close of the main window while the downloads list's songs download asks
+// first: 取消 keeps the window, 退出 closes it.
+TEST(WindowManagerChild, TheWindowManagersCloseAsksWhileTheListDownloads) {
+    if (!std::getenv(kChildVariable)) GTEST_SKIP() << "runs only on the display the window manager test makes";
+    testsupport::RangeServer::Setup setup;
+    setup.file = {testsupport::songBody(64 * 1024), "\"song\"", ""};
+    setup.holdAt = 4096;
+    testsupport::RangeServer server(setup);
+    apptest::StoreFile file;
+    testsupport::TempDir work;
+    const fs::path old = fs::current_path();
+    fs::current_path(work.path());
+    auto form = std::make_unique<app::TForm1>(file.path, std::make_unique<apptest::ScriptedFetcher>());
+    form->show();
+    ASSERT_TRUE(apptest::pumpUntil([&] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 20000));
+    form->downloadList().add({{QStringLiteral("一"), QString::fromStdString(server.url("/1.mp3"))},
+                              {QStringLiteral("二"), QString::fromStdString(server.url("/2.mp3"))}});
+    ASSERT_TRUE(apptest::pumpUntil([&] { return server.requestCount() >= 2; }, 30000));
+
+    QString asked;
+    QString answer;
+    QTimer answerer;
+    answerer.setInterval(20);
+    QObject::connect(&answerer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || answer.isEmpty()) return;
+        asked = box->text();
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == answer) {
+                answer.clear();
+                b->click();
+                return;
+            }
+    });
+    answerer.start();
+    for (const char* reply : {"取消", "退出"}) {
+        SCOPED_TRACE(reply);
+        asked.clear();
+        answer = QString::fromUtf8(reply);
+        x11Tool("wmctrl", {"-i", "-c", hexId(form->winId())});
+        ASSERT_TRUE(apptest::pumpUntil([&] { return answer.isEmpty(); }, 30000)) << "no question came";
+        EXPECT_EQ(asked, QStringLiteral("有 2 首歌曲正在下载，退出后下次启动会接着下载。退出吗？"));
+        // The answer is taken inside the close: by now the window stays or goes.
+        if (std::string(reply) == "取消") {
+            EXPECT_TRUE(form->isVisible());
+            EXPECT_EQ(form->downloadList().activeSongs(), 2);
+        } else {
+            EXPECT_TRUE(apptest::pumpUntil([&] { return !form->isVisible(); }, 30000));
+        }
+    }
+    answerer.stop();
+    form.reset();
+    server.stop();
+    fs::current_path(old);
 }

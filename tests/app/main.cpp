@@ -2,7 +2,8 @@
 // and destroyed after every test, on the main thread. Fonts, Qt's own texts
 // and the dialogs' frames are set up as the program sets them up. The
 // settings the windows keep go to a folder of the run's own (the programs
-// the tests start inherit it), never to the user's.
+// the tests start inherit it), never to the user's, and the notifications
+// to no desktop's.
 #include <QApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -19,6 +20,9 @@ int main(int argc, char** argv) {
     QTemporaryDir settingsFolder;
     if (!settingsFolder.isValid()) return 2;
     qputenv("XDG_CONFIG_HOME", settingsFolder.path().toLocal8Bit());
+    // Nor the user's desktop: the list's notifications go to no session bus
+    // but the one a test makes for them.
+    qputenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + settingsFolder.path() + "/no-bus").toLocal8Bit());
     QApplication application(argc, argv);
     app::installFontSubstitutions();
     app::QtTranslations qtTranslations;
