@@ -172,6 +172,7 @@ void SongFilterIndex::restart() {
 bool SongFilterIndex::buildSlices(const Wait& wait, const Progress& progress) {
     const std::int64_t total = single(*db_, "select count(*) from tab1 where rowid > (select built_to from songfilter_state)");
     std::int64_t done = 0;
+    Statement add;
     for (;;) {
         if (wait.isCancelled()) return false;
         if (progress) progress(done, total);
@@ -181,13 +182,23 @@ bool SongFilterIndex::buildSlices(const Wait& wait, const Progress& progress) {
         Statement rows = db_->prepare("select rowid, title, keys from tab1 where rowid > ? order by rowid limit ?");
         sqlite3_bind_int64(rows.get(), 1, state.builtTo);
         sqlite3_bind_int64(rows.get(), 2, kSliceRows);
+        if (!add) add = db_->prepare("insert or replace into songfilter (id, folded) values (?, ?)");
         std::int64_t count = 0;
         std::int64_t last = state.builtTo;
         while (db_->step(rows.get())) {
             last = sqlite3_column_int64(rows.get(), 0);
-            addRow(*db_, last, filterText(textColumn(rows.get(), 1), textColumn(rows.get(), 2)));
+            sqlite3_bind_int64(add.get(), 1, last);
+            bindText(add.get(), 2, filterText(textColumn(rows.get(), 1), textColumn(rows.get(), 2)));
+            db_->step(add.get());
+            sqlite3_reset(add.get());
             ++count;
         }
+        // The slice's trigrams in one statement: far cheaper than row by row.
+        Statement index = db_->prepare(
+            "insert into songfilter_fts (rowid, folded) select id, folded from songfilter where id > ? and id <= ?");
+        sqlite3_bind_int64(index.get(), 1, state.builtTo);
+        sqlite3_bind_int64(index.get(), 2, last);
+        db_->step(index.get());
         done += count;
         Statement mark = db_->prepare("update songfilter_state set built_to = ?, ready = ?, rows = ?, last = ?");
         sqlite3_bind_int64(mark.get(), 1, last);
