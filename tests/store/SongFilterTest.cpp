@@ -140,6 +140,25 @@ TEST_F(FilterFixture, CatchesUpWithAnotherProgramsWrites) {
     EXPECT_EQ(find("晴天"), Titles({"新歌"}));
 }
 
+TEST_F(FilterFixture, TheTablesComeWithTheFirstFilterOnly) {
+    storetest::OtherConnection other(path_);
+    const auto tables = [&] {
+        return other.ids("select count(*) from sqlite_master where name like 'songfilter%' and type = 'table'");
+    };
+    add("晴天", "a");
+    add("稻香", "b");
+    store_->Requery();
+    store_->DeleteRow(0);
+    store_->Clear();
+    ASSERT_TRUE(store_->WaitUntilIdle(10s));
+    EXPECT_EQ(tables(), std::vector<std::int64_t>({0}));
+    add("晴天", "a");
+    EXPECT_EQ(find("晴天"), Titles({"晴天"}));
+    // The rows, their trigram index (with its own shadow tables) and the state.
+    EXPECT_GE(tables().front(), 3);
+    EXPECT_EQ(other.ids("select ready from songfilter_state"), std::vector<std::int64_t>({1}));
+}
+
 TEST_F(FilterFixture, ShowsTheSnapshotsRowsInItsOrder) {
     for (int i = 0; i < 600; ++i) add("song " + std::to_string(i), i % 2 ? "odd" : "even");
     const auto found = find("odd");
