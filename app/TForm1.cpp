@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSessionManager>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -38,6 +39,7 @@
 #include "store/SongStore.h"
 #include "store/view/GridVerdictLoader.h"
 #include "store/view/GridVerdicts.h"
+#include "store/view/SongFilterBar.h"
 #include "store/view/SongTableModel.h"
 #include "store/view/TDBGrid3D.h"
 
@@ -307,6 +309,13 @@ void TForm1::buildResultsAndLog() {
     model_->setVerdicts(verdicts_.get());
     DBGrid1->setSongModel(model_.get());
     PageControl1->addTab(DBGrid1, QStringLiteral("    搜索结果       "));
+    // Ctrl+F finds songs among the results, on a bar over the grid's bottom rows.
+    auto* filterBar = new store::SongFilterBar(*DBGrid1, *model_);
+    connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), this), &QShortcut::activated, this,
+            [this, filterBar] {
+                PageControl1->setCurrentWidget(DBGrid1);
+                filterBar->open();
+            });
     DownloadListView1 = new DownloadListView(*downloadList_, PageControl1);
     PageControl1->addTab(DownloadListView1, QStringLiteral("    下载列表       "));
     PageControl1->tabBar()->setFont(songFont(12, false));

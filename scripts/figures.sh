@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 FIGURE_GROUPS=(cutter tcp_receive netget netget_nginx store store_scale html_page cookies hostile_servers download_run
-        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list list_add song_finish song_links probe grid_verdicts)
+        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list list_add song_finish song_links song_filter probe grid_verdicts)
 
 quick=0
 build=build
@@ -43,6 +43,16 @@ figures_song_links() {
       "$(echo "$line" | grep -Eo 'median [0-9.]+' | grep -Eo '[0-9.]+') ms, $(echo "$line" | grep -Eo 'percentile [0-9.]+' | grep -Eo '[0-9.]+') ms" \
       "making the index on first use; the bound the benchmark holds it to" \
       "$(grep -Eo 'first use in [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') s; 5 ms" bench_song_links
+}
+
+figures_song_filter() {
+  local stored=$(pick 100000 1000000) log=song_filter.txt
+  run bench_song_filter "$log" "$stored" 20
+  local three=$(grep -E '^3 characters' "$logs/$log" || true) two=$(grep -E '^2 characters' "$logs/$log" || true)
+  row "filtering $(num "$stored") rows as the user types: the first screen of a 3- and a 2-character text, largest of 20 each; all their rows, median$(verdict)" \
+      "$(echo "$three" | grep -Eo 'largest [0-9.]+' | grep -Eo '[0-9.]+') ms, $(echo "$two" | grep -Eo 'largest [0-9.]+' | grep -Eo '[0-9.]+') ms; $(echo "$three" | grep -Eo 'all rows median [0-9.]+' | grep -Eo '[0-9.]+$') ms, $(echo "$two" | grep -Eo 'all rows median [0-9.]+' | grep -Eo '[0-9.]+$') ms" \
+      "making the index on first use; the memory the filter adds; the bounds the benchmark holds them to" \
+      "$(grep -Eo 'first use in [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') s; $(grep -Eo '^memory: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') MiB; 100 ms, 300 ms, 15 s, 20 MiB" bench_song_filter
 }
 
 figures_song_finish() {

@@ -28,6 +28,13 @@ public:
     RowIdList without(std::size_t index) const;
     // Where `id` stands, looking from the start.
     std::optional<std::size_t> find(std::int64_t id) const;
+    // Calls `visit(id)` for each id in order, until it returns false.
+    template <typename Visit>
+    void forEach(Visit visit) const {
+        for (const auto& chunk : chunks_)
+            for (const std::int64_t id : *chunk)
+                if (!visit(id)) return;
+    }
 
     class Builder;
 

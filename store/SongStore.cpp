@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include "store/SongFilterIndex.h"
 #include "store/SongKeyIndex.h"
 #include "store/StoreFileCheck.h"
 
@@ -58,6 +59,17 @@ int checkpointOnWorkers(void* mayCheckpoint, sqlite3* db, const char* name, int 
     if (frames >= kCheckpointFrames && *static_cast<bool*>(mayCheckpoint))
         sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     return SQLITE_OK;
+}
+
+// Keeps the filter index in step with a write of tab1. A failure leaves the
+// write as it is: the filter finds tab1 changed behind its back and
+// indexes it again, and the index is only a way to find rows.
+template <typename Keep>
+void keepFilterInStep(Keep keep) {
+    try {
+        keep();
+    } catch (const StoreError&) {
+    }
 }
 
 }  // namespace
@@ -310,21 +322,39 @@ void SongStore::Insert(const std::string& title, const std::string& url, const s
     if (!write) throw StoreError("database is locked", SQLITE_BUSY);
     StoreConnection::WaitScope scope(*writeDb_, wait);
     if (!insert_) insert_ = writeDb_->prepare("insert into tab1 (title,url2,keys) values (?,?,?)");
+    // With a filter index the row and its folded texts are one commit, so
+    // that no other connection sees the one without the other.
+    const bool filtered = SongFilterIndex::present(*writeDb_);
+    if (filtered) writeDb_->exec("begin immediate");
     sqlite3_stmt* insert = insert_.get();
     // Bound parameters: titles and keywords come from web pages and users and
     // may hold any character, quotes included.
     sqlite3_bind_text(insert, 1, title.data(), static_cast<int>(title.size()), SQLITE_TRANSIENT);
     sqlite3_bind_text(insert, 2, url.data(), static_cast<int>(url.size()), SQLITE_TRANSIENT);
     sqlite3_bind_text(insert, 3, keyword.data(), static_cast<int>(keyword.size()), SQLITE_TRANSIENT);
-    mayCheckpoint_ = true;
+    mayCheckpoint_ = !filtered;
     const int rc = sqlite3_step(insert);
     mayCheckpoint_ = false;
     const std::string error = rc == SQLITE_DONE ? std::string() : sqlite3_errmsg(writeDb_->get());
     sqlite3_reset(insert);
     sqlite3_clear_bindings(insert);
-    if (rc != SQLITE_DONE) throw StoreError(error, rc);
+    if (rc != SQLITE_DONE) {
+        if (filtered) sqlite3_exec(writeDb_->get(), "rollback", nullptr, nullptr, nullptr);
+        throw StoreError(error, rc);
+    }
     const std::int64_t rowid = sqlite3_last_insert_rowid(writeDb_->get());
     SongKeyIndex::keepInStep(*writeDb_, rowid, title);
+    if (filtered) {
+        keepFilterInStep([&] { SongFilterIndex::keepInserted(*writeDb_, rowid, title, keyword); });
+        mayCheckpoint_ = true;
+        const int committed = sqlite3_exec(writeDb_->get(), "commit", nullptr, nullptr, nullptr);
+        mayCheckpoint_ = false;
+        if (committed != SQLITE_OK) {
+            const std::string failure = sqlite3_errmsg(writeDb_->get());
+            sqlite3_exec(writeDb_->get(), "rollback", nullptr, nullptr, nullptr);
+            throw StoreError(failure, committed);
+        }
+    }
     pending_.push_back(rowid);
 }
 
@@ -334,9 +364,20 @@ void SongStore::DeleteRecord(std::int64_t rowid) {
     if (!write) throw StoreError("database is locked", SQLITE_BUSY);
     {
         StoreConnection::WaitScope scope(*writeDb_, wait);
-        Statement statement = writeDb_->prepare("delete from tab1 where rowid = ?");
-        sqlite3_bind_int64(statement.get(), 1, rowid);
-        writeDb_->step(statement.get());
+        const bool filtered = SongFilterIndex::present(*writeDb_);
+        if (filtered) writeDb_->exec("begin immediate");
+        try {
+            Statement statement = writeDb_->prepare("delete from tab1 where rowid = ?");
+            sqlite3_bind_int64(statement.get(), 1, rowid);
+            writeDb_->step(statement.get());
+            if (filtered) {
+                keepFilterInStep([&] { SongFilterIndex::keepDeleted(*writeDb_, rowid); });
+                writeDb_->exec("commit");
+            }
+        } catch (const StoreError&) {
+            if (filtered) sqlite3_exec(writeDb_->get(), "rollback", nullptr, nullptr, nullptr);
+            throw;
+        }
     }
     {
         std::lock_guard lock(snapshotMutex_);
@@ -361,9 +402,16 @@ SongStore::Cleared SongStore::clearLocked(const Wait& wait, bool brief) {
     auto write = acquire(writeMutex_, wait);
     if (!write) return brief ? Cleared::Deferred : Cleared::Failed;
     StoreConnection::WaitScope scope(*writeDb_, wait);
+    const bool filtered = SongFilterIndex::present(*writeDb_);
     try {
+        if (filtered) writeDb_->exec("begin immediate");
         writeDb_->exec("delete from tab1");
+        if (filtered) {
+            keepFilterInStep([&] { SongFilterIndex::keepCleared(*writeDb_); });
+            writeDb_->exec("commit");
+        }
     } catch (const StoreError& e) {
+        if (filtered) sqlite3_exec(writeDb_->get(), "rollback", nullptr, nullptr, nullptr);
         return brief && e.locked() ? Cleared::Deferred : Cleared::Failed;
     }
     pending_.clear();

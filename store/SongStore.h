@@ -71,6 +71,8 @@ public:
 
     // Rows in the current snapshot.
     int Count() const;
+    // The store file's path, as it was opened.
+    const std::string& Path() const { return path_; }
     bool IsOpen() const;
     std::string QueryText() const;
     std::shared_ptr<const ResultsSnapshot> Snapshot() const;

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QThread>
 
+#include "store/SongFilterIndex.h"
 #include "store/view/GridVerdicts.h"
 #include "store/view/LinkVerdictMarks.h"
 #include "store/view/LinkVerdictText.h"
@@ -11,7 +12,7 @@
 namespace store {
 
 SongTableModel::SongTableModel(SongStore& store, QObject* parent)
-    : QAbstractTableModel(parent), store_(store), snapshot_(store.Snapshot()) {
+    : QAbstractTableModel(parent), store_(store), snapshot_(store.Snapshot()), storeSnapshot_(snapshot_) {
     store_.SetSnapshotListener([this] {
         if (QThread::currentThread() == thread()) {
             reload();
@@ -23,12 +24,80 @@ SongTableModel::SongTableModel(SongStore& store, QObject* parent)
     });
 }
 
-SongTableModel::~SongTableModel() { store_.SetSnapshotListener({}); }
+SongTableModel::~SongTableModel() {
+    store_.SetSnapshotListener({});
+    // Its thread ends before the model it answers goes.
+    songFilter_.reset();
+}
+
+void SongTableModel::show(std::shared_ptr<const ResultsSnapshot> rows) {
+    beginResetModel();
+    snapshot_ = std::move(rows);
+    endResetModel();
+}
 
 void SongTableModel::reload() {
-    beginResetModel();
-    snapshot_ = store_.Snapshot();
-    endResetModel();
+    storeSnapshot_ = store_.Snapshot();
+    if (filterState_ == FilterState::Off) {
+        show(storeSnapshot_);
+        return;
+    }
+    // The rows found stay until the new snapshot's are; none stay of a
+    // cleared store.
+    if (storeSnapshot_->ids.empty() || !storeSnapshot_->open) show(storeSnapshot_);
+    askFilter();
+}
+
+int SongTableModel::totalRows() const { return static_cast<int>(storeSnapshot_->ids.size()); }
+
+void SongTableModel::setFilterState(FilterState state) {
+    filterState_ = state;
+    emit filterChanged();
+}
+
+void SongTableModel::setFilter(const QString& typed) {
+    filter_ = typed;
+    if (filterQuery(typed.toStdString()).empty()) {
+        if (songFilter_) songFilter_->cancel();
+        filterRequest_ = 0;
+        const bool wasOn = filterState_ != FilterState::Off;
+        filterState_ = FilterState::Off;
+        if (wasOn || snapshot_ != storeSnapshot_) show(storeSnapshot_);
+        emit filterChanged();
+        return;
+    }
+    askFilter();
+}
+
+void SongTableModel::askFilter() {
+    if (!songFilter_) {
+        songFilter_ = std::make_unique<SongFilter>(store_.Path(), [this](FilterAnswer answer) {
+            QMetaObject::invokeMethod(
+                this, [this, answer = std::move(answer)] { filterAnswered(answer); }, Qt::QueuedConnection);
+        });
+    }
+    filterRequest_ = songFilter_->request(filter_.toStdString(), storeSnapshot_);
+    if (filterState_ != FilterState::Building) setFilterState(FilterState::Searching);
+}
+
+void SongTableModel::filterAnswered(const FilterAnswer& answer) {
+    if (answer.request != filterRequest_ || filterState_ == FilterState::Off) return;
+    switch (answer.kind) {
+    case FilterAnswer::Kind::Building:
+        built_ = answer.built;
+        toBuild_ = answer.toBuild;
+        setFilterState(FilterState::Building);
+        return;
+    case FilterAnswer::Kind::First:
+        show(std::make_shared<const ResultsSnapshot>(ResultsSnapshot{answer.ids, true}));
+        setFilterState(FilterState::Searching);
+        return;
+    case FilterAnswer::Kind::Done:
+        show(std::make_shared<const ResultsSnapshot>(ResultsSnapshot{answer.ids, true}));
+        setFilterState(FilterState::Shown);
+        return;
+    case FilterAnswer::Kind::Failed: setFilterState(FilterState::Failed); return;
+    }
 }
 
 int SongTableModel::rowCount(const QModelIndex& parent) const {
@@ -129,7 +198,10 @@ bool SongTableModel::deleteRow(int row) {
     beginRemoveRows({}, row, row);
     snapshot_ = std::make_shared<const ResultsSnapshot>(
         ResultsSnapshot{snapshot_->ids.without(static_cast<std::size_t>(row)), snapshot_->open});
+    // The store took the row out of its snapshot too.
+    storeSnapshot_ = filterState_ == FilterState::Off ? snapshot_ : store_.Snapshot();
     endRemoveRows();
+    if (filterState_ != FilterState::Off) emit filterChanged();
     return true;
 }
 

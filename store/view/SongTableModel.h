@@ -6,12 +6,17 @@
 // probed carries its verdict's mark before the title, grey text when the
 // link is of no use, and the verdict's details as every cell's tooltip; the
 // columns stay as they are.
+//
+// A filter shows only the rows whose title or keyword holds a text
+// (SongFilter, on a thread of its own); without one the rows are the
+// snapshot's, as they were. Either way only the rows on screen are read.
 #include <cstdint>
 #include <memory>
 #include <optional>
 
 #include <QAbstractTableModel>
 
+#include "store/SongFilter.h"
 #include "store/SongStore.h"
 
 namespace store {
@@ -51,12 +56,44 @@ public:
     // outlives this model or sets another first.
     void setVerdicts(const GridVerdicts* verdicts);
 
+    // What the filter is doing: off, making its index, looking for the
+    // rows (those found first are shown meanwhile), done, or failed (the
+    // rows shown last stay).
+    enum class FilterState { Off, Building, Searching, Shown, Failed };
+    // Shows only the rows whose title or keyword holds `typed` (folded as
+    // titles are); a text that folds to nothing shows every row.
+    void setFilter(const QString& typed);
+    QString filter() const { return filter_; }
+    FilterState filterState() const { return filterState_; }
+    // Rows of the store's snapshot, whatever the filter shows.
+    int totalRows() const;
+    // While the index is made: rows indexed so far of those to index.
+    std::int64_t indexBuilt() const { return built_; }
+    std::int64_t indexToBuild() const { return toBuild_; }
+
+signals:
+    // The filter's state or the rows it shows changed.
+    void filterChanged();
+
 private:
     void reload();
+    void askFilter();
+    void filterAnswered(const FilterAnswer& answer);
+    void show(std::shared_ptr<const ResultsSnapshot> rows);
+    void setFilterState(FilterState state);
     QVariant roleData(const std::optional<SongRow>& fields, int column, int role) const;
 
     SongStore& store_;
+    // The rows shown: the store's snapshot, or those of it the filter found.
     std::shared_ptr<const ResultsSnapshot> snapshot_;
+    std::shared_ptr<const ResultsSnapshot> storeSnapshot_;
+    QString filter_;
+    FilterState filterState_ = FilterState::Off;
+    std::uint64_t filterRequest_ = 0;
+    std::int64_t built_ = 0;
+    std::int64_t toBuild_ = 0;
+    // Made on the first filter: a store never filtered keeps tab1 alone.
+    std::unique_ptr<SongFilter> songFilter_;
     const GridVerdicts* verdicts_ = nullptr;
     QMetaObject::Connection verdictsChanged_;
 };
