@@ -193,19 +193,22 @@ void DownloadListView::showMenu(const QPoint& globalPos) {
 
 void DownloadListView::rowMenuAsked(const QPoint& globalPos, MenuFrom) { showMenu(globalPos); }
 
-// Ascending, descending, then the list's own order again.
+// Ascending, descending, then the list's own order again. The header has
+// flipped its indicator by itself before it tells the click: the state is
+// kept here.
 void DownloadListView::sortBy(int column) {
     QHeaderView* header = horizontalHeader();
-    const bool sortedByIt = header->isSortIndicatorShown() && header->sortIndicatorSection() == column;
-    if (sortedByIt && header->sortIndicatorOrder() == Qt::DescendingOrder) {
+    if (column == sortColumn_ && sortOrder_ == Qt::DescendingOrder) {
+        sortColumn_ = -1;
         header->setSortIndicatorShown(false);
         sorted_->sort(-1);
         return;
     }
-    const Qt::SortOrder order = sortedByIt ? Qt::DescendingOrder : Qt::AscendingOrder;
+    sortOrder_ = column == sortColumn_ ? Qt::DescendingOrder : Qt::AscendingOrder;
+    sortColumn_ = column;
     header->setSortIndicatorShown(true);
-    header->setSortIndicator(column, order);
-    sorted_->sort(column, order);
+    header->setSortIndicator(column, sortOrder_);
+    sorted_->sort(column, sortOrder_);
 }
 
 // The row after the removed ones (the first row that takes their place)

@@ -107,6 +107,8 @@ private:
     DownloadListDelegate* delegate_ = nullptr;
     QTimer refresh_;
     QString tabText_;
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     bool follow_ = true;
     bool wasBusy_ = false;
     // The width 状态 has from the user (or by default), and what a window
