@@ -131,6 +131,7 @@ void DownloadListModel::endAppending() {
     beginInsertRows({}, published_, all - 1);
     published_ = all;
     endInsertRows();
+    keepTicking();
 }
 
 QString DownloadListModel::stateText(const store::ListEntry& entry) {

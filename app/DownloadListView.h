@@ -14,6 +14,11 @@
 //
 // While songs download, the first running row is kept in view, until the
 // user scrolls or moves through the list; the next batch is followed again.
+// What the page gains in width beyond the window's own size goes to 状态,
+// so that a reason can be read whole; the width kept for the next start is
+// the one the user gave it.
+#include <initializer_list>
+
 #include <QTimer>
 
 #include "app/ListTotals.h"

@@ -5,7 +5,9 @@
 // the totals and the tab's text, the bars in 进度, and the running rows
 // kept in view.
 #include <algorithm>
+#include <array>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
