@@ -20,8 +20,8 @@ namespace {
 
 // The line of totals under the rows.
 constexpr int kTotalsHeight = 18;
-// The page's width in a window of its own size: what it gains beyond it
-// goes to 状态, so that a reason can be read whole.
+// The page's width in a window of its own size: half of what it gains
+// beyond it goes to 状态, so that a reason can be read whole.
 constexpr int kBaseWidth = 592;
 
 bool movesThroughTheList(int key) {
@@ -268,8 +268,9 @@ void DownloadListView::updateGeometries() {
 
 void DownloadListView::resizeEvent(QResizeEvent* event) {
     RowGridView::resizeEvent(event);
-    // What the page gains beyond its width in a window of its own size.
-    const int growth = std::max(0, width() - kBaseWidth);
+    // Half of what the page gains beyond its width in a window of its own
+    // size: the other half brings the columns to its right into view.
+    const int growth = std::max(0, width() - kBaseWidth) / 2;
     if (growth == growth_) return;
     growing_ = true;
     growth_ = growth;

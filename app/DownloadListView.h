@@ -14,7 +14,7 @@
 //
 // While songs download, the first running row is kept in view, until the
 // user scrolls or moves through the list; the next batch is followed again.
-// What the page gains in width beyond the window's own size goes to 状态,
+// Half of what the page gains in width beyond the window's own size goes to 状态,
 // so that a reason can be read whole; the width kept for the next start is
 // the one the user gave it.
 #include <initializer_list>

@@ -5,6 +5,7 @@
 // holds is read as anything.
 #include <QHeaderView>
 #include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -97,8 +98,8 @@ TEST(WindowRoom, ALargerWindowGivesTheGridTheListAndTheLogTheRoom) {
         EXPECT_EQ(form->StatusBar1->geometry().bottom(), c.got.height() - 1);
         EXPECT_EQ(form->Memo1->height(), 81 + taller / 4);
         EXPECT_EQ(form->DownloadListView1->size(), QSize(592 + wider, 220 + taller - taller / 4));
-        // 状态 takes what the list gains across, for the reasons.
-        EXPECT_EQ(form->DownloadListView1->columnWidth(DownloadListModel::StateColumn), stateWidth + wider);
+        // 状态 takes half of what the list gains across, for the reasons.
+        EXPECT_EQ(form->DownloadListView1->columnWidth(DownloadListModel::StateColumn), stateWidth + wider / 2);
         form->PageControl1->setCurrentIndex(0);
         apptest::pumpFor(30);
         EXPECT_EQ(form->DBGrid1->size(), QSize(592 + wider, 220 + taller - taller / 4));
@@ -121,6 +122,12 @@ TEST(WindowRoom, TheSizeAndTheColumnWidthsComeBackAtTheNextStart) {
         list.setColumnWidth(DownloadListModel::PathColumn, 90);
         form->close();
     }
+    // On the disk, where the next program reads it.
+    {
+        const QString kept = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME")) + "/BrelvoMP3/BrelvoMP3.ini";
+        QSettings onDisk(kept, QSettings::IniFormat);
+        EXPECT_EQ(onDisk.value(QStringLiteral("MainWindow/size")).toSize(), QSize(800, 600)) << kept.toStdString();
+    }
     {
         auto form = openForm(file);
         EXPECT_EQ(form->size(), QSize(800, 600));
@@ -135,7 +142,7 @@ TEST(WindowRoom, TheSizeAndTheColumnWidthsComeBackAtTheNextStart) {
         // Back at its own size: 状态 as the user made it at that size.
         form->resize(592, 473);
         apptest::pumpFor(30);
-        EXPECT_EQ(list.columnWidth(DownloadListModel::StateColumn), 300 - (800 - 592));
+        EXPECT_EQ(list.columnWidth(DownloadListModel::StateColumn), 300 - (800 - 592) / 2);
         form->showMaximized();
         apptest::pumpUntil([&] { return form->isMaximized(); }, 5000);
         form->close();
