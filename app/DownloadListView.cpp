@@ -46,12 +46,14 @@ QList<int> DownloadListView::defaultColumnWidths() {
 
 DownloadListView::DownloadListView(DownloadList& list, QWidget* parent) : RowGridView(parent), list_(list) {
     setObjectName(QStringLiteral("DownloadListView1"));
-    // Sorting shows the rows in another order; the list keeps its own.
+    // Sorting shows the rows in another order; the list keeps its own. The
+    // sorting model stands between only while the rows are sorted: it pays
+    // for every row the list gains, which a long add of a million songs
+    // would feel as a stall of a second.
     sorted_ = new QSortFilterProxyModel(this);
-    sorted_->setSourceModel(&list.model());
     sorted_->setSortRole(DownloadListModel::SortRole);
     sorted_->setDynamicSortFilter(true);
-    setModel(sorted_);
+    setModel(&list.model());
     delegate_ = new DownloadListDelegate(this);
     setItemDelegate(delegate_);
     // Rows are chosen whole: Tab goes on to the log.
@@ -125,12 +127,14 @@ void DownloadListView::buildMenu() {
 }
 
 int DownloadListView::sourceRow(int row) const {
-    if (row < 0 || row >= sorted_->rowCount()) return -1;
+    if (row < 0 || row >= model()->rowCount()) return -1;
+    if (model() != sorted_) return row;
     return sorted_->mapToSource(sorted_->index(row, 0)).row();
 }
 
 int DownloadListView::viewRow(int row) const {
     if (row < 0 || row >= list_.model().rowCount()) return -1;
+    if (model() != sorted_) return row;
     return sorted_->mapFromSource(list_.model().index(row, 0)).row();
 }
 
@@ -181,9 +185,9 @@ void DownloadListView::showRow(int row) {
     const int shown = viewRow(row);
     if (shown < 0) return;
     clearSelection();
-    setCurrentIndex(sorted_->index(shown, 0));
+    setCurrentIndex(model()->index(shown, 0));
     selectRow(shown);
-    scrollTo(sorted_->index(shown, 0));
+    scrollTo(model()->index(shown, 0));
 }
 
 void DownloadListView::showMenu(const QPoint& globalPos) {
@@ -201,14 +205,39 @@ void DownloadListView::sortBy(int column) {
     if (column == sortColumn_ && sortOrder_ == Qt::DescendingOrder) {
         sortColumn_ = -1;
         header->setSortIndicatorShown(false);
-        sorted_->sort(-1);
+        showThrough(nullptr);
         return;
     }
     sortOrder_ = column == sortColumn_ ? Qt::DescendingOrder : Qt::AscendingOrder;
     sortColumn_ = column;
     header->setSortIndicatorShown(true);
     header->setSortIndicator(column, sortOrder_);
+    if (model() != sorted_) showThrough(sorted_);
     sorted_->sort(column, sortOrder_);
+}
+
+// The chosen rows stay chosen, the current one current.
+void DownloadListView::showThrough(QSortFilterProxyModel* sorting) {
+    const QList<int> chosen = selectedRows().isEmpty() ? QList<int>{} : chosenRows();
+    const int current = sourceRow(currentRow());
+    const int across = horizontalScrollBar()->value();
+    QList<int> widths;
+    for (int c = 0; c < DownloadListModel::ColumnCount; ++c) widths << columnWidth(c);
+    // A new model lays the columns out afresh: none of it is the user's.
+    growing_ = true;
+    sorted_->setSourceModel(sorting ? &list_.model() : nullptr);
+    setModel(sorting ? static_cast<QAbstractItemModel*>(sorting) : &list_.model());
+    for (int c = 0; c < DownloadListModel::ColumnCount; ++c) setColumnWidth(c, widths[c]);
+    growing_ = false;
+    QItemSelection selection;
+    for (int row : chosen) {
+        const int shown = viewRow(row);
+        if (shown >= 0) selection.select(model()->index(shown, 0), model()->index(shown, DownloadListModel::ColumnCount - 1));
+    }
+    if (const int shown = viewRow(current); shown >= 0)
+        selectionModel()->setCurrentIndex(model()->index(shown, 0), QItemSelectionModel::NoUpdate);
+    selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    horizontalScrollBar()->setValue(across);
 }
 
 // The row after the removed ones (the first row that takes their place)
@@ -218,11 +247,11 @@ void DownloadListView::removeChosen() {
     for (int row : selectedRows()) first = std::min(first, row);
     if (first == INT_MAX) first = currentRow();
     list_.remove(chosenRows());
-    const int count = sorted_->rowCount();
+    const int count = model()->rowCount();
     if (count == 0 || first < 0) return;
     const int next = std::min(first, count - 1);
     clearSelection();
-    setCurrentIndex(sorted_->index(next, 0));
+    setCurrentIndex(model()->index(next, 0));
     selectRow(next);
 }
 
@@ -312,7 +341,7 @@ void DownloadListView::refresh() {
     if (top >= 0 && first >= top && (bottom < 0 || first < bottom)) return;
     // Up and down only: where the user scrolled sideways stays.
     const int across = horizontalScrollBar()->value();
-    scrollTo(sorted_->index(first, 0), QAbstractItemView::PositionAtTop);
+    scrollTo(model()->index(first, 0), QAbstractItemView::PositionAtTop);
     horizontalScrollBar()->setValue(across);
 }
 

@@ -8,9 +8,9 @@
 //
 // A click on a column's title sorts the rows by it (again: the other way,
 // a third time: back in the list's own order, which is the order songs are
-// downloaded in whatever the page shows). The view's rows are the sorting
-// model's; the list's commands take the list model's rows, so every row
-// handed to them is mapped (sourceRow).
+// downloaded in whatever the page shows). While sorted, the view's rows are
+// the sorting model's; the list's commands take the list model's rows, so
+// every row handed to them is mapped (sourceRow).
 //
 // While songs download, the first running row is kept in view, until the
 // user scrolls or moves through the list; the next batch is followed again.
@@ -100,6 +100,8 @@ protected:
 private:
     void buildMenu();
     void sortBy(int column);
+    // The rows shown through `sorting`, or as the list has them (nullptr).
+    void showThrough(QSortFilterProxyModel* sorting);
     // The rows of the list model in `states`, in the list's order.
     QList<int> rowsIn(std::initializer_list<int> states) const;
     // The totals, the tab and the running rows' place, once for a burst of changes.

@@ -144,8 +144,12 @@ TEST_F(ListPage, SortingKeepsTheCommandsOnTheRowsShown) {
     add({"c", "a", "d", "b"});
     const std::vector<std::int64_t> queued = downloader_->added;
     ASSERT_EQ(queued.size(), 4u);
+    selectShown({3});
     clickTitle(DownloadListModel::SongColumn);
     EXPECT_EQ(shown(), (std::vector<std::string>{"a", "b", "c", "d"}));
+    // What was chosen stays chosen, wherever it is shown now.
+    EXPECT_EQ(selectedTitles(), std::vector<std::string>{"b"});
+    EXPECT_EQ(view_->currentRow(), 1);
     // 停止 on the first row shown stops "a", not the list's first song.
     selectShown({0});
     view_->Stop1->trigger();
