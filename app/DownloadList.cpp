@@ -168,7 +168,9 @@ DownloadList::Added DownloadList::add(const QList<Song>& songs) {
         return added;
     }
     std::vector<store::ListEntry> saves;
+    model_.beginAppending();
     for (const Song& song : songs) addOne(song, added, saves);
+    model_.endAppending();
     store_->Save(saves);
     logAdded(added);
     return added;
@@ -203,7 +205,9 @@ void DownloadList::addSlice() {
     std::vector<store::ListEntry> saves;
     AddJob& job = jobs_.front();
     const bool first = job.next == 0;
+    model_.beginAppending();
     while (job.next < job.count && slice.elapsed() < kSliceMs) addOne(job.songAt(job.next++), job.added, saves);
+    model_.endAppending();
     store_->Save(saves);
     if (job.next < job.count) {
         if (first) {

@@ -22,9 +22,7 @@ DownloadListModel::DownloadListModel(QObject* parent) : QAbstractTableModel(pare
     connect(&timer_, &QTimer::timeout, this, &DownloadListModel::flush);
 }
 
-int DownloadListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-}
+int DownloadListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : published_; }
 
 int DownloadListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 
@@ -51,6 +49,13 @@ QVariant DownloadListModel::headerData(int section, Qt::Orientation orientation,
 QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const store::ListEntry& e = entry(index.row());
+    if (role == PercentRole) {
+        if (index.column() != ProgressColumn) return {};
+        if (e.state == store::ListState::Finished) return 100;
+        if (e.total <= 0) return {};
+        return static_cast<int>(std::clamp<std::int64_t>(e.received * 100 / e.total, 0, 100));
+    }
+    if (role == SortRole) return sortValue(e, index.column());
     if (role == Qt::TextAlignmentRole) {
         switch (index.column()) {
         case ProgressColumn:
@@ -68,9 +73,65 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
     case SizeColumn: return sizeText(e);
     case SpeedColumn: return speedText(e);
     case TimeLeftColumn: return timeLeftText(e);
+    case PathColumn: {
+        // The file's name; the tooltip says where it is.
+        if (role == Qt::ToolTipRole) return shownText(e.path);
+        const std::size_t slash = e.path.rfind('/');
+        return shownText(slash == std::string::npos ? e.path : e.path.substr(slash + 1));
+    }
+    default: return {};
+    }
+}
+
+// Numbers sort as numbers; a row without one sorts before those with one.
+QVariant DownloadListModel::sortValue(const store::ListEntry& e, int column) const {
+    const auto rate = rates_.find(e.id);
+    switch (column) {
+    case SongColumn: return shownText(e.title);
+    case StateColumn: return static_cast<int>(e.state);
+    case ProgressColumn:
+        if (e.state == store::ListState::Finished) return 100.0;
+        return e.total > 0 ? static_cast<double>(e.received) * 100.0 / static_cast<double>(e.total) : -1.0;
+    case SizeColumn: return static_cast<qlonglong>(e.state == store::ListState::Finished ? e.received : e.total);
+    case SpeedColumn: {
+        const std::optional<double> speed = rate == rates_.end() ? std::nullopt : rate->bytesPerSecond();
+        return speed ? *speed : -1.0;
+    }
+    case TimeLeftColumn: {
+        const std::optional<std::int64_t> left = rate == rates_.end() ? std::nullopt : rate->secondsLeft(e.total);
+        return static_cast<qlonglong>(left ? *left : -1);
+    }
     case PathColumn: return shownText(e.path);
     default: return {};
     }
+}
+
+std::optional<double> DownloadListModel::totalSpeed() const {
+    std::optional<double> total;
+    for (const ReceivedRate& rate : rates_)
+        if (const std::optional<double> speed = rate.bytesPerSecond()) total = total.value_or(0.0) + *speed;
+    return total;
+}
+
+std::vector<std::int64_t> DownloadListModel::downloadingIds() const {
+    std::vector<std::int64_t> ids;
+    for (auto rate = rates_.begin(); rate != rates_.end(); ++rate) ids.push_back(rate.key());
+    return ids;
+}
+
+void DownloadListModel::count(store::ListState state, int by) {
+    const auto i = static_cast<std::size_t>(state);
+    if (i < stateCounts_.size()) stateCounts_[i] += by;
+}
+
+void DownloadListModel::endAppending() {
+    if (appending_ > 0 && --appending_ > 0) return;
+    const int all = static_cast<int>(rows_.size());
+    if (all == published_) return;
+    beginInsertRows({}, published_, all - 1);
+    published_ = all;
+    endInsertRows();
+    keepTicking();
 }
 
 QString DownloadListModel::stateText(const store::ListEntry& entry) {
@@ -178,24 +239,43 @@ void DownloadListModel::setEntries(std::vector<store::ListEntry> entries) {
     rows_.reserve(entries.size());
     rates_.clear();
     dirtyIds_.clear();
-    for (store::ListEntry& e : entries) rows_.push_back(Row{std::move(e)});
+    stateCounts_ = {};
+    for (store::ListEntry& e : entries) {
+        count(e.state, 1);
+        rows_.push_back(Row{std::move(e)});
+    }
+    published_ = static_cast<int>(rows_.size());
     rowOfId_.clear();
     reindexFrom(0);
     endResetModel();
 }
 
 int DownloadListModel::append(const store::ListEntry& entry) {
-    const int row = rowCount();
+    const int row = static_cast<int>(rows_.size());
+    count(entry.state, 1);
+    if (appending_ > 0) {
+        rows_.push_back(Row{entry});
+        rowOfId_.insert(entry.id, row);
+        if (entry.state == store::ListState::Downloading) rates_[entry.id];
+        return row;
+    }
     beginInsertRows({}, row, row);
     rows_.push_back(Row{entry});
     rowOfId_.insert(entry.id, row);
     if (entry.state == store::ListState::Downloading) rates_[entry.id];
+    published_ = static_cast<int>(rows_.size());
     endInsertRows();
     keepTicking();
     return row;
 }
 
 void DownloadListModel::removeIds(const std::vector<std::int64_t>& ids) {
+    // Rows still being appended are told first: the views count them next.
+    if (published_ != static_cast<int>(rows_.size())) {
+        beginInsertRows({}, published_, static_cast<int>(rows_.size()) - 1);
+        published_ = static_cast<int>(rows_.size());
+        endInsertRows();
+    }
     std::vector<int> gone;
     for (std::int64_t id : ids) {
         const int row = rowOf(id);
@@ -210,8 +290,12 @@ void DownloadListModel::removeIds(const std::vector<std::int64_t>& ids) {
         auto first = last;
         while (std::next(first) != gone.rend() && *std::next(first) == *first - 1) ++first;
         beginRemoveRows({}, *first, *last);
-        for (int r = *first; r <= *last; ++r) rowOfId_.remove(rows_[static_cast<std::size_t>(r)].entry.id);
+        for (int r = *first; r <= *last; ++r) {
+            rowOfId_.remove(rows_[static_cast<std::size_t>(r)].entry.id);
+            count(rows_[static_cast<std::size_t>(r)].entry.state, -1);
+        }
         rows_.erase(rows_.begin() + *first, rows_.begin() + *last + 1);
+        published_ = static_cast<int>(rows_.size());
         endRemoveRows();
         last = std::next(first);
     }
@@ -220,7 +304,7 @@ void DownloadListModel::removeIds(const std::vector<std::int64_t>& ids) {
 }
 
 void DownloadListModel::reindexFrom(int first) {
-    for (int r = first; r < rowCount(); ++r) rowOfId_.insert(rows_[static_cast<std::size_t>(r)].entry.id, r);
+    for (int r = first; r < static_cast<int>(rows_.size()); ++r) rowOfId_.insert(rows_[static_cast<std::size_t>(r)].entry.id, r);
 }
 
 void DownloadListModel::update(const store::ListEntry& entry) {
@@ -228,6 +312,8 @@ void DownloadListModel::update(const store::ListEntry& entry) {
     if (row < 0) return;
     Row& r = rows_[static_cast<std::size_t>(row)];
     const bool wasDownloading = r.entry.state == store::ListState::Downloading;
+    count(r.entry.state, -1);
+    count(entry.state, 1);
     r.entry = entry;
     if (entry.state != store::ListState::Downloading) {
         rates_.remove(entry.id);
@@ -296,7 +382,7 @@ void DownloadListModel::flush() {
         const int row = rowOf(id);
         if (row < 0) continue;
         Row& r = rows_[static_cast<std::size_t>(row)];
-        if (untilTurn(r, now) > 0) {
+        if (untilTurn(r, now) > 0 || row >= published_) {
             later.push_back(id);
             continue;
         }

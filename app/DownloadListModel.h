@@ -4,8 +4,10 @@
 // downloads come far more often than anyone can read them, so a row changed
 // is repainted at its next turn, at most once every kRefreshMs: the model
 // keeps the latest state and a timer repaints the rows whose turn has come.
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <QAbstractTableModel>
@@ -50,6 +52,11 @@ public:
         bool restartWanted = false;
     };
 
+    // The percent a progress bar shows (an int), none without a length.
+    static constexpr int PercentRole = Qt::UserRole + 1;
+    // What a column sorts by: a number where the cell shows one.
+    static constexpr int SortRole = Qt::UserRole + 2;
+
     explicit DownloadListModel(QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -83,6 +90,20 @@ public:
     RowRun endRun(std::int64_t id);
     // Every row's run ends: nothing is in the downloader any more.
     void endRuns();
+
+    // Rows appended between these two are told to the views at once, at
+    // the end: a view's sorting model pays for each insert it is told.
+    // Until then they are not rows of the model (rowCount leaves them out),
+    // though find() and rowOf() know them.
+    void beginAppending() { ++appending_; }
+    void endAppending();
+
+    // How many rows are in each state (indexed by store::ListState).
+    const std::array<int, 5>& stateCounts() const { return stateCounts_; }
+    // The speed of the songs downloading, added up; none while no song has one.
+    std::optional<double> totalSpeed() const;
+    // The ids of the songs downloading.
+    std::vector<std::int64_t> downloadingIds() const;
 
     // The row of `entry.id` takes its fields; repainted at its next turn.
     void update(const store::ListEntry& entry);
@@ -121,6 +142,8 @@ private:
         int refreshes = 0;
     };
     void markDirty(Row& row);
+    void count(store::ListState state, int by);
+    QVariant sortValue(const store::ListEntry& entry, int column) const;
     void reindexFrom(int first);
     // Sets the timer for the earliest turn to come, or stops it.
     void keepTicking();
@@ -137,6 +160,10 @@ private:
     std::vector<std::int64_t> dirtyIds_;
     std::uint64_t progressReports_ = 0;
     QTimer timer_;
+    std::array<int, 5> stateCounts_{};
+    // Rows told to the views; the rest are being appended.
+    int published_ = 0;
+    int appending_ = 0;
 };
 
 }  // namespace app

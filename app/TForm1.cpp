@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
 #include <QSplitter>
@@ -32,8 +34,10 @@
 #include "app/ListQueueDownloader.h"
 #include "app/StoreNextLinkFinder.h"
 #include "app/MessageLog.h"
+#include "app/RoomSplitter.h"
 #include "app/ScreenPlacement.h"
 #include "app/TOKBottomDlg.h"
+#include "app/WindowSettings.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/SearchPipeline.h"
 #include "store/SongStore.h"
@@ -54,6 +58,8 @@ const QString kIdeographicSpace = QStringLiteral("\u3000");
 // The log keeps its most recent lines; a search against a dead network adds
 // hundreds a second.
 constexpr int kLogLineLimit = 10000;
+// The log's height at the window's own size.
+constexpr int kLogHeight = 81;
 
 // Faces are asked for by their Windows names; the program's font
 // substitutions map them to installed ones.
@@ -106,12 +112,14 @@ QStringList presetKeywords() {
 
 TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher> fetcher, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+                          Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       store_(std::make_unique<store::SongStore>(storePath)),
       fetcher_(std::move(fetcher)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("BrelvoMP3") + kIdeographicSpace + QStringLiteral("5.3"));
-    setFixedSize(kClientWidth, kClientHeight);
+    // It opens at exactly its size; the user may make it larger, never smaller.
+    setMinimumSize(kClientWidth, kClientHeight);
+    resize(kClientWidth, kClientHeight);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(kCream));
@@ -169,6 +177,7 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
 
     pipeline_ = std::make_unique<search::SearchPipeline>(state_, *this, *store_, *fetcher_);
 
+    restoreKeptSize();
     centreOnScreen(*this);
     setTabOrder(ComboBox1, Button1);
     setTabOrder(Button1, Button2);
@@ -290,7 +299,7 @@ void TForm1::buildKeywordPanel() {
 }
 
 void TForm1::buildResultsAndLog() {
-    Splitter4 = new QSplitter(Qt::Vertical, this);
+    Splitter4 = new RoomSplitter(kLogHeight, this);
     Splitter4->setObjectName(QStringLiteral("Splitter4"));
     Splitter4->setHandleWidth(4);
     Splitter4->setChildrenCollapsible(false);
@@ -318,6 +327,9 @@ void TForm1::buildResultsAndLog() {
             });
     DownloadListView1 = new DownloadListView(*downloadList_, PageControl1);
     PageControl1->addTab(DownloadListView1, QStringLiteral("    下载列表       "));
+    // "下载列表 (2/10)" while songs are still to come.
+    connect(DownloadListView1, &DownloadListView::tabTextChanged, this,
+            [this](const QString& text) { PageControl1->setTabText(PageControl1->indexOf(DownloadListView1), text); });
     PageControl1->tabBar()->setFont(songFont(12, false));
 
     Panel2 = new QFrame(Splitter4);
@@ -338,7 +350,7 @@ void TForm1::buildResultsAndLog() {
     Splitter4->addWidget(Panel2);
     Splitter4->setStretchFactor(0, 1);
     Splitter4->setStretchFactor(1, 0);
-    Splitter4->setSizes({1000, 81});
+    Splitter4->setSizes({1000, kLogHeight});
 
     connect(DBGrid1, &store::TDBGrid3D::DBGrid1CellClick, this, &TForm1::DBGrid1CellClick);
     // The selected song is always the highlighted row, whatever moved it.
@@ -529,6 +541,22 @@ bool TForm1::showFetchedByList(const SelectedSong& song, const std::string& fold
     return true;
 }
 
+// A kept size larger than this screen's area is brought inside it.
+void TForm1::restoreKeptSize() {
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QSize most = screen ? screen->availableGeometry().size() : minimumSize();
+    resize(keptWindowSize(minimumSize(), most));
+    if (keptMaximized()) setWindowState(windowState() | Qt::WindowMaximized);
+    DownloadListView1->restoreColumnWidths();
+}
+
+void TForm1::keepSize() {
+    // Maximized, the size it comes back to is the one to keep.
+    const QSize normal = isMaximized() ? normalGeometry().size() : size();
+    keepWindowSize(normal.isValid() && !normal.isEmpty() ? normal.expandedTo(minimumSize()) : QSize(), isMaximized());
+    DownloadListView1->keepColumnWidths();
+}
+
 void TForm1::windowSystemCloseRequested(quintptr windowId) {
     if (!commands_->downloading() || !testAttribute(Qt::WA_WState_Created) || windowId != winId()) return;
     // Not from inside the window system's event: the close ends the modal
@@ -578,6 +606,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // is abandoned now, while the window still exists for the stages' last
     // hand-offs to be refused.
     HTTPGet1->Abort();
+    keepSize();
     // The list's songs stay as kept, to start again on the next run.
     downloadList_->shutdown();
     linkChecks_->stop();

@@ -173,6 +173,10 @@ private:
     void buildPopupMenu();
     void buildDownloadComponent();
     void setSelectedSong(int row);
+    // The size the user gave the window, and the list's column widths,
+    // kept for the next start (WindowSettings.h).
+    void restoreKeptSize();
+    void keepSize();
     // When the downloads list is fetching `song` into that file already:
     // says so, shows its row and returns true (a second transfer would
     // write the same file at once).

@@ -178,6 +178,8 @@ WindowRun runWindow(int port, double seconds) {
     QApplication application(argc, argv);
     platform::UiHandoff handoff;
     testsupport::TempDir dir;
+    // The window keeps its size when it closes: here, never in the user's settings.
+    ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
     const std::string store = dir.file("mysong.mdb");
     store::CreateEmptyStore(store);
     auto form = std::make_unique<app::TForm1>(store, std::make_unique<search::NetHttpPageFetcher>());

@@ -74,6 +74,8 @@ bool FirstPaint::eventFilter(QObject*, QEvent* event) {
 WindowChildren::WindowChildren(const char* bench) {
     fs::permissions(runtime_.path(), fs::perms::owner_all);
     if (!std::getenv("XDG_RUNTIME_DIR")) ::setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+    // Inherited by every window child.
+    ::setenv("XDG_CONFIG_HOME", settings_.path().c_str(), 1);
     demo_.emplace();
     port_ = demo_->port();
     if (port_ == 0)

@@ -105,6 +105,8 @@ public:
 
 private:
     testsupport::TempDir runtime_;
+    // The windows' settings (ProgramSettings.h) go here, never to the user's.
+    testsupport::TempDir settings_;
     std::optional<testsupport::DemoServiceProcess> demo_;
     int port_ = 0;
 };

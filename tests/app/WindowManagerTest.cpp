@@ -423,6 +423,35 @@ TEST(WindowManagerChild, DialogsAndMessageBoxesCarryNoMinimizeOrMaximize) {
     fs::current_path(old);
 }
 
+// Run by the test above, on its display with openbox. The main window
+// opens at exactly its size and may be maximized: the window manager offers
+// it, and the grid and the log take the screen.
+TEST(WindowManagerChild, TheMainWindowOpensAtItsSizeAndMaximizes) {
+    if (!std::getenv(kChildVariable)) GTEST_SKIP() << "runs only on the display the window manager test makes";
+    apptest::StoreFile file(2);
+    auto form = std::make_unique<app::TForm1>(file.path, std::make_unique<apptest::ScriptedFetcher>());
+    form->show();
+    ASSERT_TRUE(apptest::pumpUntil([&] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 20000));
+    EXPECT_EQ(form->size(), QSize(592, 473));
+    const std::string id = hexId(form->winId());
+    std::string allowed;
+    apptest::pumpUntil([&] {
+        allowed = x11Tool("xprop", {"-id", id, "_NET_WM_ALLOWED_ACTIONS"});
+        return allowed.find("MAXIMIZE") != std::string::npos;
+    }, 20000);
+    EXPECT_NE(allowed.find("_NET_WM_ACTION_MAXIMIZE"), std::string::npos) << allowed;
+    const int gridHeight = form->DBGrid1->height();
+    x11Tool("wmctrl", {"-i", "-r", id, "-b", "add,maximized_vert,maximized_horz"});
+    ASSERT_TRUE(apptest::pumpUntil([&] { return form->isMaximized() && form->width() > 592; }, 20000))
+        << form->width() << "x" << form->height();
+    apptest::pumpUntil([&] { return form->DBGrid1->height() > gridHeight; }, 10000);
+    const QRect available = form->screen()->availableGeometry();
+    EXPECT_GE(form->frameGeometry().width(), available.width() - 2);
+    EXPECT_GT(form->DBGrid1->height(), gridHeight);
+    EXPECT_EQ(form->DBGrid1->width(), form->width());
+    form.reset();
+}
+
 // Run by the test above with twice the scale, so that the main window does
 // not fit the screen: its frame's top-left corner, title bar and all, is on
 // the screen all the same.

@@ -1,0 +1,28 @@
+#pragma once
+// What the user made of the main window, kept with the program's settings
+// (ProgramSettings.h) for the next start: the window's size, whether it was
+// maximized, and the downloads list's column widths. What the settings file
+// holds is read as anything: a size outside the bounds is brought inside
+// them, a width that is no width is the column's default.
+#include <QList>
+#include <QSize>
+
+namespace app {
+
+// The size kept last time, within `least` and `most` (`most` is never
+// below `least`); `least` when none was kept.
+QSize keptWindowSize(const QSize& least, const QSize& most);
+bool keptMaximized();
+// `size` is the window's size when it is not maximized.
+void keepWindowSize(const QSize& size, bool maximized);
+
+// The widths kept for the downloads list's columns, one for each of
+// `defaults` (its default where none, or no sound one, was kept).
+QList<int> keptListColumnWidths(const QList<int>& defaults);
+void keepListColumnWidths(const QList<int>& widths);
+
+// A column is never kept narrower or wider than this.
+constexpr int kLeastColumnWidth = 16;
+constexpr int kMostColumnWidth = 4000;
+
+}  // namespace app
