@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 
 #include "app/DownloadList.h"
+#include "app/ListSettingsDialog.h"
 
 namespace app {
 
@@ -37,14 +38,21 @@ void DownloadListView::buildMenu() {
     Restart1->setObjectName(QStringLiteral("Restart1"));
     Stop1 = PopupMenu2->addAction(QStringLiteral("停止"));
     Stop1->setObjectName(QStringLiteral("Stop1"));
+    MoveToFront1 = PopupMenu2->addAction(QStringLiteral("优先下载"));
+    MoveToFront1->setObjectName(QStringLiteral("MoveToFront1"));
     PopupMenu2->addSeparator();
     Remove1 = PopupMenu2->addAction(QStringLiteral("从列表中删除"));
     Remove1->setObjectName(QStringLiteral("Remove1"));
+    PopupMenu2->addSeparator();
+    ListSettings1 = PopupMenu2->addAction(QStringLiteral("下载设置..."));
+    ListSettings1->setObjectName(QStringLiteral("ListSettings1"));
     connect(OpenSong1, &QAction::triggered, this, [this] { list_.openSong(currentRow()); });
     connect(OpenFolder2, &QAction::triggered, this, [this] { list_.openFolder(currentRow()); });
     connect(Restart1, &QAction::triggered, this, [this] { list_.restart(chosenRows()); });
     connect(Stop1, &QAction::triggered, this, [this] { list_.stop(chosenRows()); });
     connect(Remove1, &QAction::triggered, this, [this] { list_.remove(chosenRows()); });
+    connect(MoveToFront1, &QAction::triggered, this, [this] { list_.moveToFront(chosenRows()); });
+    connect(ListSettings1, &QAction::triggered, this, [this] { editListSettings(this, list_); });
 }
 
 QList<int> DownloadListView::chosenRows() const {
@@ -61,6 +69,9 @@ void DownloadListView::updateMenu() {
     Restart1->setEnabled(std::any_of(rows.begin(), rows.end(), [this](int row) { return list_.canRestart(row); }));
     Stop1->setEnabled(std::any_of(rows.begin(), rows.end(), [this](int row) { return list_.canStop(row); }));
     Remove1->setEnabled(std::any_of(rows.begin(), rows.end(), [this](int row) { return list_.canRemove(row); }));
+    MoveToFront1->setEnabled(
+        std::any_of(rows.begin(), rows.end(), [this](int row) { return list_.canMoveToFront(row); }));
+    ListSettings1->setEnabled(!list_.runByOther());
 }
 
 void DownloadListView::showRow(int row) {

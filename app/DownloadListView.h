@@ -1,7 +1,8 @@
 #pragma once
 // The downloads list's page: a grid of whole rows (see RowGridView) that
 // looks and moves like the results grid beside it, one row per song, with
-// its pop-up menu (打开歌曲, 打开所在文件夹, 重新下载, 停止, 从列表中删除).
+// its pop-up menu (打开歌曲, 打开所在文件夹, 重新下载, 停止, 优先下载,
+// 从列表中删除, 下载设置...).
 // Double-click or Enter opens a finished song; Delete removes the selected
 // rows; Tab leaves the list.
 #include "store/view/RowGridView.h"
@@ -26,7 +27,9 @@ public:
     QAction* OpenFolder2 = nullptr;
     QAction* Restart1 = nullptr;
     QAction* Stop1 = nullptr;
+    QAction* MoveToFront1 = nullptr;
     QAction* Remove1 = nullptr;
+    QAction* ListSettings1 = nullptr;
 
     // Makes `row` the current and only selected row, scrolled into view.
     void showRow(int row);
