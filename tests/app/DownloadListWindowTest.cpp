@@ -575,3 +575,43 @@ TEST_F(DownloadListWindow, MoveToFrontAndMorePlacesFromTheMenu) {
     ASSERT_TRUE(pumpUntil([&] { return countIn(ListState::Finished) == 4; }));
     EXPECT_EQ(server_.maxOpenConnections(), 3u);
 }
+
+// One place, and the server asks the first song to come back in 50 s: its
+// row counts the pause down and the second song takes the place meanwhile.
+TEST_F(DownloadListWindow, ARowInALongPauseCountsDownAndGivesWay) {
+    struct Defaults {
+        ~Defaults() { app::saveListSettings(app::ListSettings{}); }
+    } defaults;
+    app::ListSettings one;
+    one.atATime = 1;
+    app::saveListSettings(one);
+    RangeServer::Setup busy = heldSongs();
+    busy.statusOf = {{0, 503}};
+    busy.retryAfterOf = {{0, "50"}};
+    RangeServer server(busy);
+    storeSongs({{"一", server.url("/1.mp3")}, {"二", server.url("/2.mp3")}});
+    openWindow();
+    addAllToList();
+    const auto stateCell = [&](const char* title) {
+        return model().data(model().index(rowOf(title), DownloadListModel::StateColumn)).toString();
+    };
+    ASSERT_TRUE(pumpUntil([&] { return stateCell("一").startsWith(QStringLiteral("等待重试（")); }, 30000));
+    const QString first = stateCell("一");
+    EXPECT_TRUE(first.endsWith(QStringLiteral(" 秒后）"))) << first.toStdString();
+    EXPECT_EQ(model().data(model().index(rowOf("一"), DownloadListModel::SpeedColumn)).toString(), QString());
+    // The second song runs in the one place long before the 50 s are over.
+    ASSERT_TRUE(pumpUntil([&] { return server.requestCount() == 2u && stateOf("二") == ListState::Downloading; },
+                          30000));
+    EXPECT_EQ(server.requests()[1].target, "/2.mp3");
+    // The count goes down.
+    ASSERT_TRUE(pumpUntil([&] { return stateCell("一") != first; }, 30000));
+    EXPECT_TRUE(stateCell("一").startsWith(QStringLiteral("等待重试（"))) << stateCell("一").toStdString();
+
+    // 停止 in the pause ends it at once.
+    form_->downloadList().stop({rowOf("一")});
+    server.release();
+    ASSERT_TRUE(pumpUntil([&] { return stateOf("二") == ListState::Finished; }));
+    EXPECT_EQ(stateOf("一"), ListState::Stopped);
+    EXPECT_EQ(stateCell("一"), QStringLiteral("已停止"));
+    closeWindow();
+}
