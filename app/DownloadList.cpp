@@ -1,5 +1,7 @@
 #include "app/DownloadList.h"
 
+#include <algorithm>
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
@@ -40,6 +42,7 @@ DownloadList::DownloadList(const std::string& storePath, std::string folder, std
     reports.progress = [this](std::int64_t id, std::int64_t received, std::int64_t total) {
         onProgress(id, received, total);
     };
+    reports.retryWait = [this](std::int64_t id, std::chrono::milliseconds pause) { onRetryWait(id, pause); };
     reports.ended = [this](std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total) {
         onEnded(id, outcome, received, total);
     };
@@ -318,6 +321,27 @@ bool DownloadList::canRestart(int row) const {
 
 bool DownloadList::canRemove(int row) const { return isRow(row) && !runByOther_; }
 
+bool DownloadList::canMoveToFront(int row) const {
+    if (!isRow(row) || runByOther_) return false;
+    const store::ListEntry& entry = model_.entry(row);
+    const DownloadListModel::RowRun* run = model_.runOf(entry.id);
+    return entry.state == store::ListState::Waiting && run && run->inDownloader && !run->stopping &&
+           !switching_.contains(entry.id);
+}
+
+void DownloadList::moveToFront(const QList<int>& rows) {
+    const std::vector<std::int64_t> ids = idsOf(rows, &DownloadList::canMoveToFront);
+    if (!ids.empty()) downloader_->moveToFront(ids);
+}
+
+void DownloadList::applySettings(const ListSettings& settings) {
+    settings_ = settings;
+    settings_.atATime = std::clamp(settings.atATime, ListSettings::kMinAtATime, ListSettings::kMaxAtATime);
+    settings_.limitKBps = std::clamp(settings.limitKBps, ListSettings::kMinLimitKBps, ListSettings::kMaxLimitKBps);
+    downloader_->setPlaces(settings_.atATime);
+    downloader_->setSpeedLimit(settings_.bytesPerSecond());
+}
+
 int DownloadList::rowFetching(const std::string& url, const std::string& folder, const std::string& fileName) const {
     if (dl::ExpandFolder(folder) != folder_) return -1;
     const std::int64_t id = index_.fetching(url, dl::SafeDestinationName(fileName));
@@ -448,6 +472,12 @@ void DownloadList::onProgress(std::int64_t id, std::int64_t received, std::int64
     const store::ListEntry* entry = model_.find(id);
     if (!entry || entry->state != store::ListState::Downloading) return;
     model_.setProgress(id, received, total);
+}
+
+void DownloadList::onRetryWait(std::int64_t id, std::chrono::milliseconds pause) {
+    const store::ListEntry* entry = model_.find(id);
+    if (!entry || entry->state != store::ListState::Downloading || model_.runOf(id)->stopping) return;
+    model_.setRetryWait(id, pause);
 }
 
 void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t /*received*/,

@@ -29,6 +29,7 @@
 #include "app/ListDownloader.h"
 #include "app/ListRowIndex.h"
 #include "app/ListRunLock.h"
+#include "app/ListSettings.h"
 #include "app/NextLinkFinder.h"
 #include "store/DownloadListStore.h"
 
@@ -39,8 +40,8 @@ namespace app {
 class DownloadList : public QObject {
     Q_OBJECT
 public:
-    // Songs downloading at once.
-    static constexpr int kAtATime = 2;
+    // Songs downloading at once until the settings say otherwise.
+    static constexpr int kAtATime = ListSettings::kDefaultAtATime;
 
     struct Song {
         QString title;
@@ -106,6 +107,9 @@ public:
     void stop(const QList<int>& rows);
     void restart(const QList<int>& rows);
     void remove(const QList<int>& rows);
+    // 优先下载: the waiting songs of these rows start before every other
+    // waiting song, in the order of the rows.
+    void moveToFront(const QList<int>& rows);
     void openSong(int row);
     void openFolder(int row);
 
@@ -118,6 +122,15 @@ public:
     bool canStop(int row) const;
     bool canRestart(int row) const;
     bool canRemove(int row) const;
+    // A song waiting for its place (not one waiting for its next link).
+    bool canMoveToFront(int row) const;
+
+    // The list's settings (下载设置), applied at once: more songs at a time
+    // start waiting songs now, fewer let the running ones end first; the
+    // speed limit reaches the running songs too. Not kept here (see
+    // ListSettings.h).
+    const ListSettings& settings() const { return settings_; }
+    void applySettings(const ListSettings& settings);
 
     // The program is closing: every download ends, and the list stays as
     // it is kept, so the songs start again on the next run.
@@ -166,6 +179,7 @@ private:
 
     void onStarted(std::int64_t id);
     void onProgress(std::int64_t id, std::int64_t received, std::int64_t total);
+    void onRetryWait(std::int64_t id, std::chrono::milliseconds pause);
     void onEnded(std::int64_t id, const DownloadOutcome& outcome, std::int64_t received, std::int64_t total);
     // A song's link failed for good: it asks for its next one.
     bool moveOn(store::ListEntry entry, const DownloadOutcome& outcome);
@@ -210,6 +224,7 @@ private:
     QTimer slices_;
     // Removed from the list while running: their titles, for the log line.
     QHash<std::int64_t, QString> removedTitles_;
+    ListSettings settings_;
     bool closed_ = false;
     // Waiting or downloading rows, when this program runs the list.
     int activeSongs_ = 0;

@@ -68,7 +68,7 @@ QVariant DownloadListModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     switch (index.column()) {
     case SongColumn: return shownText(e.title);
-    case StateColumn: return stateText(e);
+    case StateColumn: return stateCell(e);
     case ProgressColumn: return progressText(e);
     case SizeColumn: return sizeText(e);
     case SpeedColumn: return speedText(e);
@@ -155,6 +155,39 @@ QString DownloadListModel::stateText(const store::ListEntry& entry) {
     return {};
 }
 
+QString DownloadListModel::retryText(std::int64_t seconds) {
+    return QStringLiteral("等待重试（%1 秒后）").arg(seconds);
+}
+
+std::int64_t DownloadListModel::retrySecondsLeft(std::int64_t id, std::int64_t now) const {
+    const auto retry = retries_.find(id);
+    if (retry == retries_.end()) return -1;
+    return std::max<std::int64_t>(0, (retry->at - now + 999) / 1000);
+}
+
+QString DownloadListModel::stateCell(const store::ListEntry& entry) const {
+    const std::int64_t left = retrySecondsLeft(entry.id, clock_());
+    return left >= 0 ? retryText(left) : stateText(entry);
+}
+
+void DownloadListModel::setRetryWait(std::int64_t id, std::chrono::milliseconds pause) {
+    const int row = rowOf(id);
+    if (row < 0) return;
+    Row& r = rows_[static_cast<std::size_t>(row)];
+    if (pause.count() > 0) {
+        const std::int64_t now = clock_();
+        retries_.insert(id, Retry{now + pause.count(), -1});
+        retries_[id].shown = retrySecondsLeft(id, now);
+        // Nothing arrives during the pause: no speed to show for it.
+        rates_.remove(id);
+    } else {
+        retries_.remove(id);
+        // The next attempt measures from its own first report on.
+        if (r.entry.state == store::ListState::Downloading) rates_.insert(id, ReceivedRate{});
+    }
+    markDirty(r);
+}
+
 QString DownloadListModel::shownText(const std::string& text) {
     // A character takes at most 4 bytes: the bytes of kShownChars + 1 characters at most.
     constexpr std::size_t kBytes = 4 * (kShownChars + 1);
@@ -189,7 +222,7 @@ QString DownloadListModel::durationText(std::int64_t seconds) {
 }
 
 QString DownloadListModel::speedText(const store::ListEntry& entry) const {
-    if (entry.state != store::ListState::Downloading) return {};
+    if (entry.state != store::ListState::Downloading || retries_.contains(entry.id)) return {};
     const auto rate = rates_.find(entry.id);
     const std::optional<double> speed = rate == rates_.end() ? std::nullopt : rate->bytesPerSecond();
     if (!speed) return QString::fromUtf8(kNoFigure);
@@ -197,7 +230,7 @@ QString DownloadListModel::speedText(const store::ListEntry& entry) const {
 }
 
 QString DownloadListModel::timeLeftText(const store::ListEntry& entry) const {
-    if (entry.state != store::ListState::Downloading) return {};
+    if (entry.state != store::ListState::Downloading || retries_.contains(entry.id)) return {};
     const auto rate = rates_.find(entry.id);
     const std::optional<std::int64_t> left = rate == rates_.end() ? std::nullopt : rate->secondsLeft(entry.total);
     return left ? durationText(*left) : QString::fromUtf8(kNoFigure);
@@ -221,6 +254,7 @@ DownloadListModel::RowRun* DownloadListModel::runOf(std::int64_t id) {
 DownloadListModel::RowRun DownloadListModel::endRun(std::int64_t id) {
     RowRun* run = runOf(id);
     if (!run) return {};
+    retries_.remove(id);
     return std::exchange(*run, RowRun{run->trusted});
 }
 
@@ -238,6 +272,7 @@ void DownloadListModel::setEntries(std::vector<store::ListEntry> entries) {
     rows_.clear();
     rows_.reserve(entries.size());
     rates_.clear();
+    retries_.clear();
     dirtyIds_.clear();
     stateCounts_ = {};
     for (store::ListEntry& e : entries) {
@@ -281,6 +316,7 @@ void DownloadListModel::removeIds(const std::vector<std::int64_t>& ids) {
         const int row = rowOf(id);
         if (row >= 0) gone.push_back(row);
         rates_.remove(id);
+        retries_.remove(id);
     }
     if (gone.empty()) return;
     std::sort(gone.begin(), gone.end());
@@ -317,6 +353,8 @@ void DownloadListModel::update(const store::ListEntry& entry) {
     r.entry = entry;
     if (entry.state != store::ListState::Downloading) {
         rates_.remove(entry.id);
+        // An ended (or waiting again) song has no pause of this run left.
+        retries_.remove(entry.id);
     } else if (!wasDownloading) {
         // A transfer that (re)starts measures from its own first report on.
         rates_.insert(entry.id, ReceivedRate{});
@@ -331,7 +369,7 @@ void DownloadListModel::setProgress(std::int64_t id, std::int64_t received, std:
     Row& r = rows_[static_cast<std::size_t>(row)];
     r.entry.received = received;
     r.entry.total = total;
-    if (r.entry.state == store::ListState::Downloading) rates_[id].add(clock_(), received);
+    if (r.entry.state == store::ListState::Downloading && !retries_.contains(id)) rates_[id].add(clock_(), received);
     markDirty(r);
 }
 
@@ -350,13 +388,13 @@ std::int64_t DownloadListModel::untilTurn(const Row& row, std::int64_t now) cons
 }
 
 void DownloadListModel::keepTicking() {
-    if (dirtyIds_.empty() && rates_.isEmpty()) {
+    if (dirtyIds_.empty() && rates_.isEmpty() && retries_.isEmpty()) {
         timer_.stop();
         return;
     }
     const std::int64_t now = clock_();
     // A running song's speed is looked at once a turn even without reports.
-    std::int64_t next = rates_.isEmpty() ? kRefreshMs + 1 : kRefreshMs;
+    std::int64_t next = rates_.isEmpty() && retries_.isEmpty() ? kRefreshMs + 1 : kRefreshMs;
     for (std::int64_t id : dirtyIds_) {
         const int row = rowOf(id);
         if (row >= 0) next = std::min(next, untilTurn(rows_[static_cast<std::size_t>(row)], now));
@@ -376,6 +414,15 @@ void DownloadListModel::flush() {
         const QString speed = speedText(r.entry), left = timeLeftText(r.entry);
         rate->add(now, r.entry.received);
         if (speed != speedText(r.entry) || left != timeLeftText(r.entry)) markDirty(r);
+    }
+    // A pause's countdown changes once a second.
+    for (auto retry = retries_.begin(); retry != retries_.end(); ++retry) {
+        const int row = rowOf(retry.key());
+        if (row < 0) continue;
+        const std::int64_t left = std::max<std::int64_t>(0, (retry->at - now + 999) / 1000);
+        if (left == retry->shown) continue;
+        retry->shown = left;
+        markDirty(rows_[static_cast<std::size_t>(row)]);
     }
     std::vector<std::int64_t> later;
     for (std::int64_t id : dirtyIds_) {

@@ -5,6 +5,7 @@
 // is repainted at its next turn, at most once every kRefreshMs: the model
 // keeps the latest state and a timer repaints the rows whose turn has come.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -109,6 +110,12 @@ public:
     void update(const store::ListEntry& entry);
     // A running song's bytes; repainted at its next turn.
     void setProgress(std::int64_t id, std::int64_t received, std::int64_t total);
+    // The song waits `pause` from now before another attempt: its state
+    // counts the seconds down, once a second; 0: the attempt begins, and
+    // its speed is measured afresh.
+    void setRetryWait(std::int64_t id, std::chrono::milliseconds pause);
+    // Whether the row of `id` is in such a pause.
+    bool inRetryWait(std::int64_t id) const { return retries_.contains(id); }
 
     // Repaints the rows whose turn has come; the timer calls it.
     void flush();
@@ -129,6 +136,8 @@ public:
     static QString stateText(const store::ListEntry& entry);
     static QString progressText(const store::ListEntry& entry);
     static QString sizeText(const store::ListEntry& entry);
+    // "等待重试（N 秒后）".
+    static QString retryText(std::int64_t seconds);
     // "0:42", "12:05", "1:02:03".
     static QString durationText(std::int64_t seconds);
 
@@ -149,6 +158,10 @@ private:
     void keepTicking();
     // Milliseconds from `now` until the row may be repainted.
     std::int64_t untilTurn(const Row& row, std::int64_t now) const;
+    // The state cell: the countdown of a pause, or stateText.
+    QString stateCell(const store::ListEntry& entry) const;
+    // Whole seconds left of the row's pause, rounded up; -1: none.
+    std::int64_t retrySecondsLeft(std::int64_t id, std::int64_t now) const;
     QString speedText(const store::ListEntry& entry) const;
     QString timeLeftText(const store::ListEntry& entry) const;
 
@@ -157,6 +170,13 @@ private:
     QHash<std::int64_t, int> rowOfId_;
     // Only the songs that are downloading have one.
     QHash<std::int64_t, ReceivedRate> rates_;
+    // The songs in a pause before another attempt: when it ends (clock_),
+    // and the seconds the row shows.
+    struct Retry {
+        std::int64_t at = 0;
+        std::int64_t shown = -1;
+    };
+    QHash<std::int64_t, Retry> retries_;
     std::vector<std::int64_t> dirtyIds_;
     std::uint64_t progressReports_ = 0;
     QTimer timer_;

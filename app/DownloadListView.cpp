@@ -13,6 +13,7 @@
 
 #include "app/DownloadList.h"
 #include "app/DownloadListDelegate.h"
+#include "app/ListSettingsDialog.h"
 #include "app/WindowSettings.h"
 
 namespace app {
@@ -106,6 +107,8 @@ void DownloadListView::buildMenu() {
     Restart1->setObjectName(QStringLiteral("Restart1"));
     Stop1 = PopupMenu2->addAction(QStringLiteral("停止"));
     Stop1->setObjectName(QStringLiteral("Stop1"));
+    MoveToFront1 = PopupMenu2->addAction(QStringLiteral("优先下载"));
+    MoveToFront1->setObjectName(QStringLiteral("MoveToFront1"));
     PopupMenu2->addSeparator();
     Remove1 = PopupMenu2->addAction(QStringLiteral("从列表中删除"));
     Remove1->setObjectName(QStringLiteral("Remove1"));
@@ -116,6 +119,9 @@ void DownloadListView::buildMenu() {
     StopAll1->setObjectName(QStringLiteral("StopAll1"));
     ClearFinished1 = PopupMenu2->addAction(QStringLiteral("清除已完成"));
     ClearFinished1->setObjectName(QStringLiteral("ClearFinished1"));
+    PopupMenu2->addSeparator();
+    ListSettings1 = PopupMenu2->addAction(QStringLiteral("下载设置..."));
+    ListSettings1->setObjectName(QStringLiteral("ListSettings1"));
     connect(OpenSong1, &QAction::triggered, this, [this] { list_.openSong(sourceRow(currentRow())); });
     connect(OpenFolder2, &QAction::triggered, this, [this] { list_.openFolder(sourceRow(currentRow())); });
     connect(Restart1, &QAction::triggered, this, [this] { list_.restart(chosenRows()); });
@@ -124,6 +130,8 @@ void DownloadListView::buildMenu() {
     connect(StartAll1, &QAction::triggered, this, &DownloadListView::startAll);
     connect(StopAll1, &QAction::triggered, this, &DownloadListView::stopAll);
     connect(ClearFinished1, &QAction::triggered, this, &DownloadListView::clearFinished);
+    connect(MoveToFront1, &QAction::triggered, this, [this] { list_.moveToFront(chosenRows()); });
+    connect(ListSettings1, &QAction::triggered, this, [this] { editListSettings(this, list_); });
 }
 
 int DownloadListView::sourceRow(int row) const {
@@ -179,6 +187,9 @@ void DownloadListView::updateMenu() {
     StartAll1->setEnabled(runs && t.stopped() + t.failed() > 0);
     StopAll1->setEnabled(runs && t.left() > 0);
     ClearFinished1->setEnabled(runs && t.finished() > 0);
+    MoveToFront1->setEnabled(
+        std::any_of(rows.begin(), rows.end(), [this](int row) { return list_.canMoveToFront(row); }));
+    ListSettings1->setEnabled(!list_.runByOther());
 }
 
 void DownloadListView::showRow(int row) {

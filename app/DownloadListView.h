@@ -1,8 +1,9 @@
 #pragma once
 // The downloads list's page: a grid of whole rows (see RowGridView) that
 // looks and moves like the results grid beside it, one row per song, with
-// its pop-up menu (打开歌曲, 打开所在文件夹, 重新下载, 停止, 从列表中删除,
-// 全部开始, 全部停止, 清除已完成) and a line of totals under the rows.
+// its pop-up menu (打开歌曲, 打开所在文件夹, 重新下载, 停止, 优先下载,
+// 从列表中删除, 全部开始, 全部停止, 清除已完成, 下载设置...) and a line of
+// totals under the rows.
 // Double-click or Enter opens a finished song; Delete removes the selected
 // rows and selects the one after them; Tab leaves the list.
 //
@@ -55,11 +56,13 @@ public:
     QAction* OpenFolder2 = nullptr;
     QAction* Restart1 = nullptr;
     QAction* Stop1 = nullptr;
+    QAction* MoveToFront1 = nullptr;
     QAction* Remove1 = nullptr;
     QAction* StartAll1 = nullptr;
     QAction* StopAll1 = nullptr;
     QAction* ClearFinished1 = nullptr;
     QLabel* Totals1 = nullptr;  // the line under the rows
+    QAction* ListSettings1 = nullptr;
 
     // Makes the list model's `row` the current and only selected row,
     // scrolled into view.

@@ -32,6 +32,7 @@
 #include "app/GridLinkChecks.h"
 #include "app/ListDoneNotifier.h"
 #include "app/ListQueueDownloader.h"
+#include "app/ListSettings.h"
 #include "app/StoreNextLinkFinder.h"
 #include "app/MessageLog.h"
 #include "app/RoomSplitter.h"
@@ -133,6 +134,7 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     downloadList_ = std::make_unique<DownloadList>(
         storePath, kDownloadFolder, makeListQueueDownloader(DownloadList::kAtATime, HTTPGet1->InternetOptions()),
         [this](const QString& line) { Memo1->appendLine(line); });
+    downloadList_->applySettings(loadListSettings());
     // A song whose link is dead takes another of the song's links in the store.
     downloadList_->setNextLinkFinder(makeStoreNextLinkFinder(storePath));
     buildToolBar();

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include <QMetaObject>
+#include <QTimer>
 
 #include "download/texts/DlTexts.h"
 
@@ -28,10 +29,21 @@ private:
 
 DownloadQueue::DownloadQueue() {
     downloads_.KeepRunning = true;
+    // A song in a long pause waits outside its place, told as it goes.
+    downloads_.Attempts.tellPauses = true;
+    downloads_.Attempts.handBackAbove = kGiveWayAbove;
     downloads_.OnItemProgress = [this](TDlDownloadItem& item) { ItemProgress(item); };
-    downloads_.OnItemEnded = [this](TDlDownloadItem& item, const TransferOutcome&) { ItemEnded(item); };
+    downloads_.OnItemEnded = [this](TDlDownloadItem& item, const TransferOutcome& outcome) { ItemEnded(item, outcome); };
     downloads_.OnAllDone = [this](TDlDownloads&) { RunEnded(); };
+    SetInternetOptions(downloads_.Options());
 }
+
+void DownloadQueue::SetInternetOptions(TDlInternetOptions options) {
+    options.RateLimit = rateLimit_;
+    downloads_.SetOptions(options);
+}
+
+void DownloadQueue::SetSpeedLimit(std::int64_t bytesPerSecond) { rateLimit_->setBytesPerSecond(bytesPerSecond); }
 
 DownloadQueue::~DownloadQueue() {
     // No word goes out any more; the run is stopped and waited for by the
@@ -39,6 +51,7 @@ DownloadQueue::~DownloadQueue() {
     closing_ = true;
     OnStarted = nullptr;
     OnProgress = nullptr;
+    OnRetryWait = nullptr;
     OnEnded = nullptr;
     downloads_.OnItemProgress = nullptr;
     downloads_.OnItemEnded = nullptr;
@@ -88,7 +101,8 @@ bool DownloadQueue::EnsureRunning() {
     downloads_.WaitForRun();
     // The items of songs that ended in the run before are done with.
     downloads_.Clear();
-    runThreads_ = std::clamp(Parallel, 1, TDlDownloads::kMaxThreads);
+    // Threads to spare: places may be added while the run goes.
+    runThreads_ = std::clamp(std::max(Parallel, kLivePlaces), 1, TDlDownloads::kMaxThreads);
     downloads_.ThreadCount = runThreads_;
     downloads_.ResetFinished();
     runOpen_ = true;
@@ -100,7 +114,7 @@ bool DownloadQueue::EnsureRunning() {
 void DownloadQueue::StartWaiting() {
     if (closing_ || waiting_.empty()) return;
     if (!EnsureRunning()) return;
-    while (!waiting_.empty() && static_cast<int>(active_.size()) < runThreads_) {
+    while (!waiting_.empty() && static_cast<int>(active_.size()) < Places()) {
         const Id id = waiting_.front();
         waiting_.pop_front();
         Begin(id, songs_.at(id));
@@ -110,6 +124,8 @@ void DownloadQueue::StartWaiting() {
 void DownloadQueue::Begin(Id id, Entry& entry) {
     entry.download = std::make_unique<SongDownload>(downloads_, entry.settings);
     TDlDownloadItem& item = entry.download->AddSong(entry.song.url);
+    // Taken up after a pause: its attempts go on counting.
+    item.CarriedAttempts = std::exchange(entry.carried, std::nullopt);
     owners_[&item] = id;
     active_[id] = &entry;
     downloads_.WakeWorkers();
@@ -135,6 +151,17 @@ void DownloadQueue::ItemProgress(TDlDownloadItem& item) {
     // What the page brought belongs to the song too.
     for (TDlDownloadItem* added : download.Items()) owners_.emplace(added, id);
     if (&item != download.Song() || item.State != dsRunning) return;
+    if (item.RetryPauseMs > 0) {
+        entry->retrying = true;
+        if (OnRetryWait) OnRetryWait(id, std::chrono::milliseconds(item.RetryPauseMs));
+        return;
+    }
+    if (entry->retrying) {
+        // The pause is over: its next attempt begins.
+        entry->retrying = false;
+        if (OnRetryWait) OnRetryWait(id, std::chrono::milliseconds(0));
+        return;
+    }
     if (!entry->started) {
         entry->started = true;
         if (OnStarted) OnStarted(id);
@@ -149,15 +176,73 @@ void DownloadQueue::ItemProgress(TDlDownloadItem& item) {
     if (OnProgress) OnProgress(id, entry->received, entry->total);
 }
 
-void DownloadQueue::ItemEnded(TDlDownloadItem& item) {
+void DownloadQueue::ItemEnded(TDlDownloadItem& item, const TransferOutcome& outcome) {
     InCallback callback(inCallback_);
     Id id = 0;
     Entry* entry = EntryOf(item, &id);
     if (!entry || !entry->download) return;
+    if (outcome.retryIn && !entry->stopping && !closing_ && &item == entry->download->Song() &&
+        entry->download->Items().size() == 1) {
+        Park(id, *entry, outcome);
+        StartWaiting();
+        return;
+    }
     ++entry->ended;
     if (entry->ended < entry->download->Items().size()) return;
     End(id, entry->stopping);
     StartWaiting();
+}
+
+int DownloadQueue::Places() const { return std::clamp(Parallel, 1, runThreads_); }
+
+void DownloadQueue::Park(Id id, Entry& entry, const TransferOutcome& outcome) {
+    SongDownload& download = *entry.download;
+    // As a stop leaves it: what it kept stays for the item that takes it up.
+    download.Finish(true);
+    const std::vector<TDlDownloadItem*> items = download.Items();
+    for (TDlDownloadItem* item : items) {
+        owners_.erase(item);
+        (void)item->ReleaseData();
+    }
+    active_.erase(id);
+    for (TDlDownloadItem* item : items) downloads_.QueueRemoval(*item);
+    entry.download.reset();
+    entry.ended = 0;
+    entry.carried = outcome.soFar;
+    entry.keptBytes = outcome.keptBytes;
+    entry.parked = true;
+    entry.retrying = true;
+    const std::uint64_t token = ++parkTokens_;
+    entry.parkToken = token;
+    const auto pause = std::chrono::duration_cast<std::chrono::milliseconds>(*outcome.retryIn);
+    QTimer::singleShot(pause, Qt::PreciseTimer, &context_, [this, id, token] { Unpark(id, token); });
+    if (OnRetryWait) OnRetryWait(id, pause);
+}
+
+void DownloadQueue::Unpark(Id id, std::uint64_t token) {
+    const auto found = songs_.find(id);
+    // Stopped meanwhile, or a later song under the same id.
+    if (found == songs_.end() || !found->second.parked || found->second.parkToken != token) return;
+    found->second.parked = false;
+    // First in line: it takes the next free place, pushing out no one.
+    waiting_.push_front(id);
+    StartWaiting();
+}
+
+void DownloadQueue::MoveToFront(const std::vector<Id>& ids) {
+    std::deque<Id> front;
+    for (const Id id : ids) {
+        const auto at = std::find(waiting_.begin(), waiting_.end(), id);
+        if (at == waiting_.end()) continue;
+        waiting_.erase(at);
+        front.push_back(id);
+    }
+    waiting_.insert(waiting_.begin(), front.begin(), front.end());
+}
+
+void DownloadQueue::SetParallel(int places) {
+    Parallel = std::clamp(places, 1, TDlDownloads::kMaxThreads);
+    if (runOpen_ && !runStopping_) StartWaiting();
 }
 
 void DownloadQueue::RunEnded() {
@@ -189,6 +274,9 @@ void DownloadQueue::End(Id id, bool stopped) {
         result.url = entry.song.url;
         result.errorCode = kErrStopped;
         result.message = InternetErrorText(kErrStopped);
+        // Stopped in a pause: what the attempts before it kept is still there.
+        result.kept = entry.keptBytes > 0;
+        result.keptBytes = entry.keptBytes;
     }
     result.received = entry.received;
     result.total = entry.total;
@@ -210,6 +298,7 @@ void DownloadQueue::Stop(Id id) {
     if (found == songs_.end() || found->second.stopping) return;
     Entry& entry = found->second;
     entry.stopping = true;
+    entry.parked = false;
     if (!entry.download) {
         // Still waiting: it never reaches the engine, and is told a moment
         // later (never from inside Stop).
@@ -227,6 +316,12 @@ void DownloadQueue::Stop(Id id) {
 void DownloadQueue::StopAll() {
     std::vector<Id> waiting(waiting_.begin(), waiting_.end());
     waiting_.clear();
+    // Songs in a pause away from their places end as waiting ones do.
+    for (auto& [id, entry] : songs_) {
+        if (!entry.parked) continue;
+        entry.parked = false;
+        waiting.push_back(id);
+    }
     for (const Id id : waiting) songs_.at(id).stopping = true;
     if (runOpen_ && !runStopping_) {
         runStopping_ = true;

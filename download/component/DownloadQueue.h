@@ -16,7 +16,8 @@
 //   queue.Stop(id);                           // that song alone; its part file is kept
 //   queue.StopAll();                          // closing: every song stopped, waited for
 //
-// Songs start in the order they were added, as soon as a slot is free; one
+// Songs start in the order they were added (MoveToFront changes it), as
+// soon as a slot is free; one
 // added while others run starts at once when fewer than Parallel run. The
 // callbacks run on the owner's thread, one at a time, never inside Add or
 // Stop (StopAll tells the songs it stops from inside, see there); the owner
@@ -24,19 +25,23 @@
 // tried again within it (TDlDownloads::Attempts), and its result says how
 // often. Needs the process's UI-thread hand-off (platform/ui) and an event
 // loop on the owner's thread, as the component does.
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include <QObject>
 
 #include "download/component/SongDownload.h"
 #include "download/component/TDlDownloadParams.h"
 #include "download/engine/TDlDownloads.h"
+#include "download/inet/InetRateLimit.h"
 
 namespace dl {
 
@@ -58,9 +63,15 @@ public:
     // The caller's name for a song (a row id, say); every report names it.
     using Id = std::int64_t;
 
-    // Songs downloading at once (1 to TDlDownloads::kMaxThreads); read when
-    // the queue's run starts: at the first Add, and the first after StopAll.
+    // Songs downloading at once (1 to TDlDownloads::kMaxThreads). The run
+    // starts with threads for at least kLivePlaces, so SetParallel may
+    // raise it that far while songs run.
     int Parallel = 2;
+    static constexpr int kLivePlaces = 5;
+    // A pause before another attempt longer than this gives the song's
+    // place to the next waiting song; the song takes the next free place
+    // when the pause is over (see Downloads().Attempts.handBackAbove).
+    static constexpr std::chrono::seconds kGiveWayAbove{3};
     // Limits and continuing, for each song as it is added.
     TDlDownloadParams DownloadParams;
     bool ContinueDownloads = true;
@@ -70,6 +81,9 @@ public:
     // Bytes of the song held so far and its whole length (0: not announced),
     // at most as often as the engine's droppable reports (every 500 ms).
     std::function<void(Id, std::uint64_t received, std::uint64_t total)> OnProgress;
+    // The song waits before another attempt (a server asked it to, or its
+    // line broke): for `pause`, from now; 0 when its next attempt begins.
+    std::function<void(Id, std::chrono::milliseconds pause)> OnRetryWait;
     // The song has ended, and everything its page brought with it; its
     // received and total are those its last progress report gave (0 when
     // none came). The last word on the song: its id is unknown to the queue
@@ -93,6 +107,12 @@ public:
     // bytes kept for the next download of it to continue when they can be
     // (as Cancel keeps them). Nothing for an id that has ended.
     void Stop(Id id);
+    // The waiting songs among `ids` start before every other waiting song,
+    // in the order given; the others are skipped.
+    void MoveToFront(const std::vector<Id>& ids);
+    // Songs downloading at once from now on: more start waiting songs at
+    // once; fewer let the running ones end and start none until under it.
+    void SetParallel(int places);
     // Stops every song and waits until each has ended and told it (OnEnded,
     // Stopped, from inside this call). From inside a callback it does not
     // wait: the songs end (and tell it) a moment later.
@@ -100,9 +120,18 @@ public:
 
     // Songs added and not yet ended, waiting or running.
     int Count() const { return static_cast<int>(songs_.size()); }
-    // Songs running now (their transfer handed to the engine).
+    // Songs running now (their transfer handed to the engine); a song in a
+    // pause that gave its place away is not.
     int Running() const { return static_cast<int>(active_.size()); }
     bool Contains(Id id) const { return songs_.count(id) > 0; }
+
+    // The connection settings of every song from now on; the queue's speed
+    // limit stays with them (set them here, not on Downloads()).
+    void SetInternetOptions(TDlInternetOptions options);
+    // Bytes a second the queue's songs may take together, the running ones
+    // included, from now on (their share of it each as they read); 0: none.
+    void SetSpeedLimit(std::int64_t bytesPerSecond);
+    std::int64_t SpeedLimit() const { return rateLimit_->bytesPerSecond(); }
 
     // The engine beneath, for its settings (internet options, the pauses
     // before trying again); not for its items.
@@ -120,12 +149,26 @@ private:
         std::size_t ended = 0;  // its items whose transfer has ended
         bool started = false;
         bool stopping = false;
+        // In a pause before another attempt, told to the owner.
+        bool retrying = false;
+        // Its place given away for a pause (see kGiveWayAbove): a timer with
+        // this token puts it first in line again.
+        bool parked = false;
+        std::uint64_t parkToken = 0;
+        // What its attempts came to, for the item that takes it up.
+        std::optional<AttemptsSoFar> carried;
+        std::uint64_t keptBytes = 0;  // kept while it is parked
     };
 
     void StartWaiting();
     void Begin(Id id, Entry& entry);
     void ItemProgress(TDlDownloadItem& item);
-    void ItemEnded(TDlDownloadItem& item);
+    void ItemEnded(TDlDownloadItem& item, const TransferOutcome& outcome);
+    // The song's place goes to the next one for the pause it is owed.
+    void Park(Id id, Entry& entry, const TransferOutcome& outcome);
+    void Unpark(Id id, std::uint64_t token);
+    // The places songs may run in now.
+    int Places() const;
     void RunEnded();
     // The song has ended: its items leave the collection, and the owner is told.
     void End(Id id, bool stopped);
@@ -148,6 +191,8 @@ private:
     bool runStopping_ = false;  // StopAll stopped it
     bool startPosted_ = false;
     int runThreads_ = 1;
+    std::uint64_t parkTokens_ = 0;
+    std::shared_ptr<inet::RateLimit> rateLimit_ = std::make_shared<inet::RateLimit>();
     QObject context_;  // posted calls die with the queue
     // Last: it goes first, and with it the run and every handler call.
     TDlDownloads downloads_;

@@ -44,16 +44,45 @@ std::optional<std::chrono::milliseconds> ItemAttempts::RetryPause(TDlDownloadIte
 }
 
 TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
+    AttemptsSoFar soFar;
+    const bool carried = item.CarriedAttempts.has_value();
+    if (carried) {
+        soFar = *item.CarriedAttempts;
+        spent_ = soFar.spent;
+        reasons_ = soFar.reasons;
+    }
     TransferOutcome outcome = Transfer(item, *this);
-    std::int32_t continuations = outcome.continuations;
-    // The first attempt tells where the bytes began, as long as every later
-    // one went on from them.
-    const bool beganKept = outcome.fromKept, keptHere = outcome.fromKeptHere;
-    bool chainUnbroken = true;
+    if (carried) {
+        soFar.continuations = outcome.fromKept ? soFar.continuations + outcome.continuations : outcome.continuations;
+        soFar.chainUnbroken = soFar.chainUnbroken && outcome.fromKept;
+    } else {
+        // The first attempt tells where the bytes began, as long as every
+        // later one went on from them.
+        soFar.continuations = outcome.continuations;
+        soFar.beganKept = outcome.fromKept;
+        soFar.keptHere = outcome.fromKeptHere;
+    }
     while (const auto pause = RetryPause(item, outcome)) {
+        if (rules_.handBackAbove && *pause > *rules_.handBackAbove) {
+            // Its owner spends this one, and the song's place with it.
+            soFar.spent = spent_;
+            soFar.reasons = reasons_;
+            outcome.retryIn = *pause;
+            outcome.soFar = soFar;
+            break;
+        }
         // Still going as far as anyone can see: a stop ends the pause.
         item.State = dsRunning;
-        if (item.PauseUnlessStopped(*pause) || run_.IsStopping() || item.CancelRequested) {
+        if (rules_.tellPauses) {
+            item.RetryPauseMs = std::max<std::int64_t>(1, pause->count());
+            run_.Report(item, ItemReport::Pausing);
+        }
+        const bool stopped = item.PauseUnlessStopped(*pause) || run_.IsStopping() || item.CancelRequested;
+        if (rules_.tellPauses) {
+            item.RetryPauseMs = 0;
+            if (!stopped) run_.Report(item, ItemReport::Pausing);
+        }
+        if (stopped) {
             item.Stopped = true;
             item.FailItem(kErrStopped);
             outcome.stopped = true;
@@ -65,14 +94,14 @@ TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
         // on the disk for this one to take up.
         item.ResetForAnotherAttempt(outcome.percentHeld);
         outcome = Transfer(item, *this);
-        continuations = outcome.fromKept ? continuations + outcome.continuations : outcome.continuations;
-        chainUnbroken = chainUnbroken && outcome.fromKept;
+        soFar.continuations = outcome.fromKept ? soFar.continuations + outcome.continuations : outcome.continuations;
+        soFar.chainUnbroken = soFar.chainUnbroken && outcome.fromKept;
     }
-    outcome.continuations = continuations;
+    outcome.continuations = soFar.continuations;
     using KeptFrom = TransferOutcome::KeptFrom;
-    outcome.keptFrom = !(beganKept && chainUnbroken && outcome.fromKept)
+    outcome.keptFrom = !(soFar.beganKept && soFar.chainUnbroken)
                            ? KeptFrom::None
-                           : (keptHere ? KeptFrom::ThisProgram : KeptFrom::EarlierProgram);
+                           : (soFar.keptHere ? KeptFrom::ThisProgram : KeptFrom::EarlierProgram);
     outcome.retries = spent_;
     outcome.retryReasons = reasons_;
     outcome.refusedRetryAfter = refusedRetryAfter_;

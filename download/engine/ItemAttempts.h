@@ -23,7 +23,9 @@
 //     file (they are gone then): it starts over, after the schedule's pause.
 // A transfer again takes up the part file the failed one kept, so a song
 // with a name in a folder asks for the rest, and one without starts over.
-// A POST is never sent again. Stop (of the run, or of the item) ends a
+// A POST is never sent again. A run may hand a long pause back to the
+// item's owner instead of spending it (AttemptRules::handBackAbove); the
+// item that takes the song up goes on counting (CarriedAttempts). Stop (of the run, or of the item) ends a
 // pause at once and the item as stopped.
 #include <array>
 #include <chrono>
@@ -48,6 +50,14 @@ struct AttemptRules {
     // A Retry-After up to this long is waited for instead of the schedule's
     // pause; a longer one fails the item at once.
     std::chrono::seconds maxRetryAfter{60};
+    // Each pause is told to the owner as it begins (a report with the
+    // item's RetryPauseMs set) and as it ends (RetryPauseMs 0 again).
+    bool tellPauses = false;
+    // A pause longer than this is not spent on the download thread: the
+    // item ends failed with the pause it is owed (TransferOutcome::retryIn)
+    // and the attempts so far, for its owner to take the song up again
+    // when the pause is over. Nothing: every pause is spent here.
+    std::optional<std::chrono::milliseconds> handBackAbove;
 };
 
 class ItemAttempts : public TransferContext {

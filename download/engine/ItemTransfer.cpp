@@ -171,6 +171,7 @@ void ItemTransfer::Guarded() {
     context_.Report(item_, ItemReport::Start);
     session_ = inet::Session::open(item_.Options.AgentName());
     item_.Date = 0;
+    session_->setRateLimit(item_.Options.RateLimit);
     item_.SetInternetHandle(session_);
     HandlesClosed closed([this] { item_.CloseHandles(); });
     if (!item_.Options.UseDefaultOptions) {

@@ -11,10 +11,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "download/engine/AttemptsSoFar.h"
 #include "download/engine/ItemData.h"
 #include "download/engine/TDlCookiesList.h"
 #include "download/engine/TDlInternetOptions.h"
@@ -128,6 +130,14 @@ public:
     std::atomic<bool> Stopped{false};
     // Cancel was called: every transfer of the item ends as stopped.
     std::atomic<bool> CancelRequested{false};
+    // The song's attempts before this item, when it takes up a song whose
+    // place was given away during a pause (TransferOutcome::retryIn). Set
+    // before the item is handed to a thread.
+    std::optional<AttemptsSoFar> CarriedAttempts;
+    // During a pause before another attempt that the run tells
+    // (AttemptRules::tellPauses): its length; 0 otherwise. Written by the
+    // download thread before the report that tells it.
+    std::int64_t RetryPauseMs = 0;
 
     // Where the bytes are written through while they arrive: a part file in
     // this folder (made when missing). Empty: they are held in memory. An

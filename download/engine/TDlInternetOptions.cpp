@@ -45,6 +45,7 @@ void TDlInternetOptions::Assign(const TDlPersistent& source) {
     ProxyUserName = other->ProxyUserName;
     ProxyPassword = other->ProxyPassword;
     UserAgent = other->UserAgent;
+    RateLimit = other->RateLimit;
     ModemConnection = other->ModemConnection;
     UseDefaultOptions = other->UseDefaultOptions;
     AutoDial = other->AutoDial;

@@ -5,11 +5,13 @@
 // applies that copy to its internet handle.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "download/engine/TDlPersistent.h"
 
 namespace inet {
+class RateLimit;
 class Connection;
 class Session;
 }  // namespace inet
@@ -58,6 +60,9 @@ public:
     std::string ProxyUserName;
     std::string ProxyPassword;
     std::string UserAgent = kDefaultUserAgent;
+    // The speed limit the run's transfers share (InetRateLimit.h), whatever
+    // UseDefaultOptions says; none: no limit. A copy shares the same limit.
+    std::shared_ptr<inet::RateLimit> RateLimit;
     bool UseDefaultOptions = false;
     std::int32_t ServerThreads = 4;  // no effect
     bool ModemConnection = false;

@@ -21,6 +21,7 @@ enum class ItemReport : std::uint8_t {
     AfterHeaders,  // the answer's head is read (HeaderPhase is set): limits apply here
     Reading,       // during the body, at most every 500 ms; dropped while one is still pending
     End,           // the transfer has ended; a stopped item gets none
+    Pausing,       // a pause before another attempt begins or ends (RetryPauseMs), when the run tells them
 };
 
 class TransferContext {

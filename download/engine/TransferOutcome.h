@@ -5,11 +5,13 @@
 // transfer its answer and bytes, the attempts their count and reasons, the
 // song its file) and passes the same value on; nothing of it is kept in the
 // item to be read back.
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "download/engine/AttemptsSoFar.h"
 #include "download/engine/TDlDownloadItem.h"
 
 namespace dl {
@@ -35,14 +37,7 @@ struct TransferOutcome {
     // How it ended, for whoever tells it.
     enum class End : std::uint8_t { Finished, Failed, Stopped };
     // One further attempt and why it was made.
-    struct Retry {
-        // The line broke or fell silent in the middle, and the rest was
-        // asked for; or the whole song was asked again after a failure.
-        enum class Kind : std::uint8_t { RestOfBrokenLine, WholeAgain };
-        Kind kind = Kind::WholeAgain;
-        std::int32_t errorCode = 0;   // WholeAgain: the failure it followed
-        std::int32_t statusCode = 0;  // and that answer's status; 0: none
-    };
+    using Retry = RetryReason;
 
     // The item was waiting, so it was transferred; otherwise nothing
     // happened to it.
@@ -90,6 +85,12 @@ struct TransferOutcome {
     bool startsOver = false;
     // Percent as the bytes held made it, before the end made it 100.
     std::int32_t percentHeld = 0;
+    // Failed for a moment, with a pause before the next attempt longer than
+    // the run spends on its thread (AttemptRules::handBackAbove): the pause
+    // it is owed, and the attempts so far for the transfer that comes after
+    // it (TDlDownloadItem::CarriedAttempts). Nothing otherwise.
+    std::optional<std::chrono::milliseconds> retryIn;
+    AttemptsSoFar soFar;
 
     // Added by the song's download once its file is written.
     std::string filePath;  // empty: none

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -33,16 +34,21 @@ bool isPlain(unsigned char c) { return IsVisibleNonPercentByte(c); }
 std::string encoded(std::string_view value) { return PercentEncode(value, isPlain); }
 
 // The part files this program kept, by device and inode (a name may be
-// written anew by another program), until one of its downloads takes one up.
-std::optional<std::pair<dev_t, ino_t>> fileKey(int fd) {
+// written anew by another program), with the size and the time of the last
+// write they had then: a kept file deleted meanwhile (a folder removed) may
+// leave its inode to a file that is no one's kept part. Until one of its
+// downloads takes one up.
+using FileKey = std::tuple<dev_t, ino_t, off_t, std::int64_t, long>;
+std::optional<FileKey> fileKey(int fd) {
     struct stat info {};
     if (::fstat(fd, &info) != 0) return std::nullopt;
-    return std::pair{info.st_dev, info.st_ino};
+    return FileKey{info.st_dev, info.st_ino, info.st_size, static_cast<std::int64_t>(info.st_mtim.tv_sec),
+                   info.st_mtim.tv_nsec};
 }
 
 std::mutex keptHereMutex;
-std::set<std::pair<dev_t, ino_t>>& keptHereFiles() {
-    static std::set<std::pair<dev_t, ino_t>> files;
+std::set<FileKey>& keptHereFiles() {
+    static std::set<FileKey> files;
     return files;
 }
 
@@ -331,6 +337,8 @@ std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::str
         auto identity = worthKeeping(*file, now);
         if (!identity || identity->url != url || identity->name != name) continue;
         const std::uint64_t trusted = TrustedBytes(*identity, file->size(), CurrentBootId());
+        // As it was kept: taking it over may cut it, which is a write.
+        const bool here = takeKeptHere(file->fd());
         if (file->TakeOver(trusted) != 0) {
             file->Remove();
             continue;
@@ -338,7 +346,6 @@ std::optional<KeptPart> TakeUpKeptPart(const std::string& folder, const std::str
         const std::uint64_t synced = std::min(identity->held, trusted);
         identity->held = trusted;
         identity->boot.clear();
-        const bool here = takeKeptHere(file->fd());
         return KeptPart{std::move(file), *identity, synced, here};
     }
     return std::nullopt;

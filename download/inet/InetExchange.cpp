@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include <curl/curl.h>
 
@@ -333,9 +334,34 @@ std::size_t Exchange::takeSpill(char* buffer, std::size_t size) {
     return n;
 }
 
+std::size_t Exchange::charged(std::size_t bytes) {
+    if (const auto& limit = setup_.settings.rateLimit) (void)limit->take(bytes, nowMs());
+    return bytes;
+}
+
+bool Exchange::waitForRate() {
+    const auto& limit = setup_.settings.rateLimit;
+    if (!limit) return true;
+    bool waited = false;
+    for (std::int64_t left = limit->waitLeft(nowMs()); left > 0; left = limit->waitLeft(nowMs())) {
+        if (aborted()) return false;
+        const std::chrono::milliseconds slice(std::min(left, RateLimit::kSliceMs));
+        if (signals_.empty()) {
+            std::this_thread::sleep_for(slice);
+        } else if (signals_.front()->waitFor(slice)) {
+            return false;
+        }
+        waited = true;
+    }
+    // The time spent waiting was the limit's, not the server's silence.
+    if (waited) lastActivity_ = nowMs();
+    return true;
+}
+
 Result<std::size_t> Exchange::read(char* buffer, std::size_t size, std::size_t room) {
     if (!easy_) return dl::kErrIncorrectHandleState;
     if (size == 0) return std::size_t{0};
+    if (!waitForRate()) return dl::kErrOperationCancelled;
     room = std::max(room, size);
     // In arrival order: what was placed ahead, then what was kept, then new bytes.
     if (aheadCount_ > 0) {
@@ -343,9 +369,9 @@ Result<std::size_t> Exchange::read(char* buffer, std::size_t size, std::size_t r
         if (buffer != ahead_) std::memmove(buffer, ahead_, received);
         ahead_ += received;
         aheadCount_ -= received;
-        return received;
+        return charged(received);
     }
-    if (spilled() > 0) return takeSpill(buffer, size);
+    if (spilled() > 0) return charged(takeSpill(buffer, size));
     target_ = buffer;
     targetSize_ = room;
     targetFilled_ = 0;
@@ -363,7 +389,7 @@ Result<std::size_t> Exchange::read(char* buffer, std::size_t size, std::size_t r
     target_ = nullptr;
     targetSize_ = targetFilled_ = 0;
     // Bytes that arrived are handed out first; a failure after them shows on the next call.
-    if (received > 0) return received;
+    if (received > 0) return charged(received);
     if (!pumped) return pumped.error();
     if (auto ended = resultError(); !ended) return ended.error();
     return std::size_t{0};

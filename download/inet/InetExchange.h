@@ -102,6 +102,10 @@ private:
     void dropTransfer();
     std::size_t spilled() const { return spill_.size() - spillHead_; }
     std::size_t takeSpill(char* buffer, std::size_t size);
+    // The speed limit: `bytes` handed out are paid for, and the next read
+    // waits for what is owed. False when the handle was closed meanwhile.
+    std::size_t charged(std::size_t bytes);
+    bool waitForRate();
 
     std::vector<std::shared_ptr<AbortSignal>> signals_;
     void* multi_ = nullptr;  // CURLM*

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "download/inet/InetAbortSignal.h"
+#include "download/inet/InetRateLimit.h"
 
 namespace inet {
 
@@ -35,6 +36,9 @@ struct SessionSettings {
     int lowSpeedSeconds = kDefaultLowSpeedSeconds;  // 0: no such limit
     AccessType access = AccessType::Preconfigured;
     std::string proxyList;         // "host:port", for NamedProxy
+    // Shared with other sessions: their bodies are read no faster than it
+    // allows together (InetRateLimit.h); none: as fast as they come.
+    std::shared_ptr<RateLimit> rateLimit;
 };
 
 class Session {
@@ -57,6 +61,7 @@ public:
     // 0 or less: no such limit.
     void setLowSpeedLimit(int bytes, int seconds);
     void setProxy(AccessType access, std::string proxyList);
+    void setRateLimit(std::shared_ptr<RateLimit> limit) { settings_.rateLimit = std::move(limit); }
     const SessionSettings& settings() const { return settings_; }
 
     // Any thread.

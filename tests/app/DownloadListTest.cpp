@@ -19,6 +19,8 @@
 #include "app/DownloadList.h"
 #include "app/DownloadOutcome.h"
 #include "app/ListRowTrust.h"
+#include "app/ListSettings.h"
+#include "app/ProgramSettings.h"
 #include "download/texts/DownloadErrors.h"
 #include "store/SongStore.h"
 #include "tests/app/ProgramProcess.h"
@@ -44,12 +46,18 @@ public:
     struct Log {
         std::vector<Song> added;
         std::vector<std::int64_t> stopped;
+        std::vector<std::vector<std::int64_t>> movedToFront;
+        std::vector<int> places;
+        std::vector<std::int64_t> speedLimits;
         bool stoppedAll = false;
     };
     explicit RecordingDownloader(Log& log) : log_(log) {}
     void setReports(Reports reports) override { reports_ = std::move(reports); }
     void add(const Song& song) override { log_.added.push_back(song); }
     void stop(std::int64_t id) override { log_.stopped.push_back(id); }
+    void moveToFront(const std::vector<std::int64_t>& ids) override { log_.movedToFront.push_back(ids); }
+    void setPlaces(int places) override { log_.places.push_back(places); }
+    void setSpeedLimit(std::int64_t bytesPerSecond) override { log_.speedLimits.push_back(bytesPerSecond); }
     void stopAll() override { log_.stoppedAll = true; }
     Reports reports_;
 
@@ -1127,4 +1135,124 @@ TEST_F(DownloadListRules, ClosingEndsAnAddGoingOn) {
     testsupport::pumpUntil([] { return false; }, 100);
     EXPECT_EQ(model().rowCount(), rows);
     EXPECT_FALSE(told);
+}
+
+// A song in a pause before another attempt counts it down in its state,
+// once a second, and shows no speed meanwhile (nothing arrives, nothing
+// hangs); when the attempt begins it downloads again, measured afresh.
+TEST_F(DownloadListRules, APauseBeforeAnotherAttemptCountsDown) {
+    open();
+    std::int64_t now = 0;
+    model().setClock([&now] { return now; });
+    list_->add({{QStringLiteral("等"), QStringLiteral("http://h/等.mp3")}});
+    const std::int64_t id = idOf("等");
+    const auto cell = [&](int column) { return model().data(model().index(rowOf("等"), column)).toString(); };
+    downloader_->reports_.started(id);
+    downloader_->reports_.progress(id, 1000, 100000);
+    downloader_->reports_.retryWait(id, std::chrono::seconds(50));
+    model().flush();
+    EXPECT_EQ(cell(DownloadListModel::StateColumn), QStringLiteral("等待重试（50 秒后）"));
+    EXPECT_EQ(cell(DownloadListModel::SpeedColumn), QString());
+    EXPECT_EQ(cell(DownloadListModel::TimeLeftColumn), QString());
+    const int refreshed = model().refreshes(rowOf("等"));
+    struct Step {
+        std::int64_t at;
+        const char* shown;
+    };
+    // Whole seconds left, rounded up: 49 as soon as a second has gone.
+    for (const Step& step : {Step{400, "等待重试（50 秒后）"}, Step{1000, "等待重试（49 秒后）"},
+                             Step{1600, "等待重试（49 秒后）"}, Step{12000, "等待重试（38 秒后）"},
+                             Step{50000, "等待重试（0 秒后）"}}) {
+        now = step.at;
+        model().flush();
+        EXPECT_EQ(cell(DownloadListModel::StateColumn), QString::fromUtf8(step.shown)) << step.at;
+    }
+    // The row was repainted for each new second, not more often.
+    EXPECT_EQ(model().refreshes(rowOf("等")), refreshed + 3);
+    EXPECT_EQ(stateOf("等"), ListState::Downloading);
+
+    downloader_->reports_.retryWait(id, std::chrono::milliseconds(0));
+    model().flush();
+    EXPECT_EQ(cell(DownloadListModel::StateColumn), QStringLiteral("正在下载"));
+    EXPECT_EQ(cell(DownloadListModel::SpeedColumn), QStringLiteral("—"));
+
+    // A pause that ends the song (stopped in it) leaves no countdown behind.
+    downloader_->reports_.retryWait(id, std::chrono::seconds(9));
+    list_->stop({rowOf("等")});
+    downloader_->reports_.ended(id, cancelled(), 0, 0);
+    model().flush();
+    EXPECT_EQ(cell(DownloadListModel::StateColumn), QStringLiteral("已停止"));
+    EXPECT_FALSE(model().inRetryWait(id));
+}
+
+// 优先下载 applies to songs that wait for their place; the downloader is
+// told the waiting ones of the chosen rows, in the rows' order.
+TEST_F(DownloadListRules, MoveToFrontTakesTheWaitingRowsOnly) {
+    open();
+    QList<DownloadList::Song> songs;
+    for (const char* title : {"一", "二", "三", "四", "五"})
+        songs.push_back({QString::fromUtf8(title), QStringLiteral("http://h/") + QString::fromUtf8(title)});
+    list_->add(songs);
+    downloader_->reports_.started(idOf("一"));
+    list_->stop({rowOf("五")});
+    struct Case {
+        const char* title;
+        bool applies;
+    };
+    for (const Case& c : {Case{"一", false}, Case{"二", true}, Case{"三", true}, Case{"四", true}, Case{"五", false}})
+        EXPECT_EQ(list_->canMoveToFront(rowOf(c.title)), c.applies) << c.title;
+    EXPECT_FALSE(list_->canMoveToFront(-1));
+    EXPECT_FALSE(list_->canMoveToFront(model().rowCount()));
+
+    list_->moveToFront({rowOf("一"), rowOf("四"), rowOf("三"), rowOf("五")});
+    ASSERT_EQ(log_.movedToFront.size(), 1u);
+    EXPECT_EQ(log_.movedToFront[0], (std::vector<std::int64_t>{idOf("四"), idOf("三")}));
+    // Nothing that waits among the rows: nothing is asked.
+    list_->moveToFront({rowOf("一"), rowOf("五")});
+    EXPECT_EQ(log_.movedToFront.size(), 1u);
+}
+
+// The list's settings reach its downloader at once, cut to their ranges;
+// what the file keeps is read back, and what no dialog could have written
+// reads as the default.
+TEST_F(DownloadListRules, SettingsReachTheDownloaderAndTheFile) {
+    open();
+    app::ListSettings chosen;
+    chosen.atATime = 4;
+    chosen.limitSpeed = true;
+    chosen.limitKBps = 64;
+    list_->applySettings(chosen);
+    EXPECT_EQ(log_.places, (std::vector<int>{4}));
+    EXPECT_EQ(log_.speedLimits, (std::vector<std::int64_t>{64 * 1024}));
+    chosen.atATime = 9;
+    chosen.limitSpeed = false;
+    list_->applySettings(chosen);
+    EXPECT_EQ(log_.places.back(), app::ListSettings::kMaxAtATime);
+    EXPECT_EQ(log_.speedLimits.back(), 0);
+    EXPECT_EQ(list_->settings().atATime, app::ListSettings::kMaxAtATime);
+
+    app::ListSettings kept;
+    kept.atATime = 3;
+    kept.limitSpeed = true;
+    kept.limitKBps = 100;
+    app::saveListSettings(kept);
+    EXPECT_EQ(app::loadListSettings(), kept);
+    struct Case {
+        const char* key;
+        QVariant value;
+    };
+    for (const Case& c : {Case{"downloadList/atATime", 0}, Case{"downloadList/atATime", 6},
+                          Case{"downloadList/atATime", QStringLiteral("zwei")},
+                          Case{"downloadList/limitKBps", -5}, Case{"downloadList/limitKBps", QStringLiteral("1e99")}}) {
+        app::saveListSettings(kept);
+        app::programSettings()->setValue(QString::fromUtf8(c.key), c.value);
+        const app::ListSettings read = app::loadListSettings();
+        EXPECT_EQ(QString::fromUtf8(c.key) == QStringLiteral("downloadList/atATime") ? read.atATime : read.limitKBps,
+                  QString::fromUtf8(c.key) == QStringLiteral("downloadList/atATime")
+                      ? app::ListSettings::kDefaultAtATime
+                      : app::ListSettings::kDefaultLimitKBps)
+            << c.key << " " << c.value.toString().toStdString();
+    }
+    // Back to the defaults for the tests after this one.
+    app::saveListSettings(app::ListSettings{});
 }

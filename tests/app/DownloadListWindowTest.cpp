@@ -17,12 +17,20 @@
 #include <QMenu>
 #include <QTabWidget>
 #include <QTest>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <gtest/gtest.h>
 
 #include "app/DownloadList.h"
 #include "app/DownloadListView.h"
+#include "app/ListSettings.h"
+#include "app/ListSettingsDialog.h"
 #include "app/DownloadOutcome.h"
 #include "app/MessageLog.h"
 #include "app/TForm1.h"
@@ -504,4 +512,107 @@ TEST_F(DownloadListWindow, ASongFromItsDeadRowArrivesFromItsLiveLink) {
     EXPECT_EQ(kept[0].verdict, store::LinkVerdictKind::Dead);
     EXPECT_EQ(kept[0].code, 404);
     EXPECT_EQ(kept[1].verdict, store::LinkVerdictKind::NotAudio);
+}
+
+// 优先下载 and 下载设置 through the list's menu: a waiting song moved to the
+// front takes the next place, and a third place given in the dialog starts
+// it while the two running songs go on; the settings are kept.
+TEST_F(DownloadListWindow, MoveToFrontAndMorePlacesFromTheMenu) {
+    // Whatever happens here, the tests after it start with the defaults.
+    struct Defaults {
+        ~Defaults() { app::saveListSettings(app::ListSettings{}); }
+    } defaults;
+    storeSongs({{"一", server_.url("/1.mp3")},
+                {"二", server_.url("/2.mp3")},
+                {"三", server_.url("/3.mp3")},
+                {"四", server_.url("/4.mp3")}});
+    openWindow();
+    addAllToList();
+    ASSERT_TRUE(pumpUntil([&] { return countIn(ListState::Downloading) == 2 && server_.requestCount() == 2u; }));
+    form_->PageControl1->setCurrentIndex(1);
+    app::DownloadListView& view = *form_->DownloadListView1;
+
+    // Only a waiting row offers it.
+    view.clearSelection();
+    view.selectRow(rowOf("一"));
+    view.updateMenu();
+    EXPECT_FALSE(view.MoveToFront1->isEnabled());
+    EXPECT_TRUE(view.ListSettings1->isEnabled());
+    view.selectRow(rowOf("四"));
+    view.updateMenu();
+    EXPECT_TRUE(view.MoveToFront1->isEnabled());
+    rightClickMenu(list(), view.PopupMenu2, rowOf("四"), view.MoveToFront1);
+
+    // The dialog, as the menu opens it: three at a time, then 确定.
+    bool seen = false;
+    QTimer answer;
+    answer.setInterval(20);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<app::ListSettingsDialog*>(QApplication::activeModalWidget());
+        if (!dialog || seen) return;
+        seen = true;
+        EXPECT_EQ(dialog->windowTitle(), QStringLiteral("下载设置"));
+        EXPECT_EQ(dialog->AtATime1->value(), 2);
+        EXPECT_EQ(dialog->AtATime1->minimum(), 1);
+        EXPECT_EQ(dialog->AtATime1->maximum(), 5);
+        EXPECT_FALSE(dialog->LimitSpeed1->isChecked());
+        EXPECT_FALSE(dialog->LimitKBps1->isEnabled());
+        dialog->AtATime1->setValue(3);
+        dialog->Buttons1->button(QDialogButtonBox::Ok)->click();
+    });
+    answer.start();
+    rightClickMenu(list(), view.PopupMenu2, rowOf("三"), view.ListSettings1);
+    ASSERT_TRUE(pumpUntil([&] { return seen; }, 30000));
+    answer.stop();
+
+    ASSERT_TRUE(pumpUntil([&] { return server_.requestCount() == 3u; }, 30000));
+    EXPECT_EQ(server_.requests()[2].target, "/4.mp3");
+    ASSERT_TRUE(pumpUntil([&] { return countIn(ListState::Downloading) == 3; }, 30000));
+    EXPECT_EQ(stateOf("三"), ListState::Waiting);
+    EXPECT_EQ(app::loadListSettings().atATime, 3);
+    EXPECT_EQ(form_->downloadList().settings().atATime, 3);
+
+    server_.release();
+    ASSERT_TRUE(pumpUntil([&] { return countIn(ListState::Finished) == 4; }));
+    EXPECT_EQ(server_.maxOpenConnections(), 3u);
+}
+
+// One place, and the server asks the first song to come back in 50 s: its
+// row counts the pause down and the second song takes the place meanwhile.
+TEST_F(DownloadListWindow, ARowInALongPauseCountsDownAndGivesWay) {
+    struct Defaults {
+        ~Defaults() { app::saveListSettings(app::ListSettings{}); }
+    } defaults;
+    app::ListSettings one;
+    one.atATime = 1;
+    app::saveListSettings(one);
+    RangeServer::Setup busy = heldSongs();
+    busy.statusOf = {{0, 503}};
+    busy.retryAfterOf = {{0, "50"}};
+    RangeServer server(busy);
+    storeSongs({{"一", server.url("/1.mp3")}, {"二", server.url("/2.mp3")}});
+    openWindow();
+    addAllToList();
+    const auto stateCell = [&](const char* title) {
+        return model().data(model().index(rowOf(title), DownloadListModel::StateColumn)).toString();
+    };
+    ASSERT_TRUE(pumpUntil([&] { return stateCell("一").startsWith(QStringLiteral("等待重试（")); }, 30000));
+    const QString first = stateCell("一");
+    EXPECT_TRUE(first.endsWith(QStringLiteral(" 秒后）"))) << first.toStdString();
+    EXPECT_EQ(model().data(model().index(rowOf("一"), DownloadListModel::SpeedColumn)).toString(), QString());
+    // The second song runs in the one place long before the 50 s are over.
+    ASSERT_TRUE(pumpUntil([&] { return server.requestCount() == 2u && stateOf("二") == ListState::Downloading; },
+                          30000));
+    EXPECT_EQ(server.requests()[1].target, "/2.mp3");
+    // The count goes down.
+    ASSERT_TRUE(pumpUntil([&] { return stateCell("一") != first; }, 30000));
+    EXPECT_TRUE(stateCell("一").startsWith(QStringLiteral("等待重试（"))) << stateCell("一").toStdString();
+
+    // 停止 in the pause ends it at once.
+    form_->downloadList().stop({rowOf("一")});
+    server.release();
+    ASSERT_TRUE(pumpUntil([&] { return stateOf("二") == ListState::Finished; }));
+    EXPECT_EQ(stateOf("一"), ListState::Stopped);
+    EXPECT_EQ(stateCell("一"), QStringLiteral("已停止"));
+    closeWindow();
 }

@@ -44,6 +44,9 @@ public:
     void add(const Song&) override {}
     void stop(std::int64_t) override {}
     void stopAll() override {}
+    void moveToFront(const std::vector<std::int64_t>&) override {}
+    void setPlaces(int) override {}
+    void setSpeedLimit(std::int64_t) override {}
     Reports reports_;
 };
 

@@ -40,6 +40,9 @@ public:
     void add(const Song& song) override { added.push_back(song.id); }
     void stop(std::int64_t id) override { stopped.push_back(id); }
     void stopAll() override {}
+    void moveToFront(const std::vector<std::int64_t>&) override {}
+    void setPlaces(int) override {}
+    void setSpeedLimit(std::int64_t) override {}
     Reports reports_;
     std::vector<std::int64_t> added;
     std::vector<std::int64_t> stopped;

@@ -7,6 +7,7 @@
 // test needs to know the schedule's pause was not taken).
 #include <chrono>
 #include <future>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -275,4 +276,81 @@ TEST(ItemAttempts, TheOutcomeSaysWhyEachAttemptWasMade) {
     EXPECT_EQ(outcome.received, kSize);
     EXPECT_EQ(outcome.url, song.item.URL);
     EXPECT_EQ(outcome.failure, dl::FailureClass::None);
+}
+
+// A run that hands long pauses back: the item ends at once with the pause
+// it is owed and its attempts so far; a pause no longer than the bound is
+// spent on the thread as before. The item that takes the song up goes on
+// counting from them, within the same budget.
+TEST(ItemAttempts, ALongPauseIsHandedBackAndItsCountGoesOn) {
+    struct Case {
+        const char* name;
+        std::string retryAfter;
+        std::optional<std::chrono::milliseconds> handedBack;  // none: spent here
+        std::int32_t requests;
+    };
+    const std::vector<Case> cases = {
+        {"Retry-After 50 over a bound of 3 s", "50", std::chrono::seconds(50), 1},
+        {"Retry-After 4 over a bound of 3 s", "4", std::chrono::seconds(4), 1},
+        {"Retry-After 0 within it: spent here, the song follows", "0", std::nullopt, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RangeServer::Setup setup;
+        setup.file = {kFile, "\"t\"", ""};
+        setup.statusOf = {{0, 503}};
+        setup.retryAfterOf = {{0, c.retryAfter}};
+        RangeServer server(setup);
+        SongRun song(server);
+        song.downloads.Attempts.handBackAbove = std::chrono::seconds(3);
+        ASSERT_TRUE(song.run());
+        const dl::TransferOutcome outcome = song.outcome();
+        EXPECT_EQ(server.requestCount(), static_cast<std::size_t>(c.requests));
+        EXPECT_EQ(outcome.retryIn, c.handedBack);
+        if (!c.handedBack) {
+            EXPECT_EQ(outcome.state, dl::dsFinished);
+            continue;
+        }
+        EXPECT_EQ(outcome.state, dl::dsFailed);
+        EXPECT_EQ(outcome.statusCode, 503);
+        EXPECT_EQ(outcome.soFar.spent, 1);
+        ASSERT_EQ(outcome.soFar.reasons.size(), 1u);
+        EXPECT_EQ(outcome.soFar.reasons[0].statusCode, 503);
+    }
+}
+
+TEST(ItemAttempts, CarriedAttemptsSpendTheSameBudget) {
+    struct Case {
+        const char* name;
+        std::int32_t spentBefore;
+        dl::TDlItemState state;
+        std::int32_t retries;
+        std::size_t requests;
+    };
+    // The server refuses the first request with 503; one further attempt
+    // follows only while the budget of three has room.
+    const std::vector<Case> cases = {
+        {"none spent before: the 503 is tried again", 0, dl::dsFinished, 1, 2},
+        {"two spent before: the last one goes", 2, dl::dsFinished, 3, 2},
+        {"three spent before: the 503 is the end", 3, dl::dsFailed, 3, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RangeServer::Setup setup;
+        setup.file = {kFile, "\"t\"", ""};
+        setup.statusOf = {{0, 503}};
+        RangeServer server(setup);
+        SongRun song(server);
+        dl::AttemptsSoFar before;
+        before.spent = c.spentBefore;
+        before.reasons.assign(static_cast<std::size_t>(c.spentBefore),
+                              dl::RetryReason{dl::RetryReason::Kind::WholeAgain, dl::kErrServerRefused, 503});
+        song.item.CarriedAttempts = before;
+        ASSERT_TRUE(song.run());
+        const dl::TransferOutcome outcome = song.outcome();
+        EXPECT_EQ(outcome.state, c.state);
+        EXPECT_EQ(outcome.retries, c.retries);
+        EXPECT_EQ(outcome.retryReasons.size(), static_cast<std::size_t>(c.retries));
+        EXPECT_EQ(server.requestCount(), c.requests);
+    }
 }

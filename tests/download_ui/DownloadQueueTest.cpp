@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -240,4 +241,169 @@ TEST_F(Queue, TheCallersIdComesBackInEveryReportWithTheBytes) {
             EXPECT_EQ(bytes.second, kSongSize) << id;
         }
     }
+}
+
+namespace {
+
+// One place, the first request refused with 503 and a Retry-After, every
+// answer held after its first bytes until the test lets it go.
+struct PausedQueue {
+    explicit PausedQueue(const std::string& retryAfter) : server(setup(retryAfter)) {
+        queue.Parallel = 1;
+        queue.OnStarted = [this](DownloadQueue::Id id) { started.push_back(id); };
+        queue.OnRetryWait = [this](DownloadQueue::Id id, std::chrono::milliseconds pause) {
+            waits[id].push_back(pause);
+        };
+        queue.OnEnded = [this](DownloadQueue::Id id, const TransferOutcome& result) { results[id] = result; };
+    }
+    static RangeServer::Setup setup(const std::string& retryAfter) {
+        RangeServer::Setup s = heldSongs();
+        s.statusOf = {{0, 503}};
+        s.retryAfterOf = {{0, retryAfter}};
+        return s;
+    }
+    DownloadQueue::Id add(int n) {
+        return queue.Add({server.url("/song/" + std::to_string(n) + ".mp3"), "downmp3", "s" + std::to_string(n) + ".mp3",
+                          "s"});
+    }
+
+    RangeServer server;
+    ScopedWorkDir work;
+    std::vector<DownloadQueue::Id> started;
+    std::map<DownloadQueue::Id, std::vector<std::chrono::milliseconds>> waits;
+    std::map<DownloadQueue::Id, TransferOutcome> results;
+    DownloadQueue queue;  // last: it goes first
+};
+
+}  // namespace
+
+// A server asks the first song to come back in 50 s: the song tells its
+// pause and gives its one place to the next song, which starts long before
+// the 50 s are over (the bound is well under them).
+TEST(QueuePauses, ALongPauseGivesThePlaceToTheNextSong) {
+    PausedQueue q("50");
+    const DownloadQueue::Id first = q.add(1);
+    const DownloadQueue::Id second = q.add(2);
+    ASSERT_TRUE(pumpUntil([&] { return q.server.requestCount() == 2u; }, 30000));
+    EXPECT_EQ(q.server.requests()[1].target, "/song/2.mp3");
+    ASSERT_TRUE(pumpUntil([&] { return q.started.size() == 2u; }, 30000));
+    EXPECT_EQ(q.waits[first], (std::vector<std::chrono::milliseconds>{std::chrono::seconds(50)}));
+    EXPECT_EQ(q.queue.Running(), 1);
+    EXPECT_EQ(q.queue.Count(), 2);
+    EXPECT_TRUE(q.queue.Contains(first));
+
+    // Stopped in its pause, it ends at once, as a waiting song does.
+    q.queue.Stop(first);
+    ASSERT_TRUE(pumpUntil([&] { return q.results.count(first) > 0; }, 30000));
+    EXPECT_EQ(q.results.at(first).end(), TransferOutcome::End::Stopped);
+    q.server.release();
+    ASSERT_TRUE(pumpUntil([&] { return q.results.count(second) > 0; }, 30000));
+    EXPECT_EQ(q.results.at(second).end(), TransferOutcome::End::Finished) << q.results.at(second).message;
+    EXPECT_EQ(q.server.requestCount(), 2u);
+}
+
+// A pause of 4 s gives the place away too; when it is over the song waits
+// for the running one (it pushes no one out), then takes the place, and its
+// attempts are counted on.
+TEST(QueuePauses, APausedSongTakesTheNextFreePlace) {
+    PausedQueue q("4");
+    const DownloadQueue::Id first = q.add(1);
+    const DownloadQueue::Id second = q.add(2);
+    ASSERT_TRUE(pumpUntil([&] { return q.server.requestCount() == 2u; }, 30000));
+    // Past its pause, the second song still holds the one place.
+    pumpUntil([] { return false; }, 5500);
+    EXPECT_EQ(q.server.requestCount(), 2u);
+    EXPECT_EQ(q.queue.Running(), 1);
+    EXPECT_EQ(q.results.count(second), 0u);
+
+    q.server.release();
+    ASSERT_TRUE(pumpUntil([&] { return q.queue.Count() == 0; }));
+    EXPECT_EQ(q.server.requestCount(), 3u);
+    EXPECT_EQ(q.server.requests()[2].target, "/song/1.mp3");
+    const TransferOutcome& done = q.results.at(first);
+    EXPECT_EQ(done.end(), TransferOutcome::End::Finished) << done.message;
+    EXPECT_EQ(done.retries, 1);
+    EXPECT_EQ(readFile(q.work.path() / "downmp3" / "s1.mp3"), *kSong);
+    // Its pause told as it began and as the next attempt began; started once.
+    EXPECT_EQ(q.waits[first], (std::vector<std::chrono::milliseconds>{std::chrono::seconds(4), std::chrono::milliseconds(0)}));
+    EXPECT_EQ(std::count(q.started.begin(), q.started.end(), first), 1);
+}
+
+// Places changed while songs run: one more starts a waiting song at once;
+// one fewer lets both running songs end before the next one starts.
+TEST_F(Queue, PlacesChangeWhileSongsRun) {
+    queue.Parallel = 1;
+    add(1);
+    add(2);
+    add(3);
+    ASSERT_TRUE(pumpUntil([&] { return requested() == std::vector<int>{1}; }));
+    queue.SetParallel(2);
+    ASSERT_TRUE(pumpUntil([&] { return requested() == (std::vector<int>{1, 2}); }, 30000));
+    EXPECT_EQ(queue.Running(), 2);
+
+    queue.SetParallel(1);
+    release(1);
+    ASSERT_TRUE(pumpUntil([&] { return hasEnded(1); }));
+    // Song 2 still runs and fills the one place: song 3 waits.
+    pumpUntil([] { return false; }, 300);
+    EXPECT_EQ(requested(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(queue.Running(), 1);
+    release(2);
+    ASSERT_TRUE(pumpUntil([&] { return requested() == (std::vector<int>{1, 2, 3}); }));
+    server.release();
+    ASSERT_TRUE(pumpUntil([&] { return queue.Count() == 0; }));
+    EXPECT_EQ(server.maxOpenConnections(), 2u);
+}
+
+// 优先下载's road: the waiting songs named start first, in that order.
+TEST_F(Queue, MoveToFrontChangesWhichWaitingSongStartsNext) {
+    queue.Parallel = 1;
+    add(1);
+    add(2);
+    const DownloadQueue::Id third = add(3);
+    const DownloadQueue::Id fourth = add(4);
+    ASSERT_TRUE(pumpUntil([&] { return requested() == std::vector<int>{1}; }));
+    queue.MoveToFront({fourth, third, 99});
+    server.release();
+    ASSERT_TRUE(pumpUntil([&] { return queue.Count() == 0; }));
+    EXPECT_EQ(started, (std::vector<int>{1, 4, 3, 2}));
+}
+
+// The speed limit reaches a song that runs: set while it is held, the bytes
+// it gets stay under a bound far above the limit's (a slow machine only
+// brings fewer); lifted, the rest comes at once.
+TEST(QueueSpeed, TheLimitReachesARunningSong) {
+    constexpr std::size_t kBig = 4 * 1024 * 1024;
+    RangeServer::Setup setup;
+    setup.file = {testsupport::patternBody(kBig, 5), "\"big\"", ""};
+    setup.holdAt = 4096;
+    RangeServer server(setup);
+    ScopedWorkDir work;
+    DownloadQueue queue;
+    std::uint64_t received = 0;
+    std::optional<TransferOutcome> result;
+    queue.OnProgress = [&](DownloadQueue::Id, std::uint64_t bytes, std::uint64_t) { received = bytes; };
+    queue.OnEnded = [&](DownloadQueue::Id, const TransferOutcome& r) { result = r; };
+    queue.Add({server.url("/big.mp3"), "downmp3", "big.mp3", "big"});
+    ASSERT_TRUE(pumpUntil([&] { return server.requestCount() == 1u; }, 30000));
+
+    constexpr std::int64_t kLimit = 32 * 1024;
+    queue.SetSpeedLimit(kLimit);
+    EXPECT_EQ(queue.SpeedLimit(), kLimit);
+    // The limit object the transfers read is the queue's: the same one.
+    EXPECT_EQ(queue.Downloads().Options().RateLimit->bytesPerSecond(), kLimit);
+    const auto began = std::chrono::steady_clock::now();
+    server.release();
+    pumpUntil([&] { return received >= 256 * 1024; }, 3000);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    // At most a second saved up, one read and what a report lags behind on
+    // top of the limit, doubled.
+    const double bound = 2.0 * (kLimit * (seconds + 1.0) + 4096 + 256 * 1024);
+    EXPECT_LT(static_cast<double>(received), bound) << seconds << " s";
+    EXPECT_LT(received, kBig / 2);
+
+    queue.SetSpeedLimit(0);
+    ASSERT_TRUE(pumpUntil([&] { return result.has_value(); }));
+    EXPECT_EQ(result->end(), TransferOutcome::End::Finished) << result->message;
+    EXPECT_EQ(result->fileSize, kBig);
 }
