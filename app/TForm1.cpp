@@ -37,6 +37,7 @@
 #include "app/MessageLog.h"
 #include "app/RoomSplitter.h"
 #include "app/ScreenPlacement.h"
+#include "app/SelectedRows.h"
 #include "app/TOKBottomDlg.h"
 #include "app/WindowSettings.h"
 #include "download/ui/TDlWebHTTPGet.h"
@@ -84,17 +85,6 @@ QToolButton* makeToolButton(QWidget* parent, const char* name, const QString& te
     // Flat speed buttons never take the keyboard focus.
     button->setFocusPolicy(Qt::NoFocus);
     return button;
-}
-
-// The selected rows, top to bottom, from the selection's ranges: reading a
-// selection of a million rows index by index takes seconds.
-std::vector<int> rowsOfSelection(const QItemSelectionModel& selection) {
-    std::vector<int> rows;
-    for (const QItemSelectionRange& range : selection.selection())
-        for (int row = range.top(); row <= range.bottom(); ++row) rows.push_back(row);
-    if (!std::is_sorted(rows.begin(), rows.end())) std::sort(rows.begin(), rows.end());
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    return rows;
 }
 
 }  // namespace
@@ -502,7 +492,7 @@ QList<SelectedSong> TForm1::songsToDownload() const {
 // comes, while the window stays free for searching and the other commands.
 // Many are added a slice at a time, each song's fields read in its turn.
 void TForm1::AddToList1Click() {
-    const std::vector<int> rows = rowsOfSelection(*DBGrid1->selectionModel());
+    SelectedRows rows = SelectedRows::of(*DBGrid1->selectionModel());
     if (rows.empty()) {
         downloadList_->add({{selected_.title, selected_.url}});
         return;
@@ -511,13 +501,13 @@ void TForm1::AddToList1Click() {
         !commands_->ask(QStringLiteral("加入下载列表"), QStringLiteral("要把 %1 首歌曲加入下载列表吗？").arg(rows.size())))
         return;
     // The records, not the rows: the grid may show another snapshot by the
-    // time a song's turn comes.
-    std::vector<std::int64_t> records;
-    records.reserve(rows.size());
-    for (int row : rows) records.push_back(model_->recordAt(row));
-    const std::size_t count = records.size();
-    downloadList_->add(count, [this, records = std::move(records)](std::size_t i) {
-        const std::optional<store::SongRow> song = store_->Record(records[i]);
+    // time a song's turn comes. Looked up as the songs join, a slice at a
+    // time, from the snapshot the selection was made on.
+    const std::size_t count = rows.size();
+    downloadList_->add(count, [this, rows = std::move(rows), shown = model_->shownRows()](std::size_t i) {
+        const std::size_t row = static_cast<std::size_t>(rows.at(i));
+        if (!shown || row >= shown->ids.size()) return DownloadList::Song{};
+        const std::optional<store::SongRow> song = store_->Record(shown->ids[row]);
         if (!song) return DownloadList::Song{};
         return DownloadList::Song{QString::fromStdString(song->title.value_or(std::string())),
                                   QString::fromStdString(song->url2.value_or(std::string()))};

@@ -51,6 +51,9 @@ public:
     // row that shows a record now (-1 when none does).
     std::int64_t recordAt(int row) const;
     int rowOfRecord(std::int64_t record) const;
+    // The records of the rows shown now, row by row; kept as they are when
+    // the grid shows others later.
+    std::shared_ptr<const ResultsSnapshot> shownRows() const { return snapshot_; }
 
     // The verdicts the rows show (none without); kept by the caller, which
     // outlives this model or sets another first.
