@@ -72,12 +72,24 @@ void SongTableModel::setFilter(const QString& typed) {
 void SongTableModel::askFilter() {
     if (!songFilter_) {
         songFilter_ = std::make_unique<SongFilter>(store_.Path(), [this](FilterAnswer answer) {
-            QMetaObject::invokeMethod(
-                this, [this, answer = std::move(answer)] { filterAnswered(answer); }, Qt::QueuedConnection);
+            {
+                std::lock_guard lock(answersMutex_);
+                answers_.push_back(std::move(answer));
+            }
+            QMetaObject::invokeMethod(this, [this] { takeFilterAnswers(); }, Qt::QueuedConnection);
         });
     }
     filterRequest_ = songFilter_->request(filter_.toStdString(), storeSnapshot_);
     if (filterState_ != FilterState::Building) setFilterState(FilterState::Searching);
+}
+
+void SongTableModel::takeFilterAnswers() {
+    std::vector<FilterAnswer> answers;
+    {
+        std::lock_guard lock(answersMutex_);
+        answers.swap(answers_);
+    }
+    for (const FilterAnswer& answer : answers) filterAnswered(answer);
 }
 
 void SongTableModel::filterAnswered(const FilterAnswer& answer) {

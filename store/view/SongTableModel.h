@@ -12,7 +12,9 @@
 // snapshot's, as they were. Either way only the rows on screen are read.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include <QAbstractTableModel>
 
@@ -81,6 +83,8 @@ signals:
 private:
     void reload();
     void askFilter();
+    // Takes the answers the filter's thread left (see answers_).
+    void takeFilterAnswers();
     void filterAnswered(const FilterAnswer& answer);
     void show(std::shared_ptr<const ResultsSnapshot> rows);
     void setFilterState(FilterState state);
@@ -97,6 +101,10 @@ private:
     std::int64_t toBuild_ = 0;
     // Made on the first filter: a store never filtered keeps tab1 alone.
     std::unique_ptr<SongFilter> songFilter_;
+    // The filter's answers, left by its thread under the lock and taken on
+    // the model's: the posted call carries no data of its own.
+    std::mutex answersMutex_;
+    std::vector<FilterAnswer> answers_;
     const GridVerdicts* verdicts_ = nullptr;
     QMetaObject::Connection verdictsChanged_;
 };
