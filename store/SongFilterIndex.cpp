@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "store/ImmediateTransaction.h"
 #include "store/SongKey.h"
 
 namespace store {
@@ -20,23 +21,6 @@ std::int64_t single(StoreConnection& db, const char* sql) {
     Statement statement = db.prepare(sql);
     return db.step(statement.get()) ? sqlite3_column_int64(statement.get(), 0) : 0;
 }
-
-// One change to the index, rolled back unless committed.
-class Transaction {
-public:
-    explicit Transaction(StoreConnection& db) : db_(db) { db_.exec("begin immediate"); }
-    ~Transaction() {
-        if (!done_) sqlite3_exec(db_.get(), "rollback", nullptr, nullptr, nullptr);
-    }
-    void commit() {
-        db_.exec("commit");
-        done_ = true;
-    }
-
-private:
-    StoreConnection& db_;
-    bool done_ = false;
-};
 
 // A phrase of the FTS5 query language: the text in double quotes, its own
 // double quotes doubled, so that nothing the user types is an operator.
@@ -144,7 +128,7 @@ SongFilterIndex::State SongFilterIndex::readState() {
 }
 
 void SongFilterIndex::createTables() {
-    Transaction transaction(*db_);
+    ImmediateTransaction transaction(*db_);
     db_->exec("create table if not exists songfilter (id integer primary key, folded text not null)");
     // The folded texts are the content: the index keeps only trigrams, and
     // folding has been done, so the tokenizer need not fold case again.
@@ -160,7 +144,7 @@ void SongFilterIndex::createTables() {
 
 // Empties the index and builds it again from the first row.
 void SongFilterIndex::restart() {
-    Transaction transaction(*db_);
+    ImmediateTransaction transaction(*db_);
     db_->exec("delete from songfilter");
     db_->exec("insert into songfilter_fts (songfilter_fts) values ('delete-all')");
     db_->exec("update songfilter_state set ready = 0, built_to = 0, rows = 0, last = 0");
@@ -176,7 +160,7 @@ bool SongFilterIndex::buildSlices(const Wait& wait, const Progress& progress) {
     for (;;) {
         if (wait.isCancelled()) return false;
         if (progress) progress(done, total);
-        Transaction transaction(*db_);
+        ImmediateTransaction transaction(*db_);
         // Read again in the transaction: a Clear meanwhile starts it over.
         const State state = readState();
         Statement rows = db_->prepare("select rowid, title, keys from tab1 where rowid > ? order by rowid limit ?");

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include "store/ImmediateTransaction.h"
 #include "store/SongKey.h"
 
 namespace store {
@@ -29,30 +30,13 @@ void indexRowsAfter(StoreConnection& db, std::int64_t after) {
     }
 }
 
-// The transaction of one change to the index: rolled back unless committed.
-class Transaction {
-public:
-    explicit Transaction(StoreConnection& db) : db_(db) { db_.exec("begin immediate"); }
-    ~Transaction() {
-        if (!done_) sqlite3_exec(db_.get(), "rollback", nullptr, nullptr, nullptr);
-    }
-    void commit() {
-        db_.exec("commit");
-        done_ = true;
-    }
-
-private:
-    StoreConnection& db_;
-    bool done_ = false;
-};
-
 }  // namespace
 
 SongKeyIndex::SongKeyIndex(const std::string& path) : db_(std::make_unique<StoreConnection>(path)) {}
 
 void SongKeyIndex::ensureLocked() {
     if (ready_) return;
-    Transaction transaction(*db_);
+    ImmediateTransaction transaction(*db_);
     Statement exists = db_->prepare("select 1 from sqlite_master where type = 'table' and name = 'songkeys'");
     if (!db_->step(exists.get())) {
         db_->exec("create table songkeys (id integer primary key, key text not null)");
@@ -71,7 +55,7 @@ void SongKeyIndex::catchUpLocked() {
     const std::int64_t indexed = sqlite3_column_int64(last.get(), 0);
     const std::int64_t stored = sqlite3_column_int64(last.get(), 1);
     if (stored <= indexed) return;
-    Transaction transaction(*db_);
+    ImmediateTransaction transaction(*db_);
     indexRowsAfter(*db_, indexed);
     transaction.commit();
 }
