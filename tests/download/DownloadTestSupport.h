@@ -122,8 +122,8 @@ public:
         downloads.OnItemProgress = [this](dl::TDlDownloadItem& item) {
             if (onItem) onItem(item);
             std::lock_guard lock(mutex_);
-            reports_.push_back({&item, item.State.load(), item.HeaderPhase.load(), item.Size.load(),
-                                item.Percent.load(), dl::TDlSyncObject::OnUiThread()});
+            reports_.push_back({&item, item.Progress.State.load(), item.Progress.HeaderPhase.load(), item.Progress.Size.load(),
+                                item.Progress.Percent.load(), dl::TDlSyncObject::OnUiThread()});
         };
         downloads.OnAllDone = [this](dl::TDlDownloads&) {
             std::lock_guard lock(mutex_);
@@ -179,7 +179,7 @@ struct OneItemRun {
     dl::TDlDownloadItem& item = downloads.AddItem();
 
     OneItemRun() = default;
-    explicit OneItemRun(std::string url) { item.URL = std::move(url); }
+    explicit OneItemRun(std::string url) { item.Request.URL = std::move(url); }
     // The run to its end, within the limit.
     bool run(int limitMs = 10000) { return recorder.runToEnd(limitMs); }
 };

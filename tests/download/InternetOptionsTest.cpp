@@ -39,9 +39,9 @@ std::int32_t fetch(const std::string& url, const TDlInternetOptions& options) {
     downloads.SetOptions(options);
     // One attempt: what these settings make of it.
     downloads.Attempts.maxFurther = 0;
-    item.URL = url;
+    item.Request.URL = url;
     EXPECT_TRUE(recorder.runToEnd(20000));
-    return item.ErrorCode;
+    return item.Progress.ErrorCode;
 }
 
 ServerScript answer() { return ServerScript().expectUntil("\r\n\r\n").send(httpResponse("200 OK", "", "ok")); }

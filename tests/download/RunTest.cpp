@@ -81,13 +81,13 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
         Clock::time_point stopped{};
         if (c.where == Where::BetweenReads) {
             recorder.onItem = [&](dl::TDlDownloadItem& item) {
-                if (item.Size == 3u && !item.HeaderPhase && stopped == Clock::time_point{}) {
+                if (item.Progress.Size == 3u && !item.Progress.HeaderPhase && stopped == Clock::time_point{}) {
                     stopped = Clock::now();
                     downloads.Stop();
                 }
             };
         }
-        item.URL = localUrl(port, "/a.mp3");
+        item.Request.URL = localUrl(port, "/a.mp3");
         downloads.StartAsync();
         if (c.where == Where::Connecting) {
             ASSERT_TRUE(pumpUntil([&] { return !recorder.reports().empty(); }));
@@ -115,12 +115,12 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
         EXPECT_EQ(recorder.allDone(), 1);
         EXPECT_EQ(recorder.reports().size(), reportsBefore);  // no end report, nothing after the stop
         EXPECT_EQ(downloads.RunState.load(), dl::rsFinished);
-        EXPECT_TRUE(item.Stopped.load());
-        EXPECT_EQ(item.State.load(), c.state);
-        EXPECT_EQ(item.ErrorCode, c.code);
-        EXPECT_EQ(item.ErrorMessage, c.message);
+        EXPECT_TRUE(item.Stopped());
+        EXPECT_EQ(item.Progress.State.load(), c.state);
+        EXPECT_EQ(item.Progress.ErrorCode, c.code);
+        EXPECT_EQ(item.Progress.ErrorMessage, c.message);
         if (c.where == Where::Reading || c.where == Where::BetweenReads) {
-            EXPECT_EQ(std::string(item.Data.View()), "abc");
+            EXPECT_EQ(std::string(item.Progress.Data.View()), "abc");
         }
     }
 }
@@ -132,8 +132,8 @@ TEST(Run, OneThreadTakesTheItemsInCollectionOrder) {
     Recorder recorder(downloads);
     dl::TDlDownloadItem& first = downloads.AddItem();
     dl::TDlDownloadItem& second = downloads.AddItem();
-    first.URL = localUrl(server.port(), "/first.mp3");
-    second.URL = localUrl(server.port(), "/second.mp3");
+    first.Request.URL = localUrl(server.port(), "/first.mp3");
+    second.Request.URL = localUrl(server.port(), "/second.mp3");
     ASSERT_TRUE(recorder.runToEnd());
     const auto reports = recorder.reports();
     ASSERT_FALSE(reports.empty());
@@ -144,8 +144,8 @@ TEST(Run, OneThreadTakesTheItemsInCollectionOrder) {
         if (reports[i].item == &second && firstSecond == reports.size()) firstSecond = i;
     }
     EXPECT_LT(lastFirst, firstSecond);
-    EXPECT_EQ(first.State.load(), dl::dsFinished);
-    EXPECT_EQ(second.State.load(), dl::dsFinished);
+    EXPECT_EQ(first.Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(second.Progress.State.load(), dl::dsFinished);
     ASSERT_EQ(server.connectionCount(), 2u);
     EXPECT_NE(server.received(0).find("GET /first.mp3 "), std::string::npos);
     EXPECT_NE(server.received(1).find("GET /second.mp3 "), std::string::npos);
@@ -166,21 +166,21 @@ TEST(Run, WakeWorkersLetsASleepingThreadTakeAnItemAddedDuringTheRun) {
     Recorder recorder(downloads);
     dl::TDlDownloadItem* added = nullptr;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
-        if (!added && item.HeaderPhase) {
+        if (!added && item.Progress.HeaderPhase) {
             added = &downloads.AddItem();
-            added->URL = localUrl(quick.port(), "/frame.htm");
-            added->IsLink = true;
-            added->Level = -1;
+            added->Request.URL = localUrl(quick.port(), "/frame.htm");
+            added->Request.IsLink = true;
+            added->Request.Level = -1;
             downloads.WakeWorkers();
         }
     };
     dl::TDlDownloadItem& page = downloads.AddItem();
-    page.URL = localUrl(slow.port(), "/page.htm");
+    page.Request.URL = localUrl(slow.port(), "/page.htm");
     ASSERT_TRUE(recorder.runToEnd());
     ASSERT_NE(added, nullptr);
-    EXPECT_EQ(page.State.load(), dl::dsFinished);
-    EXPECT_EQ(added->State.load(), dl::dsFinished);
-    EXPECT_EQ(std::string(added->Data.View()), "frame");
+    EXPECT_EQ(page.Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(added->Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(std::string(added->Progress.Data.View()), "frame");
     // The second thread fetched it while the first was still reading the page.
     const auto pageReports = recorder.reportsOf(page);
     const auto addedReports = recorder.reportsOf(*added);
@@ -201,16 +201,16 @@ TEST(Run, ItemsAddedByTheEndReportAreFetchedInTheSameRun) {
     Recorder recorder(downloads);
     int added = 0;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
-        if (item.State == dl::dsFinished && added < 2) {
+        if (item.Progress.State == dl::dsFinished && added < 2) {
             ++added;
-            downloads.AddItem().URL = localUrl(server.port(), "/more" + std::to_string(added));
+            downloads.AddItem().Request.URL = localUrl(server.port(), "/more" + std::to_string(added));
             downloads.WakeWorkers();
         }
     };
-    downloads.AddItem().URL = localUrl(server.port(), "/first");
+    downloads.AddItem().Request.URL = localUrl(server.port(), "/first");
     ASSERT_TRUE(recorder.runToEnd());
     ASSERT_EQ(downloads.Count(), 3);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(downloads.Items(i).State.load(), dl::dsFinished) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(downloads.Items(i).Progress.State.load(), dl::dsFinished) << i;
     EXPECT_EQ(server.connectionCount(), 3u);
 }
 
@@ -225,7 +225,7 @@ TEST(Run, CountsTheBytesAndTheRateOfTheCurrentRun) {
     dltest::Recorder& recorder = run.recorder;
     std::int32_t rateAtEnd = -1;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
-        if (item.State == dl::dsFinished) rateAtEnd = downloads.TransferRate();
+        if (item.Progress.State == dl::dsFinished) rateAtEnd = downloads.TransferRate();
     };
     ASSERT_TRUE(recorder.runToEnd());
     EXPECT_EQ(downloads.BytesReceived.load(), 65536);
@@ -286,7 +286,7 @@ TEST(Run, DestroyingTheCollectionStopsTheRunAndWaitsForIt) {
     int allDone = 0;
     downloads->OnAllDone = [&](dl::TDlDownloads&) { ++allDone; };
     downloads->OnItemProgress = [](dl::TDlDownloadItem&) {};
-    downloads->AddItem().URL = localUrl(server.port(), "/a.mp3");
+    downloads->AddItem().Request.URL = localUrl(server.port(), "/a.mp3");
     downloads->StartAsync();
     ASSERT_TRUE(pumpUntil([&] { return server.received().find("\r\n\r\n") != std::string::npos; }));
     const auto start = Clock::now();
@@ -333,15 +333,15 @@ TEST(Run, FinishedItemsMarkedForRemovalLeaveTheCollection) {
         }
     };
     dl::TDlDownloadItem& gone = downloads.AddItem();
-    gone.URL = localUrl(server.port(), "/gone");
-    gone.RemoveWhenDone = true;
+    gone.Request.URL = localUrl(server.port(), "/gone");
+    gone.Request.RemoveWhenDone = true;
     dl::TDlDownloadItem& kept = downloads.AddItem();
-    kept.URL = localUrl(server.port(), "/kept");
+    kept.Request.URL = localUrl(server.port(), "/kept");
     ASSERT_TRUE(recorder.runToEnd());
     EXPECT_TRUE(refused);
     ASSERT_EQ(downloads.Count(), 1);
     EXPECT_EQ(&downloads.Items(0), &kept);
-    EXPECT_EQ(kept.State.load(), dl::dsFinished);
+    EXPECT_EQ(kept.Progress.State.load(), dl::dsFinished);
     EXPECT_EQ(server.connectionCount(), 2u);
     downloads.Clear();  // allowed once the run is over
     EXPECT_EQ(downloads.Count(), 0);
