@@ -174,9 +174,9 @@ TEST(DurableFinish, TwoDownloadsOfOneFolderAlwaysTakeUpTheirKeptParts) {
     int continuedBoth = 0;
     for (int round = 0; round < kRounds; ++round) {
         testsupport::TempDir folder;
-        dl::TDlDownloads downloads;
-        dltest::Recorder recorder(downloads);
-        downloads.ThreadCount = 2;
+        dltest::CollectionRun run(2);
+        dl::TDlDownloads& downloads = run.downloads;
+        dltest::Recorder& recorder = run.recorder;
         // Other songs' kept parts beside them, which every sweep and take-up
         // looks at too.
         for (int other = 0; other < 20; ++other) {
@@ -185,8 +185,7 @@ TEST(DurableFinish, TwoDownloadsOfOneFolderAlwaysTakeUpTheirKeptParts) {
         }
         std::vector<dl::TDlDownloadItem*> items;
         for (const std::string name : {"a.mp3", "b.mp3"}) {
-            dl::TDlDownloadItem& item = downloads.AddItem();
-            item.Request.URL = server.url("/" + name);
+            dl::TDlDownloadItem& item = run.add(server.url("/" + name));
             item.Request.SetSaveFolder(folder.path().string());
             item.Request.SetContinueTransfer(true);
             item.Request.SetKeepName(name);
@@ -196,7 +195,9 @@ TEST(DurableFinish, TwoDownloadsOfOneFolderAlwaysTakeUpTheirKeptParts) {
         ASSERT_TRUE(recorder.runToEnd(60000));
         bool both = true;
         for (dl::TDlDownloadItem* item : items) {
-            both = both && item->Progress.State == dl::dsFinished && downloads.OutcomeOf(*item).value_or(dl::TransferOutcome{}).continuations == 1 && item->Progress.Data.View() == *body;
+            both = both && item->Progress.State == dl::dsFinished &&
+                   downloads.OutcomeOf(*item).value_or(dl::TransferOutcome{}).continuations == 1 &&
+                   item->Progress.Data.View() == *body;
         }
         if (both) ++continuedBoth;
     }

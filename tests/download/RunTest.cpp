@@ -12,19 +12,22 @@
 #include "download/engine/TDlProcessDownloadThread.h"
 #include "platform/TickCount.h"
 #include "tests/download/DownloadTestSupport.h"
+#include "tests/support/HostileScripts.h"
 #include "tests/support/ScriptedTcpServer.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using dltest::answer;
+using dltest::answerInPieces;
+using dltest::CollectionRun;
 using dltest::httpResponse;
 using dltest::localUrl;
 using dltest::OneItemRun;
 using dltest::pumpUntil;
 using dltest::Recorder;
 using testsupport::ScriptedTcpServer;
-using testsupport::ServerScript;
 using testsupport::UnansweredListener;
+namespace hostile = testsupport::hostile;
 
 namespace {
 
@@ -61,11 +64,11 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
             unanswered = std::make_unique<UnansweredListener>();
             port = unanswered->port();
         } else if (c.where == Where::WaitingForTheAnswer) {
-            server = std::make_unique<ScriptedTcpServer>(ServerScript().expectUntil("\r\n\r\n").hold());
+            server = std::make_unique<ScriptedTcpServer>(hostile::neverAnswers());
             port = server->port();
         } else {
             server = std::make_unique<ScriptedTcpServer>(
-                ServerScript().expectUntil("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc").hold());
+                hostile::sends("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc"));
             port = server->port();
         }
         OneItemRun run;
@@ -127,13 +130,10 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
 
 TEST(Run, OneThreadTakesTheItemsInCollectionOrder) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "song")));
-    dl::TDlDownloads downloads;
-    downloads.ThreadCount = 1;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& first = downloads.AddItem();
-    dl::TDlDownloadItem& second = downloads.AddItem();
-    first.Request.URL = localUrl(server.port(), "/first.mp3");
-    second.Request.URL = localUrl(server.port(), "/second.mp3");
+    CollectionRun run(1);
+    Recorder& recorder = run.recorder;
+    dl::TDlDownloadItem& first = run.add(localUrl(server.port(), "/first.mp3"));
+    dl::TDlDownloadItem& second = run.add(localUrl(server.port(), "/second.mp3"));
     ASSERT_TRUE(recorder.runToEnd());
     const auto reports = recorder.reports();
     ASSERT_FALSE(reports.empty());
@@ -155,27 +155,21 @@ TEST(Run, OneThreadTakesTheItemsInCollectionOrder) {
 
 TEST(Run, WakeWorkersLetsASleepingThreadTakeAnItemAddedDuringTheRun) {
     // The page is slow; the item added after its headers is quick.
-    ScriptedTcpServer slow(ServerScript()
-                               .expectUntil("\r\n\r\n")
-                               .send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\npage")
-                               .pause(600ms)
-                               .send("!!"));
+    ScriptedTcpServer slow(answerInPieces("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n", {"page", "!!"}, 600ms));
     ScriptedTcpServer quick(answer(httpResponse("200 OK", "", "frame")));
-    dl::TDlDownloads downloads;
-    downloads.ThreadCount = 2;
-    Recorder recorder(downloads);
+    CollectionRun run(2);
+    dl::TDlDownloads& downloads = run.downloads;
+    Recorder& recorder = run.recorder;
     dl::TDlDownloadItem* added = nullptr;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
         if (!added && item.Progress.HeaderPhase) {
-            added = &downloads.AddItem();
-            added->Request.URL = localUrl(quick.port(), "/frame.htm");
+            added = &run.add(localUrl(quick.port(), "/frame.htm"));
             added->Request.IsLink = true;
             added->Request.Level = -1;
             downloads.WakeWorkers();
         }
     };
-    dl::TDlDownloadItem& page = downloads.AddItem();
-    page.Request.URL = localUrl(slow.port(), "/page.htm");
+    dl::TDlDownloadItem& page = run.add(localUrl(slow.port(), "/page.htm"));
     ASSERT_TRUE(recorder.runToEnd());
     ASSERT_NE(added, nullptr);
     EXPECT_EQ(page.Progress.State.load(), dl::dsFinished);
@@ -196,18 +190,18 @@ TEST(Run, WakeWorkersLetsASleepingThreadTakeAnItemAddedDuringTheRun) {
 
 TEST(Run, ItemsAddedByTheEndReportAreFetchedInTheSameRun) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "x")));
-    dl::TDlDownloads downloads;
-    downloads.ThreadCount = 1;
-    Recorder recorder(downloads);
+    CollectionRun run(1);
+    dl::TDlDownloads& downloads = run.downloads;
+    Recorder& recorder = run.recorder;
     int added = 0;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
         if (item.Progress.State == dl::dsFinished && added < 2) {
             ++added;
-            downloads.AddItem().Request.URL = localUrl(server.port(), "/more" + std::to_string(added));
+            run.add(localUrl(server.port(), "/more" + std::to_string(added)));
             downloads.WakeWorkers();
         }
     };
-    downloads.AddItem().Request.URL = localUrl(server.port(), "/first");
+    run.add(localUrl(server.port(), "/first"));
     ASSERT_TRUE(recorder.runToEnd());
     ASSERT_EQ(downloads.Count(), 3);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(downloads.Items(i).Progress.State.load(), dl::dsFinished) << i;
@@ -215,11 +209,8 @@ TEST(Run, ItemsAddedByTheEndReportAreFetchedInTheSameRun) {
 }
 
 TEST(Run, CountsTheBytesAndTheRateOfTheCurrentRun) {
-    ScriptedTcpServer server(ServerScript()
-                                 .expectUntil("\r\n\r\n")
-                                 .send("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n" + std::string(32768, 'a'))
-                                 .pause(400ms)
-                                 .send(std::string(32768, 'b')));
+    ScriptedTcpServer server(answerInPieces("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n",
+                                            {std::string(32768, 'a'), std::string(32768, 'b')}, 400ms));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
     dl::TDlDownloads& downloads = run.downloads;
     dltest::Recorder& recorder = run.recorder;
@@ -281,7 +272,7 @@ TEST(Run, WaitForRunOnTheUiThreadDeliversTheReportsItWaitsFor) {
 }
 
 TEST(Run, DestroyingTheCollectionStopsTheRunAndWaitsForIt) {
-    ScriptedTcpServer server(ServerScript().expectUntil("\r\n\r\n").hold());
+    ScriptedTcpServer server(hostile::neverAnswers());
     auto downloads = std::make_unique<dl::TDlDownloads>();
     int allDone = 0;
     downloads->OnAllDone = [&](dl::TDlDownloads&) { ++allDone; };
@@ -321,9 +312,9 @@ TEST(Run, ADroppableReportIsSkippedWhileOneIsPending) {
 
 TEST(Run, FinishedItemsMarkedForRemovalLeaveTheCollection) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "x")));
-    dl::TDlDownloads downloads;
-    downloads.ThreadCount = 1;
-    Recorder recorder(downloads);
+    CollectionRun run(1);
+    dl::TDlDownloads& downloads = run.downloads;
+    Recorder& recorder = run.recorder;
     bool refused = false;
     recorder.onItem = [&](dl::TDlDownloadItem&) {
         try {
@@ -332,11 +323,9 @@ TEST(Run, FinishedItemsMarkedForRemovalLeaveTheCollection) {
             refused = true;  // the run's threads hold the items
         }
     };
-    dl::TDlDownloadItem& gone = downloads.AddItem();
-    gone.Request.URL = localUrl(server.port(), "/gone");
+    dl::TDlDownloadItem& gone = run.add(localUrl(server.port(), "/gone"));
     gone.Request.RemoveWhenDone = true;
-    dl::TDlDownloadItem& kept = downloads.AddItem();
-    kept.Request.URL = localUrl(server.port(), "/kept");
+    dl::TDlDownloadItem& kept = run.add(localUrl(server.port(), "/kept"));
     ASSERT_TRUE(recorder.runToEnd());
     EXPECT_TRUE(refused);
     ASSERT_EQ(downloads.Count(), 1);

@@ -17,11 +17,13 @@
 #include "download/engine/TDlDownloads.h"
 #include "download/inet/InetErrors.h"
 #include "tests/download/DownloadTestSupport.h"
+#include "tests/support/HostileScripts.h"
 #include "tests/support/ScriptedTcpServer.h"
 #include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
 using dltest::answer;
+using dltest::answerInPieces;
 using dltest::httpResponse;
 using dltest::localUrl;
 using dltest::OneItemRun;
@@ -29,6 +31,7 @@ using dltest::refusedPort;
 using dltest::Recorder;
 using testsupport::ScriptedTcpServer;
 using testsupport::ServerScript;
+namespace hostile = testsupport::hostile;
 
 namespace {
 
@@ -104,7 +107,7 @@ TEST(Transfer, OutcomesOfOneItem) {
                      },
                      {dl::dsFailed, 412, "Precond failed", "", 200}});
     cases.push_back({"body shorter than its length",
-                     {ServerScript().expectUntil("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789").close()},
+                     {hostile::sendsAndCloses("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789")},
                      plain("/a.mp3"), {dl::dsFailed, 12030, "Connection aborted", "0123456789", 200}});
     cases.push_back({"connection reset in the middle",
                      {ServerScript()
@@ -178,13 +181,9 @@ TEST(Transfer, HeadersAndCheckOnlyLeaveTheAnnouncedSize) {
 }
 
 TEST(Transfer, ReportsAtStartAfterHeadersWhileReadingAndAtTheEnd) {
-    ScriptedTcpServer server(ServerScript()
-                                 .expectUntil("\r\n\r\n")
-                                 .send("HTTP/1.1 200 OK\r\nContent-Length: 300\r\n\r\n" + std::string(100, 'a'))
-                                 .pause(700ms)
-                                 .send(std::string(100, 'b'))
-                                 .pause(700ms)
-                                 .send(std::string(100, 'c')));
+    ScriptedTcpServer server(answerInPieces("HTTP/1.1 200 OK\r\nContent-Length: 300\r\n\r\n",
+                                            {std::string(100, 'a'), std::string(100, 'b'), std::string(100, 'c')},
+                                            700ms));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
     ASSERT_TRUE(run.run());
     const auto reports = run.recorder.reports();
@@ -203,11 +202,8 @@ TEST(Transfer, ReportsAtStartAfterHeadersWhileReadingAndAtTheEnd) {
 }
 
 TEST(Transfer, WithoutALengthPercentStaysZeroUntilTheEnd) {
-    ScriptedTcpServer server(ServerScript()
-                                 .expectUntil("\r\n\r\n")
-                                 .send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(100, 'a'))
-                                 .pause(700ms)
-                                 .send(std::string(100, 'b')));
+    ScriptedTcpServer server(answerInPieces("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
+                                            {std::string(100, 'a'), std::string(100, 'b')}, 700ms));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
     ASSERT_TRUE(run.run());
     const auto reports = run.recorder.reports();
