@@ -72,10 +72,11 @@ Round componentRound(const std::shared_ptr<const std::string>& body, bool drops,
     const dl::TDlDownloadItem& item = *get.CurrentItem();
     round.received = get.Downloads().BytesReceived.load();
     round.continuations = get.CurrentOutcome(false).value_or(dl::TransferOutcome{}).continuations;
-    round.whole = item.State == dl::dsFinished && item.ErrorCode == 0 && sameBytes(dir / "song.mp3", *body);
+    round.whole =
+        item.Progress.State == dl::dsFinished && item.Progress.ErrorCode == 0 && sameBytes(dir / "song.mp3", *body);
     if (!round.whole)
-        std::fprintf(stderr, "component: state %d, code %d (%s)\n", static_cast<int>(item.State.load()),
-                     item.ErrorCode, item.ErrorMessage.c_str());
+        std::fprintf(stderr, "component: state %d, code %d (%s)\n", static_cast<int>(item.Progress.State.load()),
+                     item.Progress.ErrorCode, item.Progress.ErrorMessage.c_str());
     fs::remove_all(dir);
     return round;
 }

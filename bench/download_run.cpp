@@ -32,16 +32,16 @@ EngineRound engineRound(const std::string& url, std::size_t bytes) {
     downloads.OnItemProgress = [&](dl::TDlDownloadItem&) { ++round.reports; };
     downloads.OnAllDone = [&](dl::TDlDownloads&) { done = true; };
     dl::TDlDownloadItem& item = downloads.AddItem();
-    item.URL = url;
+    item.Request.URL = url;
     const auto start = std::chrono::steady_clock::now();
     downloads.StartAsync();
     while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const auto end = std::chrono::steady_clock::now();
     downloads.WaitForRun();
-    if (item.State != dl::dsFinished || item.Data.Size() != bytes) {
+    if (item.Progress.State != dl::dsFinished || item.Progress.Data.Size() != bytes) {
         std::fprintf(stderr, "engine: item ended with state %d, code %d (%s), %zu bytes\n",
-                     static_cast<int>(item.State.load()), item.ErrorCode, item.ErrorMessage.c_str(),
-                     item.Data.Size());
+                     static_cast<int>(item.Progress.State.load()), item.Progress.ErrorCode,
+                     item.Progress.ErrorMessage.c_str(), item.Progress.Data.Size());
         return round;
     }
     round.seconds = std::chrono::duration<double>(end - start).count();

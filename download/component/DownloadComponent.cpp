@@ -78,27 +78,27 @@ void DownloadComponent::Prepare() {
     };
     TDlDownloadItem& item = song_->AddSong(URL);
     currentItem_ = &item;
-    item.AcceptTypes = joined(AcceptTypes, "\r\n");
+    item.Request.AcceptTypes = joined(AcceptTypes, "\r\n");
     item.SetUserName(UserName);
     item.SetPassword(Password);
     if (!PostParams.empty()) {
-        item.Method = dmPost;
+        item.Request.Method = dmPost;
         std::vector<std::string> fields;
         for (const std::string& line : PostParams) {
             const std::size_t eq = line.find('=');
             fields.push_back(eq == std::string::npos ? line + "="
                                                      : line.substr(0, eq + 1) + EncodeFormValue(line.substr(eq + 1)));
         }
-        item.PostData = joined(fields, "&");
+        item.Request.PostData = joined(fields, "&");
     }
-    item.Referer = Referer;
+    item.Request.Referer = Referer;
 }
 
 // ---- the handlers ------------------------------------------------------------
 
 void DownloadComponent::HandleItemProgress(TDlDownloadItem& item) {
     if (song_ && song_->Owns(item)) song_->HandleItemProgress(item);
-    if (&item == currentItem_ && item.State == dsFinished) document_ = item.ReleaseData();
+    if (&item == currentItem_ && item.Progress.State == dsFinished) document_ = item.ReleaseData();
     if (OnProgress) OnProgress(*this, item);
 }
 

@@ -125,7 +125,7 @@ void DownloadQueue::Begin(Id id, Entry& entry) {
     entry.download = std::make_unique<SongDownload>(downloads_, entry.settings);
     TDlDownloadItem& item = entry.download->AddSong(entry.song.url);
     // Taken up after a pause: its attempts go on counting.
-    item.CarriedAttempts = std::exchange(entry.carried, std::nullopt);
+    item.Request.SetCarriedAttempts(std::exchange(entry.carried, std::nullopt));
     owners_[&item] = id;
     active_[id] = &entry;
     downloads_.WakeWorkers();
@@ -150,10 +150,10 @@ void DownloadQueue::ItemProgress(TDlDownloadItem& item) {
     download.HandleItemProgress(item);
     // What the page brought belongs to the song too.
     for (TDlDownloadItem* added : download.Items()) owners_.emplace(added, id);
-    if (&item != download.Song() || item.State != dsRunning) return;
-    if (item.RetryPauseMs > 0) {
+    if (&item != download.Song() || item.Progress.State != dsRunning) return;
+    if (item.Progress.RetryPauseMs() > 0) {
         entry->retrying = true;
-        if (OnRetryWait) OnRetryWait(id, std::chrono::milliseconds(item.RetryPauseMs));
+        if (OnRetryWait) OnRetryWait(id, std::chrono::milliseconds(item.Progress.RetryPauseMs()));
         return;
     }
     if (entry->retrying) {
@@ -167,11 +167,11 @@ void DownloadQueue::ItemProgress(TDlDownloadItem& item) {
         if (OnStarted) OnStarted(id);
         return;
     }
-    if (item.HeaderPhase) {
-        entry->announced = item.Size;  // the announced length
+    if (item.Progress.HeaderPhase) {
+        entry->announced = item.Progress.Size;  // the announced length
         return;
     }
-    entry->received = item.Size;
+    entry->received = item.Progress.Size;
     entry->total = entry->announced;
     if (OnProgress) OnProgress(id, entry->received, entry->total);
 }

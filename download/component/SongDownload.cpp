@@ -63,18 +63,18 @@ TransferOutcome SongDownload::OutcomeOf(const TDlDownloadItem& item, std::option
     } else {
         // Never transferred (a run stopped before its turn): what the run
         // recorded in it.
-        outcome.state = item.State;
-        outcome.errorCode = item.ErrorCode;
-        outcome.statusCode = item.StatusCode;
-        outcome.message = item.ErrorMessage;
-        outcome.url = item.URL;
-        outcome.failure = ClassOfFailure(item.ErrorCode, item.StatusCode);
+        outcome.state = item.Progress.State;
+        outcome.errorCode = item.Progress.ErrorCode;
+        outcome.statusCode = item.Progress.StatusCode;
+        outcome.message = item.Progress.ErrorMessage;
+        outcome.url = item.Request.URL;
+        outcome.failure = ClassOfFailure(item.Progress.ErrorCode, item.Progress.StatusCode);
     }
     if (stopped) outcome.failure = FailureClass::UserStopped;
-    if (!item.LocalFileName.empty()) {
-        outcome.filePath = item.LocalFileName;
-        outcome.fileSize = sizeOfFile(item.LocalFileName);
-        outcome.savedAsPage = IsHtmlContentType(item.ContentType);
+    if (!item.Request.LocalFileName.empty()) {
+        outcome.filePath = item.Request.LocalFileName;
+        outcome.fileSize = sizeOfFile(item.Request.LocalFileName);
+        outcome.savedAsPage = IsHtmlContentType(item.Progress.ContentType);
     }
     return outcome;
 }
@@ -94,12 +94,12 @@ TDlDownloadItem& SongDownload::AddSong(const std::string& url) {
     TDlDownloadItem& item = downloads_.AddItem();
     song_ = &item;
     items_.push_back(&item);
-    item.URL = url;
+    item.Request.URL = url;
     SetUpItem(item);
     // The song continues where it stopped; what its page brings does not.
-    item.ContinueTransfer = settings_.continuing;
-    if (!item.SaveFolder.empty())
-        item.KeepName = settings_.name.empty() ? DefaultFileName(url) : SafeDestinationName(settings_.name);
+    item.Request.SetContinueTransfer(settings_.continuing);
+    if (!item.Request.SaveFolder().empty())
+        item.Request.SetKeepName(settings_.name.empty() ? DefaultFileName(url) : SafeDestinationName(settings_.name));
     return item;
 }
 
@@ -110,9 +110,10 @@ bool SongDownload::Owns(const TDlDownloadItem& item) const {
 void SongDownload::SetUpItem(TDlDownloadItem& item) const {
     const TDlDownloadParams& params = settings_.params;
     // The bytes go to their file as they arrive: memory never follows the size.
-    item.SaveFolder = params.CheckOnly || settings_.folder.empty() ? std::string() : ExpandFolder(settings_.folder);
+    item.Request.SetSaveFolder(params.CheckOnly || settings_.folder.empty() ? std::string()
+                                                                            : ExpandFolder(settings_.folder));
     // The limit holds for every item of the song, page resources too, on every read.
-    item.SizeLimit = params.SizeLimit;
+    item.Request.SetSizeLimit(params.SizeLimit);
 }
 
 void SongDownload::HandleItemProgress(TDlDownloadItem& item) {
@@ -121,26 +122,26 @@ void SongDownload::HandleItemProgress(TDlDownloadItem& item) {
 }
 
 void SongDownload::ApplyLimits(TDlDownloadItem& item) {
-    if (item.Level < 0) return;
+    if (item.Request.Level < 0) return;
     const TDlDownloadParams& params = settings_.params;
     const std::uint32_t limit = params.SizeLimit;
-    const TDlItemState state = item.State;
-    if (state == dsRunning && item.HeaderPhase) {
+    const TDlItemState state = item.Progress.State;
+    if (state == dsRunning && item.Progress.HeaderPhase) {
         item.SetCheckOnly(params.CheckOnly);
-        if (limit != 0 && limit < item.Size) {  // the announced length
-            item.Stopped = true;
+        if (limit != 0 && limit < item.Progress.Size) {  // the announced length
+            item.SetStopped(true);
             item.FailItem(kErrSizeLimit);
         }
-        if (params.Older > 0 && item.Date != 0 && olderThan(item.Date, params.Older)) {
-            item.Stopped = true;
+        if (params.Older > 0 && item.Progress.Date != 0 && olderThan(item.Progress.Date, params.Older)) {
+            item.SetStopped(true);
             item.FailItem(kErrTooOld);
         }
     } else if (state == dsRunning) {
-        if (limit != 0 && limit < item.Size) {  // the bytes received so far
-            item.Stopped = true;
+        if (limit != 0 && limit < item.Progress.Size) {  // the bytes received so far
+            item.SetStopped(true);
             item.FailItem(kErrSizeLimit);
         }
-    } else if (state == dsFinished && !item.CheckOnly && limit != 0 && limit < item.Size) {
+    } else if (state == dsFinished && !item.Request.CheckOnly && limit != 0 && limit < item.Progress.Size) {
         // Progress reports come at most twice a second, so a body that passes
         // the limit between them may reach its end: it fails all the same.
         item.FailItem(kErrSizeLimit);
@@ -161,27 +162,27 @@ std::string SongDownload::ClaimPath(const TDlDownloadItem& item, const std::stri
 std::string SongDownload::NotAudioReason(const TDlDownloadItem& item) {
     // As much as a link's probe reads: the first frames, past a tag.
     constexpr std::size_t kLooked = 16 * 1024;
-    const std::uint64_t size = item.Data.Size();
-    probe::AudioVerdict verdict = probe::judgeMpegAudio(item.Data.ReadAt(0, kLooked), 0, size);
+    const std::uint64_t size = item.Progress.Data.Size();
+    probe::AudioVerdict verdict = probe::judgeMpegAudio(item.Progress.Data.ReadAt(0, kLooked), 0, size);
     if (verdict.kind == probe::AudioVerdict::Kind::StartsLater)
-        verdict = probe::judgeMpegAudio(item.Data.ReadAt(verdict.startsAt, kLooked), verdict.startsAt, size);
+        verdict = probe::judgeMpegAudio(item.Progress.Data.ReadAt(verdict.startsAt, kLooked), verdict.startsAt, size);
     if (verdict.kind == probe::AudioVerdict::Kind::Audio) return {};
     return verdict.reason.empty() ? std::string("not MPEG audio") : verdict.reason;
 }
 
 void SongDownload::WriteItem(TDlDownloadItem& item) {
     const TDlDownloadParams& params = settings_.params;
-    if (&item == song_ && settings_.audioOnly && item.State == dsFinished && !params.CheckOnly &&
-        item.ErrorCode == 0) {
+    if (&item == song_ && settings_.audioOnly && item.Progress.State == dsFinished && !params.CheckOnly &&
+        item.Progress.ErrorCode == 0) {
         const std::string why = NotAudioReason(item);
         if (!why.empty()) {
             item.FailItem(kErrNotAudio, InternetErrorText(kErrNotAudio) + std::string(": ") + why);
-            if (item.Data.InFile() && !item.Data.Named()) item.Data.Clear();
+            if (item.Progress.Data.InFile() && !item.Progress.Data.Named()) item.Progress.Data.Clear();
             return;
         }
     }
-    if (item.State != dsFinished || params.CheckOnly || settings_.folder.empty() || item.ErrorCode != 0 ||
-        item.Size == 0)
+    if (item.Progress.State != dsFinished || params.CheckOnly || settings_.folder.empty() ||
+        item.Progress.ErrorCode != 0 || item.Progress.Size == 0)
         return;
     // A file that cannot be written fails its item with a code of its own;
     // an older file of that name stays as it was.
@@ -189,43 +190,43 @@ void SongDownload::WriteItem(TDlDownloadItem& item) {
     std::optional<DownloadError> refused;
     try {
         const std::string folder = ExpandFolder(settings_.folder);
-        std::string name = DefaultFileName(item.URL);
+        std::string name = DefaultFileName(item.Request.URL);
         if (&item == song_ && !settings_.name.empty()) name = SafeDestinationName(settings_.name);
         if (OnGetFileName) OnGetFileName(item, name);
         // A song that had to be audio and is has no page to follow.
-        const bool html = IsHtmlContentType(item.ContentType) && !(&item == song_ && settings_.audioOnly);
+        const bool html = IsHtmlContentType(item.Progress.ContentType) && !(&item == song_ && settings_.audioOnly);
         if (html) name = PageFileName(name);
         refused = RefusedFileName(lastElement(name));
         if (!refused) {
             const std::string path = ClaimPath(item, folder, name);
-            if (!item.LocalFileName.empty() && item.LocalFileName != path) {
+            if (!item.Request.LocalFileName.empty() && item.Request.LocalFileName != path) {
                 std::error_code ignored;
-                std::filesystem::remove(item.LocalFileName, ignored);
+                std::filesystem::remove(item.Request.LocalFileName, ignored);
             }
             error = MakeFolders(std::filesystem::path(path).parent_path().string());
             if (error == 0) {
-                if (html && !item.Data.InFile()) {
+                if (html && !item.Progress.Data.InFile()) {
                     // Page mode: the page is read, its resources join the
                     // collection, and it is saved pointing at them.
                     std::string pageText;
                     LoadPage(item, path, pageText);
-                    error = WriteFileWhole(path, pageText, item.Date);
-                    if (error == 0 && AddPageResources(*item.PageDocument, item) > 0) downloads_.WakeWorkers();
-                } else if (item.Data.InFile()) {
+                    error = WriteFileWhole(path, pageText, item.Progress.Date);
+                    if (error == 0 && AddPageResources(*item.Progress.PageDocument, item) > 0) downloads_.WakeWorkers();
+                } else if (item.Progress.Data.InFile()) {
                     // Written while it arrived (a page past the memory limit
                     // is saved as it is): it only takes its name.
-                    error = item.Data.TakeName(path, item.Date);
+                    error = item.Progress.Data.TakeName(path, item.Progress.Date);
                 } else {
-                    error = WriteFileWhole(path, item.Data.View(), item.Date);
+                    error = WriteFileWhole(path, item.Progress.Data.View(), item.Progress.Date);
                 }
             }
             if (error == 0) {
                 // Only a file that is there is named: the page written again
                 // at the end points at it, and callers can tell what was saved.
                 item.SetLocalFileName(path);
-                if (item.Link) {
-                    item.Link->setLocalFile(path);
-                    item.Link->setLocal(true);
+                if (item.Request.Link) {
+                    item.Request.Link->setLocalFile(path);
+                    item.Request.Link->setLocal(true);
                 }
                 return;
             }
@@ -237,14 +238,14 @@ void SongDownload::WriteItem(TDlDownloadItem& item) {
     }
     item.FailItem(refused ? *refused : FileErrorOf(error));
     // What it wrote of its file goes.
-    if (item.Data.InFile() && !item.Data.Named()) item.Data.Clear();
+    if (item.Progress.Data.InFile() && !item.Progress.Data.Named()) item.Progress.Data.Clear();
 }
 
 void SongDownload::LoadPage(TDlDownloadItem& item, const std::string& pageFile, std::string& pageText) {
     auto page = std::make_shared<TDlHTMLObject>();
-    page->loadPage(item.Data.View());
+    page->loadPage(item.Progress.Data.View());
     // Its links lead from where it came from, after redirects.
-    page->setBaseUrl(item.ResponseURL.empty() ? item.URL : item.ResponseURL);
+    page->setBaseUrl(item.Progress.ResponseURL().empty() ? item.Request.URL : item.Progress.ResponseURL());
     page->setPageFile(pageFile);
     pageText = page->pageText();
     item.SetPageDocument(page);
@@ -252,10 +253,10 @@ void SongDownload::LoadPage(TDlDownloadItem& item, const std::string& pageFile, 
 
 int SongDownload::AddPageResources(TDlHTMLObject& page, const TDlDownloadItem& pageItem) {
     // The page itself is fetched already, under both its addresses.
-    fetched_.Add(pageItem.URL);
+    fetched_.Add(pageItem.Request.URL);
     fetched_.Add(page.baseUrl());
     // A stopped song fetches nothing more; frames are followed so deep only.
-    if (stopped_ || downloads_.StopRequested || pageItem.PageDepth >= kMaxFrameDepth) return 0;
+    if (stopped_ || downloads_.StopRequested || pageItem.Request.PageDepth() >= kMaxFrameDepth) return 0;
     int added = 0;
     TDlHTMLLinks& links = page.Links();
     try {
@@ -273,11 +274,11 @@ int SongDownload::AddPageResources(TDlHTMLObject& page, const TDlDownloadItem& p
             if (!fetched_.Claim(absolute)) continue;
             TDlDownloadItem& resource = downloads_.AddItem();
             items_.push_back(&resource);
-            resource.URL = absolute;
+            resource.Request.URL = absolute;
             resource.SetLink(&link);
             resource.SetIsLink(true);
-            resource.Level = -1;
-            resource.PageDepth = pageItem.PageDepth + 1;
+            resource.Request.Level = -1;
+            resource.Request.SetPageDepth(pageItem.Request.PageDepth() + 1);
             SetUpItem(resource);
             ++added;
         }
@@ -292,15 +293,16 @@ void SongDownload::Finish(bool stopped) {
     // Part files of items that did not end written go (a finished one whose
     // end report was dropped by a stop, too).
     for (TDlDownloadItem* item : items_) {
-        if (item->Data.InFile() && !item->Data.Named()) item->Data.Clear();
+        if (item->Progress.Data.InFile() && !item->Progress.Data.Named()) item->Progress.Data.Clear();
     }
     // After a stop nothing more is written: the pages saved so far keep
     // their links to the web.
     if (stopped || stopped_ || settings_.params.CheckOnly || settings_.folder.empty()) return;
     for (TDlDownloadItem* item : items_) {
-        if (!item->PageDocument || item->LocalFileName.empty()) continue;
+        if (!item->Progress.PageDocument || item->Request.LocalFileName.empty()) continue;
         try {
-            WriteTextFile(ExpandFolder(item->LocalFileName), item->PageDocument->pageText(), item->Date);
+            WriteTextFile(ExpandFolder(item->Request.LocalFileName), item->Progress.PageDocument->pageText(),
+                          item->Progress.Date);
         } catch (...) {
         }
     }

@@ -24,17 +24,20 @@ std::optional<std::chrono::milliseconds> ItemAttempts::FurtherAttempt() {
 
 std::optional<std::chrono::milliseconds> ItemAttempts::RetryPause(TDlDownloadItem& item,
                                                                    const TransferOutcome& outcome) {
-    if (!outcome.ran || outcome.stopped || item.State != dsFailed || item.Method != dmGet) return std::nullopt;
-    const bool refusedForNow = item.ErrorCode == kErrServerRefused && IsRetriedStatus(item.StatusCode);
-    if (!refusedForNow && !IsBrokenLine(item.ErrorCode) && !outcome.startsOver) return std::nullopt;
+    if (!outcome.ran || outcome.stopped || item.Progress.State != dsFailed || item.Request.Method != dmGet)
+        return std::nullopt;
+    const bool refusedForNow =
+        item.Progress.ErrorCode == kErrServerRefused && IsRetriedStatus(item.Progress.StatusCode);
+    if (!refusedForNow && !IsBrokenLine(item.Progress.ErrorCode) && !outcome.startsOver) return std::nullopt;
     if (spent_ >= rules_.maxFurther) return std::nullopt;
-    const TransferOutcome::Retry reason{TransferOutcome::Retry::Kind::WholeAgain, item.ErrorCode, item.StatusCode};
+    const TransferOutcome::Retry reason{TransferOutcome::Retry::Kind::WholeAgain, item.Progress.ErrorCode,
+                                        item.Progress.StatusCode};
     if (refusedForNow && outcome.retryAfter) {
         const std::chrono::seconds asked(*outcome.retryAfter);
         if (asked > rules_.maxRetryAfter) {
             // Longer than it is worth waiting here: the item fails now and says why.
             refusedRetryAfter_ = *outcome.retryAfter;
-            item.ErrorMessage += " (Retry-After: " + std::to_string(*outcome.retryAfter) + " s)";
+            item.Progress.ErrorMessage += " (Retry-After: " + std::to_string(*outcome.retryAfter) + " s)";
             return std::nullopt;
         }
         Spend(reason);
@@ -45,9 +48,9 @@ std::optional<std::chrono::milliseconds> ItemAttempts::RetryPause(TDlDownloadIte
 
 TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
     AttemptsSoFar soFar;
-    const bool carried = item.CarriedAttempts.has_value();
+    const bool carried = item.Request.CarriedAttempts().has_value();
     if (carried) {
-        soFar = *item.CarriedAttempts;
+        soFar = *item.Request.CarriedAttempts();
         spent_ = soFar.spent;
         reasons_ = soFar.reasons;
     }
@@ -72,18 +75,18 @@ TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
             break;
         }
         // Still going as far as anyone can see: a stop ends the pause.
-        item.State = dsRunning;
+        item.Progress.State = dsRunning;
         if (rules_.tellPauses) {
-            item.RetryPauseMs = std::max<std::int64_t>(1, pause->count());
+            item.Progress.SetRetryPauseMs(std::max<std::int64_t>(1, pause->count()));
             run_.Report(item, ItemReport::Pausing);
         }
-        const bool stopped = item.PauseUnlessStopped(*pause) || run_.IsStopping() || item.CancelRequested;
+        const bool stopped = item.PauseUnlessStopped(*pause) || run_.IsStopping() || item.CancelRequested();
         if (rules_.tellPauses) {
-            item.RetryPauseMs = 0;
+            item.Progress.SetRetryPauseMs(0);
             if (!stopped) run_.Report(item, ItemReport::Pausing);
         }
         if (stopped) {
-            item.Stopped = true;
+            item.SetStopped(true);
             item.FailItem(kErrStopped);
             outcome.stopped = true;
             outcome.state = dsFailed;
@@ -105,9 +108,9 @@ TransferOutcome ItemAttempts::Run(TDlDownloadItem& item) {
     outcome.retries = spent_;
     outcome.retryReasons = reasons_;
     outcome.refusedRetryAfter = refusedRetryAfter_;
-    outcome.message = item.ErrorMessage;
-    outcome.url = item.URL;
-    outcome.received = item.Data.Size();
+    outcome.message = item.Progress.ErrorMessage;
+    outcome.url = item.Request.URL;
+    outcome.received = item.Progress.Data.Size();
     outcome.failure = outcome.ran ? ClassOfFailure(outcome.errorCode, outcome.statusCode) : FailureClass::None;
     return outcome;
 }

@@ -77,11 +77,11 @@ TransferOutcome Transfer(TDlDownloadItem& item, TransferContext& context) {
 }
 
 void RecordTransferError(TDlDownloadItem& item, const inet::Error& error) {
-    if (item.State == dsFailed) return;
-    item.ErrorCode = error.code;
-    if (item.Stopped && item.ErrorCode == kErrNone) item.ErrorCode = kErrStopped;
-    item.ErrorMessage = InternetErrorText(item.ErrorCode);
-    if (item.ErrorCode == kErrExtendedError) item.ErrorMessage = error.serverReply;
+    if (item.Progress.State == dsFailed) return;
+    item.Progress.ErrorCode = error.code;
+    if (item.Stopped() && item.Progress.ErrorCode == kErrNone) item.Progress.ErrorCode = kErrStopped;
+    item.Progress.ErrorMessage = InternetErrorText(item.Progress.ErrorCode);
+    if (item.Progress.ErrorCode == kErrExtendedError) item.Progress.ErrorMessage = error.serverReply;
 }
 
 std::string QueryHeader(const inet::Request& request, int level) {
@@ -89,21 +89,21 @@ std::string QueryHeader(const inet::Request& request, int level) {
 }
 
 bool ItemTransfer::ConnectedTestPasses() const {
-    return item_.Options.ForceInternetCheck || TDlInternetOptions::IsConnectedToInternet() ||
-           TDlInternetOptions::IsLocalURL(item_.URL);
+    return item_.Request.Options.ForceInternetCheck || TDlInternetOptions::IsConnectedToInternet() ||
+           TDlInternetOptions::IsLocalURL(item_.Request.URL);
 }
 
 void ItemTransfer::FailNotConnected() { item_.FailItem(kErrServerRefused, kTextNotConnected); }
 
 TransferOutcome ItemTransfer::Run() {
-    if (item_.State != dsWaiting) return {};
-    item_.HeaderPhase = false;
-    item_.Stopped = false;
-    item_.State = dsRunning;
+    if (item_.Progress.State != dsWaiting) return {};
+    item_.Progress.HeaderPhase = false;
+    item_.SetStopped(false);
+    item_.Progress.State = dsRunning;
     // A Stop (of the run, or of this item) that came after this item was
     // handed out but before it ran skipped it (it was not running yet): it
     // ends as stopped at once.
-    if (context_.IsStopping() || item_.CancelRequested) item_.Stopped = true;
+    if (context_.IsStopping() || item_.CancelRequested()) item_.SetStopped(true);
     if (!ConnectedTestPasses()) {
         FailNotConnected();
     } else {
@@ -120,31 +120,31 @@ TransferOutcome ItemTransfer::Run() {
 }
 
 void ItemTransfer::Settle() {
-    if (item_.Stopped) EndStopped();
-    if (item_.State != dsFailed) item_.State = dsFinished;
+    if (item_.Stopped()) EndStopped();
+    if (item_.Progress.State != dsFailed) item_.Progress.State = dsFinished;
     // What a failed transfer wrote of its file goes (an older file of the
     // name stays), unless it is kept for a later run to continue.
     keptBytes_ = 0;
-    if (item_.State == dsFailed && item_.Data.InFile()) {
+    if (item_.Progress.State == dsFailed && item_.Progress.Data.InFile()) {
         if (ShouldKeep()) {
-            keptBytes_ = item_.Data.Size();
-            kept_ = item_.Data.Keep(identity_) == 0;
+            keptBytes_ = item_.Progress.Data.Size();
+            kept_ = item_.Progress.Data.Keep(identity_) == 0;
         } else {
-            item_.Data.Clear();
+            item_.Progress.Data.Clear();
         }
     }
     if (!kept_) keptBytes_ = 0;
-    percentHeld_ = item_.Percent;
-    item_.Percent = 100;
+    percentHeld_ = item_.Progress.Percent;
+    item_.Progress.Percent = 100;
 }
 
 TransferOutcome ItemTransfer::Outcome() const {
     TransferOutcome outcome;
     outcome.ran = true;
-    outcome.stopped = item_.Stopped;
-    outcome.state = item_.State;
-    outcome.errorCode = item_.ErrorCode;
-    outcome.statusCode = item_.StatusCode;
+    outcome.stopped = item_.Stopped();
+    outcome.state = item_.Progress.State;
+    outcome.errorCode = item_.Progress.ErrorCode;
+    outcome.statusCode = item_.Progress.StatusCode;
     outcome.continuations = continuations_;
     outcome.kept = kept_;
     outcome.keptBytes = keptBytes_;
@@ -161,41 +161,41 @@ TransferOutcome ItemTransfer::Outcome() const {
 // already failed for a reason of its own (a limit, a file that cannot be
 // written) or the platform reported one before the stop.
 void ItemTransfer::EndStopped() {
-    if (item_.State == dsFailed && item_.ErrorCode != kErrNone && item_.ErrorCode != kErrOperationCancelled &&
-        item_.ErrorCode != kErrStopped)
+    if (item_.Progress.State == dsFailed && item_.Progress.ErrorCode != kErrNone &&
+        item_.Progress.ErrorCode != kErrOperationCancelled && item_.Progress.ErrorCode != kErrStopped)
         return;
     item_.FailItem(kErrStopped);
 }
 
 void ItemTransfer::Guarded() {
     context_.Report(item_, ItemReport::Start);
-    session_ = inet::Session::open(item_.Options.AgentName());
-    item_.Date = 0;
-    session_->setRateLimit(item_.Options.RateLimit);
+    session_ = inet::Session::open(item_.Request.Options.AgentName());
+    item_.Progress.Date = 0;
+    session_->setRateLimit(item_.Request.Options.RateLimit);
     item_.SetInternetHandle(session_);
     HandlesClosed closed([this] { item_.CloseHandles(); });
-    if (!item_.Options.UseDefaultOptions) {
-        TDlInternetOptions::ApplyInternetOptions(*session_, item_.Options);
+    if (!item_.Request.Options.UseDefaultOptions) {
+        TDlInternetOptions::ApplyInternetOptions(*session_, item_.Request.Options);
         if (!ConnectedTestPasses()) {
             FailNotConnected();
             return;
         }
     }
-    item_.ReceivedCookies.Clear();
-    url_ = inet::browserUrl(item_.URL);
+    item_.Progress.ReceivedCookies.Clear();
+    url_ = inet::browserUrl(item_.Request.URL);
     parts_ = splitUrl(url_);
     // What a page refers to is fetched over the web only: never a local
     // file or another scheme.
-    if (item_.IsLink && !IsHttpScheme(parts_.scheme)) {
+    if (item_.Request.IsLink && !IsHttpScheme(parts_.scheme)) {
         item_.FailItem(kErrUnrecognizedScheme);
         return;
     }
     TakeUpKeptPart();
 
     Opened opened = OpenRequest();
-    if (!opened || item_.State == dsFailed) {
+    if (!opened || item_.Progress.State == dsFailed) {
         RecordTransferError(item_, opened.error());
-        item_.State = dsFailed;
+        item_.Progress.State = dsFailed;
         return;
     }
     std::unique_ptr<inet::Request> request = std::move(opened.value());
@@ -204,20 +204,20 @@ void ItemTransfer::Guarded() {
     } else if (request->handleType() == inet::kHandleFileRequest && SameText(parts_.scheme, "FILE")) {
         ReadFileHeaders();
     }
-    if (item_.State == dsFailed) return;
-    if (length_ > kMaxSize || item_.Data.Size() > kMaxSize) {
+    if (item_.Progress.State == dsFailed) return;
+    if (length_ > kMaxSize || item_.Progress.Data.Size() > kMaxSize) {
         item_.FailItem(kErrConnectionAborted);
         return;
     }
     // The whole song's length, also when the bytes come after those held.
-    item_.Size = static_cast<std::uint32_t>(length_);
-    item_.HeaderPhase = true;
+    item_.Progress.Size = static_cast<std::uint32_t>(length_);
+    item_.Progress.HeaderPhase = true;
     context_.Report(item_, ItemReport::AfterHeaders);  // the component's limits apply here
-    item_.HeaderPhase = false;
-    if (item_.State == dsRunning && !item_.CheckOnly && !PassesSizeLimit(length_)) return;
+    item_.Progress.HeaderPhase = false;
+    if (item_.Progress.State == dsRunning && !item_.Request.CheckOnly && !PassesSizeLimit(length_)) return;
     // From here the bytes of the song held so far: those continued count.
-    if (!item_.CheckOnly) item_.Size = static_cast<std::uint32_t>(item_.Data.Size());
-    if (!item_.CheckOnly && !item_.Stopped && item_.State == dsRunning) ReadBody(request);
+    if (!item_.Request.CheckOnly) item_.Progress.Size = static_cast<std::uint32_t>(item_.Progress.Data.Size());
+    if (!item_.Request.CheckOnly && !item_.Stopped() && item_.Progress.State == dsRunning) ReadBody(request);
 }
 
 // ---- the request -------------------------------------------------------------
@@ -225,99 +225,99 @@ void ItemTransfer::Guarded() {
 ItemTransfer::Opened ItemTransfer::OpenRequest() {
     if (SameText(parts_.scheme, "HTTP")) return OpenHttp();
     if (SameText(parts_.scheme, "FTP")) return OpenFtp();
-    if (item_.Stopped) return kErrStopped;
+    if (item_.Stopped()) return kErrStopped;
     return inet::Request::openUrl(session_, url_, inet::kFlagMakePersistent | inet::kFlagNeedFile, RangeHeaders());
 }
 
 std::string ItemTransfer::RequestBody() const {
-    if (const auto* text = std::get_if<std::string>(&item_.PostData)) return *text;
-    if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&item_.PostData))
+    if (const auto* text = std::get_if<std::string>(&item_.Request.PostData)) return *text;
+    if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&item_.Request.PostData))
         return std::string(bytes->begin(), bytes->end());
     return {};
 }
 
 ItemTransfer::Opened ItemTransfer::OpenHttp() {
-    if (item_.Stopped) return kErrStopped;
-    auto connection = inet::Connection::connect(session_, parts_.host, parts_.port, item_.UserName, item_.Password,
-                                                inet::Service::Http);
+    if (item_.Stopped()) return kErrStopped;
+    auto connection = inet::Connection::connect(session_, parts_.host, parts_.port, item_.Request.UserName,
+                                                item_.Request.Password, inet::Service::Http);
     if (!connection) return connection.error();
     item_.SetConnectionHandle(*connection);
-    TDlInternetOptions::ApplyProxyCredentials(**connection, item_.Options);
+    TDlInternetOptions::ApplyProxyCredentials(**connection, item_.Request.Options);
     std::uint32_t flags = inet::kFlagKeepConnection;
-    if (item_.Reload) flags |= inet::kFlagReload | inet::kFlagPragmaNoCache;
-    if (item_.NoRedirect) flags |= inet::kFlagNoAutoRedirect;
-    const std::string referer = item_.Referer.empty() ? parts_.urlPath : item_.Referer;
+    if (item_.Request.Reload) flags |= inet::kFlagReload | inet::kFlagPragmaNoCache;
+    if (item_.Request.NoRedirect) flags |= inet::kFlagNoAutoRedirect;
+    const std::string referer = item_.Request.Referer.empty() ? parts_.urlPath : item_.Request.Referer;
     // The query goes with the path (a song address may be "...?id=7"); a fragment never does.
     std::string objectName = parts_.urlPath + parts_.extraInfo;
     objectName = objectName.substr(0, objectName.find('#'));
-    if (item_.Stopped) return kErrStopped;
-    const std::string verb = item_.Method == dmPost ? "POST" : "GET";
+    if (item_.Stopped()) return kErrStopped;
+    const std::string verb = item_.Request.Method == dmPost ? "POST" : "GET";
     Opened request = inet::Request::openHttp(*connection, verb, objectName, referer, flags);
     if (!request) return request;
     // A header that cannot be added is left out.
     SendCookies(**request);
     const std::string body = RequestBody();
-    if (!item_.Stopped && !body.empty())
+    if (!item_.Stopped() && !body.empty())
         (void)(*request)->addHeader("CONTENT-TYPE:application/x-www-form-urlencoded");
     for (const std::string& line : RangeHeaders()) (void)(*request)->addHeader(line);
-    if (item_.Stopped) return kErrStopped;
+    if (item_.Stopped()) return kErrStopped;
     if (auto sent = (*request)->send(body); !sent) return sent.error();
-    if (item_.Stopped) return kErrStopped;
+    if (item_.Stopped()) return kErrStopped;
     return request;
 }
 
 void ItemTransfer::SendCookies(inet::Request& request) const {
-    if (item_.SendCookies.Empty()) return;
+    if (item_.Request.SendCookies.Empty()) return;
     std::string header = "Cookie: ";
     bool first = true;
-    for (std::size_t i = 0; i < item_.SendCookies.Count(); ++i) {
-        const std::string name = item_.SendCookies.Name(i);
+    for (std::size_t i = 0; i < item_.Request.SendCookies.Count(); ++i) {
+        const std::string name = item_.Request.SendCookies.Name(i);
         if (SameText(name, "expires") || SameText(name, "path")) continue;
         if (!first) header += "; ";
-        header += name + "=" + item_.SendCookies.Value(i);
+        header += name + "=" + item_.Request.SendCookies.Value(i);
         first = false;
     }
     (void)request.addHeader(header);
 }
 
 ItemTransfer::Opened ItemTransfer::OpenFtp() {
-    if (item_.Stopped) return kErrStopped;
-    auto connection = inet::Connection::connect(session_, parts_.host, parts_.port, item_.UserName, item_.Password,
-                                                inet::Service::Ftp);
+    if (item_.Stopped()) return kErrStopped;
+    auto connection = inet::Connection::connect(session_, parts_.host, parts_.port, item_.Request.UserName,
+                                                item_.Request.Password, inet::Service::Ftp);
     if (!connection) return connection.error();
     item_.SetConnectionHandle(*connection);
     if (const auto found = inet::ftpFindFirstFile(*connection, parts_.urlPath)) {
-        item_.Date = 0;
+        item_.Progress.Date = 0;
         if (found->modified) {
             try {
-                item_.Date = LocalDateTimeOf(*found->modified);
+                item_.Progress.Date = LocalDateTimeOf(*found->modified);
             } catch (const std::exception&) {
-                item_.Date = 0;
+                item_.Progress.Date = 0;
             }
         }
         length_ = static_cast<std::uint64_t>(std::max<std::int64_t>(found->size, 0));
-    } else if (item_.CheckOnly) {
+    } else if (item_.Request.CheckOnly) {
         RecordTransferError(item_, found.error());
-        item_.State = dsFailed;
+        item_.Progress.State = dsFailed;
     }
     // A failed item opens nothing more; it has its error.
-    if (item_.State == dsFailed) return std::unique_ptr<inet::Request>();
+    if (item_.Progress.State == dsFailed) return std::unique_ptr<inet::Request>();
     return inet::Request::openFtpFile(*connection, parts_.urlPath, inet::kFlagReload);
 }
 
 // ---- the head of the answer ----------------------------------------------------
 
 bool ItemTransfer::Accepted() const {
-    if (item_.ContentType.empty()) return true;
+    if (item_.Progress.ContentType.empty()) return true;
     bool accepted = true;
-    if (!item_.AcceptTypes.empty()) {
-        const auto lines = linesOf(item_.AcceptTypes);
+    if (!item_.Request.AcceptTypes.empty()) {
+        const auto lines = linesOf(item_.Request.AcceptTypes);
         accepted = std::any_of(lines.begin(), lines.end(),
-                               [&](const std::string& line) { return SameText(line, item_.ContentType); });
+                               [&](const std::string& line) { return SameText(line, item_.Progress.ContentType); });
     }
     if (accepted) {
-        accepted = std::none_of(item_.RejectTypes.begin(), item_.RejectTypes.end(),
-                                [&](const std::string& type) { return SameText(type, item_.ContentType); });
+        accepted = std::none_of(item_.Request.RejectTypes.begin(), item_.Request.RejectTypes.end(),
+                                [&](const std::string& type) { return SameText(type, item_.Progress.ContentType); });
     }
     return accepted;
 }
@@ -327,31 +327,33 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
     const bool ranged = rangeFrom_ > 0;
     if (!status.empty()) {
         const auto number = ParseDecimal(status, DecimalOverflow::Saturate);
-        item_.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
-        if (item_.StatusCode != 200 && item_.StatusCode != 302 && !(ranged && item_.StatusCode == 206)) {
-            item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+        item_.Progress.StatusCode = number && *number <= 999 ? static_cast<std::int32_t>(*number) : 0;
+        if (item_.Progress.StatusCode != 200 && item_.Progress.StatusCode != 302 &&
+            !(ranged && item_.Progress.StatusCode == 206)) {
+            item_.FailItem(kErrServerRefused, HttpStatusText(item_.Progress.StatusCode));
             NoteRetryAfter(request);
             // A server that cannot serve now says nothing against the bytes held.
-            if (ranged && !IsRetriedStatus(item_.StatusCode) && item_.StatusCode < 500) heldTrusted_ = false;
+            if (ranged && !IsRetriedStatus(item_.Progress.StatusCode) && item_.Progress.StatusCode < 500)
+                heldTrusted_ = false;
         }
     }
     const std::string location = QueryHeader(request, inet::kQueryLocation);
-    item_.ResponseURL = request.redirected() ? request.finalUrl() : item_.URL;
-    item_.Location = location.empty() ? item_.ResponseURL : location;
+    item_.Progress.SetResponseURL(request.redirected() ? request.finalUrl() : item_.Request.URL);
+    item_.Progress.Location = location.empty() ? item_.Progress.ResponseURL() : location;
     // A redirect that was not followed for want of a usable Location is no
     // answer: its body must not pass for the song.
-    if (isRedirectStatus(item_.StatusCode) &&
+    if (isRedirectStatus(item_.Progress.StatusCode) &&
         (location.find_first_not_of(" \t") == std::string::npos || !inet::combineUrl(request.finalUrl(), location)))
         item_.FailItem(kErrServerRefused, kTextRedirectWithoutLocation);
-    item_.ContentType = TrimBlanks(QueryHeader(request, inet::kQueryContentType));
+    item_.Progress.ContentType = TrimBlanks(QueryHeader(request, inet::kQueryContentType));
     if (!Accepted()) item_.FailItem(kErrPrecondFailed);
-    ParseSetCookies(QueryHeader(request, inet::kQueryRawHeaders), item_.ReceivedCookies,
-                    item_.StripCookieAttributes);
+    ParseSetCookies(QueryHeader(request, inet::kQueryRawHeaders), item_.Progress.ReceivedCookies,
+                    item_.Request.StripCookieAttributes);
     if (const auto length = ParseDecimal(QueryHeader(request, inet::kQueryContentLength), DecimalOverflow::Saturate))
         length_ = *length;
     const std::string modified = QueryHeader(request, inet::kQueryLastModified);
-    if (const auto date = LastModifiedDate(modified)) item_.Date = *date;
-    if (item_.State == dsFailed) return;
+    if (const auto date = LastModifiedDate(modified)) item_.Progress.Date = *date;
+    if (item_.Progress.State == dsFailed) return;
     // A kept part file was asked to be continued.
     if (ranged) {
         switch (JudgeRangeAnswer(request, false)) {
@@ -369,7 +371,7 @@ void ItemTransfer::ReadHeaders(inet::Request& request) {
 }
 
 void ItemTransfer::NoteRetryAfter(const inet::Request& request) {
-    if (!IsRetriedStatus(item_.StatusCode)) return;
+    if (!IsRetriedStatus(item_.Progress.StatusCode)) return;
     const std::string value = QueryHeader(request, inet::kQueryRetryAfter);
     if (!value.empty()) retryAfter_ = RetryAfterSeconds(value, static_cast<std::int64_t>(std::time(nullptr)));
 }
@@ -385,16 +387,16 @@ void ItemTransfer::ReadFileHeaders() {
     if (::stat(full.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         length_ = static_cast<std::uint64_t>(info.st_size);
         try {
-            item_.Date = LocalDateTimeOf(info.st_mtime);
+            item_.Progress.Date = LocalDateTimeOf(info.st_mtime);
         } catch (const std::exception&) {
-            item_.Date = 0;
+            item_.Progress.Date = 0;
         }
     }
 }
 
 bool ItemTransfer::PassesSizeLimit(std::uint64_t size) {
-    if (item_.SizeLimit == 0 || size <= item_.SizeLimit) return true;
-    item_.Stopped = true;
+    if (item_.Request.SizeLimit() == 0 || size <= item_.Request.SizeLimit()) return true;
+    item_.SetStopped(true);
     item_.FailItem(kErrSizeLimit);
     return false;
 }
@@ -406,10 +408,11 @@ bool ItemTransfer::PassesSizeLimit(std::uint64_t size) {
 void ItemTransfer::FailWriting(int error) { item_.FailItem(FileErrorOf(error)); }
 
 bool ItemTransfer::StartPartFile() {
-    int error = MakeFolders(item_.SaveFolder);
+    int error = MakeFolders(item_.Request.SaveFolder());
     if (error == 0) {
-        context_.SweepFolderOnce(item_.SaveFolder, nullptr);
-        if (auto file = PartFile::Create(item_.SaveFolder, error)) error = item_.Data.MoveToFile(std::move(file));
+        context_.SweepFolderOnce(item_.Request.SaveFolder(), nullptr);
+        if (auto file = PartFile::Create(item_.Request.SaveFolder(), error))
+            error = item_.Progress.Data.MoveToFile(std::move(file));
     }
     if (error == 0) return true;
     FailWriting(error);
@@ -421,8 +424,8 @@ bool ItemTransfer::StartPartFile() {
 // held in memory up to its limit.
 void ItemTransfer::ReadBody(std::unique_ptr<inet::Request>& request) {
     Reading reading;
-    reading.toFile = !item_.SaveFolder.empty();
-    reading.page = IsHtmlContentType(item_.ContentType);
+    reading.toFile = !item_.Request.SaveFolder().empty();
+    reading.page = IsHtmlContentType(item_.Progress.ContentType);
     reading.lastTick = platform::tickCount();
     for (;;) {
         if (!ReadPass(*request, reading)) return;
@@ -442,17 +445,17 @@ void ItemTransfer::ReadBody(std::unique_ptr<inet::Request>& request) {
 bool ItemTransfer::ReadPass(inet::Request& request, Reading& reading) {
     std::size_t n = 0;
     do {
-        const std::uint32_t at = item_.Size;
+        const std::uint32_t at = item_.Progress.Size;
         if (!ReadyFor(at, reading)) return false;
         // Read straight to the bytes' place (memory, or the file's staging
         // buffer): no copy on the way. Bytes that arrive beyond this read
         // wait in place for the next.
         std::size_t room = 0;
-        char* place = item_.Data.WritableTail(kReadChunk, room);
+        char* place = item_.Progress.Data.WritableTail(kReadChunk, room);
         // Bytes bound for the file never wait in memory beyond what is taken,
         // so they move there with nothing left in place; a page in memory
         // takes none past its limit.
-        if (reading.toFile && !item_.Data.InFile())
+        if (reading.toFile && !item_.Progress.Data.InFile())
             room = std::min(room, reading.page ? kPageInMemoryLimit - at : kReadChunk);
         const inet::Result<std::size_t> got = request.read(place, std::min(room, kReadChunk), room);
         reading.ok = got.has_value();
@@ -463,14 +466,14 @@ bool ItemTransfer::ReadPass(inet::Request& request, Reading& reading) {
             if (taken == Taken::Settled) return false;
             if (taken == Taken::Refused) break;
         }
-    } while (!item_.Stopped && reading.ok && n > 0);
+    } while (!item_.Stopped() && reading.ok && n > 0);
     return true;
 }
 
 bool ItemTransfer::ReadyFor(std::uint32_t at, const Reading& reading) {
     // The part file (and its folder) is made with the first bytes: an empty
     // answer leaves nothing behind. A page waits in memory up to its limit.
-    if (reading.toFile && !item_.Data.InFile() && at > 0 && (!reading.page || at >= kPageInMemoryLimit))
+    if (reading.toFile && !item_.Progress.Data.InFile() && at > 0 && (!reading.page || at >= kPageInMemoryLimit))
         return StartPartFile();
     return true;
 }
@@ -485,23 +488,23 @@ ItemTransfer::Taken ItemTransfer::TakeBytes(std::uint32_t at, std::size_t n, Rea
     if (rangeEnd_ != 0 && at + static_cast<std::uint64_t>(n) > rangeEnd_) {
         heldTrusted_ = false;
         UpdateLiveIdentity();
-        item_.FailItem(kErrServerRefused, HttpStatusText(item_.StatusCode));
+        item_.FailItem(kErrServerRefused, HttpStatusText(item_.Progress.StatusCode));
         return Taken::Refused;
     }
     const std::uint32_t now = platform::tickCount();
     context_.CountTraffic(platform::ticksBetween(reading.lastTick, now), static_cast<std::int64_t>(n));
     reading.lastTick = now;
     const std::uint32_t size = at + static_cast<std::uint32_t>(n);
-    item_.Size = size;
+    item_.Progress.Size = size;
     if (length_ != 0)
-        item_.Percent = static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
-    if (const int error = item_.Data.Commit(n)) {
+        item_.Progress.Percent = static_cast<std::int32_t>(std::nearbyint(static_cast<double>(size) / length_ * 100));
+    if (const int error = item_.Progress.Data.Commit(n)) {
         FailWriting(error);
         return Taken::Settled;
     }
     // Never more than this one read past the limit.
     if (!PassesSizeLimit(size)) return Taken::Settled;
-    if (!item_.Stopped && platform::ticksBetween(reading.lastReport, now) > kReportInterval) {
+    if (!item_.Stopped() && platform::ticksBetween(reading.lastReport, now) > kReportInterval) {
         reading.lastReport = now;
         context_.Report(item_, ItemReport::Reading);
     }
@@ -509,9 +512,9 @@ ItemTransfer::Taken ItemTransfer::TakeBytes(std::uint32_t at, std::size_t n, Rea
 }
 
 ItemTransfer::Next ItemTransfer::AfterPass(std::unique_ptr<inet::Request>& request, const Reading& reading) {
-    if (item_.Stopped || item_.State == dsFailed) return Next::Finish;
+    if (item_.Stopped() || item_.Progress.State == dsFailed) return Next::Finish;
     // A range that ended before the song did: the rest is still to come.
-    const bool shortRange = reading.ok && rangeEnd_ != 0 && item_.Size < length_;
+    const bool shortRange = reading.ok && rangeEnd_ != 0 && item_.Progress.Size < length_;
     if (reading.ok && !shortRange) return Next::Finish;
     const bool mayMend = reading.ok || IsBrokenLine(reading.error.code);
     switch (mayMend ? ContinueAfterStop(request) : Carrying::NotContinued) {
@@ -530,11 +533,11 @@ ItemTransfer::Next ItemTransfer::AfterPass(std::unique_ptr<inet::Request>& reque
 void ItemTransfer::FinishBody(const Reading& reading) {
     if (!reading.ok) {
         RecordTransferError(item_, reading.error);
-        if (item_.ErrorCode != kErrNone) item_.State = dsFailed;
+        if (item_.Progress.ErrorCode != kErrNone) item_.Progress.State = dsFailed;
     }
-    if (item_.Stopped && item_.ErrorCode == kErrNone) RecordTransferError(item_, reading.error);
-    if (reading.ok && !item_.Stopped && item_.State != dsFailed) {
-        if (const int error = item_.Data.Flush()) FailWriting(error);
+    if (item_.Stopped() && item_.Progress.ErrorCode == kErrNone) RecordTransferError(item_, reading.error);
+    if (reading.ok && !item_.Stopped() && item_.Progress.State != dsFailed) {
+        if (const int error = item_.Progress.Data.Flush()) FailWriting(error);
     }
 }
 

@@ -36,7 +36,7 @@ TDlDownloads::~TDlDownloads() {
 TDlDownloadItem& TDlDownloads::AddItem() {
     std::lock_guard list(listLock_);
     auto item = std::make_unique<TDlDownloadItem>();
-    item->Reload = DefaultReload;
+    item->Request.Reload = DefaultReload;
     std::lock_guard lock(itemsMutex_);
     items_.push_back(std::move(item));
     return *items_.back();
@@ -226,7 +226,7 @@ bool TDlDownloads::Run() {
     // A cancelled run's items that never got their turn did not finish either.
     if (StopRequested) {
         for (TDlDownloadItem* item : Snapshot()) {
-            if (item->State == dsWaiting) item->FailItem(kErrStopped);
+            if (item->Progress.State == dsWaiting) item->FailItem(kErrStopped);
         }
     }
     RunState = rsFinished;
@@ -245,7 +245,7 @@ TDlDownloadItem* TDlDownloads::NextItem(TDlProcessDownloadThread& thread) {
         const int count = Count();
         if (CurrentIndex >= 0 && CurrentIndex < count) {
             item = &Items(CurrentIndex);
-            if (!item->IsLink) {
+            if (!item->Request.IsLink) {
                 // A report in progress gets a moment to finish before the next item starts.
                 if (notifyLock_.try_acquire_for(kNotifyWait)) notifyLock_.release();
             }
@@ -253,7 +253,7 @@ TDlDownloadItem* TDlDownloads::NextItem(TDlProcessDownloadThread& thread) {
             --CurrentIndex;
         }
         if (item) {
-            item->Options.Assign(options_);
+            item->Request.Options.Assign(options_);
             thread.Idle = false;
         } else {
             thread.Idle = true;

@@ -30,7 +30,7 @@ void TDlProcessDownloadThread::Body() {
             if (Terminated()) break;
             TDlDownloadItem* item = downloads_.NextItem(*this);
             if (item) {
-                if (!item->Stopped) TransferItem(*item);
+                if (!item->Stopped()) TransferItem(*item);
                 continue;  // the event is still set: straight on to the next item
             }
             // A stopped run hands out nothing more: nothing to wait for.
@@ -45,7 +45,7 @@ void TDlProcessDownloadThread::Body() {
 
 void TDlProcessDownloadThread::TransferItem(TDlDownloadItem& item) {
     try {
-        const bool leave = item.RemoveWhenDone;
+        const bool leave = item.Request.RemoveWhenDone;
         // Tried again within the run's rules when it fails for a moment.
         ItemAttempts attempts(context_, downloads_.Attempts, [this] {
             if (downloads_.RunPointHook) downloads_.RunPointHook(2);
@@ -56,11 +56,11 @@ void TDlProcessDownloadThread::TransferItem(TDlDownloadItem& item) {
             // The end report: the component writes the file here, and may
             // fail the item when it cannot.
             context_.Report(item, ItemReport::End);
-            if (item.ErrorCode != outcome.errorCode) {
-                outcome.state = item.State;
-                outcome.errorCode = item.ErrorCode;
-                outcome.message = item.ErrorMessage;
-                outcome.failure = ClassOfFailure(item.ErrorCode, item.StatusCode);
+            if (item.Progress.ErrorCode != outcome.errorCode) {
+                outcome.state = item.Progress.State;
+                outcome.errorCode = item.Progress.ErrorCode;
+                outcome.message = item.Progress.ErrorMessage;
+                outcome.failure = ClassOfFailure(item.Progress.ErrorCode, item.Progress.StatusCode);
             }
         }
         // The last word on the item: its owner may let it go from here on.

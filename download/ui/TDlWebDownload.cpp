@@ -175,14 +175,14 @@ void TDlWebDownload::ShowItemProgress(TDlDownloadItem& item) {
     const int count = Downloads->Count();
     for (int i = 0; i < count; ++i) {
         const TDlDownloadItem& each = Downloads->Items(i);
-        switch (each.State.load()) {
+        switch (each.Progress.State.load()) {
             case dsRunning:
-            case dsFinished: sum += each.Percent.load(); break;
+            case dsFinished: sum += each.Progress.Percent.load(); break;
             case dsFailed: sum += 100; break;
             case dsWaiting: break;
         }
     }
-    DownloadLabel->setText(QString::fromStdString(DownloadLabelText(item.URL)));
+    DownloadLabel->setText(QString::fromStdString(DownloadLabelText(item.Request.URL)));
     CPSLabel->setText(KilobyteFigure(Downloads->TransferRate()) + QStringLiteral(" Kb/s"));
     SizeLabel->setText(KilobyteFigure(static_cast<double>(Downloads->BytesReceived.load())) + QStringLiteral(" Kb"));
     ProgressBar->setValue(ProgressPosition(ProgressStep, sum, count) + ProgressBase);

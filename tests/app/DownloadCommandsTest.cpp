@@ -240,7 +240,7 @@ TEST_F(DownloadCommands, WithNoRowSelectedTheDownloadFailsAndSaysWhy) {
     EXPECT_TRUE(seen_[0].closedByItself);
     EXPECT_EQ(form_->HTTPGet1->URL, "");
     EXPECT_EQ(form_->HTTPGet1->DestinationName, ".mp3");
-    EXPECT_EQ(form_->HTTPGet1->CurrentItem()->State.load(), dl::dsFailed);
+    EXPECT_EQ(form_->HTTPGet1->CurrentItem()->Progress.State.load(), dl::dsFailed);
     EXPECT_TRUE(namesIn(work_.downloads()).empty());
     EXPECT_EQ(form_->logLines().last(), QStringLiteral("下载失败：《》，没有选择歌曲，下载地址是空的"));
     // The link command has no address to open either, and says so.
@@ -587,7 +587,7 @@ TEST_F(DownloadCommands, CancelKeepsWhatArrivedAndTheNextDownloadContinuesIt) {
     QObject::connect(&canceller, &QTimer::timeout, [&] {
         // Once every byte the server sends before it holds has arrived.
         const dl::TDlDownloadItem* item = form_->HTTPGet1->CurrentItem();
-        if (window_ && window_->isVisible() && item && item->Size.load() == 50000) window_->StopBtn->click();
+        if (window_ && window_->isVisible() && item && item->Progress.Size.load() == 50000) window_->StopBtn->click();
     });
     canceller.start();
     chooseFromMenu(0, form_->N7);

@@ -109,11 +109,11 @@ TEST(DownloadOutcome, AFinishedItemIsSavedOnlyWithItsFile) {
     for (const Case& c : cases) {
         dl::TDlDownloads downloads;
         dl::TDlDownloadItem& item = downloads.AddItem();
-        item.URL = "http://127.0.0.1/song.mp3";
-        item.State = c.state;
-        item.ErrorCode = c.code;
-        item.LocalFileName = c.localFile;
-        item.ContentType = c.contentType;
+        item.Request.URL = "http://127.0.0.1/song.mp3";
+        item.Progress.State = c.state;
+        item.Progress.ErrorCode = c.code;
+        item.Request.LocalFileName = c.localFile;
+        item.Progress.ContentType = c.contentType;
         const DownloadOutcome outcome = app::readOutcome(&item, c.cancelled, c.received);
         EXPECT_EQ(outcome.kind, c.kind) << c.what;
         EXPECT_EQ(outcome.reason, c.reason) << c.what;

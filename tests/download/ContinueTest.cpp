@@ -185,8 +185,8 @@ TEST(Continue, ASongArrivesWholeWhereTheServerAllowsItAndIsNeverSplicedWhereItDo
         song.downloads.Attempts.maxFurther = c.further;
         ASSERT_TRUE(song.run());
         dl::TDlDownloadItem& item = song.item;
-        EXPECT_EQ(item.ErrorCode, c.code);
-        EXPECT_EQ(item.ErrorMessage, c.message);
+        EXPECT_EQ(item.Progress.ErrorCode, c.code);
+        EXPECT_EQ(item.Progress.ErrorMessage, c.message);
         EXPECT_EQ(song.outcome().continuations, c.continuations);
         const std::vector<RangeServer::Request> requests = server.requests();
         EXPECT_EQ(rangesAsked(server), c.ranges);
@@ -197,7 +197,7 @@ TEST(Continue, ASongArrivesWholeWhereTheServerAllowsItAndIsNeverSplicedWhereItDo
             EXPECT_EQ(song.downloads.BytesReceived.load(), c.received);
         }
         if (c.arrives == Arrives::Not) {
-            EXPECT_EQ(item.State.load(), dl::dsFailed);
+            EXPECT_EQ(item.Progress.State.load(), dl::dsFailed);
             // Nothing of it stays but, where it may be continued, its part
             // file and what identifies it.
             const std::vector<std::string> names = namesIn(song.folder.path());
@@ -208,7 +208,7 @@ TEST(Continue, ASongArrivesWholeWhereTheServerAllowsItAndIsNeverSplicedWhereItDo
                 const auto identity = dl::ReadPartIdentity((song.folder.path() / names[1]).string());
                 ASSERT_TRUE(identity);
                 EXPECT_EQ(identity->held, fs::file_size(song.folder.path() / names[1]));
-                EXPECT_EQ(identity->url, item.URL);
+                EXPECT_EQ(identity->url, item.Request.URL);
                 EXPECT_EQ(identity->name, "song.mp3");
                 // What it holds is the start of the very file.
                 std::string held(identity->held, '\0');
@@ -222,14 +222,14 @@ TEST(Continue, ASongArrivesWholeWhereTheServerAllowsItAndIsNeverSplicedWhereItDo
             }
             continue;
         }
-        EXPECT_EQ(item.State.load(), dl::dsFinished);
+        EXPECT_EQ(item.Progress.State.load(), dl::dsFinished);
         const std::string& want = c.arrives == Arrives::Whole     ? *kFile
                                   : c.arrives == Arrives::Changed ? *kChangedFile
                                                                   : *kLongerFile;
         // Byte for byte, and so the length: a comparison of strings this long
         // would print them whole.
-        EXPECT_EQ(item.Data.Size(), want.size());
-        EXPECT_TRUE(item.Data.View() == want) << "the song arrived spliced";
+        EXPECT_EQ(item.Progress.Data.Size(), want.size());
+        EXPECT_TRUE(item.Progress.Data.View() == want) << "the song arrived spliced";
         // The song's figures count the song, not the restarts.
         const auto reports = song.recorder.reportsOf(item);
         ASSERT_FALSE(reports.empty());

@@ -67,6 +67,16 @@ inline testsupport::ServerScript answer(const std::string& response) {
     return testsupport::ServerScript().expectUntil("\r\n\r\n").send(response);
 }
 
+// A server's script for one request that answers in pieces: reads its head,
+// sends `head` with the first piece, then each further piece `gap` later.
+inline testsupport::ServerScript answerInPieces(const std::string& head, const std::vector<std::string>& pieces,
+                                                std::chrono::milliseconds gap) {
+    testsupport::ServerScript script;
+    script.expectUntil("\r\n\r\n").send(head + (pieces.empty() ? std::string() : pieces.front()));
+    for (std::size_t i = 1; i < pieces.size(); ++i) script.pause(gap).send(pieces[i]);
+    return script;
+}
+
 // The names in a folder, sorted; none when it is not there.
 using testsupport::namesIn;
 
@@ -122,8 +132,9 @@ public:
         downloads.OnItemProgress = [this](dl::TDlDownloadItem& item) {
             if (onItem) onItem(item);
             std::lock_guard lock(mutex_);
-            reports_.push_back({&item, item.State.load(), item.HeaderPhase.load(), item.Size.load(),
-                                item.Percent.load(), dl::TDlSyncObject::OnUiThread()});
+            reports_.push_back({&item, item.Progress.State.load(), item.Progress.HeaderPhase.load(),
+                                item.Progress.Size.load(), item.Progress.Percent.load(),
+                                dl::TDlSyncObject::OnUiThread()});
         };
         downloads.OnAllDone = [this](dl::TDlDownloads&) {
             std::lock_guard lock(mutex_);
@@ -179,9 +190,25 @@ struct OneItemRun {
     dl::TDlDownloadItem& item = downloads.AddItem();
 
     OneItemRun() = default;
-    explicit OneItemRun(std::string url) { item.URL = std::move(url); }
+    explicit OneItemRun(std::string url) { item.Request.URL = std::move(url); }
     // The run to its end, within the limit.
     bool run(int limitMs = 10000) { return recorder.runToEnd(limitMs); }
+};
+
+// A collection of its own with `threads` download threads and a recorder of
+// its reports, the items added one by one: the arrange step of a test of a
+// run of several items.
+struct CollectionRun {
+    dl::TDlDownloads downloads;
+    Recorder recorder{downloads};
+
+    explicit CollectionRun(std::int32_t threads) { downloads.ThreadCount = threads; }
+    // A new item for `url`, at the end of the collection.
+    dl::TDlDownloadItem& add(std::string url) {
+        dl::TDlDownloadItem& item = downloads.AddItem();
+        item.Request.URL = std::move(url);
+        return item;
+    }
 };
 
 }  // namespace dltest

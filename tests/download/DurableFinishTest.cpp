@@ -78,7 +78,7 @@ TEST(DurableFinish, EachRenameOfAnIdentityIsFollowedByASyncOfItsFolder) {
     SongRun run(server);
     run.downloads.Attempts.maxFurther = 1;
     ASSERT_TRUE(run.run());
-    ASSERT_EQ(run.item.ErrorMessage, "Service unavailable");
+    ASSERT_EQ(run.item.Progress.ErrorMessage, "Service unavailable");
     ASSERT_EQ(namesIn(run.folder.path()).size(), 2u);
 
     const std::vector<Call> calls = disk.calls();
@@ -131,7 +131,7 @@ TEST(DurableFinish, APartFileWithASecondNameIsNeverWrittenThrough) {
         SongRun run(server);
         testsupport::TempDir elsewhere;
         const fs::path precious = elsewhere.path() / "precious.txt";
-        const fs::path part = keepPart(run.folder.path(), "7", run.item.URL, "song.mp3", *kFile, kHeld);
+        const fs::path part = keepPart(run.folder.path(), "7", run.item.Request.URL, "song.mp3", *kFile, kHeld);
         if (c.linkPart) {
             fs::rename(part, precious);
             ASSERT_EQ(::link(precious.c_str(), part.c_str()), 0);
@@ -141,8 +141,8 @@ TEST(DurableFinish, APartFileWithASecondNameIsNeverWrittenThrough) {
         }
         const std::string before = readFile(precious);
         ASSERT_TRUE(run.run());
-        EXPECT_EQ(run.item.State.load(), dl::dsFinished) << run.item.ErrorMessage;
-        EXPECT_TRUE(run.item.Data.View() == *kFile);
+        EXPECT_EQ(run.item.Progress.State.load(), dl::dsFinished) << run.item.Progress.ErrorMessage;
+        EXPECT_TRUE(run.item.Progress.Data.View() == *kFile);
         EXPECT_EQ(rangesAsked(server), c.ranges);
         EXPECT_TRUE(readFile(precious) == before);
         EXPECT_EQ(fs::hard_link_count(precious), c.linkPart ? 2u : 1u);
@@ -174,9 +174,9 @@ TEST(DurableFinish, TwoDownloadsOfOneFolderAlwaysTakeUpTheirKeptParts) {
     int continuedBoth = 0;
     for (int round = 0; round < kRounds; ++round) {
         testsupport::TempDir folder;
-        dl::TDlDownloads downloads;
-        dltest::Recorder recorder(downloads);
-        downloads.ThreadCount = 2;
+        dltest::CollectionRun run(2);
+        dl::TDlDownloads& downloads = run.downloads;
+        dltest::Recorder& recorder = run.recorder;
         // Other songs' kept parts beside them, which every sweep and take-up
         // looks at too.
         for (int other = 0; other < 20; ++other) {
@@ -185,18 +185,19 @@ TEST(DurableFinish, TwoDownloadsOfOneFolderAlwaysTakeUpTheirKeptParts) {
         }
         std::vector<dl::TDlDownloadItem*> items;
         for (const std::string name : {"a.mp3", "b.mp3"}) {
-            dl::TDlDownloadItem& item = downloads.AddItem();
-            item.URL = server.url("/" + name);
-            item.SaveFolder = folder.path().string();
-            item.ContinueTransfer = true;
-            item.KeepName = name;
-            keepPart(folder.path(), name.substr(0, 1) == "a" ? "1" : "2", item.URL, name, *body, kSmallHeld);
+            dl::TDlDownloadItem& item = run.add(server.url("/" + name));
+            item.Request.SetSaveFolder(folder.path().string());
+            item.Request.SetContinueTransfer(true);
+            item.Request.SetKeepName(name);
+            keepPart(folder.path(), name.substr(0, 1) == "a" ? "1" : "2", item.Request.URL, name, *body, kSmallHeld);
             items.push_back(&item);
         }
         ASSERT_TRUE(recorder.runToEnd(60000));
         bool both = true;
         for (dl::TDlDownloadItem* item : items) {
-            both = both && item->State == dl::dsFinished && downloads.OutcomeOf(*item).value_or(dl::TransferOutcome{}).continuations == 1 && item->Data.View() == *body;
+            both = both && item->Progress.State == dl::dsFinished &&
+                   downloads.OutcomeOf(*item).value_or(dl::TransferOutcome{}).continuations == 1 &&
+                   item->Progress.Data.View() == *body;
         }
         if (both) ++continuedBoth;
     }
@@ -262,18 +263,18 @@ TEST(DurableFinish, ARangeOfAnotherWholeLengthStartsTheSongOver) {
         RangeServer server(song(longer));  // the same ETag, another length
         SongRun run(server);
         run.downloads.Attempts.maxFurther = c.further;
-        keepPart(run.folder.path(), "3", run.item.URL, "song.mp3", *kFile, kHeld);
+        keepPart(run.folder.path(), "3", run.item.Request.URL, "song.mp3", *kFile, kHeld);
         ASSERT_TRUE(run.run());
         EXPECT_EQ(rangesAsked(server), c.ranges);
         if (c.finishes) {
-            EXPECT_EQ(run.item.State.load(), dl::dsFinished) << run.item.ErrorMessage;
-            EXPECT_TRUE(run.item.Data.View() == *longer);
+            EXPECT_EQ(run.item.Progress.State.load(), dl::dsFinished) << run.item.Progress.ErrorMessage;
+            EXPECT_TRUE(run.item.Progress.Data.View() == *longer);
             EXPECT_EQ(run.outcome().continuations, 0);
             EXPECT_EQ(run.outcome().retries, 1);
             run.item.ReleaseData();
         } else {
-            EXPECT_EQ(run.item.State.load(), dl::dsFailed);
-            EXPECT_EQ(run.item.ErrorMessage, "HTTP Error: 206");
+            EXPECT_EQ(run.item.Progress.State.load(), dl::dsFailed);
+            EXPECT_EQ(run.item.Progress.ErrorMessage, "HTTP Error: 206");
         }
         EXPECT_TRUE(namesIn(run.folder.path()).empty());
     }
@@ -294,8 +295,8 @@ TEST(DurableFinish, ATrickleBelowTheLowSpeedLimitIsAStall) {
     options.LowSpeedTime = 1;
     run.downloads.SetOptions(options);
     ASSERT_TRUE(run.run());
-    EXPECT_EQ(run.item.State.load(), dl::dsFailed);
-    EXPECT_EQ(run.item.ErrorCode, dl::kErrTimeout);
+    EXPECT_EQ(run.item.Progress.State.load(), dl::dsFailed);
+    EXPECT_EQ(run.item.Progress.ErrorCode, dl::kErrTimeout);
     const std::vector<std::string> ranges = rangesAsked(server);
     ASSERT_EQ(ranges.size(), 2u);
     EXPECT_EQ(ranges[0], "");

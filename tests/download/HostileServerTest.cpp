@@ -103,21 +103,21 @@ TEST(HostileServer, EveryMisbehaviourEndsAsAFailureOfItsOwn) {
         dl::TDlInternetOptions options = downloads.Options();
         options.DataTimeout = c.dataTimeout;
         downloads.SetOptions(options);
-        item.URL = localUrl(server.port(), "/song.mp3");
-        item.SaveFolder = folder.path().string();
-        item.SizeLimit = c.sizeLimit;
+        item.Request.URL = localUrl(server.port(), "/song.mp3");
+        item.Request.SetSaveFolder(folder.path().string());
+        item.Request.SetSizeLimit(c.sizeLimit);
         ASSERT_TRUE(recorder.runToEnd(30000));
-        EXPECT_EQ(item.State.load(), c.want.state);
-        EXPECT_EQ(item.ErrorCode, c.want.code);
-        EXPECT_EQ(item.ErrorMessage, c.want.message);
+        EXPECT_EQ(item.Progress.State.load(), c.want.state);
+        EXPECT_EQ(item.Progress.ErrorCode, c.want.code);
+        EXPECT_EQ(item.Progress.ErrorMessage, c.want.message);
         if (c.status >= 0) {
-            EXPECT_EQ(item.StatusCode, c.status);
+            EXPECT_EQ(item.Progress.StatusCode, c.status);
         }
         if (c.maxBytes >= 0) {
             EXPECT_LE(downloads.BytesReceived.load(), c.maxBytes);
         }
         if (c.want.state == dl::dsFinished) {
-            EXPECT_EQ(std::string(item.Data.View()), "hello");
+            EXPECT_EQ(std::string(item.Progress.Data.View()), "hello");
         } else {
             // A failed item keeps nothing on disk, not even a part file.
             EXPECT_TRUE(namesIn(folder.path()).empty());
@@ -136,8 +136,8 @@ TEST(HostileServer, BytesGoToThePartFileAsTheyArrive) {
     dltest::Recorder& recorder = run.recorder;
     dl::TDlDownloadItem& item = run.item;
     downloads.ThreadCount = 1;
-    item.URL = localUrl(server.port(), "/song.mp3");
-    item.SaveFolder = folder.path().string();
+    item.Request.URL = localUrl(server.port(), "/song.mp3");
+    item.Request.SetSaveFolder(folder.path().string());
     downloads.StartAsync();
     // Less than the staging buffer may wait in memory.
     const auto onDisk = [&] {
@@ -153,7 +153,7 @@ TEST(HostileServer, BytesGoToThePartFileAsTheyArrive) {
     downloads.Stop();
     ASSERT_TRUE(dltest::pumpUntil([&] { return recorder.allDone() > 0; }, 20000));
     downloads.WaitForRun();
-    EXPECT_EQ(item.ErrorCode, 6);
+    EXPECT_EQ(item.Progress.ErrorCode, 6);
     EXPECT_TRUE(namesIn(folder.path()).empty());
 }
 
@@ -169,7 +169,7 @@ TEST(HostileServer, AStopAtTheVeryStartOfARunEndsIt) {
         dltest::Recorder& recorder = run.recorder;
         dl::TDlDownloadItem& item = run.item;
         downloads.ThreadCount = 1;
-        item.URL = localUrl(server.port(), "/song.mp3");
+        item.Request.URL = localUrl(server.port(), "/song.mp3");
         std::promise<void> reached;
         std::promise<void> release;
         std::shared_future<void> released = release.get_future().share();
@@ -186,8 +186,8 @@ TEST(HostileServer, AStopAtTheVeryStartOfARunEndsIt) {
         downloads.WaitForRun();
         EXPECT_EQ(downloads.RunState.load(), dl::rsFinished);
         EXPECT_TRUE(downloads.StopRequested.load());
-        EXPECT_EQ(item.State.load(), dl::dsFailed);
-        EXPECT_EQ(item.ErrorCode, 6);
+        EXPECT_EQ(item.Progress.State.load(), dl::dsFailed);
+        EXPECT_EQ(item.Progress.ErrorCode, 6);
         EXPECT_TRUE(recorder.reports().empty());
         EXPECT_EQ(server.connectionCount(), 0u);
     }
@@ -200,7 +200,7 @@ TEST(HostileServer, AStopDuringALookupThatHangsEndsTheRun) {
     dltest::Recorder& recorder = run.recorder;
     dl::TDlDownloadItem& item = run.item;
     downloads.ThreadCount = 1;
-    item.URL = "http://song.hang.test/a.mp3";
+    item.Request.URL = "http://song.hang.test/a.mp3";
     const int before = brelvo_hanging_lookups();
     downloads.StartAsync();
     if (!dltest::pumpUntil([&] { return brelvo_hanging_lookups() > before; }, 20000)) {
@@ -217,8 +217,8 @@ TEST(HostileServer, AStopDuringALookupThatHangsEndsTheRun) {
                                            std::chrono::steady_clock::now() - stopped)
                                            .count()));
     downloads.WaitForRun();
-    EXPECT_EQ(item.State.load(), dl::dsFailed);
-    EXPECT_EQ(item.ErrorCode, 6);
+    EXPECT_EQ(item.Progress.State.load(), dl::dsFailed);
+    EXPECT_EQ(item.Progress.ErrorCode, 6);
 }
 
 // Part files left by a program that ended in the middle go with the next
@@ -241,17 +241,17 @@ TEST(HostileServer, LeftPartFilesGoButHeldOnesStay) {
     dltest::Recorder& recorder = run.recorder;
     dl::TDlDownloadItem& item = run.item;
     downloads.ThreadCount = 1;
-    item.URL = localUrl(server.port(), "/song.mp3");
-    item.SaveFolder = folder.path().string();
+    item.Request.URL = localUrl(server.port(), "/song.mp3");
+    item.Request.SetSaveFolder(folder.path().string());
     ASSERT_TRUE(recorder.runToEnd(20000));
-    ASSERT_EQ(item.State.load(), dl::dsFinished);
+    ASSERT_EQ(item.Progress.State.load(), dl::dsFinished);
     std::vector<std::string> names = namesIn(folder.path());
     std::sort(names.begin(), names.end());
     // Left: only the part file still held, and the finished download's own
     // (unnamed until its component gives it a name).
     EXPECT_EQ(std::count(names.begin(), names.end(), ".brelvo-123.part"), 0);
     EXPECT_EQ(std::count(names.begin(), names.end(), heldName), 1);
-    EXPECT_EQ(item.Data.TakeName((folder.path() / "song.mp3").string(), 0), 0);
+    EXPECT_EQ(item.Progress.Data.TakeName((folder.path() / "song.mp3").string(), 0), 0);
     EXPECT_EQ(dl::SweepPartFiles(folder.path().string(), nullptr, std::time(nullptr)), 0);  // the held one is not stale
     held.reset();
     EXPECT_EQ(namesIn(folder.path()), std::vector<std::string>{"song.mp3"});

@@ -97,10 +97,10 @@ TEST(Https, TrustedCertificateWorksAndAnUntrustedOneReadsNothing) {
         ASSERT_TRUE(server.valid());
         OneItemRun run("https://127.0.0.1:" + std::to_string(server.port()) + "/song.mp3");
         ASSERT_TRUE(run.run());
-        EXPECT_EQ(run.item.State.load(), c.state);
-        EXPECT_EQ(run.item.ErrorCode, c.code);
-        EXPECT_EQ(run.item.ErrorMessage, c.message);
-        EXPECT_EQ(std::string(run.item.Data.View()), c.data);
+        EXPECT_EQ(run.item.Progress.State.load(), c.state);
+        EXPECT_EQ(run.item.Progress.ErrorCode, c.code);
+        EXPECT_EQ(run.item.Progress.ErrorMessage, c.message);
+        EXPECT_EQ(std::string(run.item.Progress.Data.View()), c.data);
         EXPECT_EQ(server.requests.load(), c.code == 0 ? 1 : 0);
     }
 }

@@ -10,6 +10,7 @@
 #include "download/engine/TDlInternetOptions.h"
 #include "download/inet/InetSession.h"
 #include "tests/download/DownloadTestSupport.h"
+#include "tests/support/HostileScripts.h"
 #include "tests/support/ScriptedTcpServer.h"
 
 using namespace std::chrono_literals;
@@ -39,12 +40,12 @@ std::int32_t fetch(const std::string& url, const TDlInternetOptions& options) {
     downloads.SetOptions(options);
     // One attempt: what these settings make of it.
     downloads.Attempts.maxFurther = 0;
-    item.URL = url;
+    item.Request.URL = url;
     EXPECT_TRUE(recorder.runToEnd(20000));
-    return item.ErrorCode;
+    return item.Progress.ErrorCode;
 }
 
-ServerScript answer() { return ServerScript().expectUntil("\r\n\r\n").send(httpResponse("200 OK", "", "ok")); }
+ServerScript answer() { return dltest::answer(httpResponse("200 OK", "", "ok")); }
 
 }  // namespace
 
@@ -191,7 +192,7 @@ TEST(InternetOptions, ConnectAndDataTimeoutsAreSeconds) {
     EXPECT_EQ(fetch(localUrl(unanswered.port(), "/a"), o), 12002);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 
-    ScriptedTcpServer silent(ServerScript().expectUntil("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab").hold());
+    ScriptedTcpServer silent(testsupport::hostile::sends("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nab"));
     o.DataTimeout = 1;
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(fetch(localUrl(silent.port(), "/a"), o), 12002);

@@ -114,8 +114,8 @@ TEST(ItemAttempts, WhatIsTriedAgainAndHow) {
         SongRun song(server, c.pause);
         ASSERT_TRUE(song.recorder.runToEnd(60000));
         dl::TDlDownloadItem& item = song.item;
-        EXPECT_EQ(item.ErrorCode, c.code);
-        EXPECT_EQ(item.ErrorMessage, c.message);
+        EXPECT_EQ(item.Progress.ErrorCode, c.code);
+        EXPECT_EQ(item.Progress.ErrorMessage, c.message);
         EXPECT_EQ(rangesAsked(server), c.ranges);
         const dl::TransferOutcome outcome = song.outcome();
         EXPECT_EQ(outcome.retries, c.retries);
@@ -123,10 +123,10 @@ TEST(ItemAttempts, WhatIsTriedAgainAndHow) {
         EXPECT_EQ(outcome.refusedRetryAfter, c.retryAfter);
         EXPECT_EQ(outcome.keptBytes > 0, c.kept);
         if (c.code == 0) {
-            ASSERT_EQ(item.State.load(), dl::dsFinished);
-            EXPECT_TRUE(item.Data.View() == *kFile) << "the song arrived spliced";
+            ASSERT_EQ(item.Progress.State.load(), dl::dsFinished);
+            EXPECT_TRUE(item.Progress.Data.View() == *kFile) << "the song arrived spliced";
         } else {
-            EXPECT_EQ(item.State.load(), dl::dsFailed);
+            EXPECT_EQ(item.Progress.State.load(), dl::dsFailed);
             EXPECT_EQ(namesIn(song.folder.path()).size(), c.kept ? 2u : 0u);
         }
         // One end report, after the last attempt.
@@ -153,10 +153,10 @@ TEST(ItemAttempts, AStallWhereRangesAreNotTakenStartsTheSongOver) {
     options.DataTimeout = 1;
     song.downloads.SetOptions(options);
     ASSERT_TRUE(song.recorder.runToEnd(60000));
-    ASSERT_EQ(song.item.State.load(), dl::dsFinished) << song.item.ErrorMessage;
+    ASSERT_EQ(song.item.Progress.State.load(), dl::dsFinished) << song.item.Progress.ErrorMessage;
     EXPECT_EQ(song.outcome().retries, 1);
     EXPECT_EQ(rangesAsked(server), (std::vector<std::string>{"", ""}));
-    EXPECT_TRUE(song.item.Data.View() == *kFile);
+    EXPECT_TRUE(song.item.Progress.Data.View() == *kFile);
 }
 
 // Stop, of the run or of the item alone, ends a pause far longer than any
@@ -186,8 +186,8 @@ TEST(ItemAttempts, AStopEndsAPauseAtOnce) {
             song.item.Cancel();
         ASSERT_TRUE(dltest::pumpUntil([&] { return song.recorder.allDone() > 0; }, 30000)) << "the pause held it";
         song.downloads.WaitForRun();
-        EXPECT_EQ(song.item.State.load(), dl::dsFailed);
-        EXPECT_EQ(song.item.ErrorCode, 6);
+        EXPECT_EQ(song.item.Progress.State.load(), dl::dsFailed);
+        EXPECT_EQ(song.item.Progress.ErrorCode, 6);
         EXPECT_EQ(server.requestCount(), 2u);
         EXPECT_EQ(song.outcome().keptBytes, kHalf);
         EXPECT_EQ(namesIn(song.folder.path()).size(), 2u);
@@ -274,7 +274,7 @@ TEST(ItemAttempts, TheOutcomeSaysWhyEachAttemptWasMade) {
     EXPECT_EQ(outcome.retryReasons[1].statusCode, 503);
     EXPECT_EQ(outcome.retryReasons[2].statusCode, 500);
     EXPECT_EQ(outcome.received, kSize);
-    EXPECT_EQ(outcome.url, song.item.URL);
+    EXPECT_EQ(outcome.url, song.item.Request.URL);
     EXPECT_EQ(outcome.failure, dl::FailureClass::None);
 }
 
@@ -345,7 +345,7 @@ TEST(ItemAttempts, CarriedAttemptsSpendTheSameBudget) {
         before.spent = c.spentBefore;
         before.reasons.assign(static_cast<std::size_t>(c.spentBefore),
                               dl::RetryReason{dl::RetryReason::Kind::WholeAgain, dl::kErrServerRefused, 503});
-        song.item.CarriedAttempts = before;
+        song.item.Request.SetCarriedAttempts(before);
         ASSERT_TRUE(song.run());
         const dl::TransferOutcome outcome = song.outcome();
         EXPECT_EQ(outcome.state, c.state);

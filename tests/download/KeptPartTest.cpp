@@ -305,11 +305,11 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
              s.ifRangeHonoured = false;
          }},
         {"another name", Next::StartsOver, nullptr,
-         [](dl::TDlDownloadItem& item, const fs::path&) { item.KeepName = "other.mp3"; }},
+         [](dl::TDlDownloadItem& item, const fs::path&) { item.Request.SetKeepName("other.mp3"); }},
         {"another address", Next::StartsOver, nullptr,
-         [](dl::TDlDownloadItem& item, const fs::path&) { item.URL += "?mirror=2"; }},
+         [](dl::TDlDownloadItem& item, const fs::path&) { item.Request.URL += "?mirror=2"; }},
         {"not continuing", Next::StartsOver, nullptr,
-         [](dl::TDlDownloadItem& item, const fs::path&) { item.ContinueTransfer = false; }},
+         [](dl::TDlDownloadItem& item, const fs::path&) { item.Request.SetContinueTransfer(false); }},
         {"kept eight days ago", Next::StartsOver, nullptr,
          [](dl::TDlDownloadItem&, const fs::path& folder) {
              for (const std::string& name : namesIn(folder)) {
@@ -346,10 +346,10 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         const auto arrangeSong = [&](OneItemRun& run) {
             run.downloads.ThreadCount = 1;
             run.downloads.Attempts.pauses.fill(std::chrono::milliseconds(1));
-            run.item.URL = server.url("/song.mp3");
-            run.item.SaveFolder = folder.path().string();
-            run.item.ContinueTransfer = true;
-            run.item.KeepName = "song.mp3";
+            run.item.Request.URL = server.url("/song.mp3");
+            run.item.Request.SetSaveFolder(folder.path().string());
+            run.item.Request.SetContinueTransfer(true);
+            run.item.Request.SetKeepName("song.mp3");
         };
         {
             OneItemRun run;
@@ -360,8 +360,8 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
             // It gives up at once, to be continued by the next run.
             downloads.Attempts.maxFurther = 1;
             ASSERT_TRUE(recorder.runToEnd(60000));
-            EXPECT_EQ(item.ErrorCode, 2);
-            EXPECT_EQ(item.ErrorMessage, "Service unavailable");
+            EXPECT_EQ(item.Progress.ErrorCode, 2);
+            EXPECT_EQ(item.Progress.ErrorMessage, "Service unavailable");
         }
         ASSERT_EQ(namesIn(folder.path()).size(), 2u);
         OneItemRun run;
@@ -376,15 +376,15 @@ TEST(KeptPart, ASongThatFailedIsContinuedByTheNextRun) {
         const auto requests = server.requests();
         ASSERT_EQ(requests.size(), 3u);
         if (c.next == Next::Fails) {
-            EXPECT_EQ(item.State.load(), dl::dsFailed);
-            EXPECT_EQ(item.ErrorMessage, "HTTP Error: 206");
+            EXPECT_EQ(item.Progress.State.load(), dl::dsFailed);
+            EXPECT_EQ(item.Progress.ErrorMessage, "HTTP Error: 206");
             EXPECT_TRUE(namesIn(folder.path()).empty());
             continue;
         }
-        ASSERT_EQ(item.State.load(), dl::dsFinished) << item.ErrorMessage;
+        ASSERT_EQ(item.Progress.State.load(), dl::dsFinished) << item.Progress.ErrorMessage;
         const std::string& want = c.server ? *kChangedFile : *kFile;
-        EXPECT_EQ(item.Data.Size(), want.size());
-        EXPECT_TRUE(item.Data.View() == want) << "the song arrived spliced";
+        EXPECT_EQ(item.Progress.Data.Size(), want.size());
+        EXPECT_TRUE(item.Progress.Data.View() == want) << "the song arrived spliced";
         const bool continued = c.next == Next::Continues;
         EXPECT_EQ(requests[2].range.value_or(""), continued || c.server ? "bytes=60000-" : "");
         EXPECT_EQ(requests[2].ifRange.value_or(""), continued || c.server ? kTag : "");
@@ -421,13 +421,13 @@ TEST(KeptPart, APartLeftByAnEarlierProgramIsToldAsSuch) {
     OneItemRun run;
     run.downloads.ThreadCount = 1;
     run.downloads.Attempts.pauses.fill(std::chrono::milliseconds(1));
-    run.item.URL = left.url;
-    run.item.SaveFolder = folder.path().string();
-    run.item.ContinueTransfer = true;
-    run.item.KeepName = "song.mp3";
+    run.item.Request.URL = left.url;
+    run.item.Request.SetSaveFolder(folder.path().string());
+    run.item.Request.SetContinueTransfer(true);
+    run.item.Request.SetKeepName("song.mp3");
     ASSERT_TRUE(run.recorder.runToEnd(60000));
-    ASSERT_EQ(run.item.State.load(), dl::dsFinished) << run.item.ErrorMessage;
-    EXPECT_TRUE(run.item.Data.View() == *kFile);
+    ASSERT_EQ(run.item.Progress.State.load(), dl::dsFinished) << run.item.Progress.ErrorMessage;
+    EXPECT_TRUE(run.item.Progress.Data.View() == *kFile);
     const dl::TransferOutcome outcome = run.downloads.OutcomeOf(run.item).value_or(dl::TransferOutcome{});
     EXPECT_EQ(outcome.keptFrom, dl::TransferOutcome::KeptFrom::EarlierProgram);
     EXPECT_EQ(outcome.continuations, 2);
@@ -451,10 +451,10 @@ TEST(KeptPart, ACancelInThePauseBeforeAContinuationEndsIt) {
     dl::TDlDownloadItem& item = run.item;
     downloads.ThreadCount = 1;
     downloads.Attempts.pauses.fill(std::chrono::minutes(10));
-    item.URL = server.url("/song.mp3");
-    item.SaveFolder = folder.path().string();
-    item.ContinueTransfer = true;
-    item.KeepName = "song.mp3";
+    item.Request.URL = server.url("/song.mp3");
+    item.Request.SetSaveFolder(folder.path().string());
+    item.Request.SetContinueTransfer(true);
+    item.Request.SetKeepName("song.mp3");
     std::promise<void> pausing;
     downloads.RunPointHook = [&pausing](int point) {
         if (point == 2) pausing.set_value();
@@ -466,8 +466,8 @@ TEST(KeptPart, ACancelInThePauseBeforeAContinuationEndsIt) {
     downloads.Stop();
     ASSERT_TRUE(dltest::pumpUntil([&] { return recorder.allDone() > 0; }, 30000)) << "the pause held the run";
     downloads.WaitForRun();
-    EXPECT_EQ(item.State.load(), dl::dsFailed);
-    EXPECT_EQ(item.ErrorCode, 6);
+    EXPECT_EQ(item.Progress.State.load(), dl::dsFailed);
+    EXPECT_EQ(item.Progress.ErrorCode, 6);
     EXPECT_EQ(server.requestCount(), 1u);
     const std::vector<std::string> names = namesIn(folder.path());
     ASSERT_EQ(names.size(), 2u);

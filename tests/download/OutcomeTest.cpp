@@ -72,7 +72,7 @@ TEST(Outcome, TheRunKeepsWhatBecameOfEachItem) {
         EXPECT_EQ(outcome->received, 10u);
         EXPECT_EQ(outcome->total, 10u);
         EXPECT_EQ(outcome->statusCode, 200);
-        EXPECT_EQ(outcome->url, run.item.URL);
+        EXPECT_EQ(outcome->url, run.item.Request.URL);
     }
     {
         ScriptedTcpServer server(answer(httpResponse("404 Not Found", "", "gone")));
@@ -83,7 +83,7 @@ TEST(Outcome, TheRunKeepsWhatBecameOfEachItem) {
         ASSERT_TRUE(outcome);
         EXPECT_EQ(outcome->end(), dl::TransferOutcome::End::Failed);
         EXPECT_EQ(outcome->failure, FailureClass::LinkDead);
-        EXPECT_EQ(outcome->message, run.item.ErrorMessage);
+        EXPECT_EQ(outcome->message, run.item.Progress.ErrorMessage);
     }
     {
         OneItemRun run(localUrl(refusedPort(), "/a.mp3"));

@@ -178,17 +178,17 @@ TEST(ReceiveBuffer, HoldsBytesAtTheirOffsetsAndHandsThemOver) {
     dl::TDlDownloads downloads;
     dl::TDlDownloadItem& item = downloads.AddItem();
     std::size_t room = 0;
-    char* place = item.Data.WritableTail(3, room);
+    char* place = item.Progress.Data.WritableTail(3, room);
     ASSERT_GE(room, 3u);
     std::memcpy(place, "abc", 3);
-    ASSERT_EQ(item.Data.Commit(3), 0);
-    item.Size = 3;
-    const char* bytes = item.Data.Data();
+    ASSERT_EQ(item.Progress.Data.Commit(3), 0);
+    item.Progress.Size = 3;
+    const char* bytes = item.Progress.Data.Data();
     dl::ItemData taken = item.ReleaseData();
     EXPECT_EQ(taken.Data(), bytes);  // moved, not copied
     EXPECT_EQ(taken.View(), "abc");
-    EXPECT_EQ(item.Data.Size(), 0u);
-    EXPECT_EQ(item.Size.load(), 0u);
+    EXPECT_EQ(item.Progress.Data.Size(), 0u);
+    EXPECT_EQ(item.Progress.Size.load(), 0u);
 }
 
 TEST(ReceiveBuffer, BytesCutOffByAShorterCommitReadAsZerosInALaterGap) {
@@ -205,32 +205,32 @@ TEST(ReceiveBuffer, BytesCutOffByAShorterCommitReadAsZerosInALaterGap) {
 TEST(DownloadItem, CopyTakesTheRequestSettings) {
     dl::TDlDownloads downloads;
     dl::TDlDownloadItem& source = downloads.AddItem();
-    source.URL = "http://h/a.mp3";
-    source.AcceptTypes = "audio/mpeg";
-    source.Level = -1;
-    source.Method = dl::dmPost;
-    source.PostData = std::string("a=1");
-    source.UserName = "u";
-    source.NoRedirect = true;
-    source.RemoveWhenDone = true;
-    source.RejectTypes = {"text/html"};
-    source.SendCookies.Add("c=1");
-    source.Options.UserAgent = "agent";
-    source.StatusCode = 404;
-    source.State = dl::dsFailed;
+    source.Request.URL = "http://h/a.mp3";
+    source.Request.AcceptTypes = "audio/mpeg";
+    source.Request.Level = -1;
+    source.Request.Method = dl::dmPost;
+    source.Request.PostData = std::string("a=1");
+    source.Request.UserName = "u";
+    source.Request.NoRedirect = true;
+    source.Request.RemoveWhenDone = true;
+    source.Request.RejectTypes = {"text/html"};
+    source.Request.SendCookies.Add("c=1");
+    source.Request.Options.UserAgent = "agent";
+    source.Progress.StatusCode = 404;
+    source.Progress.State = dl::dsFailed;
     dl::TDlDownloadItem& copy = downloads.AddItem();
     copy.Assign(source);
-    EXPECT_EQ(copy.URL, source.URL);
-    EXPECT_EQ(copy.Name, source.URL);  // no name: the URL
-    EXPECT_EQ(copy.AcceptTypes, "audio/mpeg");
-    EXPECT_EQ(copy.Level, -1);
-    EXPECT_EQ(copy.Method, dl::dmPost);
-    EXPECT_EQ(std::get<std::string>(copy.PostData), "a=1");
-    EXPECT_EQ(copy.UserName, "u");
-    EXPECT_TRUE(copy.NoRedirect && copy.RemoveWhenDone);
-    EXPECT_EQ(copy.RejectTypes, source.RejectTypes);
-    EXPECT_EQ(copy.SendCookies, source.SendCookies);
-    EXPECT_EQ(copy.Options.UserAgent, "agent");
-    EXPECT_EQ(copy.StatusCode, 0);  // state is not copied
-    EXPECT_EQ(copy.State.load(), dl::dsWaiting);
+    EXPECT_EQ(copy.Request.URL, source.Request.URL);
+    EXPECT_EQ(copy.Request.Name, source.Request.URL);  // no name: the URL
+    EXPECT_EQ(copy.Request.AcceptTypes, "audio/mpeg");
+    EXPECT_EQ(copy.Request.Level, -1);
+    EXPECT_EQ(copy.Request.Method, dl::dmPost);
+    EXPECT_EQ(std::get<std::string>(copy.Request.PostData), "a=1");
+    EXPECT_EQ(copy.Request.UserName, "u");
+    EXPECT_TRUE(copy.Request.NoRedirect && copy.Request.RemoveWhenDone);
+    EXPECT_EQ(copy.Request.RejectTypes, source.Request.RejectTypes);
+    EXPECT_EQ(copy.Request.SendCookies, source.Request.SendCookies);
+    EXPECT_EQ(copy.Request.Options.UserAgent, "agent");
+    EXPECT_EQ(copy.Progress.StatusCode, 0);  // state is not copied
+    EXPECT_EQ(copy.Progress.State.load(), dl::dsWaiting);
 }

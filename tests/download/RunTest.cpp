@@ -12,19 +12,22 @@
 #include "download/engine/TDlProcessDownloadThread.h"
 #include "platform/TickCount.h"
 #include "tests/download/DownloadTestSupport.h"
+#include "tests/support/HostileScripts.h"
 #include "tests/support/ScriptedTcpServer.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using dltest::answer;
+using dltest::answerInPieces;
+using dltest::CollectionRun;
 using dltest::httpResponse;
 using dltest::localUrl;
 using dltest::OneItemRun;
 using dltest::pumpUntil;
 using dltest::Recorder;
 using testsupport::ScriptedTcpServer;
-using testsupport::ServerScript;
 using testsupport::UnansweredListener;
+namespace hostile = testsupport::hostile;
 
 namespace {
 
@@ -61,11 +64,11 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
             unanswered = std::make_unique<UnansweredListener>();
             port = unanswered->port();
         } else if (c.where == Where::WaitingForTheAnswer) {
-            server = std::make_unique<ScriptedTcpServer>(ServerScript().expectUntil("\r\n\r\n").hold());
+            server = std::make_unique<ScriptedTcpServer>(hostile::neverAnswers());
             port = server->port();
         } else {
             server = std::make_unique<ScriptedTcpServer>(
-                ServerScript().expectUntil("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc").hold());
+                hostile::sends("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\nabc"));
             port = server->port();
         }
         OneItemRun run;
@@ -81,13 +84,13 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
         Clock::time_point stopped{};
         if (c.where == Where::BetweenReads) {
             recorder.onItem = [&](dl::TDlDownloadItem& item) {
-                if (item.Size == 3u && !item.HeaderPhase && stopped == Clock::time_point{}) {
+                if (item.Progress.Size == 3u && !item.Progress.HeaderPhase && stopped == Clock::time_point{}) {
                     stopped = Clock::now();
                     downloads.Stop();
                 }
             };
         }
-        item.URL = localUrl(port, "/a.mp3");
+        item.Request.URL = localUrl(port, "/a.mp3");
         downloads.StartAsync();
         if (c.where == Where::Connecting) {
             ASSERT_TRUE(pumpUntil([&] { return !recorder.reports().empty(); }));
@@ -115,25 +118,22 @@ TEST(Run, StopEndsTheTransferWithoutAnEndReport) {
         EXPECT_EQ(recorder.allDone(), 1);
         EXPECT_EQ(recorder.reports().size(), reportsBefore);  // no end report, nothing after the stop
         EXPECT_EQ(downloads.RunState.load(), dl::rsFinished);
-        EXPECT_TRUE(item.Stopped.load());
-        EXPECT_EQ(item.State.load(), c.state);
-        EXPECT_EQ(item.ErrorCode, c.code);
-        EXPECT_EQ(item.ErrorMessage, c.message);
+        EXPECT_TRUE(item.Stopped());
+        EXPECT_EQ(item.Progress.State.load(), c.state);
+        EXPECT_EQ(item.Progress.ErrorCode, c.code);
+        EXPECT_EQ(item.Progress.ErrorMessage, c.message);
         if (c.where == Where::Reading || c.where == Where::BetweenReads) {
-            EXPECT_EQ(std::string(item.Data.View()), "abc");
+            EXPECT_EQ(std::string(item.Progress.Data.View()), "abc");
         }
     }
 }
 
 TEST(Run, OneThreadTakesTheItemsInCollectionOrder) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "song")));
-    dl::TDlDownloads downloads;
-    downloads.ThreadCount = 1;
-    Recorder recorder(downloads);
-    dl::TDlDownloadItem& first = downloads.AddItem();
-    dl::TDlDownloadItem& second = downloads.AddItem();
-    first.URL = localUrl(server.port(), "/first.mp3");
-    second.URL = localUrl(server.port(), "/second.mp3");
+    CollectionRun run(1);
+    Recorder& recorder = run.recorder;
+    dl::TDlDownloadItem& first = run.add(localUrl(server.port(), "/first.mp3"));
+    dl::TDlDownloadItem& second = run.add(localUrl(server.port(), "/second.mp3"));
     ASSERT_TRUE(recorder.runToEnd());
     const auto reports = recorder.reports();
     ASSERT_FALSE(reports.empty());
@@ -144,8 +144,8 @@ TEST(Run, OneThreadTakesTheItemsInCollectionOrder) {
         if (reports[i].item == &second && firstSecond == reports.size()) firstSecond = i;
     }
     EXPECT_LT(lastFirst, firstSecond);
-    EXPECT_EQ(first.State.load(), dl::dsFinished);
-    EXPECT_EQ(second.State.load(), dl::dsFinished);
+    EXPECT_EQ(first.Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(second.Progress.State.load(), dl::dsFinished);
     ASSERT_EQ(server.connectionCount(), 2u);
     EXPECT_NE(server.received(0).find("GET /first.mp3 "), std::string::npos);
     EXPECT_NE(server.received(1).find("GET /second.mp3 "), std::string::npos);
@@ -155,32 +155,26 @@ TEST(Run, OneThreadTakesTheItemsInCollectionOrder) {
 
 TEST(Run, WakeWorkersLetsASleepingThreadTakeAnItemAddedDuringTheRun) {
     // The page is slow; the item added after its headers is quick.
-    ScriptedTcpServer slow(ServerScript()
-                               .expectUntil("\r\n\r\n")
-                               .send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\npage")
-                               .pause(600ms)
-                               .send("!!"));
+    ScriptedTcpServer slow(answerInPieces("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n", {"page", "!!"}, 600ms));
     ScriptedTcpServer quick(answer(httpResponse("200 OK", "", "frame")));
-    dl::TDlDownloads downloads;
-    downloads.ThreadCount = 2;
-    Recorder recorder(downloads);
+    CollectionRun run(2);
+    dl::TDlDownloads& downloads = run.downloads;
+    Recorder& recorder = run.recorder;
     dl::TDlDownloadItem* added = nullptr;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
-        if (!added && item.HeaderPhase) {
-            added = &downloads.AddItem();
-            added->URL = localUrl(quick.port(), "/frame.htm");
-            added->IsLink = true;
-            added->Level = -1;
+        if (!added && item.Progress.HeaderPhase) {
+            added = &run.add(localUrl(quick.port(), "/frame.htm"));
+            added->Request.IsLink = true;
+            added->Request.Level = -1;
             downloads.WakeWorkers();
         }
     };
-    dl::TDlDownloadItem& page = downloads.AddItem();
-    page.URL = localUrl(slow.port(), "/page.htm");
+    dl::TDlDownloadItem& page = run.add(localUrl(slow.port(), "/page.htm"));
     ASSERT_TRUE(recorder.runToEnd());
     ASSERT_NE(added, nullptr);
-    EXPECT_EQ(page.State.load(), dl::dsFinished);
-    EXPECT_EQ(added->State.load(), dl::dsFinished);
-    EXPECT_EQ(std::string(added->Data.View()), "frame");
+    EXPECT_EQ(page.Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(added->Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(std::string(added->Progress.Data.View()), "frame");
     // The second thread fetched it while the first was still reading the page.
     const auto pageReports = recorder.reportsOf(page);
     const auto addedReports = recorder.reportsOf(*added);
@@ -196,36 +190,33 @@ TEST(Run, WakeWorkersLetsASleepingThreadTakeAnItemAddedDuringTheRun) {
 
 TEST(Run, ItemsAddedByTheEndReportAreFetchedInTheSameRun) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "x")));
-    dl::TDlDownloads downloads;
-    downloads.ThreadCount = 1;
-    Recorder recorder(downloads);
+    CollectionRun run(1);
+    dl::TDlDownloads& downloads = run.downloads;
+    Recorder& recorder = run.recorder;
     int added = 0;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
-        if (item.State == dl::dsFinished && added < 2) {
+        if (item.Progress.State == dl::dsFinished && added < 2) {
             ++added;
-            downloads.AddItem().URL = localUrl(server.port(), "/more" + std::to_string(added));
+            run.add(localUrl(server.port(), "/more" + std::to_string(added)));
             downloads.WakeWorkers();
         }
     };
-    downloads.AddItem().URL = localUrl(server.port(), "/first");
+    run.add(localUrl(server.port(), "/first"));
     ASSERT_TRUE(recorder.runToEnd());
     ASSERT_EQ(downloads.Count(), 3);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(downloads.Items(i).State.load(), dl::dsFinished) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(downloads.Items(i).Progress.State.load(), dl::dsFinished) << i;
     EXPECT_EQ(server.connectionCount(), 3u);
 }
 
 TEST(Run, CountsTheBytesAndTheRateOfTheCurrentRun) {
-    ScriptedTcpServer server(ServerScript()
-                                 .expectUntil("\r\n\r\n")
-                                 .send("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n" + std::string(32768, 'a'))
-                                 .pause(400ms)
-                                 .send(std::string(32768, 'b')));
+    ScriptedTcpServer server(answerInPieces("HTTP/1.1 200 OK\r\nContent-Length: 65536\r\n\r\n",
+                                            {std::string(32768, 'a'), std::string(32768, 'b')}, 400ms));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
     dl::TDlDownloads& downloads = run.downloads;
     dltest::Recorder& recorder = run.recorder;
     std::int32_t rateAtEnd = -1;
     recorder.onItem = [&](dl::TDlDownloadItem& item) {
-        if (item.State == dl::dsFinished) rateAtEnd = downloads.TransferRate();
+        if (item.Progress.State == dl::dsFinished) rateAtEnd = downloads.TransferRate();
     };
     ASSERT_TRUE(recorder.runToEnd());
     EXPECT_EQ(downloads.BytesReceived.load(), 65536);
@@ -281,12 +272,12 @@ TEST(Run, WaitForRunOnTheUiThreadDeliversTheReportsItWaitsFor) {
 }
 
 TEST(Run, DestroyingTheCollectionStopsTheRunAndWaitsForIt) {
-    ScriptedTcpServer server(ServerScript().expectUntil("\r\n\r\n").hold());
+    ScriptedTcpServer server(hostile::neverAnswers());
     auto downloads = std::make_unique<dl::TDlDownloads>();
     int allDone = 0;
     downloads->OnAllDone = [&](dl::TDlDownloads&) { ++allDone; };
     downloads->OnItemProgress = [](dl::TDlDownloadItem&) {};
-    downloads->AddItem().URL = localUrl(server.port(), "/a.mp3");
+    downloads->AddItem().Request.URL = localUrl(server.port(), "/a.mp3");
     downloads->StartAsync();
     ASSERT_TRUE(pumpUntil([&] { return server.received().find("\r\n\r\n") != std::string::npos; }));
     const auto start = Clock::now();
@@ -321,9 +312,9 @@ TEST(Run, ADroppableReportIsSkippedWhileOneIsPending) {
 
 TEST(Run, FinishedItemsMarkedForRemovalLeaveTheCollection) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "x")));
-    dl::TDlDownloads downloads;
-    downloads.ThreadCount = 1;
-    Recorder recorder(downloads);
+    CollectionRun run(1);
+    dl::TDlDownloads& downloads = run.downloads;
+    Recorder& recorder = run.recorder;
     bool refused = false;
     recorder.onItem = [&](dl::TDlDownloadItem&) {
         try {
@@ -332,16 +323,14 @@ TEST(Run, FinishedItemsMarkedForRemovalLeaveTheCollection) {
             refused = true;  // the run's threads hold the items
         }
     };
-    dl::TDlDownloadItem& gone = downloads.AddItem();
-    gone.URL = localUrl(server.port(), "/gone");
-    gone.RemoveWhenDone = true;
-    dl::TDlDownloadItem& kept = downloads.AddItem();
-    kept.URL = localUrl(server.port(), "/kept");
+    dl::TDlDownloadItem& gone = run.add(localUrl(server.port(), "/gone"));
+    gone.Request.RemoveWhenDone = true;
+    dl::TDlDownloadItem& kept = run.add(localUrl(server.port(), "/kept"));
     ASSERT_TRUE(recorder.runToEnd());
     EXPECT_TRUE(refused);
     ASSERT_EQ(downloads.Count(), 1);
     EXPECT_EQ(&downloads.Items(0), &kept);
-    EXPECT_EQ(kept.State.load(), dl::dsFinished);
+    EXPECT_EQ(kept.Progress.State.load(), dl::dsFinished);
     EXPECT_EQ(server.connectionCount(), 2u);
     downloads.Clear();  // allowed once the run is over
     EXPECT_EQ(downloads.Count(), 0);

@@ -29,10 +29,10 @@ struct SongRun {
         dl::TDlInternetOptions options = downloads.Options();
         options.DataTimeout = dataTimeout;
         downloads.SetOptions(options);
-        item.URL = server.url("/song.mp3");
-        item.SaveFolder = folder.path().string();
-        item.ContinueTransfer = continuing;
-        item.KeepName = "song.mp3";
+        item.Request.URL = server.url("/song.mp3");
+        item.Request.SetSaveFolder(folder.path().string());
+        item.Request.SetContinueTransfer(continuing);
+        item.Request.SetKeepName("song.mp3");
     }
     bool run() { return recorder.runToEnd(60000); }
     // What the run says became of the song (nothing ran: an empty one).

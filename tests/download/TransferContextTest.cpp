@@ -66,7 +66,7 @@ TEST(TransferContext, OneTransferReportsCountsAndGivesItsOutcomeBack) {
         SCOPED_TRACE(c.name);
         ScriptedTcpServer server(answer(c.response));
         dl::TDlDownloadItem item;
-        item.URL = localUrl(server.port(), "/song.mp3");
+        item.Request.URL = localUrl(server.port(), "/song.mp3");
         RecordingContext context;
         context.stopping = c.stopping;
         const dl::TransferOutcome outcome = dl::Transfer(item, context);
@@ -78,14 +78,14 @@ TEST(TransferContext, OneTransferReportsCountsAndGivesItsOutcomeBack) {
         EXPECT_FALSE(outcome.kept);
         // The item holds the same; the end report and leaving the queue are
         // its download thread's, not the transfer's.
-        EXPECT_EQ(item.State.load(), c.state);
-        EXPECT_EQ(item.ErrorCode, c.code);
-        EXPECT_EQ(item.Percent.load(), 100);
+        EXPECT_EQ(item.Progress.State.load(), c.state);
+        EXPECT_EQ(item.Progress.ErrorCode, c.code);
+        EXPECT_EQ(item.Progress.Percent.load(), 100);
         EXPECT_EQ(context.reports, c.reports);
         EXPECT_EQ(context.counted, c.counted);
         EXPECT_EQ(context.left, 0);
         if (c.state == dl::dsFinished) {
-            EXPECT_EQ(std::string(item.Data.View()), song);
+            EXPECT_EQ(std::string(item.Progress.Data.View()), song);
         }
         // Its handles are closed when it ends.
         EXPECT_EQ(item.InternetHandle(), nullptr);
@@ -95,11 +95,11 @@ TEST(TransferContext, OneTransferReportsCountsAndGivesItsOutcomeBack) {
 
 TEST(TransferContext, AnItemThatIsNotWaitingIsLeftAlone) {
     dl::TDlDownloadItem item;
-    item.URL = "http://127.0.0.1:1/song.mp3";
-    item.State = dl::dsFinished;
+    item.Request.URL = "http://127.0.0.1:1/song.mp3";
+    item.Progress.State = dl::dsFinished;
     RecordingContext context;
     const dl::TransferOutcome outcome = dl::Transfer(item, context);
     EXPECT_FALSE(outcome.ran);
     EXPECT_TRUE(context.reports.empty());
-    EXPECT_EQ(item.State.load(), dl::dsFinished);
+    EXPECT_EQ(item.Progress.State.load(), dl::dsFinished);
 }

@@ -17,11 +17,13 @@
 #include "download/engine/TDlDownloads.h"
 #include "download/inet/InetErrors.h"
 #include "tests/download/DownloadTestSupport.h"
+#include "tests/support/HostileScripts.h"
 #include "tests/support/ScriptedTcpServer.h"
 #include "tests/support/TempDir.h"
 
 using namespace std::chrono_literals;
 using dltest::answer;
+using dltest::answerInPieces;
 using dltest::httpResponse;
 using dltest::localUrl;
 using dltest::OneItemRun;
@@ -29,6 +31,7 @@ using dltest::refusedPort;
 using dltest::Recorder;
 using testsupport::ScriptedTcpServer;
 using testsupport::ServerScript;
+namespace hostile = testsupport::hostile;
 
 namespace {
 
@@ -48,15 +51,15 @@ struct Case {
 };
 
 void expectOutcome(const dl::TDlDownloadItem& item, const Outcome& want) {
-    EXPECT_EQ(item.State.load(), want.state);
-    EXPECT_EQ(item.ErrorCode, want.code);
-    EXPECT_EQ(item.ErrorMessage, want.message);
-    EXPECT_EQ(std::string(item.Data.View()), want.data);
-    EXPECT_EQ(item.StatusCode, want.status);
-    EXPECT_EQ(item.Percent.load(), 100);
+    EXPECT_EQ(item.Progress.State.load(), want.state);
+    EXPECT_EQ(item.Progress.ErrorCode, want.code);
+    EXPECT_EQ(item.Progress.ErrorMessage, want.message);
+    EXPECT_EQ(std::string(item.Progress.Data.View()), want.data);
+    EXPECT_EQ(item.Progress.StatusCode, want.status);
+    EXPECT_EQ(item.Progress.Percent.load(), 100);
 }
 
-void at(dl::TDlDownloadItem& item, int port, const std::string& path) { item.URL = localUrl(port, path); }
+void at(dl::TDlDownloadItem& item, int port, const std::string& path) { item.Request.URL = localUrl(port, path); }
 
 }  // namespace
 
@@ -82,7 +85,7 @@ TEST(Transfer, OutcomesOfOneItem) {
                      {answer(httpResponse("302 Found", "Location: /real/a.mp3\r\n", "moved"))},
                      [](dl::TDlDownloadItem& item, int port) {
                          at(item, port, "/a.mp3");
-                         item.NoRedirect = true;
+                         item.Request.NoRedirect = true;
                      },
                      {dl::dsFinished, 0, "", "moved", 302}});
     cases.push_back({"404 reads nothing", {answer(httpResponse("404 Not Found", "", "no such song"))},
@@ -93,18 +96,18 @@ TEST(Transfer, OutcomesOfOneItem) {
                      {answer(httpResponse("200 OK", "Content-Type: text/html\r\n", "<html>"))},
                      [](dl::TDlDownloadItem& item, int port) {
                          at(item, port, "/a.mp3");
-                         item.AcceptTypes = "audio/mpeg\r\naudio/x-mp3";
+                         item.Request.AcceptTypes = "audio/mpeg\r\naudio/x-mp3";
                      },
                      {dl::dsFailed, 412, "Precond failed", "", 200}});
     cases.push_back({"content type among the reject types",
                      {answer(httpResponse("200 OK", "Content-Type: Text/HTML\r\n", "<html>"))},
                      [](dl::TDlDownloadItem& item, int port) {
                          at(item, port, "/a.mp3");
-                         item.RejectTypes = {"text/html"};
+                         item.Request.RejectTypes = {"text/html"};
                      },
                      {dl::dsFailed, 412, "Precond failed", "", 200}});
     cases.push_back({"body shorter than its length",
-                     {ServerScript().expectUntil("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789").close()},
+                     {hostile::sendsAndCloses("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n0123456789")},
                      plain("/a.mp3"), {dl::dsFailed, 12030, "Connection aborted", "0123456789", 200}});
     cases.push_back({"connection reset in the middle",
                      {ServerScript()
@@ -119,17 +122,17 @@ TEST(Transfer, OutcomesOfOneItem) {
                      {answer("HTTP/1.1 200 OK\r\nContent-Length: 5000000000\r\n\r\nabc")}, plain("/a.mp3"),
                      {dl::dsFailed, 12030, "Connection aborted", "", 200}});
     cases.push_back({"refused port", {},
-                     [](dl::TDlDownloadItem& item, int) { item.URL = localUrl(refusedPort(), "/a.mp3"); },
+                     [](dl::TDlDownloadItem& item, int) { item.Request.URL = localUrl(refusedPort(), "/a.mp3"); },
                      {dl::dsFailed, 12029, "Cannot connect", "", 0}});
-    cases.push_back({"empty URL", {}, [](dl::TDlDownloadItem& item, int) { item.URL = ""; },
+    cases.push_back({"empty URL", {}, [](dl::TDlDownloadItem& item, int) { item.Request.URL = ""; },
                      {dl::dsFailed, 12006, "Unrecognized scheme", "", 0}});
-    cases.push_back({"scheme not fetched", {}, [](dl::TDlDownloadItem& item, int) { item.URL = "gopher://127.0.0.1/x"; },
+    cases.push_back({"scheme not fetched", {}, [](dl::TDlDownloadItem& item, int) { item.Request.URL = "gopher://127.0.0.1/x"; },
                      {dl::dsFailed, 12006, "Unrecognized scheme", "", 0}});
     cases.push_back({"check-only reads no body",
                      {answer(httpResponse("200 OK", "", song))},
                      [](dl::TDlDownloadItem& item, int port) {
                          at(item, port, "/a.mp3");
-                         item.CheckOnly = true;
+                         item.Request.CheckOnly = true;
                      },
                      {dl::dsFinished, 0, "", "", 200}});
 
@@ -166,25 +169,21 @@ TEST(Transfer, HeadersAndCheckOnlyLeaveTheAnnouncedSize) {
         "Set-Cookie: s=1; Path=/; HttpOnly\r\nSet-Cookie: t=2; expires=Wed, 09 Jun 2021 10:18:14 GMT\r\n",
         "0123456789")));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
-    run.item.CheckOnly = true;
+    run.item.Request.CheckOnly = true;
     ASSERT_TRUE(run.run());
-    EXPECT_EQ(run.item.State.load(), dl::dsFinished);
-    EXPECT_EQ(run.item.Size.load(), 10u);
-    EXPECT_EQ(run.item.ContentType, "audio/mpeg");
-    EXPECT_EQ(run.item.Location, run.item.URL);
-    EXPECT_DOUBLE_EQ(run.item.Date, dl::ParseLastModified("Tue, 15 Nov 1994 08:12:31 GMT"));
-    EXPECT_EQ(run.item.ReceivedCookies.Entries(), (std::vector<std::string>{"s=1", "HttpOnly", "t=2"}));
-    EXPECT_EQ(run.item.Data.Size(), 0u);
+    EXPECT_EQ(run.item.Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(run.item.Progress.Size.load(), 10u);
+    EXPECT_EQ(run.item.Progress.ContentType, "audio/mpeg");
+    EXPECT_EQ(run.item.Progress.Location, run.item.Request.URL);
+    EXPECT_DOUBLE_EQ(run.item.Progress.Date, dl::ParseLastModified("Tue, 15 Nov 1994 08:12:31 GMT"));
+    EXPECT_EQ(run.item.Progress.ReceivedCookies.Entries(), (std::vector<std::string>{"s=1", "HttpOnly", "t=2"}));
+    EXPECT_EQ(run.item.Progress.Data.Size(), 0u);
 }
 
 TEST(Transfer, ReportsAtStartAfterHeadersWhileReadingAndAtTheEnd) {
-    ScriptedTcpServer server(ServerScript()
-                                 .expectUntil("\r\n\r\n")
-                                 .send("HTTP/1.1 200 OK\r\nContent-Length: 300\r\n\r\n" + std::string(100, 'a'))
-                                 .pause(700ms)
-                                 .send(std::string(100, 'b'))
-                                 .pause(700ms)
-                                 .send(std::string(100, 'c')));
+    ScriptedTcpServer server(answerInPieces("HTTP/1.1 200 OK\r\nContent-Length: 300\r\n\r\n",
+                                            {std::string(100, 'a'), std::string(100, 'b'), std::string(100, 'c')},
+                                            700ms));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
     ASSERT_TRUE(run.run());
     const auto reports = run.recorder.reports();
@@ -199,34 +198,31 @@ TEST(Transfer, ReportsAtStartAfterHeadersWhileReadingAndAtTheEnd) {
     EXPECT_EQ(reports[4].percent, 100);
     EXPECT_FALSE(reports[4].headerPhase);
     EXPECT_EQ(reports[5].state, dl::dsFinished);  // end
-    EXPECT_EQ(std::string(run.item.Data.View()), std::string(100, 'a') + std::string(100, 'b') + std::string(100, 'c'));
+    EXPECT_EQ(std::string(run.item.Progress.Data.View()), std::string(100, 'a') + std::string(100, 'b') + std::string(100, 'c'));
 }
 
 TEST(Transfer, WithoutALengthPercentStaysZeroUntilTheEnd) {
-    ScriptedTcpServer server(ServerScript()
-                                 .expectUntil("\r\n\r\n")
-                                 .send("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + std::string(100, 'a'))
-                                 .pause(700ms)
-                                 .send(std::string(100, 'b')));
+    ScriptedTcpServer server(answerInPieces("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
+                                            {std::string(100, 'a'), std::string(100, 'b')}, 700ms));
     OneItemRun run(localUrl(server.port(), "/a.mp3"));
     ASSERT_TRUE(run.run());
     const auto reports = run.recorder.reports();
     ASSERT_GE(reports.size(), 4u);
     for (std::size_t i = 0; i + 1 < reports.size(); ++i) EXPECT_EQ(reports[i].percent, 0) << i;
     EXPECT_EQ(reports.back().percent, 100);
-    EXPECT_EQ(run.item.Size.load(), 200u);
+    EXPECT_EQ(run.item.Progress.Size.load(), 200u);
 }
 
 TEST(Transfer, SendsPathQueryCookiesRefererAndAgent) {
     ScriptedTcpServer server(answer(httpResponse("200 OK", "", "ok")));
     OneItemRun run;
     // As cut from a page: a blank at the end, UTF-8 in the store, a fragment.
-    run.item.URL = " " + localUrl(server.port(), "/\xE6\xAD\x8C \xE6\x9B\xB2.mp3?id=7#top") + " \t";
-    run.item.SendCookies.Add("a=1");
-    run.item.SendCookies.Add("path=/");
-    run.item.SendCookies.Add("b=2");
+    run.item.Request.URL = " " + localUrl(server.port(), "/\xE6\xAD\x8C \xE6\x9B\xB2.mp3?id=7#top") + " \t";
+    run.item.Request.SendCookies.Add("a=1");
+    run.item.Request.SendCookies.Add("path=/");
+    run.item.Request.SendCookies.Add("b=2");
     ASSERT_TRUE(run.run());
-    EXPECT_EQ(run.item.State.load(), dl::dsFinished);
+    EXPECT_EQ(run.item.Progress.State.load(), dl::dsFinished);
     const std::string request = server.received();
     EXPECT_EQ(request.rfind("GET /%B8%E8%20%C7%FA.mp3?id=7 HTTP/1.1\r\n", 0), 0u) << request;
     EXPECT_NE(request.find("\r\nCookie: a=1; b=2\r\n"), std::string::npos) << request;
@@ -238,11 +234,11 @@ TEST(Transfer, PostsItsBodyAsAForm) {
     ScriptedTcpServer server(
         ServerScript().expectUntil("\r\n\r\n").expect("x=1&y=2").send(httpResponse("200 OK", "", "done")));
     OneItemRun run(localUrl(server.port(), "/form"));
-    run.item.Method = dl::dmPost;
-    run.item.PostData = std::string("x=1&y=2");
-    run.item.Referer = "http://example.org/page";
+    run.item.Request.Method = dl::dmPost;
+    run.item.Request.PostData = std::string("x=1&y=2");
+    run.item.Request.Referer = "http://example.org/page";
     ASSERT_TRUE(run.run());
-    EXPECT_EQ(run.item.State.load(), dl::dsFinished);
+    EXPECT_EQ(run.item.Progress.State.load(), dl::dsFinished);
     const std::string request = server.received();
     EXPECT_EQ(request.rfind("POST /form HTTP/1.1\r\n", 0), 0u) << request;
     EXPECT_NE(request.find("\r\nCONTENT-TYPE:application/x-www-form-urlencoded\r\n"), std::string::npos) << request;
@@ -256,17 +252,17 @@ TEST(Transfer, LimitsSetAfterTheHeadersStopTheItemWithoutAnEndReport) {
     dltest::Recorder& recorder = run.recorder;
     dl::TDlDownloadItem& item = run.item;
     recorder.onItem = [](dl::TDlDownloadItem& item) {
-        if (item.HeaderPhase && item.Size > 1000u) {
-            item.Stopped = true;
+        if (item.Progress.HeaderPhase && item.Progress.Size > 1000u) {
+            item.SetStopped(true);
             item.FailItem(8, "Size limit");
         }
     };
-    item.URL = localUrl(server.port(), "/a.mp3");
+    item.Request.URL = localUrl(server.port(), "/a.mp3");
     ASSERT_TRUE(recorder.runToEnd());
-    EXPECT_EQ(item.State.load(), dl::dsFailed);
-    EXPECT_EQ(item.ErrorCode, 8);
-    EXPECT_EQ(item.ErrorMessage, "Size limit");
-    EXPECT_EQ(item.Data.Size(), 0u);
+    EXPECT_EQ(item.Progress.State.load(), dl::dsFailed);
+    EXPECT_EQ(item.Progress.ErrorCode, 8);
+    EXPECT_EQ(item.Progress.ErrorMessage, "Size limit");
+    EXPECT_EQ(item.Progress.Data.Size(), 0u);
     EXPECT_EQ(recorder.reportsOf(item).size(), 2u);  // start and after headers only
     EXPECT_EQ(recorder.allDone(), 1);
 }
@@ -277,10 +273,10 @@ TEST(Transfer, AHandlerThatThrowsDoesNotDisturbTheTransfer) {
     dltest::Recorder& recorder = run.recorder;
     dl::TDlDownloadItem& item = run.item;
     recorder.onItem = [](dl::TDlDownloadItem&) { throw std::runtime_error("handler failed"); };
-    item.URL = localUrl(server.port(), "/a.mp3");
+    item.Request.URL = localUrl(server.port(), "/a.mp3");
     ASSERT_TRUE(recorder.runToEnd());
-    EXPECT_EQ(item.State.load(), dl::dsFinished);
-    EXPECT_EQ(std::string(item.Data.View()), "abc");
+    EXPECT_EQ(item.Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(std::string(item.Progress.Data.View()), "abc");
 }
 
 TEST(Transfer, NotConnectedFailsWithoutTryingUnlessForcedOrLocal) {
@@ -302,11 +298,11 @@ TEST(Transfer, NotConnectedFailsWithoutTryingUnlessForcedOrLocal) {
         dl::TDlInternetOptions options;
         options.ForceInternetCheck = c.force;
         downloads.SetOptions(options);
-        item.URL = "http://" + std::string(c.host) + ":" + std::to_string(server.port()) + "/a.mp3";
+        item.Request.URL = "http://" + std::string(c.host) + ":" + std::to_string(server.port()) + "/a.mp3";
         ASSERT_TRUE(recorder.runToEnd());
-        EXPECT_EQ(item.ErrorCode, c.code);
+        EXPECT_EQ(item.Progress.ErrorCode, c.code);
         if (c.code == 2) {
-            EXPECT_EQ(item.ErrorMessage, "Not connected");
+            EXPECT_EQ(item.Progress.ErrorMessage, "Not connected");
         }
     }
     dl::TDlInternetOptions::SetConnectedStateQuery(nullptr);
@@ -319,9 +315,9 @@ TEST(Transfer, FileUrlsReadTheLocalFile) {
     std::ofstream(path, std::ios::binary) << "local song";
     OneItemRun run("FILE://" + path);
     ASSERT_TRUE(run.run());
-    EXPECT_EQ(run.item.State.load(), dl::dsFinished);
-    EXPECT_EQ(std::string(run.item.Data.View()), "local song");
-    EXPECT_GT(run.item.Date, 0.0);
+    EXPECT_EQ(run.item.Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(std::string(run.item.Progress.Data.View()), "local song");
+    EXPECT_GT(run.item.Progress.Date, 0.0);
     EXPECT_EQ(run.recorder.reportsOf(run.item)[1].size, 10u);  // the file's size after the headers
 }
 
@@ -360,9 +356,9 @@ TEST(Transfer, FtpLooksTheFileUpThenReadsIt) {
             .expect("QUIT\r\n").send("221 bye\r\n")});
     OneItemRun run("ftp://127.0.0.1:" + std::to_string(control.port()) + "/a.mp3");
     ASSERT_TRUE(run.run());
-    EXPECT_EQ(run.item.State.load(), dl::dsFinished) << run.item.ErrorCode << " " << run.item.ErrorMessage;
-    EXPECT_EQ(std::string(run.item.Data.View()), "0123456789");
-    EXPECT_DOUBLE_EQ(run.item.Date, dl::ParseLastModified("Tue, 15 Nov 1994 08:12:31 GMT"));
+    EXPECT_EQ(run.item.Progress.State.load(), dl::dsFinished) << run.item.Progress.ErrorCode << " " << run.item.Progress.ErrorMessage;
+    EXPECT_EQ(std::string(run.item.Progress.Data.View()), "0123456789");
+    EXPECT_DOUBLE_EQ(run.item.Progress.Date, dl::ParseLastModified("Tue, 15 Nov 1994 08:12:31 GMT"));
     EXPECT_EQ(run.recorder.reportsOf(run.item)[1].size, 10u);  // the size looked up, after the headers
     ASSERT_TRUE(control.waitUntilDone(5s));
     EXPECT_TRUE(control.failures().empty()) << control.failures().front();
@@ -375,10 +371,10 @@ TEST(Transfer, FtpCheckOnlyOfAMissingFileFailsWithTheServersReply) {
                                   .expect("SIZE a.mp3\r\n").send("550 No such file\r\n")
                                   .expect("QUIT\r\n").send("221 bye\r\n"));
     OneItemRun run("ftp://127.0.0.1:" + std::to_string(control.port()) + "/a.mp3");
-    run.item.CheckOnly = true;
+    run.item.Request.CheckOnly = true;
     ASSERT_TRUE(run.run());
-    EXPECT_EQ(run.item.State.load(), dl::dsFailed);
-    EXPECT_EQ(run.item.ErrorCode, 12003);
-    EXPECT_EQ(run.item.ErrorMessage, "550 No such file");
+    EXPECT_EQ(run.item.Progress.State.load(), dl::dsFailed);
+    EXPECT_EQ(run.item.Progress.ErrorCode, 12003);
+    EXPECT_EQ(run.item.Progress.ErrorMessage, "550 No such file");
     EXPECT_EQ(control.connectionCount(), 1u);
 }

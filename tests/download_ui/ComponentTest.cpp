@@ -157,9 +157,9 @@ TEST(Component, SavesUnderTheNameRules) {
         d.get.DestinationName = c.destination;
         ASSERT_TRUE(d.run("/music/song.mp3")) << c.file;
         const fs::path expected = d.work.path() / c.file;
-        EXPECT_EQ(d.item().State.load(), dl::dsFinished) << c.file;
+        EXPECT_EQ(d.item().Progress.State.load(), dl::dsFinished) << c.file;
         EXPECT_EQ(readFile(expected), kSong) << c.file;
-        EXPECT_EQ(d.item().LocalFileName, expected.lexically_normal().string()) << c.file;
+        EXPECT_EQ(d.item().Request.LocalFileName, expected.lexically_normal().string()) << c.file;
     }
 }
 
@@ -211,13 +211,13 @@ TEST(Component, WritesNothingWhereThereIsNothingToWriteAndKeepsTheOlderFile) {
         writeFile(d.folder() / "kept.mp3", "older file");
         if (c.setup) c.setup(d.get);
         ASSERT_TRUE(d.run(c.path)) << c.name;
-        EXPECT_EQ(d.item().State.load(), c.state) << c.name;
-        EXPECT_EQ(d.item().ErrorCode, c.code) << c.name;
-        EXPECT_EQ(d.item().ErrorMessage, c.message) << c.name;
+        EXPECT_EQ(d.item().Progress.State.load(), c.state) << c.name;
+        EXPECT_EQ(d.item().Progress.ErrorCode, c.code) << c.name;
+        EXPECT_EQ(d.item().Progress.ErrorMessage, c.message) << c.name;
         if (c.bytesRead >= 0) {
             EXPECT_EQ(d.get.Downloads().BytesReceived.load(), c.bytesRead) << c.name;
         }
-        EXPECT_TRUE(d.item().LocalFileName.empty()) << c.name;
+        EXPECT_TRUE(d.item().Request.LocalFileName.empty()) << c.name;
         EXPECT_EQ(readFile(d.folder() / "kept.mp3"), "older file") << c.name;
         EXPECT_EQ(filesIn(d.folder()), std::vector<std::string>{"kept.mp3"}) << c.name;
     }
@@ -227,7 +227,7 @@ TEST(Component, OlderLetsARecentEnoughResourceThroughWithItsTime) {
     Download d;
     d.get.DownloadParams.Older = 20;
     ASSERT_TRUE(d.run("/old.mp3"));
-    ASSERT_EQ(d.item().ErrorCode, 0);
+    ASSERT_EQ(d.item().Progress.ErrorCode, 0);
     EXPECT_EQ(readFile(d.folder() / "127.0.0.1_old.mp3"), kSong);
     EXPECT_EQ(modified(d.folder() / "127.0.0.1_old.mp3"), kTenDaysAgo);
 }
@@ -236,8 +236,8 @@ TEST(Component, DocumentTakesTheFinishedSongsBytesOver) {
     Download d;
     ASSERT_TRUE(d.run("/music/song.mp3"));
     EXPECT_EQ(std::string(d.get.Document().View()), kSong);
-    EXPECT_EQ(d.item().Data.Size(), 0u);
-    EXPECT_EQ(d.item().Size.load(), 0u);
+    EXPECT_EQ(d.item().Progress.Data.Size(), 0u);
+    EXPECT_EQ(d.item().Progress.Size.load(), 0u);
     // The next preparation empties it.
     d.get.Download(true, false);
     EXPECT_EQ(d.get.Document().Size(), 0u);
@@ -268,9 +268,9 @@ TEST(Component, PageModeFetchesWhatThePageNeedsAndPointsThePageAtIt) {
         EXPECT_EQ(filesIn(d.folder()), c.files);
         EXPECT_EQ(d.server.paths(), c.fetched);
         for (int i = 0; i < d.get.Downloads().Count(); ++i) {
-            EXPECT_EQ(d.item(i).State.load(), dl::dsFinished) << d.item(i).URL;
-            EXPECT_EQ(d.item(i).Level, i == 0 ? 0 : -1);
-            EXPECT_EQ(d.item(i).IsLink, i > 0);
+            EXPECT_EQ(d.item(i).Progress.State.load(), dl::dsFinished) << d.item(i).Request.URL;
+            EXPECT_EQ(d.item(i).Request.Level, i == 0 ? 0 : -1);
+            EXPECT_EQ(d.item(i).Request.IsLink, i > 0);
         }
         const std::string page = readFile(d.folder() / "title.mp3.htm");
         EXPECT_NE(page.find("<body background=\"127.0.0.1_bg.gif\">"), std::string::npos) << page;
@@ -302,7 +302,7 @@ TEST(Component, PreparationCarriesTheRequestSettings) {
     Download d;
     d.get.PostParams = {"name=a b&c", "flag", "empty="};
     ASSERT_TRUE(d.run("/form"));
-    EXPECT_EQ(d.item().Method, dl::dmPost);
+    EXPECT_EQ(d.item().Request.Method, dl::dmPost);
     EXPECT_EQ(readFile(d.folder() / "127.0.0.1_form"),
               "posted:name=a%20b%26c&flag=&empty=;application/x-www-form-urlencoded");
 
@@ -310,9 +310,9 @@ TEST(Component, PreparationCarriesTheRequestSettings) {
     d.get.PostParams.clear();
     d.get.AcceptTypes = {"audio/x-wav", "text/plain"};
     ASSERT_TRUE(d.run("/music/song.mp3"));
-    EXPECT_EQ(d.item().Method, dl::dmGet);
-    EXPECT_EQ(d.item().AcceptTypes, "audio/x-wav\r\ntext/plain");
-    EXPECT_EQ(d.item().ErrorCode, 412);
+    EXPECT_EQ(d.item().Request.Method, dl::dmGet);
+    EXPECT_EQ(d.item().Request.AcceptTypes, "audio/x-wav\r\ntext/plain");
+    EXPECT_EQ(d.item().Progress.ErrorCode, 412);
     EXPECT_FALSE(fs::exists(d.folder() / "127.0.0.1_song.mp3"));
 }
 
@@ -321,11 +321,11 @@ TEST(Component, EventsSeeEveryReportAndMayRenameTheFile) {
     std::vector<dl::TDlItemState> states;
     d.get.OnProgress = [&](dl::DownloadComponent& sender, dl::TDlDownloadItem& item) {
         EXPECT_EQ(&sender, &d.get);
-        states.push_back(item.State);
+        states.push_back(item.Progress.State);
     };
     d.get.OnGetFileName = [](dl::DownloadComponent&, dl::TDlDownloadItem& item, std::string& name) {
         EXPECT_EQ(name, "127.0.0.1_song.mp3");
-        name = "renamed-" + std::to_string(item.Level) + ".mp3";
+        name = "renamed-" + std::to_string(item.Request.Level) + ".mp3";
     };
     ASSERT_TRUE(d.run("/music/song.mp3"));
     EXPECT_EQ(readFile(d.folder() / "renamed-0.mp3"), kSong);
@@ -369,10 +369,10 @@ TEST(Component, ALargeDownloadIsWrittenAsItArrivesAndNothingOfItStaysWhenItFails
         fs::create_directories(d.folder());
         writeFile(d.folder() / "kept.mp3", "older file");
         d.get.OnProgress = [&](dl::DownloadComponent& sender, dl::TDlDownloadItem& item) {
-            if (c.stopHalfway && !item.HeaderPhase && item.Size > kLarge.size() / 2) sender.Downloads().Stop();
+            if (c.stopHalfway && !item.Progress.HeaderPhase && item.Progress.Size > kLarge.size() / 2) sender.Downloads().Stop();
         };
         ASSERT_TRUE(d.run(c.path)) << c.path;
-        EXPECT_EQ(d.item().State == dl::dsFinished && d.item().ErrorCode == 0, c.complete) << c.path;
+        EXPECT_EQ(d.item().Progress.State == dl::dsFinished && d.item().Progress.ErrorCode == 0, c.complete) << c.path;
         // Hidden files included: nothing made ready is left behind.
         EXPECT_EQ(filesIn(d.folder()), c.files) << c.path;
         if (c.complete) {

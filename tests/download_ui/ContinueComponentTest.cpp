@@ -58,10 +58,10 @@ struct Song {
         get.URL = server.url("/song.mp3");
         get.Downloads().Attempts.pauses.fill(std::chrono::milliseconds(1));
         get.OnProgress = [this](dl::DownloadComponent&, dl::TDlDownloadItem& item) {
-            if (item.HeaderPhase)
-                headerSize = item.Size;
-            else if (item.State == dl::dsRunning && headerSize != 0)
-                sizes.push_back(item.Size);
+            if (item.Progress.HeaderPhase)
+                headerSize = item.Progress.Size;
+            else if (item.Progress.State == dl::dsRunning && headerSize != 0)
+                sizes.push_back(item.Progress.Size);
         };
     }
     dl::TDlDownloadItem& item() { return *get.CurrentItem(); }
@@ -94,16 +94,16 @@ TEST(ComponentContinue, ASongThatFailedIsContinuedByTheNextDownloadOfIt) {
     EXPECT_TRUE(song.get.ContinueDownloads);  // on unless turned off
     giveUpAfterTheFirstContinuation(song);
     ASSERT_TRUE(song.run());
-    EXPECT_EQ(song.item().ErrorMessage, "Service unavailable");
-    EXPECT_TRUE(song.item().LocalFileName.empty());
+    EXPECT_EQ(song.item().Progress.ErrorMessage, "Service unavailable");
+    EXPECT_TRUE(song.item().Request.LocalFileName.empty());
     // Kept hidden, never under the song's name.
     EXPECT_FALSE(fs::exists(song.file()));
     EXPECT_EQ(song.kept(), 2u);
 
     ASSERT_TRUE(song.run());
-    ASSERT_EQ(song.item().State.load(), dl::dsFinished) << song.item().ErrorMessage;
+    ASSERT_EQ(song.item().Progress.State.load(), dl::dsFinished) << song.item().Progress.ErrorMessage;
     EXPECT_EQ(song.outcome().continuations, 1);
-    EXPECT_EQ(song.item().LocalFileName, song.file().string());
+    EXPECT_EQ(song.item().Request.LocalFileName, song.file().string());
     EXPECT_TRUE(readFile(song.file()) == *kFile) << "the song arrived spliced";
     EXPECT_EQ(song.get.Document().Size(), kSize);
     EXPECT_EQ(filesIn(song.folder()), std::vector<std::string>{"song.mp3"});
@@ -127,7 +127,7 @@ TEST(ComponentContinue, TurnedOffNothingIsContinuedNorKept) {
     song.get.ContinueDownloads = false;
     ASSERT_TRUE(song.run());
     // Not continued, the song is asked for whole again, and nothing is kept.
-    ASSERT_EQ(song.item().State.load(), dl::dsFinished) << song.item().ErrorMessage;
+    ASSERT_EQ(song.item().Progress.State.load(), dl::dsFinished) << song.item().Progress.ErrorMessage;
     EXPECT_EQ(song.outcome().continuations, 0);
     EXPECT_EQ(song.outcome().retries, 1);
     const auto requests = song.server.requests();
@@ -146,7 +146,7 @@ TEST(ComponentContinue, WithoutFurtherAttemptsADropFailsItAndNothingStays) {
     song.get.ContinueDownloads = false;
     song.get.Downloads().Attempts.maxFurther = 0;
     ASSERT_TRUE(song.run());
-    EXPECT_EQ(song.item().ErrorCode, 12030);
+    EXPECT_EQ(song.item().Progress.ErrorCode, 12030);
     EXPECT_EQ(song.server.requestCount(), 1u);
     EXPECT_FALSE(fs::exists(song.folder()) && !filesIn(song.folder()).empty());
 }
@@ -178,8 +178,8 @@ TEST(ComponentContinue, TheLimitsHoldOverTheWholeSong) {
         song.get.DownloadParams.SizeLimit = c.sizeLimit;
         song.get.DownloadParams.CheckOnly = c.checkOnly;
         ASSERT_TRUE(song.run());
-        EXPECT_EQ(song.item().State.load(), c.state);
-        EXPECT_EQ(song.item().ErrorCode, c.code);
+        EXPECT_EQ(song.item().Progress.State.load(), c.state);
+        EXPECT_EQ(song.item().Progress.ErrorCode, c.code);
         EXPECT_EQ(song.headerSize, kSize);
         const auto requests = song.server.requests();
         ASSERT_EQ(requests.size(), 3u);
@@ -214,7 +214,7 @@ TEST(ComponentContinue, TheWindowShowsTheWholeSongThroughItsDrops) {
     ticker.start();
     EXPECT_TRUE(song.get.Execute());
     ticker.stop();
-    ASSERT_EQ(song.item().State.load(), dl::dsFinished) << song.item().ErrorMessage;
+    ASSERT_EQ(song.item().Progress.State.load(), dl::dsFinished) << song.item().Progress.ErrorMessage;
     EXPECT_EQ(song.outcome().continuations, 3);
     EXPECT_TRUE(readFile(song.file()) == *kFile) << "the song arrived spliced";
     EXPECT_EQ(filesIn(song.folder()), std::vector<std::string>{"song.mp3"});

@@ -67,7 +67,7 @@ TEST(DurableEnd, ASongIsSyncedThenNamedThenItsFolderSyncedThenItsSideFilesGo) {
     DiskCallRecorder disk;
     ComponentRun run(server);
     ASSERT_TRUE(run.get.Download(false, false));
-    ASSERT_EQ(run.item().State.load(), dl::dsFinished) << run.item().ErrorMessage;
+    ASSERT_EQ(run.item().Progress.State.load(), dl::dsFinished) << run.item().Progress.ErrorMessage;
     EXPECT_TRUE(readFile(run.file()) == *kFile);
 
     const std::vector<Call> calls = disk.calls();
@@ -123,9 +123,9 @@ TEST(DurableEnd, ACallThatFailsOnTheWayFailsTheSongAndKeepsTheOlderFile) {
         ASSERT_TRUE(run.get.Download(false, false));
         dl::TDlDownloadItem& item = run.item();
         // Never told as a success.
-        EXPECT_EQ(item.State.load(), dl::dsFailed);
-        EXPECT_EQ(item.ErrorCode, dl::FileErrorOf(c.error));
-        EXPECT_TRUE(item.LocalFileName.empty());
+        EXPECT_EQ(item.Progress.State.load(), dl::dsFailed);
+        EXPECT_EQ(item.Progress.ErrorCode, dl::FileErrorOf(c.error));
+        EXPECT_TRUE(item.Request.LocalFileName.empty());
         if (c.named) {
             EXPECT_TRUE(readFile(run.file()) == *kFile);
         } else {

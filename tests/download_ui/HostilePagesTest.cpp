@@ -113,7 +113,7 @@ TEST(HostilePages, PageModeEnds) {
         EXPECT_EQ(d.get.Downloads().Count(), c.items);
         for (const auto& [path, times] : c.requests) EXPECT_EQ(d.count(path), times) << path;
         for (int i = 0; i < d.get.Downloads().Count(); ++i) {
-            EXPECT_EQ(d.get.Downloads().Items(i).State.load(), dl::dsFinished) << d.get.Downloads().Items(i).URL;
+            EXPECT_EQ(d.get.Downloads().Items(i).Progress.State.load(), dl::dsFinished) << d.get.Downloads().Items(i).Request.URL;
         }
     }
 }
@@ -122,7 +122,7 @@ TEST(HostilePages, APageNeverHasALocalFileOrAnotherSchemeRead) {
     Download d;
     ASSERT_TRUE(d.run("/local.htm"));
     ASSERT_EQ(d.get.Downloads().Count(), 2);
-    EXPECT_EQ(d.get.Downloads().Items(1).URL, d.server.url("/web.htm"));
+    EXPECT_EQ(d.get.Downloads().Items(1).Request.URL, d.server.url("/web.htm"));
     // Only the page and its one web frame are saved; nothing of /etc or /proc.
     EXPECT_EQ(filesIn(d.folder()), (std::vector<std::string>{"127.0.0.1_local.htm", "127.0.0.1_web.htm"}));
     const std::string saved = readFile(d.folder() / "127.0.0.1_local.htm");
@@ -135,9 +135,9 @@ TEST(HostilePages, LinksLeadFromTheAddressAfterRedirects) {
     ASSERT_TRUE(d.run("/pg"));
     ASSERT_EQ(d.get.Downloads().Count(), 2);
     const dl::TDlDownloadItem& frame = d.get.Downloads().Items(1);
-    EXPECT_EQ(frame.URL, d.server.url("/pg/left.html"));
-    EXPECT_EQ(frame.State.load(), dl::dsFinished);
-    EXPECT_EQ(d.get.Downloads().Items(0).ResponseURL, d.server.url("/pg/"));
+    EXPECT_EQ(frame.Request.URL, d.server.url("/pg/left.html"));
+    EXPECT_EQ(frame.Progress.State.load(), dl::dsFinished);
+    EXPECT_EQ(d.get.Downloads().Items(0).Progress.ResponseURL(), d.server.url("/pg/"));
 }
 
 TEST(HostilePages, AResourceNeverTakesTheNameOfThePageOrAnotherItem) {
@@ -194,10 +194,10 @@ TEST(HostilePages, AFileThatCannotBeWrittenFailsItsItemAndKeepsTheOlderFile) {
         c.setup(d);
         ASSERT_TRUE(d.run("/song.mp3"));
         const dl::TDlDownloadItem& item = d.get.Downloads().Items(0);
-        EXPECT_EQ(item.State.load(), dl::dsFailed);
-        EXPECT_EQ(item.ErrorCode, c.code);
-        EXPECT_EQ(item.ErrorMessage, c.message);
-        EXPECT_TRUE(item.LocalFileName.empty());
+        EXPECT_EQ(item.Progress.State.load(), dl::dsFailed);
+        EXPECT_EQ(item.Progress.ErrorCode, c.code);
+        EXPECT_EQ(item.Progress.ErrorMessage, c.message);
+        EXPECT_TRUE(item.Request.LocalFileName.empty());
         EXPECT_EQ(readFile(d.folder() / "kept.mp3"), "older file");
         const auto names = filesIn(d.folder());
         EXPECT_TRUE(std::none_of(names.begin(), names.end(), [](const std::string& n) { return n.rfind(".brelvo-", 0) == 0; }));

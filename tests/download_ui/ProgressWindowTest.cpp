@@ -217,7 +217,7 @@ TEST(ProgressWindow, AFinishedDownloadClosesTheWindowAfterTheFileIsWritten) {
     bool visibleAtEnd = false, fileAtEnd = false;
     s.customize = [&](dl::TDlWebDownload& w) { caption = w.windowTitle(); };
     s.get.OnProgress = [&](dl::DownloadComponent&, dl::TDlDownloadItem& item) {
-        if (item.State != dl::dsFinished) return;
+        if (item.Progress.State != dl::dsFinished) return;
         visibleAtEnd = s.window->isVisible();
         fileAtEnd = readFile(s.file()) == kSong;
     };
@@ -256,7 +256,7 @@ TEST(ProgressWindow, AFailedDownloadClosesTheWindowWithoutAFile) {
         Session s;
         const std::string url = path == "refused" ? "http://127.0.0.1:1/song.mp3" : s.server.url(path);
         EXPECT_TRUE(s.execute(url)) << path;
-        EXPECT_EQ(s.get.CurrentItem()->State.load(), dl::dsFailed) << path;
+        EXPECT_EQ(s.get.CurrentItem()->Progress.State.load(), dl::dsFailed) << path;
         EXPECT_FALSE(fs::exists(s.file().parent_path())) << path;
     }
 }
@@ -316,7 +316,7 @@ TEST(ProgressWindow, WithoutALengthTheBarStaysAtZeroUntilTheEnd) {
             return;
         }
         // Up to the end report, which brings the item's 100 per cent.
-        if (s.get.CurrentItem()->State == dl::dsRunning) barWhileRunning.push_back(w.ProgressBar->value());
+        if (s.get.CurrentItem()->Progress.State == dl::dsRunning) barWhileRunning.push_back(w.ProgressBar->value());
         if (sizes.empty() || sizes.back() != w.SizeLabel->text()) sizes.push_back(w.SizeLabel->text());
     };
     EXPECT_TRUE(s.execute(s.server.url("/unsized.mp3")));
@@ -413,7 +413,7 @@ TEST(ProgressWindow, CancelAtTheStartOfTheRunStillEndsIt) {
         s.get.Downloads().RunPointHook = nullptr;
         EXPECT_TRUE(pressed);
         EXPECT_FALSE(fs::exists(s.file()));
-        EXPECT_EQ(s.get.Downloads().Items(0).ErrorCode, 6);
+        EXPECT_EQ(s.get.Downloads().Items(0).Progress.ErrorCode, 6);
     }
 }
 
@@ -439,7 +439,7 @@ TEST(ProgressWindow, CancelDuringALookupThatHangsEndsTheWindow) {
     std::printf("    the window ended %lld ms after Cancel\n",
                 static_cast<long long>(
                     std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - cancelledAt).count()));
-    EXPECT_EQ(s.get.Downloads().Items(0).ErrorCode, 6);
+    EXPECT_EQ(s.get.Downloads().Items(0).Progress.ErrorCode, 6);
 }
 
 // Cancel in page mode: nothing more is fetched or written, the saved page is
@@ -540,7 +540,7 @@ TEST(ProgressWindow, ABatchRunsEachDownloadInTheSameWindow) {
     };
     const auto ended = [&](int i, bool cancelled) {
         EXPECT_FALSE(cancelled) << i;
-        told.emplace_back(i, s.get.CurrentItem()->State.load());
+        told.emplace_back(i, s.get.CurrentItem()->Progress.State.load());
         barMaximum.push_back(s.window ? s.window->ProgressBar->maximum() : -1);
     };
     s.started = Clock::now();
