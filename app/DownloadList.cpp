@@ -67,9 +67,10 @@ bool DownloadList::isActive(store::ListState state) {
 
 void DownloadList::start() {
     std::vector<store::ListEntry> entries = store_->TakeLoaded();
-    std::vector<std::int64_t> again;
+    std::vector<std::pair<std::int64_t, std::int64_t>> again;  // place, id
     std::vector<std::int64_t> distrusted;
     for (store::ListEntry& entry : entries) {
+        frontPlace_ = std::min(frontPlace_, entry.queuePlace);
         // Shown as stopped, and left as it is in the file.
         if (!isTrustedRow(entry, folder_)) {
             distrusted.push_back(entry.id);
@@ -82,8 +83,11 @@ void DownloadList::start() {
             entry.state = store::ListState::Waiting;
             store_->Save(entry);
         }
-        again.push_back(entry.id);
+        again.emplace_back(entry.queuePlace, entry.id);
     }
+    // Songs moved ahead first, as they stood in the queue; then the others
+    // in the order they were added.
+    std::sort(again.begin(), again.end());
     model_.setEntries(std::move(entries));
     activeSongs_ = runByOther_ ? 0 : static_cast<int>(again.size());
     if (activeSongs_ > 0) emit activeSongsChanged(activeSongs_);
@@ -100,7 +104,7 @@ void DownloadList::start() {
     if (distrusted.size() > told) {
         log_(QStringLiteral("下载列表中另有 %1 行不可信，已忽略。").arg(distrusted.size() - told));
     }
-    for (std::int64_t id : again)
+    for (const auto& [place, id] : again)
         if (const store::ListEntry* entry = model_.find(id)) enqueue(*entry);
     if (!again.empty()) log_(QStringLiteral("下载列表中有 %1 首歌曲接着下载。").arg(again.size()));
 }
@@ -191,11 +195,6 @@ void DownloadList::add(std::size_t count, SongAt songAt, std::function<void(cons
     job.count = count;
     job.songAt = std::move(songAt);
     job.done = std::move(done);
-    // The index grows once, now, rather than all at once in a slice.
-    std::size_t coming = count;
-    for (const AddJob& waiting : jobs_) coming += waiting.count - waiting.next;
-    index_.reserve(static_cast<std::size_t>(model_.rowCount()) + coming);
-    model_.reserve(static_cast<std::size_t>(model_.rowCount()) + coming);
     jobs_.push_back(std::move(job));
     // Behind an add still going on, it waits for its turn.
     if (jobs_.size() == 1) addSlice();
@@ -331,7 +330,17 @@ bool DownloadList::canMoveToFront(int row) const {
 
 void DownloadList::moveToFront(const QList<int>& rows) {
     const std::vector<std::int64_t> ids = idsOf(rows, &DownloadList::canMoveToFront);
-    if (!ids.empty()) downloader_->moveToFront(ids);
+    if (ids.empty()) return;
+    // Ahead of every place given so far, in the order of the rows: the next
+    // start queues them so again.
+    frontPlace_ -= static_cast<std::int64_t>(ids.size());
+    std::int64_t place = frontPlace_;
+    for (std::int64_t id : ids) {
+        store::ListEntry entry = *model_.find(id);
+        entry.queuePlace = place++;
+        change(entry);
+    }
+    downloader_->moveToFront(ids);
 }
 
 void DownloadList::applySettings(const ListSettings& settings) {
@@ -385,6 +394,8 @@ void DownloadList::restart(const QList<int>& rows) {
             entry.fileName = index_.freeFileName(entry.title);
         entry.path = destinationPath(entry.fileName).toStdString();
         entry.identity.clear();
+        // Queued behind the others now, as a song just added.
+        entry.queuePlace = 0;
         // Asked again: every link of the song may be tried again.
         trails_.remove(id);
         change(entry);
@@ -595,6 +606,8 @@ void DownloadList::onNextLink(const NextLinkFinder::Found& found) {
     entry.received = 0;
     entry.total = 0;
     entry.reason = QStringLiteral("换用第 %1 个链接：上一个 %2").arg(number).arg(before).toStdString();
+    // Queued behind the others on its next link.
+    entry.queuePlace = 0;
     change(entry);
     log_(QStringLiteral("《") + title + QStringLiteral("》：第 %1 个链接失败（%2），换用第 %3 个链接 ")
                                           .arg(number - 1)

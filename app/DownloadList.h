@@ -228,6 +228,9 @@ private:
     bool closed_ = false;
     // Waiting or downloading rows, when this program runs the list.
     int activeSongs_ = 0;
+    // The lowest queue place given (or read back): a song moved ahead by
+    // 优先下载 gets one lower still.
+    std::int64_t frontPlace_ = 0;
     // The log has said that saving stopped (and not yet that it works again).
     bool problemTold_ = false;
 };

@@ -173,7 +173,7 @@ QString DownloadListModel::stateCell(const store::ListEntry& entry) const {
 void DownloadListModel::setRetryWait(std::int64_t id, std::chrono::milliseconds pause) {
     const int row = rowOf(id);
     if (row < 0) return;
-    Row& r = rows_[static_cast<std::size_t>(row)];
+    Row& r = rowAt(row);
     if (pause.count() > 0) {
         const std::int64_t now = clock_();
         retries_.insert(id, Retry{now + pause.count(), -1});
@@ -238,17 +238,17 @@ QString DownloadListModel::timeLeftText(const store::ListEntry& entry) const {
 
 const store::ListEntry* DownloadListModel::find(std::int64_t id) const {
     const int row = rowOf(id);
-    return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].entry;
+    return row < 0 ? nullptr : &rowAt(row).entry;
 }
 
 const DownloadListModel::RowRun* DownloadListModel::runOf(std::int64_t id) const {
     const int row = rowOf(id);
-    return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].run;
+    return row < 0 ? nullptr : &rowAt(row).run;
 }
 
 DownloadListModel::RowRun* DownloadListModel::runOf(std::int64_t id) {
     const int row = rowOf(id);
-    return row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)].run;
+    return row < 0 ? nullptr : &rowAt(row).run;
 }
 
 DownloadListModel::RowRun DownloadListModel::endRun(std::int64_t id) {
@@ -259,12 +259,7 @@ DownloadListModel::RowRun DownloadListModel::endRun(std::int64_t id) {
 }
 
 void DownloadListModel::endRuns() {
-    for (const Row& row : rows_) endRun(row.entry.id);
-}
-
-void DownloadListModel::reserve(std::size_t rows) {
-    if (rows > rows_.capacity()) rows_.reserve(rows);
-    if (rows > static_cast<std::size_t>(rowOfId_.capacity())) rowOfId_.reserve(static_cast<qsizetype>(rows));
+    for (const std::unique_ptr<Row>& row : rows_) endRun(row->entry.id);
 }
 
 void DownloadListModel::setEntries(std::vector<store::ListEntry> entries) {
@@ -277,7 +272,7 @@ void DownloadListModel::setEntries(std::vector<store::ListEntry> entries) {
     stateCounts_ = {};
     for (store::ListEntry& e : entries) {
         count(e.state, 1);
-        rows_.push_back(Row{std::move(e)});
+        rows_.push_back(std::make_unique<Row>(Row{std::move(e)}));
     }
     published_ = static_cast<int>(rows_.size());
     rowOfId_.clear();
@@ -289,14 +284,14 @@ int DownloadListModel::append(const store::ListEntry& entry) {
     const int row = static_cast<int>(rows_.size());
     count(entry.state, 1);
     if (appending_ > 0) {
-        rows_.push_back(Row{entry});
-        rowOfId_.insert(entry.id, row);
+        rows_.push_back(std::make_unique<Row>(Row{entry}));
+        setRowOf(entry.id, row);
         if (entry.state == store::ListState::Downloading) rates_[entry.id];
         return row;
     }
     beginInsertRows({}, row, row);
-    rows_.push_back(Row{entry});
-    rowOfId_.insert(entry.id, row);
+    rows_.push_back(std::make_unique<Row>(Row{entry}));
+    setRowOf(entry.id, row);
     if (entry.state == store::ListState::Downloading) rates_[entry.id];
     published_ = static_cast<int>(rows_.size());
     endInsertRows();
@@ -327,8 +322,8 @@ void DownloadListModel::removeIds(const std::vector<std::int64_t>& ids) {
         while (std::next(first) != gone.rend() && *std::next(first) == *first - 1) ++first;
         beginRemoveRows({}, *first, *last);
         for (int r = *first; r <= *last; ++r) {
-            rowOfId_.remove(rows_[static_cast<std::size_t>(r)].entry.id);
-            count(rows_[static_cast<std::size_t>(r)].entry.state, -1);
+            rowOfId_.shard(static_cast<std::uint64_t>(rowAt(r).entry.id)).remove(rowAt(r).entry.id);
+            count(rowAt(r).entry.state, -1);
         }
         rows_.erase(rows_.begin() + *first, rows_.begin() + *last + 1);
         published_ = static_cast<int>(rows_.size());
@@ -340,13 +335,13 @@ void DownloadListModel::removeIds(const std::vector<std::int64_t>& ids) {
 }
 
 void DownloadListModel::reindexFrom(int first) {
-    for (int r = first; r < static_cast<int>(rows_.size()); ++r) rowOfId_.insert(rows_[static_cast<std::size_t>(r)].entry.id, r);
+    for (int r = first; r < static_cast<int>(rows_.size()); ++r) setRowOf(rowAt(r).entry.id, r);
 }
 
 void DownloadListModel::update(const store::ListEntry& entry) {
     const int row = rowOf(entry.id);
     if (row < 0) return;
-    Row& r = rows_[static_cast<std::size_t>(row)];
+    Row& r = rowAt(row);
     const bool wasDownloading = r.entry.state == store::ListState::Downloading;
     count(r.entry.state, -1);
     count(entry.state, 1);
@@ -366,7 +361,7 @@ void DownloadListModel::setProgress(std::int64_t id, std::int64_t received, std:
     ++progressReports_;
     const int row = rowOf(id);
     if (row < 0) return;
-    Row& r = rows_[static_cast<std::size_t>(row)];
+    Row& r = rowAt(row);
     r.entry.received = received;
     r.entry.total = total;
     if (r.entry.state == store::ListState::Downloading && !retries_.contains(id)) rates_[id].add(clock_(), received);
@@ -397,7 +392,7 @@ void DownloadListModel::keepTicking() {
     std::int64_t next = rates_.isEmpty() && retries_.isEmpty() ? kRefreshMs + 1 : kRefreshMs;
     for (std::int64_t id : dirtyIds_) {
         const int row = rowOf(id);
-        if (row >= 0) next = std::min(next, untilTurn(rows_[static_cast<std::size_t>(row)], now));
+        if (row >= 0) next = std::min(next, untilTurn(rowAt(row), now));
     }
     if (!timer_.isActive() || timer_.remainingTime() > next) timer_.start(static_cast<int>(next));
 }
@@ -408,7 +403,7 @@ void DownloadListModel::flush() {
     for (auto rate = rates_.begin(); rate != rates_.end(); ++rate) {
         const int row = rowOf(rate.key());
         if (row < 0) continue;
-        Row& r = rows_[static_cast<std::size_t>(row)];
+        Row& r = rowAt(row);
         // Until its first report the row's count is not this transfer's.
         if (!rate->hasBase()) continue;
         const QString speed = speedText(r.entry), left = timeLeftText(r.entry);
@@ -422,13 +417,13 @@ void DownloadListModel::flush() {
         const std::int64_t left = std::max<std::int64_t>(0, (retry->at - now + 999) / 1000);
         if (left == retry->shown) continue;
         retry->shown = left;
-        markDirty(rows_[static_cast<std::size_t>(row)]);
+        markDirty(rowAt(row));
     }
     std::vector<std::int64_t> later;
     for (std::int64_t id : dirtyIds_) {
         const int row = rowOf(id);
         if (row < 0) continue;
-        Row& r = rows_[static_cast<std::size_t>(row)];
+        Row& r = rowAt(row);
         if (untilTurn(r, now) > 0 || row >= published_) {
             later.push_back(id);
             continue;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 #include "app/ReceivedRate.h"
+#include "app/ShardedHash.h"
 #include "store/DownloadListStore.h"
 
 namespace app {
@@ -71,17 +73,14 @@ public:
 
     // The whole list at once (the rows the store kept).
     void setEntries(std::vector<store::ListEntry> entries);
-    // Room for this many rows in all, made at once: a long add then never
-    // stops the UI thread to grow the rows in the middle of a slice.
-    void reserve(std::size_t rows);
     // Adds a row at the end; returns its row.
     int append(const store::ListEntry& entry);
     // Removes the rows of these ids; unknown ids are skipped.
     void removeIds(const std::vector<std::int64_t>& ids);
 
-    const store::ListEntry& entry(int row) const { return rows_[static_cast<std::size_t>(row)].entry; }
+    const store::ListEntry& entry(int row) const { return rowAt(row).entry; }
     // The row showing `id`, or -1.
-    int rowOf(std::int64_t id) const { return rowOfId_.value(id, -1); }
+    int rowOf(std::int64_t id) const { return rowOfId_.shard(static_cast<std::uint64_t>(id)).value(id, -1); }
     const store::ListEntry* find(std::int64_t id) const;
     // The run of the row showing `id`, or nullptr.
     const RowRun* runOf(std::int64_t id) const;
@@ -121,7 +120,7 @@ public:
     void flush();
     // How often the row has been repainted since it was added, and how many
     // progress reports the model was given in all.
-    int refreshes(int row) const { return rows_[static_cast<std::size_t>(row)].refreshes; }
+    int refreshes(int row) const { return rowAt(row).refreshes; }
     std::uint64_t progressReports() const { return progressReports_; }
 
     // A title or path read from the store is shown cut to this many
@@ -150,6 +149,9 @@ private:
         bool everRefreshed = false;
         int refreshes = 0;
     };
+    Row& rowAt(int row) { return *rows_[static_cast<std::size_t>(row)]; }
+    const Row& rowAt(int row) const { return *rows_[static_cast<std::size_t>(row)]; }
+    void setRowOf(std::int64_t id, int row) { rowOfId_.shard(static_cast<std::uint64_t>(id)).insert(id, row); }
     void markDirty(Row& row);
     void count(store::ListState state, int by);
     QVariant sortValue(const store::ListEntry& entry, int column) const;
@@ -166,8 +168,11 @@ private:
     QString timeLeftText(const store::ListEntry& entry) const;
 
     std::function<std::int64_t()> clock_;
-    std::vector<Row> rows_;
-    QHash<std::int64_t, int> rowOfId_;
+    // Each row on its own: a long add grows the vector by pointers, never
+    // moving (and touching the memory of) every row at once on the UI
+    // thread; the ids' map grows a shard at a time.
+    std::vector<std::unique_ptr<Row>> rows_;
+    ShardedHash<QHash<std::int64_t, int>> rowOfId_;
     // Only the songs that are downloading have one.
     QHash<std::int64_t, ReceivedRate> rates_;
     // The songs in a pause before another attempt: when it ends (clock_),

@@ -14,6 +14,7 @@
 #include "app/DownloadList.h"
 #include "app/DownloadListDelegate.h"
 #include "app/ListSettingsDialog.h"
+#include "app/ListSortModel.h"
 #include "app/WindowSettings.h"
 
 namespace app {
@@ -51,7 +52,7 @@ DownloadListView::DownloadListView(DownloadList& list, QWidget* parent) : RowGri
     // sorting model stands between only while the rows are sorted: it pays
     // for every row the list gains, which a long add of a million songs
     // would feel as a stall of a second.
-    sorted_ = new QSortFilterProxyModel(this);
+    sorted_ = new ListSortModel(this);
     sorted_->setSortRole(DownloadListModel::SortRole);
     sorted_->setDynamicSortFilter(true);
     setModel(&list.model());

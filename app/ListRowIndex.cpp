@@ -57,10 +57,11 @@ std::uint64_t ListRowIndex::fileKey(const std::string& safeName) { return hashOf
 std::uint64_t ListRowIndex::titleKey(const std::string& title) { return hashOf(title); }
 
 void ListRowIndex::eraseId(Ids& ids, std::uint64_t key, std::int64_t id) {
-    auto [first, last] = ids.equal_range(key);
+    auto& shard = ids.shard(key);
+    auto [first, last] = shard.equal_range(key);
     for (auto at = first; at != last; ++at) {
         if (at->second == id) {
-            ids.erase(at);
+            shard.erase(at);
             return;
         }
     }
@@ -68,8 +69,11 @@ void ListRowIndex::eraseId(Ids& ids, std::uint64_t key, std::int64_t id) {
 
 void ListRowIndex::insert(const store::ListEntry& entry) {
     if (!inFolder(entry) || !isKept(entry)) return;
-    songs_.emplace(songKey(entry.url, titleFileName(entry.title)), entry.id);
-    if (isActive(entry)) files_.emplace(fileKey(dl::SafeDestinationName(entry.fileName)), entry.id);
+    const std::uint64_t song = songKey(entry.url, titleFileName(entry.title));
+    songs_.shard(song).emplace(song, entry.id);
+    if (!isActive(entry)) return;
+    const std::uint64_t file = fileKey(dl::SafeDestinationName(entry.fileName));
+    files_.shard(file).emplace(file, entry.id);
 }
 
 void ListRowIndex::erase(const store::ListEntry& entry) {
@@ -97,11 +101,6 @@ void ListRowIndex::update(const store::ListEntry& before, const store::ListEntry
     insert(after);
 }
 
-void ListRowIndex::reserve(std::size_t rows) {
-    if (songs_.bucket_count() * songs_.max_load_factor() < rows) songs_.reserve(rows);
-    if (files_.bucket_count() * files_.max_load_factor() < rows) files_.reserve(rows);
-}
-
 void ListRowIndex::clear() {
     songs_.clear();
     files_.clear();
@@ -110,7 +109,8 @@ void ListRowIndex::clear() {
 
 std::vector<std::int64_t> ListRowIndex::songRows(const std::string& url, const std::string& titleName) const {
     std::vector<std::int64_t> rows;
-    auto [first, last] = songs_.equal_range(songKey(url, titleName));
+    const std::uint64_t key = songKey(url, titleName);
+    auto [first, last] = songs_.shard(key).equal_range(key);
     for (auto at = first; at != last; ++at) {
         const store::ListEntry* e = entryOf_(at->second);
         if (e && isKept(*e) && inFolder(*e) && e->url == url && titleFileName(e->title) == titleName)
@@ -120,7 +120,8 @@ std::vector<std::int64_t> ListRowIndex::songRows(const std::string& url, const s
 }
 
 std::int64_t ListRowIndex::fetching(const std::string& url, const std::string& safeName) const {
-    auto [first, last] = files_.equal_range(fileKey(safeName));
+    const std::uint64_t key = fileKey(safeName);
+    auto [first, last] = files_.shard(key).equal_range(key);
     for (auto at = first; at != last; ++at) {
         const store::ListEntry* e = entryOf_(at->second);
         if (e && isActive(*e) && inFolder(*e) && e->url == url && dl::SafeDestinationName(e->fileName) == safeName)
@@ -130,7 +131,8 @@ std::int64_t ListRowIndex::fetching(const std::string& url, const std::string& s
 }
 
 bool ListRowIndex::nameTaken(const std::string& safeName) const {
-    auto [first, last] = files_.equal_range(fileKey(safeName));
+    const std::uint64_t key = fileKey(safeName);
+    auto [first, last] = files_.shard(key).equal_range(key);
     for (auto at = first; at != last; ++at) {
         const store::ListEntry* e = entryOf_(at->second);
         if (e && isActive(*e) && inFolder(*e) && dl::SafeDestinationName(e->fileName) == safeName) return true;

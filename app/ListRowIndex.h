@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/ShardedHash.h"
 #include "store/DownloadListStore.h"
 
 namespace app {
@@ -34,9 +35,6 @@ public:
     // index keeps moves it (a song that starts downloading stays as it is).
     void update(const store::ListEntry& before, const store::ListEntry& after);
     void clear();
-    // Room for `rows` rows in all, so that the rows of a long add do not
-    // make the index grow (all of it at once) in the middle of it.
-    void reserve(std::size_t rows);
 
     // The rows waiting, downloading or finished from `url` whose title
     // gives the file name `titleName` (the title and ".mp3", made safe).
@@ -56,7 +54,9 @@ public:
     std::size_t fileCount() const { return files_.size(); }
 
 private:
-    using Ids = std::unordered_multimap<std::uint64_t, std::int64_t>;
+    // Sharded: a long add grows the index a small shard at a time, never
+    // all of it at once on the UI thread.
+    using Ids = ShardedHash<std::unordered_multimap<std::uint64_t, std::int64_t>>;
     static bool isActive(const store::ListEntry& entry);
     static bool isKept(const store::ListEntry& entry);
     static std::uint64_t songKey(const std::string& url, const std::string& titleName);

@@ -11,17 +11,20 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The table's columns, in the order the statements bind and read them.
-constexpr const char* kSelect =
-    "select id, title, url, folder, filename, state, received, total, reason, path, identity from downloadlist "
-    "order by id";
-// An earlier version's table, without the identity column.
-constexpr const char* kSelectWithoutIdentity =
-    "select id, title, url, folder, filename, state, received, total, reason, path, '' from downloadlist order by id";
+// The table's columns, in the order the statements bind and read them; a
+// column an earlier version's table lacks reads as its default.
+std::string selectSql(bool identityThere, bool queuePlaceThere) {
+    return std::string("select id, title, url, folder, filename, state, received, total, reason, path, ") +
+           (identityThere ? "identity" : "''") + ", " + (queuePlaceThere ? "queueplace" : "0") +
+           " from downloadlist order by id";
+}
 constexpr const char* kAddIdentity = "alter table downloadlist add column identity text not null default ''";
 constexpr const char* kSave =
     "insert or replace into downloadlist (id, title, url, folder, filename, state, received, total, reason, path, "
     "identity) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+constexpr const char* kSaveWithQueuePlace =
+    "insert or replace into downloadlist (id, title, url, folder, filename, state, received, total, reason, path, "
+    "identity, queueplace) values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr const char* kRemove = "delete from downloadlist where id = ?";
 
 std::string text(sqlite3_stmt* s, int column) {
@@ -85,6 +88,8 @@ void DownloadListStore::open(const std::string& path) {
     if (found) {
         identityMissing_ =
             count("select count(*) from pragma_table_info('downloadlist') where name = 'identity'") == 0;
+        queuePlaceMissing_ =
+            count("select count(*) from pragma_table_info('downloadlist') where name = 'queueplace'") == 0;
         load();
     }
     // A file the system lets this process read but not write opens all the
@@ -98,10 +103,11 @@ void DownloadListStore::open(const std::string& path) {
     // Made by the first change: a store that never used the list keeps
     // tab1 alone, and the window being built never waits for the write lock.
     tableMissing_ = !found;
+    if (!found) queuePlaceMissing_ = true;
 }
 
 void DownloadListStore::load() {
-    Statement select = db_->prepare(identityMissing_ ? kSelectWithoutIdentity : kSelect);
+    Statement select = db_->prepare(selectSql(!identityMissing_, !queuePlaceMissing_).c_str());
     while (db_->step(select.get())) {
         ListEntry entry;
         entry.id = sqlite3_column_int64(select.get(), 0);
@@ -115,6 +121,7 @@ void DownloadListStore::load() {
         entry.reason = text(select.get(), 8);
         entry.path = text(select.get(), 9);
         entry.identity = text(select.get(), 10);
+        entry.queuePlace = sqlite3_column_int64(select.get(), 11);
         if (entry.id >= nextId_) nextId_ = entry.id + 1;
         loaded_.push_back(std::move(entry));
     }
@@ -221,11 +228,16 @@ bool DownloadListStore::writeOnce(std::unique_lock<std::mutex>& lock) {
         while (batch.size() < kRowsPerWrite) batch.insert(batch.end(), pending_.extract(pending_.begin()));
     }
     const bool create = tableMissing_, addIdentity = identityMissing_;
+    // The column comes with the first row moved ahead.
+    const bool queuePlaceThere =
+        !queuePlaceMissing_ || std::any_of(batch.begin(), batch.end(), [](const auto& row) {
+            return row.second && row.second->queuePlace != 0;
+        });
     writing_ = true;
     lock.unlock();
     std::string problem;
     try {
-        writeBatch(batch, create, addIdentity);
+        writeBatch(batch, create, addIdentity, queuePlaceThere);
     } catch (const StoreError& e) {
         problem = e.what();
     }
@@ -234,6 +246,7 @@ bool DownloadListStore::writeOnce(std::unique_lock<std::mutex>& lock) {
     if (problem.empty()) {
         tableMissing_ = false;
         identityMissing_ = false;
+        if (queuePlaceThere) queuePlaceMissing_ = false;
         const bool resumed = refused_;
         refused_ = false;
         problem_.clear();
@@ -266,8 +279,16 @@ bool DownloadListStore::writeOnce(std::unique_lock<std::mutex>& lock) {
 
 // One transaction for the latest state of every row changed meanwhile: a
 // song's end and the next one's start cost one commit.
+void DownloadListStore::addColumn(const char* name, const char* alter) {
+    Statement has = db_->prepare(
+        (std::string("select count(*) from pragma_table_info('downloadlist') where name = '") + name + "'").c_str());
+    const bool there = db_->step(has.get()) && sqlite3_column_int(has.get(), 0) > 0;
+    has.reset();
+    if (!there) db_->exec(alter);
+}
+
 void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<ListEntry>>& batch, bool createTable,
-                                   bool addIdentity) {
+                                   bool addIdentity, bool queuePlaceThere) {
     // Closing gives the write a last short while, then gives up.
     Wait wait = Wait::For(busyWait_, [this] {
         std::lock_guard lock(mutex_);
@@ -278,13 +299,11 @@ void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<Li
     try {
         // Another program may have made the table, or the column, meanwhile.
         if (createTable) db_->exec(kCreate);
-        if (addIdentity) {
-            Statement has = db_->prepare("select count(*) from pragma_table_info('downloadlist') where name = 'identity'");
-            const bool there = db_->step(has.get()) && sqlite3_column_int(has.get(), 0) > 0;
-            has.reset();
-            if (!there) db_->exec(kAddIdentity);
-        }
-        Statement save = db_->prepare(kSave);
+        if (addIdentity) addColumn("identity", kAddIdentity);
+        // Added by this write, or there already (this program or another
+        // may have added it meanwhile): every row keeps its place then.
+        if (queuePlaceThere) addColumn("queueplace", kAddQueuePlace);
+        Statement save = db_->prepare(queuePlaceThere ? kSaveWithQueuePlace : kSave);
         Statement remove = db_->prepare(kRemove);
         for (const auto& [id, entry] : batch) {
             sqlite3_stmt* s = entry ? save.get() : remove.get();
@@ -301,6 +320,7 @@ void DownloadListStore::writeBatch(const std::map<std::int64_t, std::optional<Li
                 bindText(*db_, s, 9, entry->reason);
                 bindText(*db_, s, 10, entry->path);
                 bindText(*db_, s, 11, entry->identity);
+                if (queuePlaceThere) bindInt(*db_, s, 12, entry->queuePlace);
             }
             db_->step(s);
         }

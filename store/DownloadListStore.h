@@ -59,6 +59,10 @@ struct ListEntry {
     // ("device:inode:size"); empty until then. A file of that path that is
     // not this one is not the program's.
     std::string identity;
+    // Where a waiting song stands in the queue: 0 in the order the songs
+    // were added (by id); below 0 moved ahead of them by 优先下载, the
+    // lowest first. Kept in a column the first move adds to the table.
+    std::int64_t queuePlace = 0;
 
     bool operator==(const ListEntry&) const = default;
 };
@@ -72,6 +76,12 @@ public:
         "create table if not exists downloadlist (id integer primary key, title text not null, url text not null, "
         "folder text not null, filename text not null, state integer not null, received integer not null, "
         "total integer not null, reason text not null, path text not null, identity text not null default '')";
+    // Added by the first write of a row moved ahead, so that a list that
+    // never moved a song keeps the table as an earlier version made it. An
+    // earlier version reads the table as before, and a row it writes again
+    // takes its place by id.
+    static constexpr const char* kAddQueuePlace =
+        "alter table downloadlist add column queueplace integer not null default 0";
     // How long reading the list when the store opens waits for a file
     // another connection holds locked (the window is being built meanwhile).
     static constexpr std::chrono::milliseconds kOpenWait{200};
@@ -139,7 +149,10 @@ private:
     // Writes one batch; false (and the listener told) when the file refused it.
     bool writeOnce(std::unique_lock<std::mutex>& lock);
     void writeBatch(const std::map<std::int64_t, std::optional<ListEntry>>& batch, bool createTable,
-                    bool addIdentity);
+                    bool addIdentity, bool queuePlaceThere);
+    // Adds the column `name` with `alter` unless the table has it (another
+    // program may have added it meanwhile).
+    void addColumn(const char* name, const char* alter);
 
     const std::chrono::milliseconds busyWait_;
     const std::chrono::milliseconds retryPause_;
@@ -156,6 +169,8 @@ private:
     bool tableMissing_ = false;
     // The table is an earlier version's, without the identity column.
     bool identityMissing_ = false;
+    // The table has no queueplace column yet (see kAddQueuePlace).
+    bool queuePlaceMissing_ = false;
     // The last write was refused; its changes are pending again.
     bool refused_ = false;
     bool closing_ = false;

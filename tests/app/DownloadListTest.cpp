@@ -1212,6 +1212,44 @@ TEST_F(DownloadListRules, MoveToFrontTakesTheWaitingRowsOnly) {
     EXPECT_EQ(log_.movedToFront.size(), 1u);
 }
 
+// 优先下载 is kept: on the next start the songs moved ahead start first, as
+// they stood (the last moved first), then the others in the order they were
+// added; a song downloaded again leaves its place for the end of the queue.
+TEST_F(DownloadListRules, TheSongsMovedAheadKeepTheirPlaceAcrossARestart) {
+    open();
+    QList<DownloadList::Song> songs;
+    for (const char* title : {"一", "二", "三", "四", "五", "六"})
+        songs.push_back({QString::fromUtf8(title), QStringLiteral("http://h/") + QString::fromUtf8(title)});
+    list_->add(songs);
+    downloader_->reports_.started(idOf("一"));
+    list_->moveToFront({rowOf("四"), rowOf("五")});
+    list_->moveToFront({rowOf("六")});
+    list_->moveToFront({rowOf("三")});
+    list_->stop({rowOf("三")});
+    downloader_->reports_.ended(idOf("三"), cancelled(), 0, 0);
+    list_->restart({rowOf("三")});
+    const std::vector<std::int64_t> expected = {idOf("六"), idOf("四"), idOf("五"), idOf("一"), idOf("二"), idOf("三")};
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+        close();
+        log_.added.clear();
+        open();
+        std::vector<std::int64_t> handed;
+        for (const auto& song : log_.added) handed.push_back(song.id);
+        EXPECT_EQ(handed, expected);
+    }
+    // Moved again after the restart: ahead of the places kept.
+    list_->moveToFront({rowOf("二")});
+    ASSERT_TRUE(list_->listStore().WaitUntilWritten(60s));
+    close();
+    log_.added.clear();
+    open();
+    ASSERT_FALSE(log_.added.empty());
+    EXPECT_EQ(log_.added.front().id, idOf("二"));
+    EXPECT_EQ(log_.added.size(), expected.size());
+}
+
 // The list's settings reach its downloader at once, cut to their ranges;
 // what the file keeps is read back, and what no dialog could have written
 // reads as the default.

@@ -22,6 +22,7 @@
 #include "app/TForm1.h"
 #include "store/view/TDBGrid3D.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/app/RecordingDownloader.h"
 #include "tests/app/StandInNotifications.h"
 #include "tests/store/StoreTestSupport.h"
 #include "tests/support/PrivateSessionBus.h"
@@ -34,21 +35,9 @@ using app::DesktopNotifier;
 using app::DownloadList;
 using app::DownloadOutcome;
 using app::ListDoneNotifier;
+using apptest::RecordingDownloader;
 
 namespace {
-
-// Hands nothing on: the test tells the list each song's start and end.
-class ScriptedDownloader : public app::ListDownloader {
-public:
-    void setReports(Reports reports) override { reports_ = std::move(reports); }
-    void add(const Song&) override {}
-    void stop(std::int64_t) override {}
-    void stopAll() override {}
-    void moveToFront(const std::vector<std::int64_t>&) override {}
-    void setPlaces(int) override {}
-    void setSpeedLimit(std::int64_t) override {}
-    Reports reports_;
-};
 
 // Sets an environment variable for one scope, and puts back what was there.
 class ScopedEnv {
@@ -93,7 +82,7 @@ protected:
         fs::current_path(old_);
     }
     void open() {
-        auto downloader = std::make_unique<ScriptedDownloader>();
+        auto downloader = std::make_unique<RecordingDownloader>();
         downloader_ = downloader.get();
         list_ = std::make_unique<DownloadList>(path_, "downmp3/", std::move(downloader), [](const QString&) {});
         done_ = std::make_unique<ListDoneNotifier>(
@@ -118,7 +107,7 @@ protected:
     testsupport::TempDir dir_;
     fs::path old_ = fs::current_path();
     std::string path_ = dir_.file("mysong.mdb");
-    ScriptedDownloader* downloader_ = nullptr;
+    RecordingDownloader* downloader_ = nullptr;
     std::unique_ptr<DownloadList> list_;
     std::unique_ptr<ListDoneNotifier> done_;
     QStringList told_;

@@ -22,31 +22,18 @@
 #include "app/DownloadOutcome.h"
 #include "app/ListTotals.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/app/RecordingDownloader.h"
 
 namespace fs = std::filesystem;
 using app::DownloadList;
 using app::DownloadListModel;
 using app::DownloadListView;
 using app::DownloadOutcome;
-using app::ListDownloader;
 using app::ListTotals;
+using apptest::RecordingDownloader;
 using store::ListState;
 
 namespace {
-
-class RecordingDownloader : public ListDownloader {
-public:
-    void setReports(Reports reports) override { reports_ = std::move(reports); }
-    void add(const Song& song) override { added.push_back(song.id); }
-    void stop(std::int64_t id) override { stopped.push_back(id); }
-    void stopAll() override {}
-    void moveToFront(const std::vector<std::int64_t>&) override {}
-    void setPlaces(int) override {}
-    void setSpeedLimit(std::int64_t) override {}
-    Reports reports_;
-    std::vector<std::int64_t> added;
-    std::vector<std::int64_t> stopped;
-};
 
 DownloadOutcome ended(DownloadOutcome::Kind kind, const std::string& path = {}) {
     DownloadOutcome o;

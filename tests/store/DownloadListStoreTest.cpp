@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -183,6 +184,66 @@ TEST_F(DownloadListTable, AnEarlierTableReadsAndGetsTheIdentityColumn) {
     ASSERT_EQ(loaded.size(), 2u);
     EXPECT_EQ(loaded[1].identity, "1:2:3");
     EXPECT_EQ(columnsOf(path_, DownloadListStore::kTable).size(), 11u);
+}
+
+// A song's place in the queue needs a column of its own, added by the first
+// row moved ahead, to a table of this version or an earlier one: no row is
+// lost, and an earlier version's statements still read and write the table
+// (a row it writes takes its place by id).
+TEST_F(DownloadListTable, TheFirstRowMovedAheadAddsTheQueuePlaceColumn) {
+    struct Case {
+        const char* what;
+        std::string create;
+        std::size_t columnsBefore;  // once a row without a place is written
+    };
+    const std::vector<Case> cases = {
+        {"this version's table", DownloadListStore::kCreate, 11},
+        {"a table without identity",
+         "create table downloadlist (id integer primary key, title text not null, url text not null, folder text not "
+         "null, filename text not null, state integer not null, received integer not null, total integer not null, "
+         "reason text not null, path text not null)",
+         11},
+    };
+    constexpr const char* kEarlierSelect =
+        "select id, title, url, folder, filename, state, received, total, reason, path, identity from downloadlist "
+        "order by id";
+    constexpr const char* kEarlierSave =
+        "insert or replace into downloadlist (id, title, url, folder, filename, state, received, total, reason, path, "
+        "identity) values (9, 'by an earlier version', 'http://h/9.mp3', '/d/', 'x.mp3', 0, 0, 0, '', '', '')";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        testsupport::TempDir dir;
+        const std::string path = dir.file("mysong.mdb");
+        store::CreateEmptyStore(path);
+        storetest::execSql(path, c.create);
+        storetest::execSql(path, "insert into downloadlist (id, title, url, folder, filename, state, received, total, "
+                                 "reason, path) values (1, 'one', 'http://h/1.mp3', '/d/', 'one.mp3', 0, 0, 0, '', ''), "
+                                 "(2, 'two', 'http://h/2.mp3', '/d/', 'two.mp3', 0, 0, 0, '', '')");
+        {
+            DownloadListStore list(path);
+            const std::vector<ListEntry> loaded = list.TakeLoaded();
+            ASSERT_EQ(loaded.size(), 2u);
+            EXPECT_EQ(loaded[0].queuePlace, 0);
+            list.Save(entry(3, "three", ListState::Waiting));
+            ASSERT_TRUE(list.WaitUntilWritten(60s));
+            EXPECT_EQ(columnsOf(path, DownloadListStore::kTable).size(), c.columnsBefore) << "no place to keep yet";
+            ListEntry moved = loaded[1];
+            moved.queuePlace = -2;
+            ListEntry movedFirst = entry(3, "three", ListState::Waiting);
+            movedFirst.queuePlace = -3;
+            list.Save(std::vector<ListEntry>{moved, movedFirst});
+            ASSERT_TRUE(list.WaitUntilWritten(60s));
+            EXPECT_FALSE(list.InMemory()) << list.Problem();
+        }
+        EXPECT_EQ(columnsOf(path, DownloadListStore::kTable).size(), c.columnsBefore + 1);
+        // An earlier version reads every row, and writes one of its own.
+        EXPECT_EQ(storetest::OtherConnection(path).ids(kEarlierSelect), (std::vector<std::int64_t>{1, 2, 3}));
+        storetest::execSql(path, kEarlierSave);
+        DownloadListStore list(path);
+        std::vector<std::pair<std::int64_t, std::int64_t>> places;
+        for (const ListEntry& e : list.TakeLoaded()) places.emplace_back(e.id, e.queuePlace);
+        EXPECT_EQ(places, (std::vector<std::pair<std::int64_t, std::int64_t>>{{1, 0}, {2, -2}, {3, -3}, {9, 0}}));
+    }
 }
 
 TEST_F(DownloadListTable, AStateNoVersionWritesReadsAsStopped) {
