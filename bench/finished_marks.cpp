@@ -5,9 +5,9 @@
 // the UI thread what the marks cost it: the longest gap between the ticks
 // of a 1 ms timer while the checker writes nothing, reads every record,
 // looks at every file and hands the marks over (the files' check runs on
-// its thread, so this is the hand-over alone), and the time of a page of
-// the grid painted with and without the marks (paging from the first row
-// to the last, 2,000 pages at most). Exits non-zero when a tick
+// its thread, so this is the hand-over alone, in slices), and the time of
+// a page of the grid painted with and without the marks (the marked rows,
+// then the whole grid, 2,000 pages at most). Exits non-zero when a tick
 // waited more than 50 ms or a marked page takes more than 1.25 times an
 // unmarked one.
 #include <algorithm>
@@ -132,15 +132,17 @@ int main(int argc, char** argv) {
         std::printf("first check, read and handed over: %.1f ms\n", roundMs);
         std::printf("longest UI-thread gap meanwhile: %.2f ms\n", static_cast<double>(longestGapNs) / 1e6);
     }
-    // The hand-over alone, a map of every song replacing the last one.
-    store::FinishedMarks copy;
+    // Every song changed applied at once, for comparison: the checker hands
+    // them over in slices of 10,000, one a turn of the event loop.
+    std::vector<store::FinishedChange> changes;
     for (const store::FinishedSong& song : finished)
-        copy[song.url] = store::FinishedMark{store::checkFinishedFile(song), song.path, song.size};
+        changes.emplace_back(song.url, store::FinishedMark{store::FinishedFileState::Gone, song.path, song.size});
     QElapsedTimer handTime;
     handTime.start();
-    marks.replaceAll(std::move(copy));
+    marks.apply(std::move(changes));
+    QApplication::processEvents();
     const double handMs = static_cast<double>(handTime.nsecsElapsed()) / 1e6;
-    std::printf("hand-over on the UI thread: %.2f ms\n", handMs);
+    std::printf("every song changed applied at once (not sliced): %.2f ms\n", handMs);
 
     store::GridFinishedSongs none;
     // The marked rows themselves, then the whole grid (mostly unmarked rows,
@@ -161,7 +163,6 @@ int main(int argc, char** argv) {
     const double c = benchsupport::median(plainAll), d = benchsupport::median(markedAll);
     std::printf("whole grid, unmarked: %.3f ms a page; marked: %.3f ms a page; ratio %.2f\n", c, d, d / c);
     int failures = benchsupport::bound(longestGapNs <= 50'000'000, "no UI-thread gap over 50 ms");
-    failures += benchsupport::bound(handMs <= 50.0, "the hand-over within 50 ms");
     failures += benchsupport::bound(b <= 1.25 * a && d <= 1.25 * c, "marked pages within 1.25 times the unmarked ones");
     return failures;
 }

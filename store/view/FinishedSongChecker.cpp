@@ -1,5 +1,8 @@
 #include "store/view/FinishedSongChecker.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include <QMetaObject>
 
 #include "store/StoreError.h"
@@ -12,6 +15,9 @@ namespace {
 constexpr std::chrono::milliseconds kReadWait{2000};
 constexpr std::chrono::milliseconds kWriteWait{5000};
 constexpr std::chrono::milliseconds kClosingWait{1000};
+// Changes the UI thread takes at one turn: a few milliseconds' work however
+// many songs changed at once (a first check of many finished songs).
+constexpr std::size_t kHandSlice = 10000;
 
 // The records read, with those not written yet over them (the newer ones).
 std::vector<FinishedSong> withUnwritten(std::vector<FinishedSong> read, const std::vector<FinishedSong>& unwritten) {
@@ -59,22 +65,28 @@ bool FinishedSongChecker::idle() const {
     return !wanted_ && !busy_ && toRecord_.empty();
 }
 
-void FinishedSongChecker::hand(FinishedMarks marks) {
+void FinishedSongChecker::hand(std::vector<FinishedChange> changes) {
     {
         std::lock_guard lock(handMutex_);
-        handing_ = std::move(marks);
+        // After those the UI thread has not taken yet.
+        for (FinishedChange& change : changes) handing_.push_back(std::move(change));
     }
-    QMetaObject::invokeMethod(
-        &receiver_,
-        [this] {
-            std::optional<FinishedMarks> taken;
-            {
-                std::lock_guard lock(handMutex_);
-                taken.swap(handing_);
-            }
-            if (taken) marks_.replaceAll(std::move(*taken));
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(&receiver_, [this] { takeSome(); }, Qt::QueuedConnection);
+}
+
+void FinishedSongChecker::takeSome() {
+    std::vector<FinishedChange> taken;
+    bool more = false;
+    {
+        std::lock_guard lock(handMutex_);
+        const auto n = static_cast<std::ptrdiff_t>(std::min(handing_.size(), kHandSlice));
+        taken.assign(std::make_move_iterator(handing_.begin()), std::make_move_iterator(handing_.begin() + n));
+        handing_.erase(handing_.begin(), handing_.begin() + n);
+        more = !handing_.empty();
+    }
+    marks_.apply(std::move(taken));
+    // The rest at the next turn, after what the window has to do meanwhile.
+    if (more) QMetaObject::invokeMethod(&receiver_, [this] { takeSome(); }, Qt::QueuedConnection);
 }
 
 void FinishedSongChecker::round(std::unique_ptr<FinishedSongStore>& store, std::vector<FinishedSong>& unwritten,
@@ -102,9 +114,16 @@ void FinishedSongChecker::round(std::unique_ptr<FinishedSongStore>& store, std::
         }
         marks[song.url] = FinishedMark{checkFinishedFile(song), song.path, song.size};
     }
-    if (marks == handed) return;
-    handed = marks;
-    hand(std::move(marks));
+    std::vector<FinishedChange> changes;
+    for (const auto& [url, mark] : marks) {
+        const auto it = handed.find(url);
+        if (it == handed.end() || !(it->second == mark)) changes.emplace_back(url, mark);
+    }
+    for (const auto& [url, mark] : handed)
+        if (!marks.count(url)) changes.emplace_back(url, std::nullopt);
+    if (changes.empty()) return;
+    handed = std::move(marks);
+    hand(std::move(changes));
 }
 
 void FinishedSongChecker::run() {

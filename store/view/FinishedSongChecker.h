@@ -3,8 +3,8 @@
 // of its own with a store connection of its own, so the window never waits
 // for the file or the disk: a song recorded is written (the table made
 // then), then every record is read and its file looked at (one lstat each,
-// FinishedFileState), and the marks are handed to GridFinishedSongs when
-// they differ from those handed last. It checks again after each record,
+// FinishedFileState), and what differs from the marks handed last is
+// handed to GridFinishedSongs. It checks again after each record,
 // when asked, and every `every` while it runs, so a file deleted meanwhile
 // is seen. A record the file refuses stays in memory, shown all the same,
 // and is written with the next round.
@@ -51,7 +51,9 @@ private:
     // One round: writes what waits, reads the records, checks the files.
     void round(std::unique_ptr<FinishedSongStore>& store, std::vector<FinishedSong>& unwritten,
                std::vector<FinishedSong>& lastRead, FinishedMarks& handed);
-    void hand(FinishedMarks marks);
+    void hand(std::vector<FinishedChange> changes);
+    // UI thread: applies the next slice of the changes handed over.
+    void takeSome();
 
     const std::string path_;
     const std::chrono::milliseconds every_;
@@ -59,10 +61,10 @@ private:
     // Receives the marks on the UI thread; gone with this object, and the
     // hand-overs still queued to it with it.
     QObject receiver_;
-    // The marks for the UI thread, handed over under this lock (which the
+    // The changes for the UI thread, handed over under this lock (which the
     // thread checkers see, unlike Qt's event queue).
     std::mutex handMutex_;
-    std::optional<FinishedMarks> handing_;
+    std::vector<FinishedChange> handing_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::vector<FinishedSong> toRecord_;

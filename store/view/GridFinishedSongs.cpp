@@ -8,8 +8,15 @@ const FinishedMark* GridFinishedSongs::find(const std::string& url) const {
     return it == marks_.end() ? nullptr : &it->second;
 }
 
-void GridFinishedSongs::replaceAll(FinishedMarks marks) {
-    marks_.swap(marks);
+void GridFinishedSongs::apply(std::vector<FinishedChange> changes) {
+    if (changes.empty()) return;
+    for (auto& [url, mark] : changes) {
+        if (mark) {
+            marks_.insert_or_assign(std::move(url), std::move(*mark));
+        } else {
+            marks_.erase(url);
+        }
+    }
     emit changed();
 }
 

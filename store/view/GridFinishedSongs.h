@@ -1,12 +1,16 @@
 #pragma once
 // What the grid knows of the songs already downloaded: address to the file
 // it was finished into and whether that file is still there as it was
-// saved, in memory, handed over whole by FinishedSongChecker after each
-// check of the files. The grid looks a row up by its address only, a hash
+// saved, in memory, changed by FinishedSongChecker after each check of the
+// files: only what changed, so the UI thread's share follows the changes,
+// not the songs. The grid looks a row up by its address only, a hash
 // look-up, so a marked row draws as fast as any other. UI thread only.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include <QObject>
 
@@ -22,6 +26,8 @@ struct FinishedMark {
 };
 
 using FinishedMarks = std::unordered_map<std::string, FinishedMark>;
+// An address's new mark, or none: no record of it any more.
+using FinishedChange = std::pair<std::string, std::optional<FinishedMark>>;
 
 class GridFinishedSongs : public QObject {
     Q_OBJECT
@@ -33,8 +39,8 @@ public:
     bool empty() const { return marks_.empty(); }
     std::size_t size() const { return marks_.size(); }
 
-    // Takes the marks of a check in place of the last ones.
-    void replaceAll(FinishedMarks marks);
+    // Takes the changes of a check, in order; tells once.
+    void apply(std::vector<FinishedChange> changes);
 
 signals:
     void changed();

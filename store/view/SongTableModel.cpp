@@ -145,10 +145,10 @@ QVariant SongTableModel::roleData(const std::optional<SongRow>& fields, int colu
     }
     if (role != Qt::DecorationRole && role != Qt::ForegroundRole && role != Qt::ToolTipRole) return {};
     if (!fields->url2) return {};
-    // A store that never downloaded pays nothing for the marks.
-    const FinishedMark* finished = finished_ ? finished_->find(*fields->url2) : nullptr;
-    if (finished && role == Qt::DecorationRole)
-        return column == TitleColumn ? QVariant(finishedMark(finished->state)) : QVariant();
+    // Only the title's mark and the tooltip tell a download: the other cells look nothing up.
+    const bool tellsFinished = role == Qt::ToolTipRole || (role == Qt::DecorationRole && column == TitleColumn);
+    const FinishedMark* finished = finished_ && tellsFinished ? finished_->find(*fields->url2) : nullptr;
+    if (finished && role == Qt::DecorationRole) return QVariant(finishedMark(finished->state));
     // Unprobed stores pay nothing for the verdicts.
     const StoredVerdict* verdict = verdicts_ && !verdicts_->empty() ? verdicts_->find(*fields->url2) : nullptr;
     if (finished && role == Qt::ToolTipRole) {

@@ -182,6 +182,17 @@ TEST_F(FinishedMarks, KeptDeletedAndReplacedFilesThroughTheChecker) {
     ASSERT_TRUE(pumpUntil([&] { return markOf(1) == FinishedFileState::Kept; }, 30000));
     checker().checkNow();
     ASSERT_TRUE(pumpUntil([&] { return markOf(0) == FinishedFileState::Gone; }, 30000));
+
+    // A record another program took out is no mark any more; the others stay.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(file_.path.c_str(), &other), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(other, "delete from finishedsongs where url = 'http://h/2.mp3'", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(other);
+    checker().checkNow();
+    ASSERT_TRUE(pumpUntil([&] { return !markOf(2); }, 30000));
+    EXPECT_EQ(marks_.size(), 3u);
+    EXPECT_EQ(markOf(1), FinishedFileState::Kept);
 }
 
 TEST_F(FinishedMarks, AFileDeletedIsSeenWithoutBeingAsked) {
@@ -203,9 +214,8 @@ TEST_F(FinishedMarks, AVerdictKeepsItsGreyAndTellsItsLineUnderTheMark) {
     dead.verdict = store::LinkVerdictKind::Dead;
     dead.code = dead.status = 404;
     verdicts.put(dead);
-    store::FinishedMarks marks;
-    marks[dead.url] = store::FinishedMark{FinishedFileState::Kept, (fs::current_path() / "downmp3" / "4.mp3").string(), 900};
-    marks_.replaceAll(std::move(marks));
+    marks_.apply({{dead.url, store::FinishedMark{FinishedFileState::Kept,
+                                                 (fs::current_path() / "downmp3" / "4.mp3").string(), 900}}});
     EXPECT_EQ(markOf(4), FinishedFileState::Kept);
     EXPECT_EQ(cell(4, 1, Qt::ForegroundRole).value<QColor>(), store::greyedText());
     EXPECT_EQ(cell(4, 2, Qt::ToolTipRole).toString(),
