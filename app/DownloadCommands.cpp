@@ -12,6 +12,7 @@
 
 #include "app/AppInfo.h"
 #include "app/DownloadOutcome.h"
+#include "app/FinishedSongRecorder.h"
 #include "download/engine/TDlInternetOptions.h"
 #include "download/files/DlFileNames.h"
 #include "download/ui/TDlWebHTTPGet.h"
@@ -227,6 +228,7 @@ void DownloadCommands::downloadBatch(const QList<SelectedSong>& all, const std::
 void DownloadCommands::logOutcome(const QString& title, bool cancelled, BatchCounts* counts) {
     const DownloadOutcome outcome = readOutcome(httpGet_.CurrentOutcome(cancelled), cancelled, httpGet_.Document().Size());
     log_(outcomeLogLine(title, outcome));
+    if (finished_) finished_->songEnded(title.toStdString(), httpGet_.URL, outcome);
     if (!counts) return;
     switch (outcome.kind) {
     case DownloadOutcome::Kind::SavedAsPage: ++counts->pages; break;

@@ -19,6 +19,8 @@ class TDlWebHTTPGet;
 
 namespace app {
 
+class FinishedSongRecorder;
+
 // Download song saves into this folder of the working directory.
 inline constexpr const char* kDownloadFolder = "downmp3/";
 
@@ -77,6 +79,8 @@ public:
     // already and has said so; the song is then left out. None: never.
     using FetchedElsewhere = std::function<bool(const SelectedSong&, const std::string& folder, const QString& fileName)>;
     void setFetchedElsewhere(FetchedElsewhere check) { fetchedElsewhere_ = std::move(check); }
+    // Told of each song that ends (it records the saved ones); none: nobody.
+    void setFinishedRecorder(FinishedSongRecorder* recorder) { finished_ = recorder; }
 
 private:
     // True, after a log line, for a song that is not handed to the component:
@@ -104,6 +108,7 @@ private:
     std::function<void(const QString&, const QString&)> showMessage_;
     std::function<bool(const QString&, const QString&)> ask_;
     FetchedElsewhere fetchedElsewhere_;
+    FinishedSongRecorder* finished_ = nullptr;
     // Made when first needed, owned by the window.
     QFileDialog* saveDlg_ = nullptr;
     QFileDialog* folderDlg_ = nullptr;

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include "app/FinishedSongRecorder.h"
 #include "app/ListRowTrust.h"
 #include "download/files/DlFileNames.h"
 
@@ -535,6 +536,7 @@ void DownloadList::onEnded(std::int64_t id, const DownloadOutcome& outcome, std:
         break;
     }
     change(entry);
+    if (finished_) finished_->songEnded(entry.title, entry.url, outcome);
     QString line = outcomeLogLine(shown(entry.title), outcome);
     // The link that worked, when it was not the first.
     if (outcome.kind == DownloadOutcome::Kind::Saved && trail.tried.size() > 1)

@@ -37,6 +37,8 @@ class QUrl;
 
 namespace app {
 
+class FinishedSongRecorder;
+
 class DownloadList : public QObject {
     Q_OBJECT
 public:
@@ -147,6 +149,8 @@ public:
     // Where a song whose link fails for good finds its next one; none: the
     // song fails there, as a song of one link does. Set before start().
     void setNextLinkFinder(std::unique_ptr<NextLinkFinder> finder);
+    // Told of each song that ends (it records the saved ones); none: nobody.
+    void setFinishedRecorder(FinishedSongRecorder* recorder) { finished_ = recorder; }
 
 signals:
     // activeSongs() changed: songs were added, loaded, downloaded again,
@@ -200,6 +204,7 @@ private:
     std::unique_ptr<store::DownloadListStore> store_;
     std::unique_ptr<ListDownloader> downloader_;
     std::unique_ptr<NextLinkFinder> nextLinks_;
+    FinishedSongRecorder* finished_ = nullptr;
     // The links a song has been on in this run of the list, and why each
     // failed; and the last failure, told as it is when no link is left.
     struct LinkTrail {

@@ -28,6 +28,7 @@
 #include "app/DesktopNotifier.h"
 #include "app/DownloadList.h"
 #include "app/DownloadListView.h"
+#include "app/FinishedSongRecorder.h"
 #include "app/Glyphs.h"
 #include "app/GridLinkChecks.h"
 #include "app/ListDoneNotifier.h"
@@ -43,6 +44,8 @@
 #include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/SearchPipeline.h"
 #include "store/SongStore.h"
+#include "store/view/FinishedSongChecker.h"
+#include "store/view/GridFinishedSongs.h"
 #include "store/view/GridVerdictLoader.h"
 #include "store/view/GridVerdicts.h"
 #include "store/view/SongFilterBar.h"
@@ -130,12 +133,19 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     buildToolBar();
     buildKeywordPanel();
     verdicts_ = std::make_unique<store::GridVerdicts>();
+    finished_ = std::make_unique<store::GridFinishedSongs>();
     buildResultsAndLog();
     verdictLoader_ = std::make_unique<store::GridVerdictLoader>(storePath, *verdicts_);
     // A grown snapshot may hold links probed before.
     connect(model_.get(), &QAbstractItemModel::modelReset, this, [this] { verdictLoader_->lookForNewRows(); });
     linkChecks_ = std::make_unique<GridLinkChecks>(storePath, *verdicts_,
                                                    [this](const QString& line) { Memo1->appendLine(line); });
+    // Every song saved, by the list or by 下载歌曲 / 下载到..., is marked 已下载.
+    finishedChecker_ = std::make_unique<store::FinishedSongChecker>(storePath, *finished_);
+    finishedRecorder_ = std::make_unique<FinishedSongRecorder>(
+        [this](store::FinishedSong song) { finishedChecker_->record(std::move(song)); });
+    downloadList_->setFinishedRecorder(finishedRecorder_.get());
+    commands_->setFinishedRecorder(finishedRecorder_.get());
     buildStatusBar();
     buildPopupMenu();
     layout->addWidget(ToolBar1);
@@ -196,6 +206,9 @@ TForm1::~TForm1() {
     downloadList_.reset();
     commands_.reset();
     httpGet_.reset();
+    // Writes what was recorded last, within a second.
+    finishedRecorder_.reset();
+    finishedChecker_.reset();
 }
 
 void TForm1::buildToolBar() {
@@ -308,6 +321,7 @@ void TForm1::buildResultsAndLog() {
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     model_ = std::make_unique<store::SongTableModel>(*store_);
     model_->setVerdicts(verdicts_.get());
+    model_->setFinishedSongs(finished_.get());
     DBGrid1->setSongModel(model_.get());
     PageControl1->addTab(DBGrid1, QStringLiteral("    搜索结果       "));
     // Ctrl+F finds songs among the results, on a bar over the grid's bottom rows.

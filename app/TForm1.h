@@ -24,6 +24,8 @@ class QToolButton;
 class QFrame;
 
 namespace store {
+class FinishedSongChecker;
+class GridFinishedSongs;
 class GridVerdictLoader;
 class GridVerdicts;
 class SongStore;
@@ -43,6 +45,7 @@ class BlockedCloseFilter;
 class DesktopNotifier;
 class DownloadList;
 class DownloadListView;
+class FinishedSongRecorder;
 class GridLinkChecks;
 class ListDoneNotifier;
 class MessageLog;
@@ -92,6 +95,9 @@ public:
     store::GridVerdicts& gridVerdicts() { return *verdicts_; }
     store::GridVerdictLoader& verdictLoader() { return *verdictLoader_; }
     GridLinkChecks& linkChecks() { return *linkChecks_; }
+    // The songs already downloaded the grid marks, and their files' checker.
+    store::GridFinishedSongs& finishedSongs() { return *finished_; }
+    store::FinishedSongChecker& finishedChecker() { return *finishedChecker_; }
     const SelectedSong& selectedSong() const { return selected_; }
     // The songs the pop-up menu's commands act on: the selected rows, top to
     // bottom; the selected song when no row is selected.
@@ -191,11 +197,17 @@ private:
     std::unique_ptr<search::SearchPipeline> pipeline_;
     // What the grid's rows show of their links; outlives the model.
     std::unique_ptr<store::GridVerdicts> verdicts_;
+    // What the grid's rows show of songs already downloaded; outlives the model.
+    std::unique_ptr<store::GridFinishedSongs> finished_;
     // Owned here, not by the grid: it must go before the store it reads.
     std::unique_ptr<store::SongTableModel> model_;
     // Fill verdicts_ from the store and from probes; go before it.
     std::unique_ptr<store::GridVerdictLoader> verdictLoader_;
     std::unique_ptr<GridLinkChecks> linkChecks_;
+    // Writes and checks the finished songs' records; told by the recorder,
+    // which the list and the modal commands tell: both go after them.
+    std::unique_ptr<store::FinishedSongChecker> finishedChecker_;
+    std::unique_ptr<FinishedSongRecorder> finishedRecorder_;
     TOKBottomDlg* aboutDialog_ = nullptr;
     SelectedSong selected_;
     std::function<bool()> confirmClear_;

@@ -17,7 +17,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 FIGURE_GROUPS=(cutter tcp_receive netget netget_nginx store store_scale html_page cookies hostile_servers download_run
-        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list list_add list_sort song_finish song_links song_filter probe grid_verdicts)
+        dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list list_add list_sort song_finish song_links song_filter probe grid_verdicts
+        finished_marks)
 
 quick=0
 build=build
@@ -83,6 +84,15 @@ figures_grid_verdicts() {
       "$(grep -Eo '^probed: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms (ratio $(grep -Eo '^ratio: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$'))" \
       "the same rows unprobed; the bound: 1.25 times" \
       "$(grep -Eo '^unprobed: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms" bench_grid_verdicts
+}
+
+figures_finished_marks() {
+  local songs=$(pick 100000 1000000) files=$(pick 2000 10000) rounds=$(pick 1 3) log=finished_marks.txt
+  run bench_finished_marks "$log" "$songs" "$files" "$rounds"
+  row "已下载 marks over $(num "$songs") rows and $(num "$files") finished songs: the longest UI-thread gap while their files are checked and handed over; a page of marked rows painted, median of $rounds$(verdict)" \
+      "$(grep -Eo 'gap meanwhile: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms; $(grep -Eo "pages, marked: [0-9.]+" "$logs/$log" | grep -Eo '[0-9.]+$') ms" \
+      "the first check on its thread; the same pages unmarked (bounds: 50 ms, 1.25 times)" \
+      "$(grep -Eo 'handed over: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms; $(grep -Eo "pages, unmarked: [0-9.]+" "$logs/$log" | grep -Eo '[0-9.]+$') ms" bench_finished_marks
 }
 
 for g in "${chosen[@]}"; do

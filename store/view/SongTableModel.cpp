@@ -1,10 +1,12 @@
 #include "store/view/SongTableModel.h"
 
 #include <QColor>
+#include <QDir>
 #include <QMetaObject>
 #include <QThread>
 
 #include "store/SongFilterIndex.h"
+#include "store/view/FinishedSongMarks.h"
 #include "store/view/GridVerdicts.h"
 #include "store/view/LinkVerdictMarks.h"
 #include "store/view/LinkVerdictText.h"
@@ -142,9 +144,17 @@ QVariant SongTableModel::roleData(const std::optional<SongRow>& fields, int colu
         return *value ? QString::fromStdString(**value) : QString();
     }
     if (role != Qt::DecorationRole && role != Qt::ForegroundRole && role != Qt::ToolTipRole) return {};
+    if (!fields->url2) return {};
+    // Only the title's mark and the tooltip tell a download: the other cells look nothing up.
+    const bool tellsFinished = role == Qt::ToolTipRole || (role == Qt::DecorationRole && column == TitleColumn);
+    const FinishedMark* finished = finished_ && tellsFinished ? finished_->find(*fields->url2) : nullptr;
+    if (finished && role == Qt::DecorationRole) return QVariant(finishedMark(finished->state));
     // Unprobed stores pay nothing for the verdicts.
-    if (!verdicts_ || verdicts_->empty() || !fields->url2) return {};
-    const StoredVerdict* verdict = verdicts_->find(*fields->url2);
+    const StoredVerdict* verdict = verdicts_ && !verdicts_->empty() ? verdicts_->find(*fields->url2) : nullptr;
+    if (finished && role == Qt::ToolTipRole) {
+        const QString line = finishedDetails(*finished, QDir::currentPath());
+        return verdict ? line + QLatin1Char('\n') + verdictDetails(*verdict, verdicts_->now()) : line;
+    }
     if (!verdict) return {};
     switch (role) {
     case Qt::DecorationRole: return column == TitleColumn ? QVariant(verdictMark(verdict->verdict)) : QVariant();
@@ -180,6 +190,16 @@ void SongTableModel::setVerdicts(const GridVerdicts* verdicts) {
         if (rowCount() == 0) return;
         emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1),
                          {Qt::DecorationRole, Qt::ForegroundRole, Qt::ToolTipRole});
+    });
+}
+
+void SongTableModel::setFinishedSongs(const GridFinishedSongs* finished) {
+    disconnect(finishedChanged_);
+    finished_ = finished;
+    if (!finished_) return;
+    finishedChanged_ = connect(finished_, &GridFinishedSongs::changed, this, [this] {
+        if (rowCount() == 0) return;
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), {Qt::DecorationRole, Qt::ToolTipRole});
     });
 }
 

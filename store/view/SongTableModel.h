@@ -23,6 +23,7 @@
 
 namespace store {
 
+class GridFinishedSongs;
 class GridVerdicts;
 
 class SongTableModel : public QAbstractTableModel {
@@ -60,6 +61,10 @@ public:
     // The verdicts the rows show (none without); kept by the caller, which
     // outlives this model or sets another first.
     void setVerdicts(const GridVerdicts* verdicts);
+    // The songs already downloaded (none without): their mark goes before
+    // the title in place of a verdict's, their line into the tooltip. Kept
+    // as the verdicts are.
+    void setFinishedSongs(const GridFinishedSongs* finished);
 
     // What the filter is doing: off, making its index, looking for the
     // rows (those found first are shown meanwhile), done, or failed (the
@@ -107,6 +112,8 @@ private:
     std::vector<FilterAnswer> answers_;
     const GridVerdicts* verdicts_ = nullptr;
     QMetaObject::Connection verdictsChanged_;
+    const GridFinishedSongs* finished_ = nullptr;
+    QMetaObject::Connection finishedChanged_;
 };
 
 }  // namespace store
