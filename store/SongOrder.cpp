@@ -109,8 +109,9 @@ constexpr std::uint32_t kNoSong = UINT32_MAX;
 
 // One row per song of `rows`, where the song first stands, showing its best
 // link; and how many of `rows` each song has.
-std::pair<RowIdList, std::shared_ptr<const std::vector<std::uint32_t>>> oneRowPerSong(const RowIdList& rows,
-                                                                                      SongOrderIndex& index) {
+// `unknown` gets the rows the table lacks.
+std::pair<RowIdList, std::shared_ptr<const std::vector<std::uint32_t>>> oneRowPerSong(
+    const RowIdList& rows, SongOrderIndex& index, std::vector<std::int64_t>& unknown) {
     // The songs counted along the title index: 1, 2, ... for the rows
     // given; a row the table lacks stays a song of its own.
     IdMap<std::uint32_t> songOf(rows);
@@ -137,6 +138,7 @@ std::pair<RowIdList, std::shared_ptr<const std::vector<std::uint32_t>>> oneRowPe
     std::vector<Slot> slots;
     rows.forEach([&](std::int64_t id) {
         const std::uint32_t song = songOf.get(id);
+        if (song == kNoSong) unknown.push_back(id);
         std::uint32_t* slot = song == kNoSong ? nullptr : &slotOfSong[song];
         if (!slot || *slot == kNoSong) {
             if (slot) *slot = static_cast<std::uint32_t>(slots.size());
@@ -219,6 +221,19 @@ void SongOrder::loop() {
     }
 }
 
+bool SongOrder::addMissing(const std::vector<std::int64_t>& missing, const Wait& wait) {
+    if (missing.empty()) return false;
+    try {
+        return index_->addRows(missing, wait) > 0;
+    } catch (const StoreError&) {
+        // A file locked for longer: the rows stay where the order put them
+        // (after the others), and the next order tries again. An
+        // interrupted request ends as it would have anyway.
+        if (superseded(serving_.load())) throw;
+        return false;
+    }
+}
+
 void SongOrder::serve(const Request& request) {
     const std::uint64_t number = request.number;
     serving_ = number;
@@ -259,12 +274,17 @@ void SongOrder::serve(const Request& request) {
             // Every row has a text to sort by: one the table lacks (a write
             // whose keeping failed, rows another program inserted between
             // this program's) is added, and the order read again.
-            if (!missing.empty() && index_->addRows(missing) > 0) ordered = arrange(rows, read, nullptr, {}, 0);
+            if (addMissing(missing, wait)) ordered = arrange(rows, read, nullptr, {}, 0);
         }
         if (superseded(number)) return;
         std::shared_ptr<const std::vector<std::uint32_t>> links;
         if (wanted.oneRowPerSong) {
-            auto folded = oneRowPerSong(ordered, *index_);
+            std::vector<std::int64_t> unknown;
+            auto folded = oneRowPerSong(ordered, *index_, unknown);
+            if (addMissing(unknown, wait)) {
+                unknown.clear();
+                folded = oneRowPerSong(ordered, *index_, unknown);
+            }
             if (superseded(number)) return;
             ordered = std::move(folded.first);
             links = std::move(folded.second);

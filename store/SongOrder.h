@@ -78,6 +78,8 @@ private:
     void loop();
     void serve(const Request& request);
     bool superseded(std::uint64_t number) const;
+    // Adds rows the order's table lacks; whether it added any.
+    bool addMissing(const std::vector<std::int64_t>& missing, const Wait& wait);
 
     const std::string path_;
     Listener listener_;

@@ -203,8 +203,9 @@ std::vector<SongOrderIndex::LinkRank> SongOrderIndex::probedLinks() {
     return links;
 }
 
-std::size_t SongOrderIndex::addRows(const std::vector<std::int64_t>& ids) {
+std::size_t SongOrderIndex::addRows(const std::vector<std::int64_t>& ids, const Wait& wait) {
     if (ids.empty()) return 0;
+    StoreConnection::WaitScope scope(*db_, wait);
     ImmediateTransaction transaction(*db_);
     Statement row = db_->prepare("select title, keys, url2 from tab1 where rowid = ?");
     Statement add = db_->prepare(kAdd);

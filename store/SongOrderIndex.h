@@ -77,7 +77,8 @@ public:
     std::vector<LinkRank> probedLinks();
 
     // Adds these rows of tab1 (those that still exist); how many it added.
-    std::size_t addRows(const std::vector<std::int64_t>& ids);
+    // Throws StoreError (the file locked for longer than `wait`, say).
+    std::size_t addRows(const std::vector<std::int64_t>& ids, const Wait& wait);
 
     void setInterrupt(Cancelled cancelled);
 

@@ -240,6 +240,10 @@ TEST_F(FoldFixture, OneRowPerSongShowingItsBestLink) {
     const auto rows = std::make_shared<const store::ResultsSnapshot>(store::ResultsSnapshot{filtered.finish(), true});
     EXPECT_EQ(arranged({{}, true}, &links, rows), Ids({3, 4}));
     EXPECT_EQ(links, std::vector<std::uint32_t>({2, 1}));
+    // A link the order's table lost is found missing and counted again.
+    storetest::OtherConnection(path_).exec("delete from songorder where id = 5");
+    EXPECT_EQ(arranged({{}, true}, &links), Ids({7, 2, 6, 8}));
+    EXPECT_EQ(links, std::vector<std::uint32_t>({4, 1, 2, 1}));
 }
 
 TEST_F(FoldFixture, AnUnprobedLinkGoesBeforeFailingOnes) {
