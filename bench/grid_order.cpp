@@ -15,6 +15,8 @@
 // Exits non-zero when a bound is missed: a first screen under 200 ms, one
 // row per song under 500 ms, no stall of 50 ms or more, the ids-only read
 // still a plain scan of tab1.
+#include <time.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -82,39 +84,57 @@ IdsRead idsOnly(const std::string& path) {
     return read;
 }
 
-// The UI thread's longest gap between two ticks of a 5 ms timer.
+double threadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// The UI thread's longest gap between two ticks of a 5 ms timer, and the
+// CPU time the thread itself spent in it (the rest it waited for a core:
+// the machine is shared).
 class StallWatch {
 public:
     StallWatch() {
         tick_.setInterval(5);
         QObject::connect(&tick_, &QTimer::timeout, [this] {
             const qint64 now = clock_.elapsed();
-            longest_ = std::max(longest_, now - last_);
+            const double cpu = threadCpuMs();
+            if (now - last_ > longest_) {
+                longest_ = now - last_;
+                longestCpu_ = cpu - lastCpu_;
+            }
             last_ = now;
+            lastCpu_ = cpu;
         });
         clock_.start();
         tick_.start();
     }
     void reset() {
         last_ = clock_.elapsed();
+        lastCpu_ = threadCpuMs();
         longest_ = 0;
+        longestCpu_ = 0;
     }
     qint64 longest() const { return longest_; }
+    double longestCpu() const { return longestCpu_; }
 
 private:
     QTimer tick_;
     QElapsedTimer clock_;
     qint64 last_ = 0;
     qint64 longest_ = 0;
+    double lastCpu_ = 0;
+    double longestCpu_ = 0;
 };
 
-// Runs the event loop until `done` holds (at most two minutes); the
+// Runs the event loop until `done` holds (at most ten minutes); the
 // milliseconds it took.
 template <typename Done>
 double until(Done done) {
     QElapsedTimer timer;
     timer.start();
-    while (!done() && timer.elapsed() < 120000) QApplication::processEvents(QEventLoop::AllEvents, 5);
+    while (!done() && timer.elapsed() < 600000) QApplication::processEvents(QEventLoop::AllEvents, 5);
     return static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 
@@ -173,8 +193,8 @@ int main(int argc, char** argv) {
     grid.sortBy({store::SortKey::Title, false});
     const double built = until([&] { return model.orderState() == State::Shown; });
     const qint64 buildStall = stall.longest();
-    std::printf("order tables made on first use and first sort shown in %.2f s (UI stall at most %lld ms)\n",
-                built / 1000, static_cast<long long>(buildStall));
+    std::printf("order tables made on first use and first sort shown in %.2f s (UI stall at most %lld ms, %.1f ms of it on its CPU)\n",
+                built / 1000, static_cast<long long>(buildStall), stall.longestCpu());
 
     struct Kind {
         const char* name;
@@ -186,7 +206,14 @@ int main(int argc, char** argv) {
         {"verdict", {store::SortKey::Verdict, false}}, {"kbps desc", {store::SortKey::Kbps, true}},
     };
     double worstFirst = 0;
-    qint64 worstStall = buildStall;
+    qint64 worstStall = 0;
+    double worstStallCpu = 0;
+    const auto noteStall = [&] {
+        if (stall.longest() > worstStall) {
+            worstStall = stall.longest();
+            worstStallCpu = stall.longestCpu();
+        }
+    };
     for (const Kind& kind : kinds) {
         std::vector<double> first, all;
         for (int n = 0; n < rounds; ++n) {
@@ -204,7 +231,7 @@ int main(int argc, char** argv) {
             until([&] { return model.orderState() == State::Shown; });
             all.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
             QObject::disconnect(connection);
-            worstStall = std::max(worstStall, stall.longest());
+            noteStall();
         }
         const double worst = *std::max_element(first.begin(), first.end());
         worstFirst = std::max(worstFirst, worst);
@@ -221,11 +248,11 @@ int main(int argc, char** argv) {
         model.setOneRowPerSong(true);
         folds.push_back(until([&] { return model.orderState() == State::Shown; }));
         songsShown = static_cast<std::size_t>(model.rowCount());
-        worstStall = std::max(worstStall, stall.longest());
+        noteStall();
         stall.reset();
         grid.sortBy({store::SortKey::Title, false});
         sortedFolds.push_back(until([&] { return model.orderState() == State::Shown; }));
-        worstStall = std::max(worstStall, stall.longest());
+        noteStall();
         grid.sortBy({});
         model.setOneRowPerSong(false);
         QApplication::processEvents();
@@ -234,7 +261,8 @@ int main(int argc, char** argv) {
                                       *std::max_element(sortedFolds.begin(), sortedFolds.end()));
     std::printf("one row per song: %zu songs in median %.1f ms; over a title sort median %.1f ms\n", songsShown,
                 benchsupport::median(folds), benchsupport::median(sortedFolds));
-    std::printf("UI thread: longest stall %lld ms\n", static_cast<long long>(worstStall));
+    std::printf("UI thread: longest stall %lld ms (%.1f ms of it on its CPU) while sorting and folding\n",
+                static_cast<long long>(worstStall), worstStallCpu);
 
     const IdsRead after = idsOnly(path);
     std::printf("ids-only read of tab1: %.1f ms (%s) before the first sort, %.1f ms (%s) after\n", before.ms,
@@ -243,7 +271,7 @@ int main(int argc, char** argv) {
     int failures = 0;
     failures += benchsupport::bound(worstFirst < 200, "a sort's first screen of 200 ms or more");
     failures += benchsupport::bound(worstFold < 500, "one row per song in 500 ms or more");
-    failures += benchsupport::bound(worstStall < 50, "a UI-thread stall of 50 ms or more");
+    failures += benchsupport::bound(std::max(worstStall, buildStall) < 50, "a UI-thread stall of 50 ms or more");
     failures += benchsupport::bound(after.plan == "SCAN tab1", "an ids-only read that no longer scans tab1");
     return failures ? 1 : 0;
 }

@@ -107,23 +107,38 @@ namespace {
 
 constexpr std::uint32_t kNoSong = UINT32_MAX;
 
-// One row per song of `rows`, where the song first stands, showing its best
-// link; and how many of `rows` each song has.
-// `unknown` gets the rows the table lacks.
-std::pair<RowIdList, std::shared_ptr<const std::vector<std::uint32_t>>> oneRowPerSong(
-    const RowIdList& rows, SongOrderIndex& index, std::vector<std::int64_t>& unknown) {
-    // The songs counted along the title index: 1, 2, ... for the rows
-    // given; a row the table lacks stays a song of its own.
-    IdMap<std::uint32_t> songOf(rows);
+// Which song each of a list's rows is: numbers counted along the title
+// index, 1, 2, ...; kNoSong for a row the table lacks.
+struct SongNumbers {
+    explicit SongNumbers(const RowIdList& rows) : songOf(rows) {}
+    IdMap<std::uint32_t> songOf;
+    std::uint32_t songs = 0;
+};
+
+// The songs of `rows`; `titleOrder`, when given, gets the rows in the
+// index's order (title, then rowid), the one pass serving a title sort too.
+SongNumbers numberSongs(const RowIdList& rows, SongOrderIndex& index, std::vector<std::int64_t>* titleOrder) {
+    SongNumbers numbers(rows);
     rows.forEach([&](std::int64_t id) {
-        songOf.set(id, kNoSong);
+        numbers.songOf.set(id, kNoSong);
         return true;
     });
-    std::uint32_t songs = 0;
     index.songs([&](std::int64_t id, bool newSong) {
-        if (newSong) ++songs;
-        if (songOf.get(id) != 0) songOf.set(id, songs);
+        if (newSong) ++numbers.songs;
+        if (numbers.songOf.get(id) == 0) return;
+        numbers.songOf.set(id, numbers.songs);
+        if (titleOrder) titleOrder->push_back(id);
     });
+    return numbers;
+}
+
+// One row per song of `rows` (in their order), where the song first stands,
+// showing its best link; and how many of `rows` each song has. `unknown`
+// gets the rows the table lacks.
+std::pair<RowIdList, std::shared_ptr<const std::vector<std::uint32_t>>> oneRowPerSong(
+    const RowIdList& rows, const SongNumbers& numbers, SongOrderIndex& index, std::vector<std::int64_t>& unknown) {
+    const IdMap<std::uint32_t>& songOf = numbers.songOf;
+    const std::uint32_t songs = numbers.songs;
     std::unordered_map<std::int64_t, SongOrderIndex::LinkRank> probed;
     for (const SongOrderIndex::LinkRank& link : index.probedLinks()) probed.emplace(link.id, link);
     const auto rankOf = [&](std::int64_t id) {
@@ -257,7 +272,22 @@ void SongOrder::serve(const Request& request) {
         };
         if (!index_->bringUpToDate(wait, built)) return;
         RowIdList ordered = rows;
-        if (wanted.sort.key != SortKey::None) {
+        std::optional<SongNumbers> numbers;
+        if (wanted.oneRowPerSong && wanted.sort.key == SortKey::Title) {
+            // The title index's one pass numbers the songs and sorts the rows.
+            std::vector<std::int64_t> titleOrder;
+            numbers.emplace(numberSongs(rows, *index_, &titleOrder));
+            if (wanted.sort.descending) std::reverse(titleOrder.begin(), titleOrder.end());
+            const auto read = [&](const std::function<bool(std::int64_t, bool)>& visit) {
+                for (const std::int64_t id : titleOrder)
+                    if (!visit(id, false)) return;
+            };
+            std::vector<std::int64_t> missing;
+            ordered = arrange(rows, read, &missing, {}, 0);
+            // Rows the table lacked: added, and the rows sorted the usual way.
+            if (addMissing(missing, wait)) numbers.reset();
+        }
+        if (wanted.sort.key != SortKey::None && !numbers) {
             const auto read = [&](const std::function<bool(std::int64_t, bool)>& visit) {
                 index_->ordered(wanted.sort, visit);
             };
@@ -279,11 +309,13 @@ void SongOrder::serve(const Request& request) {
         if (superseded(number)) return;
         std::shared_ptr<const std::vector<std::uint32_t>> links;
         if (wanted.oneRowPerSong) {
+            if (!numbers) numbers.emplace(numberSongs(ordered, *index_, nullptr));
             std::vector<std::int64_t> unknown;
-            auto folded = oneRowPerSong(ordered, *index_, unknown);
+            auto folded = oneRowPerSong(ordered, *numbers, *index_, unknown);
             if (addMissing(unknown, wait)) {
                 unknown.clear();
-                folded = oneRowPerSong(ordered, *index_, unknown);
+                numbers.emplace(numberSongs(ordered, *index_, nullptr));
+                folded = oneRowPerSong(ordered, *numbers, *index_, unknown);
             }
             if (superseded(number)) return;
             ordered = std::move(folded.first);

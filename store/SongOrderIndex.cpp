@@ -48,7 +48,9 @@ constexpr const char* kVerdictPlace =
     "(case v.verdict when 0 then 0 when 3 then 2 when 1 then 3 else 4 end)";
 // Only what a save could have written counts as a verdict.
 constexpr const char* kSoundVerdict = " v.verdict between 0 and 3 ";
-constexpr const char* kProbedRows = " from linkverdicts v join songorder s on s.url = v.url where ";
+// The probed rows are few: each verdict looks its rows up by address,
+// never each row its verdict.
+constexpr const char* kProbedRows = " from linkverdicts v cross join songorder s on s.url = v.url where ";
 
 std::string orderSql(SortOrder order) {
     const bool down = order.descending;
@@ -81,13 +83,38 @@ bool usesVerdicts(SortKey key) {
     return key == SortKey::Verdict || key == SortKey::Kbps || key == SortKey::Seconds || key == SortKey::Size;
 }
 
+constexpr const char* kIndexes[] = {
+    "create index if not exists songorder_by_title on songorder (title)",
+    "create index if not exists songorder_by_keys on songorder (keys)",
+    "create index if not exists songorder_by_url on songorder (url)",
+};
+
+void markBuilt(StoreConnection& db, std::int64_t last, bool ready) {
+    Statement mark = db.prepare("update songorder_state set built_to = ?, ready = ?");
+    sqlite3_bind_int64(mark.get(), 1, last);
+    sqlite3_bind_int(mark.get(), 2, ready ? 1 : 0);
+    db.step(mark.get());
+}
+
 }  // namespace
+
+bool SongOrderIndex::indexed() {
+    // The last one made: the others came before it.
+    Statement exists = db_->prepare("select 1 from sqlite_master where type = 'index' and name = 'songorder_by_url'");
+    return db_->step(exists.get());
+}
 
 std::string orderKey(std::string_view text) {
     const std::string folded = songKey(text);
     std::string key = platform::utf8ToGbk(folded);
-    key += '\0';
-    key += folded;
+    // GBK bytes that give the text back are the text; otherwise (a character
+    // GBK lacks, made "?") the text follows a zero byte, which no key of
+    // the first kind holds. Either way equal keys are equal texts, and the
+    // keys stay short: the title index is read whole by one row per song.
+    if (folded.find('\0') != std::string::npos || platform::gbkToUtf8(key) != folded) {
+        key += '\0';
+        key += folded;
+    }
     return key;
 }
 
@@ -114,10 +141,6 @@ void SongOrderIndex::createTables() {
     db_->exec(
         "create table if not exists songorder (id integer primary key, title blob not null, keys blob not null, "
         "url text not null)");
-    // Made empty, so that every slice of the build is a short transaction.
-    db_->exec("create index if not exists songorder_by_title on songorder (title)");
-    db_->exec("create index if not exists songorder_by_keys on songorder (keys)");
-    db_->exec("create index if not exists songorder_by_url on songorder (url)");
     db_->exec(
         "create table if not exists songorder_state (id integer primary key check (id = 1), ready integer not null, "
         "built_to integer not null)");
@@ -135,7 +158,7 @@ bool SongOrderIndex::bringUpToDate(const Wait& wait, const Progress& progress) {
         const std::int64_t builtTo = sqlite3_column_int64(state.get(), 1);
         state.reset();
         // Cheap: a lookup by rowid.
-        if (ready && single(*db_, "select coalesce(max(rowid), 0) from tab1") <= builtTo) return true;
+        if (ready && indexed() && single(*db_, "select coalesce(max(rowid), 0) from tab1") <= builtTo) return true;
     }
     const std::int64_t total =
         single(*db_, "select count(*) from tab1 where rowid > (select built_to from songorder_state)");
@@ -160,10 +183,22 @@ bool SongOrderIndex::bringUpToDate(const Wait& wait, const Progress& progress) {
         }
         done += count;
         const bool finished = count < kSliceRows;
-        Statement mark = db_->prepare("update songorder_state set built_to = ?, ready = ?");
-        sqlite3_bind_int64(mark.get(), 1, last);
-        sqlite3_bind_int(mark.get(), 2, finished ? 1 : 0);
-        db_->step(mark.get());
+        // The indexes come once the rows are in: one sort each instead of a
+        // million inserts into them, each index its own transaction so that
+        // a writer waits for one at most.
+        if (finished && !indexed()) {
+            transaction.commit();
+            for (const char* index : kIndexes) {
+                ImmediateTransaction making(*db_);
+                db_->exec(index);
+                making.commit();
+            }
+            ImmediateTransaction marking(*db_);
+            markBuilt(*db_, last, true);
+            marking.commit();
+            return true;
+        }
+        markBuilt(*db_, last, finished);
         transaction.commit();
         if (finished) return true;
     }

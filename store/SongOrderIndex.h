@@ -7,9 +7,9 @@
 // index there would turn the grid's ids-only read into an index scan).
 //
 // A sort key is the text folded by the song rule (store/SongKey.h) in GBK
-// bytes, which puts the common hanzi in pinyin order, then a zero byte and
-// the folded UTF-8: two titles with equal keys name the same song, so the
-// title index also groups a song's links.
+// bytes, which puts the common hanzi in pinyin order; when GBK cannot hold
+// it, a zero byte and the folded UTF-8 follow. Two titles with equal keys
+// name the same song, so the title index also groups a song's links.
 //
 // The song store's own writes keep the table in step (keepInserted,
 // keepDeleted, keepCleared); a failure there leaves a row out, and the rows
@@ -93,6 +93,7 @@ public:
 private:
     void createTables();
     bool verdictsPresent();
+    bool indexed();
 
     std::unique_ptr<StoreConnection> db_;
     Cancelled interrupt_;
