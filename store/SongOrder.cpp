@@ -14,6 +14,10 @@ constexpr std::int64_t kDenseSpan = std::int64_t{1} << 26;
 template <typename T>
 class IdMap {
 public:
+    // For the ids from `low` to `high`.
+    IdMap(std::int64_t low, std::int64_t high) : low_(low), dense_(high - low < kDenseSpan) {
+        if (dense_ && high >= low) values_.assign(static_cast<std::size_t>(high - low + 1), T{});
+    }
     explicit IdMap(const RowIdList& ids) {
         if (ids.empty()) return;
         low_ = INT64_MAX;
@@ -115,20 +119,33 @@ struct SongNumbers {
     std::uint32_t songs = 0;
 };
 
+}  // namespace
+
+// Every row of the order's table, numbered by song along the title index,
+// kept while the table is unchanged.
+struct SongOrder::SongCache {
+    std::pair<std::int64_t, std::uint64_t> version;
+    std::vector<std::int64_t> byTitle;
+    IdMap<std::uint32_t> songOf{0, -1};
+    std::uint32_t songs = 0;
+};
+
+namespace {
+
 // The songs of `rows`; `titleOrder`, when given, gets the rows in the
 // index's order (title, then rowid), the one pass serving a title sort too.
-SongNumbers numberSongs(const RowIdList& rows, SongOrderIndex& index, std::vector<std::int64_t>* titleOrder) {
+SongNumbers numberSongs(const RowIdList& rows, const SongOrder::SongCache& cache,
+                        std::vector<std::int64_t>* titleOrder) {
     SongNumbers numbers(rows);
+    numbers.songs = cache.songs;
     rows.forEach([&](std::int64_t id) {
-        numbers.songOf.set(id, kNoSong);
+        const std::uint32_t song = cache.songOf.get(id);
+        numbers.songOf.set(id, song != 0 ? song : kNoSong);
         return true;
     });
-    index.songs([&](std::int64_t id, bool newSong) {
-        if (newSong) ++numbers.songs;
-        if (numbers.songOf.get(id) == 0) return;
-        numbers.songOf.set(id, numbers.songs);
-        if (titleOrder) titleOrder->push_back(id);
-    });
+    if (titleOrder)
+        for (const std::int64_t id : cache.byTitle)
+            if (numbers.songOf.get(id) != 0) titleOrder->push_back(id);
     return numbers;
 }
 
@@ -236,6 +253,28 @@ void SongOrder::loop() {
     }
 }
 
+const SongOrder::SongCache& SongOrder::songCache() {
+    const auto version = index_->version();
+    if (songCache_ && songCache_->version == version) return *songCache_;
+    songCache_.reset();
+    auto cache = std::make_unique<SongCache>();
+    cache->version = version;
+    std::vector<std::uint32_t> numbers;
+    std::int64_t low = INT64_MAX;
+    std::int64_t high = INT64_MIN;
+    index_->songs([&](std::int64_t id, bool newSong) {
+        if (newSong) ++cache->songs;
+        cache->byTitle.push_back(id);
+        numbers.push_back(cache->songs);
+        low = std::min(low, id);
+        high = std::max(high, id);
+    });
+    cache->songOf = IdMap<std::uint32_t>(low, high);
+    for (std::size_t at = 0; at < numbers.size(); ++at) cache->songOf.set(cache->byTitle[at], numbers[at]);
+    songCache_ = std::move(cache);
+    return *songCache_;
+}
+
 bool SongOrder::addMissing(const std::vector<std::int64_t>& missing, const Wait& wait) {
     if (missing.empty()) return false;
     try {
@@ -276,7 +315,7 @@ void SongOrder::serve(const Request& request) {
         if (wanted.oneRowPerSong && wanted.sort.key == SortKey::Title) {
             // The title index's one pass numbers the songs and sorts the rows.
             std::vector<std::int64_t> titleOrder;
-            numbers.emplace(numberSongs(rows, *index_, &titleOrder));
+            numbers.emplace(numberSongs(rows, songCache(), &titleOrder));
             if (wanted.sort.descending) std::reverse(titleOrder.begin(), titleOrder.end());
             const auto read = [&](const std::function<bool(std::int64_t, bool)>& visit) {
                 for (const std::int64_t id : titleOrder)
@@ -309,12 +348,12 @@ void SongOrder::serve(const Request& request) {
         if (superseded(number)) return;
         std::shared_ptr<const std::vector<std::uint32_t>> links;
         if (wanted.oneRowPerSong) {
-            if (!numbers) numbers.emplace(numberSongs(ordered, *index_, nullptr));
+            if (!numbers) numbers.emplace(numberSongs(ordered, songCache(), nullptr));
             std::vector<std::int64_t> unknown;
             auto folded = oneRowPerSong(ordered, *numbers, *index_, unknown);
             if (addMissing(unknown, wait)) {
                 unknown.clear();
-                numbers.emplace(numberSongs(ordered, *index_, nullptr));
+                numbers.emplace(numberSongs(ordered, songCache(), nullptr));
                 folded = oneRowPerSong(ordered, *numbers, *index_, unknown);
             }
             if (superseded(number)) return;

@@ -69,6 +69,8 @@ public:
     void cancel();
     bool waitUntilIdle(std::chrono::milliseconds limit);
 
+    struct SongCache;
+
 private:
     struct Request {
         std::uint64_t number = 0;
@@ -78,12 +80,15 @@ private:
     void loop();
     void serve(const Request& request);
     bool superseded(std::uint64_t number) const;
+    const SongCache& songCache();
     // Adds rows the order's table lacks; whether it added any.
     bool addMissing(const std::vector<std::int64_t>& missing, const Wait& wait);
 
     const std::string path_;
     Listener listener_;
     std::unique_ptr<SongOrderIndex> index_;
+    // The songs of the order's table, read again when it changed.
+    std::unique_ptr<SongCache> songCache_;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -146,6 +146,7 @@ void SongOrderIndex::createTables() {
         "built_to integer not null)");
     db_->exec("insert or ignore into songorder_state values (1, 0, 0)");
     transaction.commit();
+    ++writes_;
 }
 
 bool SongOrderIndex::bringUpToDate(const Wait& wait, const Progress& progress) {
@@ -166,6 +167,7 @@ bool SongOrderIndex::bringUpToDate(const Wait& wait, const Progress& progress) {
     for (;;) {
         if (wait.isCancelled()) return false;
         if (progress) progress(done, total);
+        ++writes_;
         ImmediateTransaction transaction(*db_);
         const std::int64_t from = single(*db_, "select built_to from songorder_state");
         Statement rows = db_->prepare("select rowid, title, keys, url2 from tab1 where rowid > ? order by rowid limit ?");
@@ -245,6 +247,7 @@ std::size_t SongOrderIndex::addRows(const std::vector<std::int64_t>& ids, const 
     Statement row = db_->prepare("select title, keys, url2 from tab1 where rowid = ?");
     Statement add = db_->prepare(kAdd);
     std::size_t added = 0;
+    ++writes_;
     for (const std::int64_t id : ids) {
         sqlite3_bind_int64(row.get(), 1, id);
         if (db_->step(row.get())) {

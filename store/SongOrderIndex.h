@@ -82,6 +82,10 @@ public:
 
     void setInterrupt(Cancelled cancelled);
 
+    // Changes whenever the table may have changed: another connection
+    // committed, or this one wrote.
+    std::pair<std::int64_t, std::uint64_t> version() { return {db_->dataVersion(), writes_}; }
+
     // For the song store's writes: nothing when the store has no table.
     // Failures are not told (see above).
     static bool present(StoreConnection& db);
@@ -96,6 +100,7 @@ private:
     bool indexed();
 
     std::unique_ptr<StoreConnection> db_;
+    std::uint64_t writes_ = 0;
     Cancelled interrupt_;
 };
 

@@ -244,6 +244,10 @@ TEST_F(FoldFixture, OneRowPerSongShowingItsBestLink) {
     storetest::OtherConnection(path_).exec("delete from songorder where id = 5");
     EXPECT_EQ(arranged({{}, true}, &links), Ids({7, 2, 6, 8}));
     EXPECT_EQ(links, std::vector<std::uint32_t>({4, 1, 2, 1}));
+    // The store's own insert is one more link of its song.
+    add("晴天", "a", "http://h/9.mp3");
+    EXPECT_EQ(arranged({{}, true}, &links), Ids({7, 2, 6, 8}));
+    EXPECT_EQ(links, std::vector<std::uint32_t>({5, 1, 2, 1}));
 }
 
 TEST_F(FoldFixture, AnUnprobedLinkGoesBeforeFailingOnes) {
