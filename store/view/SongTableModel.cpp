@@ -17,14 +17,6 @@ SongTableModel::SongTableModel(SongStore& store, QObject* parent)
       snapshot_(store.Snapshot()),
       storeSnapshot_(snapshot_),
       arrangeFrom_(snapshot_) {
-    reorder_.setSingleShot(true);
-    reorder_.setInterval(1000);
-    connect(&reorder_, &QTimer::timeout, this, [this] {
-        if (!usesVerdicts()) return;
-        // The same songs, better known: the grid keeps its current record.
-        rearrangeAsked_ = true;
-        askOrder();
-    });
     store_.SetSnapshotListener([this] {
         if (QThread::currentThread() == thread()) {
             reload();
@@ -60,6 +52,22 @@ bool SongTableModel::usesVerdicts() const {
     const SortKey key = arrangement_.sort.key;
     return arrangement_.oneRowPerSong || key == SortKey::Verdict || key == SortKey::Kbps ||
            key == SortKey::Seconds || key == SortKey::Size;
+}
+
+void SongTableModel::reorderSoon() {
+    // Made when first wanted: a model may be made before the application.
+    if (!reorder_) {
+        reorder_ = std::make_unique<QTimer>();
+        reorder_->setSingleShot(true);
+        reorder_->setInterval(1000);
+        connect(reorder_.get(), &QTimer::timeout, this, [this] {
+            if (!usesVerdicts()) return;
+            // The same songs, better known: the grid keeps its current record.
+            rearrangeAsked_ = true;
+            askOrder();
+        });
+    }
+    if (!reorder_->isActive()) reorder_->start();
 }
 
 void SongTableModel::arrange(std::shared_ptr<const ResultsSnapshot> rows) {
@@ -299,7 +307,7 @@ void SongTableModel::setVerdicts(const GridVerdicts* verdicts) {
     // Which rows show a changed address is not worth finding: the view
     // repaints what it shows, and reads only those rows.
     verdictsChanged_ = connect(verdicts_, &GridVerdicts::changed, this, [this] {
-        if (usesVerdicts() && !reorder_.isActive()) reorder_.start();
+        if (usesVerdicts()) reorderSoon();
         if (rowCount() == 0) return;
         emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1),
                          {Qt::DecorationRole, Qt::ForegroundRole, Qt::ToolTipRole});

@@ -121,6 +121,7 @@ private:
     void orderAnswered(const OrderAnswer& answer);
     void setOrderState(OrderState state);
     bool usesVerdicts() const;
+    void reorderSoon();
     // The row's count of links in its keyword cell and tooltip, once folded.
     QVariant withLinks(int row, int column, int role, QVariant value) const;
     void setFilterState(FilterState state);
@@ -155,7 +156,7 @@ private:
     std::mutex orderAnswersMutex_;
     std::vector<OrderAnswer> orderAnswers_;
     // Verdicts that came re-arrange a sort by them or a fold, at most once a second.
-    QTimer reorder_;
+    std::unique_ptr<QTimer> reorder_;
     const GridVerdicts* verdicts_ = nullptr;
     QMetaObject::Connection verdictsChanged_;
 };
