@@ -404,6 +404,13 @@ void TForm1::buildPopupMenu() {
     PopupMenu1->addSeparator();
     OpenFolder1 = PopupMenu1->addAction(QStringLiteral("打开下载文件夹"));
     OpenFolder1->setObjectName(QStringLiteral("OpenFolder1"));
+    PopupMenu1->addSeparator();
+    MergeSongs1 = PopupMenu1->addAction(QStringLiteral("合并相同歌曲"));
+    MergeSongs1->setObjectName(QStringLiteral("MergeSongs1"));
+    MergeSongs1->setCheckable(true);
+    // One row per song, its best link: the commands act on that link, and
+    // the downloads list moves on to the song's others by itself.
+    connect(MergeSongs1, &QAction::toggled, this, [this](bool on) { model_->setOneRowPerSong(on); });
     connect(OpenFolder1, &QAction::triggered, this, &TForm1::OpenFolder1Click);
     connect(N7, &QAction::triggered, this, &TForm1::N7Click);
     connect(AddToList1, &QAction::triggered, this, &TForm1::AddToList1Click);

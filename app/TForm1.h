@@ -147,6 +147,7 @@ public:
     QAction* N2 = nullptr;   // download to
     QAction* IE1 = nullptr;  // open link in the browser
     QAction* OpenFolder1 = nullptr;  // open the download folder
+    QAction* MergeSongs1 = nullptr;  // one row per song (checkable)
     // The download component, with the program's settings; owned.
     dl::TDlWebHTTPGet* HTTPGet1 = nullptr;
 

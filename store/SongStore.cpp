@@ -8,6 +8,7 @@
 
 #include "store/SongFilterIndex.h"
 #include "store/SongKeyIndex.h"
+#include "store/SongOrderIndex.h"
 #include "store/StoreFileCheck.h"
 
 namespace store {
@@ -344,6 +345,7 @@ void SongStore::Insert(const std::string& title, const std::string& url, const s
     }
     const std::int64_t rowid = sqlite3_last_insert_rowid(writeDb_->get());
     SongKeyIndex::keepInStep(*writeDb_, rowid, title);
+    SongOrderIndex::keepInserted(*writeDb_, rowid, title, keyword, url);
     if (filtered) {
         keepFilterInStep([&] { SongFilterIndex::keepInserted(*writeDb_, rowid, title, keyword); });
         mayCheckpoint_ = true;
@@ -374,6 +376,8 @@ void SongStore::DeleteRecord(std::int64_t rowid) {
                 keepFilterInStep([&] { SongFilterIndex::keepDeleted(*writeDb_, rowid); });
                 writeDb_->exec("commit");
             }
+            // After the filter's keeping, which reads the delete's change count.
+            SongOrderIndex::keepDeleted(*writeDb_, rowid);
         } catch (const StoreError&) {
             if (filtered) sqlite3_exec(writeDb_->get(), "rollback", nullptr, nullptr, nullptr);
             throw;
@@ -406,6 +410,7 @@ SongStore::Cleared SongStore::clearLocked(const Wait& wait, bool brief) {
     try {
         if (filtered) writeDb_->exec("begin immediate");
         writeDb_->exec("delete from tab1");
+        SongOrderIndex::keepCleared(*writeDb_);
         if (filtered) {
             keepFilterInStep([&] { SongFilterIndex::keepCleared(*writeDb_); });
             writeDb_->exec("commit");

@@ -14,7 +14,11 @@
 namespace store {
 
 SongTableModel::SongTableModel(SongStore& store, QObject* parent)
-    : QAbstractTableModel(parent), store_(store), snapshot_(store.Snapshot()), storeSnapshot_(snapshot_) {
+    : QAbstractTableModel(parent),
+      store_(store),
+      snapshot_(store.Snapshot()),
+      storeSnapshot_(snapshot_),
+      arrangeFrom_(snapshot_) {
     store_.SetSnapshotListener([this] {
         if (QThread::currentThread() == thread()) {
             reload();
@@ -28,25 +32,149 @@ SongTableModel::SongTableModel(SongStore& store, QObject* parent)
 
 SongTableModel::~SongTableModel() {
     store_.SetSnapshotListener({});
-    // Its thread ends before the model it answers goes.
+    // Their threads end before the model they answer goes.
     songFilter_.reset();
+    songOrder_.reset();
 }
 
-void SongTableModel::show(std::shared_ptr<const ResultsSnapshot> rows) {
+void SongTableModel::show(std::shared_ptr<const ResultsSnapshot> rows,
+                          std::shared_ptr<const std::vector<std::uint32_t>> links) {
     beginResetModel();
     snapshot_ = std::move(rows);
+    links_ = std::move(links);
     endResetModel();
+}
+
+void SongTableModel::setOrderState(OrderState state) {
+    orderState_ = state;
+    emit orderChanged();
+}
+
+bool SongTableModel::usesVerdicts() const {
+    const SortKey key = arrangement_.sort.key;
+    return arrangement_.oneRowPerSong || key == SortKey::Verdict || key == SortKey::Kbps ||
+           key == SortKey::Seconds || key == SortKey::Size;
+}
+
+void SongTableModel::reorderSoon() {
+    // Made when first wanted: a model may be made before the application.
+    if (!reorder_) {
+        reorder_ = std::make_unique<QTimer>();
+        reorder_->setSingleShot(true);
+        reorder_->setInterval(1000);
+        connect(reorder_.get(), &QTimer::timeout, this, [this] {
+            if (!usesVerdicts()) return;
+            // The same songs, better known: the grid keeps its current record.
+            rearrangeAsked_ = true;
+            askOrder();
+        });
+    }
+    if (!reorder_->isActive()) reorder_->start();
+}
+
+void SongTableModel::arrange(std::shared_ptr<const ResultsSnapshot> rows) {
+    arrangeFrom_ = std::move(rows);
+    // Nothing to arrange: the rows as they are, and the tables beside tab1
+    // are never made for them.
+    if (!arrangement_.any() || arrangeFrom_->ids.empty() || !arrangeFrom_->open) {
+        if (songOrder_) songOrder_->cancel();
+        orderRequest_ = 0;
+        rearranging_ = rearrangeAsked_;
+        rearrangeAsked_ = false;
+        show(arrangeFrom_);
+        rearranging_ = false;
+        setOrderState(arrangement_.any() ? OrderState::Shown : OrderState::Off);
+        return;
+    }
+    askOrder();
+}
+
+void SongTableModel::askOrder() {
+    if (!songOrder_) {
+        songOrder_ = std::make_unique<SongOrder>(store_.Path(), [this](OrderAnswer answer) {
+            {
+                std::lock_guard lock(orderAnswersMutex_);
+                orderAnswers_.push_back(std::move(answer));
+            }
+            QMetaObject::invokeMethod(this, [this] { takeOrderAnswers(); }, Qt::QueuedConnection);
+        });
+    }
+    orderRequest_ = songOrder_->request(arrangement_, arrangeFrom_);
+    if (orderState_ != OrderState::Building) setOrderState(OrderState::Arranging);
+}
+
+void SongTableModel::takeOrderAnswers() {
+    std::vector<OrderAnswer> answers;
+    {
+        std::lock_guard lock(orderAnswersMutex_);
+        answers.swap(orderAnswers_);
+    }
+    for (const OrderAnswer& answer : answers) orderAnswered(answer);
+}
+
+void SongTableModel::orderAnswered(const OrderAnswer& answer) {
+    if (answer.request != orderRequest_ || !arrangement_.any()) return;
+    switch (answer.kind) {
+    case OrderAnswer::Kind::Building:
+        built_ = answer.built;
+        toBuild_ = answer.toBuild;
+        setOrderState(OrderState::Building);
+        return;
+    case OrderAnswer::Kind::First:
+    case OrderAnswer::Kind::Done:
+        rearranging_ = rearrangeAsked_;
+        if (answer.kind == OrderAnswer::Kind::Done) rearrangeAsked_ = false;
+        // Told before the reset: the grid asks whether more rows are to come.
+        orderState_ = answer.kind == OrderAnswer::Kind::Done ? OrderState::Shown : OrderState::Arranging;
+        show(std::make_shared<const ResultsSnapshot>(ResultsSnapshot{answer.ids, true}), answer.links);
+        rearranging_ = false;
+        emit orderChanged();
+        return;
+    case OrderAnswer::Kind::Failed: setOrderState(OrderState::Failed); return;
+    }
+}
+
+void SongTableModel::setSort(SortOrder order) {
+    if (order.key == SortKey::None) order.descending = false;
+    if (order == arrangement_.sort) return;
+    arrangement_.sort = order;
+    rearrangeAsked_ = true;
+    arrange(arrangeFrom_);
+}
+
+void SongTableModel::setOneRowPerSong(bool on) {
+    if (on == arrangement_.oneRowPerSong) return;
+    arrangement_.oneRowPerSong = on;
+    rearrangeAsked_ = true;
+    arrange(arrangeFrom_);
+}
+
+int SongTableModel::linksOfRow(int row) const {
+    if (!links_ || row < 0 || static_cast<std::size_t>(row) >= links_->size()) return 1;
+    return static_cast<int>((*links_)[static_cast<std::size_t>(row)]);
+}
+
+QVariant SongTableModel::withLinks(int row, int column, int role, QVariant value) const {
+    const int links = linksOfRow(row);
+    if (links < 2) return value;
+    if (role == Qt::DisplayRole && column == KeysColumn)
+        return QStringLiteral("%1 个链接 · %2").arg(links).arg(value.toString());
+    if (role == Qt::ToolTipRole) {
+        const QString note = QStringLiteral("这首歌有 %1 个链接，这一行是其中最好的一个").arg(links);
+        return value.toString().isEmpty() ? note : note + QLatin1Char('\n') + value.toString();
+    }
+    return value;
 }
 
 void SongTableModel::reload() {
     storeSnapshot_ = store_.Snapshot();
     if (filterState_ == FilterState::Off) {
-        show(storeSnapshot_);
+        arrange(storeSnapshot_);
         return;
     }
     // The rows found stay until the new snapshot's are; none stay of a
     // cleared store.
-    if (storeSnapshot_->ids.empty() || !storeSnapshot_->open) show(storeSnapshot_);
+    if (storeSnapshot_->ids.empty() || !storeSnapshot_->open) arrange(storeSnapshot_);
     askFilter();
 }
 
@@ -64,7 +192,7 @@ void SongTableModel::setFilter(const QString& typed) {
         filterRequest_ = 0;
         const bool wasOn = filterState_ != FilterState::Off;
         filterState_ = FilterState::Off;
-        if (wasOn || snapshot_ != storeSnapshot_) show(storeSnapshot_);
+        if (wasOn || arrangeFrom_ != storeSnapshot_) arrange(storeSnapshot_);
         emit filterChanged();
         return;
     }
@@ -103,11 +231,11 @@ void SongTableModel::filterAnswered(const FilterAnswer& answer) {
         setFilterState(FilterState::Building);
         return;
     case FilterAnswer::Kind::First:
-        show(std::make_shared<const ResultsSnapshot>(ResultsSnapshot{answer.ids, true}));
+        arrange(std::make_shared<const ResultsSnapshot>(ResultsSnapshot{answer.ids, true}));
         setFilterState(FilterState::Searching);
         return;
     case FilterAnswer::Kind::Done:
-        show(std::make_shared<const ResultsSnapshot>(ResultsSnapshot{answer.ids, true}));
+        arrange(std::make_shared<const ResultsSnapshot>(ResultsSnapshot{answer.ids, true}));
         setFilterState(FilterState::Shown);
         return;
     case FilterAnswer::Kind::Failed: setFilterState(FilterState::Failed); return;
@@ -170,14 +298,16 @@ QVariant SongTableModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
     case Qt::DecorationRole:
     case Qt::ForegroundRole:
-    case Qt::ToolTipRole: return roleData(song(index.row()), index.column(), role);
+    case Qt::ToolTipRole:
+        return withLinks(index.row(), index.column(), role, roleData(song(index.row()), index.column(), role));
     default: return {};
     }
 }
 
 void SongTableModel::multiData(const QModelIndex& index, QModelRoleDataSpan roleDataSpan) const {
     const std::optional<SongRow> fields = index.isValid() ? song(index.row()) : std::nullopt;
-    for (QModelRoleData& wanted : roleDataSpan) wanted.setData(roleData(fields, index.column(), wanted.role()));
+    for (QModelRoleData& wanted : roleDataSpan)
+        wanted.setData(withLinks(index.row(), index.column(), wanted.role(), roleData(fields, index.column(), wanted.role())));
 }
 
 void SongTableModel::setVerdicts(const GridVerdicts* verdicts) {
@@ -187,6 +317,7 @@ void SongTableModel::setVerdicts(const GridVerdicts* verdicts) {
     // Which rows show a changed address is not worth finding: the view
     // repaints what it shows, and reads only those rows.
     verdictsChanged_ = connect(verdicts_, &GridVerdicts::changed, this, [this] {
+        if (usesVerdicts()) reorderSoon();
         if (rowCount() == 0) return;
         emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1),
                          {Qt::DecorationRole, Qt::ForegroundRole, Qt::ToolTipRole});
@@ -227,13 +358,34 @@ bool SongTableModel::deleteRow(int row) {
     } catch (const StoreError&) {
         return false;
     }
+    const std::int64_t record = recordAt(row);
     beginRemoveRows({}, row, row);
     snapshot_ = std::make_shared<const ResultsSnapshot>(
         ResultsSnapshot{snapshot_->ids.without(static_cast<std::size_t>(row)), snapshot_->open});
+    if (links_) {
+        auto links = std::make_shared<std::vector<std::uint32_t>>(*links_);
+        links->erase(links->begin() + row);
+        links_ = std::move(links);
+    }
     // The store took the row out of its snapshot too.
-    storeSnapshot_ = filterState_ == FilterState::Off ? snapshot_ : store_.Snapshot();
+    const bool asStored = filterState_ == FilterState::Off && !arrangement_.any();
+    storeSnapshot_ = asStored ? snapshot_ : store_.Snapshot();
+    if (filterState_ == FilterState::Off) {
+        arrangeFrom_ = storeSnapshot_;
+    } else if (arrangeFrom_ && arrangement_.any()) {
+        if (const auto at = arrangeFrom_->ids.find(record))
+            arrangeFrom_ = std::make_shared<const ResultsSnapshot>(
+                ResultsSnapshot{arrangeFrom_->ids.without(*at), arrangeFrom_->open});
+    } else {
+        arrangeFrom_ = snapshot_;
+    }
     endRemoveRows();
     if (filterState_ != FilterState::Off) emit filterChanged();
+    // The song's next best link takes the row's place.
+    if (arrangement_.oneRowPerSong && !arrangeFrom_->ids.empty()) {
+        rearrangeAsked_ = true;
+        askOrder();
+    }
     return true;
 }
 

@@ -10,6 +10,11 @@
 // A filter shows only the rows whose title or keyword holds a text
 // (SongFilter, on a thread of its own); without one the rows are the
 // snapshot's, as they were. Either way only the rows on screen are read.
+//
+// The rows shown (the snapshot's or the filter's) may be sorted by a column
+// or a link's verdict, and folded to one row per song, its best link
+// (SongOrder, on a thread of its own). Neither asked for, the rows are
+// exactly the store's, in its order.
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,8 +22,10 @@
 #include <vector>
 
 #include <QAbstractTableModel>
+#include <QTimer>
 
 #include "store/SongFilter.h"
+#include "store/SongOrder.h"
 #include "store/SongStore.h"
 
 namespace store {
@@ -81,9 +88,28 @@ public:
     std::int64_t indexBuilt() const { return built_; }
     std::int64_t indexToBuild() const { return toBuild_; }
 
+    // The order the rows are shown in; None is the store's order.
+    void setSort(SortOrder order);
+    SortOrder sort() const { return arrangement_.sort; }
+    // One row per song: the rows whose titles name the same song shown as
+    // one, the song's best link (its record is that link's record).
+    void setOneRowPerSong(bool on);
+    bool oneRowPerSong() const { return arrangement_.oneRowPerSong; }
+    // How many of the rows shown before folding a row stands for (1 unfolded).
+    int linksOfRow(int row) const;
+    // What the ordering is doing: off, making its tables, arranging (the
+    // rows shown before stay meanwhile), done, or failed.
+    enum class OrderState { Off, Building, Arranging, Shown, Failed };
+    OrderState orderState() const { return orderState_; }
+    // True while the model resets for a new sort or fold: the rows are the
+    // same songs, so the grid keeps its current record.
+    bool resetRearranges() const { return rearranging_; }
+
 signals:
     // The filter's state or the rows it shows changed.
     void filterChanged();
+    // The order's state or the rows it shows changed.
+    void orderChanged();
 
 private:
     void reload();
@@ -91,7 +117,18 @@ private:
     // Takes the answers the filter's thread left (see answers_).
     void takeFilterAnswers();
     void filterAnswered(const FilterAnswer& answer);
-    void show(std::shared_ptr<const ResultsSnapshot> rows);
+    void show(std::shared_ptr<const ResultsSnapshot> rows,
+              std::shared_ptr<const std::vector<std::uint32_t>> links = {});
+    // Shows `rows` as the sort and fold want them.
+    void arrange(std::shared_ptr<const ResultsSnapshot> rows);
+    void askOrder();
+    void takeOrderAnswers();
+    void orderAnswered(const OrderAnswer& answer);
+    void setOrderState(OrderState state);
+    bool usesVerdicts() const;
+    void reorderSoon();
+    // The row's count of links in its keyword cell and tooltip, once folded.
+    QVariant withLinks(int row, int column, int role, QVariant value) const;
     void setFilterState(FilterState state);
     QVariant roleData(const std::optional<SongRow>& fields, int column, int role) const;
 
@@ -110,6 +147,21 @@ private:
     // the model's: the posted call carries no data of its own.
     std::mutex answersMutex_;
     std::vector<FilterAnswer> answers_;
+    // The rows to arrange (the store's or the filter's), how, and how many
+    // links each folded row stands for.
+    std::shared_ptr<const ResultsSnapshot> arrangeFrom_;
+    Arrangement arrangement_;
+    std::shared_ptr<const std::vector<std::uint32_t>> links_;
+    OrderState orderState_ = OrderState::Off;
+    std::uint64_t orderRequest_ = 0;
+    bool rearranging_ = false;
+    bool rearrangeAsked_ = false;
+    // Made on the first sort or fold: a store never sorted keeps tab1 as it was.
+    std::unique_ptr<SongOrder> songOrder_;
+    std::mutex orderAnswersMutex_;
+    std::vector<OrderAnswer> orderAnswers_;
+    // Verdicts that came re-arrange a sort by them or a fold, at most once a second.
+    std::unique_ptr<QTimer> reorder_;
     const GridVerdicts* verdicts_ = nullptr;
     QMetaObject::Connection verdictsChanged_;
     const GridFinishedSongs* finished_ = nullptr;

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include <QActionGroup>
+#include <QHeaderView>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -34,16 +37,115 @@ void TDBGrid3D::setSongModel(SongTableModel* model) {
     setColumnWidth(SongTableModel::TitleColumn, 252);
     setColumnWidth(SongTableModel::KeysColumn, 83);
     setColumnWidth(SongTableModel::UrlColumn, 400);
+    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        // The first rows of a sort may come before the rest: the record
+        // kept for them is kept for the rest too.
+        if (!model_->resetRearranges()) keptRecord_ = 0;
+        else if (keptRecord_ == 0) keptRecord_ = model_->recordAt(currentRow());
+    });
     connect(model, &QAbstractItemModel::modelReset, this, &TDBGrid3D::makeFirstRowCurrent);
+    QHeaderView* titles = horizontalHeader();
+    titles->setSectionsClickable(true);
+    titles->setSortIndicatorShown(false);
+    connect(titles, &QHeaderView::sectionClicked, this, &TDBGrid3D::titleClicked);
+    titles->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(titles, &QWidget::customContextMenuRequested, this, [this, titles](const QPoint& pos) {
+        QMenu menu(this);
+        fillSortMenu(menu);
+        menu.exec(titles->viewport()->mapToGlobal(pos));
+    });
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { emit currentRecordChanged(current.isValid() ? current.row() : -1); });
     makeFirstRowCurrent();
 }
 
 void TDBGrid3D::makeFirstRowCurrent() {
-    if (model_ && model_->rowCount() > 0) {
-        setCurrentIndex(model_->index(0, 0));
+    if (!model_ || model_->rowCount() == 0) return;
+    const int kept = keptRecord_ != 0 ? model_->rowOfRecord(keptRecord_) : -1;
+    if (kept >= 0 || model_->orderState() != SongTableModel::OrderState::Arranging) keptRecord_ = 0;
+    if (kept >= 0) {
+        setCurrentIndex(model_->index(kept, 0));
+        scrollTo(model_->index(kept, 0), QAbstractItemView::PositionAtCenter);
+        return;
     }
+    setCurrentIndex(model_->index(0, 0));
+}
+
+namespace {
+
+SortKey keyOfColumn(int section) {
+    switch (section) {
+    case SongTableModel::TitleColumn: return SortKey::Title;
+    case SongTableModel::KeysColumn: return SortKey::Keys;
+    case SongTableModel::UrlColumn: return SortKey::Url;
+    default: return SortKey::None;
+    }
+}
+
+int columnOfKey(SortKey key) {
+    switch (key) {
+    case SortKey::Title: return SongTableModel::TitleColumn;
+    case SortKey::Keys: return SongTableModel::KeysColumn;
+    case SortKey::Url: return SongTableModel::UrlColumn;
+    default: return -1;
+    }
+}
+
+}  // namespace
+
+void TDBGrid3D::titleClicked(int section) {
+    if (!model_) return;
+    const SortKey key = keyOfColumn(section);
+    if (key == SortKey::None) return;
+    const SortOrder now = model_->sort();
+    if (now.key != key) sortBy({key, false});
+    else if (!now.descending) sortBy({key, true});
+    else sortBy({});
+}
+
+void TDBGrid3D::sortBy(SortOrder order) {
+    if (!model_) return;
+    model_->setSort(order);
+    showSortIndicator();
+}
+
+void TDBGrid3D::showSortIndicator() {
+    const SortOrder order = model_->sort();
+    const int column = columnOfKey(order.key);
+    QHeaderView* titles = horizontalHeader();
+    titles->setSortIndicatorShown(column >= 0);
+    if (column >= 0) titles->setSortIndicator(column, order.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+void TDBGrid3D::fillSortMenu(QMenu& menu) {
+    if (!model_) return;
+    const SortOrder now = model_->sort();
+    auto* keys = new QActionGroup(&menu);
+    const auto add = [&](const QString& text, SortKey key) {
+        QAction* action = menu.addAction(text);
+        action->setCheckable(true);
+        action->setChecked(now.key == key);
+        keys->addAction(action);
+        // A key chosen again keeps its direction.
+        connect(action, &QAction::triggered, this,
+                [this, key, now] { sortBy({key, key == now.key ? now.descending : false}); });
+    };
+    add(QStringLiteral("按存储顺序"), SortKey::None);
+    menu.addSeparator();
+    add(QStringLiteral("按歌曲或专辑名称"), SortKey::Title);
+    add(QStringLiteral("按搜索关键字"), SortKey::Keys);
+    add(QStringLiteral("按下载地址"), SortKey::Url);
+    menu.addSeparator();
+    add(QStringLiteral("按链接状态（可用在前）"), SortKey::Verdict);
+    add(QStringLiteral("按码率"), SortKey::Kbps);
+    add(QStringLiteral("按时长"), SortKey::Seconds);
+    add(QStringLiteral("按文件大小"), SortKey::Size);
+    menu.addSeparator();
+    QAction* reversed = menu.addAction(QStringLiteral("倒序"));
+    reversed->setCheckable(true);
+    reversed->setChecked(now.descending);
+    reversed->setEnabled(now.key != SortKey::None);
+    connect(reversed, &QAction::triggered, this, [this, now] { sortBy({now.key, !now.descending}); });
 }
 
 void TDBGrid3D::rowMenuAsked(const QPoint& globalPos, MenuFrom from) {

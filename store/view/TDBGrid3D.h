@@ -3,9 +3,18 @@
 // store: Tab moves between its columns, the wheel steps the current record
 // by one (selecting it, as the keys do), Ctrl+Delete deletes the current
 // record after asking, and the pop-up menu is asked for by signals.
+//
+// A click on a column title sorts by that column, a second reverses, a third
+// goes back to the store's order; the titles' own menu (a right click on
+// them) sorts by a link's verdict, bit rate, length or size too.
+#include <cstdint>
 #include <functional>
 
+#include "store/SongOrderIndex.h"
+
 #include "store/view/RowGridView.h"
+
+class QMenu;
 
 namespace store {
 
@@ -18,6 +27,14 @@ public:
 
     void setSongModel(SongTableModel* model);
     SongTableModel* songModel() const { return model_; }
+
+    // What a click on the title of `section` does to the sort: by that
+    // column, reversed, then the store's order again.
+    void titleClicked(int section);
+    // Sorts the rows and shows which way on the titles.
+    void sortBy(SortOrder order);
+    // The titles' menu, for the sort in force.
+    void fillSortMenu(QMenu& menu);
 
     // Asks "Delete record?"; true unless the answer is Cancel. Replaceable for tests.
     void setDeleteConfirmer(std::function<bool()> confirmer) { confirmDelete_ = std::move(confirmer); }
@@ -45,9 +62,12 @@ protected:
 private:
     void moveCurrentRecord(int step);
     void makeFirstRowCurrent();
+    void showSortIndicator();
     bool askDelete();
 
     SongTableModel* model_ = nullptr;
+    // The current row's record before a reset: a new sort keeps it current.
+    std::int64_t keptRecord_ = 0;
     std::function<bool()> confirmDelete_;
 };
 

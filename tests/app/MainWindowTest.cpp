@@ -90,7 +90,7 @@ TEST(MainWindow, WindowFactsAndControls) {
     EXPECT_TRUE(form->Button2->isEnabled());
 
     const auto actions = form->PopupMenu1->actions();
-    ASSERT_EQ(actions.size(), 10);
+    ASSERT_EQ(actions.size(), 12);
     EXPECT_TRUE(actions[0]->isSeparator());
     EXPECT_EQ(actions[1]->text(), QStringLiteral("下载歌曲"));
     EXPECT_EQ(actions[2]->text(), QStringLiteral("加入下载列表"));
@@ -101,6 +101,10 @@ TEST(MainWindow, WindowFactsAndControls) {
     EXPECT_EQ(actions[7]->text(), QStringLiteral("在IE中打开链接"));
     EXPECT_TRUE(actions[8]->isSeparator());
     EXPECT_EQ(actions[9]->text(), QStringLiteral("打开下载文件夹"));
+    EXPECT_TRUE(actions[10]->isSeparator());
+    EXPECT_EQ(actions[11]->text(), QStringLiteral("合并相同歌曲"));
+    EXPECT_TRUE(actions[11]->isCheckable());
+    EXPECT_FALSE(actions[11]->isChecked());
 }
 
 TEST(MainWindow, KeywordTypedOutsideThePresetListIsUsedAsTyped) {
