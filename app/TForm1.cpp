@@ -12,9 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QScreen>
 #include <QSessionManager>
 #include <QShortcut>
 #include <QSplitter>
@@ -28,9 +25,9 @@
 #include "app/DesktopNotifier.h"
 #include "app/DownloadList.h"
 #include "app/DownloadListView.h"
-#include "app/FinishedSongRecorder.h"
 #include "app/Glyphs.h"
 #include "app/GridLinkChecks.h"
+#include "app/ResultsMarks.h"
 #include "app/ListDoneNotifier.h"
 #include "app/ListQueueDownloader.h"
 #include "app/ListSettings.h"
@@ -40,14 +37,13 @@
 #include "app/ScreenPlacement.h"
 #include "app/SelectedRows.h"
 #include "app/TOKBottomDlg.h"
+#include "app/WindowLook.h"
+#include "app/WindowQuestions.h"
 #include "app/WindowSettings.h"
 #include "download/ui/TDlWebHTTPGet.h"
 #include "search/pipeline/SearchPipeline.h"
 #include "store/SongStore.h"
-#include "store/view/FinishedSongChecker.h"
-#include "store/view/GridFinishedSongs.h"
 #include "store/view/GridVerdictLoader.h"
-#include "store/view/GridVerdicts.h"
 #include "store/view/SongFilterBar.h"
 #include "store/view/SongTableModel.h"
 #include "store/view/TDBGrid3D.h"
@@ -57,52 +53,13 @@ namespace {
 
 constexpr int kClientWidth = 592;
 constexpr int kClientHeight = 473;
-const QString kCream = QStringLiteral("#FFFBF0");
-const QString kMoneyGreen = QStringLiteral("#C0DCC0");
-const QString kIdeographicSpace = QStringLiteral("\u3000");
 // The log keeps its most recent lines; a search against a dead network adds
 // hundreds a second.
 constexpr int kLogLineLimit = 10000;
 // The log's height at the window's own size.
 constexpr int kLogHeight = 81;
 
-// Faces are asked for by their Windows names; the program's font
-// substitutions map them to installed ones.
-QFont songFont(int pixelSize, bool bold) {
-    QFont font(QStringLiteral("宋体"));
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
-}
-
-QToolButton* makeToolButton(QWidget* parent, const char* name, const QString& text, Glyph glyph) {
-    auto* button = new QToolButton(parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setText(text);
-    button->setIcon(glyphIcon(glyph));
-    button->setIconSize(QSize(24, 24));
-    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
-    button->setAutoRaise(true);
-    button->setFixedSize(47, 55);
-    button->setFont(songFont(16, true));
-    // Flat speed buttons never take the keyboard focus.
-    button->setFocusPolicy(Qt::NoFocus);
-    return button;
-}
-
 }  // namespace
-
-QStringList presetKeywords() {
-    return {QStringLiteral("周杰伦"),   QStringLiteral("王菲"),     QStringLiteral("刘德华"),
-            QStringLiteral("张学友"),   QStringLiteral("邓丽君"),   QStringLiteral("陈奕迅"),
-            QStringLiteral("孙燕姿"),   QStringLiteral("蔡依林"),   QStringLiteral("林俊杰"),
-            QStringLiteral("张惠妹"),   QStringLiteral("梁静茹"),   QStringLiteral("王力宏"),
-            QStringLiteral("周华健"),   QStringLiteral("李宗盛"),   QStringLiteral("齐秦"),
-            QStringLiteral("罗大佑"),   QStringLiteral("五月天"),   QStringLiteral("Beyond"),
-            QStringLiteral("黑豹乐队"), QStringLiteral("民歌"),     QStringLiteral("民谣"),
-            QStringLiteral("校园民谣"), QStringLiteral("儿童歌曲"), QStringLiteral("情歌"),
-            QStringLiteral("春天"),     QStringLiteral("秋天"),     QStringLiteral("花儿")};
-}
 
 TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher> fetcher, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -132,20 +89,13 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     downloadList_->setNextLinkFinder(makeStoreNextLinkFinder(storePath));
     buildToolBar();
     buildKeywordPanel();
-    verdicts_ = std::make_unique<store::GridVerdicts>();
-    finished_ = std::make_unique<store::GridFinishedSongs>();
+    marks_ = std::make_unique<ResultsMarks>(storePath, [this](const QString& line) { Memo1->appendLine(line); });
     buildResultsAndLog();
-    verdictLoader_ = std::make_unique<store::GridVerdictLoader>(storePath, *verdicts_);
     // A grown snapshot may hold links probed before.
-    connect(model_.get(), &QAbstractItemModel::modelReset, this, [this] { verdictLoader_->lookForNewRows(); });
-    linkChecks_ = std::make_unique<GridLinkChecks>(storePath, *verdicts_,
-                                                   [this](const QString& line) { Memo1->appendLine(line); });
+    connect(model_.get(), &QAbstractItemModel::modelReset, this, [this] { marks_->verdictLoader().lookForNewRows(); });
     // Every song saved, by the list or by 下载歌曲 / 下载到..., is marked 已下载.
-    finishedChecker_ = std::make_unique<store::FinishedSongChecker>(storePath, *finished_);
-    finishedRecorder_ = std::make_unique<FinishedSongRecorder>(
-        [this](store::FinishedSong song) { finishedChecker_->record(std::move(song)); });
-    downloadList_->setFinishedRecorder(finishedRecorder_.get());
-    commands_->setFinishedRecorder(finishedRecorder_.get());
+    downloadList_->setFinishedRecorder(&marks_->recorder());
+    commands_->setFinishedRecorder(&marks_->recorder());
     buildStatusBar();
     buildPopupMenu();
     layout->addWidget(ToolBar1);
@@ -153,21 +103,8 @@ TForm1::TForm1(const std::string& storePath, std::unique_ptr<search::PageFetcher
     layout->addWidget(Splitter4, 1);
     layout->addWidget(StatusBar1);
 
-    confirmClear_ = [this] {
-        return QMessageBox::question(this, QStringLiteral("清除数据"),
-                                     QStringLiteral("这项操作将删除您目前已经搜索到的所有数据！继续吗？"),
-                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
-    };
-
-    confirmQuit_ = [this](int songs) {
-        QMessageBox box(QMessageBox::Question, QStringLiteral("退出"), quitQuestion(songs), QMessageBox::NoButton, this);
-        QPushButton* quit = box.addButton(QStringLiteral("退出"), QMessageBox::AcceptRole);
-        QPushButton* cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
-        box.setDefaultButton(cancel);
-        box.setEscapeButton(cancel);
-        box.exec();
-        return box.clickedButton() == quit;
-    };
+    confirmClear_ = [this] { return askToClear(*this); };
+    confirmQuit_ = [this](int songs) { return askToQuit(*this, songs); };
     // The session's end closes the window without asking: nobody is there to answer.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { sessionEnding_ = true; });
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { sessionEnding_ = true; });
@@ -199,16 +136,14 @@ TForm1::~TForm1() {
     closeFilter_.reset();
     // Stages hand work to this window: they must be gone before it is.
     pipeline_.reset();
-    linkChecks_.reset();
-    verdictLoader_.reset();
+    marks_->endLinkWork();
     listDone_.reset();
     desktopNotifier_.reset();
     downloadList_.reset();
     commands_.reset();
     httpGet_.reset();
     // Writes what was recorded last, within a second.
-    finishedRecorder_.reset();
-    finishedChecker_.reset();
+    marks_.reset();
 }
 
 void TForm1::buildToolBar() {
@@ -227,17 +162,7 @@ void TForm1::buildToolBar() {
     for (QToolButton* b : {SpeedButton4, SpeedButton3, SpeedButton2, SpeedButton6, SpeedButton5, SpeedButton1})
         bar->addWidget(b);
 
-    SpeedButton7 = new QToolButton(ToolBar1);
-    SpeedButton7->setObjectName(QStringLiteral("SpeedButton7"));
-    SpeedButton7->setText(QStringLiteral("BrelvoMP3"));
-    SpeedButton7->setAutoRaise(true);
-    SpeedButton7->setFixedSize(293, 55);
-    SpeedButton7->setFocusPolicy(Qt::NoFocus);
-    QFont logoFont(QStringLiteral("隶书"));
-    logoFont.setPixelSize(48);
-    logoFont.setBold(true);
-    SpeedButton7->setFont(logoFont);
-    SpeedButton7->setStyleSheet(QStringLiteral("QToolButton { color: green; }"));
+    SpeedButton7 = makeLogoButton(ToolBar1, "SpeedButton7");
     bar->addWidget(SpeedButton7);
     bar->addStretch(1);
 
@@ -274,20 +199,8 @@ void TForm1::buildKeywordPanel() {
     ComboBox1->setCurrentIndex(-1);
     ComboBox1->setEditText(QStringLiteral("月亮"));
 
-    auto makePanelButton = [this](const char* name, const QString& text, Glyph glyph) {
-        auto* button = new QToolButton(Panel1);
-        button->setObjectName(QString::fromLatin1(name));
-        button->setText(text);
-        button->setIcon(glyphIcon(glyph, 20));
-        button->setIconSize(QSize(20, 20));
-        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        button->setAutoRaise(true);
-        button->setFixedSize(82, 37);
-        button->setFont(songFont(14, true));
-        return button;
-    };
-    Button1 = makePanelButton("Button1", QStringLiteral("搜索"), Glyph::Search);
-    Button2 = makePanelButton("Button2", QStringLiteral("停止"), Glyph::Stop);
+    Button1 = makePanelButton(Panel1, "Button1", QStringLiteral("搜索"), Glyph::Search);
+    Button2 = makePanelButton(Panel1, "Button2", QStringLiteral("停止"), Glyph::Stop);
 
     row->addWidget(Label1);
     row->addWidget(ComboBox1);
@@ -320,8 +233,8 @@ void TForm1::buildResultsAndLog() {
     DBGrid1 = new store::TDBGrid3D(PageControl1);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     model_ = std::make_unique<store::SongTableModel>(*store_);
-    model_->setVerdicts(verdicts_.get());
-    model_->setFinishedSongs(finished_.get());
+    model_->setVerdicts(&marks_->verdicts());
+    model_->setFinishedSongs(&marks_->finishedSongs());
     DBGrid1->setSongModel(model_.get());
     PageControl1->addTab(DBGrid1, QStringLiteral("    搜索结果       "));
     // Ctrl+F finds songs among the results, on a bar over the grid's bottom rows.
@@ -540,7 +453,7 @@ void TForm1::AddToList1Click() {
 void TForm1::CheckLinks1Click() {
     QStringList urls;
     for (int row : DBGrid1->selectedRows()) urls << model_->cellText(row, store::SongTableModel::UrlColumn);
-    if (!urls.isEmpty()) linkChecks_->check(urls);
+    if (!urls.isEmpty()) marks_->linkChecks().check(urls);
 }
 
 // The downloads list fetching the song into that file already: a second
@@ -554,19 +467,13 @@ bool TForm1::showFetchedByList(const SelectedSong& song, const std::string& fold
     return true;
 }
 
-// A kept size larger than this screen's area is brought inside it.
 void TForm1::restoreKeptSize() {
-    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    const QSize most = screen ? screen->availableGeometry().size() : minimumSize();
-    resize(keptWindowSize(minimumSize(), most));
-    if (keptMaximized()) setWindowState(windowState() | Qt::WindowMaximized);
+    restoreWindowSize(*this);
     DownloadListView1->restoreColumnWidths();
 }
 
 void TForm1::keepSize() {
-    // Maximized, the size it comes back to is the one to keep.
-    const QSize normal = isMaximized() ? normalGeometry().size() : size();
-    keepWindowSize(normal.isValid() && !normal.isEmpty() ? normal.expandedTo(minimumSize()) : QSize(), isMaximized());
+    keepWindowSizeOf(*this);
     DownloadListView1->keepColumnWidths();
 }
 
@@ -589,10 +496,6 @@ void TForm1::showDownloadList() {
     raise();
     activateWindow();
     PageControl1->setCurrentWidget(DownloadListView1);
-}
-
-QString TForm1::quitQuestion(int songs) {
-    return QStringLiteral("有 %1 首歌曲正在下载，退出后下次启动会接着下载。退出吗？").arg(songs);
 }
 
 bool TForm1::mayClose() {
@@ -622,8 +525,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     keepSize();
     // The list's songs stay as kept, to start again on the next run.
     downloadList_->shutdown();
-    linkChecks_->stop();
-    verdictLoader_->stop();
+    marks_->stop();
     pipeline_->Shutdown();
     QWidget::closeEvent(event);
 }

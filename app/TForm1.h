@@ -8,6 +8,9 @@
 #include <QWidget>
 
 #include "app/DownloadCommands.h"
+#include "app/PresetKeywords.h"
+#include "app/ResultsMarks.h"
+#include "app/WindowQuestions.h"
 #include "search/SearchState.h"
 #include "search/pipeline/PageFetcher.h"
 #include "search/pipeline/SearchUi.h"
@@ -45,7 +48,6 @@ class BlockedCloseFilter;
 class DesktopNotifier;
 class DownloadList;
 class DownloadListView;
-class FinishedSongRecorder;
 class GridLinkChecks;
 class ListDoneNotifier;
 class MessageLog;
@@ -84,7 +86,7 @@ public:
     // the downloads list download; true means 退出. Replaceable for tests.
     void setQuitConfirmer(std::function<bool(int songs)> confirmer) { confirmQuit_ = std::move(confirmer); }
     // The text of that question.
-    static QString quitQuestion(int songs);
+    static QString quitQuestion(int songs) { return app::quitQuestion(songs); }
 
     store::SongStore& songStore() { return *store_; }
     search::SearchState& searchState() { return state_; }
@@ -92,12 +94,12 @@ public:
     DownloadList& downloadList() { return *downloadList_; }
     DesktopNotifier& desktopNotifier() { return *desktopNotifier_; }
     // The links' verdicts the grid shows, and 检查链接's probes.
-    store::GridVerdicts& gridVerdicts() { return *verdicts_; }
-    store::GridVerdictLoader& verdictLoader() { return *verdictLoader_; }
-    GridLinkChecks& linkChecks() { return *linkChecks_; }
+    store::GridVerdicts& gridVerdicts() { return marks_->verdicts(); }
+    store::GridVerdictLoader& verdictLoader() { return marks_->verdictLoader(); }
+    GridLinkChecks& linkChecks() { return marks_->linkChecks(); }
     // The songs already downloaded the grid marks, and their files' checker.
-    store::GridFinishedSongs& finishedSongs() { return *finished_; }
-    store::FinishedSongChecker& finishedChecker() { return *finishedChecker_; }
+    store::GridFinishedSongs& finishedSongs() { return marks_->finishedSongs(); }
+    store::FinishedSongChecker& finishedChecker() { return marks_->finishedChecker(); }
     const SelectedSong& selectedSong() const { return selected_; }
     // The songs the pop-up menu's commands act on: the selected rows, top to
     // bottom; the selected song when no row is selected.
@@ -196,19 +198,12 @@ private:
     std::unique_ptr<search::PageFetcher> fetcher_;
     search::SearchState state_;
     std::unique_ptr<search::SearchPipeline> pipeline_;
-    // What the grid's rows show of their links; outlives the model.
-    std::unique_ptr<store::GridVerdicts> verdicts_;
-    // What the grid's rows show of songs already downloaded; outlives the model.
-    std::unique_ptr<store::GridFinishedSongs> finished_;
+    // What the grid's rows show of their links and of songs already
+    // downloaded; outlives the model. Its recorder is told by the list and
+    // the modal commands, and goes after them.
+    std::unique_ptr<ResultsMarks> marks_;
     // Owned here, not by the grid: it must go before the store it reads.
     std::unique_ptr<store::SongTableModel> model_;
-    // Fill verdicts_ from the store and from probes; go before it.
-    std::unique_ptr<store::GridVerdictLoader> verdictLoader_;
-    std::unique_ptr<GridLinkChecks> linkChecks_;
-    // Writes and checks the finished songs' records; told by the recorder,
-    // which the list and the modal commands tell: both go after them.
-    std::unique_ptr<store::FinishedSongChecker> finishedChecker_;
-    std::unique_ptr<FinishedSongRecorder> finishedRecorder_;
     TOKBottomDlg* aboutDialog_ = nullptr;
     SelectedSong selected_;
     std::function<bool()> confirmClear_;
@@ -225,8 +220,5 @@ private:
     bool closed_ = false;
     std::unique_ptr<BlockedCloseFilter> closeFilter_;
 };
-
-// The 27 entries of the keyword box's list.
-QStringList presetKeywords();
 
 }  // namespace app

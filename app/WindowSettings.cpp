@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVariant>
+#include <QWidget>
 
 #include "app/ProgramSettings.h"
 
@@ -50,6 +53,20 @@ void keepListColumnWidths(const QList<int>& widths) {
     QVariantList list;
     for (int width : widths) list << width;
     programSettings()->setValue(kColumnsKey, list);
+}
+
+void restoreWindowSize(QWidget& window) {
+    QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    const QSize most = screen ? screen->availableGeometry().size() : window.minimumSize();
+    window.resize(keptWindowSize(window.minimumSize(), most));
+    if (keptMaximized()) window.setWindowState(window.windowState() | Qt::WindowMaximized);
+}
+
+void keepWindowSizeOf(const QWidget& window) {
+    // Maximized, the size it comes back to is the one to keep.
+    const QSize normal = window.isMaximized() ? window.normalGeometry().size() : window.size();
+    keepWindowSize(normal.isValid() && !normal.isEmpty() ? normal.expandedTo(window.minimumSize()) : QSize(),
+                   window.isMaximized());
 }
 
 }  // namespace app

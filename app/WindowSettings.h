@@ -7,6 +7,8 @@
 #include <QList>
 #include <QSize>
 
+class QWidget;
+
 namespace app {
 
 // The size kept last time, within `least` and `most` (`most` is never
@@ -15,6 +17,11 @@ QSize keptWindowSize(const QSize& least, const QSize& most);
 bool keptMaximized();
 // `size` is the window's size when it is not maximized.
 void keepWindowSize(const QSize& size, bool maximized);
+// The window takes the size kept (brought inside its screen's area, never
+// below its least size) and is maximized again when it was; its size and
+// state are kept.
+void restoreWindowSize(QWidget& window);
+void keepWindowSizeOf(const QWidget& window);
 
 // The widths kept for the downloads list's columns, one for each of
 // `defaults` (its default where none, or no sound one, was kept).
