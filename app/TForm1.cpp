@@ -7,9 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QSessionManager>
@@ -38,6 +36,7 @@
 #include "app/SelectedRows.h"
 #include "app/TOKBottomDlg.h"
 #include "app/WindowLook.h"
+#include "app/WindowParts.h"
 #include "app/WindowQuestions.h"
 #include "app/WindowSettings.h"
 #include "download/ui/TDlWebHTTPGet.h"
@@ -53,9 +52,6 @@ namespace {
 
 constexpr int kClientWidth = 592;
 constexpr int kClientHeight = 473;
-// The log keeps its most recent lines; a search against a dead network adds
-// hundreds a second.
-constexpr int kLogLineLimit = 10000;
 // The log's height at the window's own size.
 constexpr int kLogHeight = 81;
 
@@ -147,25 +143,15 @@ TForm1::~TForm1() {
 }
 
 void TForm1::buildToolBar() {
-    ToolBar1 = new QFrame(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setFixedHeight(65);
-    auto* bar = new QHBoxLayout(ToolBar1);
-    bar->setContentsMargins(2, 5, 2, 5);
-    bar->setSpacing(0);
-    SpeedButton4 = makeToolButton(ToolBar1, "SpeedButton4", QStringLiteral("搜索"), Glyph::Search);
-    SpeedButton3 = makeToolButton(ToolBar1, "SpeedButton3", QStringLiteral("停止"), Glyph::Stop);
-    SpeedButton2 = makeToolButton(ToolBar1, "SpeedButton2", QStringLiteral("清除"), Glyph::Clear);
-    SpeedButton6 = makeToolButton(ToolBar1, "SpeedButton6", QStringLiteral("刷新"), Glyph::Refresh);
-    SpeedButton5 = makeToolButton(ToolBar1, "SpeedButton5", QStringLiteral("说明"), Glyph::Instructions);
-    SpeedButton1 = makeToolButton(ToolBar1, "SpeedButton1", QStringLiteral("退出"), Glyph::Exit);
-    for (QToolButton* b : {SpeedButton4, SpeedButton3, SpeedButton2, SpeedButton6, SpeedButton5, SpeedButton1})
-        bar->addWidget(b);
-
-    SpeedButton7 = makeLogoButton(ToolBar1, "SpeedButton7");
-    bar->addWidget(SpeedButton7);
-    bar->addStretch(1);
-
+    const ToolBarParts parts = makeToolBar(this);
+    ToolBar1 = parts.frame;
+    SpeedButton4 = parts.search;
+    SpeedButton3 = parts.stop;
+    SpeedButton2 = parts.clear;
+    SpeedButton6 = parts.refresh;
+    SpeedButton5 = parts.instructions;
+    SpeedButton1 = parts.exit;
+    SpeedButton7 = parts.logo;
     connect(SpeedButton4, &QToolButton::clicked, this, &TForm1::Button1Click);
     connect(SpeedButton3, &QToolButton::clicked, this, &TForm1::Button2Click);
     connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
@@ -176,39 +162,12 @@ void TForm1::buildToolBar() {
 }
 
 void TForm1::buildKeywordPanel() {
-    Panel1 = new QFrame(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFixedHeight(49);
-    Panel1->setFrameShape(QFrame::Panel);
-    Panel1->setFrameShadow(QFrame::Raised);
-    auto* row = new QHBoxLayout(Panel1);
-    row->setContentsMargins(8, 4, 8, 4);
-    row->setSpacing(6);
-
-    Label1 = new QLabel(QStringLiteral("请输入关键词：") + kIdeographicSpace, Panel1);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(songFont(14, false));
-
-    ComboBox1 = new QComboBox(Panel1);
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox1->setFixedWidth(220);
-    ComboBox1->addItems(presetKeywords());
-    ComboBox1->setMaxVisibleItems(14);
-    ComboBox1->setCurrentIndex(-1);
-    ComboBox1->setEditText(QStringLiteral("月亮"));
-
-    Button1 = makePanelButton(Panel1, "Button1", QStringLiteral("搜索"), Glyph::Search);
-    Button2 = makePanelButton(Panel1, "Button2", QStringLiteral("停止"), Glyph::Stop);
-
-    row->addWidget(Label1);
-    row->addWidget(ComboBox1);
-    row->addSpacing(8);
-    row->addWidget(Button1);
-    row->addWidget(Button2);
-    row->addStretch(1);
-
+    const KeywordPanelParts parts = makeKeywordPanel(this);
+    Panel1 = parts.frame;
+    Label1 = parts.label;
+    ComboBox1 = parts.keywords;
+    Button1 = parts.search;
+    Button2 = parts.stop;
     connect(Button1, &QToolButton::clicked, this, &TForm1::Button1Click);
     connect(Button2, &QToolButton::clicked, this, &TForm1::Button2Click);
     // Enter (either one) in the keyword box is a click on Search, which does
@@ -223,13 +182,7 @@ void TForm1::buildResultsAndLog() {
     Splitter4->setChildrenCollapsible(false);
     Splitter4->setStyleSheet(QStringLiteral("QSplitter::handle { background-color: %1; }").arg(kMoneyGreen));
 
-    PageControl1 = new QTabWidget(Splitter4);
-    PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    // Tabs drawn as buttons.
-    PageControl1->setStyleSheet(QStringLiteral(
-        "QTabBar::tab { border: 2px outset #D4D0C8; background: #D4D0C8; padding: 3px 2px; margin: 2px; }"
-        "QTabBar::tab:selected { border-style: inset; background: #E8E4DC; }"
-        "QTabWidget::pane { border: 0px; }"));
+    PageControl1 = makePages(Splitter4);
     DBGrid1 = new store::TDBGrid3D(PageControl1);
     DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
     model_ = std::make_unique<store::SongTableModel>(*store_);
@@ -251,19 +204,9 @@ void TForm1::buildResultsAndLog() {
             [this](const QString& text) { PageControl1->setTabText(PageControl1->indexOf(DownloadListView1), text); });
     PageControl1->tabBar()->setFont(songFont(12, false));
 
-    Panel2 = new QFrame(Splitter4);
-    Panel2->setObjectName(QStringLiteral("Panel2"));
-    auto* logLayout = new QVBoxLayout(Panel2);
-    logLayout->setContentsMargins(0, 0, 0, 0);
-    Memo1 = new MessageLog(Panel2);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setReadOnly(true);
-    // Read-only, but still reached by Tab and scrolled with the keys.
-    Memo1->setFocusPolicy(Qt::StrongFocus);
-    Memo1->setMaximumBlockCount(kLogLineLimit);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setFont(songFont(12, false));
-    logLayout->addWidget(Memo1);
+    const LogParts log = makeLog(Splitter4);
+    Panel2 = log.frame;
+    Memo1 = log.log;
 
     Splitter4->addWidget(PageControl1);
     Splitter4->addWidget(Panel2);
@@ -282,15 +225,9 @@ void TForm1::buildResultsAndLog() {
 }
 
 void TForm1::buildStatusBar() {
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
-    StatusBar1->setSizeGripEnabled(false);
-    StatusBar1->setStyleSheet(QStringLiteral("QStatusBar { background-color: %1; } QStatusBar::item { border: 0px; }")
-                                  .arg(kMoneyGreen));
-    StatusText = new QLabel(QStringLiteral(" 下载请用鼠标 [右键] 点击歌名。歌曲保存在 downmp3文件夹里。"), StatusBar1);
-    StatusText->setObjectName(QStringLiteral("StatusText"));
-    StatusText->setFont(songFont(12, false));
-    StatusBar1->addWidget(StatusText, 1);
+    const StatusBarParts parts = makeStatusBar(this);
+    StatusBar1 = parts.bar;
+    StatusText = parts.text;
 }
 
 void TForm1::buildPopupMenu() {
