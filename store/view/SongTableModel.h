@@ -90,7 +90,7 @@ public:
 
     // The order the rows are shown in; None is the store's order.
     void setSort(SortOrder order);
-    SortOrder sort() const { return arrangement_.sort; }
+    SortOrder sortOrder() const { return arrangement_.sort; }
     // One row per song: the rows whose titles name the same song shown as
     // one, the song's best link (its record is that link's record).
     void setOneRowPerSong(bool on);

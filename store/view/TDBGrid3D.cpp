@@ -97,7 +97,7 @@ void TDBGrid3D::titleClicked(int section) {
     if (!model_) return;
     const SortKey key = keyOfColumn(section);
     if (key == SortKey::None) return;
-    const SortOrder now = model_->sort();
+    const SortOrder now = model_->sortOrder();
     if (now.key != key) sortBy({key, false});
     else if (!now.descending) sortBy({key, true});
     else sortBy({});
@@ -110,7 +110,7 @@ void TDBGrid3D::sortBy(SortOrder order) {
 }
 
 void TDBGrid3D::showSortIndicator() {
-    const SortOrder order = model_->sort();
+    const SortOrder order = model_->sortOrder();
     const int column = columnOfKey(order.key);
     QHeaderView* titles = horizontalHeader();
     titles->setSortIndicatorShown(column >= 0);
@@ -119,7 +119,7 @@ void TDBGrid3D::showSortIndicator() {
 
 void TDBGrid3D::fillSortMenu(QMenu& menu) {
     if (!model_) return;
-    const SortOrder now = model_->sort();
+    const SortOrder now = model_->sortOrder();
     auto* keys = new QActionGroup(&menu);
     const auto add = [&](const QString& text, SortKey key) {
         QAction* action = menu.addAction(text);

@@ -63,7 +63,7 @@ TEST_F(GridOrderTest, TitleClicksSortReverseAndGoBackKeepingTheSelectedSong) {
     EXPECT_EQ(titles()->sortIndicatorOrder(), Qt::AscendingOrder);
 
     clickTitle(SongTableModel::TitleColumn);
-    ASSERT_TRUE(apptest::pumpUntil([&] { return model()->sort().descending; }, 1000));
+    ASSERT_TRUE(apptest::pumpUntil([&] { return model()->sortOrder().descending; }, 1000));
     ASSERT_TRUE(arranged());
     EXPECT_EQ(shown().front(), "title 9");
     EXPECT_EQ(shown().back(), "title 0");
@@ -80,8 +80,8 @@ TEST_F(GridOrderTest, TitleClicksSortReverseAndGoBackKeepingTheSelectedSong) {
     // Another column starts ascending again.
     clickTitle(SongTableModel::UrlColumn);
     ASSERT_TRUE(arranged());
-    EXPECT_EQ(model()->sort().key, SortKey::Url);
-    EXPECT_FALSE(model()->sort().descending);
+    EXPECT_EQ(model()->sortOrder().key, SortKey::Url);
+    EXPECT_FALSE(model()->sortOrder().descending);
 }
 
 TEST_F(GridOrderTest, ASortShowsTheFiltersRowsInItsOrder) {
@@ -114,7 +114,7 @@ TEST_F(GridOrderTest, TheTitlesMenuSortsByAVerdictAndReverses) {
     EXPECT_FALSE(reversed->isEnabled());
     kbps->trigger();
     ASSERT_TRUE(arranged());
-    EXPECT_EQ(model()->sort().key, SortKey::Kbps);
+    EXPECT_EQ(model()->sortOrder().key, SortKey::Kbps);
     // No column holds the bit rate: no column claims the sort.
     EXPECT_FALSE(titles()->isSortIndicatorShown());
     // Nothing probed: every row keeps its place.
@@ -123,7 +123,7 @@ TEST_F(GridOrderTest, TheTitlesMenuSortsByAVerdictAndReverses) {
     form_->DBGrid1->fillSortMenu(again);
     for (QAction* action : again.actions())
         if (action->text() == QStringLiteral("倒序")) action->trigger();
-    EXPECT_TRUE(model()->sort().descending);
+    EXPECT_TRUE(model()->sortOrder().descending);
 }
 
 TEST_F(GridOrderTest, MergingShowsOneRowPerSongWithItsCountOfLinks) {
