@@ -61,65 +61,20 @@ RowIdList rowsMatched(const RowIdList& snapshot, const std::vector<std::int64_t>
 }
 
 SongFilter::SongFilter(const std::string& path, Listener listener)
-    : path_(path), listener_(std::move(listener)), worker_([this] { loop(); }) {}
+    : path_(path), listener_(std::move(listener)), worker_([this](const Request& request) { serve(request); }) {}
 
-SongFilter::~SongFilter() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        waiting_.reset();
-    }
-    changed_.notify_all();
-    worker_.join();
-}
+SongFilter::~SongFilter() = default;
 
 std::uint64_t SongFilter::request(std::string typed, std::shared_ptr<const ResultsSnapshot> snapshot) {
-    std::uint64_t number = 0;
-    {
-        std::lock_guard lock(mutex_);
-        number = latest_.load() + 1;
-        waiting_ = Request{number, std::move(typed), std::move(snapshot)};
-        // Seen by the running search within a few thousand steps.
-        latest_ = number;
-    }
-    changed_.notify_all();
-    return number;
+    return worker_.ask(Request{0, std::move(typed), std::move(snapshot)});
 }
 
-void SongFilter::cancel() {
-    {
-        std::lock_guard lock(mutex_);
-        waiting_.reset();
-        ++latest_;
-    }
-    changed_.notify_all();
-}
+void SongFilter::cancel() { worker_.cancel(); }
 
-bool SongFilter::waitUntilIdle(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [this] { return !running_ && !waiting_; });
-}
-
-bool SongFilter::superseded(std::uint64_t number) const { return stopping_ || latest_.load() != number; }
-
-void SongFilter::loop() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || waiting_; });
-        if (stopping_) return;
-        const Request request = std::move(*waiting_);
-        waiting_.reset();
-        running_ = true;
-        lock.unlock();
-        serve(request);
-        lock.lock();
-        running_ = false;
-        changed_.notify_all();
-    }
-}
+bool SongFilter::waitUntilIdle(std::chrono::milliseconds limit) { return worker_.waitUntilIdle(limit); }
 
 void SongFilter::serve(const Request& request) {
-    const auto over = [this, number = request.number] { return superseded(number); };
+    const auto over = [this, number = request.number] { return worker_.superseded(number); };
     serving_ = request.number;
     try {
         if (!index_) {
@@ -127,13 +82,14 @@ void SongFilter::serve(const Request& request) {
             // A search or a check ends when a newer request comes; a slice
             // of a build only when the program ends, or typing fast would
             // never let the index be made.
-            index_->setInterrupt([this] { return stopping_ || (interruptible_ && superseded(serving_.load())); });
+            index_->setInterrupt(
+                [this] { return worker_.stopping() || (interruptible_ && worker_.superseded(serving_.load())); });
         }
         const auto built = [this, &request](std::int64_t done, std::int64_t total) {
             interruptible_ = false;
             listener_({request.number, FilterAnswer::Kind::Building, {}, done, total});
         };
-        const Wait wait = Wait::For(SongStore::kBusyWait, [this] { return stopping_.load(); });
+        const Wait wait = Wait::For(SongStore::kBusyWait, [this] { return worker_.stopping(); });
         interruptible_ = false;
         if (!index_->bringUpToDate(wait, built)) return;
         interruptible_ = true;
@@ -170,7 +126,7 @@ bool SongFilter::search(const Request& request) {
         }
         return true;
     });
-    if (superseded(request.number)) return false;
+    if (worker_.superseded(request.number)) return false;
     listener_({request.number, FilterAnswer::Kind::Done, rowsMatched(snapshot, matched), 0, 0});
     return true;
 }

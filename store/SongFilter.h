@@ -7,15 +7,12 @@
 // must be, slice by slice, telling its progress; a search is never kept
 // waiting behind older ones.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 
+#include "store/NewestRequestWorker.h"
 #include "store/SongStore.h"
 
 namespace store {
@@ -69,24 +66,17 @@ private:
         std::string typed;
         std::shared_ptr<const ResultsSnapshot> snapshot;
     };
-    void loop();
     void serve(const Request& request);
     bool search(const Request& request);
-    bool superseded(std::uint64_t number) const;
 
     const std::string path_;
     Listener listener_;
     std::unique_ptr<SongFilterIndex> index_;
 
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::optional<Request> waiting_;
-    bool running_ = false;
-    std::atomic<std::uint64_t> latest_{0};
     std::atomic<std::uint64_t> serving_{0};
     std::atomic<bool> interruptible_{false};
-    std::atomic<bool> stopping_{false};
-    std::thread worker_;
+    // Last: its thread ends before what it serves with goes.
+    NewestRequestWorker<Request> worker_;
 };
 
 }  // namespace store

@@ -197,61 +197,17 @@ std::pair<RowIdList, std::shared_ptr<const std::vector<std::uint32_t>>> oneRowPe
 }  // namespace
 
 SongOrder::SongOrder(const std::string& path, Listener listener)
-    : path_(path), listener_(std::move(listener)), worker_([this] { loop(); }) {}
+    : path_(path), listener_(std::move(listener)), worker_([this](const Request& request) { serve(request); }) {}
 
-SongOrder::~SongOrder() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-        waiting_.reset();
-    }
-    changed_.notify_all();
-    worker_.join();
-}
+SongOrder::~SongOrder() = default;
 
 std::uint64_t SongOrder::request(Arrangement arrangement, std::shared_ptr<const ResultsSnapshot> rows) {
-    std::uint64_t number = 0;
-    {
-        std::lock_guard lock(mutex_);
-        number = latest_.load() + 1;
-        waiting_ = Request{number, arrangement, std::move(rows)};
-        latest_ = number;
-    }
-    changed_.notify_all();
-    return number;
+    return worker_.ask(Request{0, arrangement, std::move(rows)});
 }
 
-void SongOrder::cancel() {
-    {
-        std::lock_guard lock(mutex_);
-        waiting_.reset();
-        ++latest_;
-    }
-    changed_.notify_all();
-}
+void SongOrder::cancel() { worker_.cancel(); }
 
-bool SongOrder::waitUntilIdle(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [this] { return !running_ && !waiting_; });
-}
-
-bool SongOrder::superseded(std::uint64_t number) const { return stopping_ || latest_.load() != number; }
-
-void SongOrder::loop() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [this] { return stopping_ || waiting_; });
-        if (stopping_) return;
-        const Request request = std::move(*waiting_);
-        waiting_.reset();
-        running_ = true;
-        lock.unlock();
-        serve(request);
-        lock.lock();
-        running_ = false;
-        changed_.notify_all();
-    }
-}
+bool SongOrder::waitUntilIdle(std::chrono::milliseconds limit) { return worker_.waitUntilIdle(limit); }
 
 const SongOrder::SongCache& SongOrder::songCache() {
     const auto version = index_->version();
@@ -283,7 +239,7 @@ bool SongOrder::addMissing(const std::vector<std::int64_t>& missing, const Wait&
         // A file locked for longer: the rows stay where the order put them
         // (after the others), and the next order tries again. An
         // interrupted request ends as it would have anyway.
-        if (superseded(serving_.load())) throw;
+        if (worker_.superseded(serving_.load())) throw;
         return false;
     }
 }
@@ -303,9 +259,9 @@ void SongOrder::serve(const Request& request) {
             index_ = std::make_unique<SongOrderIndex>(path_);
             // A build goes on from the last slice it finished, so a newer
             // request may end it too.
-            index_->setInterrupt([this] { return superseded(serving_.load()); });
+            index_->setInterrupt([this] { return worker_.superseded(serving_.load()); });
         }
-        const Wait wait = Wait::For(SongStore::kBusyWait, [this, number] { return superseded(number); });
+        const Wait wait = Wait::For(SongStore::kBusyWait, [this, number] { return worker_.superseded(number); });
         const auto built = [this, number](std::int64_t done, std::int64_t total) {
             listener_({number, OrderAnswer::Kind::Building, {}, {}, done, total});
         };
@@ -333,7 +289,7 @@ void SongOrder::serve(const Request& request) {
             // The first screen goes ahead of the rest, unless the rows are
             // to be folded, which wants them all.
             const auto first = [&](RowIdList shown) {
-                if (!superseded(number)) listener_({number, OrderAnswer::Kind::First, std::move(shown), {}, 0, 0});
+                if (!worker_.superseded(number)) listener_({number, OrderAnswer::Kind::First, std::move(shown), {}, 0, 0});
             };
             const bool everyRow = wanted.sort.key == SortKey::Title || wanted.sort.key == SortKey::Keys ||
                                   wanted.sort.key == SortKey::Url;
@@ -345,7 +301,7 @@ void SongOrder::serve(const Request& request) {
             // this program's) is added, and the order read again.
             if (addMissing(missing, wait)) ordered = arrange(rows, read, nullptr, {}, 0);
         }
-        if (superseded(number)) return;
+        if (worker_.superseded(number)) return;
         std::shared_ptr<const std::vector<std::uint32_t>> links;
         if (wanted.oneRowPerSong) {
             if (!numbers) numbers.emplace(numberSongs(ordered, songCache(), nullptr));
@@ -356,14 +312,14 @@ void SongOrder::serve(const Request& request) {
                 numbers.emplace(numberSongs(ordered, songCache(), nullptr));
                 folded = oneRowPerSong(ordered, *numbers, *index_, unknown);
             }
-            if (superseded(number)) return;
+            if (worker_.superseded(number)) return;
             ordered = std::move(folded.first);
             links = std::move(folded.second);
         }
         listener_({number, OrderAnswer::Kind::Done, std::move(ordered), std::move(links), 0, 0});
     } catch (const StoreError&) {
         // An interrupted request was asked to end: its requester wants no answer.
-        if (!superseded(number)) listener_({number, OrderAnswer::Kind::Failed, {}, {}, 0, 0});
+        if (!worker_.superseded(number)) listener_({number, OrderAnswer::Kind::Failed, {}, {}, 0, 0});
     }
 }
 

@@ -5,15 +5,12 @@
 // the filter: one asked for while another runs ends it and drops whatever
 // waited. The order's tables (SongOrderIndex) are made or caught up first.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <thread>
 #include <vector>
 
+#include "store/NewestRequestWorker.h"
 #include "store/SongOrderIndex.h"
 #include "store/SongStore.h"
 
@@ -77,9 +74,7 @@ private:
         Arrangement arrangement;
         std::shared_ptr<const ResultsSnapshot> rows;
     };
-    void loop();
     void serve(const Request& request);
-    bool superseded(std::uint64_t number) const;
     const SongCache& songCache();
     // Adds rows the order's table lacks; whether it added any.
     bool addMissing(const std::vector<std::int64_t>& missing, const Wait& wait);
@@ -90,14 +85,9 @@ private:
     // The songs of the order's table, read again when it changed.
     std::unique_ptr<SongCache> songCache_;
 
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::optional<Request> waiting_;
-    bool running_ = false;
-    std::atomic<std::uint64_t> latest_{0};
     std::atomic<std::uint64_t> serving_{0};
-    std::atomic<bool> stopping_{false};
-    std::thread worker_;
+    // Last: its thread ends before what it serves with goes.
+    NewestRequestWorker<Request> worker_;
 };
 
 }  // namespace store
