@@ -18,7 +18,7 @@ cd "$root"
 
 FIGURE_GROUPS=(cutter tcp_receive netget netget_nginx store store_scale html_page cookies hostile_servers download_run
         dlget_vs_curl dlget_nginx download_continue dlget_hostile dlget_jobs downloads_list list_add list_sort song_finish song_links song_filter probe grid_verdicts
-        finished_marks)
+        finished_marks grid_order)
 
 quick=0
 build=build
@@ -93,6 +93,20 @@ figures_finished_marks() {
       "$(grep -Eo 'gap meanwhile: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms; $(grep -Eo "pages, marked: [0-9.]+" "$logs/$log" | grep -Eo '[0-9.]+$') ms" \
       "the first check on its thread; the same pages unmarked (bounds: 50 ms, 1.25 times)" \
       "$(grep -Eo 'handed over: [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms; $(grep -Eo "pages, unmarked: [0-9.]+" "$logs/$log" | grep -Eo '[0-9.]+$') ms" bench_finished_marks
+}
+
+figures_grid_order() {
+  local songs=$(pick 100000 1000000) rounds=$(pick 1 3) log=grid_order.txt
+  run bench_grid_order "$log" "$songs" "$rounds"
+  local firsts
+  firsts=$(sed -nE 's/^sort by (.*[^ ]) +first screen median [0-9.]+ ms \(largest ([0-9.]+)\).*/\1 \2 ms/p' "$logs/$log" | paste -sd ';' - | sed 's/;/; /g')
+  row "a sort's first screen over $(num "$songs") rows through the grid (offscreen), largest of $rounds each$(verdict)" \
+      "$firsts" "the order's tables made by the first sort, to its rows shown; the bound" \
+      "$(grep -Eo 'first sort shown in [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') s; 200 ms" bench_grid_order
+  row "one row per song over $(num "$songs") rows (合并相同歌曲): the first after the tables changed, then the median$(verdict)" \
+      "$(grep -Eo 'index\) in [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms; $(grep -Eo 'then median [0-9.]+' "$logs/$log" | grep -Eo '[0-9.]+$') ms" \
+      "the UI thread's longest stall meanwhile, and of it on its CPU; the bounds" \
+      "$(grep -Eo 'longest stall [0-9]+' "$logs/$log" | grep -Eo '[0-9]+$') ms, $(grep -Eo 'stall [0-9]+ ms \([0-9.]+' "$logs/$log" | tail -n 1 | grep -Eo '[0-9.]+$') ms; 500 ms, 50 ms" bench_grid_order
 }
 
 for g in "${chosen[@]}"; do
