@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <utility>
@@ -12,6 +13,22 @@ struct Handoff::Shared {
     std::mutex mutex;
     std::condition_variable done;
     bool closed = false;
+    // The hand-offs not yet served, under `mutex`: a lock both sides take, so
+    // a call made on one thread and run on the other is ordered by it.
+    std::deque<std::function<void()>> calls;
+
+    void serve() {
+        for (;;) {
+            std::function<void()> call;
+            {
+                std::lock_guard lock(mutex);
+                if (calls.empty()) return;
+                call = std::move(calls.front());
+                calls.pop_front();
+            }
+            call();
+        }
+    }
 };
 
 namespace {
@@ -38,6 +55,18 @@ void Handoff::retire() {
 
 Handoff* Handoff::instance() { return g_instance.load(); }
 
+void Handoff::serveQueued() {
+    if (onUiThread()) serveCalls();
+}
+
+void Handoff::serveCalls() { shared_->serve(); }
+
+std::function<void()> Handoff::serveLater() const {
+    return [shared = std::weak_ptr<Shared>(shared_)] {
+        if (const auto alive = shared.lock()) alive->serve();
+    };
+}
+
 void Handoff::shutdown() {
     {
         std::lock_guard lock(shared_->mutex);
@@ -57,24 +86,27 @@ void Handoff::run(const std::function<void()>& fn, const std::function<bool()>& 
     {
         std::lock_guard lock(shared->mutex);
         if (shared->closed) throw UiHandoffAbandoned();
+        // Only serve() runs it, holding the state: a plain pointer, so that a
+        // call never served does not keep the state alive through itself.
+        shared->calls.push_back([state = shared.get(), call] {
+            {
+                std::lock_guard lock(state->mutex);
+                if (call->cancelled || state->closed) return;
+                call->running = true;
+            }
+            try {
+                call->fn();
+            } catch (...) {
+                call->error = std::current_exception();
+            }
+            {
+                std::lock_guard lock(state->mutex);
+                call->finished = true;
+            }
+            state->done.notify_all();
+        });
     }
-    deliver([shared, call] {
-        {
-            std::lock_guard lock(shared->mutex);
-            if (call->cancelled || shared->closed) return;
-            call->running = true;
-        }
-        try {
-            call->fn();
-        } catch (...) {
-            call->error = std::current_exception();
-        }
-        {
-            std::lock_guard lock(shared->mutex);
-            call->finished = true;
-        }
-        shared->done.notify_all();
-    });
+    wake();
     // Abandonment is polled: the predicate's owner has no handle on this wait.
     constexpr auto kAbandonPoll = std::chrono::milliseconds(20);
     std::unique_lock lock(shared->mutex);

@@ -41,7 +41,7 @@ public:
     // On the hand-off thread: runs the hand-offs queued so far, and nothing
     // else of its event queue. A wait there on a worker that may itself be
     // waiting for a hand-off calls this while it waits.
-    virtual void serveQueued() = 0;
+    void serveQueued();
 
     // Any thread: `fn` runs later on the hand-off thread's event loop, without
     // anyone waiting for it (and not from serveQueued). Dropped when the loop
@@ -53,9 +53,13 @@ public:
 protected:
     // Create on the hand-off thread; it becomes the process's instance.
     Handoff();
-    // Queues one hand-off for the hand-off thread, to run from its event loop
-    // or from serveQueued.
-    virtual void deliver(std::function<void()> call) = 0;
+    // A hand-off was queued: the hand-off thread's event loop is to call
+    // serveCalls (or what serveLater gives) soon. Any thread.
+    virtual void wake() = 0;
+    // On the hand-off thread: runs the queued hand-offs, in arrival order.
+    void serveCalls();
+    // The same, as a call that does nothing once the hand-off is gone.
+    std::function<void()> serveLater() const;
     // Shuts down and stops being the process's instance. A derived class
     // calls it first in its destructor, so that nobody reaches it half gone.
     void retire();

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
 #include <QTimer>
@@ -15,12 +14,9 @@ UiHandoff::~UiHandoff() { retire(); }
 
 bool UiHandoff::onUiThread() const { return QThread::currentThread() == thread(); }
 
-void UiHandoff::serveQueued() {
-    if (onUiThread()) QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-}
-
-void UiHandoff::deliver(std::function<void()> call) {
-    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+// Dropped with this object, so it never reaches a hand-off that is gone.
+void UiHandoff::wake() {
+    QMetaObject::invokeMethod(this, [this] { serveCalls(); }, Qt::QueuedConnection);
 }
 
 void UiHandoff::post(std::function<void()> fn) {

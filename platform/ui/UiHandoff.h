@@ -1,7 +1,7 @@
 #pragma once
-// The program's hand-off (platform/Handoff.h) on Qt's event loop: hand-offs
-// are queued calls to this object, so serveQueued can run them alone; posted
-// calls and timers go to a second object, which serveQueued leaves alone.
+// The program's hand-off (platform/Handoff.h) on Qt's event loop: a queued
+// hand-off wakes the loop with a queued call to this object; posted calls and
+// timers go to a second object.
 #include <QObject>
 
 #include "platform/Handoff.h"
@@ -16,15 +16,14 @@ public:
     ~UiHandoff() override;
 
     bool onUiThread() const override;
-    void serveQueued() override;
     void post(std::function<void()> fn) override;
     void postAfter(std::chrono::milliseconds delay, std::function<void()> fn) override;
 
 protected:
-    void deliver(std::function<void()> call) override;
+    void wake() override;
 
 private:
-    QObject later_;  // posted calls and timers: not served by serveQueued
+    QObject later_;  // posted calls and timers, apart from the hand-offs
 };
 
 }  // namespace platform
