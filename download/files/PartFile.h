@@ -74,6 +74,8 @@ private:
     int fd_;
     std::string path_;
     std::uint64_t size_ = 0;
+    // Where the bytes the disk was not yet asked to write begin.
+    std::uint64_t writebackFrom_ = 0;
     bool named_ = false;
     bool kept_ = false;
     bool removed_ = false;
