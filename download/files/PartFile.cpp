@@ -204,12 +204,9 @@ int PartFile::Append(const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
         size_ += static_cast<std::uint64_t>(n);
     }
-    // The disk starts on the bytes a few MiB at a time while the rest
-    // arrives, so the sync that names the song waits for the last few MiB
-    // only, not for the whole song. Only a start: what it fails at, the
-    // sync meets.
+    // Only a start (SetEarlyWriteback): what it fails at, the sync meets.
     constexpr std::uint64_t kWritebackStep = std::uint64_t(4) << 20;
-    if (size_ - writebackFrom_ >= kWritebackStep) {
+    if (earlyWriteback_ && size_ - writebackFrom_ >= kWritebackStep) {
         (void)::sync_file_range(fd_, static_cast<off_t>(writebackFrom_), static_cast<off_t>(size_ - writebackFrom_),
                                 SYNC_FILE_RANGE_WRITE);
         writebackFrom_ = size_;
