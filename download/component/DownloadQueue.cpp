@@ -1,12 +1,11 @@
 #include "download/component/DownloadQueue.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
-#include <QMetaObject>
-#include <QTimer>
-
 #include "download/texts/DlTexts.h"
+#include "platform/Handoff.h"
 
 namespace dl {
 
@@ -59,7 +58,15 @@ DownloadQueue::~DownloadQueue() {
 }
 
 void DownloadQueue::Later(std::function<void()> fn) {
-    QMetaObject::invokeMethod(&context_, std::move(fn), Qt::QueuedConnection);
+    handoff().post([alive = std::weak_ptr<char>(alive_), fn = std::move(fn)] {
+        if (alive.lock()) fn();
+    });
+}
+
+platform::Handoff& DownloadQueue::handoff() {
+    platform::Handoff* handoff = platform::Handoff::instance();
+    if (!handoff) throw std::logic_error("DownloadQueue needs the process's UI-thread hand-off");
+    return *handoff;
 }
 
 DownloadQueue::Id DownloadQueue::Add(const QueuedSong& song) {
@@ -215,7 +222,9 @@ void DownloadQueue::Park(Id id, Entry& entry, const TransferOutcome& outcome) {
     const std::uint64_t token = ++parkTokens_;
     entry.parkToken = token;
     const auto pause = std::chrono::duration_cast<std::chrono::milliseconds>(*outcome.retryIn);
-    QTimer::singleShot(pause, Qt::PreciseTimer, &context_, [this, id, token] { Unpark(id, token); });
+    handoff().postAfter(pause, [this, alive = std::weak_ptr<char>(alive_), id, token] {
+        if (alive.lock()) Unpark(id, token);
+    });
     if (OnRetryWait) OnRetryWait(id, pause);
 }
 

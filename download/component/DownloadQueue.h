@@ -23,8 +23,8 @@
 // Stop (StopAll tells the songs it stops from inside, see there); the owner
 // may call Add, Stop and StopAll from them. A song that fails for a moment is
 // tried again within it (TDlDownloads::Attempts), and its result says how
-// often. Needs the process's UI-thread hand-off (platform/ui) and an event
-// loop on the owner's thread, as the component does.
+// often. Needs the process's UI-thread hand-off (platform/Handoff.h) and its
+// event loop on the owner's thread, as the component does.
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -36,12 +36,14 @@
 #include <unordered_map>
 #include <vector>
 
-#include <QObject>
-
 #include "download/component/SongDownload.h"
 #include "download/component/TDlDownloadParams.h"
 #include "download/engine/TDlDownloads.h"
 #include "download/inet/InetRateLimit.h"
+
+namespace platform {
+class Handoff;
+}
 
 namespace dl {
 
@@ -178,6 +180,7 @@ private:
     Entry* EntryOf(const TDlDownloadItem& item, Id* id = nullptr);
     // Calls `fn` on the owner's thread after the current event.
     void Later(std::function<void()> fn);
+    static platform::Handoff& handoff();
 
     Id nextId_ = 1;
     std::map<Id, Entry> songs_;
@@ -193,7 +196,8 @@ private:
     int runThreads_ = 1;
     std::uint64_t parkTokens_ = 0;
     std::shared_ptr<inet::RateLimit> rateLimit_ = std::make_shared<inet::RateLimit>();
-    QObject context_;  // posted calls die with the queue
+    // Posted calls and pauses hold it weakly: they die with the queue.
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
     // Last: it goes first, and with it the run and every handler call.
     TDlDownloads downloads_;
 };

@@ -411,8 +411,10 @@ bool ItemTransfer::StartPartFile() {
     int error = MakeFolders(item_.Request.SaveFolder());
     if (error == 0) {
         context_.SweepFolderOnce(item_.Request.SaveFolder(), nullptr);
-        if (auto file = PartFile::Create(item_.Request.SaveFolder(), error))
+        if (auto file = PartFile::Create(item_.Request.SaveFolder(), error)) {
+            file->SetEarlyWriteback(length_ != 0);
             error = item_.Progress.Data.MoveToFile(std::move(file));
+        }
     }
     if (error == 0) return true;
     FailWriting(error);

@@ -36,6 +36,8 @@ void ItemTransfer::TakeUpKeptPart() {
         dl::TakeUpKeptPart(item_.Request.SaveFolder(), item_.Request.URL, item_.Request.KeepName(), std::time(nullptr));
     if (!kept) return;
     identity_ = kept->identity;
+    // A kept part has its length: it is bound for a sync however it ends.
+    if (kept->file) kept->file->SetEarlyWriteback(true);
     // Across runs only with a validator the server can check it by.
     if (IfRangeValidator().empty() || item_.Progress.Data.MoveToFile(std::move(kept->file), kept->synced) != 0) {
         if (kept->file) kept->file->Remove();

@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "platform/ui/UiHandoff.h"
+#include "platform/Handoff.h"
 
 namespace dl {
 
@@ -29,16 +29,16 @@ void TDlSyncObject::SetDirectCallDefault(bool value) { g_directCallDefault.store
 int TDlSyncObject::LastRequestId() { return g_lastRequestId.load(); }
 
 bool TDlSyncObject::OnUiThread() {
-    platform::UiHandoff* handoff = platform::UiHandoff::instance();
+    platform::Handoff* handoff = platform::Handoff::instance();
     return !handoff || handoff->onUiThread();
 }
 
 void TDlSyncObject::ServeQueued() {
-    if (platform::UiHandoff* handoff = platform::UiHandoff::instance()) handoff->serveQueued();
+    if (platform::Handoff* handoff = platform::Handoff::instance()) handoff->serveQueued();
 }
 
 void TDlSyncObject::Synchronize(const std::function<void()>& method) {
-    platform::UiHandoff* handoff = platform::UiHandoff::instance();
+    platform::Handoff* handoff = platform::Handoff::instance();
     if (DirectCall || !handoff) {
         std::lock_guard lock(directCallLock());
         method();

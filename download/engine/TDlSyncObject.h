@@ -3,7 +3,8 @@
 // runs on the UI thread while the engine thread waits, and whatever the method
 // throws is thrown again in the engine thread. Requests run one at a time in
 // the order they arrive. It stands on the process's UI-thread hand-off
-// (platform/ui/UiHandoff); without one (a tool with no UI) requests run on
+// (platform/Handoff: Qt's event loop in the program, a plain one in the
+// tools); without one (a tool with no UI) requests run on
 // the calling thread, one at a time.
 #include <atomic>
 #include <functional>

@@ -144,6 +144,7 @@ std::unique_ptr<PartFile> PartFile::OpenLeft(const std::string& path, bool writa
     }
     std::unique_ptr<PartFile> file(new PartFile(fd, path));
     file->size_ = static_cast<std::uint64_t>(held.st_size);
+    file->writebackFrom_ = file->size_;
     file->kept_ = true;
     return file;
 }
@@ -166,6 +167,7 @@ int PartFile::TakeOver(std::uint64_t held) {
     if (held > size_) return EIO;
     if (held < size_ && ::ftruncate(fd_, static_cast<off_t>(held)) != 0) return errno;
     size_ = held;
+    writebackFrom_ = held;
     kept_ = false;
     return 0;
 }
@@ -173,6 +175,7 @@ int PartFile::TakeOver(std::uint64_t held) {
 int PartFile::Truncate() {
     if (::ftruncate(fd_, 0) != 0) return errno;
     size_ = 0;
+    writebackFrom_ = 0;
     return 0;
 }
 
@@ -200,6 +203,13 @@ int PartFile::Append(const char* data, std::size_t size) {
         data += n;
         size -= static_cast<std::size_t>(n);
         size_ += static_cast<std::uint64_t>(n);
+    }
+    // Only a start (SetEarlyWriteback): what it fails at, the sync meets.
+    constexpr std::uint64_t kWritebackStep = std::uint64_t(4) << 20;
+    if (earlyWriteback_ && size_ - writebackFrom_ >= kWritebackStep) {
+        (void)::sync_file_range(fd_, static_cast<off_t>(writebackFrom_), static_cast<off_t>(size_ - writebackFrom_),
+                                SYNC_FILE_RANGE_WRITE);
+        writebackFrom_ = size_;
     }
     return 0;
 }

@@ -42,6 +42,12 @@ public:
 
     // Appends the bytes. 0 or an errno.
     int Append(const char* data, std::size_t size);
+    // From now on the disk is asked to start writing each few MiB appended
+    // (off at first): the sync that names or keeps the file then waits for
+    // its last few MiB only. For a download of known length; one without
+    // (perhaps a stream that never ends, and is then removed) is better left
+    // in memory, whose bytes cost nothing to drop.
+    void SetEarlyWriteback(bool on) { earlyWriteback_ = on; }
     // A left part file becomes this program's, cut to its first `held`
     // bytes (what comes after them is not trusted), and is removed when
     // dropped like one it made. 0, or an errno (EIO when it holds fewer).
@@ -74,6 +80,9 @@ private:
     int fd_;
     std::string path_;
     std::uint64_t size_ = 0;
+    // Where the bytes the disk was not yet asked to write begin.
+    std::uint64_t writebackFrom_ = 0;
+    bool earlyWriteback_ = false;
     bool named_ = false;
     bool kept_ = false;
     bool removed_ = false;

@@ -8,6 +8,8 @@
 
 #include <QObject>
 
+#include "platform/TerminationSignalPipe.h"
+
 class QSocketNotifier;
 
 namespace platform {
@@ -24,10 +26,7 @@ public:
     TerminationSignals& operator=(const TerminationSignals&) = delete;
 
 private:
-    void readSignals();
-
-    std::function<void(int)> onSignal_;
-    int fds_[2] = {-1, -1};
+    TerminationSignalPipe pipe_;
     std::unique_ptr<QSocketNotifier> notifier_;
 };
 

@@ -1,121 +1,30 @@
 #include "platform/ui/UiHandoff.h"
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
 #include <utility>
 
-#include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
+#include <QTimer>
 
 namespace platform {
 
-struct UiHandoff::Shared {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool closed = false;
-};
+UiHandoff::UiHandoff() = default;
 
-namespace {
-std::atomic<UiHandoff*> g_instance{nullptr};
-
-struct Call {
-    std::function<void()> fn;
-    bool running = false;
-    bool finished = false;
-    bool cancelled = false;
-    std::exception_ptr error;
-};
-}  // namespace
-
-UiHandoff::UiHandoff() : shared_(std::make_shared<Shared>()) {
-    g_instance.store(this);
-}
-
-UiHandoff::~UiHandoff() {
-    shutdown();
-    UiHandoff* self = this;
-    g_instance.compare_exchange_strong(self, nullptr);
-}
-
-UiHandoff* UiHandoff::instance() { return g_instance.load(); }
-
-void UiHandoff::shutdown() {
-    {
-        std::lock_guard lock(shared_->mutex);
-        shared_->closed = true;
-    }
-    shared_->done.notify_all();
-}
+UiHandoff::~UiHandoff() { retire(); }
 
 bool UiHandoff::onUiThread() const { return QThread::currentThread() == thread(); }
 
-void UiHandoff::serveQueued() {
-    if (onUiThread()) QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+// Dropped with this object, so it never reaches a hand-off that is gone.
+void UiHandoff::wake() {
+    QMetaObject::invokeMethod(this, [this] { serveCalls(); }, Qt::QueuedConnection);
 }
 
-void UiHandoff::run(const std::function<void()>& fn, const std::function<bool()>& abandon) {
-    if (onUiThread()) {
-        fn();
-        return;
-    }
-    auto shared = shared_;
-    auto call = std::make_shared<Call>();
-    call->fn = fn;
-    {
-        std::lock_guard lock(shared->mutex);
-        if (shared->closed) throw UiHandoffAbandoned();
-    }
-    QMetaObject::invokeMethod(
-        this,
-        [shared, call] {
-            {
-                std::lock_guard lock(shared->mutex);
-                if (call->cancelled || shared->closed) return;
-                call->running = true;
-            }
-            try {
-                call->fn();
-            } catch (...) {
-                call->error = std::current_exception();
-            }
-            {
-                std::lock_guard lock(shared->mutex);
-                call->finished = true;
-            }
-            shared->done.notify_all();
-        },
-        Qt::QueuedConnection);
-    // Abandonment is polled: the predicate's owner has no handle on this wait.
-    constexpr auto kAbandonPoll = std::chrono::milliseconds(20);
-    std::unique_lock lock(shared->mutex);
-    for (;;) {
-        if (call->finished) break;
-        if (!call->running && (shared->closed || (abandon && abandon()))) break;
-        shared->done.wait_for(lock, kAbandonPoll);
-    }
-    if (!call->finished) {
-        // The queued call may still be delivered later; make it a no-op.
-        call->cancelled = true;
-        throw UiHandoffAbandoned();
-    }
-    // The caller takes the exception over: the UI thread's copy of the call
-    // may outlive this wait, and must not be the one to free the exception
-    // the caller is still reading.
-    std::exception_ptr error = std::exchange(call->error, nullptr);
-    lock.unlock();
-    if (error) std::rethrow_exception(error);
+void UiHandoff::post(std::function<void()> fn) {
+    QMetaObject::invokeMethod(&later_, std::move(fn), Qt::QueuedConnection);
 }
 
-void runOnUiThread(const std::function<void()>& fn, const std::function<bool()>& abandon) {
-    if (UiHandoff* handoff = UiHandoff::instance()) {
-        handoff->run(fn, abandon);
-    } else {
-        fn();
-    }
+void UiHandoff::postAfter(std::chrono::milliseconds delay, std::function<void()> fn) {
+    QTimer::singleShot(delay, Qt::PreciseTimer, &later_, std::move(fn));
 }
 
 }  // namespace platform

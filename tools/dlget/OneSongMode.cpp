@@ -8,8 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QTimer>
 
 #include "download/component/DownloadQueue.h"
 #include "download/component/KeptPartHandover.h"
@@ -17,8 +15,9 @@
 #include "download/files/DlFileNames.h"
 #include "download/inet/LinkProber.h"
 #include "download/texts/DownloadErrors.h"
-#include "platform/ui/TerminationSignals.h"
-#include "platform/ui/UiHandoff.h"
+#include "platform/EventLoop.h"
+#include "platform/LoopHandoff.h"
+#include "platform/TerminationSignalPipe.h"
 #include "tools/common/StandardStreams.h"
 #include "tools/dlget/OutputField.h"
 
@@ -81,17 +80,18 @@ int runOneSong(int argc, char** argv) {
     if (args.urls.empty()) return usageError("--one-song needs a URL");
     if (args.name.empty()) args.name = dl::DefaultFileName(args.urls.front());
 
-    QCoreApplication application(argc, argv);
-    platform::UiHandoff handoff;
+    platform::EventLoop loop;
+    platform::LoopHandoff handoff(loop);
     inet::LinkProber prober(dl::HandoverProbeSettings());
     dl::DownloadQueue queue;
     queue.Parallel = 1;
     bool interrupted = false;
-    platform::TerminationSignals termination([&](int) {
+    platform::TerminationSignalPipe termination([&](int) {
         interrupted = true;
         prober.stop();
         queue.StopAll();
     });
+    loop.watch(termination.fd(), [&termination] { termination.readSignals(); });
 
     // What the other links are, before the first may fail: probed on a
     // thread of their own while the first downloads.
@@ -126,7 +126,7 @@ int runOneSong(int argc, char** argv) {
     queue.OnEnded = [&](dl::DownloadQueue::Id, const dl::TransferOutcome& result) {
         last = result;
         if (interrupted || result.end() != dl::TransferOutcome::End::Failed || !dl::MovesToNextLink(result)) {
-            QCoreApplication::quit();
+            loop.quit();
             return;
         }
         failures.push_back("link " + std::to_string(tried.size()) + " " + failureText(result));
@@ -136,21 +136,21 @@ int runOneSong(int argc, char** argv) {
                 ? std::vector<std::string>()
                 : dl::OrderNextLinks(candidates, tried, static_cast<std::int64_t>(std::time(nullptr)));
         if (next.empty() || interrupted) {
-            QCoreApplication::quit();
+            loop.quit();
             return;
         }
         if (result.kept && result.failure != dl::FailureClass::NotAudio)
             dl::HandKeptPartTo(args.dir, result.url, args.name, next.front(), prober);
         start(next.front());
     };
-    QTimer::singleShot(0, &application, [&] {
+    loop.post([&] {
         if (interrupted) {
-            QCoreApplication::quit();
+            loop.quit();
             return;
         }
         start(args.urls.front());
     });
-    application.exec();
+    loop.exec();
     prober.stop();
     awaitProbes();
     if (tried.empty()) return 1;

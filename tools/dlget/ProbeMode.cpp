@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include <QCoreApplication>
 
 #include "download/inet/LinkProber.h"
-#include "platform/ui/TerminationSignals.h"
+#include "platform/EventLoop.h"
+#include "platform/TerminationSignalPipe.h"
 #include "tools/common/StandardStreams.h"
 #include "tools/dlget/OutputField.h"
 
@@ -68,15 +68,16 @@ int runProbe(int argc, char** argv) {
     // The probes run on a thread of their own, so that a signal, read on
     // this thread's event loop, can stop them: what was not judged by then
     // prints as dead (12017).
-    QCoreApplication application(argc, argv);
+    platform::EventLoop loop;
     inet::LinkProber prober;
-    platform::TerminationSignals termination([&prober](int) { prober.stop(); });
+    platform::TerminationSignalPipe termination([&prober](int) { prober.stop(); });
+    loop.watch(termination.fd(), [&termination] { termination.readSignals(); });
     std::vector<inet::ProbeOutcome> outcomes;
     std::thread probing([&] {
         outcomes = prober.probeAll(urls);
-        QMetaObject::invokeMethod(&application, &QCoreApplication::quit, Qt::QueuedConnection);
+        loop.quit();
     });
-    application.exec();
+    loop.exec();
     probing.join();
     bool allAudio = true;
     for (std::size_t i = 0; i < urls.size(); ++i) {

@@ -7,8 +7,8 @@
 // The program's downloads without a window, for scripts and black-box
 // tests: each URL is a song of the download queue (the songs a download
 // thread each, N at a time, the handlers reached through the notifier on
-// this thread's event loop, page mode included), written as the download
-// component writes one. Then, for each URL in the order given, as soon as it
+// this thread's event loop, a plain one without Qt, page mode included),
+// written as the download component writes one. Then, for each URL in the order given, as soon as it
 // and every URL before it have ended, it prints one line for the song and
 // one for each item its page brought:
 //   state TAB ErrorCode TAB ErrorMessage TAB LocalFileName TAB URL TAB continued
@@ -30,13 +30,11 @@
 #include <variant>
 #include <vector>
 
-#include <QCoreApplication>
-#include <QTimer>
-
 #include "download/component/DownloadQueue.h"
 #include "download/engine/TDlDownloads.h"
-#include "platform/ui/TerminationSignals.h"
-#include "platform/ui/UiHandoff.h"
+#include "platform/EventLoop.h"
+#include "platform/LoopHandoff.h"
+#include "platform/TerminationSignalPipe.h"
 #include "tools/common/StandardStreams.h"
 #include "tools/dlget/OutputField.h"
 #include "tools/dlget/OneSongMode.h"
@@ -239,8 +237,8 @@ int main(int argc, char** argv) {
         return tools::finishStandardOutput("dlget") ? 0 : 1;
     }
 
-    QCoreApplication application(argc, argv);
-    platform::UiHandoff handoff;
+    platform::EventLoop loop;
+    platform::LoopHandoff handoff(loop);
     dl::DownloadQueue queue;
     queue.Parallel = args.jobs;
     queue.DownloadParams = args.params;
@@ -268,26 +266,27 @@ int main(int argc, char** argv) {
     queue.OnEnded = [&](dl::DownloadQueue::Id id, const dl::TransferOutcome& result) {
         results[static_cast<std::size_t>(id)] = result;
         while (printed < count && results[printed]) printer.song(*results[printed++]);
-        if (printed == count) QCoreApplication::quit();
+        if (printed == count) loop.quit();
     };
     // Interrupted, every song is stopped like a Cancel: nothing more is
     // written, what arrived is kept as Cancel keeps it, and each still has
     // its lines.
     bool interrupted = false;
-    platform::TerminationSignals termination([&queue, &interrupted](int) {
+    platform::TerminationSignalPipe termination([&queue, &interrupted](int) {
         interrupted = true;
         queue.StopAll();
     });
-    QTimer::singleShot(0, &application, [&] {
+    loop.watch(termination.fd(), [&termination] { termination.readSignals(); });
+    loop.post([&] {
         // Interrupted before it began: there is nothing to start.
         if (interrupted) {
-            QCoreApplication::quit();
+            loop.quit();
             return;
         }
         for (std::size_t i = 0; i < count; ++i)
             queue.Add(static_cast<dl::DownloadQueue::Id>(i), {args.urls[i], args.dir, args.name, std::string()});
     });
-    application.exec();
+    loop.exec();
 
     // Interrupted before anything was fetched: no line, and no success.
     // A result nobody can read is no success.

@@ -1,6 +1,6 @@
-# The download component without its window, on a Qt Core event loop: no
-# Qt Widgets, no Qt Gui.
-set(tool_links download_component download download_inet platform_ui Qt6::Core)
+# The download component without its window, on a plain event loop: no Qt at
+# all, so a download costs what libcurl and the engine hold.
+set(tool_links download_component download download_inet platform)
 
 # The component's tests run dlget as a black box, so building them builds it.
 function(dlget_tests_depend)
